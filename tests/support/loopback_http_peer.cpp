@@ -1,0 +1,155 @@
+#include "support/loopback_http_peer.h"
+
+#include <QHostAddress>
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QTcpSocket>
+
+namespace vernalo::test {
+
+namespace {
+
+QByteArray methodName(QHttpServerRequest::Method method)
+{
+    switch (method) {
+    case QHttpServerRequest::Method::Get:
+        return "GET";
+    case QHttpServerRequest::Method::Put:
+        return "PUT";
+    case QHttpServerRequest::Method::Delete:
+        return "DELETE";
+    case QHttpServerRequest::Method::Post:
+        return "POST";
+    case QHttpServerRequest::Method::Head:
+        return "HEAD";
+    case QHttpServerRequest::Method::Options:
+        return "OPTIONS";
+    case QHttpServerRequest::Method::Patch:
+        return "PATCH";
+    default:
+        return "OTHER";
+    }
+}
+
+QString routeKey(const QByteArray &method, const QString &path)
+{
+    return QString::fromLatin1(method) + QLatin1Char(' ') + path;
+}
+
+} // namespace
+
+QByteArray RecordedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool RecordedRequest::hasHeader(const QByteArray &name) const
+{
+    for (const auto &entry : headers) {
+        if (entry.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+LoopbackHttpPeer::LoopbackHttpPeer(QObject *parent)
+    : QObject(parent)
+    , m_server(std::make_unique<QHttpServer>())
+{
+    m_server->setMissingHandler(
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            RecordedRequest recorded;
+            recorded.method = methodName(request.method());
+            recorded.path = request.url().path();
+            recorded.rawPath = request.url().path(QUrl::FullyEncoded).toLatin1();
+            recorded.query = request.query();
+            recorded.headers = request.headers();
+            recorded.body = request.body();
+            handle(recorded, std::move(responder));
+        });
+}
+
+LoopbackHttpPeer::~LoopbackHttpPeer() = default;
+
+bool LoopbackHttpPeer::start()
+{
+    m_port = m_server->listen(QHostAddress::LocalHost, 0);
+    return m_port != 0;
+}
+
+QUrl LoopbackHttpPeer::baseUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+void LoopbackHttpPeer::on(const QByteArray &method, const QString &path, ScriptedResponse response)
+{
+    m_standing.insert(routeKey(method, path), std::move(response));
+}
+
+void LoopbackHttpPeer::enqueue(const QByteArray &method, const QString &path,
+                               ScriptedResponse response)
+{
+    m_queued[routeKey(method, path)].enqueue(std::move(response));
+}
+
+void LoopbackHttpPeer::setFallback(std::function<ScriptedResponse(const RecordedRequest &)> fallback)
+{
+    m_fallback = std::move(fallback);
+}
+
+QList<RecordedRequest> LoopbackHttpPeer::requestsTo(const QByteArray &method,
+                                                    const QString &path) const
+{
+    QList<RecordedRequest> matching;
+    for (const auto &request : m_requests) {
+        if (request.method == method && request.path == path)
+            matching.append(request);
+    }
+    return matching;
+}
+
+void LoopbackHttpPeer::dropHeld()
+{
+    for (auto &responder : m_held) {
+        if (QTcpSocket *socket = responder->socket())
+            socket->abort();
+    }
+    m_held.clear();
+}
+
+void LoopbackHttpPeer::handle(const RecordedRequest &request, QHttpServerResponder &&responder)
+{
+    m_requests.append(request);
+    Q_EMIT requestReceived(request);
+
+    const QString key = routeKey(request.method, request.path);
+    ScriptedResponse response;
+    if (auto queued = m_queued.find(key); queued != m_queued.end() && !queued->isEmpty())
+        response = queued->dequeue();
+    else if (auto standing = m_standing.constFind(key); standing != m_standing.constEnd())
+        response = *standing;
+    else if (m_fallback)
+        response = m_fallback(request);
+    else
+        response = ScriptedResponse::json(404, R"({"error":"not found"})");
+
+    if (response.neverAnswer) {
+        m_held.push_back(std::make_unique<QHttpServerResponder>(std::move(responder)));
+        return;
+    }
+    responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(response.status));
+    if (!response.contentType.isEmpty())
+        responder.writeHeader("Content-Type", response.contentType);
+    for (const auto &[name, value] : std::as_const(response.headers))
+        responder.writeHeader(name, value);
+    responder.writeHeader("Content-Length", QByteArray::number(response.body.size()));
+    responder.writeBody(response.body);
+}
+
+} // namespace vernalo::test

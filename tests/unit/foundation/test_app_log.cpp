@@ -1,0 +1,150 @@
+#include "foundation/app_log.h"
+#include "support/test_environment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+using namespace vernalo;
+
+class AppLogTest : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_state;
+
+    QByteArray logBytes()
+    {
+        AppLog::flush();
+        QFile file(AppLog::currentLogURL());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void writeLogFile(const QByteArray &bytes)
+    {
+        AppLog::flush();
+        QDir().mkpath(QFileInfo(AppLog::currentLogURL()).absolutePath());
+        QFile file(AppLog::currentLogURL());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        // Each case gets a state folder without a log.
+        const QString folder = m_state.filePath(QString::fromLatin1(QTest::currentTestFunction())
+                                                + QString::fromLatin1(QTest::currentDataTag()));
+        qputenv("XDG_STATE_HOME", folder.toUtf8());
+    }
+
+    void firstWriteCreatesFoldersAndOneLine()
+    {
+        QVERIFY(!QFileInfo::exists(AppLog::currentLogURL()));
+        AppLog::write(QStringLiteral("session created id=ABC"));
+        const QByteArray content = logBytes();
+        QVERIFY(AppLog::currentLogURL().endsWith(QStringLiteral("/Vernalo/desktop.log")));
+        QCOMPARE(content.count('\n'), 1);
+        static const QRegularExpression line(QStringLiteral("^\\d+\\.\\d+ session created id=ABC\\n$"));
+        QVERIFY2(line.match(QString::fromUtf8(content)).hasMatch(), content.constData());
+    }
+
+    void fallsBackToHomeWithoutStateHome()
+    {
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(AppLog::currentLogURL(), QDir::homePath() + "/.local/state/Vernalo/desktop.log");
+    }
+
+    void timestampFormat_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("fraction") << 1767603600.25 << "1767603600.25";
+        QTest::newRow("whole second keeps a fraction") << 1767603600.0 << "1767603600.0";
+        QTest::newRow("microseconds") << 1767603600.123456 << "1767603600.123456";
+    }
+    void timestampFormat()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, expected);
+        QCOMPARE(AppLog::formatTimestamp(seconds), expected);
+    }
+
+    void messageWithLineFeedIsWrittenUnchanged()
+    {
+        AppLog::write(QStringLiteral("first\nsecond ä"));
+        const QByteArray content = logBytes();
+        QVERIFY(content.endsWith(QByteArray(" first\nsecond \xc3\xa4\n")));
+    }
+
+    // Lines from several threads are whole and keep each thread's order.
+    void concurrentWritersNeverInterleave()
+    {
+        constexpr int kThreads = 4;
+        constexpr int kLines = 500;
+        std::vector<std::thread> writers;
+        for (int t = 0; t < kThreads; ++t) {
+            writers.emplace_back([t] {
+                for (int i = 0; i < kLines; ++i)
+                    AppLog::write(QStringLiteral("writer=%1 seq=%2 %3").arg(t).arg(i).arg(QString(40, QChar('a' + t))));
+            });
+        }
+        for (auto &writer : writers)
+            writer.join();
+        const QList<QByteArray> lines = logBytes().split('\n');
+        QCOMPARE(lines.size(), kThreads * kLines + 1); // trailing empty piece after the last \n
+        static const QRegularExpression shape(
+            QStringLiteral("^\\d+\\.\\d+ writer=(\\d) seq=(\\d+) ([a-d])\\3{39}$"));
+        int expectedSeq[kThreads] = {};
+        for (int i = 0; i < kThreads * kLines; ++i) {
+            const auto match = shape.match(QString::fromUtf8(lines[i]));
+            QVERIFY2(match.hasMatch(), lines[i].constData());
+            const int writer = match.captured(1).toInt();
+            QCOMPARE(match.captured(2).toInt(), expectedSeq[writer]++);
+            QCOMPARE(match.captured(3).at(0), QChar('a' + writer));
+        }
+    }
+
+    void snapshotSeesLinesQueuedBeforeIt()
+    {
+        for (int i = 0; i < 100; ++i)
+            AppLog::write(QStringLiteral("line %1").arg(i));
+        const QString snapshot = AppLog::snapshot(1 << 20);
+        QVERIFY(snapshot.endsWith(QStringLiteral(" line 99\n")));
+    }
+
+    void snapshotTail_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray hundred(100, 'a');
+        QTest::newRow("missing file") << QByteArray() << qint64(100) << QString();
+        QTest::newRow("exactly max") << hundred << qint64(100) << QString(100, 'a');
+        QTest::newRow("one over max") << QByteArray("b" + hundred.left(99)) << qint64(99) << QString(99, 'a');
+        // "ä" is two bytes; a tail of 3 bytes starts inside it.
+        QTest::newRow("cut inside a character") << QByteArray("x\xc3\xa4yz") << qint64(3)
+                                                << QString(QChar(0xFFFD)) + "yz";
+        // "€" is three bytes; cutting after its first byte leaves two continuation bytes.
+        QTest::newRow("cut inside a 3-byte character") << QByteArray("\xe2\x82\xac!") << qint64(3)
+                                                       << QString(QChar(0xFFFD)) + QChar(0xFFFD) + "!";
+        QTest::newRow("whole file not utf-8") << QByteArray("ok \xff bad") << qint64(100) << QString();
+        QTest::newRow("tail of a file not utf-8 is repaired") << QByteArray("\xff" "abc") << qint64(3) << "abc";
+    }
+    void snapshotTail()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(qint64, maxBytes);
+        QFETCH(QString, expected);
+        if (!file.isEmpty())
+            writeLogFile(file);
+        QCOMPARE(AppLog::snapshot(maxBytes), expected);
+    }
+};
+
+VERNALO_TEST_MAIN(AppLogTest)
+#include "test_app_log.moc"

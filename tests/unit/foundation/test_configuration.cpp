@@ -1,0 +1,218 @@
+#include "foundation/build_info.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "support/test_environment.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vernalo;
+
+namespace {
+
+QJsonObject storedObject(const QString &path)
+{
+    QSettings raw(path, QSettings::IniFormat);
+    return QJsonDocument::fromJson(raw.value(QLatin1String(STTConfigurationStore::kKey))
+                                       .toString()
+                                       .toUtf8())
+        .object();
+}
+
+} // namespace
+
+class ConfigurationTest : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString freshPath() { return m_dir.filePath(QStringLiteral("settings-%1.conf").arg(++m_counter)); }
+
+    STTConfiguration loadFromBlob(const QVariant &blob)
+    {
+        const QString path = freshPath();
+        {
+            QSettings raw(path, QSettings::IniFormat);
+            raw.setValue(QLatin1String(STTConfigurationStore::kKey), blob);
+        }
+        SecureSettings settings(path);
+        return STTConfigurationStore(&settings).load();
+    }
+
+private Q_SLOTS:
+    void lenientDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<double>("micGain");
+        QTest::addColumn<double>("systemGain");
+        QTest::addColumn<double>("ducking");
+        QTest::addColumn<QString>("apiKey");
+        QTest::addColumn<QString>("language");
+
+        QTest::newRow("empty object") << QByteArray("{}") << 1.0 << 1.0 << 0.55 << "" << "fi-FI";
+        QTest::newRow("gain above range") << QByteArray(R"({"mixedMicGain":5})") << 2.0 << 1.0 << 0.55 << "" << "fi-FI";
+        QTest::newRow("gain below range") << QByteArray(R"({"mixedMicGain":0.01,"mixedSystemGain":-3})") << 0.1 << 0.1 << 0.55 << "" << "fi-FI";
+        QTest::newRow("negative ducking") << QByteArray(R"({"mixedDuckingStrength":-1})") << 1.0 << 1.0 << 0.0 << "" << "fi-FI";
+        QTest::newRow("ducking above range") << QByteArray(R"({"mixedDuckingStrength":0.95})") << 1.0 << 1.0 << 0.9 << "" << "fi-FI";
+        QTest::newRow("values kept") << QByteArray(R"({"apiKey":"k1","defaultLanguage":"sv-SE","mixedMicGain":1.15})") << 1.15 << 1.0 << 0.55 << "k1" << "sv-SE";
+        QTest::newRow("null means missing") << QByteArray(R"({"apiKey":null,"mixedMicGain":null})") << 1.0 << 1.0 << 0.55 << "" << "fi-FI";
+    }
+    void lenientDecoding()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(double, micGain);
+        QFETCH(double, systemGain);
+        QFETCH(double, ducking);
+        QFETCH(QString, apiKey);
+        QFETCH(QString, language);
+        const auto config = STTConfiguration::fromJson(QJsonDocument::fromJson(json).object());
+        QVERIFY(config);
+        QCOMPARE(config->mixedMicGain, micGain);
+        QCOMPARE(config->mixedSystemGain, systemGain);
+        QCOMPARE(config->mixedDuckingStrength, ducking);
+        QCOMPARE(config->apiKey, apiKey);
+        QCOMPARE(config->defaultLanguage, language);
+        QCOMPARE(config->baseURL, buildinfo::defaultBackendURL());
+        QVERIFY(config->allowSystemFallback && config->mixedAutoDuckEnabled && config->mixedLimiterEnabled);
+    }
+
+    // Stored data that cannot be used never crashes the program: the default record is used.
+    void unusableStoredDataFallsBackToDefaults_data()
+    {
+        QTest::addColumn<QVariant>("blob");
+        QTest::newRow("limiter as string") << QVariant(R"({"mixedLimiterEnabled":"yes","apiKey":"x"})");
+        QTest::newRow("gain as string") << QVariant(R"({"mixedMicGain":"1.0","apiKey":"x"})");
+        QTest::newRow("device id negative") << QVariant(R"({"preferredInputDeviceID":-5,"apiKey":"x"})");
+        QTest::newRow("device id fractional") << QVariant(R"({"preferredInputDeviceID":2.5,"apiKey":"x"})");
+        QTest::newRow("base url as object") << QVariant(R"({"baseURL":{},"apiKey":"x"})");
+        QTest::newRow("not json") << QVariant("this is not json");
+        QTest::newRow("truncated json") << QVariant(R"({"apiKey":"x","mixedMicGain":1.)");
+        QTest::newRow("json array") << QVariant(R"([{"apiKey":"x"}])");
+        QTest::newRow("invalid utf-8") << QVariant(QByteArray("{\"apiKey\":\"\xff\xfe\"}"));
+        QTest::newRow("a number, not text") << QVariant(42);
+        QTest::newRow("a list, not text") << QVariant(QStringList{"a", "b"});
+    }
+    void unusableStoredDataFallsBackToDefaults()
+    {
+        QFETCH(QVariant, blob);
+        QCOMPARE(loadFromBlob(blob), STTConfiguration::defaults());
+    }
+
+    void missingKeyGivesDefaults()
+    {
+        SecureSettings settings(freshPath());
+        QCOMPARE(STTConfigurationStore(&settings).load(), STTConfiguration::defaults());
+    }
+
+    void roundTripThroughStore()
+    {
+        const QString path = freshPath();
+        STTConfiguration config = STTConfiguration::defaults();
+        config.baseURL = QStringLiteral("https://stt.example.test");
+        config.apiKey = QStringLiteral("secret-key");
+        config.authToken = QStringLiteral("session-token-must-not-be-stored");
+        config.preferredInputDeviceID = 0xFFFFFFFFu;
+        config.preferredSystemDisplayID = 2;
+        config.preferredSystemApplicationBundleID = QStringLiteral("firefox");
+        config.allowSystemFallback = false;
+        config.setMixSettings(*mixSettings(MixPreset::Interview));
+        {
+            SecureSettings settings(path);
+            STTConfigurationStore(&settings).save(config);
+        }
+        SecureSettings settings(path);
+        const STTConfiguration loaded = STTConfigurationStore(&settings).load();
+        STTConfiguration expected = config;
+        expected.authToken.reset();
+        QCOMPARE(loaded, expected);
+
+        const QJsonObject stored = storedObject(path);
+        QCOMPARE(stored.size(), 14);
+        QVERIFY(!QJsonDocument(stored).toJson().contains("session-token"));
+        QCOMPARE(stored.value("preferredInputDeviceID").toDouble(), 4294967295.0);
+    }
+
+    void absentOptionalsAreNotWritten()
+    {
+        const QString path = freshPath();
+        SecureSettings settings(path);
+        STTConfigurationStore(&settings).save(STTConfiguration::defaults());
+        const QJsonObject stored = storedObject(path);
+        QCOMPARE(stored.size(), 11);
+        QVERIFY(!stored.contains("preferredInputDeviceID"));
+        QVERIFY(!stored.contains("preferredSystemDisplayID"));
+        QVERIFY(!stored.contains("preferredSystemApplicationBundleID"));
+        QVERIFY(!stored.contains("authToken"));
+    }
+
+    void buildDefaultsFillBlankValues_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("spaces and line breaks") << " \n\t " << true;
+        QTest::newRow("value with trailing space stays untrimmed") << "abc " << false;
+    }
+    void buildDefaultsFillBlankValues()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, replaced);
+        STTConfiguration config;
+        config.baseURL = stored;
+        config.apiKey = stored;
+        config.updateManifestURL = stored;
+        const STTConfiguration repaired = withBuildDefaults(config);
+        QCOMPARE(repaired.baseURL, replaced ? buildinfo::defaultBackendURL() : stored);
+        QCOMPARE(repaired.apiKey, replaced ? buildinfo::defaultSharedAPIKey() : stored);
+        QCOMPARE(repaired.updateManifestURL, replaced ? buildinfo::defaultUpdateManifestURL() : stored);
+    }
+
+    void defaultManifestNamesTheLinuxFeed()
+    {
+        QVERIFY(buildinfo::defaultUpdateManifestURL().endsWith(QStringLiteral("/vernalo/latest-linux.json")));
+        QCOMPARE(buildinfo::defaultSharedAPIKey().size(), 28);
+    }
+
+    // The settings hold the session token and the admin key: other local users must not read
+    // them, neither when the file is created nor after later writes replace it.
+    void settingsFileStaysOwnerOnly()
+    {
+        const QString dir = m_dir.filePath(QStringLiteral("profile/Kestrova"));
+        const QString path = dir + QStringLiteral("/Vernalo.conf");
+        SecureSettings settings(path);
+        constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        const auto otherBits = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+                               | QFileDevice::ReadOther | QFileDevice::WriteOther
+                               | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | otherBits), ownerOnly);
+        for (int i = 0; i < 3; ++i) {
+            settings.setValue(QStringLiteral("vernalo.auth.token"), QStringLiteral("tok-%1").arg(i));
+            QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | otherBits), ownerOnly);
+        }
+        QCOMPARE(QFileInfo(dir).permissions() & otherBits, QFileDevice::Permissions());
+        QSettings raw(path, QSettings::IniFormat);
+        QCOMPARE(raw.value("vernalo.auth.token").toString(), "tok-2");
+    }
+
+    void existingWorldReadableFileIsTightened()
+    {
+        const QString path = freshPath();
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        }
+        SecureSettings settings(path);
+        QVERIFY(!(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+    }
+};
+
+VERNALO_TEST_MAIN(ConfigurationTest)
+#include "test_configuration.moc"
