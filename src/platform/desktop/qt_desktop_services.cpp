@@ -1,0 +1,153 @@
+#include "desktop/qt_desktop_services.h"
+
+#include "desktop/sound_settings.h"
+#include "foundation/app_log.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <qcoro/qcorosignal.h>
+
+namespace vernalo {
+
+QtDesktopServices::QtDesktopServices(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QCoro::Task<QtDesktopServices::Answer> QtDesktopServices::ask(QString kind, QVariantMap fields)
+{
+    const int id = m_nextId++;
+    ++m_pending;
+    // Listen before publishing: a host may answer synchronously from the signal handler.
+    auto listener = qCoroSignalListener(this, &QtDesktopServices::answered);
+    Q_EMIT dialogRequested(id, kind, fields);
+    Answer answer;
+    QCORO_FOREACH(const auto &reply, listener)
+    {
+        const auto &[answerId, accepted, value] = reply;
+        if (answerId != id)
+            continue;
+        answer = Answer{accepted, value};
+        break;
+    }
+    --m_pending;
+    co_return answer;
+}
+
+void QtDesktopServices::respond(int requestId, bool accepted, const QString &value)
+{
+    Q_EMIT answered(requestId, accepted, value);
+}
+
+QCoro::Task<std::optional<QString>> QtDesktopServices::promptText(TextPromptRequest request)
+{
+    QVariantMap fields{{QStringLiteral("title"), request.title},
+                       {QStringLiteral("informativeText"), request.informativeText},
+                       {QStringLiteral("initialText"), request.initialText},
+                       {QStringLiteral("placeholder"), request.placeholder},
+                       {QStringLiteral("secure"), request.secure},
+                       {QStringLiteral("acceptButton"), request.acceptButton},
+                       {QStringLiteral("cancelButton"), request.cancelButton}};
+    bringToFront();
+    const Answer answer = co_await ask(QStringLiteral("prompt"), fields);
+    if (!answer.accepted)
+        co_return std::nullopt;
+    co_return answer.value;
+}
+
+QCoro::Task<bool> QtDesktopServices::confirm(ConfirmRequest request)
+{
+    QVariantMap fields{{QStringLiteral("title"), request.title},
+                       {QStringLiteral("message"), request.message},
+                       {QStringLiteral("acceptButton"), request.acceptButton},
+                       {QStringLiteral("cancelButton"), request.cancelButton},
+                       {QStringLiteral("destructive"), request.destructive}};
+    const Answer answer = co_await ask(QStringLiteral("confirm"), fields);
+    co_return answer.accepted;
+}
+
+QCoro::Task<> QtDesktopServices::showMessage(QString title, QString message)
+{
+    QVariantMap fields{{QStringLiteral("title"), title}, {QStringLiteral("message"), message}};
+    co_await ask(QStringLiteral("message"), fields);
+}
+
+QCoro::Task<std::optional<QString>> QtDesktopServices::chooseSaveFile(SaveDialogRequest request)
+{
+    QString directory = request.directory;
+    if (directory.isEmpty())
+        directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QVariantMap fields{{QStringLiteral("title"), request.title},
+                       {QStringLiteral("suggestedFileName"), request.suggestedFileName},
+                       {QStringLiteral("directory"), QUrl::fromLocalFile(directory).toString()},
+                       {QStringLiteral("nameFilters"), request.nameFilters}};
+    const Answer answer = co_await ask(QStringLiteral("save"), fields);
+    if (!answer.accepted || answer.value.isEmpty())
+        co_return std::nullopt;
+    // File dialogs answer with URLs; the core works with local paths.
+    const QUrl url(answer.value);
+    co_return url.isLocalFile() ? url.toLocalFile() : answer.value;
+}
+
+std::optional<QString> QtDesktopServices::clipboardText()
+{
+    const QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return std::nullopt;
+    const QString text = clipboard->text();
+    if (text.isNull())
+        return std::nullopt;
+    return text;
+}
+
+void QtDesktopServices::setClipboardText(const QString &text)
+{
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text);
+}
+
+bool QtDesktopServices::openUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+
+bool QtDesktopServices::revealInFolder(const QString &path)
+{
+    // The freedesktop file-manager interface selects the file; without one, open its folder.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+bool QtDesktopServices::openSoundSettings()
+{
+    const auto command = soundSettingsCommand(
+        [](const QString &program) { return QStandardPaths::findExecutable(program); });
+    if (!command)
+        return false;
+    return QProcess::startDetached(command->program, command->arguments);
+}
+
+void QtDesktopServices::bringToFront() { Q_EMIT frontRequested(); }
+
+void QtDesktopServices::relaunch()
+{
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
+        QCoreApplication::quit();
+    else
+        AppLog::write(QStringLiteral("relaunch failed program=%1")
+                          .arg(QCoreApplication::applicationFilePath()));
+}
+
+} // namespace vernalo
