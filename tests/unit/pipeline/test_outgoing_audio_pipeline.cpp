@@ -1,0 +1,417 @@
+#include "audio/outgoing_audio_pipeline.h"
+#include "pcm_samples.h"
+#include "support/fake_clock.h"
+#include "support/test_environment.h"
+
+#include <cmath>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+Q_DECLARE_METATYPE(vernalo::AudioInputMode)
+
+namespace {
+
+constexpr auto kMixed = AudioInputMode::MicrophoneAndSystem;
+
+// Chunks carry one value each so that every chunk on the wire can be traced to its source.
+int micValue(int index)
+{
+    return 1000 * index;
+}
+int systemValue(int index)
+{
+    return -700 * index;
+}
+
+// Drives one pipeline from a script: "m" / "m1280" pushes a microphone chunk (3200 bytes unless
+// given), "s…" a system chunk, "r" a raw system sample, "p" / "u" pause and unpause.
+struct Harness
+{
+    FakeClock clock;
+    OutgoingAudioPipeline pipeline {&clock};
+    QList<QByteArray> sent;
+    QList<int> micSizes, systemSizes;
+
+    void activate(AudioInputMode mode)
+    {
+        pipeline.activate(mode, [this](const QByteArray &chunk) { sent << chunk; });
+    }
+
+    void run(const QString &script)
+    {
+        for (const QString &token : script.split(u' ', Qt::SkipEmptyParts)) {
+            const int bytes = token.size() > 1 ? token.mid(1).toInt() : 3200;
+            if (token[0] == u'm') {
+                micSizes << bytes;
+                pipeline.pushMicrophoneChunk(constantChunk(micValue(micSizes.size()), bytes));
+            } else if (token[0] == u's') {
+                systemSizes << bytes;
+                pipeline.pushSystemChunk(constantChunk(systemValue(systemSizes.size()), bytes));
+            } else if (token == u"r") {
+                pipeline.noteSystemRawSample();
+            } else {
+                pipeline.setPaused(token == u"p");
+            }
+        }
+    }
+
+    // "m3" is microphone chunk 3 alone, "m1+s2" their mix, "0:n" n zero bytes; ":n" gives the
+    // length when it is not the pushed (or shorter pushed) chunk's.
+    QByteArray expected(const QString &token) const
+    {
+        const QStringList parts = token.split(u':');
+        const QStringList sources = parts[0].split(u'+');
+        auto lengthOf = [&](const QString &source) {
+            const int index = source.mid(1).toInt();
+            return source[0] == u'm' ? micSizes.value(index - 1) : systemSizes.value(index - 1);
+        };
+        int bytes = 0;
+        if (parts.size() > 1)
+            bytes = parts[1].toInt();
+        else
+            for (const QString &source : sources)
+                bytes = bytes ? std::min(bytes, lengthOf(source)) : lengthOf(source);
+        auto chunkOf = [&](const QString &source) {
+            const int index = source.mid(1).toInt();
+            return constantChunk(source[0] == u'm' ? micValue(index) : systemValue(index), bytes);
+        };
+        if (sources[0] == u"0")
+            return QByteArray(bytes, '\0');
+        if (sources.size() == 1)
+            return chunkOf(sources[0]);
+        // The mixer's own samples are checked against hand-worked values in its own test; here
+        // only the pairing matters.
+        return mixPCM16(chunkOf(sources[0]), chunkOf(sources[1]), pipeline.mixSettings());
+    }
+};
+
+} // namespace
+
+class OutgoingAudioPipelineTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void routing_data()
+    {
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<QList<int>>("waiting"); // microphone, system
+        QTest::addColumn<QList<int>>("counters"); // mic frames, system frames, raw samples
+
+        QTest::newRow("pairs in step") << kMixed << "m s m s"
+                                       << "m1+s1 m2+s2" << QList {0, 0} << QList {2, 2, 0};
+        QTest::newRow("system silent: two wait, then one alone per arrival")
+            << kMixed << "m m m m m"
+            << "m1 m2 m3" << QList {2, 0} << QList {5, 0, 0};
+        QTest::newRow("microphone silent") << kMixed << "r s r s s s"
+                                           << "s1 s2" << QList {0, 2} << QList {0, 4, 2};
+        QTest::newRow("system five chunks late")
+            << kMixed << "m m m m m s s s"
+            << "m1 m2 m3 m4+s1 m5+s2" << QList {0, 1} << QList {5, 3, 0};
+        QTest::newRow("system stops") << kMixed << "m s m s m m m m"
+                                      << "m1+s1 m2+s2 m3 m4" << QList {2, 0} << QList {6, 2, 0};
+        QTest::newRow("long microphone chunk shared by short system chunks")
+            << kMixed << "m s1280 s1280 s1280"
+            << "m1+s1 m1+s2 m1+s3:640" << QList {0, 1} << QList {1, 3, 0};
+        QTest::newRow("shortest system chunks fill one microphone chunk")
+            << kMixed << "s640 m s640 s640 s640 s640 s640"
+            << "m1+s1 m1+s2 m1+s3 m1+s4 m1+s5" << QList {0, 1} << QList {1, 6, 0};
+        QTest::newRow("one-byte member: pair dropped")
+            << kMixed << "m1 s m s"
+            << "m2+s2" << QList {0, 0} << QList {2, 2, 0};
+        QTest::newRow("empty member: pair dropped") << kMixed << "m s0 m s"
+                                                    << "m2+s2" << QList {0, 0} << QList {2, 2, 0};
+        QTest::newRow("trailing odd byte does not cost a system chunk")
+            << kMixed << "m3201 s s m"
+            << "m1+s1 m2+s2" << QList {0, 0} << QList {2, 2, 0};
+        QTest::newRow("paused pair goes out as silence")
+            << kMixed << "p m s1280 u s1280"
+            << "0:1280 m1+s2" << QList {1, 0} << QList {1, 2, 0};
+        QTest::newRow("microphone mode ignores system audio")
+            << AudioInputMode::Microphone << "m s r m"
+            << "m1 m2" << QList {0, 0} << QList {2, 0, 0};
+        QTest::newRow("microphone mode paused")
+            << AudioInputMode::Microphone << "m p m u m"
+            << "m1 0:3200 m3" << QList {0, 0} << QList {3, 0, 0};
+        QTest::newRow("system mode passes short chunks as they are")
+            << AudioInputMode::SystemAudio << "r s640 m s"
+            << "s1 s2" << QList {0, 0} << QList {0, 2, 1};
+        QTest::newRow("system mode paused short chunk")
+            << AudioInputMode::SystemAudio << "p s1280"
+            << "0:1280" << QList {0, 0} << QList {0, 1, 0};
+    }
+    void routing()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(QString, script);
+        QFETCH(QString, wire);
+        QFETCH(QList<int>, waiting);
+        QFETCH(QList<int>, counters);
+
+        Harness h;
+        h.activate(mode);
+        h.run(script);
+        QList<QByteArray> expected;
+        for (const QString &token : wire.split(u' ', Qt::SkipEmptyParts))
+            expected << h.expected(token);
+        QCOMPARE(h.sent.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QVERIFY2(h.sent[i] == expected[i], qPrintable(QStringLiteral("chunk %1").arg(i)));
+        QCOMPARE(h.pipeline.audioFramesSent(), expected.size());
+        QCOMPARE((QList {h.pipeline.pendingMicChunks(), h.pipeline.pendingSystemChunks()}),
+                 waiting);
+        QCOMPARE((QList {h.pipeline.micFramesSeen(), h.pipeline.systemFramesSeen(),
+                         h.pipeline.systemRawSamplesSeen()}),
+                 counters);
+    }
+
+    void meters_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<double>("level");
+        QTest::addColumn<double>("peak");
+        QTest::newRow("silence") << QList {QByteArray(3200, '\0')} << 0.0 << 0.0;
+        QTest::newRow("negative full scale") << QList {constantChunk(-32768, 3200)} << 1.0 << 1.0;
+        QTest::newRow("latest level, loudest peak")
+            << QList {constantChunk(16384, 3200), constantChunk(-8192, 3200)} << 0.25 << 0.5;
+        // 1 kHz at full scale, 16 samples a period: Σ|round(32767·sin(2πk/16))| over 1600
+        // samples is 32946200, / 32768 / 1600.
+        QByteArray sine(3200, Qt::Uninitialized);
+        for (int k = 0; k < 1600; ++k)
+            qToLittleEndian<qint16>(
+                static_cast<qint16>(std::lround(32767 * std::sin(2 * M_PI * k / 16))),
+                sine.data() + 2 * k);
+        QTest::newRow("sine") << QList {sine} << 0.6283988952636719 << 0.6283988952636719;
+    }
+    void meters()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(double, level);
+        QFETCH(double, peak);
+        Harness h;
+        h.activate(AudioInputMode::Microphone);
+        for (const QByteArray &chunk : chunks)
+            h.pipeline.pushMicrophoneChunk(chunk);
+        QCOMPARE(h.pipeline.micAudioLevel(), level);
+        QCOMPARE(h.pipeline.micAudioPeak(), peak);
+        QCOMPARE(h.pipeline.outgoingAudioLevel(), level);
+        QCOMPARE(h.pipeline.outgoingAudioPeak(), peak);
+    }
+
+    void mixedMetersMeasureEachStage()
+    {
+        Harness h;
+        h.pipeline.setMixSettings(MixSettings {1.0, 1.0, false, 0.0, false});
+        h.activate(kMixed);
+        h.pipeline.pushMicrophoneChunk(constantChunk(1000, 3200));
+        h.pipeline.pushSystemChunk(constantChunk(-2000, 3200));
+        QCOMPARE(h.pipeline.micAudioLevel(), 1000 / 32768.0);
+        QCOMPARE(h.pipeline.systemAudioLevel(), 2000 / 32768.0);
+        // 1000 − 2000 = −1000 units → −619.98 → −620 on the wire.
+        QCOMPARE(h.pipeline.outgoingAudioLevel(), 620 / 32768.0);
+    }
+
+    void pausedChunksMeasureSilence()
+    {
+        Harness h;
+        h.activate(AudioInputMode::Microphone);
+        h.pipeline.pushMicrophoneChunk(constantChunk(8192, 3200));
+        h.pipeline.setPaused(true);
+        h.clock.advance(std::chrono::milliseconds(700));
+        h.pipeline.pushMicrophoneChunk(constantChunk(16384, 3200));
+        QCOMPARE(h.pipeline.outgoingAudioLevel(), 0.0);
+        QCOMPARE(h.pipeline.outgoingAudioPeak(), 0.25);
+        QCOMPARE(h.pipeline.micAudioLevel(), 0.5); // capture is still watched
+        QCOMPARE(h.pipeline.lastLocalAudioAt(), h.clock.now());
+    }
+
+    void listeningHints_data()
+    {
+        QTest::addColumn<int>("sample");
+        QTest::addColumn<int>("chunks");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("serverFrames");
+        QTest::addColumn<QStringList>("hints");
+        const QString waiting = QStringLiteral("Odottaa puhetta...");
+        const QString listening = QStringLiteral("Kuuntelen...");
+        QTest::newRow("silence, 25th chunk") << 0 << 25 << false << 0 << QStringList {waiting};
+        QTest::newRow("24 chunks: not yet") << 1000 << 24 << false << 0 << QStringList();
+        QTest::newRow("speech") << 1000 << 25 << false << 0 << QStringList {listening};
+        // 163/32768 = 0.004974 and 164/32768 = 0.005005 around the 0.005 line.
+        QTest::newRow("just below audible") << 163 << 25 << false << 0 << QStringList {waiting};
+        QTest::newRow("just audible") << 164 << 25 << false << 0 << QStringList {listening};
+        QTest::newRow("every 25 chunks") << 0 << 50 << false << 0 << QStringList {waiting, waiting};
+        QTest::newRow("paused: no hint") << 1000 << 25 << true << 0 << QStringList();
+        QTest::newRow("backend count moves the cadence")
+            << 1000 << 1 << false << 24 << QStringList {listening};
+    }
+    void listeningHints()
+    {
+        QFETCH(int, sample);
+        QFETCH(int, chunks);
+        QFETCH(bool, paused);
+        QFETCH(int, serverFrames);
+        QFETCH(QStringList, hints);
+        Harness h;
+        h.activate(AudioInputMode::Microphone);
+        h.pipeline.setPaused(paused);
+        h.pipeline.applyServerAudioStats(serverFrames, std::nullopt, std::nullopt);
+        QSignalSpy spy(&h.pipeline, &OutgoingAudioPipeline::listeningHintDue);
+        for (int i = 0; i < chunks; ++i)
+            h.pipeline.pushMicrophoneChunk(constantChunk(sample, 3200));
+        QStringList seen;
+        for (const QList<QVariant> &args : spy)
+            seen << args[0].toString();
+        QCOMPARE(seen, hints);
+    }
+
+    void serverStats_data()
+    {
+        QTest::addColumn<int>("frameCount"); // −1 / −1.0: absent
+        QTest::addColumn<double>("avgLevel");
+        QTest::addColumn<double>("peakLevel");
+        QTest::addColumn<int>("framesAfter");
+        QTest::addColumn<double>("levelAfter");
+        QTest::addColumn<double>("peakAfter");
+        // Before: three chunks sent, at levels 0.5, 0.5, 0.25.
+        QTest::newRow("higher count is taken") << 10 << -1.0 << -1.0 << 10 << 0.25 << 0.5;
+        QTest::newRow("count never goes down") << 2 << -1.0 << -1.0 << 3 << 0.25 << 0.5;
+        QTest::newRow("average replaces the level") << -1 << 0.01 << -1.0 << 3 << 0.01 << 0.5;
+        QTest::newRow("lower peak is ignored") << -1 << -1.0 << 0.2 << 3 << 0.25 << 0.5;
+        QTest::newRow("higher peak is taken") << -1 << -1.0 << 0.7 << 3 << 0.25 << 0.7;
+    }
+    void serverStats()
+    {
+        QFETCH(int, frameCount);
+        QFETCH(double, avgLevel);
+        QFETCH(double, peakLevel);
+        Harness h;
+        h.activate(AudioInputMode::Microphone);
+        for (int sample : {16384, 16384, 8192})
+            h.pipeline.pushMicrophoneChunk(constantChunk(sample, 3200));
+        auto given = [](auto v) { return v < 0 ? std::nullopt : std::optional(v); };
+        h.pipeline.applyServerAudioStats(given(frameCount), given(avgLevel), given(peakLevel));
+        QTEST(h.pipeline.audioFramesSent(), "framesAfter");
+        QTEST(h.pipeline.outgoingAudioLevel(), "levelAfter");
+        QTEST(h.pipeline.outgoingAudioPeak(), "peakAfter");
+    }
+
+    void nothingStaleSurvivesDeactivation()
+    {
+        Harness h;
+        h.activate(kMixed);
+        h.run("m m");
+        h.pipeline.deactivate();
+        QCOMPARE(h.pipeline.pendingMicChunks(), 0);
+        h.run("m s");
+        QVERIFY(h.sent.isEmpty());
+        QCOMPARE(h.pipeline.micFramesSeen(), 2);
+
+        h.activate(kMixed);
+        h.run("m m m");
+        // Chunks 1 and 2 were queued before the stop and 3 pushed while stopped: the first to
+        // go out is the oldest of the new activation.
+        QCOMPARE(h.sent, QList {h.expected("m4")});
+    }
+
+    void newRecordingStartsFromZero()
+    {
+        Harness h;
+        h.activate(kMixed);
+        h.run("r m s m m");
+        h.pipeline.deactivate();
+        h.pipeline.resetForNewRecording();
+        QCOMPARE((QList {h.pipeline.micFramesSeen(), h.pipeline.systemFramesSeen(),
+                         h.pipeline.systemRawSamplesSeen(), h.pipeline.audioFramesSent(),
+                         h.pipeline.pendingMicChunks()}),
+                 (QList {0, 0, 0, 0, 0}));
+        QCOMPARE((QList {h.pipeline.micAudioPeak(), h.pipeline.systemAudioPeak(),
+                         h.pipeline.outgoingAudioPeak(), h.pipeline.outgoingAudioLevel()}),
+                 (QList {0.0, 0.0, 0.0, 0.0}));
+        QVERIFY(!h.pipeline.lastLocalAudioAt().isValid());
+    }
+
+    void restartedMicrophoneCountsAgain()
+    {
+        Harness h;
+        h.activate(kMixed);
+        h.run("m s s");
+        h.pipeline.resetMicrophoneStats();
+        QCOMPARE(h.pipeline.micFramesSeen(), 0);
+        QCOMPARE(h.pipeline.micAudioPeak(), 0.0);
+        QCOMPARE(h.pipeline.systemFramesSeen(), 2);
+    }
+
+    void lastLocalAudioFollowsTheClock()
+    {
+        Harness h;
+        h.activate(AudioInputMode::Microphone);
+        QVERIFY(!h.pipeline.lastLocalAudioAt().isValid());
+        h.clock.advance(std::chrono::milliseconds(1500));
+        h.run("m");
+        QCOMPARE(h.pipeline.lastLocalAudioAt(), h.clock.now());
+        h.clock.advance(std::chrono::milliseconds(900));
+        h.pipeline.markLocalAudioSent();
+        QCOMPARE(h.pipeline.lastLocalAudioAt(), h.clock.now());
+    }
+
+    void modeSwitch_data()
+    {
+        QTest::addColumn<AudioInputMode>("from");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<AudioInputMode>("to");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("wire");
+        QTest::newRow("microphone added to system audio")
+            << AudioInputMode::SystemAudio << "s" << kMixed << "s s m"
+            << "s1 m1+s2";
+        QTest::newRow("back to microphone: its queued chunks still go out")
+            << kMixed << "m m" << AudioInputMode::Microphone << "m"
+            << "m1 m2 m3";
+        QTest::newRow("back to system audio: orphaned microphone chunks dropped")
+            << kMixed << "m m" << AudioInputMode::SystemAudio << "s m"
+            << "s1";
+    }
+    void modeSwitch()
+    {
+        QFETCH(AudioInputMode, from);
+        QFETCH(QString, before);
+        QFETCH(AudioInputMode, to);
+        QFETCH(QString, after);
+        QFETCH(QString, wire);
+        Harness h;
+        h.activate(from);
+        h.run(before);
+        h.pipeline.setMode(to);
+        h.run(after);
+        QList<QByteArray> expected;
+        for (const QString &token : wire.split(u' '))
+            expected << h.expected(token);
+        QCOMPARE(h.sent, expected);
+    }
+
+    void sinkMayEndTheActivation()
+    {
+        // A stream that fails on send stops the recording from inside the sink; the drain must
+        // not send the second pair it already has, nor touch the released sink.
+        FakeClock clock;
+        OutgoingAudioPipeline pipeline(&clock);
+        int sends = 0;
+        pipeline.activate(kMixed, [&](const QByteArray &) {
+            ++sends;
+            pipeline.deactivate();
+        });
+        pipeline.pushSystemChunk(constantChunk(1, 640));
+        pipeline.pushSystemChunk(constantChunk(2, 640));
+        pipeline.pushMicrophoneChunk(constantChunk(3, 3200));
+        QCOMPARE(sends, 1);
+        QCOMPARE(pipeline.pendingMicChunks() + pipeline.pendingSystemChunks(), 0);
+    }
+};
+
+VERNALO_TEST_MAIN(OutgoingAudioPipelineTest)
+#include "test_outgoing_audio_pipeline.moc"
