@@ -120,6 +120,11 @@ private Q_SLOTS:
         QTest::newRow("shortest system chunks fill one microphone chunk")
             << kMixed << "s640 m s640 s640 s640 s640 s640"
             << "m1+s1 m1+s2 m1+s3 m1+s4 m1+s5" << QList {0, 1} << QList {1, 6, 0};
+        QTest::newRow("two bytes over wait for the next microphone chunk")
+            << kMixed << "m s3202"
+            << "m1+s1" << QList {0, 1} << QList {1, 1, 0};
+        QTest::newRow("a single sample is mixed") << kMixed << "m2 s"
+                                                  << "m1+s1" << QList {0, 1} << QList {1, 1, 0};
         QTest::newRow("one-byte member: pair dropped")
             << kMixed << "m1 s m s"
             << "m2+s2" << QList {0, 0} << QList {2, 2, 0};

@@ -26,14 +26,6 @@ std::deque<QByteArray> chunksOfSizes(const QList<int> &sizes, int firstTag)
     return queue;
 }
 
-QList<int> sizesOf(const std::deque<QByteArray> &queue)
-{
-    QList<int> sizes;
-    for (const QByteArray &chunk : queue)
-        sizes << static_cast<int>(chunk.size());
-    return sizes;
-}
-
 } // namespace
 
 class PcmMixerTest : public QObject
@@ -203,61 +195,6 @@ private Q_SLOTS:
         QCOMPARE(trim.micDropped, mic - micLeft.size());
         QCOMPARE(trim.systemDropped, system - systemLeft.size());
         QCOMPARE(trim.logLines(), log);
-    }
-
-    void drain_data()
-    {
-        QTest::addColumn<QList<int>>("mic"); // chunk sizes in bytes, oldest first
-        QTest::addColumn<QList<int>>("system");
-        QTest::addColumn<QList<int>>("sent"); // sizes of the chunks that go out
-        QTest::addColumn<QList<int>>("micLeft");
-        QTest::addColumn<QList<int>>("systemLeft");
-        QTest::newRow("pair") << QList {3200} << QList {3200} << QList {3200} << QList<int>()
-                              << QList<int>();
-        QTest::newRow("long microphone chunk keeps its rest at the front")
-            << QList {3200, 3200} << QList {1280} << QList {1280} << QList {1920, 3200}
-            << QList<int>();
-        QTest::newRow("rest used up by later short chunks")
-            << QList {3200} << QList {1280, 1280, 1280} << QList {1280, 1280, 640} << QList<int>()
-            << QList {640};
-        QTest::newRow("two bytes over")
-            << QList {3200} << QList {3202} << QList {3200} << QList<int>() << QList {2};
-        QTest::newRow("one sample pairs")
-            << QList {2} << QList {3200} << QList {2} << QList<int>() << QList {3198};
-        QTest::newRow("one-byte member: pair dropped")
-            << QList {1} << QList {3200} << QList<int>() << QList<int>() << QList<int>();
-        QTest::newRow("empty member: pair dropped, next pair mixed")
-            << QList {0, 3200} << QList {3200, 3200} << QList {3200} << QList<int>()
-            << QList<int>();
-        QTest::newRow("lone trailing byte does not cost the next partner")
-            << QList {3201} << QList {3200, 3200} << QList {3200} << QList<int>() << QList {3200};
-        QTest::newRow("two waiting chunks wait")
-            << QList {3200, 3200} << QList<int>() << QList<int>() << QList {3200, 3200}
-            << QList<int>();
-        QTest::newRow("third chunk releases the oldest alone")
-            << QList<int>() << QList {640, 640, 640, 640} << QList {640, 640} << QList<int>()
-            << QList {640, 640};
-        QTest::newRow("pair first, then alone")
-            << QList {3200, 3200, 3200, 3200} << QList {3200} << QList {3200, 3200}
-            << QList {3200, 3200} << QList<int>();
-    }
-    void drain()
-    {
-        QFETCH(QList<int>, mic);
-        QFETCH(QList<int>, system);
-        QFETCH(QList<int>, sent);
-        QFETCH(QList<int>, micLeft);
-        QFETCH(QList<int>, systemLeft);
-
-        MixedQueues queues;
-        queues.mic = chunksOfSizes(mic, 1);
-        queues.system = chunksOfSizes(system, 101);
-        QList<int> sizes;
-        while (const auto chunk = takeNextOutgoingChunk(queues, MixSettings()))
-            sizes << static_cast<int>(chunk->size());
-        QCOMPARE(sizes, sent);
-        QCOMPARE(sizesOf(queues.mic), micLeft);
-        QCOMPARE(sizesOf(queues.system), systemLeft);
     }
 };
 
