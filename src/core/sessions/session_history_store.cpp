@@ -50,7 +50,17 @@ QString SessionHistoryStore::filePath(const QString &id) const
     return m_directory + QLatin1Char('/') + id + kExtension;
 }
 
-bool SessionHistoryStore::ensureDirectory() const { return QDir().mkpath(m_directory); }
+bool SessionHistoryStore::ensureDirectory() const
+{
+    if (QFileInfo(m_directory).isDir())
+        return true;
+    if (!QDir().mkpath(m_directory))
+        return false;
+    // Meeting transcripts are private; other local users have no business listing them.
+    QFile::setPermissions(m_directory,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return true;
+}
 
 std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &session) const
 {
