@@ -47,6 +47,9 @@ struct SavedSessionListItem
     bool operator==(const SavedSessionListItem &other) const = default;
 
     static SavedSessionListItem from(const SavedSession &session);
+    // The row of a history file, when the file decodes as a SavedSession. Applies every rule
+    // of SavedSession::decode but keeps no segment, so a long history lists quickly.
+    static std::optional<SavedSessionListItem> decode(const QByteArray &bytes);
 };
 
 } // namespace vernalo

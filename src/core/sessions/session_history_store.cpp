@@ -101,10 +101,10 @@ QList<SavedSessionListItem> SessionHistoryStore::list() const
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        const auto session = SavedSession::decode(file.readAll());
-        if (!session || session->id != stem || !isSafeSessionId(session->id))
+        auto item = SavedSessionListItem::decode(file.readAll());
+        if (!item || item->id != stem || !isSafeSessionId(item->id))
             continue;
-        items.append(SavedSessionListItem::from(*session));
+        items.append(std::move(*item));
     }
     std::stable_sort(items.begin(), items.end(),
                      [](const SavedSessionListItem &a, const SavedSessionListItem &b) {

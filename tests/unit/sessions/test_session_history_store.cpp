@@ -60,6 +60,26 @@ QMap<QString, QByteArray> tree(const QString &root)
     return entries;
 }
 
+// Sets (or with "-" removes) the value at a path like "segments/1/id" to the JSON text given.
+QJsonValue edited(QJsonValue node, QStringList path, const QString &json)
+{
+    if (path.isEmpty()) {
+        return QJsonDocument::fromJson("[" + json.toUtf8() + "]").array().at(0);
+    }
+    const QString step = path.takeFirst();
+    if (node.isArray()) {
+        QJsonArray array = node.toArray();
+        array.replace(step.toInt(), edited(array.at(step.toInt()), path, json));
+        return array;
+    }
+    QJsonObject object = node.toObject();
+    if (path.isEmpty() && json == u"-")
+        object.remove(step);
+    else
+        object.insert(step, edited(object.value(step), path, json));
+    return object;
+}
+
 QStringList ids(const QList<SavedSessionListItem> &items)
 {
     QStringList result;
@@ -181,6 +201,52 @@ private Q_SLOTS:
         }
         // Nothing listed is ever repaired or removed.
         QCOMPARE(tree(m_root->path()), before);
+    }
+
+    void listRowsFollowTheFullDecodingRules_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("untouched") << "language" << "\"fi-FI\"" << true;
+        QTest::newRow("segment id missing") << "segments/1/id" << "-" << false;
+        QTest::newRow("segment id null") << "segments/1/id" << "null" << false;
+        QTest::newRow("segment id not a UUID") << "segments/1/id" << "\"S1\"" << false;
+        QTest::newRow("segment id in braces")
+            << "segments/1/id" << "\"{6F9619FF-8B86-4011-B42D-00C04FC964FF}\"" << false;
+        QTest::newRow("segment id lower case")
+            << "segments/1/id" << "\"6f9619ff-8b86-4011-b42d-00c04fc964ff\"" << true;
+        QTest::newRow("text missing") << "segments/0/text" << "-" << false;
+        QTest::newRow("text null") << "segments/0/text" << "null" << false;
+        QTest::newRow("text a number") << "segments/0/text" << "5" << false;
+        QTest::newRow("timestamp missing") << "segments/1/timestamp" << "-" << false;
+        QTest::newRow("timestamp as text") << "segments/1/timestamp" << "\"794059387\"" << false;
+        QTest::newRow("timestamp whole") << "segments/1/timestamp" << "794059387" << true;
+        QTest::newRow("speaker null") << "segments/0/speakerLabel" << "null" << true;
+        QTest::newRow("speaker a number") << "segments/0/speakerLabel" << "1" << false;
+        QTest::newRow("unknown key") << "segments/0/confidence" << "0.9" << true;
+        QTest::newRow("segment not an object") << "segments/1" << "\"rivi\"" << false;
+        QTest::newRow("segments an object") << "segments" << "{}" << false;
+        QTest::newRow("no segments") << "segments" << "[]" << true;
+        QTest::newRow("endedAt as text") << "endedAt" << "\"2026-03-01T12:00:00Z\"" << false;
+        QTest::newRow("createdAt missing") << "createdAt" << "-" << false;
+        QTest::newRow("language null") << "language" << "null" << false;
+        QTest::newRow("model a number") << "sttModel" << "3" << false;
+    }
+    void listRowsFollowTheFullDecodingRules()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, json);
+        QFETCH(bool, decodes);
+        const QJsonValue document = edited(makeSession(QStringLiteral("s"), 100, 3).toJson(),
+                                           path.split(u'/'), json);
+        const QByteArray bytes = QJsonDocument(document.toObject()).toJson();
+        const auto full = SavedSession::decode(bytes);
+        const auto row = SavedSessionListItem::decode(bytes);
+        QCOMPARE(full.has_value(), decodes);
+        QCOMPARE(row.has_value(), decodes);
+        if (decodes)
+            QCOMPARE(*row, SavedSessionListItem::from(*full));
     }
 
     void missingFolderListsNothing()
