@@ -36,7 +36,7 @@ struct Fixture
     {
         const vernalo::SessionHistoryStore store(folder);
         for (int s = 0; s < kSessions; ++s) {
-            vernalo::SavedSession session{QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(),
+            vernalo::SavedSession session{vernalo::uuidText(QUuid::createUuid()),
                                           vernalo::fromReferenceSeconds(790000000.0 + s * 3600),
                                           vernalo::fromReferenceSeconds(790001800.5 + s * 3600),
                                           QStringLiteral("fi-FI"),
@@ -46,8 +46,7 @@ struct Fixture
             for (int i = 0; i < kSegments; ++i) {
                 session.segments.append(
                     {QUuid::createUuid(),
-                     QStringLiteral("Tämä on puhutun lauseen %1 teksti, jossa on tavallinen pituus.")
-                         .arg(i),
+                     QStringLiteral("Tämä on lauseen %1 teksti, jossa on tavallinen pituus.").arg(i),
                      vernalo::fromReferenceSeconds(790000000.25 + s * 3600 + i * 3.5),
                      i % 4 ? std::optional(QStringLiteral("S%1").arg(i % 4)) : std::nullopt});
             }

@@ -25,7 +25,8 @@ std::optional<QString> syncDirectory(const QString &directory)
     ::close(fd);
     // Some file systems cannot flush a folder at all; that is not a failed write.
     if (syncError != 0 && syncError != EINVAL && syncError != EROFS)
-        return QStringLiteral("sync folder: %1").arg(QString::fromLocal8Bit(std::strerror(syncError)));
+        return QStringLiteral("sync folder: %1")
+            .arg(QString::fromLocal8Bit(std::strerror(syncError)));
     return std::nullopt;
 }
 

@@ -72,7 +72,8 @@ std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &s
         return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, detail};
     }
     if (const auto failure = writeFileAtomically(filePath(session.id), session.encode())) {
-        AppLog::write(QStringLiteral("session save failed id=%1 error=%2").arg(session.id, *failure));
+        AppLog::write(
+            QStringLiteral("session save failed id=%1 error=%2").arg(session.id, *failure));
         return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, *failure};
     }
     return std::nullopt;

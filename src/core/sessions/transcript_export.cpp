@@ -58,11 +58,11 @@ QString formatJSON(const TranscriptSnapshot &snapshot)
 {
     QJsonArray segments;
     for (const auto &segment : snapshot.segments) {
-        segments.append(QJsonObject{
-            {QStringLiteral("timestamp"), toIso8601(segment.timestamp)},
-            {QStringLiteral("speakerLabel"),
-             segment.speakerLabel ? QJsonValue(*segment.speakerLabel) : QJsonValue(QJsonValue::Null)},
-            {QStringLiteral("text"), segment.text}});
+        const QJsonValue speaker = segment.speakerLabel ? QJsonValue(*segment.speakerLabel)
+                                                        : QJsonValue(QJsonValue::Null);
+        segments.append(QJsonObject{{QStringLiteral("timestamp"), toIso8601(segment.timestamp)},
+                                    {QStringLiteral("speakerLabel"), speaker},
+                                    {QStringLiteral("text"), segment.text}});
     }
     const QJsonObject object{{QStringLiteral("sessionId"), snapshot.sessionId},
                              {QStringLiteral("language"), snapshot.language},

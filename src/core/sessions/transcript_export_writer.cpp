@@ -40,9 +40,10 @@ QCoro::Task<ExportOutcome> saveTranscriptWithDialog(DesktopServices *desktop,
 
     const QString path = *chosen;
     if (const auto failure = writeExport(path, text)) {
-        AppLog::write(QStringLiteral("transcript save failed path=%1 error=%2").arg(path, *failure));
-        co_return ExportOutcome{ExportOutcome::Result::Failed, SessionStatusText::saveFailed(), path,
-                                *failure};
+        AppLog::write(
+            QStringLiteral("transcript save failed path=%1 error=%2").arg(path, *failure));
+        co_return ExportOutcome{ExportOutcome::Result::Failed, SessionStatusText::saveFailed(),
+                                path, *failure};
     }
     co_return ExportOutcome{ExportOutcome::Result::Written,
                             SessionStatusText::saved(QFileInfo(path).fileName()), path, {}};

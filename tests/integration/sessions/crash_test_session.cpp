@@ -23,7 +23,9 @@ SavedSession crashTestSession(int slot, qint64 version)
                        static_cast<uchar>(i >> 16), static_cast<uchar>(i >> 8),
                        static_cast<uchar>(i), 1);
         session.segments.append({id,
-                                 QStringLiteral("versio %1 rivi %2: \"sama\" teksti").arg(version).arg(i),
+                                 QStringLiteral("versio %1 rivi %2: \"sama\" teksti")
+                                     .arg(version)
+                                     .arg(i),
                                  fromReferenceSeconds(790000001.25 + version + i),
                                  i % 3 ? std::optional(QStringLiteral("S%1").arg(i % 3))
                                        : std::nullopt});

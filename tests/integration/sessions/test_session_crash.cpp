@@ -86,7 +86,9 @@ private Q_SLOTS:
                 QFile file(path);
                 if (!file.exists()) {
                     QVERIFY2(!committed.contains(slot),
-                             qPrintable(QStringLiteral("round %1: %2 vanished").arg(round).arg(path)));
+                             qPrintable(QStringLiteral("round %1: %2 vanished")
+                                            .arg(round)
+                                            .arg(path)));
                     continue;
                 }
                 QVERIFY(file.open(QIODevice::ReadOnly));
@@ -98,7 +100,7 @@ private Q_SLOTS:
                 const bool isOld = committed.value(slot, -1) == version;
                 const bool isNew = slot == inFlightSlot && version == inFlightVersion;
                 QVERIFY2(isOld || isNew,
-                         qPrintable(QStringLiteral("round %1: %2 holds version %3, expected %4 or %5")
+                         qPrintable(QStringLiteral("round %1: %2 holds version %3, not %4 or %5")
                                         .arg(round)
                                         .arg(path)
                                         .arg(version)

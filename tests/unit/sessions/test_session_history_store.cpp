@@ -28,9 +28,9 @@ SavedSession makeSession(const QString &id, double endedAt, int segmentCount = 2
                          QStringLiteral("chirp_3"),
                          {}};
     for (int i = 0; i < segmentCount; ++i) {
+        const auto speaker = i % 2 ? std::nullopt : std::optional(QStringLiteral("S%1").arg(i));
         session.segments.append({QUuid::createUuid(), QStringLiteral("Rivi %1 \"lainaus\"").arg(i),
-                                 fromReferenceSeconds(endedAt - 500 + i * 1.5),
-                                 i % 2 ? std::nullopt : std::optional(QStringLiteral("S%1").arg(i))});
+                                 fromReferenceSeconds(endedAt - 500 + i * 1.5), speaker});
     }
     return session;
 }
@@ -117,8 +117,9 @@ private Q_SLOTS:
                                QString(), fromReferenceSeconds(794059390.001), QString()}}};
         const SessionHistoryStore store(m_folder);
         QVERIFY(!store.save(session));
-        const QString path = m_folder + QStringLiteral("/3F2504E0-4F89-41D3-9A0C-0305E82C3301.json");
-        QCOMPARE(readBytes(path), readBytes(TestEnvironment::dataPath("sessions/saved_session.json")));
+        const QString path = store.filePath(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
+        QCOMPARE(readBytes(path),
+                 readBytes(TestEnvironment::dataPath("sessions/saved_session.json")));
         // And back: absent versus empty speaker labels and millisecond times survive.
         QCOMPARE(store.load(session.id), std::optional(session));
     }
@@ -134,9 +135,11 @@ private Q_SLOTS:
                            "C.json:corrupt"}
             << QStringList{"B", "A"};
         QTest::newRow("extension compared exactly")
-            << QStringList{"A.json:valid@1", "B.JSON:valid@2", "C.Json:valid@3"} << QStringList{"A"};
+            << QStringList{"A.json:valid@1", "B.JSON:valid@2", "C.Json:valid@3"}
+            << QStringList{"A"};
         QTest::newRow("hidden files")
-            << QStringList{".A.json:valid@2", "B.json:valid@1", ".json:valid@3"} << QStringList{"B"};
+            << QStringList{".A.json:valid@2", "B.json:valid@1", ".json:valid@3"}
+            << QStringList{"B"};
         QTest::newRow("undecodable contents")
             << QStringList{"A.json:wrongShape", "B.json:empty", "C.json:valid@5", "D.json:otherId",
                            "E.json:missingField"}
@@ -144,10 +147,12 @@ private Q_SLOTS:
         QTest::newRow("folder named like a session")
             << QStringList{"A.json:dir", "B.json:valid@1"} << QStringList{"B"};
         QTest::newRow("names that only look like sessions")
-            << QStringList{"A.json.tmp:valid@1", "A.json~:valid@1", "json:valid@1", "A.jsonx:valid@1"}
+            << QStringList{"A.json.tmp:valid@1", "A.json~:valid@1", "json:valid@1",
+                           "A.jsonx:valid@1"}
             << QStringList{};
         QTest::newRow("before 2001 and far ahead")
-            << QStringList{"old.json:valid@-86400.5", "new.json:valid@4000000000", "mid.json:valid@0"}
+            << QStringList{"old.json:valid@-86400.5", "new.json:valid@4000000000",
+                           "mid.json:valid@0"}
             << QStringList{"new", "mid", "old"};
         QTest::newRow("empty folder") << QStringList{} << QStringList{};
     }
