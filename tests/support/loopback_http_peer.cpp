@@ -139,6 +139,13 @@ void LoopbackHttpPeer::handle(const RecordedRequest &request, QHttpServerRespond
     else
         response = ScriptedResponse::json(404, R"({"error":"not found"})");
 
+    if (!response.raw.isEmpty()) {
+        if (QTcpSocket *socket = responder.socket()) {
+            socket->write(response.raw);
+            socket->disconnectFromHost();
+        }
+        return;
+    }
     if (response.neverAnswer) {
         m_held.push_back(std::make_unique<QHttpServerResponder>(std::move(responder)));
         return;

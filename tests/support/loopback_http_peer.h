@@ -41,10 +41,20 @@ struct ScriptedResponse
     QByteArray contentType = "application/json";
     QList<QPair<QByteArray, QByteArray>> headers;
     bool neverAnswer = false; // hold the connection open without a reply (half-open peer)
+    // When set, these bytes go to the socket exactly as given (status line, headers, body or
+    // anything else) and the connection is closed: truncated bodies, bodies without a length,
+    // answers that are not HTTP at all.
+    QByteArray raw;
 
     static ScriptedResponse json(int status, const QByteArray &body)
     {
-        return ScriptedResponse{status, body, "application/json", {}, false};
+        return ScriptedResponse{status, body, "application/json", {}, false, {}};
+    }
+    static ScriptedResponse rawBytes(const QByteArray &bytes)
+    {
+        ScriptedResponse response;
+        response.raw = bytes;
+        return response;
     }
 };
 

@@ -1,0 +1,418 @@
+#include "backend/websocket_stream_client.h"
+
+#include "backend/api_client_error.h"
+#include "backend/stream_messages.h"
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+
+#include <QMetaEnum>
+#include <QStringDecoder>
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace vernalo {
+
+namespace {
+
+bool isStreamAddress(const QUrl &url)
+{
+    return url.isValid() && (url.scheme() == u"ws" || url.scheme() == u"wss")
+        && !url.host().isEmpty();
+}
+
+// Stream addresses may carry the session token in their query; the log gets only host and path.
+QString loggableAddress(const QUrl &url)
+{
+    return url.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment)
+        .toString(QUrl::FullyEncoded);
+}
+
+std::optional<QByteArray> validUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return bytes;
+}
+
+std::chrono::milliseconds reconnectDelay(int attempt)
+{
+    const qint64 delayMs = 400LL << std::min(attempt, 16);
+    return std::chrono::milliseconds(std::min<qint64>(delayMs, 4000));
+}
+
+} // namespace
+
+WebSocketStreamClient::WebSocketStreamClient(Clock *clock, QObject *parent)
+    : QObject(parent)
+    , m_clock(clock)
+    , m_reconnectTimer(clock->createTimer(this))
+    , m_pingTimer(clock->createTimer(this))
+    , m_answerDeadline(clock->createTimer(this))
+{
+    m_reconnectTimer->setSingleShot(true);
+    m_answerDeadline->setSingleShot(true);
+    QObject::connect(m_reconnectTimer, &Timer::timeout, this, &WebSocketStreamClient::reconnect);
+    QObject::connect(m_pingTimer, &Timer::timeout, this, &WebSocketStreamClient::sendPing);
+    QObject::connect(m_answerDeadline, &Timer::timeout, this, [this] {
+        handleFailure({QStringLiteral("no answer within %1 ms").arg(kAnswerDeadline.count()),
+                       APIClientError::transport(APIClientError::Transport::timedOut)
+                           .localizedDescription()});
+    });
+}
+
+WebSocketStreamClient::~WebSocketStreamClient()
+{
+    m_isRunning = false;
+    m_onEventHandler = nullptr;
+    dropSocket();
+}
+
+void WebSocketStreamClient::connect(const QString &wsURL, const QString &language,
+                                    const QString &sttModel, EventHandler onEvent)
+{
+    const QUrl url(wsURL, QUrl::StrictMode);
+    if (!isStreamAddress(url))
+        throw APIClientError::invalidBaseURL();
+
+    dropSocket();
+    m_reconnectTimer->stop();
+    ++m_runId;
+    m_onEventHandler = std::move(onEvent);
+    m_wsURLString = wsURL;
+    m_language = language;
+    m_sttModel = sttModel;
+    m_startConfirmed = false;
+    m_lastStartAttemptMs.reset();
+    m_reconnectAttempts = 0;
+    m_isReconnecting = false;
+    m_audioFramesSent = 0;
+    m_transcriptEventsReceived = 0;
+    m_stopSent = false;
+    m_audioTransportMode = AudioTransportMode::binary;
+
+    AppLog::write(QStringLiteral("ws connect url=%1 language=%2 model=%3")
+                      .arg(loggableAddress(url), language, sttModel));
+    m_isRunning = true;
+    openSocket();
+    m_startPayloadText = StreamClientMessage::startFrame(m_language, m_sttModel);
+    attemptSendStart(true);
+}
+
+void WebSocketStreamClient::openSocket()
+{
+    auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
+    m_socket = socket;
+    m_pending.clear();
+
+    QObject::connect(socket, &QWebSocket::connected, this, &WebSocketStreamClient::handleConnected);
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this,
+                     [this](const QString &text) { handleMessage(text.toUtf8()); });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     [this](const QByteArray &bytes) {
+                         // Binary frames count only when they hold valid UTF-8 text.
+                         if (const auto text = validUtf8(bytes))
+                             handleMessage(*text);
+                     });
+    QObject::connect(socket, &QWebSocket::pong, this, [this] {
+        m_answerDeadline->stop();
+        Q_EMIT pongReceived();
+    });
+    // Qt 6.4 names this signal error(); its getter overload makes the cast necessary.
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this](QAbstractSocket::SocketError error) {
+                         handleFailure(socketErrorFailure(error));
+                     });
+    QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        handleFailure(closeFailure(socket->closeCode()));
+    });
+
+    // A peer that accepts the connection but never completes the handshake counts as gone.
+    m_answerDeadline->start(kAnswerDeadline);
+    socket->open(QUrl(m_wsURLString, QUrl::StrictMode));
+}
+
+void WebSocketStreamClient::dropSocket()
+{
+    stopLivenessTimers();
+    m_pending.clear();
+    QWebSocket *socket = m_socket.data();
+    m_socket.clear();
+    if (!socket)
+        return;
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    // The socket may be in the middle of emitting one of its own signals; it goes away from the
+    // event loop, after the close frame has been flushed.
+    socket->setParent(nullptr);
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+    socket->deleteLater();
+}
+
+void WebSocketStreamClient::stopLivenessTimers()
+{
+    m_pingTimer->stop();
+    m_answerDeadline->stop();
+}
+
+void WebSocketStreamClient::handleConnected()
+{
+    m_answerDeadline->stop();
+    m_pingTimer->start(kPingInterval);
+    flushPending();
+    if (m_socket)
+        Q_EMIT socketOpened();
+}
+
+void WebSocketStreamClient::flushPending()
+{
+    const auto pending = std::exchange(m_pending, {});
+    const quint64 run = m_runId;
+    QPointer<QWebSocket> socket = m_socket;
+    for (const auto &[payload, isText] : pending) {
+        // A failed send drops the socket; what is left of the queue goes with it.
+        if (!m_isRunning || run != m_runId || m_socket != socket)
+            return;
+        sendFrame(payload, isText);
+    }
+}
+
+void WebSocketStreamClient::sendFrame(const QByteArray &payload, bool isText)
+{
+    if (!m_socket)
+        return;
+    switch (m_socket->state()) {
+    case QAbstractSocket::ConnectedState:
+        break;
+    case QAbstractSocket::UnconnectedState:
+    case QAbstractSocket::ClosingState:
+        handleFailure({QStringLiteral("send on closed socket"),
+                       QStringLiteral("Lähetys palvelimelle epäonnistui")});
+        return;
+    default:
+        m_pending.append({payload, isText});
+        return;
+    }
+    const qint64 written = isText ? m_socket->sendTextMessage(QString::fromUtf8(payload))
+                                  : m_socket->sendBinaryMessage(payload);
+    if (written < payload.size())
+        handleFailure({QStringLiteral("send failed written=%1 size=%2")
+                           .arg(written)
+                           .arg(payload.size()),
+                       QStringLiteral("Lähetys palvelimelle epäonnistui")});
+}
+
+void WebSocketStreamClient::attemptSendStart(bool force)
+{
+    if (!m_isRunning || m_startPayloadText.isEmpty())
+        return;
+    const qint64 now = m_clock->monotonicMs();
+    if (!force && m_lastStartAttemptMs && now - *m_lastStartAttemptMs < kStartRepeatInterval.count())
+        return;
+    m_lastStartAttemptMs = now;
+    sendFrame(m_startPayloadText, true);
+}
+
+void WebSocketStreamClient::sendAudio(const QByteArray &data)
+{
+    if (!m_isRunning)
+        return;
+    if (!m_startConfirmed) {
+        const quint64 run = m_runId;
+        attemptSendStart(false);
+        if (!m_isRunning || run != m_runId)
+            return;
+    }
+    ++m_audioFramesSent;
+    if (m_audioTransportMode == AudioTransportMode::binary && m_transcriptEventsReceived == 0
+        && m_audioFramesSent >= kBase64SwitchFrameCount) {
+        // Some servers ignore binary frames; after this many chunks without a transcript the
+        // JSON framing is the better bet for the rest of the run.
+        m_audioTransportMode = AudioTransportMode::base64JSON;
+        AppLog::write(QStringLiteral("ws audio framing switched to base64 framesSent=%1")
+                          .arg(m_audioFramesSent));
+    }
+    if (m_audioTransportMode == AudioTransportMode::binary)
+        sendFrame(data, false);
+    else
+        sendFrame(StreamClientMessage::audioFrame(data), true);
+}
+
+void WebSocketStreamClient::sendStop()
+{
+    if (!m_isRunning)
+        return;
+    m_stopSent = true;
+    sendFrame(StreamClientMessage::stopFrame(), true);
+}
+
+void WebSocketStreamClient::disconnect()
+{
+    const bool wasRunning = m_isRunning;
+    m_isRunning = false;
+    m_isReconnecting = false;
+    ++m_runId;
+    m_reconnectTimer->stop();
+    dropSocket();
+    m_startPayloadText.clear();
+    m_startConfirmed = false;
+    m_wsURLString.clear();
+    m_language.clear();
+    m_sttModel.clear();
+    m_reconnectAttempts = 0;
+    m_audioFramesSent = 0;
+    m_transcriptEventsReceived = 0;
+    m_stopSent = false;
+    m_onEventHandler = nullptr;
+    if (wasRunning)
+        AppLog::write(QStringLiteral("ws disconnect"));
+}
+
+void WebSocketStreamClient::handleMessage(const QByteArray &utf8)
+{
+    if (!m_isRunning)
+        return;
+    const auto event = StreamEvent::parse(utf8, m_clock->now());
+    if (!event)
+        return; // malformed or unknown frames are dropped without a word
+    if (event->isTranscript() || event->status()) {
+        m_reconnectAttempts = 0;
+        m_isReconnecting = false;
+        m_startConfirmed = true;
+    }
+    if (event->isTranscript())
+        ++m_transcriptEventsReceived;
+    deliver(*event);
+}
+
+bool WebSocketStreamClient::deliver(const StreamEvent &event)
+{
+    if (!m_onEventHandler)
+        return m_isRunning;
+    QPointer<WebSocketStreamClient> self(this);
+    const quint64 run = m_runId;
+    const EventHandler handler = m_onEventHandler; // the handler may replace or drop itself
+    handler(event);
+    return self && m_isRunning && m_runId == run;
+}
+
+void WebSocketStreamClient::handleFailure(const Failure &failure)
+{
+    if (!m_isRunning || m_isReconnecting)
+        return;
+    // The failed socket is given up at once: nothing more is read from it or sent to it.
+    dropSocket();
+    if (m_stopSent) {
+        // The server ending the stream we asked it to end is no reason to open a new one.
+        AppLog::write(QStringLiteral("ws closed after stop reason=%1").arg(failure.logReason));
+        return;
+    }
+    if (m_reconnectAttempts >= kMaxReconnectAttempts) {
+        AppLog::write(QStringLiteral("ws reconnect exhausted attempts=%1 reason=%2")
+                          .arg(m_reconnectAttempts)
+                          .arg(failure.logReason));
+        deliver(StreamEvent{StreamEvent::Error{
+            QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ")
+            + failure.description}});
+        return;
+    }
+    const int attempt = m_reconnectAttempts;
+    m_reconnectAttempts = attempt + 1;
+    m_isReconnecting = true;
+    const auto delay = reconnectDelay(attempt);
+    AppLog::write(QStringLiteral("ws reconnect scheduled attempt=%1 delayMs=%2 reason=%3")
+                      .arg(m_reconnectAttempts)
+                      .arg(delay.count())
+                      .arg(failure.logReason));
+    if (!deliver(StreamEvent{StreamEvent::Status{QStringLiteral("reconnecting"), std::nullopt}}))
+        return;
+    m_reconnectTimer->start(delay);
+}
+
+void WebSocketStreamClient::reconnect()
+{
+    if (!m_isRunning)
+        return;
+    if (m_wsURLString.isEmpty()) {
+        m_isReconnecting = false;
+        deliver(StreamEvent{
+            StreamEvent::Error{QStringLiteral("WS-uudelleenyhteys epäonnistui: puuttuva URL")}});
+        return;
+    }
+    dropSocket();
+    if (!isStreamAddress(QUrl(m_wsURLString, QUrl::StrictMode))) {
+        m_isReconnecting = false;
+        deliver(StreamEvent{
+            StreamEvent::Error{QStringLiteral("WS-uudelleenyhteys epäonnistui: virheellinen URL")}});
+        return;
+    }
+    m_startConfirmed = false;
+    m_lastStartAttemptMs.reset();
+    m_startPayloadText = StreamClientMessage::startFrame(m_language, m_sttModel);
+    openSocket();
+    attemptSendStart(true);
+    m_isReconnecting = false;
+}
+
+void WebSocketStreamClient::sendPing()
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    m_socket->ping();
+    // The deadline runs from the oldest unanswered ping; a pong clears it.
+    if (!m_answerDeadline->isActive())
+        m_answerDeadline->start(kAnswerDeadline);
+}
+
+WebSocketStreamClient::Failure
+WebSocketStreamClient::socketErrorFailure(QAbstractSocket::SocketError error)
+{
+    using Transport = APIClientError::Transport;
+    Transport reason = Transport::other;
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::NetworkError:
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyNotFoundError:
+        reason = Transport::unreachable;
+        break;
+    case QAbstractSocket::RemoteHostClosedError:
+        reason = Transport::connectionLost;
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        reason = Transport::timedOut;
+        break;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        reason = Transport::secureChannel;
+        break;
+    default:
+        break;
+    }
+    const char *name = QMetaEnum::fromType<QAbstractSocket::SocketError>().valueToKey(error);
+    return {QStringLiteral("socket error=%1").arg(QLatin1String(name ? name : "unknown")),
+            APIClientError::transport(reason, static_cast<int>(error)).localizedDescription()};
+}
+
+WebSocketStreamClient::Failure WebSocketStreamClient::closeFailure(int closeCode)
+{
+    if (closeCode == QWebSocketProtocol::CloseCodeAbnormalDisconnection)
+        return {QStringLiteral("closed without close frame"),
+                APIClientError::transport(APIClientError::Transport::connectionLost)
+                    .localizedDescription()};
+    return {QStringLiteral("closed by server code=%1").arg(closeCode),
+            QStringLiteral("Palvelin sulki yhteyden (koodi %1)").arg(closeCode)};
+}
+
+StreamClientFactory defaultStreamClientFactory(Clock *clock)
+{
+    return [clock] { return std::make_unique<WebSocketStreamClient>(clock); };
+}
+
+} // namespace vernalo

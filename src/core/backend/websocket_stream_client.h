@@ -1,0 +1,137 @@
+#pragma once
+
+#include "backend/stream_event.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWebSocket;
+
+namespace vernalo {
+
+class Clock;
+class Timer;
+
+// Carries one recording's live stream: opens the socket the backend handed out, announces the
+// stream, sends audio chunks, asks the server to stop and turns the server's messages into
+// StreamEvent values. A broken socket is repaired with a bounded, exponentially delayed
+// reconnect; a socket whose peer has silently vanished is noticed by ping deadlines.
+//
+// Lives on one thread (the main thread): every call, socket signal and timer runs there, and the
+// event handler is called there, synchronously. Every timer goes through the injected clock.
+class WebSocketStreamClient : public QObject
+{
+    Q_OBJECT
+public:
+    using EventHandler = std::function<void(const StreamEvent &)>;
+
+    static constexpr int kMaxReconnectAttempts = 8;
+    static constexpr std::chrono::milliseconds kStartRepeatInterval{800};
+    static constexpr int kBase64SwitchFrameCount = 50;
+    static constexpr std::chrono::milliseconds kPingInterval{5000};
+    // Longest wait for the opening handshake and for the pong of a ping.
+    static constexpr std::chrono::milliseconds kAnswerDeadline{10000};
+    static constexpr qint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
+
+    // The clock is not owned and must outlive the client.
+    explicit WebSocketStreamClient(Clock *clock, QObject *parent = nullptr);
+    ~WebSocketStreamClient() override;
+
+    // Opens the stream and returns at once, without waiting for the server. Throws
+    // APIClientError::invalidBaseURL, changing nothing, when wsURL is not a ws:// or wss://
+    // address.
+    void connect(const QString &wsURL, const QString &language, const QString &sttModel,
+                 EventHandler onEvent);
+    bool isActive() const { return m_isRunning; }
+    // One audio chunk, as a binary frame or, after the framing switch, as a JSON text frame.
+    void sendAudio(const QByteArray &data);
+    // Asks the server to finish; the socket stays open until disconnect(). When the server then
+    // closes the socket, that is the end of the stream, not a failure: no reconnect follows.
+    void sendStop();
+    // Closes with 1001 and forgets everything; safe at any time, also twice. No event reaches
+    // the former handler afterwards.
+    void disconnect();
+
+    // Read-outs for diagnostics.
+    bool isReconnecting() const { return m_isReconnecting; }
+    bool isStartConfirmed() const { return m_startConfirmed; }
+    bool isBase64Framing() const { return m_audioTransportMode == AudioTransportMode::base64JSON; }
+    int reconnectAttempts() const { return m_reconnectAttempts; }
+    int audioFramesSent() const { return m_audioFramesSent; }
+
+Q_SIGNALS:
+    // The opening handshake of the current socket completed.
+    void socketOpened();
+    // The current socket answered a ping.
+    void pongReceived();
+
+private:
+    enum class AudioTransportMode { binary, base64JSON };
+
+    // Why a socket was given up: an English fragment for the log and a Finnish description for
+    // the exhaustion message.
+    struct Failure
+    {
+        QString logReason;
+        QString description;
+    };
+
+    void openSocket();
+    void dropSocket();
+    void attemptSendStart(bool force);
+    void sendFrame(const QByteArray &payload, bool isText);
+    void flushPending();
+    void handleConnected();
+    void handleMessage(const QByteArray &utf8);
+    void handleFailure(const Failure &failure);
+    void reconnect();
+    void sendPing();
+    void stopLivenessTimers();
+    // Calls the handler; false when the client was destroyed, stopped or restarted meanwhile.
+    bool deliver(const StreamEvent &event);
+
+    static Failure socketErrorFailure(QAbstractSocket::SocketError error);
+    static Failure closeFailure(int closeCode);
+
+    Clock *m_clock;
+    QPointer<QWebSocket> m_socket;
+    // Frames handed over while the handshake is still running go out once it completes.
+    QList<std::pair<QByteArray, bool>> m_pending;
+    bool m_isRunning = false;
+    bool m_isReconnecting = false;
+    QByteArray m_startPayloadText;
+    bool m_startConfirmed = false;
+    std::optional<qint64> m_lastStartAttemptMs;
+    EventHandler m_onEventHandler;
+    QString m_wsURLString;
+    QString m_language;
+    QString m_sttModel;
+    int m_reconnectAttempts = 0;
+    AudioTransportMode m_audioTransportMode = AudioTransportMode::binary;
+    int m_audioFramesSent = 0;
+    int m_transcriptEventsReceived = 0;
+    bool m_stopSent = false;
+    quint64 m_runId = 0;
+
+    Timer *m_reconnectTimer;
+    Timer *m_pingTimer;
+    Timer *m_answerDeadline;
+};
+
+// How the recording controller gets a fresh client for each recording. Tests hand it the real
+// client on a fake clock, pointed at a loopback peer.
+using StreamClientFactory = std::function<std::unique_ptr<WebSocketStreamClient>()>;
+
+StreamClientFactory defaultStreamClientFactory(Clock *clock);
+
+} // namespace vernalo

@@ -1,0 +1,177 @@
+#include "support/loopback_stream_peer.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+namespace vernalo::test {
+
+LoopbackStreamPeer::LoopbackStreamPeer(QObject *parent)
+    : QObject(parent)
+    , m_tcpServer(std::make_unique<QTcpServer>())
+    , m_server(std::make_unique<QWebSocketServer>(QStringLiteral("loopback-stream-peer"),
+                                                  QWebSocketServer::NonSecureMode))
+{
+    // The peer owns the TCP side so it can hold a connection without answering, or stop
+    // reading it; the WebSocket server only runs the protocol on sockets handed to it.
+    connect(m_tcpServer.get(), &QTcpServer::newConnection, this, &LoopbackStreamPeer::acceptTcp);
+    connect(m_server.get(), &QWebSocketServer::newConnection, this, [this] {
+        while (QWebSocket *socket = m_server->nextPendingConnection())
+            adoptWebSocket(socket);
+    });
+}
+
+LoopbackStreamPeer::~LoopbackStreamPeer()
+{
+    for (const auto &slot : std::as_const(m_connections)) {
+        if (slot->socket)
+            slot->socket->disconnect(this);
+    }
+}
+
+bool LoopbackStreamPeer::start()
+{
+    if (!m_tcpServer->listen(QHostAddress::LocalHost, 0))
+        return false;
+    m_port = m_tcpServer->serverPort();
+    return true;
+}
+
+void LoopbackStreamPeer::stopListening() { m_tcpServer->close(); }
+
+QUrl LoopbackStreamPeer::url(const QString &pathAndQuery) const
+{
+    return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(m_port).arg(pathAndQuery));
+}
+
+int LoopbackStreamPeer::openConnectionCount() const
+{
+    int count = 0;
+    for (const auto &slot : m_connections)
+        count += slot->record.closed ? 0 : 1;
+    return count;
+}
+
+int LoopbackStreamPeer::resolve(int index) const
+{
+    const int resolved = index < 0 ? connectionCount() + index : index;
+    Q_ASSERT(resolved >= 0 && resolved < connectionCount());
+    return resolved;
+}
+
+const StreamConnection &LoopbackStreamPeer::connection(int index) const
+{
+    return m_connections.at(resolve(index))->record;
+}
+
+void LoopbackStreamPeer::acceptTcp()
+{
+    while (QTcpSocket *tcp = m_tcpServer->nextPendingConnection()) {
+        auto slot = std::make_shared<Slot>();
+        slot->tcp = tcp;
+        m_connections.append(slot);
+        const int index = connectionCount() - 1;
+        connect(tcp, &QTcpSocket::disconnected, this, [this, slot, index] {
+            if (!slot->socket && !slot->record.closed) {
+                slot->record.closed = true;
+                Q_EMIT connectionClosed(index);
+            }
+        });
+        if (m_answerHandshakes)
+            m_server->handleConnection(tcp);
+        else
+            tcp->setParent(this);
+    }
+}
+
+void LoopbackStreamPeer::adoptWebSocket(QWebSocket *socket)
+{
+    // Pair the upgraded socket with the TCP connection it came from.
+    std::shared_ptr<Slot> slot;
+    int index = -1;
+    for (int i = 0; i < connectionCount(); ++i) {
+        const auto &candidate = m_connections.at(i);
+        if (!candidate->socket && candidate->tcp && candidate->tcp->peerPort() == socket->peerPort()) {
+            slot = candidate;
+            index = i;
+            break;
+        }
+    }
+    if (!slot) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->setParent(this);
+    slot->socket = socket;
+    slot->record.upgraded = true;
+    slot->record.requestUrl = socket->requestUrl();
+
+    connect(socket, &QWebSocket::textMessageReceived, this, [this, slot, index](const QString &text) {
+        const StreamFrame frame{true, text.toUtf8()};
+        slot->record.frames.append(frame);
+        Q_EMIT frameReceived(index, frame);
+    });
+    connect(socket, &QWebSocket::binaryMessageReceived, this,
+            [this, slot, index](const QByteArray &bytes) {
+                const StreamFrame frame{false, bytes};
+                slot->record.frames.append(frame);
+                Q_EMIT frameReceived(index, frame);
+            });
+    connect(socket, &QWebSocket::textFrameReceived, this, [slot] { ++slot->record.wireFrames; });
+    connect(socket, &QWebSocket::binaryFrameReceived, this, [slot] { ++slot->record.wireFrames; });
+    connect(socket, &QWebSocket::disconnected, this, [this, slot, index, socket] {
+        if (slot->record.closed)
+            return;
+        slot->record.closed = true;
+        const int code = socket->closeCode();
+        // Qt reports a connection that ended without a close frame as 1006.
+        if (code != QWebSocketProtocol::CloseCodeAbnormalDisconnection)
+            slot->record.clientCloseCode = code;
+        Q_EMIT connectionClosed(index);
+    });
+
+    Q_EMIT connectionAccepted(index);
+    if (m_closeOnOpen)
+        socket->close(static_cast<QWebSocketProtocol::CloseCode>(*m_closeOnOpen));
+}
+
+void LoopbackStreamPeer::sendText(const QByteArray &utf8, int index)
+{
+    if (auto &socket = m_connections.at(resolve(index))->socket)
+        socket->sendTextMessage(QString::fromUtf8(utf8));
+}
+
+void LoopbackStreamPeer::sendBinary(const QByteArray &bytes, int index)
+{
+    if (auto &socket = m_connections.at(resolve(index))->socket)
+        socket->sendBinaryMessage(bytes);
+}
+
+void LoopbackStreamPeer::closeWith(int code, int index)
+{
+    if (auto &socket = m_connections.at(resolve(index))->socket)
+        socket->close(static_cast<QWebSocketProtocol::CloseCode>(code));
+}
+
+void LoopbackStreamPeer::dropConnection(int index)
+{
+    const auto &slot = m_connections.at(resolve(index));
+    if (slot->socket)
+        slot->socket->abort();
+    else if (slot->tcp)
+        slot->tcp->abort();
+}
+
+void LoopbackStreamPeer::goSilent(int index)
+{
+    const auto &slot = m_connections.at(resolve(index));
+    // With its TCP socket's signals blocked the WebSocket never sees incoming bytes, so it
+    // neither records frames nor answers pings; the connection itself stays open.
+    if (slot->tcp)
+        slot->tcp->blockSignals(true);
+}
+
+} // namespace vernalo::test
