@@ -107,6 +107,7 @@ void WebSocketStreamClient::openSocket()
     socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     m_socket = socket;
+    m_socketOpened = false;
     m_pending.clear();
 
     QObject::connect(socket, &QWebSocket::connected, this, &WebSocketStreamClient::handleConnected);
@@ -128,6 +129,14 @@ void WebSocketStreamClient::openSocket()
                          handleFailure(socketErrorFailure(error));
                      });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        // A socket that never opened has no close code worth reporting; its error says more.
+        if (!m_socketOpened) {
+            const auto error = socket->error();
+            handleFailure(socketErrorFailure(error == QAbstractSocket::UnknownSocketError
+                                                 ? QAbstractSocket::ConnectionRefusedError
+                                                 : error));
+            return;
+        }
         handleFailure(closeFailure(socket->closeCode()));
     });
 
@@ -161,6 +170,7 @@ void WebSocketStreamClient::stopLivenessTimers()
 
 void WebSocketStreamClient::handleConnected()
 {
+    m_socketOpened = true;
     m_answerDeadline->stop();
     m_pingTimer->start(kPingInterval);
     flushPending();

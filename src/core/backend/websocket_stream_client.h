@@ -105,6 +105,7 @@ private:
 
     Clock *m_clock;
     QPointer<QWebSocket> m_socket;
+    bool m_socketOpened = false; // the current socket completed its handshake
     // Frames handed over while the handshake is still running go out once it completes.
     QList<std::pair<QByteArray, bool>> m_pending;
     bool m_isRunning = false;

@@ -1,0 +1,583 @@
+#include "backend/api_client_error.h"
+#include "backend/stream_messages.h"
+#include "backend/websocket_stream_client.h"
+#include "backend/wire_coding.h"
+#include "support/fake_clock.h"
+#include "support/loopback_stream_peer.h"
+#include "support/socket_wait.h"
+#include "support/test_environment.h"
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A distinct 3200-byte chunk per index, so a lost or reordered chunk shows.
+QByteArray chunk(int index)
+{
+    QByteArray bytes(3200, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((index * 31 + i) & 0xff);
+    return bytes;
+}
+
+QByteArray expectedStart(const QString &language, const QString &model)
+{
+    const QJsonObject start{{QStringLiteral("type"), QStringLiteral("start")},
+                            {QStringLiteral("language"), language},
+                            {QStringLiteral("sampleRate"), 16000},
+                            {QStringLiteral("enableInterim"), true},
+                            {QStringLiteral("sttModel"), model},
+                            {QStringLiteral("enableSpeakerDiarization"), false},
+                            {QStringLiteral("speakerCount"), 0}};
+    return QJsonDocument(start).toJson(QJsonDocument::Compact);
+}
+
+QByteArray base64Message(const QByteArray &pcm)
+{
+    const QJsonObject audio{{QStringLiteral("type"), QStringLiteral("audio")},
+                            {QStringLiteral("audioBase64"), QString::fromLatin1(pcm.toBase64())}};
+    return QJsonDocument(audio).toJson(QJsonDocument::Compact);
+}
+
+bool isStart(const StreamFrame &frame)
+{
+    return frame.isText && frame.data == expectedStart(QStringLiteral("fi-FI"), QStringLiteral("chirp_3"));
+}
+
+// One letter per frame: S start, B binary audio, J JSON audio, T stop, ? anything else.
+QString pattern(const QList<StreamFrame> &frames)
+{
+    QString letters;
+    for (const auto &frame : frames) {
+        if (isStart(frame))
+            letters += u'S';
+        else if (!frame.isText)
+            letters += u'B';
+        else if (frame.data.startsWith(R"({"audioBase64")"))
+            letters += u'J';
+        else if (frame.data == R"({"type":"stop"})")
+            letters += u'T';
+        else
+            letters += u'?';
+    }
+    return letters;
+}
+
+QString describe(const StreamEvent &event)
+{
+    return QString::fromUtf8(wire::compact(event.toJson()));
+}
+
+} // namespace
+
+class WebSocketStreamClientTest : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<LoopbackStreamPeer> m_peer;
+    std::unique_ptr<WebSocketStreamClient> m_client;
+    QList<StreamEvent> m_events;
+
+    WebSocketStreamClient::EventHandler recorder()
+    {
+        return [this](const StreamEvent &event) { m_events.append(event); };
+    }
+
+    void connectClient(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream"))
+    {
+        m_client->connect(m_peer->url(pathAndQuery).toString(), QStringLiteral("fi-FI"),
+                          QStringLiteral("chirp_3"), recorder());
+    }
+
+    // Connects and waits until the peer holds the start message.
+    bool open()
+    {
+        connectClient();
+        return waitFrames(1);
+    }
+
+    bool waitFrames(int count, int connection = -1)
+    {
+        return waitUntil([&] {
+            return m_peer->connectionCount() > 0
+                && m_peer->connection(connection).frames.size() >= count;
+        });
+    }
+    bool waitConnections(int count)
+    {
+        return waitUntil([&] { return m_peer->connectionCount() >= count; });
+    }
+    bool waitEvents(int count)
+    {
+        return waitUntil([&] { return m_events.size() >= count; });
+    }
+    bool isReconnecting(int index) const
+    {
+        if (index < 0 || index >= m_events.size())
+            return false;
+        const auto *status = m_events.at(index).status();
+        return status && status->state == u"reconnecting" && !status->model;
+    }
+    // Time until the only armed timer of the client fires.
+    qint64 msUntilOnlyTimer() const
+    {
+        if (m_clock->activeTimerCount() != 1)
+            return -1;
+        return *m_clock->nextDueMs() - m_clock->monotonicMs();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_clock = std::make_unique<FakeClock>();
+        m_peer = std::make_unique<LoopbackStreamPeer>();
+        QVERIFY(m_peer->start());
+        m_client = std::make_unique<WebSocketStreamClient>(m_clock.get());
+        m_events.clear();
+    }
+    void cleanup()
+    {
+        m_client.reset();
+        m_peer.reset();
+        m_clock.reset();
+    }
+
+    void startMessageOpensTheStream()
+    {
+        connectClient(QStringLiteral("/v1/sessions/s1/stream?token=ws-tok%2B1"));
+        QVERIFY(m_client->isActive());
+        QVERIFY(waitFrames(1));
+        const StreamConnection &connection = m_peer->connection();
+        QCOMPARE(connection.requestUrl.path(), QStringLiteral("/v1/sessions/s1/stream"));
+        QCOMPARE(connection.requestUrl.query(QUrl::FullyEncoded), QStringLiteral("token=ws-tok%2B1"));
+        QVERIFY(connection.frames.constFirst().isText);
+        QCOMPARE(connection.frames.constFirst().data,
+                 expectedStart(QStringLiteral("fi-FI"), QStringLiteral("chirp_3")));
+        QVERIFY(m_events.isEmpty());
+    }
+
+    // Chunks handed over before the handshake completes go out after the start, in order.
+    void audioDuringHandshakeIsKept()
+    {
+        connectClient();
+        for (int i = 0; i < 3; ++i)
+            m_client->sendAudio(chunk(i));
+        QVERIFY(waitFrames(4));
+        const auto &frames = m_peer->connection().frames;
+        QCOMPARE(pattern(frames), QStringLiteral("SBBB"));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(frames.at(i + 1).data == chunk(i));
+    }
+
+    void startRepeat_data()
+    {
+        QTest::addColumn<QByteArray>("serverFrame"); // sent before the audio; empty for none
+        QTest::addColumn<QList<int>>("audioAtMs");
+        QTest::addColumn<QString>("frames");
+
+        QTest::newRow("unconfirmed: at most every 0.8 s") << QByteArray() << QList<int>{0, 500, 800, 1000, 1600}
+                                                          << "SBBSBBSB";
+        QTest::newRow("unconfirmed: 799 ms is too early") << QByteArray() << QList<int>{799, 1598}
+                                                          << "SBSB";
+        QTest::newRow("status confirms") << R"({"type":"status","state":"live"})"_qba
+                                         << QList<int>{800, 1600, 5000} << "SBBB";
+        QTest::newRow("partial confirms") << R"({"type":"partial","text":"he"})"_qba
+                                          << QList<int>{800, 1600} << "SBB";
+        QTest::newRow("final confirms") << R"({"type":"final","text":"hei"})"_qba
+                                        << QList<int>{800, 1600} << "SBB";
+        QTest::newRow("error does not confirm") << R"({"type":"error","message":"x"})"_qba
+                                                << QList<int>{800, 1600} << "SSBSB";
+        QTest::newRow("unknown message does not confirm") << R"({"type":"ready"})"_qba
+                                                          << QList<int>{800} << "SSB";
+    }
+    void startRepeat()
+    {
+        QFETCH(QByteArray, serverFrame);
+        QFETCH(QList<int>, audioAtMs);
+        QFETCH(QString, frames);
+
+        QVERIFY(open());
+        if (!serverFrame.isEmpty()) {
+            m_peer->sendText(serverFrame);
+            // A sentinel that is never confirming shows that the frame before it was handled.
+            m_peer->sendText(R"({"type":"error","message":"sentinel"})");
+            QVERIFY(waitUntil([&] {
+                return !m_events.isEmpty() && m_events.constLast().error()
+                    && m_events.constLast().error()->message == u"sentinel";
+            }));
+        }
+        qint64 now = 0;
+        for (int at : audioAtMs) {
+            m_clock->advance(std::chrono::milliseconds(at - now));
+            now = at;
+            m_client->sendAudio(chunk(at));
+        }
+        QVERIFY(waitFrames(frames.size()));
+        QCOMPARE(pattern(m_peer->connection().frames), frames);
+    }
+
+    // Binary framing until 50 chunks have gone without a transcript, JSON framing from then on.
+    void framingSwitch_data()
+    {
+        QTest::addColumn<int>("chunks");
+        QTest::addColumn<int>("eventAfterChunk"); // 0: none
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<int>("firstJsonChunk"); // 1-based; 0: stays binary
+
+        QTest::newRow("49 chunks stay binary") << 49 << 0 << QByteArray() << 0;
+        QTest::newRow("the 50th switches") << 60 << 0 << QByteArray() << 50;
+        QTest::newRow("partial before the 50th keeps binary")
+            << 60 << 30 << R"({"type":"partial","text":"a"})"_qba << 0;
+        QTest::newRow("final at 49 keeps binary") << 55 << 49 << R"({"type":"final","text":"a"})"_qba
+                                                  << 0;
+        QTest::newRow("status is not a transcript") << 60 << 10
+                                                    << R"({"type":"status","state":"live"})"_qba << 50;
+        QTest::newRow("a late transcript does not switch back")
+            << 60 << 52 << R"({"type":"partial","text":"a"})"_qba << 50;
+    }
+    void framingSwitch()
+    {
+        QFETCH(int, chunks);
+        QFETCH(int, eventAfterChunk);
+        QFETCH(QByteArray, event);
+        QFETCH(int, firstJsonChunk);
+
+        QVERIFY(open());
+        for (int i = 1; i <= chunks; ++i) {
+            m_client->sendAudio(chunk(i));
+            if (i == eventAfterChunk) {
+                m_peer->sendText(event);
+                QVERIFY(waitEvents(1));
+            }
+        }
+        QVERIFY(waitFrames(chunks + 1));
+        const StreamConnection &connection = m_peer->connection();
+        QCOMPARE(connection.frames.size(), chunks + 1);
+        QCOMPARE(connection.wireFrames, chunks + 1); // one wire frame per chunk, none split
+        for (int i = 1; i <= chunks; ++i) {
+            const StreamFrame &frame = connection.frames.at(i);
+            const bool json = firstJsonChunk > 0 && i >= firstJsonChunk;
+            QVERIFY2(frame.isText == json, qPrintable(QStringLiteral("chunk %1").arg(i)));
+            QVERIFY2(frame.data == (json ? base64Message(chunk(i)) : chunk(i)),
+                     qPrintable(QStringLiteral("chunk %1").arg(i)));
+        }
+        QCOMPARE(m_client->isBase64Framing(), firstJsonChunk > 0);
+    }
+
+    void framingSurvivesReconnectButNotANewConnect()
+    {
+        QVERIFY(open());
+        for (int i = 1; i <= 50; ++i)
+            m_client->sendAudio(chunk(i));
+        QVERIFY(waitFrames(51));
+        m_peer->closeWith(4000);
+        QVERIFY(waitEvents(1));
+        m_clock->advance(400ms);
+        QVERIFY(waitConnections(2));
+        m_client->sendAudio(chunk(51));
+        QVERIFY(waitFrames(2));
+        QCOMPARE(pattern(m_peer->connection().frames), QStringLiteral("SJ"));
+
+        m_client->disconnect();
+        connectClient();
+        QVERIFY(waitConnections(3));
+        m_client->sendAudio(chunk(52));
+        QVERIFY(waitFrames(2));
+        QCOMPARE(pattern(m_peer->connection().frames), QStringLiteral("SB"));
+    }
+
+    void stopThenServerCloseEndsQuietly()
+    {
+        QVERIFY(open());
+        m_client->sendStop();
+        QVERIFY(waitFrames(2));
+        QCOMPARE(m_peer->connection().frames.last().data, R"({"type":"stop"})"_qba);
+        QVERIFY(m_peer->connection().frames.last().isText);
+        QVERIFY(m_client->isActive()); // the stop message changes nothing by itself
+
+        m_peer->sendText(R"({"type":"final","text":"viimeinen"})");
+        m_peer->closeWith(1000);
+        QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
+        QVERIFY(waitEvents(1));
+        m_clock->advance(10s);
+        QCOMPARE(m_events.size(), 1);
+        QVERIFY(m_events.constFirst().final());
+        QCOMPARE(m_peer->connectionCount(), 1);
+        QCOMPARE(m_clock->activeTimerCount(), 0);
+    }
+
+    void disconnectClosesWithGoingAway()
+    {
+        QVERIFY(open());
+        m_client->disconnect();
+        m_client->disconnect();
+        QVERIFY(!m_client->isActive());
+        QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
+        QCOMPARE(m_peer->connection().clientCloseCode, std::optional<int>(1001));
+        m_client->sendAudio(chunk(1));
+        m_client->sendStop();
+        m_clock->advance(30s);
+        QCOMPARE(m_peer->connection().frames.size(), 1);
+        QCOMPARE(m_clock->activeTimerCount(), 0);
+        QVERIFY(m_events.isEmpty());
+    }
+
+    // However the server ends the socket, the client reconnects after the first back-off step,
+    // closes nothing twice and announces itself again on the new socket.
+    void serverEndsSocket_data()
+    {
+        QTest::addColumn<int>("closeCode"); // 0: TCP dropped without a close frame
+        QTest::newRow("1000 normal") << 1000;
+        QTest::newRow("1001 going away") << 1001;
+        QTest::newRow("1008 policy") << 1008;
+        QTest::newRow("1011 server error") << 1011;
+        QTest::newRow("4000 application") << 4000;
+        QTest::newRow("dropped") << 0;
+    }
+    void serverEndsSocket()
+    {
+        QFETCH(int, closeCode);
+        QVERIFY(open());
+        if (closeCode)
+            m_peer->closeWith(closeCode);
+        else
+            m_peer->dropConnection();
+        QVERIFY(waitEvents(1));
+        QCOMPARE(m_events.size(), 1); // error and disconnect of one socket: one reconnect
+        QVERIFY(isReconnecting(0));
+        QCOMPARE(msUntilOnlyTimer(), 400);
+
+        m_clock->advance(399ms);
+        QCOMPARE(m_peer->connectionCount(), 1);
+        m_clock->advance(1ms);
+        QVERIFY(waitConnections(2));
+        QVERIFY(waitFrames(1));
+        QVERIFY(isStart(m_peer->connection().frames.constFirst()));
+        QCOMPARE(m_events.size(), 1);
+    }
+
+    void backOffScheduleUntilExhausted_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << "refused" << "Palvelimeen ei saatu yhteyttä";
+        QTest::newRow("closed on open") << "close-4000" << "Palvelin sulki yhteyden (koodi 4000)";
+    }
+    void backOffScheduleUntilExhausted()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, reason);
+        if (failure == u"refused")
+            m_peer->stopListening();
+        else
+            m_peer->setCloseOnOpen(4000);
+
+        connectClient();
+        const QList<qint64> delays{400, 800, 1600, 3200, 4000, 4000, 4000, 4000};
+        for (int attempt = 0; attempt < delays.size(); ++attempt) {
+            QVERIFY2(waitEvents(attempt + 1), qPrintable(QString::number(attempt)));
+            QCOMPARE(m_events.size(), attempt + 1);
+            QVERIFY(isReconnecting(attempt));
+            QCOMPARE(m_client->reconnectAttempts(), attempt + 1);
+            QCOMPARE(msUntilOnlyTimer(), delays.at(attempt));
+            QVERIFY(m_clock->advanceToNextTimer());
+        }
+        QVERIFY(waitEvents(9));
+        QCOMPARE(m_events.size(), 9);
+        QVERIFY(m_events.constLast().error());
+        QCOMPARE(m_events.constLast().error()->message,
+                 QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ") + reason);
+        QCOMPARE(m_clock->activeTimerCount(), 0);
+        QVERIFY(m_client->isActive()); // stays running until the controller lets go
+        if (failure != u"refused")
+            QCOMPARE(m_peer->connectionCount(), 9);
+    }
+
+    void confirmingMessageResetsTheBudget()
+    {
+        m_peer->setCloseOnOpen(4000);
+        connectClient();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QVERIFY(waitEvents(attempt + 1));
+            m_clock->advanceToNextTimer();
+        }
+        m_peer->setCloseOnOpen(std::nullopt);
+        QVERIFY(waitConnections(4));
+        QCOMPARE(m_client->reconnectAttempts(), 3);
+        m_peer->sendText(R"({"type":"status","state":"live","sttModel":"chirp_3"})");
+        QVERIFY(waitEvents(4));
+        QCOMPARE(m_client->reconnectAttempts(), 0);
+        m_peer->closeWith(1011);
+        QVERIFY(waitEvents(5));
+        QVERIFY(isReconnecting(4));
+        QCOMPARE(msUntilOnlyTimer(), 400);
+    }
+
+    // A peer that stops answering without closing is noticed by the ping deadline.
+    void halfOpenPeerIsDetected()
+    {
+        QSignalSpy opened(m_client.get(), &WebSocketStreamClient::socketOpened);
+        QVERIFY(open());
+        QVERIFY(waitUntil([&] { return opened.count() == 1; }));
+        m_peer->goSilent();
+        m_clock->advance(5s); // first ping goes out, no pong comes back
+        m_clock->advance(9999ms);
+        QVERIFY(m_events.isEmpty());
+        m_clock->advance(1ms);
+        QCOMPARE(m_events.size(), 1);
+        QVERIFY(isReconnecting(0));
+        m_clock->advance(400ms);
+        QVERIFY(waitConnections(2));
+        QVERIFY(waitFrames(1));
+        QVERIFY(isStart(m_peer->connection().frames.constFirst()));
+    }
+
+    void answeredPingsKeepTheSocket()
+    {
+        QSignalSpy pongs(m_client.get(), &WebSocketStreamClient::pongReceived);
+        QVERIFY(open());
+        for (int ping = 1; ping <= 4; ++ping) {
+            m_clock->advance(5s);
+            QVERIFY(waitUntil([&] { return pongs.count() == ping; }));
+        }
+        m_clock->advance(9s);
+        QVERIFY(m_events.isEmpty());
+        QCOMPARE(m_peer->connectionCount(), 1);
+        QVERIFY(!m_peer->connection().closed);
+    }
+
+    void unansweredHandshakeIsDetected()
+    {
+        m_peer->setAnswerHandshakes(false);
+        connectClient();
+        m_client->sendAudio(chunk(1));
+        QVERIFY(waitConnections(1));
+        m_clock->advance(9999ms);
+        QVERIFY(m_events.isEmpty());
+        m_clock->advance(1ms);
+        QCOMPARE(m_events.size(), 1);
+        QVERIFY(isReconnecting(0));
+    }
+
+    void serverFrames_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("event"); // empty: dropped
+
+        QTest::newRow("text partial") << false << R"({"type":"partial","text":"hei"})"_qba
+                                      << R"({"text":"hei","type":"partial"})";
+        QTest::newRow("binary holding UTF-8 JSON")
+            << true << "{\"type\":\"final\",\"text\":\"h\xc3\xa4n\",\"ts\":\"2026-03-01T10:00:01Z\"}"_qba
+            << R"({"text":"hän","ts":"2026-03-01T10:00:01Z","type":"final"})";
+        QTest::newRow("binary with invalid UTF-8")
+            << true << "{\"type\":\"partial\",\"text\":\"\xff\"}"_qba << "";
+        QTest::newRow("binary audio bytes") << true << QByteArray("\x00\x01\x02\x80", 4) << "";
+        QTest::newRow("text not JSON") << false << "hello"_qba << "";
+        QTest::newRow("unknown type") << false << R"({"type":"pong"})"_qba << "";
+        QTest::newRow("final without ts gets the clock's time")
+            << false << R"({"type":"final","text":"x"})"_qba
+            << R"({"text":"x","ts":"2026-01-05T09:00:00Z","type":"final"})";
+        QTest::newRow("error passed on") << false << R"({"type":"error","message":"Kiintiö täynnä"})"_qba
+                                         << R"({"message":"Kiintiö täynnä","type":"error"})";
+    }
+    void serverFrames()
+    {
+        QFETCH(bool, binary);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, event);
+
+        QVERIFY(open());
+        if (binary)
+            m_peer->sendBinary(frame);
+        else
+            m_peer->sendText(frame);
+        m_peer->sendText(R"({"type":"status","state":"sentinel"})");
+        QVERIFY(waitUntil([&] { return !m_events.isEmpty() && m_events.constLast().status(); }));
+        QCOMPARE(m_events.size(), event.isEmpty() ? 1 : 2);
+        if (!event.isEmpty())
+            QCOMPARE(describe(m_events.constFirst()), event);
+        QCOMPARE(m_peer->connectionCount(), 1); // a bad frame never costs the socket
+    }
+
+    void handlerMayDestroyTheClient()
+    {
+        auto *client = new WebSocketStreamClient(m_clock.get());
+        QPointer<WebSocketStreamClient> watch(client);
+        client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+                        [client, this](const StreamEvent &event) {
+                            m_events.append(event);
+                            delete client;
+                        });
+        QVERIFY(waitFrames(1));
+        m_peer->closeWith(4000);
+        QVERIFY(waitUntil([&] { return watch.isNull(); }));
+        QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
+        QCOMPARE(m_events.size(), 1);
+        QCOMPARE(m_clock->activeTimerCount(), 0);
+    }
+
+    void handlerMayDisconnect()
+    {
+        m_client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"),
+                          QStringLiteral("chirp_3"), [this](const StreamEvent &event) {
+                              m_events.append(event);
+                              m_client->disconnect();
+                          });
+        QVERIFY(waitFrames(1));
+        m_peer->sendText(R"({"type":"partial","text":"a"})");
+        m_peer->sendText(R"({"type":"partial","text":"b"})");
+        QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
+        QCOMPARE(m_events.size(), 1);
+        QCOMPARE(m_peer->connection().clientCloseCode, std::optional<int>(1001));
+    }
+
+    void pendingReconnectDiesWithDisconnect()
+    {
+        m_peer->setCloseOnOpen(4000);
+        connectClient();
+        QVERIFY(waitEvents(1));
+        m_client->disconnect();
+        QCOMPARE(m_clock->activeTimerCount(), 0);
+        m_clock->advance(10s);
+        QCOMPARE(m_events.size(), 1);
+        QCOMPARE(m_peer->connectionCount(), 1);
+    }
+
+    void unusableAddressIsRefused_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("empty") << "";
+        QTest::newRow("http scheme") << "http://127.0.0.1:1/s";
+        QTest::newRow("no host") << "ws:///s";
+        QTest::newRow("spaces") << "ws://127.0.0.1/a b";
+        QTest::newRow("bad port") << "ws://127.0.0.1:70000/s";
+    }
+    void unusableAddressIsRefused()
+    {
+        QFETCH(QString, address);
+        QVERIFY(open()); // an earlier, working stream is left alone
+        try {
+            m_client->connect(address, QStringLiteral("sv-SE"), QStringLiteral("long"), recorder());
+            QFAIL("no error thrown");
+        } catch (const APIClientError &error) {
+            QCOMPARE(error.kind(), APIClientError::Kind::invalidBaseURL);
+            QCOMPARE(error.localizedDescription(), QStringLiteral("Virheellinen backend-osoite"));
+        }
+        QVERIFY(m_client->isActive());
+        m_client->sendAudio(chunk(1));
+        QVERIFY(waitFrames(2));
+        QCOMPARE(pattern(m_peer->connection().frames), QStringLiteral("SB"));
+        QCOMPARE(m_peer->connectionCount(), 1);
+    }
+};
+
+VERNALO_TEST_MAIN(WebSocketStreamClientTest)
+#include "test_websocket_stream_client.moc"
