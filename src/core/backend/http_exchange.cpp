@@ -80,6 +80,9 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QNetworkAccessManager *network, Clock *c
     QNetworkRequest networkRequest(request.url);
     for (const auto &[name, value] : std::as_const(request.headers))
         networkRequest.setRawHeader(name, value);
+    if (request.sameOriginRedirectsOnly)
+        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                    QNetworkRequest::SameOriginRedirectPolicy);
 
     auto state = std::make_shared<ExchangeState>();
     state->maxBodyBytes = maxBodyBytes;
@@ -144,12 +147,17 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QNetworkAccessManager *network, Clock *c
         co_return answer;
     }
     const auto error = reply->error();
+    if (error == QNetworkReply::InsecureRedirectError
+        || error == QNetworkReply::TooManyRedirectsError) {
+        answer.unusable = true;
+        co_return answer;
+    }
     if (isTransportError(error)) {
         answer.transportError = APIClientError::transport(transportReason(error), error);
         co_return answer;
     }
     if (!status.isValid()) {
-        answer.notHttp = true;
+        answer.unusable = true;
         co_return answer;
     }
     if (!state->tooLarge)

@@ -25,16 +25,20 @@ struct HttpRequest
     QUrl url;
     QList<QPair<QByteArray, QByteArray>> headers;
     std::optional<QByteArray> body; // POST sends an empty body when absent
+    // Requests that carry credentials follow redirects only to the same scheme, host and port,
+    // so a key is never handed to some other server.
+    bool sameOriginRedirectsOnly = false;
     // Inactivity limit: the request fails when no byte moves either way for this long.
     std::chrono::milliseconds timeout{60000};
 };
 
 // What came back. Exactly one of these holds: a transport failure, a body that was larger than
-// the cap (status known), a non-HTTP answer, or a status with its whole body.
+// the cap (status known), an answer that is not usable HTTP (none, or a redirect that was not
+// followed), or a status with its whole body.
 struct HttpAnswer
 {
     std::optional<APIClientError> transportError;
-    bool notHttp = false;
+    bool unusable = false;
     bool bodyTooLarge = false;
     int status = 0;
     QByteArray body;

@@ -40,7 +40,7 @@ QByteArray successBody(const HttpAnswer &answer)
 {
     if (answer.transportError)
         throw *answer.transportError;
-    if (answer.notHttp)
+    if (answer.unusable)
         throw APIClientError::invalidResponse();
     if (answer.status >= 200 && answer.status <= 299) {
         if (answer.bodyTooLarge)
@@ -106,6 +106,7 @@ HttpRequest STTAPIClient::authorizedRequest(const STTConfiguration &config, QByt
     HttpRequest request;
     request.method = std::move(method);
     request.url = endpointURL(encodedPath, config.baseURL);
+    request.sameOriginRedirectsOnly = true;
     addHeaderIfPresent(request, "x-api-key", config.apiKey);
     if (config.authToken)
         addHeaderIfPresent(request, "x-auth-token", *config.authToken);

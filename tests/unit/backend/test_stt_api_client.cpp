@@ -564,6 +564,39 @@ private Q_SLOTS:
                  QStringLiteral("Palvelin ei vastannut ajoissa"));
     }
 
+    // Credentials follow a redirect within the backend, never to another server.
+    void redirects_data()
+    {
+        QTest::addColumn<bool>("sameOrigin");
+        QTest::addColumn<bool>("followed");
+        QTest::newRow("same origin followed") << true << true;
+        QTest::newRow("other port refused") << false << false;
+    }
+    void redirects()
+    {
+        QFETCH(bool, sameOrigin);
+        QFETCH(bool, followed);
+
+        LoopbackHttpPeer other;
+        QVERIFY(other.start());
+        other.setFallback([](const RecordedRequest &) { return ScriptedResponse::json(200, kTranscript); });
+        const QUrl target = (sameOrigin ? m_peer->baseUrl() : other.baseUrl())
+                                .resolved(QUrl(QStringLiteral("/moved/transcript")));
+        m_peer->on("GET", QStringLiteral("/v1/sessions/abc/transcript"),
+                   ScriptedResponse{302, "", "text/plain", {{"Location", target.toEncoded()}}, false, {}});
+        m_answer = ScriptedResponse::json(200, kTranscript);
+
+        const auto outcome = run({QStringLiteral("transcript")});
+        QCOMPARE(outcome->value.has_value(), followed);
+        if (followed) {
+            QCOMPARE(m_peer->requests().constLast().path, QStringLiteral("/moved/transcript"));
+            QCOMPARE(m_peer->requests().constLast().header("x-api-key"), "key-7f3a"_qba);
+        } else {
+            QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
+        }
+        QVERIFY(other.requests().isEmpty());
+    }
+
     void refusedConnection()
     {
         STTConfiguration cfg = config();
