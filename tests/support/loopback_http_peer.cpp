@@ -98,7 +98,8 @@ void LoopbackHttpPeer::enqueue(const QByteArray &method, const QString &path,
     m_queued[routeKey(method, path)].enqueue(std::move(response));
 }
 
-void LoopbackHttpPeer::setFallback(std::function<ScriptedResponse(const RecordedRequest &)> fallback)
+void LoopbackHttpPeer::setFallback(
+    std::function<ScriptedResponse(const RecordedRequest &)> fallback)
 {
     m_fallback = std::move(fallback);
 }

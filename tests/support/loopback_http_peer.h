@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <QByteArray>
 #include <QHash>
 #include <QJsonDocument>
@@ -8,9 +10,6 @@
 #include <QQueue>
 #include <QUrl>
 #include <QUrlQuery>
-
-#include <functional>
-#include <memory>
 #include <vector>
 
 class QHttpServer;
@@ -22,7 +21,7 @@ namespace vernalo::test {
 struct RecordedRequest
 {
     QByteArray method; // "GET", "POST", ...
-    QString path;      // decoded path
+    QString path; // decoded path
     QByteArray rawPath; // path exactly as sent, percent-encoding intact
     QUrlQuery query;
     QList<QPair<QByteArray, QByteArray>> headers;
@@ -48,7 +47,7 @@ struct ScriptedResponse
 
     static ScriptedResponse json(int status, const QByteArray &body)
     {
-        return ScriptedResponse{status, body, "application/json", {}, false, {}};
+        return ScriptedResponse {status, body, "application/json", {}, false, {}};
     }
     static ScriptedResponse rawBytes(const QByteArray &bytes)
     {

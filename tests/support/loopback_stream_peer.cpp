@@ -39,7 +39,10 @@ bool LoopbackStreamPeer::start()
     return true;
 }
 
-void LoopbackStreamPeer::stopListening() { m_tcpServer->close(); }
+void LoopbackStreamPeer::stopListening()
+{
+    m_tcpServer->close();
+}
 
 QUrl LoopbackStreamPeer::url(const QString &pathAndQuery) const
 {
@@ -93,7 +96,8 @@ void LoopbackStreamPeer::adoptWebSocket(QWebSocket *socket)
     int index = -1;
     for (int i = 0; i < connectionCount(); ++i) {
         const auto &candidate = m_connections.at(i);
-        if (!candidate->socket && candidate->tcp && candidate->tcp->peerPort() == socket->peerPort()) {
+        if (!candidate->socket && candidate->tcp &&
+            candidate->tcp->peerPort() == socket->peerPort()) {
             slot = candidate;
             index = i;
             break;
@@ -109,14 +113,15 @@ void LoopbackStreamPeer::adoptWebSocket(QWebSocket *socket)
     slot->record.upgraded = true;
     slot->record.requestUrl = socket->requestUrl();
 
-    connect(socket, &QWebSocket::textMessageReceived, this, [this, slot, index](const QString &text) {
-        const StreamFrame frame{true, text.toUtf8()};
-        slot->record.frames.append(frame);
-        Q_EMIT frameReceived(index, frame);
-    });
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, slot, index](const QString &text) {
+                const StreamFrame frame {true, text.toUtf8()};
+                slot->record.frames.append(frame);
+                Q_EMIT frameReceived(index, frame);
+            });
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             [this, slot, index](const QByteArray &bytes) {
-                const StreamFrame frame{false, bytes};
+                const StreamFrame frame {false, bytes};
                 slot->record.frames.append(frame);
                 Q_EMIT frameReceived(index, frame);
             });

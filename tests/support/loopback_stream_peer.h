@@ -1,13 +1,12 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
-
-#include <memory>
-#include <optional>
 
 class QTcpServer;
 class QTcpSocket;

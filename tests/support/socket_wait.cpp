@@ -11,8 +11,9 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                        static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)));
+        QCoreApplication::processEvents(
+            QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+            static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     return true;

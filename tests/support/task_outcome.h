@@ -2,10 +2,9 @@
 
 #include "backend/api_client_error.h"
 
-#include <qcoro/qcorotask.h>
-
 #include <memory>
 #include <optional>
+#include <qcoro/qcorotask.h>
 #include <type_traits>
 
 namespace vernalo::test {
@@ -13,16 +12,14 @@ namespace vernalo::test {
 // What a backend coroutine ended with. Tests start the coroutine with runCaptured(), keep going
 // (advance a fake clock, let a peer answer) and then look at `done`, `value` and `error`.
 // QCoro::waitFor cannot be used for throwing tasks: the exception would never leave its loop.
-template<typename T>
-struct TaskOutcome
+template<typename T> struct TaskOutcome
 {
     bool done = false;
     std::optional<T> value;
     std::optional<APIClientError> error;
 };
 
-template<>
-struct TaskOutcome<void>
+template<> struct TaskOutcome<void>
 {
     bool done = false;
     bool value = false; // true when it returned normally
@@ -48,8 +45,7 @@ QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<TaskOutcome<T>> outco
 } // namespace detail
 
 // Starts awaiting `task`; the shared outcome fills in when it ends.
-template<typename T>
-std::shared_ptr<TaskOutcome<T>> runCaptured(QCoro::Task<T> task)
+template<typename T> std::shared_ptr<TaskOutcome<T>> runCaptured(QCoro::Task<T> task)
 {
     auto outcome = std::make_shared<TaskOutcome<T>>();
     detail::capture(std::move(task), outcome);

@@ -9,8 +9,7 @@ APIClientError::APIClientError(Kind kind, QString description, Transport transpo
     , m_networkErrorCode(networkErrorCode)
     , m_description(std::move(description))
     , m_utf8(m_description.toUtf8())
-{
-}
+{ }
 
 APIClientError APIClientError::invalidBaseURL()
 {

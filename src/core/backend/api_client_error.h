@@ -1,9 +1,8 @@
 #pragma once
 
+#include <exception>
 #include <QByteArray>
 #include <QString>
-
-#include <exception>
 
 namespace vernalo {
 
@@ -13,10 +12,10 @@ class APIClientError : public std::exception
 {
 public:
     enum class Kind {
-        invalidBaseURL,  // the address could not be formed; nothing was sent
+        invalidBaseURL, // the address could not be formed; nothing was sent
         invalidResponse, // not an HTTP answer, or a body that does not decode into its record
-        serverError,     // non-success status; carries the server's text or "Palvelinvirhe (N)"
-        transport,       // no answer: refused, unreachable, timed out, cut off
+        serverError, // non-success status; carries the server's text or "Palvelinvirhe (N)"
+        transport, // no answer: refused, unreachable, timed out, cut off
     };
 
     // Why a transport failure happened; lets callers tell a time-out from a refused connection.
@@ -36,8 +35,8 @@ public:
 
     bool operator==(const APIClientError &other) const
     {
-        return m_kind == other.m_kind && m_transport == other.m_transport
-            && m_description == other.m_description;
+        return m_kind == other.m_kind && m_transport == other.m_transport &&
+            m_description == other.m_description;
     }
 
 private:

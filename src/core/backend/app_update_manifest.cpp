@@ -9,7 +9,7 @@ using wire::insertOptional;
 
 QJsonObject AppUpdateManifest::Artifact::toJson() const
 {
-    QJsonObject object{{QStringLiteral("file"), file}};
+    QJsonObject object {{QStringLiteral("file"), file}};
     insertOptional(object, "sha256", sha256);
     insertOptional(object, "size", size);
     insertOptional(object, "url", url);
@@ -50,7 +50,7 @@ AppUpdateManifest::Artifacts::fromJson(const QJsonObject &object, QString *error
 
 QJsonObject AppUpdateManifest::toJson() const
 {
-    QJsonObject object{{QStringLiteral("version"), version}};
+    QJsonObject object {{QStringLiteral("version"), version}};
     insertOptional(object, "app", app);
     insertOptional(object, "channel", channel);
     insertOptional(object, "buildNumber", buildNumber);

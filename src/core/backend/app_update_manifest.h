@@ -1,9 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 
@@ -20,7 +19,8 @@ struct AppUpdateManifest
 
         bool operator==(const Artifact &) const = default;
         QJsonObject toJson() const;
-        static std::optional<Artifact> fromJson(const QJsonObject &object, QString *error = nullptr);
+        static std::optional<Artifact> fromJson(const QJsonObject &object,
+                                                QString *error = nullptr);
     };
 
     struct Artifacts

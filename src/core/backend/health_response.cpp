@@ -28,7 +28,7 @@ HealthResponse::MemoAIStatus::fromJson(const QJsonObject &object, QString *error
 
 QJsonObject HealthResponse::toJson() const
 {
-    QJsonObject object{{QStringLiteral("ok"), ok}, {QStringLiteral("time"), time}};
+    QJsonObject object {{QStringLiteral("ok"), ok}, {QStringLiteral("time"), time}};
     insertOptional(object, "openAIConfigured", openAIConfigured);
     insertOptional(object, "openAIModel", openAIModel);
     if (memoAI)
@@ -48,9 +48,15 @@ std::optional<HealthResponse> HealthResponse::fromJson(const QJsonObject &object
     return wire::finish(reader, health, error);
 }
 
-QString memoAIStatusUnknownLabel() { return QStringLiteral("Ei tiedossa (testaa yhteys)"); }
+QString memoAIStatusUnknownLabel()
+{
+    return QStringLiteral("Ei tiedossa (testaa yhteys)");
+}
 
-QString memoAIStatusConnectionErrorLabel() { return QStringLiteral("Tuntematon (yhteysvirhe)"); }
+QString memoAIStatusConnectionErrorLabel()
+{
+    return QStringLiteral("Tuntematon (yhteysvirhe)");
+}
 
 QString memoAIStatusLabel(const HealthResponse &health)
 {

@@ -2,13 +2,11 @@
 
 #include "foundation/clock.h"
 
+#include <memory>
+#include <qcoro/qcoronetworkreply.h>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
-
-#include <qcoro/qcoronetworkreply.h>
-
-#include <memory>
 
 namespace vernalo {
 
@@ -147,8 +145,8 @@ QCoro::Task<HttpAnswer> sendHttpRequest(QNetworkAccessManager *network, Clock *c
         co_return answer;
     }
     const auto error = reply->error();
-    if (error == QNetworkReply::InsecureRedirectError
-        || error == QNetworkReply::TooManyRedirectsError) {
+    if (error == QNetworkReply::InsecureRedirectError ||
+        error == QNetworkReply::TooManyRedirectsError) {
         answer.unusable = true;
         co_return answer;
     }

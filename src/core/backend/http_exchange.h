@@ -2,15 +2,13 @@
 
 #include "backend/api_client_error.h"
 
+#include <chrono>
+#include <optional>
 #include <QByteArray>
+#include <qcoro/qcorotask.h>
 #include <QList>
 #include <QPair>
 #include <QUrl>
-
-#include <qcoro/qcorotask.h>
-
-#include <chrono>
-#include <optional>
 
 class QNetworkAccessManager;
 
@@ -29,7 +27,7 @@ struct HttpRequest
     // so a key is never handed to some other server.
     bool sameOriginRedirectsOnly = false;
     // Inactivity limit: the request fails when no byte moves either way for this long.
-    std::chrono::milliseconds timeout{60000};
+    std::chrono::milliseconds timeout {60000};
 };
 
 // What came back. Exactly one of these holds: a transport failure, a body that was larger than

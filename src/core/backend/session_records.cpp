@@ -49,7 +49,7 @@ STTSessionCreateResponse::fromJson(const QJsonObject &object, QString *error)
 
 QJsonObject ServerTranscriptResponse::Segment::toJson() const
 {
-    QJsonObject object{{QStringLiteral("text"), text}};
+    QJsonObject object {{QStringLiteral("text"), text}};
     insertOptional(object, "ts", ts);
     insertOptional(object, "speakerLabel", speakerLabel);
     return object;

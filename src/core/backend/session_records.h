@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

@@ -52,22 +52,22 @@ std::optional<StreamEvent> StreamEvent::parse(const QByteArray &utf8, const QDat
         return std::nullopt;
 
     if (*type == u"partial")
-        return StreamEvent{Partial{stringField(*object, "text").value_or(QString())}};
+        return StreamEvent {Partial {stringField(*object, "text").value_or(QString())}};
     if (*type == u"final") {
         QDateTime timestamp = now;
         if (const auto ts = stringField(*object, "ts")) {
             if (const auto parsed = parseInternetDateTime(*ts))
                 timestamp = *parsed;
         }
-        return StreamEvent{Final{stringField(*object, "text").value_or(QString()), timestamp,
-                                 stringField(*object, "speakerLabel")}};
+        return StreamEvent {Final {stringField(*object, "text").value_or(QString()), timestamp,
+                                   stringField(*object, "speakerLabel")}};
     }
     if (*type == u"status")
-        return StreamEvent{Status{stringField(*object, "state").value_or(QString()),
-                                  stringField(*object, "sttModel")}};
+        return StreamEvent {Status {stringField(*object, "state").value_or(QString()),
+                                    stringField(*object, "sttModel")}};
     if (*type == u"error")
-        return StreamEvent{
-            Error{stringField(*object, "message").value_or(QStringLiteral("Tuntematon virhe"))}};
+        return StreamEvent {
+            Error {stringField(*object, "message").value_or(QStringLiteral("Tuntematon virhe"))}};
     return std::nullopt;
 }
 

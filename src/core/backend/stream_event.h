@@ -1,11 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 #include <variant>
 
 namespace vernalo {
@@ -42,7 +41,7 @@ struct StreamEvent
     bool operator==(const StreamEvent &) const = default;
 
     const Partial *partial() const { return std::get_if<Partial>(&value); }
-    const Final *final() const { return std::get_if<Final>(&value); }
+    const Final * final() const { return std::get_if<Final>(&value); }
     const Status *status() const { return std::get_if<Status>(&value); }
     const Error *error() const { return std::get_if<Error>(&value); }
     // "partial" and "final" carry recognised text; they count as transcript events.

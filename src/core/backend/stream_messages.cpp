@@ -57,11 +57,11 @@ std::optional<StreamClientMessage> StreamClientMessage::parse(const QByteArray &
     const QJsonValue type = object->value(QStringLiteral("type"));
     if (type == QStringLiteral("start")) {
         if (auto start = StreamStartMessage::fromJson(*object))
-            return StreamClientMessage{*start};
+            return StreamClientMessage {*start};
         return std::nullopt;
     }
     if (type == QStringLiteral("stop"))
-        return StreamClientMessage{Stop{}};
+        return StreamClientMessage {Stop {}};
     if (type == QStringLiteral("audio")) {
         const QJsonValue encoded = object->value(QStringLiteral("audioBase64"));
         if (!encoded.isString())
@@ -70,7 +70,7 @@ std::optional<StreamClientMessage> StreamClientMessage::parse(const QByteArray &
                                                       QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded)
             return std::nullopt;
-        return StreamClientMessage{Audio{*decoded}};
+        return StreamClientMessage {Audio {*decoded}};
     }
     return std::nullopt;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 #include <variant>
 
 namespace vernalo {

@@ -3,10 +3,9 @@
 #include "backend/wire_coding.h"
 #include "foundation/text.h"
 
+#include <algorithm>
 #include <QJsonArray>
 #include <QJsonObject>
-
-#include <algorithm>
 
 namespace vernalo {
 
@@ -16,8 +15,8 @@ const QByteArray kJsonContentType = QByteArrayLiteral("application/json");
 
 bool isWebAddress(const QUrl &url)
 {
-    return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https")
-        && !url.host().isEmpty();
+    return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+        !url.host().isEmpty();
 }
 
 // A header value with a line break or other control character inside could smuggle a second
@@ -59,8 +58,7 @@ QByteArray successBody(const HttpAnswer &answer)
 
 // A body that does not decode is the server's fault; the decoder's English reason stays out of
 // the Finnish status line.
-template<typename Record>
-Record decodeOrThrow(const QByteArray &body)
+template<typename Record> Record decodeOrThrow(const QByteArray &body)
 {
     auto record = wire::decode<Record>(body);
     if (!record)
@@ -73,8 +71,7 @@ Record decodeOrThrow(const QByteArray &body)
 STTAPIClient::STTAPIClient(QNetworkAccessManager *network, Clock *clock)
     : m_network(network)
     , m_clock(clock)
-{
-}
+{ }
 
 QUrl STTAPIClient::endpointURL(const QString &encodedPath, const QString &baseURL)
 {
@@ -96,8 +93,8 @@ QString STTAPIClient::sessionPath(const QString &sessionId, const QString &suffi
     // QUrl turns "%2E" back into ".", so a dot segment cannot be protected by escaping.
     if (sessionId.isEmpty() || sessionId == u"." || sessionId == u"..")
         throw APIClientError::invalidBaseURL();
-    return QStringLiteral("/v1/sessions/") + QString::fromLatin1(QUrl::toPercentEncoding(sessionId))
-        + suffix;
+    return QStringLiteral("/v1/sessions/") +
+        QString::fromLatin1(QUrl::toPercentEncoding(sessionId)) + suffix;
 }
 
 HttpRequest STTAPIClient::authorizedRequest(const STTConfiguration &config, QByteArray method,

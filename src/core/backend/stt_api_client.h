@@ -8,13 +8,11 @@
 #include "backend/summary_records.h"
 #include "foundation/stt_configuration.h"
 
+#include <optional>
+#include <qcoro/qcorotask.h>
 #include <QList>
 #include <QString>
 #include <QUrl>
-
-#include <qcoro/qcorotask.h>
-
-#include <optional>
 
 class QNetworkAccessManager;
 
@@ -28,8 +26,8 @@ class Clock;
 class STTAPIClient
 {
 public:
-    static constexpr std::chrono::milliseconds kDefaultTimeout{60000};
-    static constexpr std::chrono::milliseconds kSummaryTimeout{900000};
+    static constexpr std::chrono::milliseconds kDefaultTimeout {60000};
+    static constexpr std::chrono::milliseconds kSummaryTimeout {900000};
 
     // Neither pointer is owned; both must outlive every call.
     STTAPIClient(QNetworkAccessManager *network, Clock *clock);
@@ -47,8 +45,8 @@ public:
     QCoro::Task<ServerTranscriptResponse> getTranscript(STTConfiguration config, QString sessionId);
     QCoro::Task<SessionMetaResponse> getSessionMeta(STTConfiguration config, QString sessionId);
     // `limit` is clamped to 1..100; a blank status is left out.
-    QCoro::Task<QList<SessionMetaResponse>>
-    listSessions(STTConfiguration config, std::optional<QString> status, int limit);
+    QCoro::Task<QList<SessionMetaResponse>> listSessions(STTConfiguration config,
+                                                         std::optional<QString> status, int limit);
     QCoro::Task<> deleteSession(STTConfiguration config, QString sessionId);
     QCoro::Task<HealthResponse> health(STTConfiguration config);
     QCoro::Task<AppUpdateManifest> fetchUpdateManifest(QString urlString);

@@ -9,7 +9,7 @@ using wire::insertOptional;
 
 QJsonObject SummaryGenerateRequest::Segment::toJson() const
 {
-    QJsonObject object{{QStringLiteral("text"), text}, {QStringLiteral("ts"), ts}};
+    QJsonObject object {{QStringLiteral("text"), text}, {QStringLiteral("ts"), ts}};
     insertOptional(object, "speakerLabel", speakerLabel);
     return object;
 }

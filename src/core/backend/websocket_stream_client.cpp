@@ -5,11 +5,10 @@
 #include "foundation/app_log.h"
 #include "foundation/clock.h"
 
+#include <algorithm>
 #include <QMetaEnum>
 #include <QStringDecoder>
 #include <QWebSocket>
-
-#include <algorithm>
 
 namespace vernalo {
 
@@ -17,8 +16,8 @@ namespace {
 
 bool isStreamAddress(const QUrl &url)
 {
-    return url.isValid() && (url.scheme() == u"ws" || url.scheme() == u"wss")
-        && !url.host().isEmpty();
+    return url.isValid() && (url.scheme() == u"ws" || url.scheme() == u"wss") &&
+        !url.host().isEmpty();
 }
 
 // Stream addresses may carry the session token in their query; the log gets only host and path.
@@ -96,7 +95,10 @@ void WebSocketStreamClient::connect(const QString &wsURL, const QString &languag
     AppLog::write(QStringLiteral("ws connect url=%1 language=%2 model=%3")
                       .arg(loggableAddress(url), language, sttModel));
     m_isRunning = true;
+    QPointer<WebSocketStreamClient> self(this);
     openSocket();
+    if (!self)
+        return;
     m_startPayloadText = StreamClientMessage::startFrame(m_language, m_sttModel);
     attemptSendStart(true);
 }
@@ -124,10 +126,9 @@ void WebSocketStreamClient::openSocket()
         Q_EMIT pongReceived();
     });
     // Qt 6.4 names this signal error(); its getter overload makes the cast necessary.
-    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-                     [this](QAbstractSocket::SocketError error) {
-                         handleFailure(socketErrorFailure(error));
-                     });
+    QObject::connect(
+        socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+        [this](QAbstractSocket::SocketError error) { handleFailure(socketErrorFailure(error)); });
     QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         // A socket that never opened has no close code worth reporting; its error says more.
         if (!m_socketOpened) {
@@ -173,8 +174,9 @@ void WebSocketStreamClient::handleConnected()
     m_socketOpened = true;
     m_answerDeadline->stop();
     m_pingTimer->start(kPingInterval);
+    QPointer<WebSocketStreamClient> self(this);
     flushPending();
-    if (m_socket)
+    if (self && m_socket)
         Q_EMIT socketOpened();
 }
 
@@ -182,10 +184,12 @@ void WebSocketStreamClient::flushPending()
 {
     const auto pending = std::exchange(m_pending, {});
     const quint64 run = m_runId;
+    QPointer<WebSocketStreamClient> self(this);
     QPointer<QWebSocket> socket = m_socket;
     for (const auto &[payload, isText] : pending) {
-        // A failed send drops the socket; what is left of the queue goes with it.
-        if (!m_isRunning || run != m_runId || m_socket != socket)
+        // A failed send drops the socket (and its handler may drop this client); what is left
+        // of the queue goes with it.
+        if (!self || !m_isRunning || run != m_runId || m_socket != socket)
             return;
         sendFrame(payload, isText);
     }
@@ -210,10 +214,9 @@ void WebSocketStreamClient::sendFrame(const QByteArray &payload, bool isText)
     const qint64 written = isText ? m_socket->sendTextMessage(QString::fromUtf8(payload))
                                   : m_socket->sendBinaryMessage(payload);
     if (written < payload.size())
-        handleFailure({QStringLiteral("send failed written=%1 size=%2")
-                           .arg(written)
-                           .arg(payload.size()),
-                       QStringLiteral("Lähetys palvelimelle epäonnistui")});
+        handleFailure(
+            {QStringLiteral("send failed written=%1 size=%2").arg(written).arg(payload.size()),
+             QStringLiteral("Lähetys palvelimelle epäonnistui")});
 }
 
 void WebSocketStreamClient::attemptSendStart(bool force)
@@ -221,7 +224,8 @@ void WebSocketStreamClient::attemptSendStart(bool force)
     if (!m_isRunning || m_startPayloadText.isEmpty())
         return;
     const qint64 now = m_clock->monotonicMs();
-    if (!force && m_lastStartAttemptMs && now - *m_lastStartAttemptMs < kStartRepeatInterval.count())
+    if (!force && m_lastStartAttemptMs &&
+        now - *m_lastStartAttemptMs < kStartRepeatInterval.count())
         return;
     m_lastStartAttemptMs = now;
     sendFrame(m_startPayloadText, true);
@@ -233,13 +237,14 @@ void WebSocketStreamClient::sendAudio(const QByteArray &data)
         return;
     if (!m_startConfirmed) {
         const quint64 run = m_runId;
+        QPointer<WebSocketStreamClient> self(this);
         attemptSendStart(false);
-        if (!m_isRunning || run != m_runId)
+        if (!self || !m_isRunning || run != m_runId)
             return;
     }
     ++m_audioFramesSent;
-    if (m_audioTransportMode == AudioTransportMode::binary && m_transcriptEventsReceived == 0
-        && m_audioFramesSent >= kBase64SwitchFrameCount) {
+    if (m_audioTransportMode == AudioTransportMode::binary && m_transcriptEventsReceived == 0 &&
+        m_audioFramesSent >= kBase64SwitchFrameCount) {
         // Some servers ignore binary frames; after this many chunks without a transcript the
         // JSON framing is the better bet for the rest of the run.
         m_audioTransportMode = AudioTransportMode::base64JSON;
@@ -325,9 +330,9 @@ void WebSocketStreamClient::handleFailure(const Failure &failure)
         AppLog::write(QStringLiteral("ws reconnect exhausted attempts=%1 reason=%2")
                           .arg(m_reconnectAttempts)
                           .arg(failure.logReason));
-        deliver(StreamEvent{StreamEvent::Error{
-            QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ")
-            + failure.description}});
+        deliver(StreamEvent {StreamEvent::Error {
+            QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ") +
+            failure.description}});
         return;
     }
     const int attempt = m_reconnectAttempts;
@@ -338,7 +343,7 @@ void WebSocketStreamClient::handleFailure(const Failure &failure)
                       .arg(m_reconnectAttempts)
                       .arg(delay.count())
                       .arg(failure.logReason));
-    if (!deliver(StreamEvent{StreamEvent::Status{QStringLiteral("reconnecting"), std::nullopt}}))
+    if (!deliver(StreamEvent {StreamEvent::Status {QStringLiteral("reconnecting"), std::nullopt}}))
         return;
     m_reconnectTimer->start(delay);
 }
@@ -349,23 +354,27 @@ void WebSocketStreamClient::reconnect()
         return;
     if (m_wsURLString.isEmpty()) {
         m_isReconnecting = false;
-        deliver(StreamEvent{
-            StreamEvent::Error{QStringLiteral("WS-uudelleenyhteys epäonnistui: puuttuva URL")}});
+        deliver(StreamEvent {
+            StreamEvent::Error {QStringLiteral("WS-uudelleenyhteys epäonnistui: puuttuva URL")}});
         return;
     }
     dropSocket();
     if (!isStreamAddress(QUrl(m_wsURLString, QUrl::StrictMode))) {
         m_isReconnecting = false;
-        deliver(StreamEvent{
-            StreamEvent::Error{QStringLiteral("WS-uudelleenyhteys epäonnistui: virheellinen URL")}});
+        deliver(StreamEvent {StreamEvent::Error {
+            QStringLiteral("WS-uudelleenyhteys epäonnistui: virheellinen URL")}});
         return;
     }
     m_startConfirmed = false;
     m_lastStartAttemptMs.reset();
     m_startPayloadText = StreamClientMessage::startFrame(m_language, m_sttModel);
-    openSocket();
-    attemptSendStart(true);
+    // Cleared before the new socket exists, so that even a failure reported while it opens
+    // takes the failure path.
     m_isReconnecting = false;
+    QPointer<WebSocketStreamClient> self(this);
+    openSocket();
+    if (self)
+        attemptSendStart(true);
 }
 
 void WebSocketStreamClient::sendPing()

@@ -2,6 +2,10 @@
 
 #include "backend/stream_event.h"
 
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QList>
@@ -9,11 +13,6 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <optional>
 
 class QWebSocket;
 
@@ -36,11 +35,11 @@ public:
     using EventHandler = std::function<void(const StreamEvent &)>;
 
     static constexpr int kMaxReconnectAttempts = 8;
-    static constexpr std::chrono::milliseconds kStartRepeatInterval{800};
+    static constexpr std::chrono::milliseconds kStartRepeatInterval {800};
     static constexpr int kBase64SwitchFrameCount = 50;
-    static constexpr std::chrono::milliseconds kPingInterval{5000};
+    static constexpr std::chrono::milliseconds kPingInterval {5000};
     // Longest wait for the opening handshake and for the pong of a ping.
-    static constexpr std::chrono::milliseconds kAnswerDeadline{10000};
+    static constexpr std::chrono::milliseconds kAnswerDeadline {10000};
     static constexpr qint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
 
     // The clock is not owned and must outlive the client.

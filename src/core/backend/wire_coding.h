@@ -2,14 +2,13 @@
 
 #include "foundation/json_fields.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::wire {
 
@@ -68,8 +67,7 @@ std::optional<Record> readOptionalObject(JsonReader &reader, const char *key)
     return record;
 }
 
-template<typename Record>
-QJsonArray writeList(const QList<Record> &items)
+template<typename Record> QJsonArray writeList(const QList<Record> &items)
 {
     QJsonArray array;
     for (const auto &item : items)

@@ -1,10 +1,9 @@
 #include "updates/semantic_version.h"
 
-#include <QList>
-#include <QStringList>
-
 #include <limits>
 #include <optional>
+#include <QList>
+#include <QStringList>
 
 namespace vernalo {
 

@@ -18,21 +18,19 @@ std::optional<QUrl> downloadPage(const std::optional<QString> &text)
     if (!text)
         return std::nullopt;
     const QUrl url(trimmedInput(*text), QUrl::StrictMode);
-    if (!url.isValid() || !(url.scheme() == u"https" || url.scheme() == u"http")
-        || url.host().isEmpty())
+    if (!url.isValid() || !(url.scheme() == u"https" || url.scheme() == u"http") ||
+        url.host().isEmpty())
         return std::nullopt;
     return url;
 }
 
 } // namespace
 
-UpdateChecker::UpdateChecker(STTAPIClient *client, DesktopServices *desktop,
-                             QString runningVersion)
+UpdateChecker::UpdateChecker(STTAPIClient *client, DesktopServices *desktop, QString runningVersion)
     : m_client(client)
     , m_desktop(desktop)
     , m_runningVersion(std::move(runningVersion))
-{
-}
+{ }
 
 QString UpdateChecker::currentAppVersion()
 {

@@ -2,13 +2,11 @@
 
 #include "backend/app_update_manifest.h"
 
-#include <QString>
-#include <QUrl>
-
-#include <qcoro/qcorotask.h>
-
 #include <functional>
 #include <optional>
+#include <qcoro/qcorotask.h>
+#include <QString>
+#include <QUrl>
 
 namespace vernalo {
 

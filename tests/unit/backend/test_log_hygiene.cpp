@@ -65,8 +65,9 @@ private Q_SLOTS:
 
         const QString log = AppLog::snapshot(1024 * 1024);
         // The stream did write its lines, so the absence below means something.
-        QVERIFY(log.contains(QStringLiteral("ws connect url=ws://127.0.0.1:%1/v1/sessions/s1/stream ")
-                                 .arg(stream.port())));
+        QVERIFY(
+            log.contains(QStringLiteral("ws connect url=ws://127.0.0.1:%1/v1/sessions/s1/stream ")
+                             .arg(stream.port())));
         QVERIFY(log.contains(QStringLiteral("ws reconnect scheduled attempt=1 delayMs=400")));
         for (const QString &secret : {apiKey, authToken, streamToken})
             QVERIFY2(!log.contains(secret), qPrintable(secret));

@@ -28,26 +28,27 @@ QByteArray chunk(int index)
 
 QByteArray expectedStart(const QString &language, const QString &model)
 {
-    const QJsonObject start{{QStringLiteral("type"), QStringLiteral("start")},
-                            {QStringLiteral("language"), language},
-                            {QStringLiteral("sampleRate"), 16000},
-                            {QStringLiteral("enableInterim"), true},
-                            {QStringLiteral("sttModel"), model},
-                            {QStringLiteral("enableSpeakerDiarization"), false},
-                            {QStringLiteral("speakerCount"), 0}};
+    const QJsonObject start {{QStringLiteral("type"), QStringLiteral("start")},
+                             {QStringLiteral("language"), language},
+                             {QStringLiteral("sampleRate"), 16000},
+                             {QStringLiteral("enableInterim"), true},
+                             {QStringLiteral("sttModel"), model},
+                             {QStringLiteral("enableSpeakerDiarization"), false},
+                             {QStringLiteral("speakerCount"), 0}};
     return QJsonDocument(start).toJson(QJsonDocument::Compact);
 }
 
 QByteArray base64Message(const QByteArray &pcm)
 {
-    const QJsonObject audio{{QStringLiteral("type"), QStringLiteral("audio")},
-                            {QStringLiteral("audioBase64"), QString::fromLatin1(pcm.toBase64())}};
+    const QJsonObject audio {{QStringLiteral("type"), QStringLiteral("audio")},
+                             {QStringLiteral("audioBase64"), QString::fromLatin1(pcm.toBase64())}};
     return QJsonDocument(audio).toJson(QJsonDocument::Compact);
 }
 
 bool isStart(const StreamFrame &frame)
 {
-    return frame.isText && frame.data == expectedStart(QStringLiteral("fi-FI"), QStringLiteral("chirp_3"));
+    return frame.isText &&
+        frame.data == expectedStart(QStringLiteral("fi-FI"), QStringLiteral("chirp_3"));
 }
 
 // One letter per frame: S start, B binary audio, J JSON audio, T stop, ? anything else.
@@ -106,8 +107,8 @@ private:
     bool waitFrames(int count, int connection = -1)
     {
         return waitUntil([&] {
-            return m_peer->connectionCount() > 0
-                && m_peer->connection(connection).frames.size() >= count;
+            return m_peer->connectionCount() > 0 &&
+                m_peer->connection(connection).frames.size() >= count;
         });
     }
     bool waitConnections(int count)
@@ -156,7 +157,8 @@ private Q_SLOTS:
         QVERIFY(waitFrames(1));
         const StreamConnection &connection = m_peer->connection();
         QCOMPARE(connection.requestUrl.path(), QStringLiteral("/v1/sessions/s1/stream"));
-        QCOMPARE(connection.requestUrl.query(QUrl::FullyEncoded), QStringLiteral("token=ws-tok%2B1"));
+        QCOMPARE(connection.requestUrl.query(QUrl::FullyEncoded),
+                 QStringLiteral("token=ws-tok%2B1"));
         QVERIFY(connection.frames.constFirst().isText);
         QCOMPARE(connection.frames.constFirst().data,
                  expectedStart(QStringLiteral("fi-FI"), QStringLiteral("chirp_3")));
@@ -182,20 +184,20 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("audioAtMs");
         QTest::addColumn<QString>("frames");
 
-        QTest::newRow("unconfirmed: at most every 0.8 s") << QByteArray() << QList<int>{0, 500, 800, 1000, 1600}
-                                                          << "SBBSBBSB";
-        QTest::newRow("unconfirmed: 799 ms is too early") << QByteArray() << QList<int>{799, 1598}
-                                                          << "SBSB";
-        QTest::newRow("status confirms") << R"({"type":"status","state":"live"})"_qba
-                                         << QList<int>{800, 1600, 5000} << "SBBB";
-        QTest::newRow("partial confirms") << R"({"type":"partial","text":"he"})"_qba
-                                          << QList<int>{800, 1600} << "SBB";
-        QTest::newRow("final confirms") << R"({"type":"final","text":"hei"})"_qba
-                                        << QList<int>{800, 1600} << "SBB";
-        QTest::newRow("error does not confirm") << R"({"type":"error","message":"x"})"_qba
-                                                << QList<int>{800, 1600} << "SSBSB";
-        QTest::newRow("unknown message does not confirm") << R"({"type":"ready"})"_qba
-                                                          << QList<int>{800} << "SSB";
+        QTest::newRow("unconfirmed: at most every 0.8 s")
+            << QByteArray() << QList<int> {0, 500, 800, 1000, 1600} << "SBBSBBSB";
+        QTest::newRow("unconfirmed: 799 ms is too early")
+            << QByteArray() << QList<int> {799, 1598} << "SBSB";
+        QTest::newRow("status confirms")
+            << R"({"type":"status","state":"live"})"_qba << QList<int> {800, 1600, 5000} << "SBBB";
+        QTest::newRow("partial confirms")
+            << R"({"type":"partial","text":"he"})"_qba << QList<int> {800, 1600} << "SBB";
+        QTest::newRow("final confirms")
+            << R"({"type":"final","text":"hei"})"_qba << QList<int> {800, 1600} << "SBB";
+        QTest::newRow("error does not confirm")
+            << R"({"type":"error","message":"x"})"_qba << QList<int> {800, 1600} << "SSBSB";
+        QTest::newRow("unknown message does not confirm")
+            << R"({"type":"ready"})"_qba << QList<int> {800} << "SSB";
     }
     void startRepeat()
     {
@@ -209,8 +211,8 @@ private Q_SLOTS:
             // A sentinel that is never confirming shows that the frame before it was handled.
             m_peer->sendText(R"({"type":"error","message":"sentinel"})");
             QVERIFY(waitUntil([&] {
-                return !m_events.isEmpty() && m_events.constLast().error()
-                    && m_events.constLast().error()->message == u"sentinel";
+                return !m_events.isEmpty() && m_events.constLast().error() &&
+                    m_events.constLast().error()->message == u"sentinel";
             }));
         }
         qint64 now = 0;
@@ -235,10 +237,10 @@ private Q_SLOTS:
         QTest::newRow("the 50th switches") << 60 << 0 << QByteArray() << 50;
         QTest::newRow("partial before the 50th keeps binary")
             << 60 << 30 << R"({"type":"partial","text":"a"})"_qba << 0;
-        QTest::newRow("final at 49 keeps binary") << 55 << 49 << R"({"type":"final","text":"a"})"_qba
-                                                  << 0;
-        QTest::newRow("status is not a transcript") << 60 << 10
-                                                    << R"({"type":"status","state":"live"})"_qba << 50;
+        QTest::newRow("final at 49 keeps binary")
+            << 55 << 49 << R"({"type":"final","text":"a"})"_qba << 0;
+        QTest::newRow("status is not a transcript")
+            << 60 << 10 << R"({"type":"status","state":"live"})"_qba << 50;
         QTest::newRow("a late transcript does not switch back")
             << 60 << 52 << R"({"type":"partial","text":"a"})"_qba << 50;
     }
@@ -367,8 +369,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("refused") << "refused" << "Palvelimeen ei saatu yhteyttä";
-        QTest::newRow("closed on open") << "close-4000" << "Palvelin sulki yhteyden (koodi 4000)";
+        QTest::newRow("refused") << "refused"
+                                 << "Palvelimeen ei saatu yhteyttä";
+        QTest::newRow("closed on open") << "close-4000"
+                                        << "Palvelin sulki yhteyden (koodi 4000)";
     }
     void backOffScheduleUntilExhausted()
     {
@@ -380,7 +384,7 @@ private Q_SLOTS:
             m_peer->setCloseOnOpen(4000);
 
         connectClient();
-        const QList<qint64> delays{400, 800, 1600, 3200, 4000, 4000, 4000, 4000};
+        const QList<qint64> delays {400, 800, 1600, 3200, 4000, 4000, 4000, 4000};
         for (int attempt = 0; attempt < delays.size(); ++attempt) {
             QVERIFY2(waitEvents(attempt + 1), qPrintable(QString::number(attempt)));
             QCOMPARE(m_events.size(), attempt + 1);
@@ -475,18 +479,23 @@ private Q_SLOTS:
         QTest::newRow("text partial") << false << R"({"type":"partial","text":"hei"})"_qba
                                       << R"({"text":"hei","type":"partial"})";
         QTest::newRow("binary holding UTF-8 JSON")
-            << true << "{\"type\":\"final\",\"text\":\"h\xc3\xa4n\",\"ts\":\"2026-03-01T10:00:01Z\"}"_qba
+            << true
+            << "{\"type\":\"final\",\"text\":\"h\xc3\xa4n\",\"ts\":\"2026-03-01T10:00:01Z\"}"_qba
             << R"({"text":"hän","ts":"2026-03-01T10:00:01Z","type":"final"})";
         QTest::newRow("binary with invalid UTF-8")
-            << true << "{\"type\":\"partial\",\"text\":\"\xff\"}"_qba << "";
+            << true << "{\"type\":\"partial\",\"text\":\"\xff\"}"_qba
+            << "";
         QTest::newRow("binary audio bytes") << true << QByteArray("\x00\x01\x02\x80", 4) << "";
-        QTest::newRow("text not JSON") << false << "hello"_qba << "";
-        QTest::newRow("unknown type") << false << R"({"type":"pong"})"_qba << "";
+        QTest::newRow("text not JSON") << false << "hello"_qba
+                                       << "";
+        QTest::newRow("unknown type") << false << R"({"type":"pong"})"_qba
+                                      << "";
         QTest::newRow("final without ts gets the clock's time")
             << false << R"({"type":"final","text":"x"})"_qba
             << R"({"text":"x","ts":"2026-01-05T09:00:00Z","type":"final"})";
-        QTest::newRow("error passed on") << false << R"({"type":"error","message":"Kiintiö täynnä"})"_qba
-                                         << R"({"message":"Kiintiö täynnä","type":"error"})";
+        QTest::newRow("error passed on")
+            << false << R"({"type":"error","message":"Kiintiö täynnä"})"_qba
+            << R"({"message":"Kiintiö täynnä","type":"error"})";
     }
     void serverFrames()
     {
@@ -511,8 +520,8 @@ private Q_SLOTS:
     {
         auto *client = new WebSocketStreamClient(m_clock.get());
         QPointer<WebSocketStreamClient> watch(client);
-        client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
-                        [client, this](const StreamEvent &event) {
+        client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"),
+                        QStringLiteral("chirp_3"), [client, this](const StreamEvent &event) {
                             m_events.append(event);
                             delete client;
                         });

@@ -1,0 +1,272 @@
+#include "api_client_fixture.h"
+#include "support/test_environment.h"
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+class STTAPIClientFailuresTest : public QObject, public ApiClientFixture
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void errorStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("404 with error text") << 404 << R"({"error":"Istuntoa ei löydy"})"_qba
+                                             << "application/json"_qba
+                                             << "Istuntoa ei löydy";
+        QTest::newRow("500 HTML") << 500 << "<html><body>Oops</body></html>"_qba
+                                  << "text/html"_qba
+                                  << "Palvelinvirhe (500)";
+        QTest::newRow("400 error not a string") << 400 << R"({"error":42})"_qba
+                                                << "application/json"_qba
+                                                << "Palvelinvirhe (400)";
+        QTest::newRow("401 empty body") << 401 << ""_qba
+                                        << "application/json"_qba
+                                        << "Palvelinvirhe (401)";
+        QTest::newRow("502 array") << 502 << R"(["error"])"_qba
+                                   << "application/json"_qba
+                                   << "Palvelinvirhe (502)";
+        QTest::newRow("409 no error key") << 409 << R"({"message":"taken"})"_qba
+                                          << "application/json"_qba
+                                          << "Palvelinvirhe (409)";
+        QTest::newRow("503 empty error text") << 503 << R"({"error":""})"_qba
+                                              << "application/json"_qba
+                                              << "";
+        QTest::newRow("500 error text, invalid UTF-8 elsewhere")
+            << 500 << "{\"error\":\"x\",\"y\":\"\xff\"}"_qba
+            << "application/json"_qba
+            << "Palvelinvirhe (500)";
+        QTest::newRow("500 huge body")
+            << 500 << QByteArray(17 * 1024 * 1024, 'x') << "text/plain"_qba
+            << "Palvelinvirhe (500)";
+    }
+    void errorStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QString, text);
+
+        m_answer = ScriptedResponse {status, body, contentType, {}, false, {}};
+        QStringList ops {QStringLiteral("transcript"), QStringLiteral("delete"),
+                         QStringLiteral("docx"), QStringLiteral("health")};
+        if (body.size() > 1024 * 1024)
+            ops.resize(1); // one huge answer is enough, and each one costs time
+        for (const QString &op : std::as_const(ops)) {
+            const auto outcome = run({op});
+            QVERIFY2(outcome->error, qPrintable(op));
+            QCOMPARE(outcome->error->kind(), APIClientError::Kind::serverError);
+            QCOMPARE(outcome->error->localizedDescription(), text);
+        }
+    }
+
+    // A success status whose body is unusable is never reported as success, and the decoder's
+    // own words stay out of the message.
+    void unusableSuccessBody_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QByteArray>("raw"); // whole raw answer, or a JSON body for a 200
+        QTest::addColumn<bool>("isRaw");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+
+        const int invalid = int(APIClientError::Kind::invalidResponse);
+        const int transport = int(APIClientError::Kind::transport);
+        const QString bad = QStringLiteral("Virheellinen palvelinvaste");
+
+        QTest::newRow("not JSON") << "transcript"
+                                  << "segments: none"_qba << false << invalid << bad;
+        QTest::newRow("empty body") << "meta"
+                                    << ""_qba << false << invalid << bad;
+        QTest::newRow("empty body, create") << "create"
+                                            << ""_qba << false << invalid << bad;
+        QTest::newRow("wrong field type")
+            << "create"
+            << R"({"sessionId":1,"wsUrl":"w","token":"t"})"_qba << false << invalid << bad;
+        QTest::newRow("missing field") << "transcript"
+                                       << R"({"sessionId":"abc"})"_qba << false << invalid << bad;
+        QTest::newRow("invalid UTF-8")
+            << "summary"
+            << "{\"sessionId\":\"\xfe\",\"createdAt\":\"c\",\"summary\":{}}"_qba << false << invalid
+            << bad;
+        QTest::newRow("top-level array") << "list"
+                                         << R"([{"id":"a"}])"_qba << false << invalid << bad;
+        QTest::newRow("list item mistyped")
+            << "list"
+            << R"({"items":[{"id":"a"},{"audioBytes":"1"}]})"_qba << false << invalid << bad;
+        QTest::newRow("health ok as string")
+            << "health"
+            << R"({"ok":"yes","time":"t"})"_qba << false << invalid << bad;
+        QTest::newRow("manifest without version")
+            << "manifest"
+            << R"({"downloadURL":"https://x"})"_qba << false << invalid << bad;
+        QTest::newRow("declared length above the cap")
+            << "transcript"
+            << "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 16777217\r\n\r\n{"_qba
+            << true << invalid << bad;
+        QTest::newRow("no length, body above the cap")
+            << "docx"
+            << "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n"_qba +
+                QByteArray(16 * 1024 * 1024 + 1, 'd')
+            << true << invalid << bad;
+        QTest::newRow("body cut short")
+            << "transcript"
+            << "HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n{\"sessionId\":\"abc\","_qba << true
+            << transport << "Yhteys palvelimeen katkesi";
+        QTest::newRow("docx cut short")
+            << "docx"
+            << "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nPK\x03\x04"_qba << true << transport
+            << "Yhteys palvelimeen katkesi";
+        // Qt cannot tell a garbled answer from a connection that broke while reading it.
+        QTest::newRow("not HTTP at all")
+            << "meta"
+            << "SSH-2.0-OpenSSH\r\n\r\n"_qba << true << transport << "Yhteys palvelimeen katkesi";
+    }
+    void unusableSuccessBody()
+    {
+        QFETCH(QString, op);
+        QFETCH(QByteArray, raw);
+        QFETCH(bool, isRaw);
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+
+        m_answer = isRaw ? ScriptedResponse::rawBytes(raw) : ScriptedResponse::json(200, raw);
+        const auto outcome = run({op});
+        QVERIFY(!outcome->value);
+        QVERIFY(outcome->error);
+        QVERIFY2(int(outcome->error->kind()) == kind,
+                 qPrintable(QStringLiteral("kind %1 code %2")
+                                .arg(int(outcome->error->kind()))
+                                .arg(outcome->error->networkErrorCode())));
+        QCOMPARE(outcome->error->localizedDescription(), text);
+    }
+
+    void bodyCapBoundary_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("exactly 16 MiB") << 16 * 1024 * 1024 << true;
+        QTest::newRow("one byte more") << 16 * 1024 * 1024 + 1 << false;
+    }
+    void bodyCapBoundary()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, accepted);
+        QByteArray document(size, '\0');
+        for (int i = 0; i < size; i += 4093)
+            document[i] = char(i % 251);
+        m_answer = ScriptedResponse {200, document, "application/octet-stream", {}, false, {}};
+        const auto outcome = finish(m_client->downloadSummaryDocx(config(), QStringLiteral("abc")));
+        QCOMPARE(outcome->value.has_value(), accepted);
+        if (accepted)
+            QVERIFY(*outcome->value == document);
+        else
+            QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
+    }
+
+    // The time-out runs on the injected clock: nothing fails a millisecond early, and the
+    // failure is a Finnish transport error.
+    void timeOut_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("createSession") << "create" << 60000;
+        QTest::newRow("getTranscript") << "transcript" << 60000;
+        QTest::newRow("generateSummary") << "summary" << 900000;
+        QTest::newRow("health") << "health" << 60000;
+        QTest::newRow("fetchUpdateManifest") << "manifest" << 60000;
+    }
+    void timeOut()
+    {
+        QFETCH(QString, op);
+        QFETCH(int, timeoutMs);
+
+        m_answer.neverAnswer = true;
+        const auto outcome = runCaptured(perform(m_client.get(), config(), {op}));
+        QVERIFY(waitUntil([&] { return m_peer->heldCount() == 1; }));
+        m_clock->advance(std::chrono::milliseconds(timeoutMs - 1));
+        QVERIFY(!outcome->done);
+        m_clock->advance(std::chrono::milliseconds(1));
+        QVERIFY(waitUntil([&] { return outcome->done; }));
+        QVERIFY(outcome->error);
+        QCOMPARE(outcome->error->kind(), APIClientError::Kind::transport);
+        QCOMPARE(outcome->error->transportReason(), APIClientError::Transport::timedOut);
+        QCOMPARE(outcome->error->localizedDescription(),
+                 QStringLiteral("Palvelin ei vastannut ajoissa"));
+    }
+
+    void refusedConnection()
+    {
+        STTConfiguration cfg = config();
+        cfg.baseURL = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+        const auto outcome = run({QStringLiteral("meta")}, cfg);
+        QVERIFY(outcome->error);
+        QCOMPARE(outcome->error->kind(), APIClientError::Kind::transport);
+        QCOMPARE(outcome->error->localizedDescription(),
+                 QStringLiteral("Palvelimeen ei saatu yhteyttä"));
+    }
+
+    void stopNeverThrows_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("unreachable host") << "unreachable";
+        QTest::newRow("server error") << "500";
+        QTest::newRow("no answer until the time-out") << "silent";
+        QTest::newRow("invalid base address") << "bad-base";
+        QTest::newRow("empty session ID") << "empty-id";
+    }
+    void stopNeverThrows()
+    {
+        QFETCH(QString, situation);
+        STTConfiguration cfg = config();
+        Call call {QStringLiteral("stop")};
+        if (situation == u"unreachable")
+            cfg.baseURL = QStringLiteral("http://127.0.0.1:%1").arg(closedPort());
+        else if (situation == u"500")
+            m_answer = ScriptedResponse::json(500, R"({"error":"boom"})");
+        else if (situation == u"silent")
+            m_answer.neverAnswer = true;
+        else if (situation == u"bad-base")
+            cfg.baseURL = QStringLiteral("::");
+        else
+            call.sessionId.clear();
+
+        const auto outcome = runCaptured(perform(m_client.get(), cfg, call));
+        if (situation == u"silent") {
+            QVERIFY(waitUntil([&] { return m_peer->heldCount() == 1; }));
+            m_clock->advance(STTAPIClient::kDefaultTimeout);
+        }
+        QVERIFY(waitUntil([&] { return outcome->done; }));
+        QVERIFY(!outcome->error);
+    }
+
+    void manifestAddressRefused_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("empty") << "";
+        QTest::newRow("not a URL") << "latest linux.json";
+        QTest::newRow("relative") << "latest-linux.json";
+        QTest::newRow("other scheme") << "ftp://127.0.0.1/latest-linux.json";
+        QTest::newRow("local file") << "file:///etc/passwd";
+    }
+    void manifestAddressRefused()
+    {
+        QFETCH(QString, address);
+        const auto outcome = finish(m_client->fetchUpdateManifest(address));
+        QVERIFY(outcome->error);
+        QCOMPARE(outcome->error->kind(), APIClientError::Kind::serverError);
+        QCOMPARE(outcome->error->localizedDescription(),
+                 QStringLiteral("Virheellinen päivitysfeed URL"));
+        QVERIFY(m_peer->requests().isEmpty());
+    }
+};
+
+VERNALO_TEST_MAIN(STTAPIClientFailuresTest)
+#include "test_stt_api_client_failures.moc"
