@@ -59,15 +59,15 @@ bool isTransportError(QNetworkReply::NetworkError error)
 }
 
 QNetworkReply *issue(QNetworkAccessManager *network, const QNetworkRequest &request,
-                     const HttpRequest &spec)
+                     const HttpRequest &http)
 {
-    if (spec.method == "GET")
+    if (http.method == "GET")
         return network->get(request);
-    if (spec.method == "DELETE")
+    if (http.method == "DELETE")
         return network->deleteResource(request);
-    if (spec.method == "POST")
-        return network->post(request, spec.body.value_or(QByteArray()));
-    return network->sendCustomRequest(request, spec.method, spec.body.value_or(QByteArray()));
+    if (http.method == "POST")
+        return network->post(request, http.body.value_or(QByteArray()));
+    return network->sendCustomRequest(request, http.method, http.body.value_or(QByteArray()));
 }
 
 } // namespace
