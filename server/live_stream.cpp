@@ -1,0 +1,217 @@
+#include "live_stream.h"
+
+#include "audio/pcm_format.h"
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+#include "recognition_worker.h"
+#include "session_registry.h"
+#include "stream_wire.h"
+
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace vernalo::server {
+
+namespace {
+constexpr qint64 kBytesPerMs = pcm::kSampleRate * pcm::kBytesPerSample / 1000;
+// Arrival times older than this behind the newest audio are no longer needed for dating.
+constexpr qint64 kArrivalHistoryMs = 5 * 60 * 1000;
+} // namespace
+
+LiveStream::LiveStream(std::unique_ptr<QWebSocket> socket, SessionRegistry &registry,
+                       const SessionRecord &session, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_socket(std::move(socket))
+    , m_registry(registry)
+    , m_clock(clock)
+    , m_sessionId(session.id)
+    , m_language(session.language)
+    , m_interim(session.enableInterim)
+    , m_offsetMs(session.audioBytes / kBytesPerMs)
+{
+    m_socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
+    m_socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    connect(m_socket.get(), &QWebSocket::textMessageReceived, this, &LiveStream::onText);
+    connect(m_socket.get(), &QWebSocket::binaryMessageReceived, this, &LiveStream::onBinary);
+    connect(m_socket.get(), &QWebSocket::disconnected, this, &LiveStream::onDisconnected);
+}
+
+LiveStream::~LiveStream()
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->abort();
+        // The socket may be inside one of its own signals right now.
+        m_socket.release()->deleteLater();
+    }
+}
+
+void LiveStream::close(QWebSocketProtocol::CloseCode code, bool announceStopped)
+{
+    if (m_disconnected)
+        return;
+    if (announceStopped)
+        send(encodeStatusEvent(QStringLiteral("stopped"), m_registry.recognizerModel()));
+    m_socket->close(code);
+}
+
+void LiveStream::send(const QByteArray &json)
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->sendTextMessage(QString::fromUtf8(json));
+}
+
+void LiveStream::onText(const QString &text)
+{
+    QString error;
+    const auto message = decodeClientStreamMessage(text.toUtf8(), &error);
+    if (!message) {
+        send(encodeErrorEvent(error));
+        return;
+    }
+    switch (message->type) {
+    case ClientStreamMessage::Type::Start:
+        handleStart(message->start);
+        break;
+    case ClientStreamMessage::Type::Audio:
+        handleAudio(message->audio);
+        break;
+    case ClientStreamMessage::Type::Stop:
+        if (!m_stopRequested) {
+            m_stopRequested = true;
+            AppLog::write(QStringLiteral("server stream stop session=") + m_sessionId);
+            if (m_worker)
+                m_worker->finish();
+        }
+        break;
+    case ClientStreamMessage::Type::Unknown:
+        send(encodeErrorEvent(QStringLiteral("Tuntematon viestityyppi: ") + message->typeName));
+        break;
+    }
+}
+
+void LiveStream::onBinary(const QByteArray &data) { handleAudio(data); }
+
+void LiveStream::handleStart(const StreamStartMessage &start)
+{
+    if (start.sampleRate && *start.sampleRate != pcm::kSampleRate) {
+        send(encodeErrorEvent(QStringLiteral("Tuettu näytetaajuus on vain 16000 Hz")));
+        m_socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported);
+        return;
+    }
+    // The client repeats its start until it hears from us; only the first one configures.
+    if (!m_started && !m_worker) {
+        if (start.language && !start.language->trimmed().isEmpty())
+            m_language = start.language->trimmed();
+        if (start.enableInterim)
+            m_interim = *start.enableInterim;
+    }
+    // After a stop this connection takes no more audio; a new recording opens a new one.
+    m_started = true;
+    send(encodeStatusEvent(QStringLiteral("listening"), m_registry.recognizerModel()));
+}
+
+void LiveStream::ensureWorker()
+{
+    if (m_worker)
+        return;
+    m_worker = new RecognitionWorker(m_registry.recognizers(), m_language, m_interim, m_offsetMs,
+                                     this);
+    connect(m_worker, &RecognitionWorker::results, this, &LiveStream::onResults);
+    connect(m_worker, &RecognitionWorker::failed, this, [this](const QString &message) {
+        m_registry.noteError(m_sessionId, 500, message);
+        send(encodeErrorEvent(message));
+    });
+    connect(m_worker, &RecognitionWorker::finished, this, [this] {
+        m_workerFinished = true;
+        if (m_disconnected)
+            emitGone();
+    });
+}
+
+void LiveStream::handleAudio(const QByteArray &pcm)
+{
+    if (m_stopRequested || pcm.isEmpty())
+        return;
+    ensureWorker();
+    const QDateTime now = m_clock.now();
+    m_arrivals.append({m_offsetMs, now});
+    while (m_arrivals.size() > 1 && m_arrivals.constFirst().first < m_offsetMs - kArrivalHistoryMs)
+        m_arrivals.removeFirst();
+    const qint64 total = pcm.size() + m_oddBytes;
+    m_offsetMs += total / kBytesPerMs;
+    m_oddBytes = total % kBytesPerMs;
+    m_registry.noteAudio(m_sessionId, pcm.size(), estimatePCM16Level(pcm));
+    m_worker->process(pcm);
+}
+
+QDateTime LiveStream::wallTimeAt(qint64 offsetMs) const
+{
+    if (m_arrivals.isEmpty())
+        return m_clock.now();
+    // The chunk holding this offset: the last one that began at or before it.
+    auto it = std::upper_bound(m_arrivals.cbegin(), m_arrivals.cend(), offsetMs,
+                               [](qint64 value, const QPair<qint64, QDateTime> &arrival) {
+                                   return value < arrival.first;
+                               });
+    if (it == m_arrivals.cbegin())
+        return m_arrivals.constFirst().second;
+    --it;
+    return it->second;
+}
+
+void LiveStream::onResults(const QList<RecognitionEvent> &events)
+{
+    const QString model = m_registry.recognizerModel();
+    for (const RecognitionEvent &event : events) {
+        switch (event.kind) {
+        case RecognitionEvent::Kind::Partial:
+            if (!m_interim)
+                break;
+            m_registry.noteInterim(m_sessionId);
+            send(encodePartialEvent(event.text));
+            break;
+        case RecognitionEvent::Kind::Final: {
+            StoredSegment segment{event.text, wallTimeAt(event.startMs), event.speakerLabel};
+            m_registry.storeFinal(m_sessionId, segment);
+            send(encodeFinalEvent(segment.text, segment.timestamp, segment.speakerLabel));
+            break;
+        }
+        case RecognitionEvent::Kind::Status:
+            send(encodeStatusEvent(event.state, model));
+            break;
+        case RecognitionEvent::Kind::Error:
+            m_registry.noteError(m_sessionId, 500, event.text);
+            send(encodeErrorEvent(event.text));
+            break;
+        }
+    }
+}
+
+void LiveStream::onDisconnected()
+{
+    if (m_disconnected)
+        return;
+    m_disconnected = true;
+    AppLog::write(QStringLiteral("server stream closed session=") + m_sessionId
+                  + QStringLiteral(" code=") + QString::number(m_socket->closeCode()));
+    if (!m_worker || m_workerFinished) {
+        emitGone();
+        return;
+    }
+    // Audio already received still becomes transcript; gone follows when the recognizer is done.
+    m_stopRequested = true;
+    m_worker->finish();
+}
+
+void LiveStream::emitGone()
+{
+    if (m_goneEmitted)
+        return;
+    m_goneEmitted = true;
+    Q_EMIT gone(this);
+}
+
+} // namespace vernalo::server

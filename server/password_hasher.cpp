@@ -1,0 +1,66 @@
+#include "password_hasher.h"
+
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
+#include <QStringList>
+
+namespace vernalo::server {
+
+namespace {
+constexpr int kSaltBytes = 16;
+constexpr int kKeyBytes = 32;
+constexpr int kMaxIterations = 10'000'000;
+const QString kScheme = QStringLiteral("pbkdf2-sha256");
+
+QByteArray derive(const QString &password, const QByteArray &salt, int iterations)
+{
+    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(),
+                                              salt, iterations, kKeyBytes);
+}
+} // namespace
+
+PasswordHasher::PasswordHasher(int iterations)
+    : m_iterations(qBound(1, iterations, kMaxIterations))
+{
+}
+
+QString PasswordHasher::hash(const QString &password) const
+{
+    QByteArray salt(kSaltBytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()),
+                                          kSaltBytes / 4);
+    const QByteArray key = derive(password, salt, m_iterations);
+    return kScheme + QLatin1Char('$') + QString::number(m_iterations) + QLatin1Char('$')
+           + QString::fromLatin1(salt.toBase64()) + QLatin1Char('$')
+           + QString::fromLatin1(key.toBase64());
+}
+
+bool PasswordHasher::verify(const QString &password, const QString &stored)
+{
+    const QStringList parts = stored.split(QLatin1Char('$'));
+    if (parts.size() != 4 || parts[0] != kScheme)
+        return false;
+    bool ok = false;
+    const int iterations = parts[1].toInt(&ok);
+    if (!ok || iterations < 1 || iterations > kMaxIterations)
+        return false;
+    const auto salt = QByteArray::fromBase64Encoding(parts[2].toLatin1(),
+                                                     QByteArray::AbortOnBase64DecodingErrors);
+    const auto key = QByteArray::fromBase64Encoding(parts[3].toLatin1(),
+                                                    QByteArray::AbortOnBase64DecodingErrors);
+    if (!salt || !key || salt.decoded.isEmpty() || key.decoded.size() != kKeyBytes)
+        return false;
+    return constantTimeEquals(derive(password, salt.decoded, iterations), key.decoded);
+}
+
+bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+} // namespace vernalo::server

@@ -1,0 +1,188 @@
+#include "reference_server.h"
+
+#include "auth_api.h"
+#include "foundation/app_log.h"
+#include "foundation/build_info.h"
+#include "foundation/clock.h"
+#include "http_router.h"
+#include "recognizer.h"
+#include "request_size_guard.h"
+#include "server_database.h"
+#include "session_registry.h"
+#include "session_store.h"
+#include "stt_api.h"
+#include "update_manifest.h"
+#include "user_store.h"
+
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QWebSocket>
+
+namespace vernalo::server {
+
+namespace {
+
+QByteArray methodName(QHttpServerRequest::Method method)
+{
+    switch (method) {
+    case QHttpServerRequest::Method::Get:
+        return "GET";
+    case QHttpServerRequest::Method::Put:
+        return "PUT";
+    case QHttpServerRequest::Method::Delete:
+        return "DELETE";
+    case QHttpServerRequest::Method::Post:
+        return "POST";
+    case QHttpServerRequest::Method::Head:
+        return "HEAD";
+    case QHttpServerRequest::Method::Options:
+        return "OPTIONS";
+    case QHttpServerRequest::Method::Patch:
+        return "PATCH";
+    case QHttpServerRequest::Method::Connect:
+        return "CONNECT";
+    case QHttpServerRequest::Method::Trace:
+        return "TRACE";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+void send(QHttpServerResponder &responder, const HttpReply &reply)
+{
+    responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    responder.writeHeader("Content-Type", reply.contentType);
+    for (const auto &[name, value] : reply.headers)
+        responder.writeHeader(name, value);
+    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+    responder.writeHeader("Cache-Control", "no-store");
+    responder.writeBody(reply.body);
+}
+
+} // namespace
+
+ReferenceServer::ReferenceServer(ServerOptions options, Clock &clock,
+                                 std::unique_ptr<RecognizerFactory> recognizers, QObject *parent)
+    : QObject(parent)
+    , m_options(std::move(options))
+    , m_clock(clock)
+    , m_recognizers(std::move(recognizers))
+{
+}
+
+ReferenceServer::~ReferenceServer()
+{
+    // Streams first: they report their last results into the registry and the database.
+    m_http.reset();
+    m_registry.reset();
+}
+
+QUrl ReferenceServer::baseUrl() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_options.bindAddress.toString());
+    url.setPort(m_port);
+    return url;
+}
+
+bool ReferenceServer::start(QString *error)
+{
+    m_db = std::make_unique<ServerDatabase>();
+    if (!m_db->open(m_options.dataDir, error))
+        return false;
+    m_users = std::make_unique<UserStore>(*m_db, m_clock, m_options.passwordIterations);
+    m_sessions = std::make_unique<SessionStore>(*m_db);
+    for (const auto &[email, password] : std::as_const(m_options.demoUsers)) {
+        if (!m_users->ensureUser(email, password, QStringLiteral("user"))) {
+            *error = QStringLiteral("cannot create demo user ") + email;
+            return false;
+        }
+    }
+    if (!m_options.updateManifestFile.isEmpty()) {
+        const auto manifest = UpdateManifest::load(m_options.updateManifestFile, error);
+        if (!manifest)
+            return false;
+        m_manifest = *manifest;
+    } else {
+        m_manifest = UpdateManifest::generated(m_clock.now());
+    }
+
+    m_registry = std::make_unique<SessionRegistry>(*m_sessions, *m_recognizers, m_clock);
+    m_registry->loadOpenSessions();
+
+    m_http = std::make_unique<QHttpServer>();
+    m_http->setMissingHandler([this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+        handle(request, std::move(responder));
+    });
+    m_http->route(QStringLiteral("/v1/stream/<arg>"),
+                  [this](const QString &, const QHttpServerRequest &request,
+                         QHttpServerResponder &&responder) {
+                      handleStreamPath(request, std::move(responder));
+                  });
+    connect(m_http.get(), &QHttpServer::newWebSocketConnection, this,
+            &ReferenceServer::acceptWebSockets);
+
+    m_tcp = new GuardedTcpServer(m_options.maxBodyBytes, m_clock, m_http.get());
+    if (!m_tcp->listen(m_options.bindAddress, m_options.port)) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(m_options.bindAddress.toString())
+                     .arg(m_options.port)
+                     .arg(m_tcp->errorString());
+        return false;
+    }
+    m_http->bind(m_tcp);
+    m_port = m_tcp->serverPort();
+    // Requests are only served from the event loop, so the routes can follow the port.
+    QStringList keys{buildinfo::defaultSharedAPIKey()};
+    keys += m_options.extraApiKeys;
+    m_stt = std::make_unique<SttApi>(*m_registry, *m_sessions, *m_users, m_clock, keys,
+                                     baseUrl().authority());
+    m_auth = std::make_unique<AuthApi>(*m_users, m_options.adminKey);
+    m_router = std::make_unique<HttpRouter>();
+    m_stt->registerRoutes(*m_router);
+    m_auth->registerRoutes(*m_router);
+    for (const char *path : {"/vernalo/latest-linux.json", "/vernalo/latest-mac.json"}) {
+        m_router->add("GET", QString::fromLatin1(path), [this](const HttpRequest &, const QStringList &) {
+            return HttpReply::json(200, m_manifest);
+        });
+    }
+    AppLog::write(QStringLiteral("server listening url=") + baseUrl().toString()
+                  + QStringLiteral(" recognizer=") + m_recognizers->modelName());
+    return true;
+}
+
+void ReferenceServer::handle(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+{
+    HttpRequest view;
+    view.method = methodName(request.method());
+    view.path = request.url().path();
+    view.query = request.query();
+    view.headers = request.headers();
+    view.body = request.body();
+    // The connection guard refuses declared oversize bodies before they are read; this catches
+    // anything that arrived without a declared size.
+    const HttpReply reply = view.body.size() > m_options.maxBodyBytes
+                                ? HttpReply::error(413, QStringLiteral("Pyynnön runko on liian suuri"))
+                                : m_router->dispatch(view);
+    send(responder, reply);
+}
+
+void ReferenceServer::handleStreamPath(const QHttpServerRequest &request,
+                                       QHttpServerResponder &&responder)
+{
+    // An upgrade must get no answer here: the HTTP server then hands the socket over as a
+    // WebSocket (acceptWebSockets).
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return;
+    send(responder, HttpReply::error(426, QStringLiteral("Tämä osoite on WebSocket-striimi")));
+}
+
+void ReferenceServer::acceptWebSockets()
+{
+    while (m_http && m_http->hasPendingWebSocketConnections())
+        m_registry->acceptStream(m_http->nextPendingWebSocketConnection());
+}
+
+} // namespace vernalo::server

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <optional>
+
+namespace vernalo::server {
+
+// The one SQLite file of the server. WAL journal: a killed process loses at most the statement
+// in flight, never a committed row, and readers do not block the writer.
+class ServerDatabase
+{
+public:
+    ServerDatabase() = default;
+    ~ServerDatabase();
+    ServerDatabase(const ServerDatabase &) = delete;
+    ServerDatabase &operator=(const ServerDatabase &) = delete;
+
+    // Creates the folder (owner-only) and the file, and brings the schema up to date.
+    bool open(const QString &dataDir, QString *error);
+    QString filePath() const { return m_filePath; }
+
+    // A prepared query on this connection; failures are logged with the statement.
+    QSqlQuery prepare(const QString &statement) const;
+    bool exec(QSqlQuery &query) const;
+
+    bool transaction();
+    bool commit();
+    void rollback();
+
+    // Times are stored as ISO 8601 UTC with milliseconds, so text order is time order.
+    static QString timeText(const QDateTime &time);
+    static std::optional<QDateTime> timeFrom(const QVariant &value);
+
+private:
+    bool migrate(QString *error);
+
+    QString m_connectionName;
+    QString m_filePath;
+};
+
+} // namespace vernalo::server

@@ -1,0 +1,276 @@
+#include "session_registry.h"
+
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+#include "live_stream.h"
+#include "password_hasher.h"
+#include "recognizer.h"
+#include "stream_wire.h"
+#include "user_store.h"
+
+#include <QUrlQuery>
+#include <QUuid>
+#include <QWebSocket>
+
+namespace vernalo::server {
+
+SessionRegistry::SessionRegistry(SessionStore &store, RecognizerFactory &recognizers, Clock &clock,
+                                 QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_recognizers(recognizers)
+    , m_clock(clock)
+{
+    m_sweepTimer = m_clock.createTimer(this);
+    connect(m_sweepTimer, &Timer::timeout, this, &SessionRegistry::sweep);
+    m_sweepTimer->start(kSweepEvery);
+}
+
+SessionRegistry::~SessionRegistry()
+{
+    flushAll();
+    for (OpenSession &open : m_open) {
+        if (LiveStream *stream = open.stream.data()) {
+            stream->disconnect(this);
+            stream->close(QWebSocketProtocol::CloseCodeGoingAway, false);
+            delete stream;
+        }
+    }
+}
+
+void SessionRegistry::loadOpenSessions()
+{
+    for (const SessionRecord &record : m_store.openSessions())
+        m_open.insert(record.id, OpenSession{record, nullptr, 0});
+    AppLog::write(QStringLiteral("server loaded open sessions count=") + QString::number(m_open.size()));
+    sweep();
+}
+
+QPair<SessionRecord, QString> SessionRegistry::create(const SessionCreateParams &params,
+                                                      std::optional<qint64> ownerId)
+{
+    const QString token = randomToken();
+    SessionRecord record;
+    record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.ownerId = ownerId;
+    record.streamTokenHash = tokenDigest(token);
+    record.status = QStringLiteral("created");
+    record.createdAt = m_clock.now();
+    record.lastActivityAt = record.createdAt;
+    record.language = params.language;
+    record.sttModel = params.sttModel;
+    record.enableInterim = params.enableInterim;
+    record.enableSpeakerDiarization = params.enableSpeakerDiarization;
+    record.speakerCount = params.speakerCount;
+    if (!m_store.insert(record))
+        return {SessionRecord{}, QString()};
+    m_open.insert(record.id, OpenSession{record, nullptr, m_clock.monotonicMs()});
+    AppLog::write(QStringLiteral("server session created id=") + record.id
+                  + QStringLiteral(" language=") + record.language);
+    return {record, token};
+}
+
+std::optional<SessionRecord> SessionRegistry::find(const QString &id) const
+{
+    const auto it = m_open.constFind(id);
+    if (it != m_open.cend())
+        return it->record;
+    return m_store.find(id);
+}
+
+bool SessionRegistry::stop(const QString &id, const QString &reason)
+{
+    auto it = m_open.find(id);
+    if (it == m_open.end())
+        return m_store.find(id).has_value();
+    it->record.status = QStringLiteral("stopped");
+    it->record.endedAt = m_clock.now();
+    it->record.lastActivityAt = m_clock.now();
+    persist(*it);
+    QPointer<LiveStream> stream = it->stream;
+    m_open.erase(it);
+    if (stream)
+        stream->close(QWebSocketProtocol::CloseCodeNormal, true);
+    AppLog::write(QStringLiteral("server session stopped id=") + id + QStringLiteral(" reason=") + reason);
+    Q_EMIT sessionStopped(id, reason);
+    return true;
+}
+
+bool SessionRegistry::remove(const QString &id)
+{
+    auto it = m_open.find(id);
+    if (it != m_open.end()) {
+        QPointer<LiveStream> stream = it->stream;
+        m_open.erase(it);
+        if (stream)
+            stream->close(QWebSocketProtocol::CloseCodeNormal, true);
+    }
+    const bool removed = m_store.remove(id);
+    if (removed)
+        AppLog::write(QStringLiteral("server session deleted id=") + id);
+    return removed;
+}
+
+namespace {
+
+// Answers a connection that cannot become a stream and lets it go.
+void refuse(std::unique_ptr<QWebSocket> socket, QObject *owner, const QByteArray &event,
+            QWebSocketProtocol::CloseCode code)
+{
+    QWebSocket *raw = socket.release();
+    raw->setParent(owner);
+    QObject::connect(raw, &QWebSocket::disconnected, raw, &QObject::deleteLater);
+    if (!event.isEmpty())
+        raw->sendTextMessage(QString::fromUtf8(event));
+    raw->close(code);
+}
+
+} // namespace
+
+void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket)
+{
+    const QUrl url = socket->requestUrl();
+    const QStringList path = url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QString id = path.size() == 3 ? path[2] : QString();
+    const QString token = QUrlQuery(url).queryItemValue(QStringLiteral("token"));
+
+    auto it = m_open.find(id);
+    if (it == m_open.end()) {
+        const auto stored = id.isEmpty() ? std::nullopt : m_store.find(id);
+        if (stored && constantTimeEquals(tokenDigest(token), stored->streamTokenHash)) {
+            // A stopped session: tell the client, which then ends its recording.
+            refuse(std::move(socket), this, encodeStatusEvent(QStringLiteral("stopped"), recognizerModel()),
+                   QWebSocketProtocol::CloseCodeNormal);
+            return;
+        }
+        AppLog::write(QStringLiteral("server stream refused reason=unknown-session"));
+        refuse(std::move(socket), this, encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
+               QWebSocketProtocol::CloseCodePolicyViolated);
+        return;
+    }
+    if (!constantTimeEquals(tokenDigest(token), it->record.streamTokenHash)) {
+        AppLog::write(QStringLiteral("server stream refused reason=bad-token session=") + id);
+        refuse(std::move(socket), this, encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
+               QWebSocketProtocol::CloseCodePolicyViolated);
+        return;
+    }
+    if (LiveStream *previous = it->stream.data()) {
+        // The newest connection wins; the old one is usually a peer that vanished.
+        previous->close(QWebSocketProtocol::CloseCodeGoingAway, false);
+    }
+    if (it->record.status == QLatin1String("created"))
+        it->record.status = QStringLiteral("active");
+    it->record.lastActivityAt = m_clock.now();
+    it->lastFrameMonotonicMs = m_clock.monotonicMs();
+    auto *stream = new LiveStream(std::move(socket), *this, it->record, m_clock, this);
+    connect(stream, &LiveStream::gone, this,
+            [this](LiveStream *gone) { streamGone(gone->sessionId(), gone); });
+    it->stream = stream;
+    persist(*it);
+    AppLog::write(QStringLiteral("server stream opened session=") + id);
+}
+
+void SessionRegistry::streamGone(const QString &id, LiveStream *stream)
+{
+    auto it = m_open.find(id);
+    if (it != m_open.end() && it->stream == stream) {
+        it->stream = nullptr;
+        it->record.lastActivityAt = m_clock.now();
+        persist(*it);
+    }
+    stream->deleteLater();
+}
+
+int SessionRegistry::liveStreamCount() const
+{
+    int count = 0;
+    for (const OpenSession &open : m_open)
+        count += open.stream ? 1 : 0;
+    return count;
+}
+
+void SessionRegistry::flushAll()
+{
+    for (OpenSession &open : m_open) {
+        if (open.stream)
+            open.record.lastActivityAt = m_clock.now();
+        persist(open);
+    }
+}
+
+void SessionRegistry::persist(OpenSession &open) { m_store.update(open.record); }
+
+void SessionRegistry::noteAudio(const QString &id, qint64 bytes, double level)
+{
+    auto it = m_open.find(id);
+    if (it == m_open.end())
+        return;
+    SessionRecord &record = it->record;
+    ++record.audioFrameCount;
+    record.audioBytes += bytes;
+    record.levelSum += level;
+    record.peakLevel = std::max(record.peakLevel, level);
+    it->lastFrameMonotonicMs = m_clock.monotonicMs();
+}
+
+void SessionRegistry::noteInterim(const QString &id)
+{
+    auto it = m_open.find(id);
+    if (it != m_open.end())
+        ++it->record.interimCount;
+}
+
+void SessionRegistry::storeFinal(const QString &id, const StoredSegment &segment)
+{
+    auto it = m_open.find(id);
+    if (it != m_open.end()) {
+        m_store.appendSegment(id, segment);
+        ++it->record.finalCount;
+        persist(*it);
+        return;
+    }
+    // A last final of a stream that outlived its session's stop is still part of it.
+    if (auto stored = m_store.find(id)) {
+        m_store.appendSegment(id, segment);
+        ++stored->finalCount;
+        m_store.update(*stored);
+    }
+}
+
+void SessionRegistry::noteError(const QString &id, int code, const QString &message)
+{
+    auto it = m_open.find(id);
+    if (it == m_open.end())
+        return;
+    it->record.lastError = SessionError{m_clock.now(), code, message};
+    persist(*it);
+}
+
+QString SessionRegistry::recognizerModel() const { return m_recognizers.modelName(); }
+
+void SessionRegistry::sweep()
+{
+    const QDateTime now = m_clock.now();
+    const qint64 monotonic = m_clock.monotonicMs();
+    QStringList abandoned;
+    for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+        if (LiveStream *stream = it->stream.data()) {
+            if (monotonic - it->lastFrameMonotonicMs
+                >= std::chrono::duration_cast<std::chrono::milliseconds>(kStreamIdleAfter).count()) {
+                AppLog::write(QStringLiteral("server stream idle session=") + it.key());
+                stream->close(QWebSocketProtocol::CloseCodeGoingAway, false);
+                continue;
+            }
+            it->record.lastActivityAt = now;
+            persist(*it);
+            continue;
+        }
+        if (it->record.lastActivityAt.secsTo(now)
+            >= std::chrono::duration_cast<std::chrono::seconds>(kAbandonAfter).count())
+            abandoned.append(it.key());
+    }
+    for (const QString &id : std::as_const(abandoned))
+        stop(id, QStringLiteral("stream-abandoned"));
+}
+
+} // namespace vernalo::server

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "session_store.h"
+#include "stt_wire.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <memory>
+
+class QWebSocket;
+
+namespace vernalo {
+class Clock;
+class Timer;
+}
+
+namespace vernalo::server {
+
+class LiveStream;
+class RecognizerFactory;
+
+// The sessions that are not stopped, with their live stream if one is connected. Counters are
+// kept here and written to the database at every final, every sweep and every state change, so
+// a killed server loses at most one sweep interval of counters and never a final.
+//
+// A session whose stream has been gone for kAbandonAfter without a stop is ended as "stopped"
+// with its transcript kept, so the client's crash recovery can restore it.
+class SessionRegistry : public QObject
+{
+    Q_OBJECT
+public:
+    SessionRegistry(SessionStore &store, RecognizerFactory &recognizers, Clock &clock,
+                    QObject *parent = nullptr);
+    ~SessionRegistry() override;
+
+    static constexpr std::chrono::minutes kAbandonAfter{10};
+    static constexpr std::chrono::seconds kSweepEvery{15};
+    // A connected stream without any frame for this long counts as gone (a half-open peer).
+    static constexpr std::chrono::minutes kStreamIdleAfter{2};
+
+    // Picks up the open sessions of an earlier run; their streams count as gone since their
+    // last recorded activity.
+    void loadOpenSessions();
+
+    // The new session and its stream token (returned once, stored only as a digest).
+    QPair<SessionRecord, QString> create(const SessionCreateParams &params,
+                                         std::optional<qint64> ownerId);
+    // The current state, including unsaved counters.
+    std::optional<SessionRecord> find(const QString &id) const;
+    // Ends a session; a live stream gets the "stopped" status and is closed. False if unknown.
+    bool stop(const QString &id, const QString &reason);
+    bool remove(const QString &id);
+
+    // Takes a WebSocket connection whose URL names a session and carries its token.
+    void acceptStream(std::unique_ptr<QWebSocket> socket);
+    int liveStreamCount() const;
+    // Writes every open session's counters; used at shutdown.
+    void flushAll();
+
+    // Called by the live streams.
+    void noteAudio(const QString &id, qint64 bytes, double level);
+    void noteInterim(const QString &id);
+    void storeFinal(const QString &id, const StoredSegment &segment);
+    void noteError(const QString &id, int code, const QString &message);
+    QString recognizerModel() const;
+    RecognizerFactory &recognizers() { return m_recognizers; }
+
+Q_SIGNALS:
+    void sessionStopped(const QString &id, const QString &reason);
+
+private:
+    struct OpenSession
+    {
+        SessionRecord record;
+        QPointer<LiveStream> stream;
+        qint64 lastFrameMonotonicMs = 0;
+    };
+
+    void sweep();
+    void streamGone(const QString &id, LiveStream *stream);
+    void persist(OpenSession &open);
+
+    SessionStore &m_store;
+    RecognizerFactory &m_recognizers;
+    Clock &m_clock;
+    QHash<QString, OpenSession> m_open;
+    Timer *m_sweepTimer = nullptr;
+};
+
+} // namespace vernalo::server
