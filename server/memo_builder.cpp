@@ -179,7 +179,8 @@ QList<StoredSegment> mergeMemoSegments(const QList<StoredSegment> &server,
             continue;
         StoredSegment segment;
         segment.text = input.text.trimmed();
-        segment.timestamp = fromIso8601(input.ts.trimmed()).value_or(fallbackTime.addSecs(step++));
+        const auto dated = fromIso8601(input.ts.trimmed());
+        segment.timestamp = dated ? *dated : fallbackTime.addSecs(step++);
         segment.speakerLabel = input.speakerLabel;
         const QString key = normalizedKey(segment.text, segment.timestamp);
         if (known.contains(key))

@@ -35,8 +35,9 @@ bool SessionStore::insert(const SessionRecord &s)
     query.addBindValue(s.status);
     query.addBindValue(ServerDatabase::timeText(s.createdAt));
     query.addBindValue(optionalTime(s.endedAt));
-    query.addBindValue(s.language);
-    query.addBindValue(s.sttModel);
+    // Empty, never NULL: the columns are required.
+    query.addBindValue(s.language.isNull() ? QStringLiteral("") : s.language);
+    query.addBindValue(s.sttModel.isNull() ? QStringLiteral("") : s.sttModel);
     query.addBindValue(s.enableInterim ? 1 : 0);
     query.addBindValue(s.enableSpeakerDiarization ? 1 : 0);
     query.addBindValue(s.speakerCount);

@@ -1,0 +1,211 @@
+#include "password_hasher.h"
+#include "server_database.h"
+#include "session_store.h"
+#include "support/fake_clock.h"
+#include "support/test_environment.h"
+#include "user_store.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vernalo::server;
+using vernalo::test::FakeClock;
+
+class ServerStorageTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void passwordVerification_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("attempt");
+        QTest::addColumn<bool>("accepted");
+        const QString good = PasswordHasher(1000).hash(QStringLiteral("sala sana ÄÖ"));
+        QTest::newRow("right password") << good << "sala sana ÄÖ" << true;
+        QTest::newRow("wrong password") << good << "sala sana AO" << false;
+        QTest::newRow("empty attempt") << good << "" << false;
+        QTest::newRow("other scheme") << QString(good).replace("pbkdf2-sha256", "plain") << "sala sana ÄÖ" << false;
+        QTest::newRow("iterations tampered") << QString(good).replace("$1000$", "$999$") << "sala sana ÄÖ" << false;
+        QTest::newRow("truncated key") << good.left(good.size() - 4) << "sala sana ÄÖ" << false;
+        QTest::newRow("absurd iterations") << "pbkdf2-sha256$99999999999$c2FsdA==$AAAA" << "x" << false;
+        QTest::newRow("not a hash") << "hunter2" << "hunter2" << false;
+    }
+    void passwordVerification()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, attempt);
+        QFETCH(bool, accepted);
+        QCOMPARE(PasswordHasher::verify(attempt, stored), accepted);
+    }
+
+    void samePasswordGetsDifferentSalts()
+    {
+        PasswordHasher hasher(1000);
+        QVERIFY(hasher.hash(QStringLiteral("x")) != hasher.hash(QStringLiteral("x")));
+    }
+
+    void tokensExpireAndFollowTheUser()
+    {
+        QTemporaryDir dir;
+        FakeClock clock;
+        ServerDatabase db;
+        QString error;
+        QVERIFY2(db.open(dir.path(), &error), qPrintable(error));
+        UserStore users(db, clock, 1000);
+        qint64 id = 0;
+        QCOMPARE(users.createUser("a@x.fi", "password123", "user", &id), UserStore::CreateResult::Created);
+        QCOMPARE(users.createUser("a@x.fi", "other", "user"), UserStore::CreateResult::Exists);
+
+        const QString first = users.issueToken(id, std::chrono::hours(1));
+        const QString second = users.issueToken(id, std::chrono::hours(48));
+        QVERIFY(first != second);
+        QCOMPARE(users.userForToken(first)->email, QStringLiteral("a@x.fi"));
+        QVERIFY(!users.userForToken(first + "x"));
+        QVERIFY(!users.userForToken(QString()));
+
+        clock.advance(std::chrono::hours(1));
+        QVERIFY2(!users.userForToken(first), "a token is dead at its expiry");
+        QVERIFY(users.userForToken(second));
+
+        QVERIFY(users.setActive(id, false));
+        QVERIFY2(!users.userForToken(second), "disabling revokes tokens");
+        QVERIFY(users.findById(id)->disabledAt.has_value());
+        QVERIFY(users.setActive(id, true));
+        QVERIFY(!users.findById(id)->disabledAt.has_value());
+        QVERIFY2(!users.userForToken(second), "re-enabling does not revive old tokens");
+
+        const QString keep = users.issueToken(id, std::chrono::hours(1));
+        const QString drop = users.issueToken(id, std::chrono::hours(1));
+        users.revokeTokens(id, keep);
+        QVERIFY(users.userForToken(keep));
+        QVERIFY(!users.userForToken(drop));
+
+        // Only digests are stored: the token text appears nowhere in the database.
+        QSqlQuery query = db.prepare(QStringLiteral("SELECT token_hash FROM auth_tokens"));
+        QVERIFY(db.exec(query));
+        while (query.next())
+            QVERIFY(!query.value(0).toByteArray().contains(keep.toUtf8()));
+    }
+
+    void ensureUserResetsPasswordAndReenables()
+    {
+        QTemporaryDir dir;
+        FakeClock clock;
+        ServerDatabase db;
+        QString error;
+        QVERIFY(db.open(dir.path(), &error));
+        UserStore users(db, clock, 1000);
+        QVERIFY(users.ensureUser("demo@x.fi", "old", "user"));
+        const qint64 id = users.findByEmail("demo@x.fi")->id;
+        users.setActive(id, false);
+        QVERIFY(users.ensureUser("demo@x.fi", "new", "user"));
+        QCOMPARE(users.findByEmail("demo@x.fi")->id, id);
+        QVERIFY(users.findByEmail("demo@x.fi")->isActive);
+        QVERIFY(users.checkPassword(id, "new"));
+        QVERIFY(!users.checkPassword(id, "old"));
+    }
+
+    void sessionsSurviveReopening()
+    {
+        QTemporaryDir dir;
+        FakeClock clock;
+        SessionRecord record;
+        record.id = QStringLiteral("s-1");
+        record.ownerId = 7;
+        record.streamTokenHash = tokenDigest(QStringLiteral("tok"));
+        record.status = QStringLiteral("active");
+        record.createdAt = clock.now();
+        record.lastActivityAt = clock.now();
+        record.language = QStringLiteral("fi-FI");
+        record.sttModel = QStringLiteral("chirp_3");
+        record.audioFrameCount = 3;
+        record.audioBytes = 9600;
+        record.levelSum = 0.3;
+        record.peakLevel = 0.2;
+        record.lastError = SessionError{clock.now(), 500, QStringLiteral("moottori")};
+        {
+            ServerDatabase db;
+            QString error;
+            QVERIFY(db.open(dir.path(), &error));
+            SessionStore store(db);
+            QVERIFY(store.insert(record));
+            QVERIFY(store.appendSegment(record.id, {QStringLiteral("yksi"), clock.now(), QStringLiteral("A")}));
+            QVERIFY(store.appendSegment(record.id, {QStringLiteral("kaksi"), clock.now().addSecs(3), std::nullopt}));
+            record.status = QStringLiteral("stopped");
+            record.endedAt = clock.now().addSecs(5);
+            QVERIFY(store.update(record));
+        }
+        ServerDatabase db;
+        QString error;
+        QVERIFY(db.open(dir.path(), &error));
+        SessionStore store(db);
+        const auto loaded = store.find(QStringLiteral("s-1"));
+        QVERIFY(loaded);
+        QCOMPARE(loaded->status, QStringLiteral("stopped"));
+        QCOMPARE(loaded->endedAt, record.endedAt);
+        QCOMPARE(loaded->ownerId, record.ownerId);
+        QCOMPARE(loaded->streamTokenHash, record.streamTokenHash);
+        QCOMPARE(loaded->averageLevel(), 0.1);
+        QCOMPARE(loaded->lastError->message, QStringLiteral("moottori"));
+        const QList<StoredSegment> segments = store.segments(record.id);
+        QCOMPARE(segments.size(), 2);
+        QCOMPARE(segments[0].speakerLabel, std::optional<QString>(QStringLiteral("A")));
+        QCOMPARE(segments[1].text, QStringLiteral("kaksi"));
+        QCOMPARE(segments[1].timestamp, clock.now().addSecs(3));
+        QVERIFY(store.openSessions().isEmpty());
+        QVERIFY(store.list(7, QStringLiteral("stopped"), 10).size() == 1);
+        QVERIFY2(store.list(std::nullopt, QString(), 10).isEmpty(), "owned sessions are not anonymous");
+        QVERIFY(store.remove(record.id));
+        QVERIFY2(store.segments(record.id).isEmpty(), "segments go with their session");
+    }
+
+    void listIsNewestFirstAndLimited()
+    {
+        QTemporaryDir dir;
+        FakeClock clock;
+        ServerDatabase db;
+        QString error;
+        QVERIFY(db.open(dir.path(), &error));
+        SessionStore store(db);
+        for (int i = 0; i < 5; ++i) {
+            SessionRecord r;
+            r.id = QStringLiteral("s%1").arg(i);
+            r.status = i % 2 ? QStringLiteral("stopped") : QStringLiteral("active");
+            r.createdAt = clock.now();
+            r.lastActivityAt = clock.now();
+            r.streamTokenHash = "x";
+            QVERIFY(store.insert(r));
+            // Two sessions in the same millisecond still keep their creation order.
+            if (i != 2)
+                clock.advance(std::chrono::milliseconds(1));
+        }
+        QStringList ids;
+        for (const SessionRecord &r : store.list(std::nullopt, QString(), 3))
+            ids << r.id;
+        QCOMPARE(ids, (QStringList{"s4", "s3", "s2"}));
+        ids.clear();
+        for (const SessionRecord &r : store.list(std::nullopt, QStringLiteral("stopped"), 10))
+            ids << r.id;
+        QCOMPARE(ids, (QStringList{"s3", "s1"}));
+    }
+
+    void newerSchemaIsRefused()
+    {
+        QTemporaryDir dir;
+        {
+            ServerDatabase db;
+            QString error;
+            QVERIFY(db.open(dir.path(), &error));
+            QSqlQuery query = db.prepare(QStringLiteral("PRAGMA user_version=99"));
+            QVERIFY(db.exec(query));
+        }
+        ServerDatabase db;
+        QString error;
+        QVERIFY(!db.open(dir.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+    }
+};
+
+VERNALO_TEST_MAIN(ServerStorageTest)
+#include "test_server_storage.moc"
