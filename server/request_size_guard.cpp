@@ -37,6 +37,8 @@ RequestSizeGuard::RequestSizeGuard(QTcpSocket *socket, qint64 maxBodyBytes, Cloc
 
 void RequestSizeGuard::onReadyRead()
 {
+    if (!m_socket->isOpen())
+        return;
     switch (m_state) {
     case State::Passthrough:
         return;
