@@ -55,6 +55,8 @@ void LiveStream::close(QWebSocketProtocol::CloseCode code, bool announceStopped)
     if (announceStopped)
         send(encodeStatusEvent(QStringLiteral("stopped"), m_registry.recognizerModel()));
     m_socket->close(code);
+    // The close frame must leave even when the socket is deleted right after (shutdown).
+    m_socket->flush();
 }
 
 void LiveStream::send(const QByteArray &json)

@@ -73,9 +73,10 @@ ReferenceServer::ReferenceServer(ServerOptions options, Clock &clock,
 
 ReferenceServer::~ReferenceServer()
 {
-    // Streams first: they report their last results into the registry and the database.
-    m_http.reset();
+    // Streams first, while their sockets still exist: they are told the server is going away
+    // (so clients reconnect) and the counters are written.
     m_registry.reset();
+    m_http.reset();
 }
 
 QUrl ReferenceServer::baseUrl() const
