@@ -188,7 +188,22 @@ QList<QByteArray> speechChunks(int ms, qint16 amplitude)
 }
 
 InProcessServer::InProcessServer(const QString &script, server::ServerOptions options)
-    : m_script(script)
+    : InProcessServer(
+        [script]() -> std::unique_ptr<server::RecognizerFactory> {
+            QString error;
+            const auto entries = server::parseRecognitionScript(script, &error);
+            if (!entries)
+                return nullptr;
+            return std::make_unique<server::ScriptRecognizerFactory>(*entries);
+        },
+        std::move(options))
+{
+}
+
+InProcessServer::InProcessServer(
+    std::function<std::unique_ptr<server::RecognizerFactory>()> recognizers,
+    server::ServerOptions options)
+    : m_recognizers(std::move(recognizers))
     , m_options(std::move(options))
 {
     m_options.port = 0;
@@ -200,11 +215,12 @@ InProcessServer::~InProcessServer() { m_server.reset(); }
 
 bool InProcessServer::start(QString *error)
 {
-    const auto entries = server::parseRecognitionScript(m_script, error);
-    if (!entries)
+    auto recognizers = m_recognizers();
+    if (!recognizers) {
+        *error = QStringLiteral("no recognizer");
         return false;
-    m_server = std::make_unique<server::ReferenceServer>(
-        m_options, m_clock, std::make_unique<server::ScriptRecognizerFactory>(*entries));
+    }
+    m_server = std::make_unique<server::ReferenceServer>(m_options, m_clock, std::move(recognizers));
     if (!m_server->start(error))
         return false;
     m_port = m_server->port();

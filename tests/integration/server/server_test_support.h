@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recognizer.h"
 #include "reference_server.h"
 #include "support/fake_clock.h"
 
@@ -11,6 +12,7 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <functional>
 #include <memory>
 
 namespace vernalo::test {
@@ -86,6 +88,9 @@ class InProcessServer
 {
 public:
     explicit InProcessServer(const QString &script, server::ServerOptions options = {});
+    // With any recognizer, made anew at every (re)start.
+    InProcessServer(std::function<std::unique_ptr<server::RecognizerFactory>()> recognizers,
+                    server::ServerOptions options = {});
     ~InProcessServer();
 
     bool start(QString *error);
@@ -98,7 +103,7 @@ public:
     server::ServerOptions &options() { return m_options; }
 
 private:
-    QString m_script;
+    std::function<std::unique_ptr<server::RecognizerFactory>()> m_recognizers;
     QTemporaryDir m_dir;
     server::ServerOptions m_options;
     FakeClock m_clock;
