@@ -37,8 +37,9 @@ QString stringField(const QJsonObject &body, const char *key, const char *altern
 
 HttpReply tooShort()
 {
-    return HttpReply::error(400, QStringLiteral("Salasanan minimipituus on %1 merkkiä.")
-                                     .arg(AuthApi::kMinPasswordLength));
+    return HttpReply::error(
+        400,
+        QStringLiteral("Salasanan minimipituus on %1 merkkiä.").arg(AuthApi::kMinPasswordLength));
 }
 
 } // namespace
@@ -46,8 +47,7 @@ HttpReply tooShort()
 AuthApi::AuthApi(UserStore &users, QString adminKey)
     : m_users(users)
     , m_adminKey(std::move(adminKey))
-{
-}
+{ }
 
 void AuthApi::registerRoutes(HttpRouter &router)
 {
@@ -131,10 +131,11 @@ HttpReply AuthApi::requestPasswordReset(const HttpRequest &request)
         return HttpReply::error(400, QStringLiteral("Syötä sähköpostiosoite."));
     // This server sends no mail; the answer is the same whether the address exists or not, so
     // it cannot be used to find accounts.
-    AppLog::write(QStringLiteral("server password reset requested known=")
-                  + (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
-    return HttpReply::json(200, encodeMessageResponse(QStringLiteral(
-                                    "Jos osoite on rekisteröity, palautusohje on lähetetty.")));
+    AppLog::write(QStringLiteral("server password reset requested known=") +
+                  (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
+    return HttpReply::json(200,
+                           encodeMessageResponse(QStringLiteral(
+                               "Jos osoite on rekisteröity, palautusohje on lähetetty.")));
 }
 
 HttpReply AuthApi::changePassword(const HttpRequest &request)
@@ -164,7 +165,8 @@ HttpReply AuthApi::changePassword(const HttpRequest &request)
 std::optional<HttpReply> AuthApi::checkAdmin(const HttpRequest &request) const
 {
     if (m_adminKey.isEmpty())
-        return HttpReply::error(403, QStringLiteral("Käyttäjähallinta ei ole käytössä tällä palvelimella."));
+        return HttpReply::error(
+            403, QStringLiteral("Käyttäjähallinta ei ole käytössä tällä palvelimella."));
     const QByteArray given = request.header("x-admin-key").trimmed();
     if (!constantTimeEquals(tokenDigest(QString::fromUtf8(given)), tokenDigest(m_adminKey)))
         return HttpReply::error(401, QStringLiteral("Virheellinen admin-avain."));
@@ -217,8 +219,10 @@ HttpReply AuthApi::createUser(const HttpRequest &request)
         break;
     }
     AppLog::write(QStringLiteral("server admin created user=") + QString::number(id));
-    return HttpReply::json(201, QJsonObject{{QStringLiteral("ok"), true},
-                                            {QStringLiteral("user"), encodeAdminUser(*m_users.findById(id))}});
+    return HttpReply::json(
+        201,
+        QJsonObject {{QStringLiteral("ok"), true},
+                     {QStringLiteral("user"), encodeAdminUser(*m_users.findById(id))}});
 }
 
 HttpReply AuthApi::setRole(const HttpRequest &request, const QString &idText)
@@ -248,8 +252,9 @@ HttpReply AuthApi::setEnabled(const HttpRequest &request, const QString &idText,
         return HttpReply::error(404, QStringLiteral("Käyttäjää ei löydy."));
     if (!m_users.setActive(*id, enabled))
         return HttpReply::error(500, QStringLiteral("Käyttäjän tilan muutos epäonnistui."));
-    return HttpReply::json(200, encodeMessageResponse(enabled ? QStringLiteral("Käyttäjä aktivoitu.")
-                                                              : QStringLiteral("Käyttäjä estetty.")));
+    return HttpReply::json(200,
+                           encodeMessageResponse(enabled ? QStringLiteral("Käyttäjä aktivoitu.")
+                                                         : QStringLiteral("Käyttäjä estetty.")));
 }
 
 HttpReply AuthApi::deleteUser(const HttpRequest &request, const QString &idText)

@@ -21,7 +21,7 @@ public:
 
     void registerRoutes(HttpRouter &router);
 
-    static constexpr std::chrono::hours kTokenLifetime{24 * 14};
+    static constexpr std::chrono::hours kTokenLifetime {24 * 14};
     static constexpr int kMinPasswordLength = 10;
 
 private:

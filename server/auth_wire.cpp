@@ -30,12 +30,12 @@ QJsonObject encodeMessageResponse(const QString &message)
 
 QJsonObject encodeAdminUser(const UserRecord &user)
 {
-    QJsonObject object{{QStringLiteral("id"), user.id},
-                       {QStringLiteral("email"), user.email},
-                       {QStringLiteral("role"), user.role},
-                       {QStringLiteral("is_active"), user.isActive},
-                       {QStringLiteral("created_at"), toIso8601(user.createdAt)},
-                       {QStringLiteral("updated_at"), toIso8601(user.updatedAt)}};
+    QJsonObject object {{QStringLiteral("id"), user.id},
+                        {QStringLiteral("email"), user.email},
+                        {QStringLiteral("role"), user.role},
+                        {QStringLiteral("is_active"), user.isActive},
+                        {QStringLiteral("created_at"), toIso8601(user.createdAt)},
+                        {QStringLiteral("updated_at"), toIso8601(user.updatedAt)}};
     if (user.disabledAt)
         object.insert(QStringLiteral("disabled_at"), toIso8601(*user.disabledAt));
     if (user.lastLoginAt)

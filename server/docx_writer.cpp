@@ -3,11 +3,9 @@
 #include "foundation/json_fields.h"
 
 #include <QXmlStreamWriter>
-
-#include <zip.h>
-
 #include <utility>
 #include <vector>
+#include <zip.h>
 
 namespace vernalo::server {
 
@@ -20,11 +18,17 @@ QByteArray contentTypes()
     return QByteArrayLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-        "<Override PartName=\"/word/document.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
-        "<Override PartName=\"/word/styles.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml\"/>"
-        "<Override PartName=\"/docProps/core.xml\" ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
+        "<Override PartName=\"/word/document.xml\" "
+        "ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
+        "<Override PartName=\"/word/styles.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml\"/"
+        ">"
+        "<Override PartName=\"/docProps/core.xml\" "
+        "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
         "</Types>");
 }
 
@@ -33,8 +37,12 @@ QByteArray packageRels()
     return QByteArrayLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" Target=\"word/document.xml\"/>"
-        "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/core-properties\" Target=\"docProps/core.xml\"/>"
+        "<Relationship Id=\"rId1\" "
+        "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+        "officeDocument\" Target=\"word/document.xml\"/>"
+        "<Relationship Id=\"rId2\" "
+        "Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/"
+        "core-properties\" Target=\"docProps/core.xml\"/>"
         "</Relationships>");
 }
 
@@ -43,7 +51,9 @@ QByteArray documentRels()
     return QByteArrayLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
+        "<Relationship Id=\"rId1\" "
+        "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+        "Target=\"styles.xml\"/>"
         "</Relationships>");
 }
 
@@ -52,15 +62,20 @@ QByteArray styles()
     return QByteArrayLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<w:styles xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-        "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Calibri\" w:hAnsi=\"Calibri\" w:cs=\"Calibri\"/>"
+        "<w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii=\"Calibri\" w:hAnsi=\"Calibri\" "
+        "w:cs=\"Calibri\"/>"
         "<w:sz w:val=\"22\"/><w:lang w:val=\"fi-FI\"/></w:rPr></w:rPrDefault>"
         "<w:pPrDefault><w:pPr><w:spacing w:after=\"120\"/></w:pPr></w:pPrDefault></w:docDefaults>"
-        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name w:val=\"Normal\"/></w:style>"
-        "<w:style w:type=\"paragraph\" w:styleId=\"Title\"><w:name w:val=\"Title\"/><w:basedOn w:val=\"Normal\"/>"
+        "<w:style w:type=\"paragraph\" w:default=\"1\" w:styleId=\"Normal\"><w:name "
+        "w:val=\"Normal\"/></w:style>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Title\"><w:name w:val=\"Title\"/><w:basedOn "
+        "w:val=\"Normal\"/>"
         "<w:next w:val=\"Normal\"/><w:pPr><w:spacing w:after=\"240\"/></w:pPr>"
         "<w:rPr><w:b/><w:sz w:val=\"40\"/></w:rPr></w:style>"
-        "<w:style w:type=\"paragraph\" w:styleId=\"Heading1\"><w:name w:val=\"heading 1\"/><w:basedOn w:val=\"Normal\"/>"
-        "<w:next w:val=\"Normal\"/><w:pPr><w:keepNext/><w:spacing w:before=\"240\" w:after=\"120\"/><w:outlineLvl w:val=\"0\"/></w:pPr>"
+        "<w:style w:type=\"paragraph\" w:styleId=\"Heading1\"><w:name w:val=\"heading "
+        "1\"/><w:basedOn w:val=\"Normal\"/>"
+        "<w:next w:val=\"Normal\"/><w:pPr><w:keepNext/><w:spacing w:before=\"240\" "
+        "w:after=\"120\"/><w:outlineLvl w:val=\"0\"/></w:pPr>"
         "<w:rPr><w:b/><w:sz w:val=\"28\"/></w:rPr></w:style>"
         "</w:styles>");
 }
@@ -70,8 +85,8 @@ QByteArray coreProperties(const DocxContent &content)
     QByteArray out;
     QXmlStreamWriter xml(&out);
     xml.writeStartDocument(QStringLiteral("1.0"), true);
-    const QString cp = QStringLiteral(
-        "http://schemas.openxmlformats.org/package/2006/metadata/core-properties");
+    const QString cp =
+        QStringLiteral("http://schemas.openxmlformats.org/package/2006/metadata/core-properties");
     const QString dc = QStringLiteral("http://purl.org/dc/elements/1.1/");
     const QString dcterms = QStringLiteral("http://purl.org/dc/terms/");
     const QString xsi = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
@@ -165,13 +180,10 @@ QString DocxWriter::xmlSafe(const QString &text)
 QByteArray DocxWriter::write(const DocxContent &content)
 {
     // libzip reads these buffers only when the archive is closed, so they must outlive it.
-    const std::vector<std::pair<const char *, QByteArray>> parts{
-        {"[Content_Types].xml", contentTypes()},
-        {"_rels/.rels", packageRels()},
-        {"docProps/core.xml", coreProperties(content)},
-        {"word/document.xml", document(content)},
-        {"word/_rels/document.xml.rels", documentRels()},
-        {"word/styles.xml", styles()},
+    const std::vector<std::pair<const char *, QByteArray>> parts {
+        {"[Content_Types].xml", contentTypes()},          {"_rels/.rels", packageRels()},
+        {"docProps/core.xml", coreProperties(content)},   {"word/document.xml", document(content)},
+        {"word/_rels/document.xml.rels", documentRels()}, {"word/styles.xml", styles()},
     };
 
     zip_error_t error;
@@ -188,8 +200,8 @@ QByteArray DocxWriter::write(const DocxContent &content)
     }
     bool ok = true;
     for (const auto &[name, data] : parts) {
-        zip_source_t *source = zip_source_buffer(archive, data.constData(),
-                                                 static_cast<zip_uint64_t>(data.size()), 0);
+        zip_source_t *source =
+            zip_source_buffer(archive, data.constData(), static_cast<zip_uint64_t>(data.size()), 0);
         if (!source || zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8) < 0) {
             zip_source_free(source);
             ok = false;

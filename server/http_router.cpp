@@ -23,7 +23,7 @@ HttpReply HttpReply::json(int status, const QJsonObject &object)
 
 HttpReply HttpReply::error(int status, const QString &message)
 {
-    return json(status, QJsonObject{{QStringLiteral("error"), message}});
+    return json(status, QJsonObject {{QStringLiteral("error"), message}});
 }
 
 namespace {
@@ -35,7 +35,7 @@ QStringList splitPath(const QString &path)
 
 void HttpRouter::add(const QByteArray &method, const QString &pattern, Handler handler)
 {
-    m_routes.append(Route{method, splitPath(pattern), std::move(handler)});
+    m_routes.append(Route {method, splitPath(pattern), std::move(handler)});
 }
 
 std::optional<QStringList> HttpRouter::match(const QStringList &pattern, const QStringList &path)
@@ -66,8 +66,10 @@ HttpReply HttpRouter::dispatch(const HttpRequest &request) const
             allowed.append(route.method);
     }
     if (!allowed.isEmpty()) {
-        HttpReply reply = HttpReply::error(405, QStringLiteral("Menetelmä %1 ei ole sallittu osoitteessa %2")
-                                                    .arg(QString::fromLatin1(request.method), request.path));
+        HttpReply reply =
+            HttpReply::error(405,
+                             QStringLiteral("Menetelmä %1 ei ole sallittu osoitteessa %2")
+                                 .arg(QString::fromLatin1(request.method), request.path));
         reply.headers.append({QByteArrayLiteral("Allow"), allowed.join(", ")});
         return reply;
     }

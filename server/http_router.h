@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -7,9 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
-
-#include <functional>
-#include <optional>
 
 namespace vernalo::server {
 

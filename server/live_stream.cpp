@@ -7,9 +7,8 @@
 #include "session_registry.h"
 #include "stream_wire.h"
 
-#include <QWebSocket>
-
 #include <algorithm>
+#include <QWebSocket>
 
 namespace vernalo::server {
 
@@ -94,7 +93,10 @@ void LiveStream::onText(const QString &text)
     }
 }
 
-void LiveStream::onBinary(const QByteArray &data) { handleAudio(data); }
+void LiveStream::onBinary(const QByteArray &data)
+{
+    handleAudio(data);
+}
 
 void LiveStream::handleStart(const StreamStartMessage &start)
 {
@@ -119,8 +121,8 @@ void LiveStream::ensureWorker()
 {
     if (m_worker)
         return;
-    m_worker = new RecognitionWorker(m_registry.recognizers(), m_language, m_interim, m_offsetMs,
-                                     this);
+    m_worker =
+        new RecognitionWorker(m_registry.recognizers(), m_language, m_interim, m_offsetMs, this);
     connect(m_worker, &RecognitionWorker::results, this, &LiveStream::onResults);
     connect(m_worker, &RecognitionWorker::failed, this, [this](const QString &message) {
         m_registry.noteError(m_sessionId, 500, message);
@@ -176,7 +178,7 @@ void LiveStream::onResults(const QList<RecognitionEvent> &events)
             send(encodePartialEvent(event.text));
             break;
         case RecognitionEvent::Kind::Final: {
-            StoredSegment segment{event.text, wallTimeAt(event.startMs), event.speakerLabel};
+            StoredSegment segment {event.text, wallTimeAt(event.startMs), event.speakerLabel};
             m_registry.storeFinal(m_sessionId, segment);
             send(encodeFinalEvent(segment.text, segment.timestamp, segment.speakerLabel));
             break;
@@ -197,8 +199,8 @@ void LiveStream::onDisconnected()
     if (m_disconnected)
         return;
     m_disconnected = true;
-    AppLog::write(QStringLiteral("server stream closed session=") + m_sessionId
-                  + QStringLiteral(" code=") + QString::number(m_socket->closeCode()));
+    AppLog::write(QStringLiteral("server stream closed session=") + m_sessionId +
+                  QStringLiteral(" code=") + QString::number(m_socket->closeCode()));
     if (!m_worker || m_workerFinished) {
         emitGone();
         return;

@@ -3,12 +3,11 @@
 #include "recognizer.h"
 #include "session_store.h"
 
+#include <memory>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QWebSocketProtocol>
-
-#include <memory>
 
 class QWebSocket;
 

@@ -7,12 +7,11 @@
 #include "reference_server.h"
 #include "server_options.h"
 
+#include <csignal>
+#include <cstdio>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThreadPool>
-
-#include <csignal>
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -44,8 +43,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    auto recognizers = vernalo::server::makeRecognizerFactory(options->recognizer, options->scriptFile,
-                                                              options->grammarFile, &error);
+    auto recognizers = vernalo::server::makeRecognizerFactory(
+        options->recognizer, options->scriptFile, options->grammarFile, &error);
     if (!recognizers) {
         std::fprintf(stderr, "vernalo-reference-server: %s\n", qPrintable(error));
         return 2;
@@ -53,8 +52,8 @@ int main(int argc, char *argv[])
     vernalo::server::RecognizerFactory *factory = recognizers.get();
 
     vernalo::SystemClock clock;
-    auto server = std::make_unique<vernalo::server::ReferenceServer>(*options, clock,
-                                                                     std::move(recognizers));
+    auto server =
+        std::make_unique<vernalo::server::ReferenceServer>(*options, clock, std::move(recognizers));
     if (!server->start(&error)) {
         std::fprintf(stderr, "vernalo-reference-server: %s\n", qPrintable(error));
         return 1;

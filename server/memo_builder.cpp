@@ -2,14 +2,13 @@
 
 #include "foundation/json_fields.h"
 
+#include <algorithm>
+#include <cmath>
 #include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimeZone>
-
-#include <algorithm>
-#include <cmath>
 
 namespace vernalo::server {
 
@@ -65,7 +64,8 @@ QString tidySentence(QString text)
 
 QString normalizedKey(const QString &text, const QDateTime &time)
 {
-    return QString::number(time.toSecsSinceEpoch()) + QLatin1Char('|') + text.simplified().toLower();
+    return QString::number(time.toSecsSinceEpoch()) + QLatin1Char('|') +
+        text.simplified().toLower();
 }
 
 } // namespace
@@ -126,10 +126,10 @@ Memo MemoBuilder::build(const QList<StoredSegment> &segments, const QString &lan
     const QDateTime localStart = sessionStart.toLocalTime();
     Memo memo;
     memo.content.memoType = QStringLiteral("meeting");
-    memo.content.title
-        = labels.title + QStringLiteral(" ") + labels.locale.toString(localStart.date(), QLocale::ShortFormat);
-    memo.dateLine = labels.date + QStringLiteral(": ")
-                    + labels.locale.toString(localStart, QLocale::ShortFormat);
+    memo.content.title = labels.title + QStringLiteral(" ") +
+        labels.locale.toString(localStart.date(), QLocale::ShortFormat);
+    memo.dateLine = labels.date + QStringLiteral(": ") +
+        labels.locale.toString(localStart, QLocale::ShortFormat);
     memo.keyPointsHeading = labels.keyPoints;
     memo.transcriptHeading = labels.transcript;
 
@@ -140,13 +140,13 @@ Memo MemoBuilder::build(const QList<StoredSegment> &segments, const QString &lan
         if (text.isEmpty())
             continue;
         sentences += splitSentences(text);
-        const QString speaker = segment.speakerLabel ? *segment.speakerLabel + QStringLiteral(": ")
-                                                     : QString();
+        const QString speaker =
+            segment.speakerLabel ? *segment.speakerLabel + QStringLiteral(": ") : QString();
         cleanLines.append(speaker + tidySentence(text));
-        memo.transcriptLines.append(QStringLiteral("[")
-                                    + labels.locale.toString(segment.timestamp.toLocalTime().time(),
-                                                             QStringLiteral("HH.mm.ss"))
-                                    + QStringLiteral("] ") + speaker + text);
+        memo.transcriptLines.append(QStringLiteral("[") +
+                                    labels.locale.toString(segment.timestamp.toLocalTime().time(),
+                                                           QStringLiteral("HH.mm.ss")) +
+                                    QStringLiteral("] ") + speaker + text);
     }
     const int limit = std::clamp(int(sentences.size() / 3), 1, 7);
     memo.keySentences = keySentences(sentences, limit);
@@ -160,8 +160,8 @@ Memo MemoBuilder::build(const QList<StoredSegment> &segments, const QString &lan
     int keyWords = 0;
     for (const QString &sentence : std::as_const(memo.keySentences))
         keyWords += int(contentWords(sentence).size());
-    memo.content.confidence
-        = totalWords > 0 ? std::round(1000.0 * keyWords / totalWords) / 1000.0 : 0.0;
+    memo.content.confidence =
+        totalWords > 0 ? std::round(1000.0 * keyWords / totalWords) / 1000.0 : 0.0;
     return memo;
 }
 
@@ -188,9 +188,9 @@ QList<StoredSegment> mergeMemoSegments(const QList<StoredSegment> &server,
         known.insert(key);
         merged.append(segment);
     }
-    std::stable_sort(merged.begin(), merged.end(), [](const StoredSegment &a, const StoredSegment &b) {
-        return a.timestamp < b.timestamp;
-    });
+    std::stable_sort(
+        merged.begin(), merged.end(),
+        [](const StoredSegment &a, const StoredSegment &b) { return a.timestamp < b.timestamp; });
     return merged;
 }
 

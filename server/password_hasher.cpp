@@ -14,25 +14,23 @@ const QString kScheme = QStringLiteral("pbkdf2-sha256");
 
 QByteArray derive(const QString &password, const QByteArray &salt, int iterations)
 {
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(),
-                                              salt, iterations, kKeyBytes);
+    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt,
+                                              iterations, kKeyBytes);
 }
 } // namespace
 
 PasswordHasher::PasswordHasher(int iterations)
     : m_iterations(qBound(1, iterations, kMaxIterations))
-{
-}
+{ }
 
 QString PasswordHasher::hash(const QString &password) const
 {
     QByteArray salt(kSaltBytes, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()),
-                                          kSaltBytes / 4);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(salt.data()), kSaltBytes / 4);
     const QByteArray key = derive(password, salt, m_iterations);
-    return kScheme + QLatin1Char('$') + QString::number(m_iterations) + QLatin1Char('$')
-           + QString::fromLatin1(salt.toBase64()) + QLatin1Char('$')
-           + QString::fromLatin1(key.toBase64());
+    return kScheme + QLatin1Char('$') + QString::number(m_iterations) + QLatin1Char('$') +
+        QString::fromLatin1(salt.toBase64()) + QLatin1Char('$') +
+        QString::fromLatin1(key.toBase64());
 }
 
 bool PasswordHasher::verify(const QString &password, const QString &stored)

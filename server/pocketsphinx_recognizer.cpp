@@ -3,21 +3,25 @@
 #include "audio/pcm_format.h"
 #include "foundation/app_log.h"
 
+#include <algorithm>
+#include <pocketsphinx.h>
 #include <QFileInfo>
 #include <QMutexLocker>
-
-#include <pocketsphinx.h>
 #include <sphinxbase/err.h>
-
-#include <algorithm>
 
 namespace vernalo::server {
 
 namespace {
 constexpr int kBlockSamples = 1600; // 100 ms
 
-QString hmmDir(const QString &modelDir) { return modelDir + QStringLiteral("/en-us/en-us"); }
-QString lmFile(const QString &modelDir) { return modelDir + QStringLiteral("/en-us/en-us.lm.bin"); }
+QString hmmDir(const QString &modelDir)
+{
+    return modelDir + QStringLiteral("/en-us/en-us");
+}
+QString lmFile(const QString &modelDir)
+{
+    return modelDir + QStringLiteral("/en-us/en-us.lm.bin");
+}
 QString dictFile(const QString &modelDir)
 {
     return modelDir + QStringLiteral("/en-us/cmudict-en-us.dict");
@@ -40,7 +44,7 @@ PocketsphinxRecognizerFactory::~PocketsphinxRecognizerFactory()
 
 bool PocketsphinxRecognizerFactory::validate(QString *error) const
 {
-    QStringList required{hmmDir(m_modelDir), dictFile(m_modelDir)};
+    QStringList required {hmmDir(m_modelDir), dictFile(m_modelDir)};
     required << (m_grammarFile.isEmpty() ? lmFile(m_modelDir) : m_grammarFile);
     for (const QString &path : required) {
         if (!QFileInfo::exists(path)) {
@@ -64,11 +68,10 @@ ps_decoder_t *PocketsphinxRecognizerFactory::load()
     const QByteArray lm = lmFile(m_modelDir).toLocal8Bit();
     const QByteArray grammar = m_grammarFile.toLocal8Bit();
     cmd_ln_t *config = m_grammarFile.isEmpty()
-                           ? cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm",
-                                         lm.constData(), "-dict", dict.constData(), nullptr)
-                           : cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(),
-                                         "-jsgf", grammar.constData(), "-dict", dict.constData(),
-                                         nullptr);
+        ? cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
+                      "-dict", dict.constData(), nullptr)
+        : cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-jsgf",
+                      grammar.constData(), "-dict", dict.constData(), nullptr);
     if (!config)
         return nullptr;
     ps_decoder_t *decoder = ps_init(config);
@@ -76,7 +79,10 @@ ps_decoder_t *PocketsphinxRecognizerFactory::load()
     return decoder;
 }
 
-void PocketsphinxRecognizerFactory::warmUp() { release(acquire()); }
+void PocketsphinxRecognizerFactory::warmUp()
+{
+    release(acquire());
+}
 
 ps_decoder_t *PocketsphinxRecognizerFactory::acquire()
 {

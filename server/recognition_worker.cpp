@@ -39,7 +39,8 @@ bool RecognitionWorker::ensureRecognizer()
     m_createFailed = m_recognizer == nullptr;
     if (m_createFailed) {
         QMetaObject::invokeMethod(
-            this, [this] { Q_EMIT failed(QStringLiteral("Puheentunnistimen käynnistys epäonnistui")); },
+            this,
+            [this] { Q_EMIT failed(QStringLiteral("Puheentunnistimen käynnistys epäonnistui")); },
             Qt::QueuedConnection);
     }
     return !m_createFailed;
@@ -52,7 +53,8 @@ void RecognitionWorker::process(const QByteArray &pcm)
     if (m_backlog->load() + pcm.size() > kMaxBacklogBytes) {
         if (!m_overloadReported) {
             m_overloadReported = true;
-            Q_EMIT failed(QStringLiteral("Puheentunnistus ei pysy äänen tahdissa; ääntä ohitettiin"));
+            Q_EMIT failed(
+                QStringLiteral("Puheentunnistus ei pysy äänen tahdissa; ääntä ohitettiin"));
         }
         return;
     }

@@ -2,11 +2,10 @@
 
 #include "recognizer.h"
 
-#include <QObject>
-#include <QThread>
-
 #include <atomic>
 #include <memory>
+#include <QObject>
+#include <QThread>
 
 namespace vernalo::server {
 
@@ -43,7 +42,7 @@ private:
     QThread m_thread;
     QObject *m_threadContext = nullptr;
     std::unique_ptr<Recognizer> m_recognizer; // touched only on m_thread
-    bool m_createFailed = false;              // likewise
+    bool m_createFailed = false; // likewise
     std::shared_ptr<std::atomic<qint64>> m_backlog;
     bool m_overloadReported = false;
     bool m_finishing = false;

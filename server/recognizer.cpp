@@ -11,8 +11,7 @@ namespace vernalo::server {
 
 std::unique_ptr<RecognizerFactory> makeRecognizerFactory(const QString &name,
                                                          const QString &scriptFile,
-                                                         const QString &grammarFile,
-                                                         QString *error)
+                                                         const QString &grammarFile, QString *error)
 {
     if (name == QLatin1String("script")) {
         QFile file(scriptFile);

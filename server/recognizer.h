@@ -1,11 +1,10 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
-#include <memory>
-#include <optional>
 
 namespace vernalo::server {
 
@@ -15,8 +14,8 @@ struct RecognitionEvent
 {
     enum class Kind { Partial, Final, Status, Error };
     Kind kind = Kind::Partial;
-    QString text;    // partial and final text, error message
-    QString state;   // status state
+    QString text; // partial and final text, error message
+    QString state; // status state
     qint64 startMs = 0;
     std::optional<QString> speakerLabel;
 
@@ -42,10 +41,9 @@ public:
     virtual QString modelName() const = 0;
     // startOffsetMs: audio the session already received on earlier connections.
     virtual std::unique_ptr<Recognizer> create(const QString &language, bool interim,
-                                               qint64 startOffsetMs)
-        = 0;
+                                               qint64 startOffsetMs) = 0;
     // Loads what the first stream would otherwise wait for; called once on a worker thread.
-    virtual void warmUp() {}
+    virtual void warmUp() { }
 };
 
 // Builds the factory named on the command line; on failure returns null and sets *error.

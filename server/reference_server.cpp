@@ -68,8 +68,7 @@ ReferenceServer::ReferenceServer(ServerOptions options, Clock &clock,
     , m_options(std::move(options))
     , m_clock(clock)
     , m_recognizers(std::move(recognizers))
-{
-}
+{ }
 
 ReferenceServer::~ReferenceServer()
 {
@@ -114,9 +113,10 @@ bool ReferenceServer::start(QString *error)
     m_registry->loadOpenSessions();
 
     m_http = std::make_unique<QHttpServer>();
-    m_http->setMissingHandler([this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-        handle(request, std::move(responder));
-    });
+    m_http->setMissingHandler(
+        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+            handle(request, std::move(responder));
+        });
     m_http->route(QStringLiteral("/v1/stream/<arg>"),
                   [this](const QString &, const QHttpServerRequest &request,
                          QHttpServerResponder &&responder) {
@@ -136,7 +136,7 @@ bool ReferenceServer::start(QString *error)
     m_http->bind(m_tcp);
     m_port = m_tcp->serverPort();
     // Requests are only served from the event loop, so the routes can follow the port.
-    QStringList keys{buildinfo::defaultSharedAPIKey()};
+    QStringList keys {buildinfo::defaultSharedAPIKey()};
     keys += m_options.extraApiKeys;
     m_stt = std::make_unique<SttApi>(*m_registry, *m_sessions, *m_users, m_clock, keys,
                                      baseUrl().authority());
@@ -145,12 +145,13 @@ bool ReferenceServer::start(QString *error)
     m_stt->registerRoutes(*m_router);
     m_auth->registerRoutes(*m_router);
     for (const char *path : {"/vernalo/latest-linux.json", "/vernalo/latest-mac.json"}) {
-        m_router->add("GET", QString::fromLatin1(path), [this](const HttpRequest &, const QStringList &) {
-            return HttpReply::json(200, m_manifest);
-        });
+        m_router->add("GET", QString::fromLatin1(path),
+                      [this](const HttpRequest &, const QStringList &) {
+                          return HttpReply::json(200, m_manifest);
+                      });
     }
-    AppLog::write(QStringLiteral("server listening url=") + baseUrl().toString()
-                  + QStringLiteral(" recognizer=") + m_recognizers->modelName());
+    AppLog::write(QStringLiteral("server listening url=") + baseUrl().toString() +
+                  QStringLiteral(" recognizer=") + m_recognizers->modelName());
     return true;
 }
 
@@ -165,8 +166,8 @@ void ReferenceServer::handle(const QHttpServerRequest &request, QHttpServerRespo
     // The connection guard refuses declared oversize bodies before they are read; this catches
     // anything that arrived without a declared size.
     const HttpReply reply = view.body.size() > m_options.maxBodyBytes
-                                ? HttpReply::error(413, QStringLiteral("Pyynnön runko on liian suuri"))
-                                : m_router->dispatch(view);
+        ? HttpReply::error(413, QStringLiteral("Pyynnön runko on liian suuri"))
+        : m_router->dispatch(view);
     send(responder, reply);
 }
 

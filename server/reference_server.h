@@ -2,11 +2,10 @@
 
 #include "server_options.h"
 
+#include <memory>
 #include <QJsonObject>
 #include <QObject>
 #include <QUrl>
-
-#include <memory>
 
 class QHttpServer;
 class QHttpServerRequest;

@@ -12,8 +12,7 @@ GuardedTcpServer::GuardedTcpServer(qint64 maxBodyBytes, Clock &clock, QObject *p
     : QTcpServer(parent)
     , m_maxBodyBytes(maxBodyBytes)
     , m_clock(clock)
-{
-}
+{ }
 
 void GuardedTcpServer::incomingConnection(qintptr descriptor)
 {
@@ -123,8 +122,9 @@ bool RequestSizeGuard::finishHead(const QByteArray &head)
         return false;
     }
     if (contentLength > m_maxBodyBytes) {
-        reject(413, "Payload Too Large",
-               QStringLiteral("Pyynnön runko on liian suuri (enintään %1 tavua)").arg(m_maxBodyBytes));
+        reject(
+            413, "Payload Too Large",
+            QStringLiteral("Pyynnön runko on liian suuri (enintään %1 tavua)").arg(m_maxBodyBytes));
         return false;
     }
     m_bodyRemaining = contentLength;
@@ -135,17 +135,19 @@ bool RequestSizeGuard::finishHead(const QByteArray &head)
 void RequestSizeGuard::reject(int status, const QByteArray &reason, const QString &message)
 {
     m_state = State::Rejected;
-    const QByteArray body
-        = QJsonDocument(QJsonObject{{QStringLiteral("error"), message}}).toJson(QJsonDocument::Compact);
+    const QByteArray body = QJsonDocument(QJsonObject {{QStringLiteral("error"), message}})
+                                .toJson(QJsonDocument::Compact);
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
-    response += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
-                + "\r\nConnection: close\r\n\r\n" + body;
+    response +=
+        "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
     // Whatever is buffered must not reach the HTTP server, which reads right after this.
     m_socket->readAll();
     m_socket->write(response);
     m_linger = m_clock.createTimer(this);
     m_linger->setSingleShot(true);
-    connect(m_linger, &Timer::timeout, m_socket, [socket = m_socket] { socket->disconnectFromHost(); });
+    connect(m_linger, &Timer::timeout, m_socket,
+            [socket = m_socket] { socket->disconnectFromHost(); });
     m_linger->start(std::chrono::milliseconds(kLingerMs));
 }
 

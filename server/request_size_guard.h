@@ -7,7 +7,7 @@
 namespace vernalo {
 class Clock;
 class Timer;
-}
+} // namespace vernalo
 
 class QTcpSocket;
 

@@ -2,9 +2,8 @@
 
 #include "audio/pcm_format.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
+#include <QRegularExpression>
 
 namespace vernalo::server {
 
@@ -66,7 +65,8 @@ QList<RecognitionEvent> ScriptRecognizer::process(const QByteArray &pcm)
         m_pendingByte = bytes.right(1);
         bytes.chop(1);
     }
-    constexpr qsizetype windowBytes = pcm::kSampleRate * pcm::kBytesPerSample * kLevelWindowMs / 1000;
+    constexpr qsizetype windowBytes =
+        pcm::kSampleRate * pcm::kBytesPerSample * kLevelWindowMs / 1000;
     qsizetype offset = 0;
     while (offset < bytes.size()) {
         const qsizetype take = std::min(windowBytes - m_window.size(), bytes.size() - offset);
@@ -94,8 +94,8 @@ void ScriptRecognizer::advanceTo(qint64 offsetMs, QList<RecognitionEvent> &out)
         if (offsetMs < entry.atMs) {
             const QStringList words = entry.text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             const qint64 halfwayMs = previousMs + (entry.atMs - previousMs) / 2;
-            if (entry.kind == ScriptEntry::Kind::Final && m_interim && !m_partialSent
-                && words.size() >= 2 && offsetMs >= halfwayMs) {
+            if (entry.kind == ScriptEntry::Kind::Final && m_interim && !m_partialSent &&
+                words.size() >= 2 && offsetMs >= halfwayMs) {
                 RecognitionEvent partial;
                 partial.kind = RecognitionEvent::Kind::Partial;
                 partial.text = words.mid(0, (words.size() + 1) / 2).join(QLatin1Char(' '));
@@ -153,8 +153,7 @@ void ScriptRecognizer::levelWindowDone(QList<RecognitionEvent> &out)
 
 ScriptRecognizerFactory::ScriptRecognizerFactory(QList<ScriptEntry> entries)
     : m_entries(std::move(entries))
-{
-}
+{ }
 
 std::unique_ptr<Recognizer> ScriptRecognizerFactory::create(const QString &, bool interim,
                                                             qint64 startOffsetMs)

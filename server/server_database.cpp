@@ -99,8 +99,8 @@ bool ServerDatabase::open(const QString &dataDir, QString *error)
         return false;
     }
     QFile::setPermissions(m_filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL",
-                               "PRAGMA foreign_keys=ON"}) {
+    for (const char *pragma :
+         {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
         QSqlQuery query(db);
         if (!query.exec(QString::fromLatin1(pragma))) {
             *error = QStringLiteral("cannot configure database: ") + query.lastError().text();
@@ -129,8 +129,8 @@ bool ServerDatabase::migrate(QString *error)
             *error = QStringLiteral("cannot start migration");
             return false;
         }
-        const QStringList statements
-            = QString::fromLatin1(kMigrations[version]).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        const QStringList statements =
+            QString::fromLatin1(kMigrations[version]).split(QLatin1Char(';'), Qt::SkipEmptyParts);
         for (const QString &statement : statements) {
             if (statement.trimmed().isEmpty())
                 continue;
@@ -155,8 +155,8 @@ QSqlQuery ServerDatabase::prepare(const QString &statement) const
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     if (!query.prepare(statement))
-        AppLog::write(QStringLiteral("server db prepare failed error=") + query.lastError().text()
-                      + QStringLiteral(" sql=") + statement.simplified());
+        AppLog::write(QStringLiteral("server db prepare failed error=") + query.lastError().text() +
+                      QStringLiteral(" sql=") + statement.simplified());
     return query;
 }
 
@@ -164,8 +164,8 @@ bool ServerDatabase::exec(QSqlQuery &query) const
 {
     if (query.exec())
         return true;
-    AppLog::write(QStringLiteral("server db query failed error=") + query.lastError().text()
-                  + QStringLiteral(" sql=") + query.lastQuery().simplified());
+    AppLog::write(QStringLiteral("server db query failed error=") + query.lastError().text() +
+                  QStringLiteral(" sql=") + query.lastQuery().simplified());
     return false;
 }
 
@@ -174,9 +174,15 @@ bool ServerDatabase::transaction()
     return QSqlDatabase::database(m_connectionName, false).transaction();
 }
 
-bool ServerDatabase::commit() { return QSqlDatabase::database(m_connectionName, false).commit(); }
+bool ServerDatabase::commit()
+{
+    return QSqlDatabase::database(m_connectionName, false).commit();
+}
 
-void ServerDatabase::rollback() { QSqlDatabase::database(m_connectionName, false).rollback(); }
+void ServerDatabase::rollback()
+{
+    QSqlDatabase::database(m_connectionName, false).rollback();
+}
 
 QString ServerDatabase::timeText(const QDateTime &time)
 {

@@ -1,11 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::server {
 

@@ -88,8 +88,8 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
         return std::nullopt;
     }
     if (!parser.positionalArguments().isEmpty())
-        return failWith(QStringLiteral("unexpected argument: ")
-                        + parser.positionalArguments().constFirst());
+        return failWith(QStringLiteral("unexpected argument: ") +
+                        parser.positionalArguments().constFirst());
 
     ServerOptions options;
     bool ok = false;
@@ -115,8 +115,8 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     options.scriptFile = parser.value(script);
     options.grammarFile = parser.value(grammar);
     options.updateManifestFile = parser.value(manifest);
-    if (options.recognizer != QLatin1String("pocketsphinx")
-        && options.recognizer != QLatin1String("script"))
+    if (options.recognizer != QLatin1String("pocketsphinx") &&
+        options.recognizer != QLatin1String("script"))
         return failWith(QStringLiteral("unknown --recognizer: ") + options.recognizer);
     if (options.recognizer == QLatin1String("script") && options.scriptFile.isEmpty())
         return failWith(QStringLiteral("--recognizer script needs --script FILE"));

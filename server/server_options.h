@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
-
-#include <optional>
 
 namespace vernalo::server {
 

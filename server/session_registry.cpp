@@ -41,8 +41,9 @@ SessionRegistry::~SessionRegistry()
 void SessionRegistry::loadOpenSessions()
 {
     for (const SessionRecord &record : m_store.openSessions())
-        m_open.insert(record.id, OpenSession{record, nullptr, 0});
-    AppLog::write(QStringLiteral("server loaded open sessions count=") + QString::number(m_open.size()));
+        m_open.insert(record.id, OpenSession {record, nullptr, 0});
+    AppLog::write(QStringLiteral("server loaded open sessions count=") +
+                  QString::number(m_open.size()));
     sweep();
 }
 
@@ -63,10 +64,10 @@ QPair<SessionRecord, QString> SessionRegistry::create(const SessionCreateParams 
     record.enableSpeakerDiarization = params.enableSpeakerDiarization;
     record.speakerCount = params.speakerCount;
     if (!m_store.insert(record))
-        return {SessionRecord{}, QString()};
-    m_open.insert(record.id, OpenSession{record, nullptr, m_clock.monotonicMs()});
-    AppLog::write(QStringLiteral("server session created id=") + record.id
-                  + QStringLiteral(" language=") + record.language);
+        return {SessionRecord {}, QString()};
+    m_open.insert(record.id, OpenSession {record, nullptr, m_clock.monotonicMs()});
+    AppLog::write(QStringLiteral("server session created id=") + record.id +
+                  QStringLiteral(" language=") + record.language);
     return {record, token};
 }
 
@@ -91,7 +92,8 @@ bool SessionRegistry::stop(const QString &id, const QString &reason)
     m_open.erase(it);
     if (stream)
         stream->close(QWebSocketProtocol::CloseCodeNormal, true);
-    AppLog::write(QStringLiteral("server session stopped id=") + id + QStringLiteral(" reason=") + reason);
+    AppLog::write(QStringLiteral("server session stopped id=") + id + QStringLiteral(" reason=") +
+                  reason);
     Q_EMIT sessionStopped(id, reason);
     return true;
 }
@@ -139,18 +141,21 @@ void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket)
         const auto stored = id.isEmpty() ? std::nullopt : m_store.find(id);
         if (stored && constantTimeEquals(tokenDigest(token), stored->streamTokenHash)) {
             // A stopped session: tell the client, which then ends its recording.
-            refuse(std::move(socket), this, encodeStatusEvent(QStringLiteral("stopped"), recognizerModel()),
+            refuse(std::move(socket), this,
+                   encodeStatusEvent(QStringLiteral("stopped"), recognizerModel()),
                    QWebSocketProtocol::CloseCodeNormal);
             return;
         }
         AppLog::write(QStringLiteral("server stream refused reason=unknown-session"));
-        refuse(std::move(socket), this, encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
+        refuse(std::move(socket), this,
+               encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
     if (!constantTimeEquals(tokenDigest(token), it->record.streamTokenHash)) {
         AppLog::write(QStringLiteral("server stream refused reason=bad-token session=") + id);
-        refuse(std::move(socket), this, encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
+        refuse(std::move(socket), this,
+               encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
@@ -198,7 +203,10 @@ void SessionRegistry::flushAll()
     }
 }
 
-void SessionRegistry::persist(OpenSession &open) { m_store.update(open.record); }
+void SessionRegistry::persist(OpenSession &open)
+{
+    m_store.update(open.record);
+}
 
 void SessionRegistry::noteAudio(const QString &id, qint64 bytes, double level)
 {
@@ -242,11 +250,14 @@ void SessionRegistry::noteError(const QString &id, int code, const QString &mess
     auto it = m_open.find(id);
     if (it == m_open.end())
         return;
-    it->record.lastError = SessionError{m_clock.now(), code, message};
+    it->record.lastError = SessionError {m_clock.now(), code, message};
     persist(*it);
 }
 
-QString SessionRegistry::recognizerModel() const { return m_recognizers.modelName(); }
+QString SessionRegistry::recognizerModel() const
+{
+    return m_recognizers.modelName();
+}
 
 void SessionRegistry::sweep()
 {
@@ -255,8 +266,8 @@ void SessionRegistry::sweep()
     QStringList abandoned;
     for (auto it = m_open.begin(); it != m_open.end(); ++it) {
         if (LiveStream *stream = it->stream.data()) {
-            if (monotonic - it->lastFrameMonotonicMs
-                >= std::chrono::duration_cast<std::chrono::milliseconds>(kStreamIdleAfter).count()) {
+            if (monotonic - it->lastFrameMonotonicMs >=
+                std::chrono::duration_cast<std::chrono::milliseconds>(kStreamIdleAfter).count()) {
                 AppLog::write(QStringLiteral("server stream idle session=") + it.key());
                 stream->close(QWebSocketProtocol::CloseCodeGoingAway, false);
                 continue;
@@ -265,8 +276,8 @@ void SessionRegistry::sweep()
             persist(*it);
             continue;
         }
-        if (it->record.lastActivityAt.secsTo(now)
-            >= std::chrono::duration_cast<std::chrono::seconds>(kAbandonAfter).count())
+        if (it->record.lastActivityAt.secsTo(now) >=
+            std::chrono::duration_cast<std::chrono::seconds>(kAbandonAfter).count())
             abandoned.append(it.key());
     }
     for (const QString &id : std::as_const(abandoned))

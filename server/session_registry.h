@@ -3,19 +3,18 @@
 #include "session_store.h"
 #include "stt_wire.h"
 
+#include <chrono>
+#include <memory>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
-
-#include <chrono>
-#include <memory>
 
 class QWebSocket;
 
 namespace vernalo {
 class Clock;
 class Timer;
-}
+} // namespace vernalo
 
 namespace vernalo::server {
 
@@ -36,10 +35,10 @@ public:
                     QObject *parent = nullptr);
     ~SessionRegistry() override;
 
-    static constexpr std::chrono::minutes kAbandonAfter{10};
-    static constexpr std::chrono::seconds kSweepEvery{15};
+    static constexpr std::chrono::minutes kAbandonAfter {10};
+    static constexpr std::chrono::seconds kSweepEvery {15};
     // A connected stream without any frame for this long counts as gone (a half-open peer).
-    static constexpr std::chrono::minutes kStreamIdleAfter{2};
+    static constexpr std::chrono::minutes kStreamIdleAfter {2};
 
     // Picks up the open sessions of an earlier run; their streams count as gone since their
     // last recorded activity.

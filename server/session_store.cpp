@@ -21,14 +21,13 @@ QVariant optionalTime(const std::optional<QDateTime> &time)
 
 SessionStore::SessionStore(ServerDatabase &db)
     : m_db(db)
-{
-}
+{ }
 
 bool SessionStore::insert(const SessionRecord &s)
 {
     QSqlQuery query = m_db.prepare(
-        QStringLiteral("INSERT INTO sessions (") + kColumns
-        + QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        QStringLiteral("INSERT INTO sessions (") + kColumns +
+        QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(s.id);
     query.addBindValue(s.ownerId ? QVariant(*s.ownerId) : QVariant());
     query.addBindValue(s.streamTokenHash);
@@ -47,7 +46,8 @@ bool SessionStore::insert(const SessionRecord &s)
     query.addBindValue(s.peakLevel);
     query.addBindValue(s.interimCount);
     query.addBindValue(s.finalCount);
-    query.addBindValue(s.lastError ? QVariant(ServerDatabase::timeText(s.lastError->at)) : QVariant());
+    query.addBindValue(s.lastError ? QVariant(ServerDatabase::timeText(s.lastError->at))
+                                   : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->code) : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->message) : QVariant());
     query.addBindValue(ServerDatabase::timeText(s.lastActivityAt));
@@ -80,7 +80,7 @@ QList<SessionRecord> SessionStore::readAll(QSqlQuery &query) const
         s.interimCount = query.value(15).toLongLong();
         s.finalCount = query.value(16).toLongLong();
         if (const auto at = ServerDatabase::timeFrom(query.value(17)))
-            s.lastError = SessionError{*at, query.value(18).toInt(), query.value(19).toString()};
+            s.lastError = SessionError {*at, query.value(18).toInt(), query.value(19).toString()};
         s.lastActivityAt = ServerDatabase::timeFrom(query.value(20)).value_or(s.createdAt);
         out.append(s);
     }
@@ -89,8 +89,8 @@ QList<SessionRecord> SessionStore::readAll(QSqlQuery &query) const
 
 std::optional<SessionRecord> SessionStore::find(const QString &id) const
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kColumns
-                                   + QStringLiteral(" FROM sessions WHERE id = ?"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kColumns +
+                                   QStringLiteral(" FROM sessions WHERE id = ?"));
     query.addBindValue(id);
     const QList<SessionRecord> found = readAll(query);
     if (found.isEmpty())
@@ -101,8 +101,8 @@ std::optional<SessionRecord> SessionStore::find(const QString &id) const
 QList<SessionRecord> SessionStore::list(std::optional<qint64> ownerId, const QString &status,
                                         int limit) const
 {
-    QString sql = QStringLiteral("SELECT ") + kColumns + QStringLiteral(" FROM sessions WHERE ")
-                  + (ownerId ? QStringLiteral("owner_id = ?") : QStringLiteral("owner_id IS NULL"));
+    QString sql = QStringLiteral("SELECT ") + kColumns + QStringLiteral(" FROM sessions WHERE ") +
+        (ownerId ? QStringLiteral("owner_id = ?") : QStringLiteral("owner_id IS NULL"));
     if (!status.isEmpty())
         sql += QStringLiteral(" AND status = ?");
     sql += QStringLiteral(" ORDER BY created_at DESC, rowid DESC LIMIT ?");
@@ -117,8 +117,8 @@ QList<SessionRecord> SessionStore::list(std::optional<qint64> ownerId, const QSt
 
 QList<SessionRecord> SessionStore::openSessions() const
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kColumns
-                                   + QStringLiteral(" FROM sessions WHERE status != 'stopped'"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kColumns +
+                                   QStringLiteral(" FROM sessions WHERE status != 'stopped'"));
     return readAll(query);
 }
 
@@ -136,7 +136,8 @@ bool SessionStore::update(const SessionRecord &s)
     query.addBindValue(s.peakLevel);
     query.addBindValue(s.interimCount);
     query.addBindValue(s.finalCount);
-    query.addBindValue(s.lastError ? QVariant(ServerDatabase::timeText(s.lastError->at)) : QVariant());
+    query.addBindValue(s.lastError ? QVariant(ServerDatabase::timeText(s.lastError->at))
+                                   : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->code) : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->message) : QVariant());
     query.addBindValue(ServerDatabase::timeText(s.lastActivityAt));
@@ -183,8 +184,8 @@ QList<StoredSegment> SessionStore::segments(const QString &sessionId) const
 
 int SessionStore::segmentCount(const QString &sessionId) const
 {
-    QSqlQuery query
-        = m_db.prepare(QStringLiteral("SELECT COUNT(*) FROM segments WHERE session_id = ?"));
+    QSqlQuery query =
+        m_db.prepare(QStringLiteral("SELECT COUNT(*) FROM segments WHERE session_id = ?"));
     query.addBindValue(sessionId);
     if (!m_db.exec(query) || !query.next())
         return 0;
@@ -193,8 +194,9 @@ int SessionStore::segmentCount(const QString &sessionId) const
 
 bool SessionStore::saveMemo(const QString &sessionId, const StoredMemo &memo)
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral(
-        "INSERT OR REPLACE INTO memos (session_id, created_at, payload, docx) VALUES (?, ?, ?, ?)"));
+    QSqlQuery query =
+        m_db.prepare(QStringLiteral("INSERT OR REPLACE INTO memos (session_id, created_at, "
+                                    "payload, docx) VALUES (?, ?, ?, ?)"));
     query.addBindValue(sessionId);
     query.addBindValue(ServerDatabase::timeText(memo.createdAt));
     query.addBindValue(QString::fromUtf8(memo.payloadJson));

@@ -2,12 +2,11 @@
 
 #include "server_database.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::server {
 

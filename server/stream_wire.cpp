@@ -7,8 +7,7 @@
 
 namespace vernalo::server {
 
-std::optional<ClientStreamMessage> decodeClientStreamMessage(const QByteArray &text,
-                                                             QString *error)
+std::optional<ClientStreamMessage> decodeClientStreamMessage(const QByteArray &text, QString *error)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
@@ -60,15 +59,16 @@ QByteArray compact(const QJsonObject &object)
 
 QByteArray encodePartialEvent(const QString &text)
 {
-    return compact({{QStringLiteral("type"), QStringLiteral("partial")}, {QStringLiteral("text"), text}});
+    return compact(
+        {{QStringLiteral("type"), QStringLiteral("partial")}, {QStringLiteral("text"), text}});
 }
 
 QByteArray encodeFinalEvent(const QString &text, const QDateTime &timestamp,
                             const std::optional<QString> &speakerLabel)
 {
-    QJsonObject object{{QStringLiteral("type"), QStringLiteral("final")},
-                       {QStringLiteral("text"), text},
-                       {QStringLiteral("ts"), toIso8601(timestamp)}};
+    QJsonObject object {{QStringLiteral("type"), QStringLiteral("final")},
+                        {QStringLiteral("text"), text},
+                        {QStringLiteral("ts"), toIso8601(timestamp)}};
     if (speakerLabel)
         object.insert(QStringLiteral("speakerLabel"), *speakerLabel);
     return compact(object);
@@ -83,7 +83,8 @@ QByteArray encodeStatusEvent(const QString &state, const QString &sttModel)
 
 QByteArray encodeErrorEvent(const QString &message)
 {
-    return compact({{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("message"), message}});
+    return compact(
+        {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("message"), message}});
 }
 
 } // namespace vernalo::server

@@ -2,12 +2,11 @@
 
 #include "recognizer.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::server {
 

@@ -37,23 +37,24 @@ SttApi::SttApi(SessionRegistry &registry, SessionStore &store, UserStore &users,
 
 void SttApi::registerRoutes(HttpRouter &router)
 {
-    router.add("GET", QStringLiteral("/health"), [this](const HttpRequest &, const QStringList &) {
-        return health();
-    });
+    router.add("GET", QStringLiteral("/health"),
+               [this](const HttpRequest &, const QStringList &) { return health(); });
     router.add("POST", QStringLiteral("/v1/sessions"),
                [this](const HttpRequest &r, const QStringList &) { return createSession(r); });
     router.add("GET", QStringLiteral("/v1/sessions"),
                [this](const HttpRequest &r, const QStringList &) { return listSessions(r); });
     router.add("GET", QStringLiteral("/v1/sessions/{}"),
                [this](const HttpRequest &r, const QStringList &a) { return sessionMeta(r, a[0]); });
-    router.add("DELETE", QStringLiteral("/v1/sessions/{}"),
-               [this](const HttpRequest &r, const QStringList &a) { return deleteSession(r, a[0]); });
+    router.add(
+        "DELETE", QStringLiteral("/v1/sessions/{}"),
+        [this](const HttpRequest &r, const QStringList &a) { return deleteSession(r, a[0]); });
     router.add("POST", QStringLiteral("/v1/sessions/{}/stop"),
                [this](const HttpRequest &r, const QStringList &a) { return stopSession(r, a[0]); });
     router.add("GET", QStringLiteral("/v1/sessions/{}/transcript"),
                [this](const HttpRequest &r, const QStringList &a) { return transcript(r, a[0]); });
-    router.add("POST", QStringLiteral("/v1/sessions/{}/summary"),
-               [this](const HttpRequest &r, const QStringList &a) { return generateSummary(r, a[0]); });
+    router.add(
+        "POST", QStringLiteral("/v1/sessions/{}/summary"),
+        [this](const HttpRequest &r, const QStringList &a) { return generateSummary(r, a[0]); });
     router.add("GET", QStringLiteral("/v1/sessions/{}/summary/docx"),
                [this](const HttpRequest &r, const QStringList &a) { return summaryDocx(r, a[0]); });
 }
@@ -67,9 +68,10 @@ std::optional<HttpReply> SttApi::readJsonObject(const HttpRequest &request, QJso
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);
     if (error.error != QJsonParseError::NoError)
-        return HttpReply::error(400, QStringLiteral("Virheellinen JSON: %1 (kohta %2)")
-                                         .arg(error.errorString())
-                                         .arg(error.offset));
+        return HttpReply::error(400,
+                                QStringLiteral("Virheellinen JSON: %1 (kohta %2)")
+                                    .arg(error.errorString())
+                                    .arg(error.offset));
     if (!document.isObject())
         return HttpReply::error(400, QStringLiteral("JSON-rungon pitää olla objekti"));
     *out = document.object();
@@ -92,7 +94,8 @@ std::optional<HttpReply> SttApi::authorize(const HttpRequest &request, Caller *c
         return std::nullopt;
     const auto user = m_users.userForToken(QString::fromUtf8(token));
     if (!user)
-        return HttpReply::error(401, QStringLiteral("Kirjautuminen on vanhentunut. Kirjaudu uudelleen."));
+        return HttpReply::error(
+            401, QStringLiteral("Kirjautuminen on vanhentunut. Kirjaudu uudelleen."));
     caller->userId = user->id;
     return std::nullopt;
 }
@@ -109,17 +112,19 @@ std::optional<SessionRecord> SttApi::ownedSession(const Caller &caller, const QS
 QString SttApi::streamUrl(const HttpRequest &request, const QString &sessionId,
                           const QString &token) const
 {
-    static const QRegularExpression hostPattern(QStringLiteral(R"(^[A-Za-z0-9.\-]+(:\d{1,5})?$|^\[[0-9A-Fa-f:.]+\](:\d{1,5})?$)"));
+    static const QRegularExpression hostPattern(
+        QStringLiteral(R"(^[A-Za-z0-9.\-]+(:\d{1,5})?$|^\[[0-9A-Fa-f:.]+\](:\d{1,5})?$)"));
     QString host = QString::fromLatin1(request.header("host")).trimmed();
     if (!hostPattern.match(host).hasMatch())
         host = m_fallbackHost;
-    return QStringLiteral("ws://") + host + QStringLiteral("/v1/stream/") + sessionId
-           + QStringLiteral("?token=") + token;
+    return QStringLiteral("ws://") + host + QStringLiteral("/v1/stream/") + sessionId +
+        QStringLiteral("?token=") + token;
 }
 
 HttpReply SttApi::health()
 {
-    return HttpReply::json(200, encodeHealth(m_clock.now(), kMemoModel, m_registry.recognizerModel()));
+    return HttpReply::json(200,
+                           encodeHealth(m_clock.now(), kMemoModel, m_registry.recognizerModel()));
 }
 
 HttpReply SttApi::createSession(const HttpRequest &request)
@@ -137,8 +142,8 @@ HttpReply SttApi::createSession(const HttpRequest &request)
     const auto [record, token] = m_registry.create(*params, caller.userId);
     if (record.id.isEmpty())
         return HttpReply::error(500, QStringLiteral("Session tallennus epäonnistui"));
-    return HttpReply::json(201, encodeSessionCreateResponse(record.id, streamUrl(request, record.id, token),
-                                                            token));
+    return HttpReply::json(
+        201, encodeSessionCreateResponse(record.id, streamUrl(request, record.id, token), token));
 }
 
 HttpReply SttApi::listSessions(const HttpRequest &request)
@@ -154,8 +159,8 @@ HttpReply SttApi::listSessions(const HttpRequest &request)
             return HttpReply::error(400, QStringLiteral("limit pitää olla kokonaisluku"));
     }
     limit = std::clamp(limit, 1, 100);
-    const QString status
-        = request.query.queryItemValue(QStringLiteral("status"), QUrl::FullyDecoded).trimmed();
+    const QString status =
+        request.query.queryItemValue(QStringLiteral("status"), QUrl::FullyDecoded).trimmed();
     QList<QJsonObject> items;
     for (const SessionRecord &stored : m_store.list(caller.userId, status, limit)) {
         // The registry holds the newest counters of open sessions.
@@ -197,7 +202,8 @@ HttpReply SttApi::deleteSession(const HttpRequest &request, const QString &id)
         return sessionNotFound(id);
     if (!m_registry.remove(id))
         return HttpReply::error(500, QStringLiteral("Session poisto epäonnistui"));
-    return HttpReply::json(200, QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("id"), id}});
+    return HttpReply::json(200,
+                           QJsonObject {{QStringLiteral("ok"), true}, {QStringLiteral("id"), id}});
 }
 
 HttpReply SttApi::transcript(const HttpRequest &request, const QString &id)
@@ -225,21 +231,22 @@ HttpReply SttApi::generateSummary(const HttpRequest &request, const QString &id)
     const auto fallback = decodeSummaryRequest(body, &error);
     if (!fallback)
         return HttpReply::error(400, QStringLiteral("Virheellinen muistiopyyntö: ") + error);
-    const QList<StoredSegment> segments
-        = mergeMemoSegments(m_store.segments(id), *fallback, session->createdAt);
+    const QList<StoredSegment> segments =
+        mergeMemoSegments(m_store.segments(id), *fallback, session->createdAt);
     if (segments.isEmpty())
-        return HttpReply::error(422, QStringLiteral("Litteraatti on tyhjä, muistiota ei voi muodostaa"));
+        return HttpReply::error(422,
+                                QStringLiteral("Litteraatti on tyhjä, muistiota ei voi muodostaa"));
 
     const Memo memo = MemoBuilder::build(segments, session->language, session->createdAt);
     const QDateTime now = m_clock.now();
-    const QByteArray docx = DocxWriter::write(DocxContent{memo.content.title, memo.dateLine,
-                                                          memo.keyPointsHeading, memo.keySentences,
-                                                          memo.transcriptHeading, memo.transcriptLines,
-                                                          now});
+    const QByteArray docx = DocxWriter::write(
+        DocxContent {memo.content.title, memo.dateLine, memo.keyPointsHeading, memo.keySentences,
+                     memo.transcriptHeading, memo.transcriptLines, now});
     if (docx.isEmpty())
         return HttpReply::error(500, QStringLiteral("Muistiodokumentin luonti epäonnistui"));
     const QJsonObject payload = encodeSummaryPayload(id, now, memo.content);
-    if (!m_store.saveMemo(id, StoredMemo{now, QJsonDocument(payload).toJson(QJsonDocument::Compact), docx}))
+    if (!m_store.saveMemo(
+            id, StoredMemo {now, QJsonDocument(payload).toJson(QJsonDocument::Compact), docx}))
         return HttpReply::error(500, QStringLiteral("Muistion tallennus epäonnistui"));
     return HttpReply::json(200, payload);
 }

@@ -2,10 +2,9 @@
 
 #include "http_router.h"
 
+#include <optional>
 #include <QString>
 #include <QStringList>
-
-#include <optional>
 
 namespace vernalo {
 class Clock;

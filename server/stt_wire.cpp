@@ -11,13 +11,14 @@ std::optional<SessionCreateParams> decodeSessionCreateRequest(const QJsonObject 
 {
     JsonReader reader(object);
     SessionCreateParams params;
-    if (auto language = reader.optionalString("language"); language && !language->trimmed().isEmpty())
+    if (auto language = reader.optionalString("language");
+        language && !language->trimmed().isEmpty())
         params.language = language->trimmed();
     params.enableInterim = reader.optionalBool("enableInterim").value_or(params.enableInterim);
     if (auto model = reader.optionalString("sttModel"); model && !model->trimmed().isEmpty())
         params.sttModel = model->trimmed();
-    params.enableSpeakerDiarization
-        = reader.optionalBool("enableSpeakerDiarization").value_or(false);
+    params.enableSpeakerDiarization =
+        reader.optionalBool("enableSpeakerDiarization").value_or(false);
     params.speakerCount = static_cast<int>(reader.optionalInt("speakerCount").value_or(0));
     if (!reader.ok()) {
         *error = reader.error();
@@ -69,7 +70,7 @@ QJsonObject encodeSessionCreateResponse(const QString &sessionId, const QString 
 
 QJsonObject encodeSessionMeta(const SessionRecord &s, int segmentCount)
 {
-    QJsonObject object{
+    QJsonObject object {
         {QStringLiteral("id"), s.id},
         {QStringLiteral("status"), s.status},
         {QStringLiteral("createdAt"), toIso8601(s.createdAt)},
@@ -87,9 +88,9 @@ QJsonObject encodeSessionMeta(const SessionRecord &s, int segmentCount)
     object.insert(QStringLiteral("segmentCount"), segmentCount);
     if (s.lastError) {
         object.insert(QStringLiteral("lastSttError"),
-                      QJsonObject{{QStringLiteral("at"), toIso8601(s.lastError->at)},
-                                  {QStringLiteral("code"), s.lastError->code},
-                                  {QStringLiteral("message"), s.lastError->message}});
+                      QJsonObject {{QStringLiteral("at"), toIso8601(s.lastError->at)},
+                                   {QStringLiteral("code"), s.lastError->code},
+                                   {QStringLiteral("message"), s.lastError->message}});
     }
     return object;
 }
@@ -106,8 +107,8 @@ QJsonObject encodeTranscript(const QString &sessionId, const QList<StoredSegment
 {
     QJsonArray array;
     for (const StoredSegment &segment : segments) {
-        QJsonObject item{{QStringLiteral("text"), segment.text},
-                         {QStringLiteral("ts"), toIso8601(segment.timestamp)}};
+        QJsonObject item {{QStringLiteral("text"), segment.text},
+                          {QStringLiteral("ts"), toIso8601(segment.timestamp)}};
         if (segment.speakerLabel)
             item.insert(QStringLiteral("speakerLabel"), *segment.speakerLabel);
         array.append(item);
@@ -118,11 +119,12 @@ QJsonObject encodeTranscript(const QString &sessionId, const QList<StoredSegment
 QJsonObject encodeHealth(const QDateTime &now, const QString &memoModel,
                          const QString &recognizerModel)
 {
-    return {{QStringLiteral("ok"), true},
-            {QStringLiteral("time"), toIso8601(now)},
-            {QStringLiteral("memoAI"),
-             QJsonObject{{QStringLiteral("configured"), true}, {QStringLiteral("model"), memoModel}}},
-            {QStringLiteral("recognizer"), recognizerModel}};
+    return {
+        {QStringLiteral("ok"), true},
+        {QStringLiteral("time"), toIso8601(now)},
+        {QStringLiteral("memoAI"),
+         QJsonObject {{QStringLiteral("configured"), true}, {QStringLiteral("model"), memoModel}}},
+        {QStringLiteral("recognizer"), recognizerModel}};
 }
 
 QJsonObject encodeSummaryPayload(const QString &sessionId, const QDateTime &createdAt,
@@ -131,11 +133,11 @@ QJsonObject encodeSummaryPayload(const QString &sessionId, const QDateTime &crea
     return {{QStringLiteral("sessionId"), sessionId},
             {QStringLiteral("createdAt"), toIso8601(createdAt)},
             {QStringLiteral("summary"),
-             QJsonObject{{QStringLiteral("memoType"), content.memoType},
-                         {QStringLiteral("confidence"), content.confidence},
-                         {QStringLiteral("title"), content.title},
-                         {QStringLiteral("summary"), content.summary},
-                         {QStringLiteral("cleanTranscript"), content.cleanTranscript}}}};
+             QJsonObject {{QStringLiteral("memoType"), content.memoType},
+                          {QStringLiteral("confidence"), content.confidence},
+                          {QStringLiteral("title"), content.title},
+                          {QStringLiteral("summary"), content.summary},
+                          {QStringLiteral("cleanTranscript"), content.cleanTranscript}}}};
 }
 
 } // namespace vernalo::server

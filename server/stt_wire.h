@@ -2,10 +2,9 @@
 
 #include "session_store.h"
 
+#include <optional>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::server {
 

@@ -28,10 +28,10 @@ std::optional<QJsonObject> UpdateManifest::load(const QString &path, QString *er
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()
-        || !document.object().value(QStringLiteral("version")).isString()) {
-        *error = QStringLiteral("update manifest needs a JSON object with a string \"version\": ")
-                 + path;
+    if (parseError.error != QJsonParseError::NoError || !document.isObject() ||
+        !document.object().value(QStringLiteral("version")).isString()) {
+        *error = QStringLiteral("update manifest needs a JSON object with a string \"version\": ") +
+            path;
         return std::nullopt;
     }
     return document.object();

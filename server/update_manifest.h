@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo::server {
 

@@ -30,8 +30,7 @@ UserStore::UserStore(ServerDatabase &db, Clock &clock, int passwordIterations)
     : m_db(db)
     , m_clock(clock)
     , m_hasher(passwordIterations)
-{
-}
+{ }
 
 UserStore::CreateResult UserStore::createUser(const QString &email, const QString &password,
                                               const QString &role, qint64 *newId)
@@ -82,16 +81,16 @@ std::optional<UserRecord> UserStore::readOne(QSqlQuery &query) const
 
 std::optional<UserRecord> UserStore::findById(qint64 id) const
 {
-    QSqlQuery query
-        = m_db.prepare(QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(" FROM users WHERE id = ?"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kUserColumns +
+                                   QStringLiteral(" FROM users WHERE id = ?"));
     query.addBindValue(id);
     return readOne(query);
 }
 
 std::optional<UserRecord> UserStore::findByEmail(const QString &email) const
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kUserColumns
-                                   + QStringLiteral(" FROM users WHERE email = ?"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("SELECT ") + kUserColumns +
+                                   QStringLiteral(" FROM users WHERE email = ?"));
     query.addBindValue(email);
     return readOne(query);
 }
@@ -120,8 +119,8 @@ bool UserStore::checkPassword(qint64 userId, const QString &password) const
 
 bool UserStore::touch(qint64 userId, const QString &assignments, const QVariantList &values)
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral("UPDATE users SET ") + assignments
-                                   + QStringLiteral(", updated_at = ? WHERE id = ?"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("UPDATE users SET ") + assignments +
+                                   QStringLiteral(", updated_at = ? WHERE id = ?"));
     for (const QVariant &value : values)
         query.addBindValue(value);
     query.addBindValue(ServerDatabase::timeText(m_clock.now()));
@@ -141,8 +140,8 @@ bool UserStore::setRole(qint64 userId, const QString &role)
 
 bool UserStore::setActive(qint64 userId, bool active)
 {
-    const QVariant disabledAt
-        = active ? QVariant() : QVariant(ServerDatabase::timeText(m_clock.now()));
+    const QVariant disabledAt =
+        active ? QVariant() : QVariant(ServerDatabase::timeText(m_clock.now()));
     const bool changed = touch(userId, QStringLiteral("is_active = ?, disabled_at = ?"),
                                {active ? 1 : 0, disabledAt});
     if (changed && !active)
@@ -160,7 +159,8 @@ bool UserStore::deleteUser(qint64 userId)
 
 void UserStore::recordLogin(qint64 userId)
 {
-    QSqlQuery query = m_db.prepare(QStringLiteral("UPDATE users SET last_login_at = ? WHERE id = ?"));
+    QSqlQuery query =
+        m_db.prepare(QStringLiteral("UPDATE users SET last_login_at = ? WHERE id = ?"));
     query.addBindValue(ServerDatabase::timeText(m_clock.now()));
     query.addBindValue(userId);
     m_db.exec(query);
@@ -170,8 +170,8 @@ QString UserStore::issueToken(qint64 userId, std::chrono::seconds lifetime)
 {
     const QString token = randomToken();
     const QDateTime now = m_clock.now();
-    QSqlQuery query = m_db.prepare(QStringLiteral(
-        "INSERT INTO auth_tokens (token_hash, user_id, created_at, expires_at) VALUES (?, ?, ?, ?)"));
+    QSqlQuery query = m_db.prepare(QStringLiteral("INSERT INTO auth_tokens (token_hash, user_id, "
+                                                  "created_at, expires_at) VALUES (?, ?, ?, ?)"));
     query.addBindValue(tokenDigest(token));
     query.addBindValue(userId);
     query.addBindValue(ServerDatabase::timeText(now));

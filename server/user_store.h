@@ -3,11 +3,10 @@
 #include "password_hasher.h"
 #include "server_database.h"
 
+#include <optional>
 #include <QDateTime>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 class Clock;

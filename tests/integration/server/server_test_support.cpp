@@ -13,9 +13,15 @@
 
 namespace vernalo::test {
 
-QByteArray sharedApiKey() { return buildinfo::defaultSharedAPIKey().toUtf8(); }
+QByteArray sharedApiKey()
+{
+    return buildinfo::defaultSharedAPIKey().toUtf8();
+}
 
-QJsonObject HttpResult::json() const { return QJsonDocument::fromJson(body).object(); }
+QJsonObject HttpResult::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
 
 QByteArray HttpResult::header(const QByteArray &name) const
 {
@@ -28,8 +34,7 @@ QByteArray HttpResult::header(const QByteArray &name) const
 
 HttpCaller::HttpCaller(QUrl base)
     : m_base(std::move(base))
-{
-}
+{ }
 
 HttpResult HttpCaller::call(const QByteArray &method, const QString &pathAndQuery,
                             const QByteArray &body,
@@ -40,7 +45,8 @@ HttpResult HttpCaller::call(const QByteArray &method, const QString &pathAndQuer
     for (const auto &[name, value] : headers)
         request.setRawHeader(name, value);
     if (!body.isEmpty() && !request.hasRawHeader("Content-Type"))
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/json"));
     QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (!reply->isFinished())
@@ -56,7 +62,7 @@ HttpResult HttpCaller::call(const QByteArray &method, const QString &pathAndQuer
 HttpResult HttpCaller::stt(const QByteArray &method, const QString &pathAndQuery,
                            const QByteArray &body, const QByteArray &authToken)
 {
-    QList<QPair<QByteArray, QByteArray>> headers{{"x-api-key", sharedApiKey()}};
+    QList<QPair<QByteArray, QByteArray>> headers {{"x-api-key", sharedApiKey()}};
     if (!authToken.isEmpty())
         headers.append({"x-auth-token", authToken});
     return call(method, pathAndQuery, body, headers);
@@ -64,7 +70,8 @@ HttpResult HttpCaller::stt(const QByteArray &method, const QString &pathAndQuery
 
 QByteArray HttpCaller::login(const QString &email, const QString &password)
 {
-    const QJsonObject body{{QStringLiteral("email"), email}, {QStringLiteral("password"), password}};
+    const QJsonObject body {{QStringLiteral("email"), email},
+                            {QStringLiteral("password"), password}};
     const HttpResult result = call("POST", QStringLiteral("/auth/login"),
                                    QJsonDocument(body).toJson(QJsonDocument::Compact));
     return result.json().value(QStringLiteral("token")).toString().toUtf8();
@@ -98,8 +105,9 @@ QByteArray HttpCaller::rawExchange(quint16 port, const QByteArray &request, int 
         if (at < 0)
             continue;
         const qsizetype lineEnd = head.indexOf('\r', at);
-        const qint64 length
-            = head.mid(at + 15, (lineEnd < 0 ? head.size() : lineEnd) - at - 15).trimmed().toLongLong();
+        const qint64 length = head.mid(at + 15, (lineEnd < 0 ? head.size() : lineEnd) - at - 15)
+                                  .trimmed()
+                                  .toLongLong();
         if (received.size() >= headEnd + 4 + length)
             break;
     }
@@ -122,26 +130,34 @@ bool StreamPeer::open(const QString &url)
 
 void StreamPeer::sendStart(const QString &language)
 {
-    const QJsonObject start{{QStringLiteral("type"), QStringLiteral("start")},
-                            {QStringLiteral("language"), language},
-                            {QStringLiteral("sampleRate"), 16000},
-                            {QStringLiteral("enableInterim"), true},
-                            {QStringLiteral("sttModel"), QStringLiteral("chirp_3")},
-                            {QStringLiteral("enableSpeakerDiarization"), false},
-                            {QStringLiteral("speakerCount"), 0}};
-    m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact)));
+    const QJsonObject start {{QStringLiteral("type"), QStringLiteral("start")},
+                             {QStringLiteral("language"), language},
+                             {QStringLiteral("sampleRate"), 16000},
+                             {QStringLiteral("enableInterim"), true},
+                             {QStringLiteral("sttModel"), QStringLiteral("chirp_3")},
+                             {QStringLiteral("enableSpeakerDiarization"), false},
+                             {QStringLiteral("speakerCount"), 0}};
+    m_socket.sendTextMessage(
+        QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact)));
 }
 
-void StreamPeer::sendBinary(const QByteArray &pcm) { m_socket.sendBinaryMessage(pcm); }
+void StreamPeer::sendBinary(const QByteArray &pcm)
+{
+    m_socket.sendBinaryMessage(pcm);
+}
 
 void StreamPeer::sendBase64(const QByteArray &pcm)
 {
-    const QJsonObject audio{{QStringLiteral("type"), QStringLiteral("audio")},
-                            {QStringLiteral("audioBase64"), QString::fromLatin1(pcm.toBase64())}};
-    m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(audio).toJson(QJsonDocument::Compact)));
+    const QJsonObject audio {{QStringLiteral("type"), QStringLiteral("audio")},
+                             {QStringLiteral("audioBase64"), QString::fromLatin1(pcm.toBase64())}};
+    m_socket.sendTextMessage(
+        QString::fromUtf8(QJsonDocument(audio).toJson(QJsonDocument::Compact)));
 }
 
-void StreamPeer::sendStop() { m_socket.sendTextMessage(QStringLiteral("{\"type\":\"stop\"}")); }
+void StreamPeer::sendStop()
+{
+    m_socket.sendTextMessage(QStringLiteral("{\"type\":\"stop\"}"));
+}
 
 QList<QJsonObject> StreamPeer::events(const QString &type) const
 {
@@ -189,16 +205,15 @@ QList<QByteArray> speechChunks(int ms, qint16 amplitude)
 
 InProcessServer::InProcessServer(const QString &script, server::ServerOptions options)
     : InProcessServer(
-        [script]() -> std::unique_ptr<server::RecognizerFactory> {
-            QString error;
-            const auto entries = server::parseRecognitionScript(script, &error);
-            if (!entries)
-                return nullptr;
-            return std::make_unique<server::ScriptRecognizerFactory>(*entries);
-        },
-        std::move(options))
-{
-}
+          [script]() -> std::unique_ptr<server::RecognizerFactory> {
+              QString error;
+              const auto entries = server::parseRecognitionScript(script, &error);
+              if (!entries)
+                  return nullptr;
+              return std::make_unique<server::ScriptRecognizerFactory>(*entries);
+          },
+          std::move(options))
+{ }
 
 InProcessServer::InProcessServer(
     std::function<std::unique_ptr<server::RecognizerFactory>()> recognizers,
@@ -211,7 +226,10 @@ InProcessServer::InProcessServer(
     m_options.passwordIterations = 1000;
 }
 
-InProcessServer::~InProcessServer() { m_server.reset(); }
+InProcessServer::~InProcessServer()
+{
+    m_server.reset();
+}
 
 bool InProcessServer::start(QString *error)
 {
@@ -220,7 +238,8 @@ bool InProcessServer::start(QString *error)
         *error = QStringLiteral("no recognizer");
         return false;
     }
-    m_server = std::make_unique<server::ReferenceServer>(m_options, m_clock, std::move(recognizers));
+    m_server =
+        std::make_unique<server::ReferenceServer>(m_options, m_clock, std::move(recognizers));
     if (!m_server->start(error))
         return false;
     m_port = m_server->port();

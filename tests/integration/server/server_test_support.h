@@ -4,6 +4,8 @@
 #include "reference_server.h"
 #include "support/fake_clock.h"
 
+#include <functional>
+#include <memory>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -11,9 +13,6 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWebSocket>
-
-#include <functional>
-#include <memory>
 
 namespace vernalo::test {
 

@@ -20,8 +20,7 @@ public:
     explicit ServerProcess(QString dataDir, QString scriptPath)
         : m_dataDir(std::move(dataDir))
         , m_scriptPath(std::move(scriptPath))
-    {
-    }
+    { }
     ~ServerProcess()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -35,11 +34,12 @@ public:
     {
         m_output.clear();
         m_process.start(QStringLiteral(VERNALO_SERVER_BINARY),
-                        QStringList{"--port", QString::number(port), "--data", m_dataDir,
-                                    "--demo-user", "demo@vernalo.local:demo", "--recognizer",
-                                    "script", "--script", m_scriptPath}
-                            + extra);
-        static const QRegularExpression listening(QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)"));
+                        QStringList {"--port", QString::number(port), "--data", m_dataDir,
+                                     "--demo-user", "demo@vernalo.local:demo", "--recognizer",
+                                     "script", "--script", m_scriptPath} +
+                            extra);
+        static const QRegularExpression listening(
+            QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)"));
         QDeadlineTimer deadline(10000);
         while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
             m_process.waitForReadyRead(100);
@@ -100,7 +100,8 @@ private Q_SLOTS:
         const quint16 port = server.start(0);
         QVERIFY(port != 0);
         HttpCaller http(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
-        const QByteArray token = http.login(QStringLiteral("demo@vernalo.local"), QStringLiteral("demo"));
+        const QByteArray token =
+            http.login(QStringLiteral("demo@vernalo.local"), QStringLiteral("demo"));
         QVERIFY(!token.isEmpty());
         const QJsonObject created = http.stt("POST", "/v1/sessions", "{}", token).json();
         const QString id = created.value("sessionId").toString();
@@ -118,7 +119,9 @@ private Q_SLOTS:
 
         QCOMPARE(server.start(port), port);
         // The sign-in of before the crash is still valid, and so is the session.
-        QCOMPARE(http.call("POST", "/auth/verify", {}, {{"Authorization", "Bearer " + token}}).status, 200);
+        QCOMPARE(
+            http.call("POST", "/auth/verify", {}, {{"Authorization", "Bearer " + token}}).status,
+            200);
         const QJsonObject meta = http.stt("GET", "/v1/sessions/" + id, {}, token).json();
         QCOMPARE(meta.value("status").toString(), QStringLiteral("active"));
         QCOMPARE(meta.value("finalCount").toInteger(), 1);
@@ -129,15 +132,19 @@ private Q_SLOTS:
         QVERIFY(again.open(wsUrl));
         again.sendStart();
         QVERIFY(again.waitForEvent("status"));
-        QCOMPARE(again.events("status").at(0).value("state").toString(), QStringLiteral("listening"));
+        QCOMPARE(again.events("status").at(0).value("state").toString(),
+                 QStringLiteral("listening"));
         for (const QByteArray &chunk : speechChunks(1500))
             again.sendBinary(chunk);
         QVERIFY(again.waitForEvent("final"));
         QCOMPARE(again.events("final").at(0).value("text").toString(), QStringLiteral("five"));
         const QJsonArray segments = http.stt("GET", "/v1/sessions/" + id + "/transcript", {}, token)
-                                        .json().value("segments").toArray();
+                                        .json()
+                                        .value("segments")
+                                        .toArray();
         QCOMPARE(segments.size(), 2);
-        QCOMPARE(segments.at(0).toObject().value("text").toString(), QStringLiteral("one two three four"));
+        QCOMPARE(segments.at(0).toObject().value("text").toString(),
+                 QStringLiteral("one two three four"));
         QCOMPARE(segments.at(1).toObject().value("speakerLabel").toString(), QStringLiteral("B"));
     }
 
@@ -155,7 +162,10 @@ private Q_SLOTS:
         for (const QByteArray &chunk : speechChunks(700, 0))
             peer.sendBinary(chunk);
         QVERIFY(waitUntil([&] {
-            return http.stt("GET", "/v1/sessions/" + id).json().value("audioFrameCount").toInteger() == 7;
+            return http.stt("GET", "/v1/sessions/" + id)
+                       .json()
+                       .value("audioFrameCount")
+                       .toInteger() == 7;
         }));
         QCOMPARE(server.stop(), 0);
         QVERIFY(peer.waitForClose());
@@ -175,10 +185,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("occupyPort");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("port taken") << QStringList{} << true << 1 << "cannot listen";
-        QTest::newRow("script missing") << QStringList{"--script", "/nonexistent/script.txt"} << false << 2
-                                        << "cannot read script";
-        QTest::newRow("bad option") << QStringList{"--demo-user", "nobody"} << false << 2
+        QTest::newRow("port taken") << QStringList {} << true << 1 << "cannot listen";
+        QTest::newRow("script missing") << QStringList {"--script", "/nonexistent/script.txt"}
+                                        << false << 2 << "cannot read script";
+        QTest::newRow("bad option") << QStringList {"--demo-user", "nobody"} << false << 2
                                     << "--demo-user needs EMAIL:PASSWORD";
     }
     void startFailures()

@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QtEndian>
 #include <QtTest>
-
 #include <zip.h>
 
 using namespace vernalo;
@@ -30,9 +29,10 @@ QByteArray wavSamples(const QString &path)
         const quint32 size = qFromLittleEndian<quint32>(wav.constData() + at + 4);
         if (id == "fmt ") {
             const char *fmt = wav.constData() + at + 8;
-            formatOk = qFromLittleEndian<quint16>(fmt) == 1 && qFromLittleEndian<quint16>(fmt + 2) == 1
-                       && qFromLittleEndian<quint32>(fmt + 4) == 16000
-                       && qFromLittleEndian<quint16>(fmt + 14) == 16;
+            formatOk = qFromLittleEndian<quint16>(fmt) == 1 &&
+                qFromLittleEndian<quint16>(fmt + 2) == 1 &&
+                qFromLittleEndian<quint32>(fmt + 4) == 16000 &&
+                qFromLittleEndian<quint16>(fmt + 14) == 16;
         } else if (id == "data") {
             return formatOk ? wav.mid(at + 8, size) : QByteArray();
         }
@@ -59,7 +59,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(server.start(&error), qPrintable(error));
         HttpCaller http(server.baseUrl());
-        const QJsonObject created = http.stt("POST", "/v1/sessions", "{\"language\":\"en-US\"}").json();
+        const QJsonObject created =
+            http.stt("POST", "/v1/sessions", "{\"language\":\"en-US\"}").json();
         const QString id = created.value("sessionId").toString();
 
         StreamPeer peer;
@@ -77,12 +78,17 @@ private Q_SLOTS:
         QStringList finals;
         for (const QJsonObject &event : peer.events("final"))
             finals << event.value("text").toString();
-        QCOMPARE(finals, (QStringList{"the meeting starts at nine", "please send the report before friday"}));
+        QCOMPARE(
+            finals,
+            (QStringList {"the meeting starts at nine", "please send the report before friday"}));
         QVERIFY(!peer.events("partial").isEmpty());
         QCOMPARE(peer.events("status").at(0).value("sttModel").toString(),
                  QStringLiteral("pocketsphinx-en-us-grammar"));
 
-        const QJsonArray segments = http.stt("GET", "/v1/sessions/" + id + "/transcript").json().value("segments").toArray();
+        const QJsonArray segments = http.stt("GET", "/v1/sessions/" + id + "/transcript")
+                                        .json()
+                                        .value("segments")
+                                        .toArray();
         QCOMPARE(segments.size(), 2);
         QCOMPARE(http.stt("POST", "/v1/sessions/" + id + "/summary").status, 200);
         const HttpResult docx = http.stt("GET", "/v1/sessions/" + id + "/summary/docx");
@@ -90,7 +96,8 @@ private Q_SLOTS:
 
         zip_error_t zipError;
         zip_error_init(&zipError);
-        zip_source_t *source = zip_source_buffer_create(docx.body.constData(), docx.body.size(), 0, &zipError);
+        zip_source_t *source =
+            zip_source_buffer_create(docx.body.constData(), docx.body.size(), 0, &zipError);
         zip_t *archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &zipError);
         QVERIFY(archive);
         zip_stat_t stat;

@@ -31,14 +31,18 @@ private:
     QJsonObject meta(const QString &id) { return m_http->stt("GET", "/v1/sessions/" + id).json(); }
     QJsonArray transcript(const QString &id)
     {
-        return m_http->stt("GET", "/v1/sessions/" + id + "/transcript").json().value("segments").toArray();
+        return m_http->stt("GET", "/v1/sessions/" + id + "/transcript")
+            .json()
+            .value("segments")
+            .toArray();
     }
     // Sends the chunks one by one, moving the fake clock 100 ms per chunk as real capture would.
     // With a session id, each chunk is first seen by the server (so its arrival time is known).
     void stream(StreamPeer &peer, const QList<QByteArray> &chunks, bool base64 = false,
                 const QString &pacedSession = QString())
     {
-        qint64 sent = pacedSession.isEmpty() ? 0 : meta(pacedSession).value("audioFrameCount").toInteger();
+        qint64 sent =
+            pacedSession.isEmpty() ? 0 : meta(pacedSession).value("audioFrameCount").toInteger();
         for (const QByteArray &chunk : chunks) {
             base64 ? peer.sendBase64(chunk) : peer.sendBinary(chunk);
             if (!pacedSession.isEmpty())
@@ -87,8 +91,10 @@ private Q_SLOTS:
         QVERIFY(peer.open(created.value("wsUrl").toString()));
         peer.sendStart();
         QVERIFY(peer.waitForEvent("status"));
-        QCOMPARE(peer.events("status").at(0).value("state").toString(), QStringLiteral("listening"));
-        QCOMPARE(peer.events("status").at(0).value("sttModel").toString(), QStringLiteral("script"));
+        QCOMPARE(peer.events("status").at(0).value("state").toString(),
+                 QStringLiteral("listening"));
+        QCOMPARE(peer.events("status").at(0).value("sttModel").toString(),
+                 QStringLiteral("script"));
 
         stream(peer, speechChunks(3500), base64, id);
         QVERIFY(peer.waitForEvent("error"));
@@ -120,17 +126,22 @@ private Q_SLOTS:
         QCOMPARE(m.value("segmentCount").toInteger(), 2);
         QVERIFY(qAbs(m.value("avgAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
         QVERIFY(qAbs(m.value("peakAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
-        QCOMPARE(m.value("lastSttError").toObject().value("message").toString(), QStringLiteral("boom"));
+        QCOMPARE(m.value("lastSttError").toObject().value("message").toString(),
+                 QStringLiteral("boom"));
     }
 
     void badMessagesKeepTheStream_data()
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("error");
-        QTest::newRow("not JSON") << "hello" << "Virheellinen JSON-viesti";
-        QTest::newRow("no type") << "{\"text\":1}" << "Viestistä puuttuu tyyppi";
-        QTest::newRow("unknown type") << "{\"type\":\"pause\"}" << "Tuntematon viestityyppi: pause";
-        QTest::newRow("broken Base64") << "{\"type\":\"audio\",\"audioBase64\":\"@@@\"}" << "Virheellinen audioBase64";
+        QTest::newRow("not JSON") << "hello"
+                                  << "Virheellinen JSON-viesti";
+        QTest::newRow("no type") << "{\"text\":1}"
+                                 << "Viestistä puuttuu tyyppi";
+        QTest::newRow("unknown type") << "{\"type\":\"pause\"}"
+                                      << "Tuntematon viestityyppi: pause";
+        QTest::newRow("broken Base64") << "{\"type\":\"audio\",\"audioBase64\":\"@@@\"}"
+                                       << "Virheellinen audioBase64";
     }
     void badMessagesKeepTheStream()
     {
@@ -159,17 +170,20 @@ private Q_SLOTS:
         const QJsonObject created = createSession();
         QUrl url(created.value("wsUrl").toString());
         if (mangle == QLatin1String("token"))
-            url.setQuery(QStringLiteral("token=") + created.value("token").toString().chopped(1) + QLatin1Char('A'));
+            url.setQuery(QStringLiteral("token=") + created.value("token").toString().chopped(1) +
+                         QLatin1Char('A'));
         else if (mangle == QLatin1String("notoken"))
             url.setQuery(QString());
         else
-            url.setPath(QStringLiteral("/v1/stream/") + QUuid::createUuid().toString(QUuid::WithoutBraces));
+            url.setPath(QStringLiteral("/v1/stream/") +
+                        QUuid::createUuid().toString(QUuid::WithoutBraces));
         StreamPeer peer;
         QVERIFY(peer.open(url.toString()));
         QVERIFY(peer.waitForClose());
         QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
         QCOMPARE(peer.events("error").size(), 1);
-        QCOMPARE(meta(created.value("sessionId").toString()).value("status").toString(), QStringLiteral("created"));
+        QCOMPARE(meta(created.value("sessionId").toString()).value("status").toString(),
+                 QStringLiteral("created"));
     }
 
     void restStopEndsTheLiveStream()
@@ -268,7 +282,8 @@ private Q_SLOTS:
             stream(peer, speechChunks(1200));
             QVERIFY(peer.waitForEvent("final"));
             peer.socket().abort();
-            QVERIFY(QTest::qWaitFor([&] { return m_server->server().registry().liveStreamCount() == 0; }, 5000));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return m_server->server().registry().liveStreamCount() == 0; }, 5000));
         }
         // Whole seconds, as the metadata reports times.
         const QDateTime goneAt = *fromIso8601(toIso8601(m_server->clock().now()));
@@ -287,7 +302,10 @@ private Q_SLOTS:
                  qPrintable(toIso8601(goneAt) + QLatin1Char(' ') + toIso8601(endedAt)));
         QCOMPARE(transcript(id).size(), streamFirst ? 1 : 0);
         // Crash recovery finds it among the stopped sessions.
-        const QJsonArray stopped = m_http->stt("GET", "/v1/sessions?status=stopped&limit=12").json().value("items").toArray();
+        const QJsonArray stopped = m_http->stt("GET", "/v1/sessions?status=stopped&limit=12")
+                                       .json()
+                                       .value("items")
+                                       .toArray();
         QCOMPARE(stopped.size(), 1);
         QCOMPARE(stopped.at(0).toObject().value("id").toString(), id);
     }

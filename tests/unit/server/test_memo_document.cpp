@@ -2,9 +2,8 @@
 #include "memo_builder.h"
 #include "support/test_environment.h"
 
-#include <QXmlStreamReader>
 #include <QtTest>
-
+#include <QXmlStreamReader>
 #include <zip.h>
 
 using namespace vernalo::server;
@@ -18,7 +17,8 @@ QMap<QString, QByteArray> unzip(const QByteArray &data)
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t *source = zip_source_buffer_create(data.constData(), data.size(), 0, &error);
-    zip_t *archive = source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
+    zip_t *archive =
+        source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
     if (!archive) {
         zip_source_free(source);
         return files;
@@ -57,9 +57,11 @@ QStringList paragraphs(const QByteArray &xml)
     return out;
 }
 
-StoredSegment segment(const QString &text, int second, std::optional<QString> speaker = std::nullopt)
+StoredSegment segment(const QString &text, int second,
+                      std::optional<QString> speaker = std::nullopt)
 {
-    return StoredSegment{text, QDateTime(QDate(2026, 3, 2), QTime(14, 0, second), Qt::UTC), speaker};
+    return StoredSegment {text, QDateTime(QDate(2026, 3, 2), QTime(14, 0, second), Qt::UTC),
+                          speaker};
 }
 
 } // namespace
@@ -74,17 +76,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("limit");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("recurring words win, spoken order kept")
-            << QStringList{"we talked about lunch", "the budget review is on friday",
-                           "nice weather today", "budget review needs the final numbers",
-                           "the final budget review goes to the board"}
+            << QStringList {"we talked about lunch", "the budget review is on friday",
+                            "nice weather today", "budget review needs the final numbers",
+                            "the final budget review goes to the board"}
             << 2
-            << QStringList{"Budget review needs the final numbers.",
-                           "The final budget review goes to the board."};
+            << QStringList {"Budget review needs the final numbers.",
+                            "The final budget review goes to the board."};
         QTest::newRow("repeated sentence counted once")
-            << QStringList{"Approve the budget!", "approve the budget!", "ok"} << 3
-            << QStringList{"Approve the budget!"};
+            << QStringList {"Approve the budget!", "approve the budget!", "ok"} << 3
+            << QStringList {"Approve the budget!"};
         QTest::newRow("only short words: nothing to rank")
-            << QStringList{"ok so", "yes we do"} << 2 << QStringList{};
+            << QStringList {"ok so", "yes we do"} << 2 << QStringList {};
     }
     void keySentences()
     {
@@ -96,8 +98,8 @@ private Q_SLOTS:
 
     void mergeFillsGapsWithoutDuplicates()
     {
-        const QList<StoredSegment> server{segment("first point", 5), segment("third point", 30)};
-        const QList<SummarySegmentInput> fallback{
+        const QList<StoredSegment> server {segment("first point", 5), segment("third point", 30)};
+        const QList<SummarySegmentInput> fallback {
             {"First  Point", "2026-03-02T14:00:05Z", std::nullopt}, // same text, same second
             {"second point", "2026-03-02T14:00:10Z", QString("Anna")},
             {"undated", "", std::nullopt},
@@ -106,49 +108,55 @@ private Q_SLOTS:
         const QList<StoredSegment> merged = mergeMemoSegments(server, fallback, fallbackTime);
         QStringList order;
         for (const StoredSegment &s : merged)
-            order << s.text + QLatin1Char('@') + s.timestamp.toString(QStringLiteral("ss"))
-                         + (s.speakerLabel ? QLatin1Char('/') + *s.speakerLabel : QString());
-        QCOMPARE(order, (QStringList{"first point@05", "second point@10/Anna", "undated@20",
-                                     "third point@30"}));
+            order << s.text + QLatin1Char('@') + s.timestamp.toString(QStringLiteral("ss")) +
+                    (s.speakerLabel ? QLatin1Char('/') + *s.speakerLabel : QString());
+        QCOMPARE(order,
+                 (QStringList {"first point@05", "second point@10/Anna", "undated@20",
+                               "third point@30"}));
     }
 
     void documentCarriesTitleDateKeyPointsAndWholeTranscript()
     {
-        const QList<StoredSegment> segments{
-            segment("Budjetti hyväksyttiin yksimielisesti. Seuraava kokous on maanantaina.", 1, QString("Anna")),
+        const QList<StoredSegment> segments {
+            segment("Budjetti hyväksyttiin yksimielisesti. Seuraava kokous on maanantaina.", 1,
+                    QString("Anna")),
             segment("budjetti & <aikataulu> käydään läpi maanantaina", 9),
             segment("Kiitos kaikille", 20)};
         const Memo memo = MemoBuilder::build(segments, QStringLiteral("fi-FI"),
                                              QDateTime(QDate(2026, 3, 2), QTime(14, 0), Qt::UTC));
-        const QByteArray docx = DocxWriter::write({memo.content.title, memo.dateLine,
-                                                   memo.keyPointsHeading, memo.keySentences,
-                                                   memo.transcriptHeading, memo.transcriptLines,
-                                                   QDateTime(QDate(2026, 3, 2), QTime(15, 0), Qt::UTC)});
+        const QByteArray docx =
+            DocxWriter::write({memo.content.title, memo.dateLine, memo.keyPointsHeading,
+                               memo.keySentences, memo.transcriptHeading, memo.transcriptLines,
+                               QDateTime(QDate(2026, 3, 2), QTime(15, 0), Qt::UTC)});
         QVERIFY(docx.startsWith("PK"));
         const auto files = unzip(docx);
-        for (const char *part : {"[Content_Types].xml", "_rels/.rels", "word/document.xml",
-                                 "word/_rels/document.xml.rels", "word/styles.xml", "docProps/core.xml"}) {
+        for (const char *part :
+             {"[Content_Types].xml", "_rels/.rels", "word/document.xml",
+              "word/_rels/document.xml.rels", "word/styles.xml", "docProps/core.xml"}) {
             QVERIFY2(files.contains(QString::fromLatin1(part)), part);
             QXmlStreamReader reader(files.value(QString::fromLatin1(part)));
             while (!reader.atEnd())
                 reader.readNext();
-            QVERIFY2(!reader.hasError(), qPrintable(QString::fromLatin1(part) + reader.errorString()));
+            QVERIFY2(!reader.hasError(),
+                     qPrintable(QString::fromLatin1(part) + reader.errorString()));
         }
         QVERIFY(files.value("[Content_Types].xml").contains("/word/document.xml"));
         QVERIFY(files.value("_rels/.rels").contains("Target=\"word/document.xml\""));
 
         const QStringList text = paragraphs(files.value("word/document.xml"));
         QCOMPARE(text.value(0), QStringLiteral("Muistio 2.3.2026"));
-        QVERIFY2(text.value(1).startsWith(QStringLiteral("Päivämäärä: 2.3.2026")), qPrintable(text.value(1)));
+        QVERIFY2(text.value(1).startsWith(QStringLiteral("Päivämäärä: 2.3.2026")),
+                 qPrintable(text.value(1)));
         QCOMPARE(text.value(2), QStringLiteral("Keskeiset kohdat"));
         const qsizetype transcriptAt = text.indexOf(QStringLiteral("Koko litteraatti"));
         QVERIFY(transcriptAt > 3);
         for (qsizetype i = 3; i < transcriptAt; ++i)
             QVERIFY2(text[i].startsWith(QStringLiteral("• ")), qPrintable(text[i]));
         QCOMPARE(text.mid(transcriptAt + 1),
-                 (QStringList{"[14.00.01] Anna: Budjetti hyväksyttiin yksimielisesti. Seuraava kokous on maanantaina.",
-                              "[14.00.09] budjetti & <aikataulu> käydään läpi maanantaina",
-                              "[14.00.20] Kiitos kaikille"}));
+                 (QStringList {"[14.00.01] Anna: Budjetti hyväksyttiin yksimielisesti. Seuraava "
+                               "kokous on maanantaina.",
+                               "[14.00.09] budjetti & <aikataulu> käydään läpi maanantaina",
+                               "[14.00.20] Kiitos kaikille"}));
         QVERIFY(memo.content.summary.contains(QStringLiteral("maanantaina")));
         QCOMPARE(memo.content.cleanTranscript.split(QLatin1Char('\n')).size(), 3);
         QVERIFY(memo.content.confidence > 0.0 && memo.content.confidence <= 1.0);
@@ -156,10 +164,15 @@ private Q_SLOTS:
 
     void controlCharactersCannotBreakTheDocument()
     {
-        const QString hostile = QStringLiteral("alku") + QChar(0x0001) + QStringLiteral("loppu")
-                                + QChar(0xD800) + QStringLiteral(" 😀 ]]>");
-        const QByteArray docx = DocxWriter::write({hostile, QString(), QString(), {hostile},
-                                                   QString(), {hostile}, QDateTime::currentDateTimeUtc()});
+        const QString hostile = QStringLiteral("alku") + QChar(0x0001) + QStringLiteral("loppu") +
+            QChar(0xD800) + QStringLiteral(" 😀 ]]>");
+        const QByteArray docx = DocxWriter::write({hostile,
+                                                   QString(),
+                                                   QString(),
+                                                   {hostile},
+                                                   QString(),
+                                                   {hostile},
+                                                   QDateTime::currentDateTimeUtc()});
         const QStringList text = paragraphs(unzip(docx).value("word/document.xml"));
         QCOMPARE(text.value(0), QStringLiteral("alkuloppu 😀 ]]>"));
         QCOMPARE(text.count(QStringLiteral("alkuloppu 😀 ]]>")), 2);

@@ -26,7 +26,8 @@ QString describe(const QList<RecognitionEvent> &events)
             parts << QStringLiteral("partial:") + e.text;
             break;
         case RecognitionEvent::Kind::Final:
-            parts << QStringLiteral("final@%1:").arg(e.startMs) + (e.speakerLabel ? *e.speakerLabel + QStringLiteral(":") : QString()) + e.text;
+            parts << QStringLiteral("final@%1:").arg(e.startMs) +
+                    (e.speakerLabel ? *e.speakerLabel + QStringLiteral(":") : QString()) + e.text;
             break;
         case RecognitionEvent::Kind::Status:
             parts << QStringLiteral("status:") + e.state;
@@ -63,11 +64,15 @@ private Q_SLOTS:
             << "# intro\n\n2.5 second one\n1 first one\n"
             << "F@1000[]first one;F@2500[]second one";
         QTest::newRow("speaker label and markers")
-            << "0.5 [Anna Virtanen] hei kaikki\n1.25 !error engine broke\n2 !status stream-restarting"
+            << "0.5 [Anna Virtanen] hei kaikki\n1.25 !error engine broke\n2 !status "
+               "stream-restarting"
             << "F@500[Anna Virtanen]hei kaikki;E@1250[]engine broke;S@2000[]stream-restarting";
-        QTest::newRow("missing offset") << "hello there" << "line 1: expected '<seconds> [speaker] text'";
-        QTest::newRow("empty text after marker") << "1.0 ok\n3 !error" << "line 2: empty text";
-        QTest::newRow("negative offset") << "-1 hello" << "line 1: expected '<seconds> [speaker] text'";
+        QTest::newRow("missing offset") << "hello there"
+                                        << "line 1: expected '<seconds> [speaker] text'";
+        QTest::newRow("empty text after marker") << "1.0 ok\n3 !error"
+                                                 << "line 2: empty text";
+        QTest::newRow("negative offset") << "-1 hello"
+                                         << "line 1: expected '<seconds> [speaker] text'";
     }
     void parse()
     {
@@ -82,8 +87,11 @@ private Q_SLOTS:
         QStringList got;
         for (const ScriptEntry &e : *entries) {
             const char kind = e.kind == ScriptEntry::Kind::Final ? 'F'
-                              : e.kind == ScriptEntry::Kind::Error ? 'E' : 'S';
-            got << QStringLiteral("%1@%2[%3]%4").arg(QChar::fromLatin1(kind)).arg(e.atMs)
+                : e.kind == ScriptEntry::Kind::Error             ? 'E'
+                                                                 : 'S';
+            got << QStringLiteral("%1@%2[%3]%4")
+                       .arg(QChar::fromLatin1(kind))
+                       .arg(e.atMs)
                        .arg(e.speakerLabel.value_or(QString()), e.text);
         }
         QCOMPARE(got.join(QLatin1Char(';')), expected);
@@ -119,8 +127,8 @@ private Q_SLOTS:
             << QStringLiteral("9 later") << tone(2000, 0) + tone(1000, 4000) << 3200 << true
             << qint64(0) << "status:waiting-for-audio|status:listening";
         QTest::newRow("one quiet second is not a pause")
-            << QStringLiteral("9 later") << tone(1000, 0) + tone(1000, 4000) + tone(1000, 0)
-            << 3200 << true << qint64(0) << "";
+            << QStringLiteral("9 later") << tone(1000, 0) + tone(1000, 4000) + tone(1000, 0) << 3200
+            << true << qint64(0) << "";
     }
     void recognition()
     {

@@ -14,32 +14,37 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected"); // summary of the options, or "error: ..."
         QTest::newRow("defaults")
-            << QStringList{}
-            << "127.0.0.1:8787 data=DEFAULT users= keys= recognizer=pocketsphinx";
+            << QStringList {} << "127.0.0.1:8787 data=DEFAULT users= keys= recognizer=pocketsphinx";
         QTest::newRow("everything")
-            << QStringList{"--port", "0", "--bind", "::1", "--data", "/tmp/d", "--demo-user",
-                           " Demo@Vernalo.Local :demo", "--demo-user", "b@x:p:w", "--api-key",
-                           "k1", "--api-key", "  ", "--recognizer", "script", "--script", "s.txt"}
+            << QStringList {"--port",      "0",       "--bind",       "::1",
+                            "--data",      "/tmp/d",  "--demo-user",  " Demo@Vernalo.Local :demo",
+                            "--demo-user", "b@x:p:w", "--api-key",    "k1",
+                            "--api-key",   "  ",      "--recognizer", "script",
+                            "--script",    "s.txt"}
             << "::1:0 data=/tmp/d users=demo@vernalo.local/demo,b@x/p:w keys=k1 recognizer=script";
-        QTest::newRow("demo user without password") << QStringList{"--demo-user", "demo@x:"}
-                                                    << "error: --demo-user needs EMAIL:PASSWORD, got: demo@x:";
-        QTest::newRow("port out of range") << QStringList{"--port", "65536"} << "error: invalid --port: 65536";
-        QTest::newRow("bind to a name") << QStringList{"--bind", "localhost"}
-                                        << "error: invalid --bind address: localhost";
-        QTest::newRow("script recognizer needs a script") << QStringList{"--recognizer", "script"}
-                                                          << "error: --recognizer script needs --script FILE";
-        QTest::newRow("unknown recognizer") << QStringList{"--recognizer", "magic"}
-                                            << "error: unknown --recognizer: magic";
-        QTest::newRow("stray argument") << QStringList{"extra"} << "error: unexpected argument: extra";
-        QTest::newRow("tiny body cap") << QStringList{"--max-body-bytes", "10"}
-                                       << "error: invalid --max-body-bytes: 10";
+        QTest::newRow("demo user without password")
+            << QStringList {"--demo-user", "demo@x:"}
+            << "error: --demo-user needs EMAIL:PASSWORD, got: demo@x:";
+        QTest::newRow("port out of range")
+            << QStringList {"--port", "65536"} << "error: invalid --port: 65536";
+        QTest::newRow("bind to a name")
+            << QStringList {"--bind", "localhost"} << "error: invalid --bind address: localhost";
+        QTest::newRow("script recognizer needs a script")
+            << QStringList {"--recognizer", "script"}
+            << "error: --recognizer script needs --script FILE";
+        QTest::newRow("unknown recognizer")
+            << QStringList {"--recognizer", "magic"} << "error: unknown --recognizer: magic";
+        QTest::newRow("stray argument")
+            << QStringList {"extra"} << "error: unexpected argument: extra";
+        QTest::newRow("tiny body cap")
+            << QStringList {"--max-body-bytes", "10"} << "error: invalid --max-body-bytes: 10";
     }
     void parse()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
         QString error;
-        const auto options = parseServerOptions(QStringList{"server"} + arguments, &error);
+        const auto options = parseServerOptions(QStringList {"server"} + arguments, &error);
         if (!options) {
             QCOMPARE(QStringLiteral("error: ") + error, expected);
             return;
@@ -47,12 +52,13 @@ private Q_SLOTS:
         QStringList users;
         for (const auto &[email, password] : options->demoUsers)
             users << email + QLatin1Char('/') + password;
-        const QString data = options->dataDir == defaultDataDir() ? QStringLiteral("DEFAULT") : options->dataDir;
+        const QString data =
+            options->dataDir == defaultDataDir() ? QStringLiteral("DEFAULT") : options->dataDir;
         QCOMPARE(QStringLiteral("%1:%2 data=%3 users=%4 keys=%5 recognizer=%6")
                      .arg(options->bindAddress.toString())
                      .arg(options->port)
-                     .arg(data, users.join(QLatin1Char(',')), options->extraApiKeys.join(QLatin1Char(',')),
-                          options->recognizer),
+                     .arg(data, users.join(QLatin1Char(',')),
+                          options->extraApiKeys.join(QLatin1Char(',')), options->recognizer),
                  expected);
     }
 

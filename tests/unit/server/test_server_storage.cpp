@@ -25,11 +25,15 @@ private Q_SLOTS:
         QTest::newRow("right password") << good << "sala sana ÄÖ" << true;
         QTest::newRow("wrong password") << good << "sala sana AO" << false;
         QTest::newRow("empty attempt") << good << "" << false;
-        QTest::newRow("other scheme") << QString(good).replace("pbkdf2-sha256", "plain") << "sala sana ÄÖ" << false;
-        QTest::newRow("iterations tampered") << QString(good).replace("$1000$", "$999$") << "sala sana ÄÖ" << false;
+        QTest::newRow("other scheme")
+            << QString(good).replace("pbkdf2-sha256", "plain") << "sala sana ÄÖ" << false;
+        QTest::newRow("iterations tampered")
+            << QString(good).replace("$1000$", "$999$") << "sala sana ÄÖ" << false;
         QTest::newRow("truncated key") << good.left(good.size() - 4) << "sala sana ÄÖ" << false;
-        QTest::newRow("absurd iterations") << "pbkdf2-sha256$99999999999$c2FsdA==$AAAA" << "x" << false;
-        QTest::newRow("not a hash") << "hunter2" << "hunter2" << false;
+        QTest::newRow("absurd iterations") << "pbkdf2-sha256$99999999999$c2FsdA==$AAAA"
+                                           << "x" << false;
+        QTest::newRow("not a hash") << "hunter2"
+                                    << "hunter2" << false;
     }
     void passwordVerification()
     {
@@ -54,7 +58,8 @@ private Q_SLOTS:
         QVERIFY2(db.open(dir.path(), &error), qPrintable(error));
         UserStore users(db, clock, 1000);
         qint64 id = 0;
-        QCOMPARE(users.createUser("a@x.fi", "password123", "user", &id), UserStore::CreateResult::Created);
+        QCOMPARE(users.createUser("a@x.fi", "password123", "user", &id),
+                 UserStore::CreateResult::Created);
         QCOMPARE(users.createUser("a@x.fi", "other", "user"), UserStore::CreateResult::Exists);
 
         const QString first = users.issueToken(id, std::chrono::hours(1));
@@ -123,15 +128,17 @@ private Q_SLOTS:
         record.audioBytes = 9600;
         record.levelSum = 0.3;
         record.peakLevel = 0.2;
-        record.lastError = SessionError{clock.now(), 500, QStringLiteral("moottori")};
+        record.lastError = SessionError {clock.now(), 500, QStringLiteral("moottori")};
         {
             ServerDatabase db;
             QString error;
             QVERIFY(db.open(dir.path(), &error));
             SessionStore store(db);
             QVERIFY(store.insert(record));
-            QVERIFY(store.appendSegment(record.id, {QStringLiteral("yksi"), clock.now(), QStringLiteral("A")}));
-            QVERIFY(store.appendSegment(record.id, {QStringLiteral("kaksi"), clock.now().addSecs(3), std::nullopt}));
+            QVERIFY(store.appendSegment(
+                record.id, {QStringLiteral("yksi"), clock.now(), QStringLiteral("A")}));
+            QVERIFY(store.appendSegment(
+                record.id, {QStringLiteral("kaksi"), clock.now().addSecs(3), std::nullopt}));
             record.status = QStringLiteral("stopped");
             record.endedAt = clock.now().addSecs(5);
             QVERIFY(store.update(record));
@@ -155,7 +162,8 @@ private Q_SLOTS:
         QCOMPARE(segments[1].timestamp, clock.now().addSecs(3));
         QVERIFY(store.openSessions().isEmpty());
         QVERIFY(store.list(7, QStringLiteral("stopped"), 10).size() == 1);
-        QVERIFY2(store.list(std::nullopt, QString(), 10).isEmpty(), "owned sessions are not anonymous");
+        QVERIFY2(store.list(std::nullopt, QString(), 10).isEmpty(),
+                 "owned sessions are not anonymous");
         QVERIFY(store.remove(record.id));
         QVERIFY2(store.segments(record.id).isEmpty(), "segments go with their session");
     }
@@ -183,11 +191,11 @@ private Q_SLOTS:
         QStringList ids;
         for (const SessionRecord &r : store.list(std::nullopt, QString(), 3))
             ids << r.id;
-        QCOMPARE(ids, (QStringList{"s4", "s3", "s2"}));
+        QCOMPARE(ids, (QStringList {"s4", "s3", "s2"}));
         ids.clear();
         for (const SessionRecord &r : store.list(std::nullopt, QStringLiteral("stopped"), 10))
             ids << r.id;
-        QCOMPARE(ids, (QStringList{"s3", "s1"}));
+        QCOMPARE(ids, (QStringList {"s3", "s1"}));
     }
 
     void newerSchemaIsRefused()
