@@ -74,7 +74,7 @@ void LiveStream::onText(const QString &text)
     }
     switch (message->type) {
     case ClientStreamMessage::Type::Start:
-        handleStart(message->start);
+        handleStart(*message);
         break;
     case ClientStreamMessage::Type::Audio:
         handleAudio(message->audio);
@@ -87,9 +87,6 @@ void LiveStream::onText(const QString &text)
                 m_worker->finish();
         }
         break;
-    case ClientStreamMessage::Type::Unknown:
-        send(encodeErrorEvent(QStringLiteral("Tuntematon viestityyppi: ") + message->typeName));
-        break;
     }
 }
 
@@ -98,19 +95,18 @@ void LiveStream::onBinary(const QByteArray &data)
     handleAudio(data);
 }
 
-void LiveStream::handleStart(const StreamStartMessage &start)
+void LiveStream::handleStart(const ClientStreamMessage &start)
 {
-    if (start.sampleRate && *start.sampleRate != pcm::kSampleRate) {
+    if (start.sampleRate != pcm::kSampleRate) {
         send(encodeErrorEvent(QStringLiteral("Tuettu näytetaajuus on vain 16000 Hz")));
         m_socket->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported);
         return;
     }
     // The client repeats its start until it hears from us; only the first one configures.
     if (!m_started && !m_worker) {
-        if (start.language && !start.language->trimmed().isEmpty())
-            m_language = start.language->trimmed();
-        if (start.enableInterim)
-            m_interim = *start.enableInterim;
+        if (!start.language.trimmed().isEmpty())
+            m_language = start.language.trimmed();
+        m_interim = start.enableInterim;
     }
     // After a stop this connection takes no more audio; a new recording opens a new one.
     m_started = true;

@@ -48,7 +48,7 @@ private:
     void onBinary(const QByteArray &data);
     void onDisconnected();
     void emitGone();
-    void handleStart(const struct StreamStartMessage &start);
+    void handleStart(const struct ClientStreamMessage &start);
     void handleAudio(const QByteArray &pcm);
     void ensureWorker();
     void onResults(const QList<RecognitionEvent> &events);

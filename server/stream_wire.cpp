@@ -1,90 +1,80 @@
 #include "stream_wire.h"
 
-#include "foundation/json_fields.h"
+#include "backend/stream_event.h"
+#include "backend/stream_messages.h"
 
 #include <QJsonDocument>
-#include <QJsonParseError>
+#include <QJsonObject>
+#include <variant>
 
 namespace vernalo::server {
 
+namespace {
+
+// Why the client's records refused a frame, in words for the client's status line.
+QString refusal(const QByteArray &text)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    if (!document.isObject())
+        return QStringLiteral("Virheellinen JSON-viesti");
+    const QJsonValue type = document.object().value(QStringLiteral("type"));
+    if (!type.isString())
+        return QStringLiteral("Viestistä puuttuu tyyppi");
+    if (type.toString() == QLatin1String("audio"))
+        return QStringLiteral("Virheellinen audioBase64");
+    if (type.toString() == QLatin1String("start"))
+        return QStringLiteral("Virheellinen aloitusviesti");
+    return QStringLiteral("Tuntematon viestityyppi: ") + type.toString();
+}
+
+QByteArray compact(const StreamEvent &event)
+{
+    return QJsonDocument(event.toJson()).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
 std::optional<ClientStreamMessage> decodeClientStreamMessage(const QByteArray &text, QString *error)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        *error = QStringLiteral("Virheellinen JSON-viesti");
+    const auto parsed = StreamClientMessage::parse(text);
+    if (!parsed) {
+        *error = refusal(text);
         return std::nullopt;
     }
-    JsonReader reader(document.object());
     ClientStreamMessage message;
-    message.typeName = reader.requireString("type");
-    if (!reader.ok()) {
-        *error = QStringLiteral("Viestistä puuttuu tyyppi");
-        return std::nullopt;
-    }
-    if (message.typeName == QLatin1String("start")) {
+    if (const auto *start = std::get_if<StreamStartMessage>(&parsed->value)) {
         message.type = ClientStreamMessage::Type::Start;
-        message.start.language = reader.optionalString("language");
-        message.start.sampleRate = reader.optionalInt("sampleRate");
-        message.start.enableInterim = reader.optionalBool("enableInterim");
-        message.start.sttModel = reader.optionalString("sttModel");
-    } else if (message.typeName == QLatin1String("audio")) {
+        message.language = start->language;
+        message.sampleRate = start->sampleRate;
+        message.enableInterim = start->enableInterim;
+    } else if (const auto *audio = std::get_if<StreamClientMessage::Audio>(&parsed->value)) {
         message.type = ClientStreamMessage::Type::Audio;
-        const QString encoded = reader.requireString("audioBase64");
-        if (reader.ok()) {
-            auto decoded = QByteArray::fromBase64Encoding(encoded.toLatin1(),
-                                                          QByteArray::AbortOnBase64DecodingErrors);
-            if (!decoded) {
-                *error = QStringLiteral("Virheellinen audioBase64");
-                return std::nullopt;
-            }
-            message.audio = decoded.decoded;
-        }
-    } else if (message.typeName == QLatin1String("stop")) {
+        message.audio = audio->pcm;
+    } else {
         message.type = ClientStreamMessage::Type::Stop;
-    }
-    if (!reader.ok()) {
-        *error = QStringLiteral("Virheellinen viesti: ") + reader.error();
-        return std::nullopt;
     }
     return message;
 }
 
-namespace {
-QByteArray compact(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-} // namespace
-
 QByteArray encodePartialEvent(const QString &text)
 {
-    return compact(
-        {{QStringLiteral("type"), QStringLiteral("partial")}, {QStringLiteral("text"), text}});
+    return compact(StreamEvent {StreamEvent::Partial {text}});
 }
 
 QByteArray encodeFinalEvent(const QString &text, const QDateTime &timestamp,
                             const std::optional<QString> &speakerLabel)
 {
-    QJsonObject object {{QStringLiteral("type"), QStringLiteral("final")},
-                        {QStringLiteral("text"), text},
-                        {QStringLiteral("ts"), toIso8601(timestamp)}};
-    if (speakerLabel)
-        object.insert(QStringLiteral("speakerLabel"), *speakerLabel);
-    return compact(object);
+    return compact(StreamEvent {StreamEvent::Final {text, timestamp, speakerLabel}});
 }
 
 QByteArray encodeStatusEvent(const QString &state, const QString &sttModel)
 {
-    return compact({{QStringLiteral("type"), QStringLiteral("status")},
-                    {QStringLiteral("state"), state},
-                    {QStringLiteral("sttModel"), sttModel}});
+    return compact(StreamEvent {StreamEvent::Status {state, sttModel}});
 }
 
 QByteArray encodeErrorEvent(const QString &message)
 {
-    return compact(
-        {{QStringLiteral("type"), QStringLiteral("error")}, {QStringLiteral("message"), message}});
+    return compact(StreamEvent {StreamEvent::Error {message}});
 }
 
 } // namespace vernalo::server

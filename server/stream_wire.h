@@ -1,37 +1,26 @@
 #pragma once
 
-#include "recognizer.h"
-
 #include <optional>
 #include <QByteArray>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 
 namespace vernalo::server {
 
-// JSON messages of the live stream, in both directions. Kept in this one file so it can follow
-// the client's stream records closely.
-
-struct StreamStartMessage
-{
-    std::optional<QString> language;
-    std::optional<qint64> sampleRate;
-    std::optional<bool> enableInterim;
-    std::optional<QString> sttModel;
-};
+// The live stream's JSON on the server side, read and written with the client's own stream
+// records; only the error texts for frames the records refuse are the server's.
 
 struct ClientStreamMessage
 {
-    enum class Type { Start, Audio, Stop, Unknown };
-    Type type = Type::Unknown;
-    QString typeName;
-    StreamStartMessage start;
+    enum class Type { Start, Audio, Stop };
+    Type type = Type::Stop;
+    QString language;
+    qint64 sampleRate = 16000;
+    bool enableInterim = true;
     QByteArray audio; // decoded "audioBase64"
 };
 
-// No value with *error for text that is not a JSON object with a string "type", a start whose
-// fields have the wrong types, or audio whose Base64 does not decode.
+// No value, with the reason in *error, for a frame the client's records do not accept.
 std::optional<ClientStreamMessage> decodeClientStreamMessage(const QByteArray &text,
                                                              QString *error);
 

@@ -161,11 +161,11 @@ HttpReply SttApi::listSessions(const HttpRequest &request)
     limit = std::clamp(limit, 1, 100);
     const QString status =
         request.query.queryItemValue(QStringLiteral("status"), QUrl::FullyDecoded).trimmed();
-    QList<QJsonObject> items;
+    QList<SessionMetaResponse> items;
     for (const SessionRecord &stored : m_store.list(caller.userId, status, limit)) {
         // The registry holds the newest counters of open sessions.
         const SessionRecord current = m_registry.find(stored.id).value_or(stored);
-        items.append(encodeSessionMeta(current, m_store.segmentCount(current.id)));
+        items.append(toSessionMetaResponse(current, m_store.segmentCount(current.id)));
     }
     return HttpReply::json(200, encodeSessionList(items));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/session_records.h"
 #include "session_store.h"
 
 #include <optional>
@@ -8,8 +9,8 @@
 
 namespace vernalo::server {
 
-// JSON of the STT REST interface as the server writes and reads it. Kept in this one file so
-// it can follow the client's records closely.
+// The STT REST interface's JSON on the server side: the client's own wire records, filled from
+// and read into the server's records.
 
 struct SessionCreateParams
 {
@@ -36,17 +37,18 @@ struct MemoContent
     QString cleanTranscript;
 };
 
-// Missing fields take the defaults above; a present field of the wrong type fails with *error.
+// The client's record, read strictly; an empty language or model takes the default above.
 std::optional<SessionCreateParams> decodeSessionCreateRequest(const QJsonObject &object,
                                                               QString *error);
-// "transcriptSegments" is optional; each segment needs a string "text".
+// An empty object (no body) means no segments; otherwise the client's record, read strictly.
 std::optional<QList<SummarySegmentInput>> decodeSummaryRequest(const QJsonObject &object,
                                                                QString *error);
 
 QJsonObject encodeSessionCreateResponse(const QString &sessionId, const QString &wsUrl,
                                         const QString &token);
 QJsonObject encodeSessionMeta(const SessionRecord &session, int segmentCount);
-QJsonObject encodeSessionList(const QList<QJsonObject> &items);
+SessionMetaResponse toSessionMetaResponse(const SessionRecord &session, int segmentCount);
+QJsonObject encodeSessionList(const QList<SessionMetaResponse> &items);
 QJsonObject encodeTranscript(const QString &sessionId, const QList<StoredSegment> &segments);
 QJsonObject encodeHealth(const QDateTime &now, const QString &memoModel,
                          const QString &recognizerModel);

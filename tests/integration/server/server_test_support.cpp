@@ -18,6 +18,16 @@ QByteArray sharedApiKey()
     return buildinfo::defaultSharedAPIKey().toUtf8();
 }
 
+QByteArray sessionRequest(const QString &language)
+{
+    const QJsonObject request {{QStringLiteral("language"), language},
+                               {QStringLiteral("enableInterim"), true},
+                               {QStringLiteral("sttModel"), QStringLiteral("chirp_3")},
+                               {QStringLiteral("enableSpeakerDiarization"), false},
+                               {QStringLiteral("speakerCount"), 0}};
+    return QJsonDocument(request).toJson(QJsonDocument::Compact);
+}
+
 QJsonObject HttpResult::json() const
 {
     return QJsonDocument::fromJson(body).object();

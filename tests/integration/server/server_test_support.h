@@ -18,6 +18,8 @@ namespace vernalo::test {
 
 // The shared key every build accepts.
 QByteArray sharedApiKey();
+// A session creation body as the client sends it.
+QByteArray sessionRequest(const QString &language = QStringLiteral("en-US"));
 
 struct HttpResult
 {

@@ -103,7 +103,7 @@ private Q_SLOTS:
             headers.append({"x-api-key", apiKey});
         if (!authToken.isEmpty())
             headers.append({"x-auth-token", authToken == "DEMO" ? m_demoToken : authToken});
-        const HttpResult result = m_http->call("POST", "/v1/sessions", "{}", headers);
+        const HttpResult result = m_http->call("POST", "/v1/sessions", sessionRequest(), headers);
         QCOMPARE(result.status, status);
         if (status == 201) {
             const QString wsUrl = result.json().value("wsUrl").toString();
@@ -338,7 +338,7 @@ private Q_SLOTS:
         QCOMPARE(m_http->call("POST", "/admin/users/" + demoId.toUtf8() + "/disable", {}, headers)
                      .status,
                  200);
-        QCOMPARE(m_http->stt("POST", "/v1/sessions", "{}", m_demoToken).status, 401);
+        QCOMPARE(m_http->stt("POST", "/v1/sessions", sessionRequest(), m_demoToken).status, 401);
         const HttpResult blocked = m_http->call(
             "POST", "/auth/login", json({{"email", "demo@vernalo.local"}, {"password", "demo"}}));
         QCOMPARE(blocked.status, 403);
@@ -377,12 +377,14 @@ private Q_SLOTS:
     {
         const QByteArray other =
             m_http->login(QStringLiteral("other@vernalo.local"), QStringLiteral("other"));
-        const QString mine = m_http->stt("POST", "/v1/sessions", "{}", m_demoToken)
+        const QString mine = m_http->stt("POST", "/v1/sessions", sessionRequest(), m_demoToken)
                                  .json()
                                  .value("sessionId")
                                  .toString();
-        const QString anonymous =
-            m_http->stt("POST", "/v1/sessions", "{}").json().value("sessionId").toString();
+        const QString anonymous = m_http->stt("POST", "/v1/sessions", sessionRequest())
+                                      .json()
+                                      .value("sessionId")
+                                      .toString();
         QCOMPARE(m_http->stt("GET", "/v1/sessions/" + mine, {}, m_demoToken).status, 200);
         QCOMPARE(m_http->stt("GET", "/v1/sessions/" + mine, {}, other).status, 404);
         QCOMPARE(m_http->stt("GET", "/v1/sessions/" + mine).status, 404);
@@ -402,7 +404,7 @@ private Q_SLOTS:
     {
         QStringList ids;
         for (int i = 0; i < 3; ++i) {
-            ids << m_http->stt("POST", "/v1/sessions", "{}", m_demoToken)
+            ids << m_http->stt("POST", "/v1/sessions", sessionRequest(), m_demoToken)
                        .json()
                        .value("sessionId")
                        .toString();
@@ -432,11 +434,10 @@ private Q_SLOTS:
 
     void memoFromFallbackTranscript()
     {
-        const QString id =
-            m_http->stt("POST", "/v1/sessions", "{\"language\":\"fi-FI\"}", m_demoToken)
-                .json()
-                .value("sessionId")
-                .toString();
+        const QString id = m_http->stt("POST", "/v1/sessions", sessionRequest("fi-FI"), m_demoToken)
+                               .json()
+                               .value("sessionId")
+                               .toString();
         const HttpResult empty =
             m_http->stt("POST", "/v1/sessions/" + id + "/summary", {}, m_demoToken);
         QCOMPARE(empty.status, 422);

@@ -103,7 +103,8 @@ private Q_SLOTS:
         const QByteArray token =
             http.login(QStringLiteral("demo@vernalo.local"), QStringLiteral("demo"));
         QVERIFY(!token.isEmpty());
-        const QJsonObject created = http.stt("POST", "/v1/sessions", "{}", token).json();
+        const QJsonObject created =
+            http.stt("POST", "/v1/sessions", sessionRequest(), token).json();
         const QString id = created.value("sessionId").toString();
         const QString wsUrl = created.value("wsUrl").toString();
         {
@@ -155,7 +156,7 @@ private Q_SLOTS:
         const quint16 port = server.start(0);
         QVERIFY(port != 0);
         HttpCaller http(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
-        const QJsonObject created = http.stt("POST", "/v1/sessions", "{}").json();
+        const QJsonObject created = http.stt("POST", "/v1/sessions", sessionRequest()).json();
         const QString id = created.value("sessionId").toString();
         StreamPeer peer;
         QVERIFY(peer.open(created.value("wsUrl").toString()));

@@ -59,8 +59,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(server.start(&error), qPrintable(error));
         HttpCaller http(server.baseUrl());
-        const QJsonObject created =
-            http.stt("POST", "/v1/sessions", "{\"language\":\"en-US\"}").json();
+        const QJsonObject created = http.stt("POST", "/v1/sessions", sessionRequest()).json();
         const QString id = created.value("sessionId").toString();
 
         StreamPeer peer;

@@ -26,7 +26,7 @@ private:
 
     QJsonObject createSession()
     {
-        return m_http->stt("POST", "/v1/sessions", "{\"language\":\"en-US\"}").json();
+        return m_http->stt("POST", "/v1/sessions", sessionRequest()).json();
     }
     QJsonObject meta(const QString &id) { return m_http->stt("GET", "/v1/sessions/" + id).json(); }
     QJsonArray transcript(const QString &id)
@@ -142,6 +142,8 @@ private Q_SLOTS:
                                       << "Tuntematon viestityyppi: pause";
         QTest::newRow("broken Base64") << "{\"type\":\"audio\",\"audioBase64\":\"@@@\"}"
                                        << "Virheellinen audioBase64";
+        QTest::newRow("start without its fields") << "{\"type\":\"start\"}"
+                                                  << "Virheellinen aloitusviesti";
     }
     void badMessagesKeepTheStream()
     {
@@ -256,7 +258,9 @@ private Q_SLOTS:
         const QJsonObject created = createSession();
         StreamPeer peer;
         QVERIFY(peer.open(created.value("wsUrl").toString()));
-        peer.socket().sendTextMessage(QStringLiteral("{\"type\":\"start\",\"sampleRate\":8000}"));
+        peer.socket().sendTextMessage(QStringLiteral(
+            "{\"type\":\"start\",\"language\":\"en-US\",\"sampleRate\":8000,\"enableInterim\":true,"
+            "\"sttModel\":\"x\",\"enableSpeakerDiarization\":false,\"speakerCount\":0}"));
         QVERIFY(peer.waitForClose());
         QCOMPARE(peer.events("error").size(), 1);
         QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodeDatatypeNotSupported);
