@@ -51,7 +51,8 @@ InputDeviceRefresh refreshInputDevices(const InputDeviceInventory &inventory,
     }
     if (refresh.selectedInputDeviceID != 0) {
         const StableInputSelection stable
-            = stableInputDeviceSelection(refresh.selectedInputDeviceID, inventory);
+            = stableInputDeviceSelection(refresh.selectedInputDeviceID, inventory,
+                                         refresh.availableInputDevices);
         if (stable.id != refresh.selectedInputDeviceID) {
             refresh.selectedInputDeviceID = stable.id;
             refresh.selectionChanged = true;
@@ -63,11 +64,10 @@ InputDeviceRefresh refreshInputDevices(const InputDeviceInventory &inventory,
     return refresh;
 }
 
-StableInputSelection stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory)
+StableInputSelection
+stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory,
+                           const QList<AudioInputDeviceOption> &available)
 {
-    QList<AudioInputDeviceOption> available;
-    for (const InputDeviceInfo &device : inventory.devices)
-        available.append(device.option());
     if (id == 0)
         return {};
     const auto fallback = stableFallbackInputDevice(inventory.devices, id, inventory.defaultId);

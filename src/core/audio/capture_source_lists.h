@@ -33,8 +33,11 @@ struct StableInputSelection
 };
 
 // The device to use instead of a chosen one: a wireless headset is replaced by a stable
-// microphone whenever one exists (logged); other choices stay.
-StableInputSelection stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory);
+// microphone whenever one exists (logged); other choices stay. availableInputDevices is the
+// list the user chose from, which names the requested device in the log line.
+StableInputSelection
+stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory,
+                           const QList<AudioInputDeviceOption> &availableInputDevices);
 
 // "Näyttö <id> (<width>x<height>)".
 SystemAudioDisplayOption displayOption(const AudioDisplayInfo &display);
