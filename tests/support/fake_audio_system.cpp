@@ -60,10 +60,12 @@ CaptureOpenResult FakeAudioSystem::openCapture(const CaptureTarget &target)
     std::optional<AudioServerError> failure;
     switch (target.kind) {
     case CaptureTarget::Kind::Source: {
-        const bool known = std::any_of(sources.begin(), sources.end(),
-                                       [&](const AudioSourceInfo &s) { return s.id == target.sourceId; });
+        const bool known =
+            std::any_of(sources.begin(), sources.end(),
+                        [&](const AudioSourceInfo &s) { return s.id == target.sourceId; });
         if (!known)
-            failure = AudioServerError{QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
+            failure =
+                AudioServerError {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
         else if (failingSources.contains(target.sourceId))
             failure = failingSources.value(target.sourceId);
         break;
@@ -79,14 +81,16 @@ CaptureOpenResult FakeAudioSystem::openCapture(const CaptureTarget &target)
         result.error = *failure;
         return result;
     }
-    auto stream = std::make_unique<FakeCaptureStream>(target, streamFormatName, streamBitsPerSample);
+    auto stream =
+        std::make_unique<FakeCaptureStream>(target, streamFormatName, streamBitsPerSample);
     streams.append(stream.get());
     result.stream = std::move(stream);
     return result;
 }
 
-AudioSourceInfo &FakeAudioSystem::addSource(quint32 id, const QString &description, const QString &bus,
-                                            const QString &formFactor, const QString &deviceClass)
+AudioSourceInfo &FakeAudioSystem::addSource(quint32 id, const QString &description,
+                                            const QString &bus, const QString &formFactor,
+                                            const QString &deviceClass)
 {
     AudioSourceInfo source;
     source.id = id;

@@ -2,11 +2,10 @@
 
 #include "ports/audio_system.h"
 
+#include <optional>
 #include <QList>
 #include <QMap>
 #include <QPointer>
-
-#include <optional>
 
 namespace vernalo::test {
 
@@ -19,8 +18,7 @@ public:
         : m_target(target)
         , m_formatName(std::move(formatName))
         , m_bitsPerSample(bitsPerSample)
-    {
-    }
+    { }
 
     void close() override { ++m_closeCount; }
     QString formatName() const override { return m_formatName; }
@@ -62,10 +60,11 @@ public:
 
     // An unreachable server fails every query.
     bool reachable = true;
-    AudioServerError unreachableError{QStringLiteral("pulse"), 6, QStringLiteral("Connection refused")};
+    AudioServerError unreachableError {QStringLiteral("pulse"), 6,
+                                       QStringLiteral("Connection refused")};
     QList<AudioSourceInfo> sources;
     std::optional<quint32> defaultSourceId;
-    QList<AudioDisplayInfo> displays{{1, 1920, 1080}};
+    QList<AudioDisplayInfo> displays {{1, 1920, 1080}};
     QList<AudioPlaybackInfo> playbacks;
     // Opening fails for these source ids (or for every target of the given kind).
     QMap<quint32, AudioServerError> failingSources;

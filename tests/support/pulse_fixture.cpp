@@ -1,19 +1,18 @@
 #include "support/pulse_fixture.h"
 
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QTimer>
 #include <QtEndian>
-
-#include <cerrno>
-#include <cmath>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
+#include <QTimer>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +31,8 @@ QProcessEnvironment serverEnvironment(const QString &root)
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), root + QStringLiteral("/state"));
-    environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), root + QStringLiteral("/runtime/pulse"));
+    environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
+                       root + QStringLiteral("/runtime/pulse"));
     environment.insert(QStringLiteral("PULSE_STATE_PATH"), root + QStringLiteral("/state/pulse"));
     // No session bus: the server must not try to start one.
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
@@ -48,7 +48,8 @@ QByteArray sineBytes(double frequency, double amplitude, int rate, int channels,
     QByteArray bytes;
     bytes.reserve(frames * channels * (floatSamples ? 4 : 2));
     for (qsizetype i = 0; i < frames; ++i) {
-        const double value = amplitude * std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate);
+        const double value =
+            amplitude * std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate);
         for (int c = 0; c < channels; ++c) {
             if (floatSamples) {
                 const float sample = static_cast<float>(value);
@@ -67,7 +68,10 @@ QByteArray sineBytes(double frequency, double amplitude, int rate, int channels,
 
 PulseFixture::PulseFixture() = default;
 
-PulseFixture::~PulseFixture() { stop(); }
+PulseFixture::~PulseFixture()
+{
+    stop();
+}
 
 bool PulseFixture::start(QString *error)
 {
@@ -78,7 +82,8 @@ bool PulseFixture::start(QString *error)
         return false;
     };
     stop();
-    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/vernalo-pulse-XXXXXX"));
+    m_dir =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/vernalo-pulse-XXXXXX"));
     if (!m_dir->isValid())
         return fail(QStringLiteral("no temporary folder"));
     const QString root = m_dir->path();
@@ -212,7 +217,7 @@ bool PulseFixture::pactl(const QStringList &arguments, QString *output)
 std::optional<int> PulseFixture::loadModule(const QString &name, const QStringList &arguments)
 {
     QString output;
-    if (!pactl(QStringList{QStringLiteral("load-module"), name} + arguments, &output))
+    if (!pactl(QStringList {QStringLiteral("load-module"), name} + arguments, &output))
         return std::nullopt;
     bool ok = false;
     const int index = output.toInt(&ok);
@@ -244,7 +249,8 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
         QStringLiteral("module-pipe-source"),
         {QStringLiteral("source_name=%1").arg(sourceName),
          QStringLiteral("file=%1").arg(microphone.fifoPath),
-         QStringLiteral("format=%1").arg(floatSamples ? QStringLiteral("float32le") : QStringLiteral("s16le")),
+         QStringLiteral("format=%1")
+             .arg(floatSamples ? QStringLiteral("float32le") : QStringLiteral("s16le")),
          QStringLiteral("rate=%1").arg(rate), QStringLiteral("channels=%1").arg(channels),
          QStringLiteral("source_properties=\"%1\"").arg(props.join(QLatin1Char(' ')))});
     if (!index)
@@ -253,7 +259,8 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
     return microphone;
 }
 
-std::optional<int> PulseFixture::addSineMicrophone(const QString &sourceName, double frequency, int rate)
+std::optional<int> PulseFixture::addSineMicrophone(const QString &sourceName, double frequency,
+                                                   int rate)
 {
     return loadModule(QStringLiteral("module-sine-source"),
                       {QStringLiteral("source_name=%1").arg(sourceName),
@@ -268,14 +275,15 @@ bool PulseFixture::writeTone(const FakeMicrophone &microphone, double frequency,
                                        seconds, microphone.floatSamples);
     // The source holds its end open, so this open never blocks; a larger pipe takes the
     // whole tone at once.
-    const int fd = ::open(QFile::encodeName(microphone.fifoPath).constData(), O_WRONLY | O_NONBLOCK);
+    const int fd =
+        ::open(QFile::encodeName(microphone.fifoPath).constData(), O_WRONLY | O_NONBLOCK);
     if (fd < 0)
         return false;
     ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written,
-                                  static_cast<size_t>(bytes.size() - written));
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

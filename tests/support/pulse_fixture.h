@@ -1,14 +1,13 @@
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <memory>
-#include <optional>
 
 namespace vernalo::test {
 
@@ -50,7 +49,8 @@ public:
                                                     const QStringList &properties, int rate = 48000,
                                                     int channels = 1, bool floatSamples = false);
     // A microphone that produces a sine at real time by itself.
-    std::optional<int> addSineMicrophone(const QString &sourceName, double frequency, int rate = 48000);
+    std::optional<int> addSineMicrophone(const QString &sourceName, double frequency,
+                                         int rate = 48000);
     // Writes a sine (the same in every channel) of the given length into the pipe at once.
     bool writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,
                    double seconds);

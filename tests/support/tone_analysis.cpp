@@ -1,9 +1,8 @@
 #include "support/tone_analysis.h"
 
-#include <QtEndian>
-
 #include <cmath>
 #include <cstring>
+#include <QtEndian>
 
 namespace vernalo::test {
 
@@ -18,9 +17,8 @@ RawAudioFrames sineFrames(double frequency, double amplitude, double sampleRate,
     const int bytesPerSample = format == SampleFormat::Int16 ? 2 : 4;
     raw.bytes = QByteArray(static_cast<qsizetype>(frames) * channels * bytesPerSample, '\0');
     for (int i = 0; i < frames; ++i) {
-        const double value = amplitude
-                             * std::sin(2.0 * M_PI * frequency * static_cast<double>(startFrame + i)
-                                        / sampleRate);
+        const double value = amplitude *
+            std::sin(2.0 * M_PI * frequency * static_cast<double>(startFrame + i) / sampleRate);
         for (int c = 0; c < channels; ++c) {
             const qsizetype index = interleaved ? static_cast<qsizetype>(i) * channels + c
                                                 : static_cast<qsizetype>(c) * frames + i;
@@ -51,8 +49,8 @@ double toneAmplitude(const QByteArray &pcm16, double frequency, int sampleRate)
         beforePrevious = previous;
         previous = current;
     }
-    const double power = previous * previous + beforePrevious * beforePrevious
-                         - coefficient * previous * beforePrevious;
+    const double power = previous * previous + beforePrevious * beforePrevious -
+        coefficient * previous * beforePrevious;
     return 2.0 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(count);
 }
 

@@ -2,9 +2,8 @@
 
 #include "audio/pcm_format.h"
 
-#include <QByteArray>
-
 #include <optional>
+#include <QByteArray>
 
 namespace vernalo {
 

@@ -36,17 +36,21 @@ QString systemAudioText(SystemAudioCaptureError::Kind kind)
 MicrophoneCaptureError::MicrophoneCaptureError(Kind kind)
     : m_kind(kind)
     , m_what(microphoneText(kind).toUtf8())
-{
-}
+{ }
 
-QString MicrophoneCaptureError::errorDescription() const { return microphoneText(m_kind); }
+QString MicrophoneCaptureError::errorDescription() const
+{
+    return microphoneText(m_kind);
+}
 
 SystemAudioCaptureError::SystemAudioCaptureError(Kind kind)
     : m_kind(kind)
     , m_what(systemAudioText(kind).toUtf8())
-{
-}
+{ }
 
-QString SystemAudioCaptureError::errorDescription() const { return systemAudioText(m_kind); }
+QString SystemAudioCaptureError::errorDescription() const
+{
+    return systemAudioText(m_kind);
+}
 
 } // namespace vernalo

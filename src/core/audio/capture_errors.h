@@ -1,9 +1,8 @@
 #pragma once
 
+#include <exception>
 #include <QByteArray>
 #include <QString>
-
-#include <exception>
 
 namespace vernalo {
 
@@ -28,7 +27,12 @@ private:
 class SystemAudioCaptureError : public std::exception
 {
 public:
-    enum class Kind { PermissionDenied, RestartRequiredAfterPermissionGrant, NoDisplay, StreamSetupFailed };
+    enum class Kind {
+        PermissionDenied,
+        RestartRequiredAfterPermissionGrant,
+        NoDisplay,
+        StreamSetupFailed
+    };
 
     explicit SystemAudioCaptureError(Kind kind);
 

@@ -14,7 +14,10 @@ QString okOrMissing(bool present)
     return present ? QStringLiteral("ok") : QStringLiteral("missing");
 }
 
-QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 } // namespace
 
@@ -47,16 +50,16 @@ QString captureAuthorizationLabel(CaptureAuthorization authorization)
 
 bool isMicrophoneGranted(const MicrophonePermissionFacts &facts)
 {
-    return facts.recordLabel == QLatin1String("granted")
-           || facts.capture == CaptureAuthorization::Authorized;
+    return facts.recordLabel == QLatin1String("granted") ||
+        facts.capture == CaptureAuthorization::Authorized;
 }
 
 bool isMicrophoneEffectivelyDenied(const MicrophonePermissionFacts &facts)
 {
-    const bool captureRefused = facts.capture == CaptureAuthorization::Restricted
-                                || facts.capture == CaptureAuthorization::Denied;
-    const bool labelRefused = facts.recordLabel == QLatin1String("denied")
-                              || facts.recordLabel == QLatin1String("unknown");
+    const bool captureRefused = facts.capture == CaptureAuthorization::Restricted ||
+        facts.capture == CaptureAuthorization::Denied;
+    const bool labelRefused = facts.recordLabel == QLatin1String("denied") ||
+        facts.recordLabel == QLatin1String("unknown");
     return captureRefused && labelRefused;
 }
 
@@ -91,11 +94,11 @@ MicrophonePermissionSnapshot microphonePermissionSnapshot(const MicrophonePermis
         set("Mikrofonioikeus: estetty (avaa ääniasetukset)", false, true);
     else if (restricted)
         set("Mikrofonioikeus: rajoitettu (järjestelmä tai MDM)", true, true);
-    else if (facts.recordLabel == QLatin1String("denied")
-             && facts.capture == CaptureAuthorization::NotDetermined)
+    else if (facts.recordLabel == QLatin1String("denied") &&
+             facts.capture == CaptureAuthorization::NotDetermined)
         set("Mikrofonioikeus: tila ristiriitainen (yritä pyytää lupa)", true, false);
-    else if (facts.capture == CaptureAuthorization::NotDetermined
-             || facts.recordLabel == QLatin1String("undetermined"))
+    else if (facts.capture == CaptureAuthorization::NotDetermined ||
+             facts.recordLabel == QLatin1String("undetermined"))
         set("Mikrofonioikeus: ei vielä myönnetty (pyydä lupa)", true, false);
     else
         set("Mikrofonioikeus: tila epäselvä (kokeile pyytää lupa)", true, false);
@@ -114,9 +117,9 @@ MicrophonePermissionFacts microphonePermissionFacts(const AudioServerStatus &sta
     } else {
         facts.recordLabel = QStringLiteral("denied");
         facts.capture = CaptureAuthorization::Denied;
-        facts.platformDetail
-            = QStringLiteral("pulse=unreachable, error=%1")
-                  .arg(status.error ? status.error->description : QStringLiteral("-"));
+        facts.platformDetail =
+            QStringLiteral("pulse=unreachable, error=%1")
+                .arg(status.error ? status.error->description : QStringLiteral("-"));
     }
     return facts;
 }
@@ -131,29 +134,33 @@ SystemAudioPermissionSnapshot systemAudioPermissionSnapshot(const SystemAudioPer
     snapshot.canRequestPrompt = declared && !granted;
     snapshot.shouldOpenSystemSettings = !granted;
     if (!declared)
-        snapshot.summaryText
-            = QStringLiteral("Systeemiäänen oikeus: appista puuttuu käyttöselite (Info.plist)");
+        snapshot.summaryText =
+            QStringLiteral("Systeemiäänen oikeus: appista puuttuu käyttöselite (Info.plist)");
     else if (granted)
         snapshot.summaryText = QStringLiteral("Systeemiäänen oikeus: sallittu");
     else if (facts.hasRequestedPermissionThisRun)
-        snapshot.summaryText
-            = QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)");
+        snapshot.summaryText =
+            QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)");
     else
-        snapshot.summaryText = QStringLiteral("Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)");
+        snapshot.summaryText =
+            QStringLiteral("Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)");
 
-    const QStringList detail
-        = {QStringLiteral("probe=%1").arg(facts.probe ? boolText(*facts.probe) : QStringLiteral("-")),
-           QStringLiteral("pulse=%1").arg(facts.preflight ? QStringLiteral("reachable")
-                                                          : QStringLiteral("unreachable")),
-           QStringLiteral("bundle=%1").arg(facts.bundleId),
-           QStringLiteral("path=%1").arg(facts.bundlePath),
-           QStringLiteral("screenUsageDesc=%1").arg(okOrMissing(facts.hasScreenUsageDescription)),
-           QStringLiteral("audioUsageDesc=%1").arg(okOrMissing(facts.hasAudioUsageDescription))};
+    const QStringList detail = {
+        QStringLiteral("probe=%1").arg(facts.probe ? boolText(*facts.probe) : QStringLiteral("-")),
+        QStringLiteral("pulse=%1")
+            .arg(facts.preflight ? QStringLiteral("reachable") : QStringLiteral("unreachable")),
+        QStringLiteral("bundle=%1").arg(facts.bundleId),
+        QStringLiteral("path=%1").arg(facts.bundlePath),
+        QStringLiteral("screenUsageDesc=%1").arg(okOrMissing(facts.hasScreenUsageDescription)),
+        QStringLiteral("audioUsageDesc=%1").arg(okOrMissing(facts.hasAudioUsageDescription))};
     snapshot.detailText = detail.join(QStringLiteral(", "));
     return snapshot;
 }
 
-QString captureBundleId() { return QStringLiteral("com.kestrova.vernalo"); }
+QString captureBundleId()
+{
+    return QStringLiteral("com.kestrova.vernalo");
+}
 
 QString captureBundlePath()
 {
@@ -181,19 +188,21 @@ SystemAudioRequestOutcome systemAudioRequestOutcome(bool requestResult,
         outcome.showPermissionHelp = false;
     } else if (requestResult) {
         // Granted, but not yet in effect for this process.
-        outcome.statusText = QStringLiteral("Systeemiäänilupa myönnetty. Käynnistä appi uudelleen.");
+        outcome.statusText =
+            QStringLiteral("Systeemiäänilupa myönnetty. Käynnistä appi uudelleen.");
         outcome.shouldSuggestRelaunch = true;
         outcome.showPermissionHelp = true;
     } else {
         outcome.showPermissionHelp = true;
         outcome.statusText = snapshot.shouldOpenSystemSettings
-                                 ? QStringLiteral("Systeemiäänioikeus puuttuu. Avaa ääniasetukset.")
-                                 : QStringLiteral("Systeemiäänilupaa ei saatu. Tarkista tila.");
+            ? QStringLiteral("Systeemiäänioikeus puuttuu. Avaa ääniasetukset.")
+            : QStringLiteral("Systeemiäänilupaa ei saatu. Tarkista tila.");
     }
     return outcome;
 }
 
-SystemAudioPermissionErrorOutcome systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind kind)
+SystemAudioPermissionErrorOutcome
+systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind kind)
 {
     SystemAudioPermissionErrorOutcome outcome;
     switch (kind) {
@@ -205,8 +214,8 @@ SystemAudioPermissionErrorOutcome systemAudioPermissionErrorOutcome(SystemAudioC
     case SystemAudioCaptureError::Kind::RestartRequiredAfterPermissionGrant:
         outcome.shouldSuggestRelaunch = true;
         outcome.showPermissionHelp = true;
-        outcome.diagnosticHint
-            = QStringLiteral("Systeemiäänilupa myönnetty. Käynnistä appi uudelleen.");
+        outcome.diagnosticHint =
+            QStringLiteral("Systeemiäänilupa myönnetty. Käynnistä appi uudelleen.");
         break;
     case SystemAudioCaptureError::Kind::NoDisplay:
     case SystemAudioCaptureError::Kind::StreamSetupFailed:
@@ -220,8 +229,8 @@ QString openCaptureSoundSettings(DesktopServices &desktop, CaptureSettingsPane p
     if (!desktop.openSoundSettings())
         return QStringLiteral("Ääniasetusten avaaminen epäonnistui");
     return pane == CaptureSettingsPane::Microphone
-               ? QStringLiteral("Avattiin ääniasetukset (mikrofoni)")
-               : QStringLiteral("Avattiin ääniasetukset (systeemiääni)");
+        ? QStringLiteral("Avattiin ääniasetukset (mikrofoni)")
+        : QStringLiteral("Avattiin ääniasetukset (systeemiääni)");
 }
 
 } // namespace vernalo

@@ -3,9 +3,8 @@
 #include "audio/capture_errors.h"
 #include "ports/audio_system.h"
 
-#include <QString>
-
 #include <optional>
+#include <QString>
 
 namespace vernalo {
 
@@ -71,7 +70,8 @@ struct SystemAudioPermissionFacts
     bool hasRequestedPermissionThisRun = false;
 };
 
-SystemAudioPermissionSnapshot systemAudioPermissionSnapshot(const SystemAudioPermissionFacts &facts);
+SystemAudioPermissionSnapshot
+systemAudioPermissionSnapshot(const SystemAudioPermissionFacts &facts);
 
 // The identity written into detail texts and log lines.
 QString captureBundleId();
@@ -100,7 +100,8 @@ struct SystemAudioPermissionErrorOutcome
     std::optional<bool> shouldSuggestRelaunch;
     std::optional<bool> showPermissionHelp;
 };
-SystemAudioPermissionErrorOutcome systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind kind);
+SystemAudioPermissionErrorOutcome
+systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind kind);
 
 // Opens the desktop's sound settings and returns the status text to show.
 enum class CaptureSettingsPane { Microphone, SystemAudio };

@@ -2,12 +2,11 @@
 
 #include "foundation/app_log.h"
 
+#include <algorithm>
 #include <QCollator>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMap>
-
-#include <algorithm>
 
 namespace vernalo {
 
@@ -42,31 +41,31 @@ InputDeviceRefresh refreshInputDevices(const InputDeviceInventory &inventory,
         refresh.recommendedInputDeviceName = ranked->name;
 
     refresh.selectedInputDeviceID = selectedInputDeviceID;
-    const bool listed = std::any_of(
-        inventory.devices.begin(), inventory.devices.end(),
-        [selectedInputDeviceID](const InputDeviceInfo &d) { return d.id == selectedInputDeviceID; });
+    const bool listed = std::any_of(inventory.devices.begin(), inventory.devices.end(),
+                                    [selectedInputDeviceID](const InputDeviceInfo &d) {
+                                        return d.id == selectedInputDeviceID;
+                                    });
     if (selectedInputDeviceID != 0 && !listed) {
         refresh.selectedInputDeviceID = 0;
         refresh.selectionChanged = true;
     }
     if (refresh.selectedInputDeviceID != 0) {
-        const StableInputSelection stable
-            = stableInputDeviceSelection(refresh.selectedInputDeviceID, inventory,
-                                         refresh.availableInputDevices);
+        const StableInputSelection stable = stableInputDeviceSelection(
+            refresh.selectedInputDeviceID, inventory, refresh.availableInputDevices);
         if (stable.id != refresh.selectedInputDeviceID) {
             refresh.selectedInputDeviceID = stable.id;
             refresh.selectionChanged = true;
-            AppLog::write(QStringLiteral("microphone config normalized to stable fallback id=%1 name=%2")
-                              .arg(stable.id)
-                              .arg(stable.name));
+            AppLog::write(
+                QStringLiteral("microphone config normalized to stable fallback id=%1 name=%2")
+                    .arg(stable.id)
+                    .arg(stable.name));
         }
     }
     return refresh;
 }
 
-StableInputSelection
-stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory,
-                           const QList<AudioInputDeviceOption> &available)
+StableInputSelection stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory,
+                                                const QList<AudioInputDeviceOption> &available)
 {
     if (id == 0)
         return {};
@@ -83,10 +82,9 @@ stableInputDeviceSelection(quint32 id, const InputDeviceInventory &inventory,
 
 SystemAudioDisplayOption displayOption(const AudioDisplayInfo &display)
 {
-    return {display.id, QStringLiteral("Näyttö %1 (%2x%3)")
-                            .arg(display.id)
-                            .arg(display.width)
-                            .arg(display.height)};
+    return {
+        display.id,
+        QStringLiteral("Näyttö %1 (%2x%3)").arg(display.id).arg(display.width).arg(display.height)};
 }
 
 QList<SystemAudioApplicationOption>
@@ -105,20 +103,20 @@ groupApplicationSources(const QList<AudioPlaybackInfo> &playbacks, qint64 ownPro
     QList<SystemAudioApplicationOption> options;
     for (auto it = namesById.begin(); it != namesById.end(); ++it) {
         QStringList names = it.value();
-        std::stable_sort(names.begin(), names.end(), [&collator](const QString &a, const QString &b) {
-            return collator.compare(a, b) < 0;
-        });
+        std::stable_sort(
+            names.begin(), names.end(),
+            [&collator](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
         // A stream without a name must not hide the name its siblings carry.
-        const auto named = std::find_if(names.begin(), names.end(),
-                                        [](const QString &n) { return !n.isEmpty(); });
+        const auto named =
+            std::find_if(names.begin(), names.end(), [](const QString &n) { return !n.isEmpty(); });
         const QString name = named == names.end() ? it.key() : *named;
         options.append({it.key(), name, it.key()});
     }
-    std::stable_sort(options.begin(), options.end(),
-                     [&collator](const SystemAudioApplicationOption &a,
-                                 const SystemAudioApplicationOption &b) {
-                         return collator.compare(a.name, b.name) < 0;
-                     });
+    std::stable_sort(
+        options.begin(), options.end(),
+        [&collator](const SystemAudioApplicationOption &a, const SystemAudioApplicationOption &b) {
+            return collator.compare(a.name, b.name) < 0;
+        });
     return options;
 }
 
@@ -129,7 +127,8 @@ QString ownApplicationId()
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }
 
-quint32 normalizedDisplaySelection(const QList<SystemAudioDisplayOption> &displays, quint32 selected)
+quint32 normalizedDisplaySelection(const QList<SystemAudioDisplayOption> &displays,
+                                   quint32 selected)
 {
     if (selected == 0)
         return 0;

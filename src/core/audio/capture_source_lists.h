@@ -4,10 +4,9 @@
 #include "foundation/models.h"
 #include "ports/audio_system.h"
 
+#include <optional>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 
@@ -19,8 +18,8 @@ struct InputDeviceRefresh
 {
     QList<AudioInputDeviceOption> availableInputDevices;
     QString recommendedInputDeviceName; // the ranked stable device, empty when none
-    quint32 selectedInputDeviceID = 0;  // 0 = system default
-    bool selectionChanged = false;      // store the new selection and save the configuration
+    quint32 selectedInputDeviceID = 0; // 0 = system default
+    bool selectionChanged = false; // store the new selection and save the configuration
 };
 
 InputDeviceRefresh refreshInputDevices(const InputDeviceInventory &inventory,
@@ -53,7 +52,8 @@ groupApplicationSources(const QList<AudioPlaybackInfo> &playbacks, qint64 ownPro
 QString ownApplicationId();
 
 // A stored selection that is not offered any more falls back to 0 / "".
-quint32 normalizedDisplaySelection(const QList<SystemAudioDisplayOption> &displays, quint32 selected);
+quint32 normalizedDisplaySelection(const QList<SystemAudioDisplayOption> &displays,
+                                   quint32 selected);
 QString normalizedApplicationSelection(const QList<SystemAudioApplicationOption> &applications,
                                        const QString &selected);
 

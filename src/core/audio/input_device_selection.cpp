@@ -8,9 +8,9 @@ namespace vernalo {
 
 namespace {
 
-const QStringList kVirtualNames = {QStringLiteral("blackhole"), QStringLiteral("zoomaudio"),
+const QStringList kVirtualNames = {QStringLiteral("blackhole"),   QStringLiteral("zoomaudio"),
                                    QStringLiteral("teams audio"), QStringLiteral("rode connect"),
-                                   QStringLiteral("loopback"), QStringLiteral("virtual")};
+                                   QStringLiteral("loopback"),    QStringLiteral("virtual")};
 const QStringList kBuiltInNames = {QStringLiteral("macbook"), QStringLiteral("built-in"),
                                    QStringLiteral("sisäinen"), QStringLiteral("internal")};
 const QStringList kWirelessHeadsetNames = {QStringLiteral("wh-"), QStringLiteral("wh1000"),
@@ -46,16 +46,16 @@ InputTransport inputTransport(const AudioSourceInfo &source)
 {
     const QString deviceClass = source.deviceClass.toLower();
     const QString bus = source.bus.toLower();
-    if (source.isMonitor || deviceClass == QLatin1String("monitor")
-        || deviceClass == QLatin1String("filter") || deviceClass == QLatin1String("abstract"))
+    if (source.isMonitor || deviceClass == QLatin1String("monitor") ||
+        deviceClass == QLatin1String("filter") || deviceClass == QLatin1String("abstract"))
         return InputTransport::Virtual;
     if (bus == QLatin1String("bluetooth"))
         return InputTransport::Bluetooth;
     if (bus == QLatin1String("usb") || bus == QLatin1String("firewire"))
         return InputTransport::Usb;
-    if (bus == QLatin1String("pci") || bus == QLatin1String("platform")
-        || bus == QLatin1String("isa")
-        || source.formFactor.compare(QLatin1String("internal"), Qt::CaseInsensitive) == 0)
+    if (bus == QLatin1String("pci") || bus == QLatin1String("platform") ||
+        bus == QLatin1String("isa") ||
+        source.formFactor.compare(QLatin1String("internal"), Qt::CaseInsensitive) == 0)
         return InputTransport::BuiltIn;
     return InputTransport::Unknown;
 }
@@ -70,8 +70,8 @@ InputDeviceInfo classifyInputDevice(const AudioSourceInfo &source)
     const InputTransport transport = inputTransport(source);
     device.isVirtual = containsAny(text, kVirtualNames) || transport == InputTransport::Virtual;
     device.isBuiltIn = containsAny(text, kBuiltInNames) || transport == InputTransport::BuiltIn;
-    device.isWirelessHeadset = containsAny(text, kWirelessHeadsetNames)
-                               || transport == InputTransport::Bluetooth;
+    device.isWirelessHeadset =
+        containsAny(text, kWirelessHeadsetNames) || transport == InputTransport::Bluetooth;
     return device;
 }
 
@@ -138,8 +138,9 @@ std::optional<InputDeviceInfo> pickPreferredInputDevice(const QList<InputDeviceI
             const auto fallback = rankStableCandidates(devices, defaultId, requested.id);
             if (!fallback)
                 return requested;
-            AppLog::write(QStringLiteral("microphone wireless headset avoided requested=%1 fallback=%2")
-                              .arg(requested.name, fallback->name));
+            AppLog::write(
+                QStringLiteral("microphone wireless headset avoided requested=%1 fallback=%2")
+                    .arg(requested.name, fallback->name));
             return fallback;
         }
     }

@@ -3,9 +3,8 @@
 #include "foundation/models.h"
 #include "ports/audio_system.h"
 
-#include <QList>
-
 #include <optional>
+#include <QList>
 
 namespace vernalo {
 

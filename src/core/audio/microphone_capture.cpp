@@ -28,10 +28,12 @@ void MicrophoneCapture::StreamDeleter::operator()(AudioCaptureStream *stream) co
 MicrophoneCapture::MicrophoneCapture(AudioSystem *audioSystem, QObject *parent)
     : QObject(parent)
     , m_audioSystem(audioSystem)
-{
-}
+{ }
 
-MicrophoneCapture::~MicrophoneCapture() { releaseStream(); }
+MicrophoneCapture::~MicrophoneCapture()
+{
+    releaseStream();
+}
 
 void MicrophoneCapture::setPreferredInputDeviceID(std::optional<quint32> id)
 {
@@ -45,8 +47,8 @@ void MicrophoneCapture::start()
     m_activeInputDeviceName.clear();
 
     const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto picked = pickPreferredInputDevice(inventory.devices, m_preferredInputDeviceID,
-                                                 inventory.defaultId);
+    const auto picked =
+        pickPreferredInputDevice(inventory.devices, m_preferredInputDeviceID, inventory.defaultId);
     if (!picked) {
         // Nothing to open: a missing microphone is a device error, not a refusal.
         m_activeInputDeviceName = QStringLiteral("Oletuslaite");
@@ -73,8 +75,8 @@ void MicrophoneCapture::start()
 
 bool MicrophoneCapture::openStream(const InputDeviceInfo &device)
 {
-    CaptureOpenResult opened
-        = m_audioSystem->openCapture(CaptureTarget::source(device.id, kFragmentFrames));
+    CaptureOpenResult opened =
+        m_audioSystem->openCapture(CaptureTarget::source(device.id, kFragmentFrames));
     if (!opened.stream) {
         qInfo().noquote() << QStringLiteral("MicrophoneCapture: opening %1 failed: %2")
                                  .arg(device.name, opened.error.details());
@@ -146,7 +148,8 @@ QList<AudioInputDeviceOption> MicrophoneCapture::listAvailableInputDevices() con
 std::optional<AudioInputDeviceOption> MicrophoneCapture::stableFallbackInputDevice(quint32 id) const
 {
     const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto fallback = vernalo::stableFallbackInputDevice(inventory.devices, id, inventory.defaultId);
+    const auto fallback =
+        vernalo::stableFallbackInputDevice(inventory.devices, id, inventory.defaultId);
     if (!fallback)
         return std::nullopt;
     return fallback->option();
@@ -171,10 +174,10 @@ QCoro::Task<bool> MicrophoneCapture::requestPermission()
 {
     const AudioServerStatus before = m_audioSystem->serverStatus();
     const MicrophonePermissionFacts facts = microphonePermissionFacts(before);
-    AppLog::write(QStringLiteral("microphone permission pulse=%1 bundleId=%2 hasUsageDesc=%3")
-                      .arg(reachability(before), facts.bundleId,
-                           facts.hasUsageDescription ? QStringLiteral("true")
-                                                     : QStringLiteral("false")));
+    AppLog::write(
+        QStringLiteral("microphone permission pulse=%1 bundleId=%2 hasUsageDesc=%3")
+            .arg(reachability(before), facts.bundleId,
+                 facts.hasUsageDescription ? QStringLiteral("true") : QStringLiteral("false")));
     if (!facts.hasUsageDescription) {
         AppLog::write(
             QStringLiteral("microphone permission prompt skipped: usage description missing"));
@@ -189,7 +192,8 @@ QCoro::Task<bool> MicrophoneCapture::requestPermission()
     const MicrophonePermissionFacts recheck = microphonePermissionFacts(after);
     AppLog::write(QStringLiteral("microphone permission recheck granted=%1")
                       .arg(after.reachable ? QStringLiteral("true") : QStringLiteral("false")));
-    AppLog::write(QStringLiteral("microphone permission post-request pulse=%1").arg(reachability(after)));
+    AppLog::write(
+        QStringLiteral("microphone permission post-request pulse=%1").arg(reachability(after)));
     if (isMicrophoneGranted(recheck))
         co_return true;
     if (!isMicrophoneEffectivelyDenied(recheck)) {

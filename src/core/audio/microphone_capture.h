@@ -6,13 +6,11 @@
 #include "audio/input_device_selection.h"
 #include "ports/audio_system.h"
 
-#include <QObject>
-
-#include <qcoro/qcorotask.h>
-
 #include <functional>
 #include <memory>
 #include <optional>
+#include <qcoro/qcorotask.h>
+#include <QObject>
 
 namespace vernalo {
 

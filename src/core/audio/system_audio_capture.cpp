@@ -3,10 +3,9 @@
 #include "audio/capture_source_lists.h"
 #include "foundation/app_log.h"
 
+#include <chrono>
 #include <QCoreApplication>
 #include <QPointer>
-
-#include <chrono>
 
 namespace vernalo {
 
@@ -19,7 +18,10 @@ constexpr int kFragmentFrames = 1024;
 constexpr int kPermissionRetries = 3;
 constexpr auto kPermissionRetryDelay = 350ms;
 
-QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 qint64 ownProcessId()
 {
@@ -38,10 +40,12 @@ SystemAudioCapture::SystemAudioCapture(AudioSystem *audioSystem, Clock *clock, Q
     : QObject(parent)
     , m_audioSystem(audioSystem)
     , m_clock(clock)
-{
-}
+{ }
 
-SystemAudioCapture::~SystemAudioCapture() { releaseStream(); }
+SystemAudioCapture::~SystemAudioCapture()
+{
+    releaseStream();
+}
 
 void SystemAudioCapture::setPreferredDisplayID(std::optional<quint32> id)
 {
@@ -77,8 +81,8 @@ void SystemAudioCapture::start()
     QString label = QStringLiteral("Kaikki sovellukset");
     int includedApplications = 0;
     if (!m_preferredApplicationBundleID.isEmpty()) {
-        const auto applications
-            = groupApplicationSources(playbacks.playbacks, ownProcessId(), ownApplicationId());
+        const auto applications =
+            groupApplicationSources(playbacks.playbacks, ownProcessId(), ownApplicationId());
         for (const SystemAudioApplicationOption &application : applications) {
             if (application.bundleIdentifier == m_preferredApplicationBundleID) {
                 target = CaptureTarget::application(application.bundleIdentifier, kFragmentFrames);
@@ -172,9 +176,8 @@ void SystemAudioCapture::flushChunksIfNeeded(quint64 generation)
         if (generation != m_generation)
             return;
     }
-    const bool latencyPassed
-        = !m_lastChunkEmitAtMs
-          || m_clock->monotonicMs() - *m_lastChunkEmitAtMs >= pcm::kMaxChunkLatencyMs;
+    const bool latencyPassed = !m_lastChunkEmitAtMs ||
+        m_clock->monotonicMs() - *m_lastChunkEmitAtMs >= pcm::kMaxChunkLatencyMs;
     if (!latencyPassed)
         return;
     if (auto remainder = m_chunker.takeRemainder(pcm::kMinChunkBytes))
@@ -188,14 +191,16 @@ void SystemAudioCapture::emitPCMChunk(const QByteArray &chunk)
     ++m_emittedChunkCount;
     m_lastChunkEmitAtMs = m_clock->monotonicMs();
     if (m_emittedChunkCount == 1)
-        AppLog::write(QStringLiteral("SystemAudioCapture emitted first chunk bytes=%1").arg(chunk.size()));
+        AppLog::write(
+            QStringLiteral("SystemAudioCapture emitted first chunk bytes=%1").arg(chunk.size()));
     if (const auto callback = onPCMFrame)
         callback(chunk);
 }
 
 void SystemAudioCapture::handleEnded(const AudioServerError &error)
 {
-    AppLog::write(QStringLiteral("SystemAudioCapture stream stopped error=%1").arg(error.details()));
+    AppLog::write(
+        QStringLiteral("SystemAudioCapture stream stopped error=%1").arg(error.details()));
     // Counters stay for the diagnostics; the controller decides how to recover.
     ++m_generation;
     releaseStream();
@@ -223,14 +228,17 @@ QList<SystemAudioApplicationOption> SystemAudioCapture::listApplicationSources()
     return groupApplicationSources(playbacks.playbacks, ownProcessId(), ownApplicationId());
 }
 
-bool SystemAudioCapture::hasPermission() const { return m_audioSystem->serverStatus().reachable; }
+bool SystemAudioCapture::hasPermission() const
+{
+    return m_audioSystem->serverStatus().reachable;
+}
 
 bool SystemAudioCapture::permissionProbe()
 {
     const AudioServerStatus status = m_audioSystem->serverStatus();
     if (!status.reachable) {
         AppLog::write(QStringLiteral("systemAudio permissionProbe error %1")
-                          .arg(status.error.value_or(AudioServerError{}).details()));
+                          .arg(status.error.value_or(AudioServerError {}).details()));
         return false;
     }
     const auto displays = m_audioSystem->listDisplays().size();
@@ -238,8 +246,9 @@ bool SystemAudioCapture::permissionProbe()
     return displays > 0;
 }
 
-SystemAudioPermissionSnapshot SystemAudioCapture::permissionSnapshot(std::optional<bool> preflightResult,
-                                                                     std::optional<bool> probeResult) const
+SystemAudioPermissionSnapshot
+SystemAudioCapture::permissionSnapshot(std::optional<bool> preflightResult,
+                                       std::optional<bool> probeResult) const
 {
     SystemAudioPermissionFacts facts;
     facts.preflight = preflightResult ? *preflightResult : hasPermission();
@@ -266,15 +275,17 @@ QCoro::Task<bool> SystemAudioCapture::requestPermission()
     if (m_hasRequestedPermissionThisRun) {
         const bool result = permissionProbe();
         AppLog::write(
-            QStringLiteral("systemAudio requestPermission skippedPrompt sameRun result=%1").arg(boolText(result)));
+            QStringLiteral("systemAudio requestPermission skippedPrompt sameRun result=%1")
+                .arg(boolText(result)));
         co_return result;
     }
     m_hasRequestedPermissionThisRun = true;
     // No consent prompt on this desktop: the request is a fresh look at the server, then a
     // few short retries for a server that is still starting.
     const bool reachable = m_audioSystem->serverStatus().reachable;
-    AppLog::write(QStringLiteral("systemAudio requestPermission pulse=%1")
-                      .arg(reachable ? QStringLiteral("reachable") : QStringLiteral("unreachable")));
+    AppLog::write(
+        QStringLiteral("systemAudio requestPermission pulse=%1")
+            .arg(reachable ? QStringLiteral("reachable") : QStringLiteral("unreachable")));
     if (reachable && permissionProbe())
         co_return true;
 

@@ -7,13 +7,11 @@
 #include "foundation/models.h"
 #include "ports/audio_system.h"
 
-#include <QObject>
-
-#include <qcoro/qcorotask.h>
-
 #include <functional>
 #include <memory>
 #include <optional>
+#include <qcoro/qcorotask.h>
+#include <QObject>
 
 namespace vernalo {
 

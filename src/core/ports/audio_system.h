@@ -2,12 +2,11 @@
 
 #include "audio/pcm_format.h"
 
+#include <memory>
+#include <optional>
 #include <QList>
 #include <QObject>
 #include <QString>
-
-#include <memory>
-#include <optional>
 
 namespace vernalo {
 
@@ -26,13 +25,13 @@ struct AudioServerError
 // properties the core classifies.
 struct AudioSourceInfo
 {
-    quint32 id = 0;      // stable and non-zero for the same source name, across restarts
-    QString name;        // the server's own name of the source
+    quint32 id = 0; // stable and non-zero for the same source name, across restarts
+    QString name; // the server's own name of the source
     QString description; // the human-readable name; may be empty
     int channels = 0;
     double sampleRate = 0.0;
-    QString bus;         // "bluetooth", "usb", "pci", ... or empty
-    QString formFactor;  // "headset", "hands-free", "webcam", "internal", ... or empty
+    QString bus; // "bluetooth", "usb", "pci", ... or empty
+    QString formFactor; // "headset", "hands-free", "webcam", "internal", ... or empty
     QString deviceClass; // "sound", "monitor", "filter", "abstract", ... or empty
     bool isMonitor = false; // records what a sink plays
 };
@@ -79,7 +78,7 @@ struct CaptureTarget
     enum class Kind { Source, DefaultSinkMonitor, Application };
 
     Kind kind = Kind::Source;
-    quint32 sourceId = 0;  // Kind::Source
+    quint32 sourceId = 0; // Kind::Source
     QString applicationId; // Kind::Application: every playback stream of it, mixed
     int fragmentFrames = 1024; // how many frames the server should hand over at a time
 

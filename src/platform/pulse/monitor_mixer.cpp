@@ -7,14 +7,13 @@ namespace vernalo::pulse {
 MonitorMixer::MonitorMixer(int channels, qsizetype maxLagFrames)
     : m_channels(std::max(channels, 1))
     , m_maxLagFrames(maxLagFrames)
-{
-}
+{ }
 
 void MonitorMixer::addInput(quint32 key)
 {
     auto it = m_inputs.find(key);
     if (it == m_inputs.end())
-        m_inputs.emplace(key, Input{});
+        m_inputs.emplace(key, Input {});
     else
         it->second.closing = false; // the same stream came back (moved to another output)
 }
@@ -74,10 +73,12 @@ std::vector<float> MonitorMixer::take()
     std::vector<float> out(static_cast<size_t>(ready * m_channels), 0.0f);
     for (auto it = m_inputs.begin(); it != m_inputs.end();) {
         Input &input = it->second;
-        const size_t count = static_cast<size_t>(std::min(ready, input.frames(m_channels)) * m_channels);
+        const size_t count =
+            static_cast<size_t>(std::min(ready, input.frames(m_channels)) * m_channels);
         for (size_t i = 0; i < count; ++i)
             out[i] += input.samples[i];
-        input.samples.erase(input.samples.begin(), input.samples.begin() + static_cast<std::ptrdiff_t>(count));
+        input.samples.erase(input.samples.begin(),
+                            input.samples.begin() + static_cast<std::ptrdiff_t>(count));
         if (input.closing && input.samples.empty())
             it = m_inputs.erase(it);
         else

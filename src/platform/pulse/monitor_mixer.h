@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
-
 #include <map>
+#include <QtGlobal>
 #include <span>
 #include <vector>
 
@@ -32,7 +31,10 @@ private:
     {
         std::vector<float> samples;
         bool closing = false;
-        qsizetype frames(int channels) const { return static_cast<qsizetype>(samples.size()) / channels; }
+        qsizetype frames(int channels) const
+        {
+            return static_cast<qsizetype>(samples.size()) / channels;
+        }
     };
 
     int m_channels;

@@ -2,16 +2,15 @@
 
 #include "pulse/monitor_mixer.h"
 
-#include <QMetaObject>
-
 #include <map>
+#include <QMetaObject>
 
 namespace vernalo::pulse {
 
 namespace {
 
 // Every monitor stream is asked for the same format so they can be summed as they are.
-constexpr pa_sample_spec kMixSpec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+constexpr pa_sample_spec kMixSpec {PA_SAMPLE_FLOAT32LE, 48000, 2};
 constexpr qsizetype kMaxLagFrames = 4800; // 100 ms
 // A monitor stream that keeps failing at once is given up after this many tries.
 constexpr int kMaxReattachAttempts = 5;
@@ -53,15 +52,15 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
     int fragmentFrames = 1024;
     PulseApplicationCapture *owner = nullptr; // null once closed
     std::optional<PulseConnection::WatcherHandle> watcher;
-    MonitorMixer mixer{kMixSpec.channels, kMaxLagFrames};
+    MonitorMixer mixer {kMixSpec.channels, kMaxLagFrames};
     std::map<uint32_t, std::unique_ptr<Follower>> followers;
     std::map<uint32_t, int> reattachAttempts;
 
     bool matches(const pa_sink_input_info &info) const
     {
         const AudioPlaybackInfo playback = playbackInfoOf(info);
-        return playback.applicationId == applicationId
-               && (ownProcessId == 0 || playback.processId != ownProcessId);
+        return playback.applicationId == applicationId &&
+            (ownProcessId == 0 || playback.processId != ownProcessId);
     }
 
     void lookUp(uint32_t sinkInput)
@@ -103,8 +102,8 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
 
     void follow(uint32_t sinkInput, uint32_t sink)
     {
-        pa_stream *stream = pa_stream_new(connection->context(), "Vernalo application capture",
-                                          &kMixSpec, nullptr);
+        pa_stream *stream =
+            pa_stream_new(connection->context(), "Vernalo application capture", &kMixSpec, nullptr);
         if (!stream)
             return;
         auto follower = std::make_unique<Follower>();
@@ -118,8 +117,8 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
         pa_buffer_attr attributes;
         attributes.maxlength = static_cast<uint32_t>(-1);
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
-        attributes.fragsize = static_cast<uint32_t>(fragmentFrames)
-                              * static_cast<uint32_t>(pa_frame_size(&kMixSpec));
+        attributes.fragsize =
+            static_cast<uint32_t>(fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&kMixSpec));
         // With a monitor stream set, the server records from the monitor of the stream's sink.
         if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
@@ -196,8 +195,9 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
             if (pa_stream_peek(stream, &data, &length) < 0 || length == 0)
                 break;
             if (data) {
-                self->mixer.push(follower->sinkInput,
-                                 std::span(static_cast<const float *>(data), length / sizeof(float)));
+                self->mixer.push(
+                    follower->sinkInput,
+                    std::span(static_cast<const float *>(data), length / sizeof(float)));
                 delivered = true;
             }
             pa_stream_drop(stream);
@@ -206,14 +206,15 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
             self->reattachAttempts.erase(follower->sinkInput);
         const std::vector<float> mixed = self->mixer.take();
         if (!mixed.empty() && self->owner)
-            self->owner->postFrames(QByteArray(reinterpret_cast<const char *>(mixed.data()),
-                                               static_cast<qsizetype>(mixed.size() * sizeof(float))));
+            self->owner->postFrames(
+                QByteArray(reinterpret_cast<const char *>(mixed.data()),
+                           static_cast<qsizetype>(mixed.size() * sizeof(float))));
     }
 };
 
 CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConnection> &connection,
-                                                const QString &applicationId,
-                                                qint64 ownProcessId, int fragmentFrames)
+                                                const QString &applicationId, qint64 ownProcessId,
+                                                int fragmentFrames)
 {
     CaptureOpenResult result;
     PulseConnection::Lock lock(*connection);
@@ -231,15 +232,15 @@ CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConne
     capture->m_state = state;
 
     std::weak_ptr<State> weak = state;
-    state->watcher = connection->addSinkInputWatcher(
-        {[weak](pa_subscription_event_type_t type, uint32_t index) {
-             if (auto s = weak.lock())
-                 s->onEvent(type, index);
-         },
-         [weak](const AudioServerError &error) {
-             if (auto s = weak.lock(); s && s->owner)
-                 s->owner->postEnded(error);
-         }});
+    state->watcher =
+        connection->addSinkInputWatcher({[weak](pa_subscription_event_type_t type, uint32_t index) {
+                                             if (auto s = weak.lock())
+                                                 s->onEvent(type, index);
+                                         },
+                                         [weak](const AudioServerError &error) {
+                                             if (auto s = weak.lock(); s && s->owner)
+                                                 s->owner->postEnded(error);
+                                         }});
 
     std::vector<std::pair<uint32_t, uint32_t>> playing; // sink input, sink
     struct Query
@@ -247,7 +248,7 @@ CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConne
         State *state;
         std::vector<std::pair<uint32_t, uint32_t>> *playing;
         PulseConnection *connection;
-    } query{state.get(), &playing, connection.get()};
+    } query {state.get(), &playing, connection.get()};
     const bool listed = connection->waitFor(pa_context_get_sink_input_info_list(
         connection->context(),
         [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {

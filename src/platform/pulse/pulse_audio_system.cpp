@@ -32,7 +32,7 @@ std::optional<ServerInfo> queryServerInfo(PulseConnection &connection)
     {
         PulseConnection *connection;
         ServerInfo info;
-    } query{&connection, {}};
+    } query {&connection, {}};
     const bool done = connection.waitFor(pa_context_get_server_info(
         connection.context(),
         [](pa_context *, const pa_server_info *info, void *userdata) {
@@ -53,8 +53,8 @@ std::optional<ServerInfo> queryServerInfo(PulseConnection &connection)
 struct SourceEntry
 {
     AudioSourceInfo info;
-    pa_sample_spec spec{};
-    pa_channel_map channelMap{};
+    pa_sample_spec spec {};
+    pa_channel_map channelMap {};
 };
 
 // With the lock held.
@@ -64,7 +64,7 @@ std::optional<QList<SourceEntry>> querySources(PulseConnection &connection)
     {
         PulseConnection *connection;
         QList<SourceEntry> entries;
-    } query{&connection, {}};
+    } query {&connection, {}};
     const bool done = connection.waitFor(pa_context_get_source_info_list(
         connection.context(),
         [](pa_context *, const pa_source_info *source, int eol, void *userdata) {
@@ -97,8 +97,7 @@ std::optional<QList<SourceEntry>> querySources(PulseConnection &connection)
 
 PulseAudioSystem::PulseAudioSystem(DisplayProvider displays)
     : m_displays(displays ? std::move(displays) : DisplayProvider(&qtScreenDisplays))
-{
-}
+{ }
 
 PulseAudioSystem::~PulseAudioSystem() = default;
 
@@ -157,7 +156,10 @@ AudioSourceList PulseAudioSystem::listSources()
     return list;
 }
 
-QList<AudioDisplayInfo> PulseAudioSystem::listDisplays() { return m_displays(); }
+QList<AudioDisplayInfo> PulseAudioSystem::listDisplays()
+{
+    return m_displays();
+}
 
 AudioPlaybackList PulseAudioSystem::listPlaybacks()
 {
@@ -173,7 +175,7 @@ AudioPlaybackList PulseAudioSystem::listPlaybacks()
     {
         PulseConnection *connection;
         QList<AudioPlaybackInfo> playbacks;
-    } query{connection.get(), {}};
+    } query {connection.get(), {}};
     const bool done = connection->waitFor(pa_context_get_sink_input_info_list(
         connection->context(),
         [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {

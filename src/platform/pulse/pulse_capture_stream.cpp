@@ -20,8 +20,7 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseConnection> connecti
                                        const pa_sample_spec &spec)
     : m_connection(std::move(connection))
     , m_spec(spec)
-{
-}
+{ }
 
 CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection> &connection,
                                            const Options &options)
@@ -48,10 +47,10 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     attributes.tlength = static_cast<uint32_t>(-1);
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(-1);
-    attributes.fragsize
-        = static_cast<uint32_t>(options.fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&options.spec));
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY
-                                                | (options.dontMove ? PA_STREAM_DONT_MOVE : 0));
+    attributes.fragsize = static_cast<uint32_t>(options.fragmentFrames) *
+        static_cast<uint32_t>(pa_frame_size(&options.spec));
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                (options.dontMove ? PA_STREAM_DONT_MOVE : 0));
     if (pa_stream_connect_record(raw, options.device.constData(), &attributes, flags) < 0) {
         result.error = connection->lastError();
         return result; // the loop lock is recursive, so the stream may close itself here
@@ -71,7 +70,10 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     return result;
 }
 
-PulseCaptureStream::~PulseCaptureStream() { close(); }
+PulseCaptureStream::~PulseCaptureStream()
+{
+    close();
+}
 
 void PulseCaptureStream::close()
 {

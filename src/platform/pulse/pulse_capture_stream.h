@@ -19,7 +19,7 @@ public:
     struct Options
     {
         QByteArray device; // source name, or "@DEFAULT_MONITOR@"
-        pa_sample_spec spec{};
+        pa_sample_spec spec {};
         std::optional<pa_channel_map> channelMap;
         int fragmentFrames = 1024;
         bool dontMove = false; // fail instead of following the server to another source
@@ -44,7 +44,7 @@ private:
     std::shared_ptr<PulseConnection> m_connection;
     pa_stream *m_stream = nullptr;
     pa_sample_spec m_spec;
-    bool m_ready = false;  // under the loop lock
+    bool m_ready = false; // under the loop lock
     bool m_closed = false; // main thread only
 };
 

@@ -86,7 +86,10 @@ PulseConnection::Lock::Lock(const PulseConnection &connection)
     pa_threaded_mainloop_lock(m_mainloop);
 }
 
-PulseConnection::Lock::~Lock() { pa_threaded_mainloop_unlock(m_mainloop); }
+PulseConnection::Lock::~Lock()
+{
+    pa_threaded_mainloop_unlock(m_mainloop);
+}
 
 bool PulseConnection::waitFor(pa_operation *operation)
 {
@@ -108,15 +111,18 @@ PulseConnection::WatcherHandle PulseConnection::addSinkInputWatcher(SinkInputWat
 {
     if (!m_subscribed) {
         m_subscribed = true;
-        if (pa_operation *op = pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT,
-                                                    nullptr, nullptr))
+        if (pa_operation *op =
+                pa_context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
             pa_operation_unref(op);
     }
     m_watchers.push_back(std::move(watcher));
     return std::prev(m_watchers.end());
 }
 
-void PulseConnection::removeSinkInputWatcher(WatcherHandle handle) { m_watchers.erase(handle); }
+void PulseConnection::removeSinkInputWatcher(WatcherHandle handle)
+{
+    m_watchers.erase(handle);
+}
 
 void PulseConnection::contextStateCallback(pa_context *context, void *userdata)
 {

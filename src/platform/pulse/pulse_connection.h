@@ -2,13 +2,11 @@
 
 #include "ports/audio_system.h"
 
-#include <pulse/pulseaudio.h>
-
-#include <QString>
-
 #include <functional>
 #include <list>
 #include <memory>
+#include <pulse/pulseaudio.h>
+#include <QString>
 
 namespace vernalo::pulse {
 

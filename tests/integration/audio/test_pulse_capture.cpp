@@ -9,11 +9,10 @@
 #include "support/test_environment.h"
 #include "support/tone_analysis.h"
 
+#include <cmath>
 #include <QGuiApplication>
 #include <QScopeGuard>
 #include <QtTest>
-
-#include <cmath>
 
 using namespace vernalo;
 using namespace std::chrono_literals;
@@ -39,9 +38,10 @@ struct ChunkLog
     }
     int audibleChunks(double minimumLevel = 0.05) const
     {
-        return static_cast<int>(std::count_if(chunks.begin(), chunks.end(), [&](const QByteArray &c) {
-            return estimatePCM16Level(c) >= minimumLevel;
-        }));
+        return static_cast<int>(
+            std::count_if(chunks.begin(), chunks.end(), [&](const QByteArray &c) {
+                return estimatePCM16Level(c) >= minimumLevel;
+            }));
     }
 };
 
@@ -50,7 +50,10 @@ QString logAfter(qsizetype offset)
     return AppLog::snapshot(1 << 22).mid(offset);
 }
 
-qsizetype logSize() { return AppLog::snapshot(1 << 22).size(); }
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
 
 std::optional<AudioInputDeviceOption> deviceNamed(const QList<AudioInputDeviceOption> &devices,
                                                   const QString &name)
@@ -81,13 +84,13 @@ private Q_SLOTS:
         m_headset = m_server.addPipeMicrophone(
             QStringLiteral("test_headset"), QStringLiteral("Travel Headset"),
             {QStringLiteral("device.bus=bluetooth"), QStringLiteral("device.form_factor=headset")});
-        m_usb = m_server.addPipeMicrophone(QStringLiteral("test_usb"), QStringLiteral("Desk USB Headset"),
-                                           {QStringLiteral("device.bus=usb"),
-                                            QStringLiteral("device.form_factor=headset")},
-                                           44100, 2, true);
-        m_internal = m_server.addPipeMicrophone(QStringLiteral("test_internal"),
-                                                QStringLiteral("Front Mic"),
-                                                {QStringLiteral("device.bus=pci")});
+        m_usb = m_server.addPipeMicrophone(
+            QStringLiteral("test_usb"), QStringLiteral("Desk USB Headset"),
+            {QStringLiteral("device.bus=usb"), QStringLiteral("device.form_factor=headset")}, 44100,
+            2, true);
+        m_internal =
+            m_server.addPipeMicrophone(QStringLiteral("test_internal"), QStringLiteral("Front Mic"),
+                                       {QStringLiteral("device.bus=pci")});
         QVERIFY(m_headset && m_usb && m_internal);
     }
 
@@ -125,7 +128,8 @@ private Q_SLOTS:
         QVERIFY(!found->isVirtual);
         // The id is a hash of the name: the same on every listing, never the server index.
         PulseAudioSystem again;
-        QVERIFY(deviceNamed(MicrophoneCapture(&again).listAvailableInputDevices(), name)->id == found->id);
+        QVERIFY(deviceNamed(MicrophoneCapture(&again).listAvailableInputDevices(), name)->id ==
+                found->id);
     }
 
     void microphoneToneArrivesAsChunks_data()
@@ -171,7 +175,8 @@ private Q_SLOTS:
         MicrophoneCapture capture(&audio);
         ChunkLog log;
         capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        const auto headset = deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Travel Headset"));
+        const auto headset =
+            deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Travel Headset"));
         QVERIFY(headset);
         const qsizetype logStart = logSize();
         capture.setPreferredInputDeviceID(headset->id);
@@ -191,9 +196,9 @@ private Q_SLOTS:
 
     void unloadingTheSourceMidCaptureReportsTheError()
     {
-        const auto doomed = m_server.addPipeMicrophone(QStringLiteral("test_doomed"),
-                                                       QStringLiteral("Doomed Mic"),
-                                                       {QStringLiteral("device.bus=usb")});
+        const auto doomed =
+            m_server.addPipeMicrophone(QStringLiteral("test_doomed"), QStringLiteral("Doomed Mic"),
+                                       {QStringLiteral("device.bus=usb")});
         QVERIFY(doomed);
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
@@ -214,7 +219,8 @@ private Q_SLOTS:
         QVERIFY(!capture.isRunning());
         QCOMPARE(stops.first().domain, QStringLiteral("pulse"));
         QVERIFY(stops.first().code != 0);
-        QVERIFY(logAfter(logStart).contains(QStringLiteral("microphone capture stopped device=Doomed Mic")));
+        QVERIFY(logAfter(logStart).contains(
+            QStringLiteral("microphone capture stopped device=Doomed Mic")));
         // The stored preference is gone from the list; a restart picks a stable device.
         capture.stop();
         capture.start();
@@ -254,8 +260,8 @@ private Q_SLOTS:
                 out << application.bundleIdentifier;
             return out;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(ids().contains(QStringLiteral("tone-alpha"))
-                                     && ids().contains(QStringLiteral("tone-beta")),
+        QTRY_VERIFY_WITH_TIMEOUT(ids().contains(QStringLiteral("tone-alpha")) &&
+                                     ids().contains(QStringLiteral("tone-beta")),
                                  kAudioDeadlineMs);
 
         ChunkLog log;
@@ -298,7 +304,8 @@ private Q_SLOTS:
         const int chunksOfFirst = log.chunks.size();
 
         m_server.playTone(QStringLiteral("tone-gamma"), 900.0, 0.4, 0.8);
-        QTRY_VERIFY_WITH_TIMEOUT(test::toneAmplitude(log.audible(0.1), 900.0) > 0.1, kAudioDeadlineMs);
+        QTRY_VERIFY_WITH_TIMEOUT(test::toneAmplitude(log.audible(0.1), 900.0) > 0.1,
+                                 kAudioDeadlineMs);
         QVERIFY(log.chunks.size() > chunksOfFirst);
         QCOMPARE(stops, 0);
         QVERIFY(capture.isCapturing());

@@ -23,9 +23,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("openSettings");
         using A = CaptureAuthorization;
         QTest::newRow("label granted wins over a denied capture")
-            << "granted" << A::Denied << true << "Mikrofonioikeus: sallittu" << true << false << false;
-        QTest::newRow("authorized capture") << "unknown" << A::Authorized << true
-                                            << "Mikrofonioikeus: sallittu" << true << false << false;
+            << "granted" << A::Denied << true << "Mikrofonioikeus: sallittu" << true << false
+            << false;
+        QTest::newRow("authorized capture")
+            << "unknown" << A::Authorized << true << "Mikrofonioikeus: sallittu" << true << false
+            << false;
         QTest::newRow("denied label, undecided capture: contradictory")
             << "denied" << A::NotDetermined << true
             << "Mikrofonioikeus: tila ristiriitainen (yritä pyytää lupa)" << false << true << false;
@@ -33,26 +35,28 @@ private Q_SLOTS:
             << "unknown" << A::Denied << true << "Mikrofonioikeus: estetty (avaa ääniasetukset)"
             << false << false << true;
         QTest::newRow("restricted and denied")
-            << "denied" << A::Restricted << true << "Mikrofonioikeus: rajoitettu (järjestelmä tai MDM)"
-            << false << false << true;
+            << "denied" << A::Restricted << true
+            << "Mikrofonioikeus: rajoitettu (järjestelmä tai MDM)" << false << false << true;
         QTest::newRow("restricted, label undetermined: may still ask")
             << "undetermined" << A::Restricted << true
             << "Mikrofonioikeus: rajoitettu (järjestelmä tai MDM)" << false << true << true;
-        QTest::newRow("not yet asked") << "undetermined" << A::NotDetermined << true
-                                       << "Mikrofonioikeus: ei vielä myönnetty (pyydä lupa)" << false
-                                       << true << false;
+        QTest::newRow("not yet asked")
+            << "undetermined" << A::NotDetermined << true
+            << "Mikrofonioikeus: ei vielä myönnetty (pyydä lupa)" << false << true << false;
         QTest::newRow("undetermined label, unknown capture")
-            << "undetermined" << A::Unknown << true << "Mikrofonioikeus: ei vielä myönnetty (pyydä lupa)"
-            << false << true << false;
-        QTest::newRow("nothing known") << "unknown" << A::Unknown << true
-                                       << "Mikrofonioikeus: tila epäselvä (kokeile pyytää lupa)" << false
-                                       << true << false;
+            << "undetermined" << A::Unknown << true
+            << "Mikrofonioikeus: ei vielä myönnetty (pyydä lupa)" << false << true << false;
+        QTest::newRow("nothing known")
+            << "unknown" << A::Unknown << true
+            << "Mikrofonioikeus: tila epäselvä (kokeile pyytää lupa)" << false << true << false;
         QTest::newRow("usage description missing, denied")
             << "denied" << A::Denied << false
-            << "Mikrofonioikeus: appista puuttuu käyttöselite (Info.plist)" << false << false << true;
+            << "Mikrofonioikeus: appista puuttuu käyttöselite (Info.plist)" << false << false
+            << true;
         QTest::newRow("usage description missing, granted")
             << "granted" << A::Authorized << false
-            << "Mikrofonioikeus: appista puuttuu käyttöselite (Info.plist)" << true << false << false;
+            << "Mikrofonioikeus: appista puuttuu käyttöselite (Info.plist)" << true << false
+            << false;
     }
     void microphoneSnapshot()
     {
@@ -84,13 +88,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("summary");
         QTest::addColumn<bool>("granted");
         QTest::addColumn<bool>("canRequest");
-        QTest::newRow("probe wins over preflight") << false << 1 << true << false
-                                                   << "Systeemiäänen oikeus: sallittu" << true << false;
-        QTest::newRow("failed probe wins too") << true << 0 << true << false
-                                               << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
-                                               << false << true;
-        QTest::newRow("preflight alone") << true << -1 << true << false
-                                         << "Systeemiäänen oikeus: sallittu" << true << false;
+        QTest::newRow("probe wins over preflight")
+            << false << 1 << true << false << "Systeemiäänen oikeus: sallittu" << true << false;
+        QTest::newRow("failed probe wins too")
+            << true << 0 << true << false << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
+            << false << true;
+        QTest::newRow("preflight alone")
+            << true << -1 << true << false << "Systeemiäänen oikeus: sallittu" << true << false;
         QTest::newRow("asked in this run already")
             << false << -1 << true << true
             << "Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)" << false << true;
@@ -119,8 +123,9 @@ private Q_SLOTS:
         QTEST(snapshot.canRequestPrompt, "canRequest");
         QCOMPARE(snapshot.shouldOpenSystemSettings, !granted);
         QCOMPARE(snapshot.detailText,
-                 QStringLiteral("probe=%1, pulse=%2, bundle=com.kestrova.vernalo, path=/usr/bin/vernalo, "
-                                "screenUsageDesc=ok, audioUsageDesc=%3")
+                 QStringLiteral(
+                     "probe=%1, pulse=%2, bundle=com.kestrova.vernalo, path=/usr/bin/vernalo, "
+                     "screenUsageDesc=ok, audioUsageDesc=%3")
                      .arg(probe < 0 ? "-" : (probe == 1 ? "true" : "false"),
                           preflight ? "reachable" : "unreachable", declared ? "ok" : "missing"));
     }
@@ -133,8 +138,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::newRow("request granted") << true << false << true << "Mikrofonioikeus käytössä";
         QTest::newRow("snapshot granted") << false << true << false << "Mikrofonioikeus käytössä";
-        QTest::newRow("blocked") << false << false << true << "Mikrofonioikeus estetty. Avaa ääniasetukset.";
-        QTest::newRow("undecided") << false << false << false << "Mikrofonilupaa ei saatu. Tarkista tila.";
+        QTest::newRow("blocked") << false << false << true
+                                 << "Mikrofonioikeus estetty. Avaa ääniasetukset.";
+        QTest::newRow("undecided")
+            << false << false << false << "Mikrofonilupaa ei saatu. Tarkista tila.";
     }
     void microphoneRequestStatus()
     {
@@ -155,13 +162,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<int>("relaunch"); // -1: unchanged
         QTest::addColumn<int>("help");
-        QTest::newRow("granted") << true << true << false << "Systeemiäänioikeus käytössä" << 0 << 0;
+        QTest::newRow("granted") << true << true << false << "Systeemiäänioikeus käytössä" << 0
+                                 << 0;
         QTest::newRow("granted but not in effect yet")
-            << true << false << true << "Systeemiäänilupa myönnetty. Käynnistä appi uudelleen." << 1 << 1;
+            << true << false << true << "Systeemiäänilupa myönnetty. Käynnistä appi uudelleen." << 1
+            << 1;
         QTest::newRow("missing") << false << false << true
                                  << "Systeemiäänioikeus puuttuu. Avaa ääniasetukset." << -1 << 1;
-        QTest::newRow("undecided") << false << false << false
-                                   << "Systeemiäänilupaa ei saatu. Tarkista tila." << -1 << 1;
+        QTest::newRow("undecided")
+            << false << false << false << "Systeemiäänilupaa ei saatu. Tarkista tila." << -1 << 1;
     }
     void systemRequestOutcome()
     {
@@ -173,9 +182,11 @@ private Q_SLOTS:
         SystemAudioPermissionSnapshot snapshot;
         snapshot.isGranted = snapshotGranted;
         snapshot.shouldOpenSystemSettings = openSettings;
-        const SystemAudioRequestOutcome outcome = systemAudioRequestOutcome(requestResult, snapshot);
+        const SystemAudioRequestOutcome outcome =
+            systemAudioRequestOutcome(requestResult, snapshot);
         QTEST(outcome.statusText, "status");
-        QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1, relaunch);
+        QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1,
+                 relaunch);
         QCOMPARE(outcome.showPermissionHelp ? int(*outcome.showPermissionHelp) : -1, help);
     }
 
@@ -189,10 +200,11 @@ private Q_SLOTS:
         QTest::newRow("denied") << int(K::PermissionDenied)
                                 << "Systeemiäänioikeus puuttuu. Avaa ääniasetukset."
                                 << "Systeemiäänioikeus puuttuu. Avaa ääniasetukset." << -1;
-        QTest::newRow("restart required") << int(K::RestartRequiredAfterPermissionGrant)
-                                          << "Systeemiäänilupa myönnetty. Käynnistä appi uudelleen."
-                                          << QString() << 1;
-        QTest::newRow("no display changes nothing") << int(K::NoDisplay) << QString() << QString() << -1;
+        QTest::newRow("restart required")
+            << int(K::RestartRequiredAfterPermissionGrant)
+            << "Systeemiäänilupa myönnetty. Käynnistä appi uudelleen." << QString() << 1;
+        QTest::newRow("no display changes nothing")
+            << int(K::NoDisplay) << QString() << QString() << -1;
     }
     void startErrorOutcome()
     {
@@ -203,7 +215,8 @@ private Q_SLOTS:
         const auto outcome = systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind(kind));
         QCOMPARE(outcome.diagnosticHint.value_or(QString()), hint);
         QCOMPARE(outcome.statusText.value_or(QString()), status);
-        QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1, relaunch);
+        QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1,
+                 relaunch);
         QCOMPARE(outcome.showPermissionHelp.has_value(), !hint.isEmpty());
     }
 
@@ -212,8 +225,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("opens");
         QTest::addColumn<int>("pane");
         QTest::addColumn<QString>("status");
-        QTest::newRow("microphone") << true << int(CaptureSettingsPane::Microphone)
-                                    << "Avattiin ääniasetukset (mikrofoni)";
+        QTest::newRow("microphone")
+            << true << int(CaptureSettingsPane::Microphone) << "Avattiin ääniasetukset (mikrofoni)";
         QTest::newRow("system audio") << true << int(CaptureSettingsPane::SystemAudio)
                                       << "Avattiin ääniasetukset (systeemiääni)";
         QTest::newRow("nothing to open") << false << int(CaptureSettingsPane::Microphone)

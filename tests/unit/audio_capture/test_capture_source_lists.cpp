@@ -29,14 +29,21 @@ QString optionsText(const QList<SystemAudioApplicationOption> &options)
 {
     QStringList parts;
     for (const auto &option : options) {
-        const QString mismatch = option.id == option.bundleIdentifier ? QString() : QStringLiteral("!");
+        const QString mismatch =
+            option.id == option.bundleIdentifier ? QString() : QStringLiteral("!");
         parts << option.id + mismatch + QLatin1Char('=') + option.name;
     }
     return parts.join(QLatin1Char('|'));
 }
 
-qsizetype logSize() { return AppLog::snapshot(1 << 22).size(); }
-QString logSince(qsizetype offset) { return AppLog::snapshot(1 << 22).mid(offset); }
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
+QString logSince(qsizetype offset)
+{
+    return AppLog::snapshot(1 << 22).mid(offset);
+}
 
 } // namespace
 
@@ -55,16 +62,17 @@ private Q_SLOTS:
         QTest::newRow("stable selection stays") << 3u << 3u << false << QString();
         QTest::newRow("vanished selection resets to default") << 77u << 0u << true << QString();
         QTest::newRow("headset normalized to the stable microphone")
-            << 1u << 2u << true << "microphone config normalized to stable fallback id=2 name=Front Mic";
+            << 1u << 2u << true
+            << "microphone config normalized to stable fallback id=2 name=Front Mic";
     }
     void refreshInputDevices()
     {
         QFETCH(quint32, selected);
         QFETCH(QString, logLine);
-        const InputDeviceInventory inventory{{device(1, QStringLiteral("Travel Headset"), false, true),
-                                              device(2, QStringLiteral("Front Mic"), true),
-                                              device(3, QStringLiteral("Desk USB"))},
-                                             3};
+        const InputDeviceInventory inventory {
+            {device(1, QStringLiteral("Travel Headset"), false, true),
+             device(2, QStringLiteral("Front Mic"), true), device(3, QStringLiteral("Desk USB"))},
+            3};
         const qsizetype before = logSize();
         const InputDeviceRefresh refresh = vernalo::refreshInputDevices(inventory, selected);
         QTEST(refresh.selectedInputDeviceID, "expectedSelected");
@@ -78,7 +86,8 @@ private Q_SLOTS:
 
     void noStableDeviceMeansNoRecommendation()
     {
-        const InputDeviceInventory inventory{{device(1, QStringLiteral("Travel Headset"), false, true)}, {}};
+        const InputDeviceInventory inventory {
+            {device(1, QStringLiteral("Travel Headset"), false, true)}, {}};
         const InputDeviceRefresh refresh = vernalo::refreshInputDevices(inventory, 1);
         QCOMPARE(refresh.recommendedInputDeviceName, QString());
         QCOMPARE(refresh.selectedInputDeviceID, 1u);
@@ -99,21 +108,24 @@ private Q_SLOTS:
             << "microphone selection fallback requested=Travel Headset fallback=Front Mic";
         QTest::newRow("headset missing from the shown list")
             << 1u << false << 2u << "Front Mic"
-            << "microphone selection fallback requested=valittu Bluetooth-mikrofoni fallback=Front Mic";
+            << "microphone selection fallback requested=valittu Bluetooth-mikrofoni fallback=Front "
+               "Mic";
     }
     void stableSelection()
     {
         QFETCH(quint32, requested);
         QFETCH(bool, headsetListed);
         QFETCH(QString, logLine);
-        const InputDeviceInventory inventory{{device(1, QStringLiteral("Travel Headset"), false, true),
-                                              device(2, QStringLiteral("Front Mic"), true)},
-                                             {}};
+        const InputDeviceInventory inventory {
+            {device(1, QStringLiteral("Travel Headset"), false, true),
+             device(2, QStringLiteral("Front Mic"), true)},
+            {}};
         QList<AudioInputDeviceOption> shown = {{2, QStringLiteral("Front Mic"), false}};
         if (headsetListed)
             shown.prepend({1, QStringLiteral("Travel Headset"), false});
         const qsizetype before = logSize();
-        const StableInputSelection selection = stableInputDeviceSelection(requested, inventory, shown);
+        const StableInputSelection selection =
+            stableInputDeviceSelection(requested, inventory, shown);
         QTEST(selection.id, "expectedId");
         QTEST(selection.name, "expectedName");
         if (logLine.isEmpty())
@@ -126,28 +138,31 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<AudioPlaybackInfo>>("playbacks");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("none") << QList<AudioPlaybackInfo>{} << QString();
+        QTest::newRow("none") << QList<AudioPlaybackInfo> {} << QString();
         QTest::newRow("streams of one application become one option")
-            << QList<AudioPlaybackInfo>{playback("firefox", "Firefox"), playback("firefox", "Firefox")}
+            << QList<AudioPlaybackInfo> {playback("firefox", "Firefox"),
+                                         playback("firefox", "Firefox")}
             << "firefox=Firefox";
         QTest::newRow("ordered by name, case-insensitive")
-            << QList<AudioPlaybackInfo>{playback("zed", "zed player"), playback("amp", "Amp"),
-                                        playback("mid", "middle")}
+            << QList<AudioPlaybackInfo> {playback("zed", "zed player"), playback("amp", "Amp"),
+                                         playback("mid", "middle")}
             << "amp=Amp|mid=middle|zed=zed player";
         QTest::newRow("alphabetically first name of a group, trimmed")
-            << QList<AudioPlaybackInfo>{playback("chat", "Voice"), playback("chat", "  Chat  ")}
+            << QList<AudioPlaybackInfo> {playback("chat", "Voice"), playback("chat", "  Chat  ")}
             << "chat=Chat";
         QTest::newRow("an unnamed stream does not hide its sibling's name")
-            << QList<AudioPlaybackInfo>{playback("chat", ""), playback("chat", "Chat")} << "chat=Chat";
+            << QList<AudioPlaybackInfo> {playback("chat", ""), playback("chat", "Chat")}
+            << "chat=Chat";
         QTest::newRow("no name at all shows the id")
-            << QList<AudioPlaybackInfo>{playback("mpv", " ")} << "mpv=mpv";
+            << QList<AudioPlaybackInfo> {playback("mpv", " ")} << "mpv=mpv";
         QTest::newRow("streams of unknown origin are left out")
-            << QList<AudioPlaybackInfo>{playback("", "Loopback"), playback("mpv", "mpv")} << "mpv=mpv";
+            << QList<AudioPlaybackInfo> {playback("", "Loopback"), playback("mpv", "mpv")}
+            << "mpv=mpv";
         QTest::newRow("this process is never offered")
-            << QList<AudioPlaybackInfo>{playback("helper", "Helper", 4242), playback("mpv", "mpv")}
+            << QList<AudioPlaybackInfo> {playback("helper", "Helper", 4242), playback("mpv", "mpv")}
             << "mpv=mpv";
         QTest::newRow("this program is never offered")
-            << QList<AudioPlaybackInfo>{playback("vernalo", "Vernalo", 7), playback("mpv", "mpv")}
+            << QList<AudioPlaybackInfo> {playback("vernalo", "Vernalo", 7), playback("mpv", "mpv")}
             << "mpv=mpv";
     }
     void applicationGrouping()
@@ -169,9 +184,12 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("expectedDisplay");
         QTest::addColumn<QString>("application");
         QTest::addColumn<QString>("expectedApplication");
-        QTest::newRow("present") << 2u << 2u << "mpv" << "mpv";
-        QTest::newRow("gone") << 5u << 0u << "zoomer" << "";
-        QTest::newRow("unset") << 0u << 0u << "" << "";
+        QTest::newRow("present") << 2u << 2u << "mpv"
+                                 << "mpv";
+        QTest::newRow("gone") << 5u << 0u << "zoomer"
+                              << "";
+        QTest::newRow("unset") << 0u << 0u << ""
+                               << "";
     }
     void storedSelectionsFallBackWhenGone()
     {

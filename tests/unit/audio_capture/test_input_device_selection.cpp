@@ -26,9 +26,15 @@ QList<InputDeviceInfo> devices(const QStringList &specs)
     return out;
 }
 
-std::optional<quint32> optionalId(int id) { return id < 0 ? std::nullopt : std::optional<quint32>(id); }
+std::optional<quint32> optionalId(int id)
+{
+    return id < 0 ? std::nullopt : std::optional<quint32>(id);
+}
 
-QString newLogLines(qsizetype before) { return AppLog::snapshot(1 << 22).mid(before); }
+QString newLogLines(qsizetype before)
+{
+    return AppLog::snapshot(1 << 22).mid(before);
+}
 
 } // namespace
 
@@ -47,30 +53,68 @@ private Q_SLOTS:
         QTest::addColumn<bool>("isBuiltIn");
         QTest::addColumn<bool>("isWireless");
 
-        QTest::newRow("bluetooth by bus") << "Car Kit" << "bluetooth" << "hands-free" << "sound"
+        QTest::newRow("bluetooth by bus") << "Car Kit"
+                                          << "bluetooth"
+                                          << "hands-free"
+                                          << "sound"
                                           << "Car Kit" << false << false << true;
-        QTest::newRow("wireless by name only") << "AirPods Pro" << "" << "" << ""
+        QTest::newRow("wireless by name only") << "AirPods Pro"
+                                               << ""
+                                               << ""
+                                               << ""
                                                << "AirPods Pro" << false << false << true;
-        QTest::newRow("name rule wh- prefix") << "WH-1000XM4" << "" << "" << ""
+        QTest::newRow("name rule wh- prefix") << "WH-1000XM4"
+                                              << ""
+                                              << ""
+                                              << ""
                                               << "WH-1000XM4" << false << false << true;
         QTest::newRow("wired usb headset is not wireless")
-            << "USB Headset" << "usb" << "headset" << "sound" << "USB Headset" << false << false << false;
-        QTest::newRow("pci card is built in") << "Family 17h HD Audio" << "pci" << "" << "sound"
+            << "USB Headset"
+            << "usb"
+            << "headset"
+            << "sound"
+            << "USB Headset" << false << false << false;
+        QTest::newRow("pci card is built in") << "Family 17h HD Audio"
+                                              << "pci"
+                                              << ""
+                                              << "sound"
                                               << "Family 17h HD Audio" << false << true << false;
-        QTest::newRow("internal form factor") << "Digital Microphone" << "" << "internal" << ""
+        QTest::newRow("internal form factor") << "Digital Microphone"
+                                              << ""
+                                              << "internal"
+                                              << ""
                                               << "Digital Microphone" << false << true << false;
-        QTest::newRow("built-in by name") << "Built-in Audio" << "" << "" << ""
+        QTest::newRow("built-in by name") << "Built-in Audio"
+                                          << ""
+                                          << ""
+                                          << ""
                                           << "Built-in Audio" << false << true << false;
-        QTest::newRow("filter source is virtual") << "Echo-Cancel Source" << "" << "" << "filter"
+        QTest::newRow("filter source is virtual") << "Echo-Cancel Source"
+                                                  << ""
+                                                  << ""
+                                                  << "filter"
                                                   << "Echo-Cancel Source" << true << false << false;
-        QTest::newRow("null source is virtual") << "Null Input" << "" << "" << "abstract"
+        QTest::newRow("null source is virtual") << "Null Input"
+                                                << ""
+                                                << ""
+                                                << "abstract"
                                                 << "Null Input" << true << false << false;
-        QTest::newRow("loopback by name") << "Loopback Audio" << "usb" << "" << ""
+        QTest::newRow("loopback by name") << "Loopback Audio"
+                                          << "usb"
+                                          << ""
+                                          << ""
                                           << "Loopback Audio" << true << false << false;
-        QTest::newRow("webcam on usb stays plain") << "HD Webcam C615" << "usb" << "webcam" << ""
+        QTest::newRow("webcam on usb stays plain") << "HD Webcam C615"
+                                                   << "usb"
+                                                   << "webcam"
+                                                   << ""
                                                    << "HD Webcam C615" << false << false << false;
         QTest::newRow("no description falls back to the server name")
-            << "" << "" << "" << "" << "alsa_input.test" << false << false << false;
+            << ""
+            << ""
+            << ""
+            << ""
+            << "alsa_input.test" << false << false << false;
     }
     void classification()
     {
@@ -133,36 +177,36 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("specs");
         QTest::addColumn<int>("preferred"); // -1: none
         QTest::addColumn<int>("defaultId"); // -1: none
-        QTest::addColumn<int>("expected");  // -1: none
+        QTest::addColumn<int>("expected"); // -1: none
         QTest::addColumn<QString>("logLine");
 
-        QTest::newRow("no devices") << QStringList{} << 1 << -1 << -1 << QString();
+        QTest::newRow("no devices") << QStringList {} << 1 << -1 << -1 << QString();
         QTest::newRow("headset preferred, built-in present")
-            << QStringList{"1:w", "2:b"} << 1 << -1 << 2
+            << QStringList {"1:w", "2:b"} << 1 << -1 << 2
             << "microphone wireless headset avoided requested=dev1 fallback=dev2";
         QTest::newRow("headset preferred, only default usb present")
-            << QStringList{"1:w", "3:", "4:"} << 1 << 4 << 4
+            << QStringList {"1:w", "3:", "4:"} << 1 << 4 << 4
             << "microphone wireless headset avoided requested=dev1 fallback=dev4";
         QTest::newRow("virtual device preferred is opened as chosen")
-            << QStringList{"1:v", "2:b"} << 1 << -1 << 1 << QString();
+            << QStringList {"1:v", "2:b"} << 1 << -1 << 1 << QString();
         QTest::newRow("only a headset, preferred: opened, no log")
-            << QStringList{"1:w"} << 1 << -1 << 1 << QString();
+            << QStringList {"1:w"} << 1 << -1 << 1 << QString();
         QTest::newRow("headset preferred, others only virtual or headsets")
-            << QStringList{"1:w", "2:v", "3:w"} << 1 << -1 << 1 << QString();
+            << QStringList {"1:w", "2:v", "3:w"} << 1 << -1 << 1 << QString();
         QTest::newRow("no preference: built-in beats default")
-            << QStringList{"3:", "2:b"} << -1 << 3 << 2 << QString();
+            << QStringList {"3:", "2:b"} << -1 << 3 << 2 << QString();
         QTest::newRow("no preference, no built-in: default")
-            << QStringList{"3:", "4:"} << -1 << 4 << 4 << QString();
+            << QStringList {"3:", "4:"} << -1 << 4 << 4 << QString();
         QTest::newRow("no preference, nothing ranked: first stable")
-            << QStringList{"3:", "4:"} << -1 << -1 << 3 << QString();
+            << QStringList {"3:", "4:"} << -1 << -1 << 3 << QString();
         QTest::newRow("preferred id vanished: ranking")
-            << QStringList{"3:", "2:b"} << 99 << -1 << 2 << QString();
+            << QStringList {"3:", "2:b"} << 99 << -1 << 2 << QString();
         QTest::newRow("only headsets and virtual: first not virtual")
-            << QStringList{"1:v", "2:w", "3:w"} << -1 << 3 << 2 << QString();
+            << QStringList {"1:v", "2:w", "3:w"} << -1 << 3 << 2 << QString();
         QTest::newRow("all virtual: the default")
-            << QStringList{"1:v", "2:v"} << -1 << 2 << 2 << QString();
+            << QStringList {"1:v", "2:v"} << -1 << 2 << 2 << QString();
         QTest::newRow("all virtual, default elsewhere: first")
-            << QStringList{"1:v", "2:v"} << -1 << 7 << 1 << QString();
+            << QStringList {"1:v", "2:v"} << -1 << 7 << 1 << QString();
     }
     void pickPreferred()
     {
@@ -172,8 +216,8 @@ private Q_SLOTS:
         QFETCH(int, expected);
         QFETCH(QString, logLine);
         const qsizetype before = AppLog::snapshot(1 << 22).size();
-        const auto picked = pickPreferredInputDevice(devices(specs), optionalId(preferred),
-                                                     optionalId(defaultId));
+        const auto picked =
+            pickPreferredInputDevice(devices(specs), optionalId(preferred), optionalId(defaultId));
         QCOMPARE(picked ? int(picked->id) : -1, expected);
         const QString log = newLogLines(before);
         if (logLine.isEmpty())
@@ -188,11 +232,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("requested");
         QTest::addColumn<int>("defaultId");
         QTest::addColumn<int>("expected");
-        QTest::newRow("headset replaced by built-in") << QStringList{"1:w", "2:b"} << 1 << -1 << 2;
-        QTest::newRow("not a headset: no fallback") << QStringList{"1:", "2:b"} << 1 << -1 << -1;
-        QTest::newRow("unknown id: no fallback") << QStringList{"1:w", "2:b"} << 5 << -1 << -1;
-        QTest::newRow("nothing stable: no fallback") << QStringList{"1:w", "2:v"} << 1 << -1 << -1;
-        QTest::newRow("the default when no built-in") << QStringList{"1:w", "2:", "3:"} << 1 << 3 << 3;
+        QTest::newRow("headset replaced by built-in") << QStringList {"1:w", "2:b"} << 1 << -1 << 2;
+        QTest::newRow("not a headset: no fallback") << QStringList {"1:", "2:b"} << 1 << -1 << -1;
+        QTest::newRow("unknown id: no fallback") << QStringList {"1:w", "2:b"} << 5 << -1 << -1;
+        QTest::newRow("nothing stable: no fallback") << QStringList {"1:w", "2:v"} << 1 << -1 << -1;
+        QTest::newRow("the default when no built-in")
+            << QStringList {"1:w", "2:", "3:"} << 1 << 3 << 3;
     }
     void stableFallback()
     {
@@ -200,7 +245,8 @@ private Q_SLOTS:
         QFETCH(int, requested);
         QFETCH(int, defaultId);
         QFETCH(int, expected);
-        const auto fallback = stableFallbackInputDevice(devices(specs), requested, optionalId(defaultId));
+        const auto fallback =
+            stableFallbackInputDevice(devices(specs), requested, optionalId(defaultId));
         QCOMPARE(fallback ? int(fallback->id) : -1, expected);
     }
 

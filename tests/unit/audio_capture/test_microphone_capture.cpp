@@ -12,8 +12,14 @@ using vernalo::test::sineFrames;
 
 namespace {
 
-qsizetype logSize() { return AppLog::snapshot(1 << 22).size(); }
-QString logSince(qsizetype offset) { return AppLog::snapshot(1 << 22).mid(offset); }
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
+QString logSince(qsizetype offset)
+{
+    return AppLog::snapshot(1 << 22).mid(offset);
+}
 
 // Three microphones: a Bluetooth headset (id 1, the server default), a USB microphone (2) and
 // the built-in one (3).
@@ -40,12 +46,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("framesPerBuffer");
         QTest::addColumn<int>("buffers");
         QTest::addColumn<int>("format");
-        QTest::newRow("48 kHz stereo float, 2048 frames") << 48000.0 << 2 << 2048 << 7
-                                                          << int(SampleFormat::Float32);
+        QTest::newRow("48 kHz stereo float, 2048 frames")
+            << 48000.0 << 2 << 2048 << 7 << int(SampleFormat::Float32);
         QTest::newRow("44.1 kHz mono s16") << 44100.0 << 1 << 2048 << 9 << int(SampleFormat::Int16);
         QTest::newRow("tiny buffers") << 48000.0 << 1 << 3 << 4000 << int(SampleFormat::Float32);
-        QTest::newRow("one buffer makes several chunks") << 16000.0 << 1 << 8000 << 2
-                                                         << int(SampleFormat::Int16);
+        QTest::newRow("one buffer makes several chunks")
+            << 16000.0 << 1 << 8000 << 2 << int(SampleFormat::Int16);
     }
     void chunksCarryEveryByteInOrder()
     {
@@ -63,9 +69,9 @@ private Q_SLOTS:
 
         QByteArray expected;
         for (int i = 0; i < buffers; ++i) {
-            const RawAudioFrames frames = sineFrames(330.0 + i, 0.6, rate, channels, framesPerBuffer,
-                                                     SampleFormat(format), true,
-                                                     qint64(i) * framesPerBuffer);
+            const RawAudioFrames frames =
+                sineFrames(330.0 + i, 0.6, rate, channels, framesPerBuffer, SampleFormat(format),
+                           true, qint64(i) * framesPerBuffer);
             expected += convertToPCM16(frames);
             audio.lastStream()->deliver(frames);
         }
@@ -142,11 +148,13 @@ private Q_SLOTS:
         QTest::addColumn<QList<quint32>>("failing");
         QTest::addColumn<quint32>("expectedOpen");
         QTest::addColumn<QString>("expectedName");
-        QTest::newRow("headset preferred: built-in opened") << 1u << QList<quint32>{} << 3u << "Front Mic";
-        QTest::newRow("usb preferred: opened as chosen") << 2u << QList<quint32>{} << 2u << "Desk USB";
-        QTest::newRow("no preference: built-in") << 0u << QList<quint32>{} << 3u << "Front Mic";
+        QTest::newRow("headset preferred: built-in opened")
+            << 1u << QList<quint32> {} << 3u << "Front Mic";
+        QTest::newRow("usb preferred: opened as chosen")
+            << 2u << QList<quint32> {} << 2u << "Desk USB";
+        QTest::newRow("no preference: built-in") << 0u << QList<quint32> {} << 3u << "Front Mic";
         // Opening the pick fails: carry on with the system default input.
-        QTest::newRow("pick fails: default") << 2u << QList<quint32>{2} << 1u << "Travel Headset";
+        QTest::newRow("pick fails: default") << 2u << QList<quint32> {2} << 1u << "Travel Headset";
     }
     void deviceChoiceOnStart()
     {
@@ -156,7 +164,8 @@ private Q_SLOTS:
         FakeAudioSystem audio;
         addTypicalDevices(audio);
         for (quint32 id : failing)
-            audio.failingSources.insert(id, {QStringLiteral("pulse"), 3, QStringLiteral("Access denied")});
+            audio.failingSources.insert(
+                id, {QStringLiteral("pulse"), 3, QStringLiteral("Access denied")});
         MicrophoneCapture capture(&audio);
         capture.setPreferredInputDeviceID(preferred);
         capture.start();
@@ -182,7 +191,8 @@ private Q_SLOTS:
         QFETCH(bool, allFail);
         FakeAudioSystem audio;
         if (onlyMonitor) {
-            audio.addSource(9, QStringLiteral("Monitor of Speakers"), {}, {}, QStringLiteral("monitor"));
+            audio.addSource(9, QStringLiteral("Monitor of Speakers"), {}, {},
+                            QStringLiteral("monitor"));
             audio.defaultSourceId = 9;
         } else {
             addTypicalDevices(audio);
@@ -190,7 +200,8 @@ private Q_SLOTS:
         audio.reachable = reachable;
         if (allFail) {
             for (quint32 id : {1u, 2u, 3u})
-                audio.failingSources.insert(id, {QStringLiteral("pulse"), 3, QStringLiteral("Access denied")});
+                audio.failingSources.insert(
+                    id, {QStringLiteral("pulse"), 3, QStringLiteral("Access denied")});
         }
         MicrophoneCapture capture(&audio);
         try {
@@ -223,8 +234,9 @@ private Q_SLOTS:
         QCOMPARE(errors.size(), 1);
         QCOMPARE(errors.first().code, 12);
         QVERIFY(!capture.isRunning());
-        QVERIFY(logSince(before).contains(QStringLiteral(
-            "microphone capture stopped device=Front Mic error=domain=pulse code=12 desc=Entity killed")));
+        QVERIFY(logSince(before).contains(
+            QStringLiteral("microphone capture stopped device=Front Mic error=domain=pulse code=12 "
+                           "desc=Entity killed")));
         // The pending 2000 bytes went with the stream.
         capture.start();
         audio.lastStream()->deliver(sineFrames(440, 0.5, 16000, 1, 700, SampleFormat::Int16));
@@ -252,7 +264,8 @@ private Q_SLOTS:
     {
         FakeAudioSystem audio;
         addTypicalDevices(audio);
-        audio.addSource(8, QStringLiteral("Monitor of Speakers"), {}, {}, QStringLiteral("monitor"));
+        audio.addSource(8, QStringLiteral("Monitor of Speakers"), {}, {},
+                        QStringLiteral("monitor"));
         MicrophoneCapture capture(&audio);
         const auto listed = capture.listAvailableInputDevices();
         QCOMPARE(listed.size(), 3);
@@ -271,9 +284,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("openSettings");
         QTest::addColumn<QString>("logLine");
         QTest::newRow("server reachable") << true << "Mikrofonioikeus: sallittu" << true << false
-                                          << "microphone permission pulse=reachable bundleId=com.kestrova.vernalo hasUsageDesc=true";
-        QTest::newRow("no server") << false << "Mikrofonioikeus: estetty (avaa ääniasetukset)" << false
-                                   << true << "microphone permission post-request pulse=unreachable";
+                                          << "microphone permission pulse=reachable "
+                                             "bundleId=com.kestrova.vernalo hasUsageDesc=true";
+        QTest::newRow("no server")
+            << false << "Mikrofonioikeus: estetty (avaa ääniasetukset)" << false << true
+            << "microphone permission post-request pulse=unreachable";
     }
     void permission()
     {
@@ -287,8 +302,9 @@ private Q_SLOTS:
         QTEST(snapshot.summaryText, "summary");
         QCOMPARE(snapshot.isGranted, granted);
         QTEST(snapshot.shouldOpenSystemSettings, "openSettings");
-        QVERIFY(snapshot.detailText.startsWith(reachable ? QStringLiteral("pulse=reachable, server=fake 1.0")
-                                                         : QStringLiteral("pulse=unreachable, error=Connection refused")));
+        QVERIFY(snapshot.detailText.startsWith(
+            reachable ? QStringLiteral("pulse=reachable, server=fake 1.0")
+                      : QStringLiteral("pulse=unreachable, error=Connection refused")));
         const qsizetype before = logSize();
         QCOMPARE(QCoro::waitFor(capture.requestPermission()), granted);
         QVERIFY2(logSince(before).contains(logLine), qPrintable(logSince(before)));

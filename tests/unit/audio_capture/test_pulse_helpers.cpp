@@ -3,7 +3,6 @@
 #include "support/test_environment.h"
 
 #include <QtTest>
-
 #include <vector>
 
 using namespace vernalo::pulse;
@@ -11,7 +10,10 @@ using namespace vernalo::pulse;
 namespace {
 
 // Stereo frames whose left and right samples are both `value`.
-std::vector<float> frames(int count, float value) { return std::vector<float>(size_t(count) * 2, value); }
+std::vector<float> frames(int count, float value)
+{
+    return std::vector<float>(size_t(count) * 2, value);
+}
 
 QList<float> leftChannel(const std::vector<float> &interleaved)
 {
@@ -91,7 +93,7 @@ private Q_SLOTS:
         mixer.addInput(2);
         mixer.push(1, frames(4, 0.5f));
         mixer.removeInput(1); // its monitor was killed by the move
-        mixer.addInput(1);    // recorded again on the new output
+        mixer.addInput(1); // recorded again on the new output
         mixer.push(1, frames(2, 0.5f));
         mixer.push(2, frames(6, 0.25f));
         QCOMPARE(leftChannel(mixer.take()), QList<float>(6, 0.75f));
@@ -101,8 +103,8 @@ private Q_SLOTS:
     {
         MonitorMixer mixer(2, 100);
         mixer.addInput(1);
-        mixer.push(1, std::vector<float>{0.5f, 0.5f, 0.9f}); // a frame and a half
-        mixer.push(9, frames(5, 1.0f));                     // never added
+        mixer.push(1, std::vector<float> {0.5f, 0.5f, 0.9f}); // a frame and a half
+        mixer.push(9, frames(5, 1.0f)); // never added
         QCOMPARE(mixer.take(), std::vector<float>({0.5f, 0.5f}));
     }
 

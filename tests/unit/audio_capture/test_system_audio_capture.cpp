@@ -5,9 +5,8 @@
 #include "support/test_environment.h"
 #include "support/tone_analysis.h"
 
-#include <QtTest>
-
 #include <numeric>
+#include <QtTest>
 
 using namespace vernalo;
 using namespace std::chrono_literals;
@@ -17,8 +16,14 @@ using vernalo::test::sineFrames;
 
 namespace {
 
-qsizetype logSize() { return AppLog::snapshot(1 << 22).size(); }
-QString logSince(qsizetype offset) { return AppLog::snapshot(1 << 22).mid(offset); }
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
+QString logSince(qsizetype offset)
+{
+    return AppLog::snapshot(1 << 22).mid(offset);
+}
 
 // 16 kHz mono frames convert one to one: n samples in, 2n bytes out.
 RawAudioFrames pcmBytes(int bytes, qint64 start = 0)
@@ -30,7 +35,7 @@ struct Harness
 {
     FakeAudioSystem audio;
     FakeClock clock;
-    SystemAudioCapture capture{&audio, &clock};
+    SystemAudioCapture capture {&audio, &clock};
     QList<QByteArray> chunks;
     int rawSamples = 0;
 
@@ -62,20 +67,21 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("expectedChunks");
 
         QTest::newRow("first buffer leaves at once, then full chunks")
-            << QList<int>{0, 21, 21, 21, 21, 21} << QList<int>{682, 682, 682, 682, 682, 682}
-            << QList<int>{682, 3200};
+            << QList<int> {0, 21, 21, 21, 21, 21} << QList<int> {682, 682, 682, 682, 682, 682}
+            << QList<int> {682, 3200};
         QTest::newRow("a slow trickle leaves after 0.18 s")
-            << QList<int>{0, 10, 200} << QList<int>{3200, 400, 300} << QList<int>{3200, 700};
+            << QList<int> {0, 10, 200} << QList<int> {3200, 400, 300} << QList<int> {3200, 700};
         QTest::newRow("600 bytes never leave alone")
-            << QList<int>{0, 500, 500} << QList<int>{3200, 600, 0} << QList<int>{3200};
+            << QList<int> {0, 500, 500} << QList<int> {3200, 600, 0} << QList<int> {3200};
         QTest::newRow("exactly 0.18 s and 640 bytes")
-            << QList<int>{0, 180} << QList<int>{3200, 640} << QList<int>{3200, 640};
+            << QList<int> {0, 180} << QList<int> {3200, 640} << QList<int> {3200, 640};
         QTest::newRow("0.179 s is too early")
-            << QList<int>{0, 179} << QList<int>{3200, 640} << QList<int>{3200};
+            << QList<int> {0, 179} << QList<int> {3200, 640} << QList<int> {3200};
         QTest::newRow("a large buffer: full chunks, then the remainder waits")
-            << QList<int>{0, 0} << QList<int>{640, 7000} << QList<int>{640, 3200, 3200};
+            << QList<int> {0, 0} << QList<int> {640, 7000} << QList<int> {640, 3200, 3200};
         QTest::newRow("the remainder goes out with the next late buffer")
-            << QList<int>{0, 0, 300} << QList<int>{640, 7000, 40} << QList<int>{640, 3200, 3200, 640};
+            << QList<int> {0, 0, 300} << QList<int> {640, 7000, 40}
+            << QList<int> {640, 3200, 3200, 640};
     }
     void flushRules()
     {
@@ -96,8 +102,9 @@ private Q_SLOTS:
         }
         QTEST(h.sizes(), "expectedChunks");
         // Nothing lost, nothing repeated, nothing reordered.
-        const QByteArray received = h.chunks.isEmpty() ? QByteArray()
-                                                       : std::accumulate(h.chunks.begin(), h.chunks.end(), QByteArray());
+        const QByteArray received = h.chunks.isEmpty()
+            ? QByteArray()
+            : std::accumulate(h.chunks.begin(), h.chunks.end(), QByteArray());
         QCOMPARE(received, expected.left(received.size()));
         QCOMPARE(h.capture.emittedChunkCount(), h.chunks.size());
     }
@@ -107,9 +114,10 @@ private Q_SLOTS:
     {
         Harness h;
         h.capture.start();
-        const RawAudioFrames frames = sineFrames(500, 0.5, 48000, 2, 1024, SampleFormat::Float32, false);
+        const RawAudioFrames frames =
+            sineFrames(500, 0.5, 48000, 2, 1024, SampleFormat::Float32, false);
         h.audio.lastStream()->deliver(frames);
-        QCOMPARE(h.sizes(), QList<int>{682});
+        QCOMPARE(h.sizes(), QList<int> {682});
         QCOMPARE(h.chunks.first(), convertToPCM16(frames));
         QCOMPARE(h.capture.rawSampleCount(), 1);
         QCOMPARE(h.capture.pcmFrameCount(), 1);
@@ -131,7 +139,9 @@ private Q_SLOTS:
         QCOMPARE(h.capture.rawSampleCount(), 3);
         QCOMPARE(h.rawSamples, 3);
         QCOMPARE(h.capture.pcmFrameCount(), 0);
-        QCOMPARE(logSince(before).count(QStringLiteral("SystemAudioCapture unsupported format bits=24 flags=s24le")), 1);
+        QCOMPARE(logSince(before).count(
+                     QStringLiteral("SystemAudioCapture unsupported format bits=24 flags=s24le")),
+                 1);
         // A new capture logs it again.
         h.capture.start();
         h.audio.lastStream()->deliver(odd);
@@ -146,7 +156,8 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             h.audio.lastStream()->deliver(pcmBytes(1600));
         const QString log = logSince(before);
-        QCOMPARE(log.count(QStringLiteral("SystemAudioCapture received first raw audio sample")), 1);
+        QCOMPARE(log.count(QStringLiteral("SystemAudioCapture received first raw audio sample")),
+                 1);
         QCOMPARE(log.count(QStringLiteral("SystemAudioCapture produced first PCM frame")), 1);
         QCOMPARE(log.count(QStringLiteral("SystemAudioCapture emitted first chunk bytes=1600")), 1);
     }
@@ -164,19 +175,23 @@ private Q_SLOTS:
             << "SystemAudioCapture started display=1 apps=0 selectedApp=Kaikki sovellukset";
         QTest::newRow("preferred display")
             << 2u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
-            << "Näyttö 2 • Kaikki sovellukset" << "started display=2 apps=0";
+            << "Näyttö 2 • Kaikki sovellukset"
+            << "started display=2 apps=0";
         QTest::newRow("preferred display gone: the first")
             << 9u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
-            << "Näyttö 1 • Kaikki sovellukset" << "started display=1";
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "started display=1";
         QTest::newRow("playing application")
             << 0u << "meet" << int(CaptureTarget::Kind::Application) << "Näyttö 1 • Meeting App"
             << "SystemAudioCapture started display=1 apps=1 selectedApp=Meeting App";
         QTest::newRow("application not playing: everything")
             << 0u << "radio" << int(CaptureTarget::Kind::DefaultSinkMonitor)
-            << "Näyttö 1 • Kaikki sovellukset" << "apps=0 selectedApp=Kaikki sovellukset";
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "apps=0 selectedApp=Kaikki sovellukset";
         QTest::newRow("this process is never the filter")
             << 0u << "self" << int(CaptureTarget::Kind::DefaultSinkMonitor)
-            << "Näyttö 1 • Kaikki sovellukset" << "apps=0";
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "apps=0";
     }
     void startChoosesDisplayAndApplication()
     {
@@ -186,8 +201,9 @@ private Q_SLOTS:
         QFETCH(QString, logLine);
         Harness h;
         h.audio.displays = {{1, 1920, 1080}, {2, 2560, 1440}};
-        h.audio.playbacks = {{QStringLiteral("meet"), QStringLiteral("Meeting App"), 300},
-                             {QStringLiteral("self"), QStringLiteral("Me"), QCoreApplication::applicationPid()}};
+        h.audio.playbacks = {
+            {QStringLiteral("meet"), QStringLiteral("Meeting App"), 300},
+            {QStringLiteral("self"), QStringLiteral("Me"), QCoreApplication::applicationPid()}};
         h.capture.setPreferredDisplayID(preferredDisplay);
         h.capture.setPreferredApplicationBundleID(preferredApplication);
         const qsizetype before = logSize();
@@ -210,7 +226,8 @@ private Q_SLOTS:
         QTest::newRow("no server")
             << false << false << false << int(SystemAudioCaptureError::Kind::PermissionDenied)
             << "Systeemiäänen käyttöoikeus puuttuu (äänipalvelin)."
-            << "SystemAudioCapture shareableContent error domain=pulse code=6 desc=Connection refused";
+            << "SystemAudioCapture shareableContent error domain=pulse code=6 desc=Connection "
+               "refused";
         QTest::newRow("no display")
             << true << true << false << int(SystemAudioCaptureError::Kind::NoDisplay)
             << "Näyttölähdettä ei löytynyt systeemiäänen kaappaukseen." << QString();
@@ -231,7 +248,8 @@ private Q_SLOTS:
         if (noDisplays)
             h.audio.displays.clear();
         if (openFails)
-            h.audio.monitorFailure = AudioServerError{QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
+            h.audio.monitorFailure =
+                AudioServerError {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
         const qsizetype before = logSize();
         try {
             h.capture.start();
@@ -266,7 +284,7 @@ private Q_SLOTS:
         h.chunks.clear();
         h.capture.start();
         h.audio.lastStream()->deliver(pcmBytes(640));
-        QCOMPARE(h.sizes(), QList<int>{640});
+        QCOMPARE(h.sizes(), QList<int> {640});
     }
 
     void callbacksMayStopTheCapture_data()
@@ -301,7 +319,8 @@ private Q_SLOTS:
         h.capture.start();
         h.audio.lastStream()->deliver(pcmBytes(3200));
         const qsizetype before = logSize();
-        h.audio.lastStream()->endWith({QStringLiteral("pulse"), 12, QStringLiteral("Entity killed")});
+        h.audio.lastStream()->endWith(
+            {QStringLiteral("pulse"), 12, QStringLiteral("Entity killed")});
         QCOMPARE(errors.size(), 1);
         QVERIFY(!h.capture.isCapturing());
         QVERIFY(logSince(before).contains(QStringLiteral(
@@ -314,7 +333,8 @@ private Q_SLOTS:
         Harness h;
         h.audio.playbacks = {{QStringLiteral("meet"), QStringLiteral("Meeting App"), 300}};
         QCOMPARE(h.capture.listApplicationSources().size(), 1);
-        QCOMPARE(h.capture.listDisplaySources().first().name, QStringLiteral("Näyttö 1 (1920x1080)"));
+        QCOMPARE(h.capture.listDisplaySources().first().name,
+                 QStringLiteral("Näyttö 1 (1920x1080)"));
         h.audio.reachable = false;
         QVERIFY_THROWS_EXCEPTION(SystemAudioCaptureError, h.capture.listApplicationSources());
     }
@@ -325,11 +345,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("displays");
         QTest::addColumn<QString>("summary");
         QTest::addColumn<QString>("probeDetail");
-        QTest::newRow("reachable with a display") << true << 1 << "Systeemiäänen oikeus: sallittu" << "probe=true";
+        QTest::newRow("reachable with a display") << true << 1 << "Systeemiäänen oikeus: sallittu"
+                                                  << "probe=true";
         QTest::newRow("reachable without displays")
-            << true << 0 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)" << "probe=false";
+            << true << 0 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
+            << "probe=false";
         QTest::newRow("no server")
-            << false << 1 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)" << "probe=false";
+            << false << 1 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
+            << "probe=false";
     }
     void snapshotFollowsProbeAndPreflight()
     {
@@ -338,7 +361,7 @@ private Q_SLOTS:
         QFETCH(QString, probeDetail);
         Harness h;
         h.audio.reachable = reachable;
-        h.audio.displays = QList<AudioDisplayInfo>(displays, AudioDisplayInfo{1, 800, 600});
+        h.audio.displays = QList<AudioDisplayInfo>(displays, AudioDisplayInfo {1, 800, 600});
         const SystemAudioPermissionSnapshot snapshot = h.capture.currentPermissionSnapshot();
         QTEST(snapshot.summaryText, "summary");
         QVERIFY2(snapshot.detailText.startsWith(probeDetail + QStringLiteral(", pulse=")),
@@ -361,7 +384,8 @@ private Q_SLOTS:
         QVERIFY(QCoro::waitFor(request));
         const QString log = logSince(before);
         QVERIFY(log.contains(QStringLiteral("systemAudio requestPermission pulse=unreachable")));
-        QVERIFY(log.contains(QStringLiteral("systemAudio requestPermission grantedAfterRetry=true")));
+        QVERIFY(
+            log.contains(QStringLiteral("systemAudio requestPermission grantedAfterRetry=true")));
         QCOMPARE(h.clock.activeTimerCount(), 0);
     }
 
@@ -381,7 +405,8 @@ private Q_SLOTS:
         QVERIFY(!QCoro::waitFor(second));
         const QString log = logSince(before);
         QCOMPARE(log.count(QStringLiteral("systemAudio permissionProbe error")), 2);
-        QVERIFY(log.contains(QStringLiteral("systemAudio requestPermission skippedPrompt sameRun result=false")));
+        QVERIFY(log.contains(
+            QStringLiteral("systemAudio requestPermission skippedPrompt sameRun result=false")));
         QCOMPARE(h.capture.permissionSnapshot().summaryText,
                  QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)"));
     }
@@ -391,7 +416,8 @@ private Q_SLOTS:
         Harness h;
         const qsizetype before = logSize();
         QVERIFY(QCoro::waitFor(h.capture.requestPermission()));
-        QVERIFY(logSince(before).contains(QStringLiteral("systemAudio requestPermission probe already granted")));
+        QVERIFY(logSince(before).contains(
+            QStringLiteral("systemAudio requestPermission probe already granted")));
         QVERIFY(!h.capture.hasRequestedPermissionThisRun());
     }
 
