@@ -130,30 +130,6 @@ private Q_SLOTS:
                           preflight ? "reachable" : "unreachable", declared ? "ok" : "missing"));
     }
 
-    void microphoneRequestStatus_data()
-    {
-        QTest::addColumn<bool>("requestGranted");
-        QTest::addColumn<bool>("snapshotGranted");
-        QTest::addColumn<bool>("openSettings");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("request granted") << true << false << true << "Mikrofonioikeus käytössä";
-        QTest::newRow("snapshot granted") << false << true << false << "Mikrofonioikeus käytössä";
-        QTest::newRow("blocked") << false << false << true
-                                 << "Mikrofonioikeus estetty. Avaa ääniasetukset.";
-        QTest::newRow("undecided")
-            << false << false << false << "Mikrofonilupaa ei saatu. Tarkista tila.";
-    }
-    void microphoneRequestStatus()
-    {
-        QFETCH(bool, requestGranted);
-        MicrophonePermissionSnapshot snapshot;
-        QFETCH(bool, snapshotGranted);
-        QFETCH(bool, openSettings);
-        snapshot.isGranted = snapshotGranted;
-        snapshot.shouldOpenSystemSettings = openSettings;
-        QTEST(microphoneRequestStatusText(requestGranted, snapshot), "status");
-    }
-
     void systemRequestOutcome_data()
     {
         QTest::addColumn<bool>("requestResult");
@@ -188,36 +164,6 @@ private Q_SLOTS:
         QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1,
                  relaunch);
         QCOMPARE(outcome.showPermissionHelp ? int(*outcome.showPermissionHelp) : -1, help);
-    }
-
-    void startErrorOutcome_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("hint");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("relaunch");
-        using K = SystemAudioCaptureError::Kind;
-        QTest::newRow("denied") << int(K::PermissionDenied)
-                                << "Systeemiäänioikeus puuttuu. Avaa ääniasetukset."
-                                << "Systeemiäänioikeus puuttuu. Avaa ääniasetukset." << -1;
-        QTest::newRow("restart required")
-            << int(K::RestartRequiredAfterPermissionGrant)
-            << "Systeemiäänilupa myönnetty. Käynnistä appi uudelleen." << QString() << 1;
-        QTest::newRow("no display changes nothing")
-            << int(K::NoDisplay) << QString() << QString() << -1;
-    }
-    void startErrorOutcome()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, hint);
-        QFETCH(QString, status);
-        QFETCH(int, relaunch);
-        const auto outcome = systemAudioPermissionErrorOutcome(SystemAudioCaptureError::Kind(kind));
-        QCOMPARE(outcome.diagnosticHint.value_or(QString()), hint);
-        QCOMPARE(outcome.statusText.value_or(QString()), status);
-        QCOMPARE(outcome.shouldSuggestRelaunch ? int(*outcome.shouldSuggestRelaunch) : -1,
-                 relaunch);
-        QCOMPARE(outcome.showPermissionHelp.has_value(), !hint.isEmpty());
     }
 
     void openSettings_data()

@@ -171,36 +171,6 @@ private Q_SLOTS:
         QTEST(optionsText(groupApplicationSources(playbacks, 4242, QStringLiteral("vernalo"))),
               "expected");
     }
-
-    void displayNamesCarryIdAndSize()
-    {
-        QCOMPARE(displayOption({2, 2560, 1440}).name, QStringLiteral("Näyttö 2 (2560x1440)"));
-        QCOMPARE(displayOption({2, 2560, 1440}).id, 2u);
-    }
-
-    void storedSelectionsFallBackWhenGone_data()
-    {
-        QTest::addColumn<quint32>("display");
-        QTest::addColumn<quint32>("expectedDisplay");
-        QTest::addColumn<QString>("application");
-        QTest::addColumn<QString>("expectedApplication");
-        QTest::newRow("present") << 2u << 2u << "mpv"
-                                 << "mpv";
-        QTest::newRow("gone") << 5u << 0u << "zoomer"
-                              << "";
-        QTest::newRow("unset") << 0u << 0u << ""
-                               << "";
-    }
-    void storedSelectionsFallBackWhenGone()
-    {
-        QFETCH(quint32, display);
-        QFETCH(QString, application);
-        const QList<SystemAudioDisplayOption> displays = {displayOption({1, 800, 600}),
-                                                          displayOption({2, 800, 600})};
-        const QList<SystemAudioApplicationOption> applications = {{"mpv", "mpv", "mpv"}};
-        QTEST(normalizedDisplaySelection(displays, display), "expectedDisplay");
-        QTEST(normalizedApplicationSelection(applications, application), "expectedApplication");
-    }
 };
 
 VERNALO_TEST_MAIN(CaptureSourceListsTest)

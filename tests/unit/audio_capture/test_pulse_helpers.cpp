@@ -123,14 +123,6 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QTEST(stableSourceId(name), "id");
     }
-
-    void similarNamesGetDifferentIds()
-    {
-        const quint32 a = stableSourceId(QStringLiteral("alsa_input.usb-Mic_1-00.mono-fallback"));
-        const quint32 b = stableSourceId(QStringLiteral("alsa_input.usb-Mic_2-00.mono-fallback"));
-        QVERIFY(a != b);
-        QVERIFY(a != 0 && b != 0);
-    }
 };
 
 VERNALO_TEST_MAIN(PulseHelpersTest)
