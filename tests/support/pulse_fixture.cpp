@@ -259,13 +259,19 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
     return microphone;
 }
 
-std::optional<int> PulseFixture::addSineMicrophone(const QString &sourceName, double frequency,
-                                                   int rate)
+bool PulseFixture::addRealRateMicrophone(const QString &sourceName, double frequency)
 {
-    return loadModule(QStringLiteral("module-sine-source"),
-                      {QStringLiteral("source_name=%1").arg(sourceName),
-                       QStringLiteral("rate=%1").arg(rate),
-                       QStringLiteral("frequency=%1").arg(frequency)});
+    const QString feed = sourceName + QStringLiteral("_feed");
+    return loadModule(QStringLiteral("module-null-sink"),
+                      {QStringLiteral("sink_name=%1").arg(feed), QStringLiteral("rate=48000"),
+                       QStringLiteral("channels=1"), QStringLiteral("norewinds=1")}) &&
+        loadModule(QStringLiteral("module-sine"),
+                   {QStringLiteral("sink=%1").arg(feed),
+                    QStringLiteral("frequency=%1").arg(frequency)}) &&
+        loadModule(QStringLiteral("module-remap-source"),
+                   {QStringLiteral("master=%1.monitor").arg(feed),
+                    QStringLiteral("source_name=%1").arg(sourceName),
+                    QStringLiteral("source_properties=device.bus=pci")});
 }
 
 bool PulseFixture::writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,

@@ -48,9 +48,9 @@ public:
                                                     const QString &description,
                                                     const QStringList &properties, int rate = 48000,
                                                     int channels = 1, bool floatSamples = false);
-    // A microphone that produces a sine at real time by itself.
-    std::optional<int> addSineMicrophone(const QString &sourceName, double frequency,
-                                         int rate = 48000);
+    // A microphone that hears a sine at exactly the real rate, paced by a null sink of its own
+    // (a sine source runs ahead of real time). True when all of it loaded.
+    bool addRealRateMicrophone(const QString &sourceName, double frequency);
     // Writes a sine (the same in every channel) of the given length into the pipe at once.
     bool writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,
                    double seconds);

@@ -13,8 +13,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// About 21 ms at 48 kHz, so short chunks can leave in time.
-constexpr int kFragmentFrames = 1024;
+// About 43 ms at 48 kHz: few wake-ups, and well inside the 0.18 s a short chunk may wait.
+constexpr int kFragmentFrames = 2048;
 constexpr int kPermissionRetries = 3;
 constexpr auto kPermissionRetryDelay = 350ms;
 
