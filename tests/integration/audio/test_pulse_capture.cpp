@@ -1,0 +1,370 @@
+// Capture against a real, private PulseAudio server: real streams, real timing, real failures.
+#include "audio/microphone_capture.h"
+#include "audio/system_audio_capture.h"
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+#include "pulse/pulse_audio_system.h"
+#include "support/fake_clock.h"
+#include "support/pulse_fixture.h"
+#include "support/test_environment.h"
+#include "support/tone_analysis.h"
+
+#include <cmath>
+#include <QGuiApplication>
+#include <QScopeGuard>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kAudioDeadlineMs = 8000;
+const double kSineLevel = 2.0 / M_PI; // mean |sin| of a full-scale sine
+
+// Everything a capture emitted, in order.
+struct ChunkLog
+{
+    QList<QByteArray> chunks;
+
+    QByteArray audible(double minimumLevel = 0.05) const
+    {
+        QByteArray joined;
+        for (const QByteArray &chunk : chunks) {
+            if (estimatePCM16Level(chunk) >= minimumLevel)
+                joined += chunk;
+        }
+        return joined;
+    }
+    int audibleChunks(double minimumLevel = 0.05) const
+    {
+        return static_cast<int>(
+            std::count_if(chunks.begin(), chunks.end(), [&](const QByteArray &c) {
+                return estimatePCM16Level(c) >= minimumLevel;
+            }));
+    }
+};
+
+QString logAfter(qsizetype offset)
+{
+    return AppLog::snapshot(1 << 22).mid(offset);
+}
+
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
+
+std::optional<AudioInputDeviceOption> deviceNamed(const QList<AudioInputDeviceOption> &devices,
+                                                  const QString &name)
+{
+    for (const AudioInputDeviceOption &device : devices) {
+        if (device.name == name)
+            return device;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class PulseCaptureTest : public QObject
+{
+    Q_OBJECT
+
+    test::PulseFixture m_server;
+    std::optional<test::PulseFixture::FakeMicrophone> m_headset;
+    std::optional<test::PulseFixture::FakeMicrophone> m_usb;
+    std::optional<test::PulseFixture::FakeMicrophone> m_internal;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        m_headset = m_server.addPipeMicrophone(
+            QStringLiteral("test_headset"), QStringLiteral("Travel Headset"),
+            {QStringLiteral("device.bus=bluetooth"), QStringLiteral("device.form_factor=headset")});
+        m_usb = m_server.addPipeMicrophone(
+            QStringLiteral("test_usb"), QStringLiteral("Desk USB Headset"),
+            {QStringLiteral("device.bus=usb"), QStringLiteral("device.form_factor=headset")}, 44100,
+            2, true);
+        m_internal =
+            m_server.addPipeMicrophone(QStringLiteral("test_internal"), QStringLiteral("Front Mic"),
+                                       {QStringLiteral("device.bus=pci")});
+        QVERIFY(m_headset && m_usb && m_internal);
+    }
+
+    void cleanupTestCase() { m_server.stop(); }
+    void cleanup() { m_server.stopPlayers(); }
+
+    // What the server reports becomes the device list: monitors are never offered, only
+    // Bluetooth makes a wireless headset, a wired USB headset is a stable microphone.
+    void devicesAreClassifiedFromServerProperties_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("wirelessHeadset");
+        QTest::addColumn<bool>("builtIn");
+        QTest::newRow("bluetooth headset") << "Travel Headset" << true << true << false;
+        QTest::newRow("usb headset is wired") << "Desk USB Headset" << true << false << false;
+        QTest::newRow("pci microphone is built in") << "Front Mic" << true << false << true;
+        QTest::newRow("monitor of the sink") << "Monitor of TestSink" << false << false << false;
+    }
+    void devicesAreClassifiedFromServerProperties()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, listed);
+        QFETCH(bool, wirelessHeadset);
+        QFETCH(bool, builtIn);
+        PulseAudioSystem audio;
+        const InputDeviceInventory inventory = inputDeviceInventory(audio.listSources());
+        const auto found = std::find_if(inventory.devices.begin(), inventory.devices.end(),
+                                        [&](const InputDeviceInfo &d) { return d.name == name; });
+        QCOMPARE(found != inventory.devices.end(), listed);
+        if (!listed)
+            return;
+        QCOMPARE(found->isWirelessHeadset, wirelessHeadset);
+        QCOMPARE(found->isBuiltIn, builtIn);
+        QVERIFY(!found->isVirtual);
+        // The id is a hash of the name: the same on every listing, never the server index.
+        PulseAudioSystem again;
+        QVERIFY(deviceNamed(MicrophoneCapture(&again).listAvailableInputDevices(), name)->id ==
+                found->id);
+    }
+
+    void microphoneToneArrivesAsChunks_data()
+    {
+        QTest::addColumn<QString>("deviceName");
+        QTest::addColumn<double>("frequency");
+        QTest::newRow("float stereo 44.1 kHz") << "Desk USB Headset" << 440.0;
+        QTest::newRow("s16 mono 48 kHz") << "Front Mic" << 1000.0;
+    }
+    void microphoneToneArrivesAsChunks()
+    {
+        QFETCH(QString, deviceName);
+        QFETCH(double, frequency);
+        const auto &microphone = deviceName == QLatin1String("Front Mic") ? m_internal : m_usb;
+
+        PulseAudioSystem audio;
+        MicrophoneCapture capture(&audio);
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        const auto device = deviceNamed(capture.listAvailableInputDevices(), deviceName);
+        QVERIFY(device);
+        capture.setPreferredInputDeviceID(device->id);
+        capture.start();
+        QCOMPARE(capture.activeInputDeviceName(), deviceName);
+
+        QVERIFY(m_server.writeTone(*microphone, frequency, 0.5, 1.0));
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 8, kAudioDeadlineMs);
+        capture.stop();
+
+        for (const QByteArray &chunk : std::as_const(log.chunks))
+            QCOMPARE(chunk.size(), 3200);
+        const QByteArray audible = log.audible();
+        QVERIFY2(std::abs(estimatePCM16Level(audible) - 0.5 * kSineLevel) < 0.03,
+                 qPrintable(QString::number(estimatePCM16Level(audible))));
+        QCOMPARE(test::dominantFrequency(audible), frequency);
+    }
+
+    // The user picked the Bluetooth headset; the capture opens the built-in microphone
+    // instead, and what the headset hears does not leak in.
+    void stableChoiceSkipsBluetoothHeadset()
+    {
+        PulseAudioSystem audio;
+        MicrophoneCapture capture(&audio);
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        const auto headset =
+            deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Travel Headset"));
+        QVERIFY(headset);
+        const qsizetype logStart = logSize();
+        capture.setPreferredInputDeviceID(headset->id);
+        capture.start();
+        QCOMPARE(capture.activeInputDeviceName(), QStringLiteral("Front Mic"));
+        QVERIFY(logAfter(logStart).contains(QStringLiteral(
+            "microphone wireless headset avoided requested=Travel Headset fallback=Front Mic")));
+
+        QVERIFY(m_server.writeTone(*m_headset, 1500.0, 0.5, 0.6));
+        QVERIFY(m_server.writeTone(*m_internal, 440.0, 0.5, 0.6));
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 5, kAudioDeadlineMs);
+        capture.stop();
+        const QByteArray audible = log.audible();
+        QVERIFY(test::toneAmplitude(audible, 440.0) > 0.4);
+        QVERIFY(test::toneAmplitude(audible, 1500.0) < 0.01);
+    }
+
+    void unloadingTheSourceMidCaptureReportsTheError()
+    {
+        const auto doomed =
+            m_server.addPipeMicrophone(QStringLiteral("test_doomed"), QStringLiteral("Doomed Mic"),
+                                       {QStringLiteral("device.bus=usb")});
+        QVERIFY(doomed);
+        PulseAudioSystem audio;
+        MicrophoneCapture capture(&audio);
+        ChunkLog log;
+        QList<AudioServerError> stops;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.onCaptureStopped = [&](const AudioServerError &error) { stops.append(error); };
+        capture.setPreferredInputDeviceID(
+            deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Doomed Mic"))->id);
+        capture.start();
+        QCOMPARE(capture.activeInputDeviceName(), QStringLiteral("Doomed Mic"));
+        QVERIFY(m_server.writeTone(*doomed, 440.0, 0.5, 0.3));
+        QTRY_VERIFY_WITH_TIMEOUT(!log.chunks.isEmpty(), kAudioDeadlineMs);
+
+        const qsizetype logStart = logSize();
+        QVERIFY(m_server.unloadModule(doomed->moduleIndex));
+        QTRY_COMPARE_WITH_TIMEOUT(stops.size(), 1, kAudioDeadlineMs);
+        QVERIFY(!capture.isRunning());
+        QCOMPARE(stops.first().domain, QStringLiteral("pulse"));
+        QVERIFY(stops.first().code != 0);
+        QVERIFY(logAfter(logStart).contains(
+            QStringLiteral("microphone capture stopped device=Doomed Mic")));
+        // The stored preference is gone from the list; a restart picks a stable device.
+        capture.stop();
+        capture.start();
+        QCOMPARE(capture.activeInputDeviceName(), QStringLiteral("Front Mic"));
+        capture.stop();
+    }
+
+    void playedToneArrivesThroughSystemCapture()
+    {
+        PulseAudioSystem audio;
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.start();
+        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • Kaikki sovellukset"));
+        m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.2);
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.2) >= 6, kAudioDeadlineMs);
+        capture.stop();
+        const QByteArray audible = log.audible(0.2);
+        QCOMPARE(test::dominantFrequency(audible), 660.0);
+        QVERIFY(std::abs(estimatePCM16Level(audible) - 0.5 * kSineLevel) < 0.03);
+        QVERIFY(capture.rawSampleCount() == 0); // stop() resets the counters
+    }
+
+    // Two applications play at once; the filter records one of them only.
+    void applicationFilterCapturesOnlyThatApplication()
+    {
+        PulseAudioSystem audio;
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        m_server.playTone(QStringLiteral("tone-alpha"), 440.0, 0.4, 2.5);
+        m_server.playTone(QStringLiteral("tone-beta"), 1250.0, 0.4, 2.5);
+        auto ids = [&] {
+            QStringList out;
+            for (const auto &application : capture.listApplicationSources())
+                out << application.bundleIdentifier;
+            return out;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ids().contains(QStringLiteral("tone-alpha")) &&
+                                     ids().contains(QStringLiteral("tone-beta")),
+                                 kAudioDeadlineMs);
+
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.setPreferredApplicationBundleID(QStringLiteral("tone-alpha"));
+        capture.start();
+        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-alpha"));
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.1) >= 5, kAudioDeadlineMs);
+        capture.stop();
+        const QByteArray audible = log.audible(0.1);
+        QVERIFY(test::toneAmplitude(audible, 440.0) > 0.3);
+        QVERIFY2(test::toneAmplitude(audible, 1250.0) < 0.01,
+                 qPrintable(QString::number(test::toneAmplitude(audible, 1250.0))));
+    }
+
+    // The application's stream ends and it starts another one: the capture follows without
+    // reporting a failure.
+    void applicationCaptureFollowsItsNextStream()
+    {
+        PulseAudioSystem audio;
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        QProcess *first = m_server.playTone(QStringLiteral("tone-gamma"), 500.0, 0.4, 0.6);
+        auto playing = [&] {
+            const auto applications = capture.listApplicationSources();
+            return std::any_of(applications.begin(), applications.end(), [](const auto &a) {
+                return a.bundleIdentifier == QLatin1String("tone-gamma");
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(playing(), kAudioDeadlineMs);
+
+        ChunkLog log;
+        int stops = 0;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.onCaptureStopped = [&](const AudioServerError &) { ++stops; };
+        capture.setPreferredApplicationBundleID(QStringLiteral("tone-gamma"));
+        capture.start();
+        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-gamma"));
+        QTRY_VERIFY_WITH_TIMEOUT(first->state() == QProcess::NotRunning, kAudioDeadlineMs);
+        const int chunksOfFirst = log.chunks.size();
+
+        m_server.playTone(QStringLiteral("tone-gamma"), 900.0, 0.4, 0.8);
+        QTRY_VERIFY_WITH_TIMEOUT(test::toneAmplitude(log.audible(0.1), 900.0) > 0.1,
+                                 kAudioDeadlineMs);
+        QVERIFY(log.chunks.size() > chunksOfFirst);
+        QCOMPARE(stops, 0);
+        QVERIFY(capture.isCapturing());
+        capture.stop();
+    }
+
+    // Without any server, every path says "not available" in the user's words.
+    void noServerGivesTheNotAvailableTexts()
+    {
+        const QByteArray previous = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/vernalo/native");
+        auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", previous); });
+
+        PulseAudioSystem audio;
+        test::FakeClock clock;
+        MicrophoneCapture microphone(&audio);
+        SystemAudioCapture system(&audio, &clock);
+
+        QVERIFY(!audio.serverStatus().reachable);
+        QVERIFY(microphone.listAvailableInputDevices().isEmpty());
+        try {
+            microphone.start();
+            QFAIL("microphone started without a server");
+        } catch (const MicrophoneCaptureError &error) {
+            QCOMPARE(error.errorDescription(), QStringLiteral("Audio engine ei ole käyttövalmis"));
+        }
+        const MicrophonePermissionSnapshot mic = microphone.permissionSnapshot();
+        QCOMPARE(mic.summaryText, QStringLiteral("Mikrofonioikeus: estetty (avaa ääniasetukset)"));
+        QVERIFY(!mic.isGranted && mic.shouldOpenSystemSettings);
+        QVERIFY(!QCoro::waitFor(microphone.requestPermission()));
+
+        try {
+            system.start();
+            QFAIL("system audio started without a server");
+        } catch (const SystemAudioCaptureError &error) {
+            QCOMPARE(error.errorDescription(),
+                     QStringLiteral("Systeemiäänen käyttöoikeus puuttuu (äänipalvelin)."));
+        }
+        QCOMPARE(system.currentPermissionSnapshot().summaryText,
+                 QStringLiteral("Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"));
+        auto request = system.requestPermission();
+        for (int i = 0; i < 3; ++i)
+            clock.advance(350ms);
+        QVERIFY(request.isReady());
+        QVERIFY(!QCoro::waitFor(request));
+        QCOMPARE(system.currentPermissionSnapshot().summaryText,
+                 QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)"));
+        QVERIFY_THROWS_EXCEPTION(SystemAudioCaptureError, system.listApplicationSources());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    vernalo::test::TestEnvironment::prepareProcess();
+    // The displays are the screens; the offscreen platform has one.
+    QGuiApplication app(argc, argv);
+    PulseCaptureTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_pulse_capture.moc"

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace vernalo::test {
+
+// A private, headless PulseAudio server for one test (or benchmark) process: its own runtime
+// folder and socket, a null sink as the default output, and fake microphones made of pipe or
+// sine sources. While it runs, PULSE_SERVER points this process (and the tools it starts) at
+// it. The server is a child of this process and dies with it even after a crash; the
+// destructor stops it and waits for it.
+class PulseFixture
+{
+public:
+    PulseFixture();
+    ~PulseFixture();
+
+    PulseFixture(const PulseFixture &) = delete;
+    PulseFixture &operator=(const PulseFixture &) = delete;
+
+    // False with a reason when no server could be started.
+    bool start(QString *error = nullptr);
+    void stop();
+    bool isRunning() const;
+    QString serverAddress() const;
+    QString sinkName() const { return QStringLiteral("vernalo_test_sink"); }
+    QString logTail() const;
+
+    // A microphone fed through a named pipe: what writeTone() writes arrives in its capture.
+    // properties are source properties such as "device.bus=bluetooth".
+    struct FakeMicrophone
+    {
+        QString sourceName;
+        QString fifoPath;
+        int moduleIndex = -1;
+        int rate = 48000;
+        int channels = 1;
+        bool floatSamples = false;
+    };
+    std::optional<FakeMicrophone> addPipeMicrophone(const QString &sourceName,
+                                                    const QString &description,
+                                                    const QStringList &properties, int rate = 48000,
+                                                    int channels = 1, bool floatSamples = false);
+    // A microphone that hears a sine at exactly the real rate, paced by a null sink of its own
+    // (a sine source runs ahead of real time). True when all of it loaded.
+    bool addRealRateMicrophone(const QString &sourceName, double frequency);
+    // Writes a sine (the same in every channel) of the given length into the pipe at once.
+    bool writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,
+                   double seconds);
+
+    // Plays a sine into the test sink as the application `applicationId` (its binary name to
+    // the server). The player exits when the tone has played; the fixture owns it.
+    QProcess *playTone(const QString &applicationId, double frequency, double amplitude,
+                       double seconds);
+
+    // Ends every player started by playTone().
+    void stopPlayers();
+
+    std::optional<int> loadModule(const QString &name, const QStringList &arguments);
+    bool unloadModule(int index);
+    // Runs pactl against this server; false when it fails.
+    bool pactl(const QStringList &arguments, QString *output = nullptr);
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_daemon;
+    QList<QProcess *> m_players;
+    QByteArray m_previousServer;
+    bool m_hadPreviousServer = false;
+    int m_pipeCount = 0;
+};
+
+} // namespace vernalo::test

@@ -1,0 +1,440 @@
+#include "audio/system_audio_capture.h"
+#include "foundation/app_log.h"
+#include "support/fake_audio_system.h"
+#include "support/fake_clock.h"
+#include "support/test_environment.h"
+#include "support/tone_analysis.h"
+
+#include <numeric>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace std::chrono_literals;
+using vernalo::test::FakeAudioSystem;
+using vernalo::test::FakeClock;
+using vernalo::test::sineFrames;
+
+namespace {
+
+qsizetype logSize()
+{
+    return AppLog::snapshot(1 << 22).size();
+}
+QString logSince(qsizetype offset)
+{
+    return AppLog::snapshot(1 << 22).mid(offset);
+}
+
+// 16 kHz mono frames convert one to one: n samples in, 2n bytes out.
+RawAudioFrames pcmBytes(int bytes, qint64 start = 0)
+{
+    return sineFrames(300.0, 0.4, 16000, 1, bytes / 2, SampleFormat::Int16, true, start);
+}
+
+struct Harness
+{
+    FakeAudioSystem audio;
+    FakeClock clock;
+    SystemAudioCapture capture {&audio, &clock};
+    QList<QByteArray> chunks;
+    int rawSamples = 0;
+
+    Harness()
+    {
+        capture.onPCMFrame = [this](const QByteArray &chunk) { chunks.append(chunk); };
+        capture.onRawAudioSample = [this] { ++rawSamples; };
+    }
+    QList<int> sizes() const
+    {
+        QList<int> out;
+        for (const QByteArray &chunk : chunks)
+            out.append(int(chunk.size()));
+        return out;
+    }
+};
+
+} // namespace
+
+class SystemAudioCaptureTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Each step: wait so many ms, then deliver so many converted bytes.
+    void flushRules_data()
+    {
+        QTest::addColumn<QList<int>>("waitMs");
+        QTest::addColumn<QList<int>>("bytes");
+        QTest::addColumn<QList<int>>("expectedChunks");
+
+        QTest::newRow("first buffer leaves at once, then full chunks")
+            << QList<int> {0, 21, 21, 21, 21, 21} << QList<int> {682, 682, 682, 682, 682, 682}
+            << QList<int> {682, 3200};
+        QTest::newRow("a slow trickle leaves after 0.18 s")
+            << QList<int> {0, 10, 200} << QList<int> {3200, 400, 300} << QList<int> {3200, 700};
+        QTest::newRow("600 bytes never leave alone")
+            << QList<int> {0, 500, 500} << QList<int> {3200, 600, 0} << QList<int> {3200};
+        QTest::newRow("exactly 0.18 s and 640 bytes")
+            << QList<int> {0, 180} << QList<int> {3200, 640} << QList<int> {3200, 640};
+        QTest::newRow("0.179 s is too early")
+            << QList<int> {0, 179} << QList<int> {3200, 640} << QList<int> {3200};
+        QTest::newRow("a large buffer: full chunks, then the remainder waits")
+            << QList<int> {0, 0} << QList<int> {640, 7000} << QList<int> {640, 3200, 3200};
+        QTest::newRow("the remainder goes out with the next late buffer")
+            << QList<int> {0, 0, 300} << QList<int> {640, 7000, 40}
+            << QList<int> {640, 3200, 3200, 640};
+    }
+    void flushRules()
+    {
+        QFETCH(QList<int>, waitMs);
+        QFETCH(QList<int>, bytes);
+        Harness h;
+        h.capture.start();
+        QByteArray expected;
+        qint64 position = 0;
+        for (int i = 0; i < bytes.size(); ++i) {
+            h.clock.advance(std::chrono::milliseconds(waitMs[i]));
+            if (bytes[i] == 0)
+                continue;
+            const RawAudioFrames frames = pcmBytes(bytes[i], position);
+            position += bytes[i] / 2;
+            expected += convertToPCM16(frames);
+            h.audio.lastStream()->deliver(frames);
+        }
+        QTEST(h.sizes(), "expectedChunks");
+        // Nothing lost, nothing repeated, nothing reordered.
+        const QByteArray received = h.chunks.isEmpty()
+            ? QByteArray()
+            : std::accumulate(h.chunks.begin(), h.chunks.end(), QByteArray());
+        QCOMPARE(received, expected.left(received.size()));
+        QCOMPARE(h.capture.emittedChunkCount(), h.chunks.size());
+    }
+
+    // 48 kHz stereo float, 1024 frames: 341 samples taken at source frames 0, 3, 6, ...
+    void planarFloatBufferConverts()
+    {
+        Harness h;
+        h.capture.start();
+        const RawAudioFrames frames =
+            sineFrames(500, 0.5, 48000, 2, 1024, SampleFormat::Float32, false);
+        h.audio.lastStream()->deliver(frames);
+        QCOMPARE(h.sizes(), QList<int> {682});
+        QCOMPARE(h.chunks.first(), convertToPCM16(frames));
+        QCOMPARE(h.capture.rawSampleCount(), 1);
+        QCOMPARE(h.capture.pcmFrameCount(), 1);
+    }
+
+    void unsupportedFormatIsLoggedOnce()
+    {
+        Harness h;
+        h.audio.streamFormatName = QStringLiteral("s24le");
+        h.audio.streamBitsPerSample = 24;
+        h.capture.start();
+        const qsizetype before = logSize();
+        RawAudioFrames odd;
+        odd.format = SampleFormat::Unsupported;
+        odd.bytes = QByteArray(6144, '\x01');
+        for (int i = 0; i < 3; ++i)
+            h.audio.lastStream()->deliver(odd);
+        QVERIFY(h.chunks.isEmpty());
+        QCOMPARE(h.capture.rawSampleCount(), 3);
+        QCOMPARE(h.rawSamples, 3);
+        QCOMPARE(h.capture.pcmFrameCount(), 0);
+        QCOMPARE(logSince(before).count(
+                     QStringLiteral("SystemAudioCapture unsupported format bits=24 flags=s24le")),
+                 1);
+        // A new capture logs it again.
+        h.capture.start();
+        h.audio.lastStream()->deliver(odd);
+        QCOMPARE(logSince(before).count(QStringLiteral("unsupported format")), 2);
+    }
+
+    void progressLinesAreWrittenOncePerCapture()
+    {
+        Harness h;
+        const qsizetype before = logSize();
+        h.capture.start();
+        for (int i = 0; i < 3; ++i)
+            h.audio.lastStream()->deliver(pcmBytes(1600));
+        const QString log = logSince(before);
+        QCOMPARE(log.count(QStringLiteral("SystemAudioCapture received first raw audio sample")),
+                 1);
+        QCOMPARE(log.count(QStringLiteral("SystemAudioCapture produced first PCM frame")), 1);
+        QCOMPARE(log.count(QStringLiteral("SystemAudioCapture emitted first chunk bytes=1600")), 1);
+    }
+
+    void startChoosesDisplayAndApplication_data()
+    {
+        QTest::addColumn<quint32>("preferredDisplay");
+        QTest::addColumn<QString>("preferredApplication");
+        QTest::addColumn<int>("expectedKind");
+        QTest::addColumn<QString>("expectedName");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("all applications of the first display")
+            << 0u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "SystemAudioCapture started display=1 apps=0 selectedApp=Kaikki sovellukset";
+        QTest::newRow("preferred display")
+            << 2u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << "Näyttö 2 • Kaikki sovellukset"
+            << "started display=2 apps=0";
+        QTest::newRow("preferred display gone: the first")
+            << 9u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "started display=1";
+        QTest::newRow("playing application")
+            << 0u << "meet" << int(CaptureTarget::Kind::Application) << "Näyttö 1 • Meeting App"
+            << "SystemAudioCapture started display=1 apps=1 selectedApp=Meeting App";
+        QTest::newRow("application not playing: everything")
+            << 0u << "radio" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "apps=0 selectedApp=Kaikki sovellukset";
+        QTest::newRow("this process is never the filter")
+            << 0u << "self" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << "Näyttö 1 • Kaikki sovellukset"
+            << "apps=0";
+    }
+    void startChoosesDisplayAndApplication()
+    {
+        QFETCH(quint32, preferredDisplay);
+        QFETCH(QString, preferredApplication);
+        QFETCH(int, expectedKind);
+        QFETCH(QString, logLine);
+        Harness h;
+        h.audio.displays = {{1, 1920, 1080}, {2, 2560, 1440}};
+        h.audio.playbacks = {
+            {QStringLiteral("meet"), QStringLiteral("Meeting App"), 300},
+            {QStringLiteral("self"), QStringLiteral("Me"), QCoreApplication::applicationPid()}};
+        h.capture.setPreferredDisplayID(preferredDisplay);
+        h.capture.setPreferredApplicationBundleID(preferredApplication);
+        const qsizetype before = logSize();
+        h.capture.start();
+        QCOMPARE(int(h.audio.lastStream()->target().kind), expectedKind);
+        if (expectedKind == int(CaptureTarget::Kind::Application))
+            QCOMPARE(h.audio.lastStream()->target().applicationId, preferredApplication);
+        QTEST(h.capture.activeSourceName(), "expectedName");
+        QVERIFY2(logSince(before).contains(logLine), qPrintable(logSince(before)));
+    }
+
+    void startFailures_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<bool>("noDisplays");
+        QTest::addColumn<bool>("openFails");
+        QTest::addColumn<int>("expectedKind");
+        QTest::addColumn<QString>("expectedText");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("no server")
+            << false << false << false << int(SystemAudioCaptureError::Kind::PermissionDenied)
+            << "Systeemiäänen käyttöoikeus puuttuu (äänipalvelin)."
+            << "SystemAudioCapture shareableContent error domain=pulse code=6 desc=Connection "
+               "refused";
+        QTest::newRow("no display")
+            << true << true << false << int(SystemAudioCaptureError::Kind::NoDisplay)
+            << "Näyttölähdettä ei löytynyt systeemiäänen kaappaukseen." << QString();
+        QTest::newRow("stream does not open")
+            << true << false << true << int(SystemAudioCaptureError::Kind::StreamSetupFailed)
+            << "Systeemiäänen kaappausta ei voitu käynnistää."
+            << "SystemAudioCapture startCapture error domain=pulse code=5 desc=No such entity";
+    }
+    void startFailures()
+    {
+        QFETCH(bool, reachable);
+        QFETCH(bool, noDisplays);
+        QFETCH(bool, openFails);
+        QFETCH(int, expectedKind);
+        QFETCH(QString, logLine);
+        Harness h;
+        h.audio.reachable = reachable;
+        if (noDisplays)
+            h.audio.displays.clear();
+        if (openFails)
+            h.audio.monitorFailure =
+                AudioServerError {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
+        const qsizetype before = logSize();
+        try {
+            h.capture.start();
+            QFAIL("start succeeded");
+        } catch (const SystemAudioCaptureError &error) {
+            QCOMPARE(int(error.kind()), expectedKind);
+            QTEST(error.errorDescription(), "expectedText");
+        }
+        QVERIFY(!h.capture.isCapturing());
+        QCOMPARE(h.capture.activeSourceName(), QString());
+        if (!logLine.isEmpty())
+            QVERIFY2(logSince(before).contains(logLine), qPrintable(logSince(before)));
+    }
+
+    void stopResetsAndLogsOnlyWhenCapturing()
+    {
+        Harness h;
+        const qsizetype before = logSize();
+        h.capture.stop();
+        QVERIFY(!logSince(before).contains(QStringLiteral("SystemAudioCapture stopped")));
+        h.capture.start();
+        h.audio.lastStream()->deliver(pcmBytes(1000));
+        h.audio.lastStream()->deliver(pcmBytes(500)); // 500 bytes wait
+        auto *stream = h.audio.lastStream();
+        h.capture.stop();
+        QVERIFY(stream->isClosed());
+        QCOMPARE(logSince(before).count(QStringLiteral("SystemAudioCapture stopped")), 1);
+        QCOMPARE(h.capture.rawSampleCount(), 0);
+        QCOMPARE(h.capture.emittedChunkCount(), 0);
+        QCOMPARE(h.capture.activeSourceName(), QString());
+        // A new capture starts empty and sends its first 640 bytes at once.
+        h.chunks.clear();
+        h.capture.start();
+        h.audio.lastStream()->deliver(pcmBytes(640));
+        QCOMPARE(h.sizes(), QList<int> {640});
+    }
+
+    void callbacksMayStopTheCapture_data()
+    {
+        QTest::addColumn<bool>("fromRawCallback");
+        QTest::newRow("from the chunk callback") << false;
+        QTest::newRow("from the raw sample callback") << true;
+    }
+    void callbacksMayStopTheCapture()
+    {
+        QFETCH(bool, fromRawCallback);
+        Harness h;
+        if (fromRawCallback)
+            h.capture.onRawAudioSample = [&] { h.capture.stop(); };
+        else
+            h.capture.onPCMFrame = [&](const QByteArray &chunk) {
+                h.chunks.append(chunk);
+                h.capture.stop();
+            };
+        h.capture.start();
+        h.audio.lastStream()->deliver(pcmBytes(9600));
+        QCOMPARE(h.chunks.size(), fromRawCallback ? 0 : 1);
+        QVERIFY(!h.capture.isCapturing());
+        QCOMPARE(h.capture.emittedChunkCount(), 0);
+    }
+
+    void streamEndIsLoggedAndReported()
+    {
+        Harness h;
+        QList<AudioServerError> errors;
+        h.capture.onCaptureStopped = [&](const AudioServerError &error) { errors.append(error); };
+        h.capture.start();
+        h.audio.lastStream()->deliver(pcmBytes(3200));
+        const qsizetype before = logSize();
+        h.audio.lastStream()->endWith(
+            {QStringLiteral("pulse"), 12, QStringLiteral("Entity killed")});
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(!h.capture.isCapturing());
+        QVERIFY(logSince(before).contains(QStringLiteral(
+            "SystemAudioCapture stream stopped error=domain=pulse code=12 desc=Entity killed")));
+        QCOMPARE(h.capture.emittedChunkCount(), 1); // kept for the diagnostics
+    }
+
+    void applicationListNeedsTheServer()
+    {
+        Harness h;
+        h.audio.playbacks = {{QStringLiteral("meet"), QStringLiteral("Meeting App"), 300}};
+        QCOMPARE(h.capture.listApplicationSources().size(), 1);
+        QCOMPARE(h.capture.listDisplaySources().first().name,
+                 QStringLiteral("Näyttö 1 (1920x1080)"));
+        h.audio.reachable = false;
+        QVERIFY_THROWS_EXCEPTION(SystemAudioCaptureError, h.capture.listApplicationSources());
+    }
+
+    void snapshotFollowsProbeAndPreflight_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<int>("displays");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("probeDetail");
+        QTest::newRow("reachable with a display") << true << 1 << "Systeemiäänen oikeus: sallittu"
+                                                  << "probe=true";
+        QTest::newRow("reachable without displays")
+            << true << 0 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
+            << "probe=false";
+        QTest::newRow("no server")
+            << false << 1 << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)"
+            << "probe=false";
+    }
+    void snapshotFollowsProbeAndPreflight()
+    {
+        QFETCH(bool, reachable);
+        QFETCH(int, displays);
+        QFETCH(QString, probeDetail);
+        Harness h;
+        h.audio.reachable = reachable;
+        h.audio.displays = QList<AudioDisplayInfo>(displays, AudioDisplayInfo {1, 800, 600});
+        const SystemAudioPermissionSnapshot snapshot = h.capture.currentPermissionSnapshot();
+        QTEST(snapshot.summaryText, "summary");
+        QVERIFY2(snapshot.detailText.startsWith(probeDetail + QStringLiteral(", pulse=")),
+                 qPrintable(snapshot.detailText));
+        QCOMPARE(h.capture.permissionSnapshot().detailText.left(7), QStringLiteral("probe=-"));
+    }
+
+    void requestGrantedAfterRetry()
+    {
+        Harness h;
+        h.audio.reachable = false;
+        const qsizetype before = logSize();
+        auto request = h.capture.requestPermission();
+        QVERIFY(!request.isReady());
+        h.clock.advance(350ms);
+        QVERIFY(!request.isReady());
+        h.audio.reachable = true; // the server finished starting
+        h.clock.advance(350ms);
+        QVERIFY(request.isReady());
+        QVERIFY(QCoro::waitFor(request));
+        const QString log = logSince(before);
+        QVERIFY(log.contains(QStringLiteral("systemAudio requestPermission pulse=unreachable")));
+        QVERIFY(
+            log.contains(QStringLiteral("systemAudio requestPermission grantedAfterRetry=true")));
+        QCOMPARE(h.clock.activeTimerCount(), 0);
+    }
+
+    void secondRequestInOneRunSkipsTheRetries()
+    {
+        Harness h;
+        h.audio.reachable = false;
+        auto first = h.capture.requestPermission();
+        h.clock.advance(1050ms);
+        QVERIFY(first.isReady());
+        QVERIFY(!QCoro::waitFor(first));
+        QVERIFY(h.capture.hasRequestedPermissionThisRun());
+
+        const qsizetype before = logSize();
+        auto second = h.capture.requestPermission();
+        QVERIFY(second.isReady()); // no waiting the second time
+        QVERIFY(!QCoro::waitFor(second));
+        const QString log = logSince(before);
+        QCOMPARE(log.count(QStringLiteral("systemAudio permissionProbe error")), 2);
+        QVERIFY(log.contains(
+            QStringLiteral("systemAudio requestPermission skippedPrompt sameRun result=false")));
+        QCOMPARE(h.capture.permissionSnapshot().summaryText,
+                 QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)"));
+    }
+
+    void requestWhenAlreadyGranted()
+    {
+        Harness h;
+        const qsizetype before = logSize();
+        QVERIFY(QCoro::waitFor(h.capture.requestPermission()));
+        QVERIFY(logSince(before).contains(
+            QStringLiteral("systemAudio requestPermission probe already granted")));
+        QVERIFY(!h.capture.hasRequestedPermissionThisRun());
+    }
+
+    // The capture is gone while the request waits: the request ends without touching it.
+    void requestOutlivedByItsCapture()
+    {
+        FakeAudioSystem audio;
+        audio.reachable = false;
+        FakeClock clock;
+        auto *capture = new SystemAudioCapture(&audio, &clock);
+        auto request = capture->requestPermission();
+        delete capture;
+        clock.advance(350ms);
+        QVERIFY(request.isReady());
+        QVERIFY(!QCoro::waitFor(request));
+    }
+};
+
+VERNALO_TEST_MAIN(SystemAudioCaptureTest)
+#include "test_system_audio_capture.moc"
