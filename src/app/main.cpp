@@ -1,5 +1,6 @@
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
+#include "startup_diagnostics.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -13,8 +14,12 @@ int main(int argc, char *argv[])
     QGuiApplication::setApplicationVersion(vernalo::buildinfo::version());
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrova.vernalo"));
 
-    vernalo::AppLog::write(QStringLiteral("app launch version=%1 build=%2")
-                               .arg(vernalo::buildinfo::version(), vernalo::buildinfo::buildNumber()));
+    vernalo::AppLog::write(QStringLiteral("startup font registration invoked"));
+    const auto scan = vernalo::scanStartupResources(
+        vernalo::defaultResourceCandidates(QCoreApplication::applicationDirPath()),
+        QGuiApplication::desktopFileName(), vernalo::buildinfo::version(),
+        vernalo::buildinfo::buildNumber());
+    vernalo::registerStartupFonts(scan);
 
     QQmlApplicationEngine engine;
     QObject::connect(
