@@ -1,0 +1,53 @@
+#pragma once
+
+#include "auth/auth_request_error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+class QNetworkAccessManager;
+
+namespace vernalo {
+
+class Clock;
+
+using AuthHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+struct AuthHttpRequest
+{
+    QUrl url;
+    QByteArray method = "GET";
+    // Sent in order; a later header replaces an earlier one of the same name (any case).
+    AuthHeaders headers;
+    std::optional<QByteArray> body;
+};
+
+struct AuthHttpReply
+{
+    int status = 0;
+    QByteArray body;
+    QByteArray contentType;
+
+    bool isSuccess() const { return status >= 200 && status <= 299; }
+};
+
+// Every auth call gives up after this long and counts as unreachable.
+inline constexpr std::chrono::seconds kAuthRequestTimeout{60};
+
+// Sends one request and waits for its HTTP reply, whatever its status. Failures: the service
+// not reachable, refused or timed out (offline); another transport fault (server, "Yhteys
+// auth-palveluun epäonnistui"); an answer that is not HTTP (server, "Virheellinen vastaus
+// auth-palvelulta"); a header that cannot be sent safely (a failure without text). Redirects
+// are not followed, so the bearer token and the admin key never travel to another address.
+QCoro::Task<AuthResult<AuthHttpReply>> sendAuthRequest(QPointer<QNetworkAccessManager> network,
+                                                       Clock *clock, AuthHttpRequest request);
+
+} // namespace vernalo
