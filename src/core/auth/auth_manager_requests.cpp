@@ -100,6 +100,9 @@ std::optional<QString> AuthManager::parseServerError(const QByteArray &body, int
                 text = firstText(object, {"detail", "error", "message"});
             }
         }
+    } else if (const QByteArray start = body.trimmed(); start.startsWith('{') || start.startsWith('[')) {
+        // A cut-off or broken JSON reply is noise, not a message.
+        text = std::nullopt;
     } else if (looksLikeHtml(body, contentType)) {
         // A proxy's error page says nothing the user can act on; its status does.
         text = QStringLiteral("Palvelinvirhe (%1)").arg(status);
