@@ -70,6 +70,11 @@ template<typename T = std::monostate>
 class AuthResult
 {
 public:
+    // An outcome not yet known; callers that wait for one need it to exist first.
+    AuthResult()
+        : m_state(AuthFailure::withoutText(QStringLiteral("no outcome")))
+    {
+    }
     AuthResult(T value)
         : m_state(std::move(value))
     {

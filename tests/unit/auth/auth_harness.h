@@ -50,7 +50,7 @@ struct AuthHarness
     {
         manager.reset();
         manager = std::make_unique<AuthManager>(settings.get(), &network, &desktop, &clock);
-        QTest::qWaitFor([this]() { return !manager->isChecking(); }, 10000);
+        (void)QTest::qWaitFor([this]() { return !manager->isChecking(); }, 10000);
         return manager.get();
     }
 
@@ -65,16 +65,17 @@ struct AuthHarness
                                              QStringLiteral("salasana-123"), remember));
     }
 
-    // A stored session as a previous run would have left it.
-    void storeSession(const QString &token, qint64 metaAgeSeconds, const QString &metaURL = {})
+    // A stored session as a previous run would have left it; no meta when no age is given.
+    void storeSession(const QString &token, std::optional<qint64> metaAgeSeconds,
+                      const QString &metaURL = {})
     {
         settings->setValue(QLatin1String(AuthManager::kRememberSessionKey), true);
         settings->setValue(QLatin1String(AuthManager::kSessionTokenKey), token);
-        if (metaAgeSeconds < 0)
+        if (!metaAgeSeconds)
             return;
         StoredAuthMeta meta;
         meta.user = AuthUser{7, QStringLiteral("anna@example.fi"), QStringLiteral("user")};
-        meta.verifiedAt = clock.now().addSecs(-metaAgeSeconds).toString(Qt::ISODate);
+        meta.verifiedAt = clock.now().addSecs(-*metaAgeSeconds).toString(Qt::ISODate);
         meta.authURL = metaURL.isEmpty() ? peer.baseUrl().toString() : metaURL;
         settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
                            QString::fromUtf8(encodeJsonObject(meta.toJson())));
