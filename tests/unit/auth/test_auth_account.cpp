@@ -1,0 +1,272 @@
+#include "auth/change_password_flow.h"
+#include "auth/password_reset_flow.h"
+#include "auth_harness.h"
+#include "support/test_environment.h"
+
+#include <QJsonDocument>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+
+const QString kResetPath = QStringLiteral("/auth/request-password-reset");
+const QString kResetSecondPath = QStringLiteral("/auth/forgot-password");
+const QString kChangePath = QStringLiteral("/auth/change-password");
+const QString kChangeSecondPath = QStringLiteral("/auth/change_password");
+
+QString outcome(const AuthResult<QString> &result)
+{
+    return result ? result.value() : QStringLiteral("error: ") + result.failure().description({});
+}
+
+} // namespace
+
+class AuthAccountTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Columns shared by the two operations that have a second path.
+    void addTwoPathColumns()
+    {
+        QTest::addColumn<int>("firstStatus");
+        QTest::addColumn<QByteArray>("firstBody");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("secondStatus"); // 0: the second path must not be tried
+        QTest::addColumn<QByteArray>("secondBody");
+        QTest::addColumn<QString>("outcome");
+    }
+
+    void scriptTwoPaths(AuthHarness &h, const QString &first, const QString &second)
+    {
+        QFETCH(int, firstStatus);
+        QFETCH(QByteArray, firstBody);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, secondStatus);
+        QFETCH(QByteArray, secondBody);
+        h.peer.on("POST", first, ScriptedResponse{firstStatus, firstBody, contentType, {}, false});
+        h.peer.on("POST", second, ScriptedResponse::json(secondStatus ? secondStatus : 500, secondBody));
+    }
+
+    void checkTwoPathRequests(AuthHarness &h, const QString &first, const QString &second)
+    {
+        QFETCH(int, secondStatus);
+        const auto firstCalls = h.peer.requestsTo("POST", first);
+        const auto secondCalls = h.peer.requestsTo("POST", second);
+        QCOMPARE(firstCalls.size(), 1);
+        QCOMPARE(secondCalls.size(), secondStatus ? 1 : 0);
+        if (secondStatus) {
+            // The older path gets exactly the same request.
+            QCOMPARE(secondCalls[0].body, firstCalls[0].body);
+            for (const QByteArray name : {"Content-Type", "Authorization", "X-VN-App-Context"})
+                QCOMPARE(secondCalls[0].header(name), firstCalls[0].header(name));
+        }
+    }
+
+private Q_SLOTS:
+    void passwordReset_data()
+    {
+        addTwoPathColumns();
+        const QByteArray json = "application/json";
+        QTest::newRow("message") << 200 << QByteArray(R"({"ok":true,"message":"Ohje lähetetty"})") << json << 0 << QByteArray() << "Ohje lähetetty";
+        QTest::newRow("detail") << 200 << QByteArray(R"({"detail":"Tarkista sähköposti"})") << json << 0 << QByteArray() << "Tarkista sähköposti";
+        QTest::newRow("message before detail") << 200 << QByteArray(R"({"detail":"d","message":"m"})") << json << 0 << QByteArray() << "m";
+        QTest::newRow("plain text") << 200 << QByteArray("ok") << QByteArray("text/plain") << 0 << QByteArray() << "ok";
+        QTest::newRow("empty body") << 200 << QByteArray() << json << 0 << QByteArray() << "Palautusohje lähetetty.";
+        QTest::newRow("JSON without text") << 200 << QByteArray(R"({"ok":true})") << json << 0 << QByteArray() << "Palautusohje lähetetty.";
+        QTest::newRow("HTML page") << 200 << QByteArray("<html><body>Portal</body></html>") << QByteArray("text/html") << 0 << QByteArray() << "Palautusohje lähetetty.";
+        QTest::newRow("older service") << 404 << QByteArray(R"({"detail":"Not Found"})") << json << 200 << QByteArray(R"({"message":"toinen polku"})") << "toinen polku";
+        QTest::newRow("neither path") << 404 << QByteArray() << json << 404 << QByteArray(R"({"detail":"Not Found"})") << "error: Salasanan palautus ei ole käytössä auth-palvelussa.";
+        QTest::newRow("older path fails") << 404 << QByteArray() << json << 500 << QByteArray() << "error: Salasanan palautus epäonnistui.";
+        QTest::newRow("server error is final") << 500 << QByteArray(R"({"detail":"SMTP ei vastaa"})") << json << 0 << QByteArray() << "error: SMTP ei vastaa";
+        QTest::newRow("server error without text") << 503 << QByteArray() << json << 0 << QByteArray() << "error: Salasanan palautus epäonnistui.";
+        QTest::newRow("proxy page") << 502 << QByteArray("<!DOCTYPE html><html></html>") << QByteArray("text/html") << 0 << QByteArray() << "error: Palvelinvirhe (502)";
+    }
+    void passwordReset()
+    {
+        QFETCH(QString, outcome);
+        AuthHarness h;
+        h.start();
+        scriptTwoPaths(h, kResetPath, kResetSecondPath);
+        const auto result = QCoro::waitFor(h.manager->requestPasswordReset(QStringLiteral("  Anna@Example.FI\n")));
+        QCOMPARE(::outcome(result), outcome);
+        checkTwoPathRequests(h, kResetPath, kResetSecondPath);
+        const auto sent = h.peer.requestsTo("POST", kResetPath)[0];
+        QCOMPARE(sent.json().object(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("anna@example.fi")}}));
+        QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(sent.header("X-VN-App-Context"), QByteArray("vernalo-mac"));
+        QVERIFY(!sent.hasHeader("Authorization"));
+    }
+
+    void changePassword_data()
+    {
+        addTwoPathColumns();
+        const QByteArray json = "application/json";
+        QTest::newRow("message") << 200 << QByteArray(R"({"message":"Vaihdettu"})") << json << 0 << QByteArray() << "Vaihdettu";
+        QTest::newRow("plain text ignored") << 200 << QByteArray("done") << QByteArray("text/plain") << 0 << QByteArray() << "Salasana päivitetty.";
+        QTest::newRow("empty object") << 200 << QByteArray("{}") << json << 0 << QByteArray() << "Salasana päivitetty.";
+        QTest::newRow("older service") << 404 << QByteArray() << json << 200 << QByteArray(R"({"detail":"ok vanha"})") << "ok vanha";
+        QTest::newRow("neither path") << 404 << QByteArray() << json << 404 << QByteArray() << "error: Salasanan vaihto ei ole käytössä auth-palvelussa.";
+        QTest::newRow("wrong current password") << 401 << QByteArray(R"({"detail":"Nykyinen salasana on väärä"})") << json << 0 << QByteArray() << "error: Nykyinen salasana on väärä";
+        QTest::newRow("refused without text") << 400 << QByteArray() << json << 0 << QByteArray() << "error: Salasanan vaihto epäonnistui.";
+        QTest::newRow("reply echoes the new password") << 400 << QByteArray(R"({"detail":"uusi-salasana-42 on liian heikko"})") << json << 0 << QByteArray() << "error: *** on liian heikko";
+    }
+    void changePassword()
+    {
+        QFETCH(QString, outcome);
+        AuthHarness h;
+        h.start();
+        QVERIFY(h.signIn("tok-change-2024"));
+        h.peer.clearRequests();
+        scriptTwoPaths(h, kChangePath, kChangeSecondPath);
+        const auto result = QCoro::waitFor(h.manager->changePassword(QStringLiteral(" vanha-salasana "),
+                                                                     QStringLiteral("uusi-salasana-42\n")));
+        QCOMPARE(::outcome(result), outcome);
+        checkTwoPathRequests(h, kChangePath, kChangeSecondPath);
+        const auto sent = h.peer.requestsTo("POST", kChangePath)[0];
+        QCOMPARE(sent.header("Authorization"), QByteArray("Bearer tok-change-2024"));
+        QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
+        const QJsonObject expected{{QStringLiteral("currentPassword"), QStringLiteral("vanha-salasana")},
+                                   {QStringLiteral("newPassword"), QStringLiteral("uusi-salasana-42")},
+                                   {QStringLiteral("current_password"), QStringLiteral("vanha-salasana")},
+                                   {QStringLiteral("new_password"), QStringLiteral("uusi-salasana-42")}};
+        QCOMPARE(sent.json().object(), expected);
+        // The sign-in state is not touched by the outcome.
+        QVERIFY(h.manager->isAuthenticated());
+    }
+
+    void refusedBeforeAnyRequest_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("reset without e-mail") << true << "reset" << " \n" << "" << "Syötä sähköpostiosoite.";
+        QTest::newRow("change without current") << true << "change" << "  " << "uusi-salasana-1" << "Syötä nykyinen ja uusi salasana.";
+        QTest::newRow("change without new") << true << "change" << "vanha" << "" << "Syötä nykyinen ja uusi salasana.";
+        QTest::newRow("change without session") << false << "change" << "vanha" << "uusi-salasana-1" << "Sessio puuttuu. Kirjaudu uudelleen.";
+        QTest::newRow("blank fields before session") << false << "change" << "" << "" << "Syötä nykyinen ja uusi salasana.";
+    }
+    void refusedBeforeAnyRequest()
+    {
+        QFETCH(bool, signedIn);
+        QFETCH(QString, operation);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, error);
+        AuthHarness h;
+        h.start();
+        if (signedIn)
+            QVERIFY(h.signIn());
+        h.peer.clearRequests();
+        const auto result = operation == QLatin1String("reset")
+                                ? QCoro::waitFor(h.manager->requestPasswordReset(first))
+                                : QCoro::waitFor(h.manager->changePassword(first, second));
+        QCOMPARE(outcome(result), QStringLiteral("error: ") + error);
+        QVERIFY(h.peer.requests().isEmpty());
+    }
+
+    void changePasswordSheet_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QString>("confirmation");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("accepted") << "vanha-salasana" << "uusi-salasana" << "uusi-salasana" << true << "";
+        QTest::newRow("confirmation with spaces") << "vanha" << "  uusi-salasana" << "uusi-salasana \n" << true << "";
+        QTest::newRow("ten multi-byte characters") << "vanha" << QString::fromUtf8("äöåäöåäöåä") << QString::fromUtf8("äöåäöåäöåä") << true << "";
+        QTest::newRow("nine characters") << "vanha" << "123456789" << "123456789" << false << "Uuden salasanan minimipituus on 10 merkkiä.";
+        QTest::newRow("nine accented, eighteen code units") << "vanha" << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301") << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301") << false << "Uuden salasanan minimipituus on 10 merkkiä.";
+        QTest::newRow("confirmation differs") << "vanha" << "uusi-salasana" << "uusi-salasanA" << false << "Uusi salasana ei täsmää.";
+        QTest::newRow("no current password") << " " << "uusi-salasana" << "uusi-salasana" << false << "Syötä nykyinen ja uusi salasana.";
+        QTest::newRow("service refuses") << "vaara" << "uusi-salasana" << "uusi-salasana" << true << "Nykyinen salasana on väärä";
+    }
+    void changePasswordSheet()
+    {
+        QFETCH(QString, current);
+        QFETCH(QString, replacement);
+        QFETCH(QString, confirmation);
+        QFETCH(bool, sent);
+        QFETCH(QString, error);
+        AuthHarness h;
+        h.start();
+        QVERIFY(h.signIn());
+        h.peer.clearRequests();
+        const bool refuses = current == QLatin1String("vaara");
+        h.peer.on("POST", kChangePath,
+                  refuses ? ScriptedResponse::json(401, R"({"detail":"Nykyinen salasana on väärä"})")
+                          : ScriptedResponse::json(200, R"({"message":"Salasana vaihdettu"})"));
+
+        ChangePasswordFlow sheet(h.manager.get());
+        sheet.setChangeCurrentPassword(current);
+        sheet.setChangeNewPassword(replacement);
+        sheet.setChangeConfirmPassword(confirmation);
+        QSignalSpy busy(&sheet, &ChangePasswordFlow::isChangingPasswordChanged);
+        QVERIFY(runToFinish(&sheet, [&sheet]() { sheet.submit(); }));
+
+        QCOMPARE(h.peer.requests().size(), sent ? 1 : 0);
+        QCOMPARE(busy.count(), sent ? 2 : 0);
+        QVERIFY(!sheet.isChangingPassword());
+        QCOMPARE(sheet.changePasswordError(), error);
+        const bool succeeded = sent && error.isEmpty();
+        QCOMPARE(sheet.changePasswordMessage(), succeeded ? QStringLiteral("Salasana vaihdettu") : QString());
+        // Fields are emptied only when the change went through.
+        QCOMPARE(sheet.changeNewPassword().isEmpty(), succeeded);
+        QCOMPARE(sheet.changeConfirmPassword().isEmpty(), succeeded);
+    }
+
+    void forgotPasswordSheet_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("sent") << " anna@example.fi " << 200 << QByteArray(R"({"message":"Lähetetty"})") << "Lähetetty" << "";
+        QTest::newRow("no address") << "  " << 200 << QByteArray() << "" << "Syötä sähköpostiosoite.";
+        QTest::newRow("service refuses") << "anna@example.fi" << 429 << QByteArray(R"({"error":"Liian monta pyyntöä"})") << "" << "Liian monta pyyntöä";
+    }
+    void forgotPasswordSheet()
+    {
+        QFETCH(QString, email);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        QFETCH(QString, error);
+        AuthHarness h;
+        h.start();
+        h.peer.on("POST", kResetPath, ScriptedResponse::json(status, body));
+        PasswordResetFlow sheet(h.manager.get());
+        sheet.setResetEmail(email);
+        QVERIFY(runToFinish(&sheet, [&sheet]() { sheet.send(); }));
+        QCOMPARE(sheet.resetMessage(), message);
+        QCOMPARE(sheet.resetError(), error);
+        QVERIFY(!sheet.isSendingReset());
+        QCOMPARE(h.peer.requests().size(), email.trimmed().isEmpty() ? 0 : 1);
+    }
+
+    void forgotPasswordSheetSendsOnce()
+    {
+        AuthHarness h;
+        h.start();
+        h.peer.on("POST", kResetPath, ScriptedResponse{200, {}, {}, {}, true});
+        PasswordResetFlow sheet(h.manager.get());
+        sheet.setResetEmail(QStringLiteral("anna@example.fi"));
+        QSignalSpy finished(&sheet, &PasswordResetFlow::actionFinished);
+        sheet.send();
+        QTRY_COMPARE(h.peer.heldCount(), 1);
+        QVERIFY(sheet.isSendingReset());
+        sheet.send();
+        h.clock.advance(std::chrono::seconds(60));
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(h.peer.requests().size(), 1);
+        QCOMPARE(sheet.resetError(), QStringLiteral("Yhteys auth-palveluun epäonnistui"));
+    }
+};
+
+VERNALO_TEST_MAIN(AuthAccountTest)
+#include "test_auth_account.moc"
