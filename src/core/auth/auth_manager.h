@@ -157,6 +157,8 @@ private:
         QStringList secrets;
     };
     QCoro::Task<AuthResult<AuthHttpReply>> runCall(Call call);
+    // runCall for the operations that only need to know it succeeded.
+    QCoro::Task<AuthResult<>> finishCall(Call call);
     AuthFailure failureFromReply(const AuthHttpReply &reply, const QString &fallback,
                                  const QStringList &secrets) const;
     QCoro::Task<AuthResult<AuthHttpReply>> sendTo(QString baseURL, QString path,

@@ -48,8 +48,9 @@ QCoro::Task<AuthResult<QString>> AuthManager::requestPasswordReset(QString email
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)
         co_return reply.failure();
-    co_return redactSecrets(
-        confirmationText(reply.value(), QStringLiteral("Palautusohje lähetetty."), true));
+    const QString text =
+        redactSecrets(confirmationText(reply.value(), QStringLiteral("Palautusohje lähetetty."), true));
+    co_return text;
 }
 
 QCoro::Task<AuthResult<QString>> AuthManager::changePassword(QString currentPassword,
@@ -80,9 +81,10 @@ QCoro::Task<AuthResult<QString>> AuthManager::changePassword(QString currentPass
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)
         co_return reply.failure();
-    co_return redactSecrets(
+    const QString text = redactSecrets(
         confirmationText(reply.value(), QStringLiteral("Salasana päivitetty."), false),
-        QStringList{current, replacement});
+        call.secrets);
+    co_return text;
 }
 
 } // namespace vernalo

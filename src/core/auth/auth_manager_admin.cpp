@@ -16,6 +16,16 @@ QString userPath(qint64 userID, const char *suffix = "")
 
 } // namespace
 
+QCoro::Task<AuthResult<>> AuthManager::finishCall(Call call)
+{
+    // The body of a successful reply carries nothing these operations need.
+    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
+    if (!reply)
+        co_return reply.failure();
+    const AuthResult<> done(std::monostate{});
+    co_return done;
+}
+
 QString AuthManager::loadStoredAdminKey() const
 {
     return m_settings->value(QLatin1String(kAdminKeyStorageKey)).toString();
@@ -62,7 +72,6 @@ QCoro::Task<AuthResult<QList<AuthAdminUser>>> AuthManager::adminListUsers(QStrin
 QCoro::Task<AuthResult<>> AuthManager::adminCreateUser(QString email, QString password,
                                                        QString role, QString adminKey)
 {
-    QPointer<AuthManager> self(this);
     const QString normalizedEmail = email.trimmed().toLower();
     const QString trimmedPassword = password.trimmed();
     const QString normalizedRole = role.trimmed().toLower();
@@ -82,16 +91,12 @@ QCoro::Task<AuthResult<>> AuthManager::adminCreateUser(QString email, QString pa
         AuthAdminCreateUserRequest{normalizedEmail, trimmedPassword, normalizedRole}.toJson());
     call.fallback = QStringLiteral("Käyttäjän luonti epäonnistui.");
     call.secrets = {key, trimmedPassword};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
-    if (!self || !reply)
-        co_return self ? reply.failure() : AuthFailure::withoutText(QStringLiteral("manager gone"));
-    co_return std::monostate{};
+    co_return co_await finishCall(call);
 }
 
 QCoro::Task<AuthResult<>> AuthManager::adminSetUserRole(qint64 userID, QString role,
                                                         QString adminKey)
 {
-    QPointer<AuthManager> self(this);
     const QString normalizedRole = role.trimmed().toLower();
     const QString key = adminKey.trimmed();
     if (!isKnownAuthRole(normalizedRole))
@@ -108,16 +113,12 @@ QCoro::Task<AuthResult<>> AuthManager::adminSetUserRole(qint64 userID, QString r
     call.fallback = QStringLiteral("Roolin vaihto epäonnistui.");
     call.notAvailableText = QStringLiteral("Roolin vaihto ei ole käytössä auth-palvelussa.");
     call.secrets = {key};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
-    if (!self || !reply)
-        co_return self ? reply.failure() : AuthFailure::withoutText(QStringLiteral("manager gone"));
-    co_return std::monostate{};
+    co_return co_await finishCall(call);
 }
 
 QCoro::Task<AuthResult<>> AuthManager::adminSetUserEnabled(qint64 userID, bool enabled,
                                                            QString adminKey)
 {
-    QPointer<AuthManager> self(this);
     const QString key = adminKey.trimmed();
     if (key.isEmpty())
         co_return AuthRequestError::server(kEnterAdminKey);
@@ -129,15 +130,11 @@ QCoro::Task<AuthResult<>> AuthManager::adminSetUserEnabled(qint64 userID, bool e
     call.fallback = enabled ? QStringLiteral("Käyttäjän aktivointi epäonnistui.")
                             : QStringLiteral("Käyttäjän esto epäonnistui.");
     call.secrets = {key};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
-    if (!self || !reply)
-        co_return self ? reply.failure() : AuthFailure::withoutText(QStringLiteral("manager gone"));
-    co_return std::monostate{};
+    co_return co_await finishCall(call);
 }
 
 QCoro::Task<AuthResult<>> AuthManager::adminDeleteUser(qint64 userID, QString adminKey)
 {
-    QPointer<AuthManager> self(this);
     const QString key = adminKey.trimmed();
     if (key.isEmpty())
         co_return AuthRequestError::server(kEnterAdminKey);
@@ -148,16 +145,12 @@ QCoro::Task<AuthResult<>> AuthManager::adminDeleteUser(qint64 userID, QString ad
     call.headers = {{"X-Admin-Key", key.toUtf8()}};
     call.fallback = QStringLiteral("Käyttäjän poisto epäonnistui.");
     call.secrets = {key};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
-    if (!self || !reply)
-        co_return self ? reply.failure() : AuthFailure::withoutText(QStringLiteral("manager gone"));
-    co_return std::monostate{};
+    co_return co_await finishCall(call);
 }
 
 QCoro::Task<AuthResult<>> AuthManager::adminResetPassword(qint64 userID, QString password,
                                                           QString adminKey)
 {
-    QPointer<AuthManager> self(this);
     const QString trimmedPassword = password.trimmed();
     const QString key = adminKey.trimmed();
     if (trimmedPassword.isEmpty())
@@ -172,10 +165,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminResetPassword(qint64 userID, QString
     call.body = encodeJsonObject(AuthAdminPasswordRequest{trimmedPassword}.toJson());
     call.fallback = QStringLiteral("Salasanan nollaus epäonnistui.");
     call.secrets = {key, trimmedPassword};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
-    if (!self || !reply)
-        co_return self ? reply.failure() : AuthFailure::withoutText(QStringLiteral("manager gone"));
-    co_return std::monostate{};
+    co_return co_await finishCall(call);
 }
 
 } // namespace vernalo

@@ -172,8 +172,10 @@ QCoro::Task<AuthResult<AuthLoginResponse>> AuthManager::loginRequest(QString ema
     if (!sent)
         co_return sent.failure();
     const AuthHttpReply &reply = sent.value();
-    if (!reply.isSuccess())
-        co_return failureFromReply(reply, kLoginFallback, QStringList{password});
+    if (!reply.isSuccess()) {
+        const QStringList secrets(password);
+        co_return failureFromReply(reply, kLoginFallback, secrets);
+    }
     QString error;
     const auto object = decodeJsonObject(reply.body, &error);
     std::optional<AuthLoginResponse> response;
@@ -197,9 +199,9 @@ QCoro::Task<AuthResult<AuthUser>> AuthManager::verifyToken(QString token, QStrin
         co_return sent.failure();
     const AuthHttpReply &reply = sent.value();
     if (!reply.isSuccess()) {
-        co_return failureFromReply(reply,
-                                   QStringLiteral("Sessio vanhentunut, kirjaudu uudelleen."),
-                                   QStringList{token});
+        const QStringList secrets(token);
+        co_return failureFromReply(reply, QStringLiteral("Sessio vanhentunut, kirjaudu uudelleen."),
+                                   secrets);
     }
     QString error;
     const auto object = decodeJsonObject(reply.body, &error);
