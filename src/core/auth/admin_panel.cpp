@@ -3,10 +3,9 @@
 #include "auth/auth_manager.h"
 #include "ports/desktop_services.h"
 
+#include <algorithm>
 #include <QCollator>
 #include <QLocale>
-
-#include <algorithm>
 
 namespace vernalo {
 
@@ -20,8 +19,7 @@ AdminPanel::AdminPanel(AuthManager *manager, DesktopServices *desktop, QObject *
     : QObject(parent)
     , m_manager(manager)
     , m_desktop(desktop)
-{
-}
+{ }
 
 bool AdminPanel::isFeatureEnabledByEnvironment()
 {
@@ -30,7 +28,7 @@ bool AdminPanel::isFeatureEnabledByEnvironment()
 
 QList<AuthAdminUser> AdminPanel::sortedForDisplay(QList<AuthAdminUser> users)
 {
-    QCollator collator{QLocale()};
+    QCollator collator {QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(users.begin(), users.end(),
                      [&collator](const AuthAdminUser &a, const AuthAdminUser &b) {

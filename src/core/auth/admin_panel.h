@@ -3,16 +3,14 @@
 #include "auth/auth_request_error.h"
 #include "auth/auth_wire_records.h"
 
+#include <functional>
+#include <optional>
+#include <qcoro/qcorotask.h>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QVariantList>
-
-#include <qcoro/qcorotask.h>
-
-#include <functional>
-#include <optional>
 
 namespace vernalo {
 
@@ -33,8 +31,8 @@ class AdminPanel : public QObject
     Q_PROPERTY(bool adminBusy READ adminBusy NOTIFY adminBusyChanged)
     Q_PROPERTY(QString adminNewUserEmail READ adminNewUserEmail WRITE setAdminNewUserEmail NOTIFY
                    adminNewUserEmailChanged)
-    Q_PROPERTY(QString adminNewUserPassword READ adminNewUserPassword WRITE
-                   setAdminNewUserPassword NOTIFY adminNewUserPasswordChanged)
+    Q_PROPERTY(QString adminNewUserPassword READ adminNewUserPassword WRITE setAdminNewUserPassword
+                   NOTIFY adminNewUserPasswordChanged)
     Q_PROPERTY(QString adminNewUserRole READ adminNewUserRole WRITE setAdminNewUserRole NOTIFY
                    adminNewUserRoleChanged)
 

@@ -14,13 +14,16 @@ namespace vernalo {
 
 namespace {
 
-QString key(const char *name) { return QLatin1String(name); }
+QString key(const char *name)
+{
+    return QLatin1String(name);
+}
 
 // An internet date-time: the zone is required, a fraction of a second is tolerated.
 bool isInternetDateTime(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(\.\d+)?(Z|[+-]\d{2}:\d{2})$)"));
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(\.\d+)?(Z|[+-]\d{2}:\d{2})$)"));
     return pattern.match(text).hasMatch();
 }
 
@@ -43,7 +46,10 @@ AuthManager::AuthManager(SecureSettings *settings, QNetworkAccessManager *networ
 
 AuthManager::~AuthManager() = default;
 
-QString AuthManager::defaultAuthURL() { return buildinfo::defaultAuthServiceURL(); }
+QString AuthManager::defaultAuthURL()
+{
+    return buildinfo::defaultAuthServiceURL();
+}
 
 QVariant AuthManager::currentUserValue() const
 {
@@ -116,7 +122,10 @@ QCoro::Task<> AuthManager::promptForAuthURL()
     AppLog::write(QStringLiteral("auth url changed"));
 }
 
-void AuthManager::editAuthURL() { promptForAuthURL(); }
+void AuthManager::editAuthURL()
+{
+    promptForAuthURL();
+}
 
 QString AuthManager::redactSecrets(QString text, const QStringList &extraSecrets) const
 {

@@ -5,14 +5,12 @@
 #include "auth/auth_user.h"
 #include "auth/auth_wire_records.h"
 
+#include <optional>
+#include <qcoro/qcorotask.h>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QVariant>
-
-#include <qcoro/qcorotask.h>
-
-#include <optional>
 
 class QNetworkAccessManager;
 
@@ -55,8 +53,8 @@ public:
     // Reads the stored address and remember flag, then queues the start-up restore on the event
     // loop. The network manager must outlive every call; the other collaborators must outlive
     // the manager.
-    AuthManager(SecureSettings *settings, QNetworkAccessManager *network,
-                DesktopServices *desktop, Clock *clock, QObject *parent = nullptr);
+    AuthManager(SecureSettings *settings, QNetworkAccessManager *network, DesktopServices *desktop,
+                Clock *clock, QObject *parent = nullptr);
     ~AuthManager() override;
 
     bool isAuthenticated() const { return m_isAuthenticated; }
@@ -123,8 +121,7 @@ public:
     QCoro::Task<AuthResult<>> adminSetUserRole(qint64 userID, QString role, QString adminKey);
     QCoro::Task<AuthResult<>> adminSetUserEnabled(qint64 userID, bool enabled, QString adminKey);
     QCoro::Task<AuthResult<>> adminDeleteUser(qint64 userID, QString adminKey);
-    QCoro::Task<AuthResult<>> adminResetPassword(qint64 userID, QString password,
-                                                 QString adminKey);
+    QCoro::Task<AuthResult<>> adminResetPassword(qint64 userID, QString password, QString adminKey);
 
     // Replaces every known secret (token, admin key, the given extras) in a text meant for the
     // user. Secrets shorter than four characters are left alone: replacing them would garble
@@ -161,8 +158,8 @@ private:
     QCoro::Task<AuthResult<>> finishCall(Call call);
     AuthFailure failureFromReply(const AuthHttpReply &reply, const QString &fallback,
                                  const QStringList &secrets) const;
-    QCoro::Task<AuthResult<AuthHttpReply>> sendTo(QString baseURL, QString path,
-                                                  QByteArray method, AuthHeaders headers,
+    QCoro::Task<AuthResult<AuthHttpReply>> sendTo(QString baseURL, QString path, QByteArray method,
+                                                  AuthHeaders headers,
                                                   std::optional<QByteArray> body);
 
     QCoro::Task<AuthResult<AuthLoginResponse>> loginRequest(QString email, QString password,

@@ -40,7 +40,7 @@ QCoro::Task<AuthResult<QString>> AuthManager::requestPasswordReset(QString email
     call.secondPath = QStringLiteral("/auth/forgot-password");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}};
-    call.body = encodeJsonObject(AuthPasswordResetRequest{normalizedEmail}.toJson());
+    call.body = encodeJsonObject(AuthPasswordResetRequest {normalizedEmail}.toJson());
     call.fallback = QStringLiteral("Salasanan palautus epäonnistui.");
     call.notAvailableText = QStringLiteral("Salasanan palautus ei ole käytössä auth-palvelussa.");
     const AuthResult<AuthHttpReply> reply = co_await runCall(call);
@@ -48,8 +48,8 @@ QCoro::Task<AuthResult<QString>> AuthManager::requestPasswordReset(QString email
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)
         co_return reply.failure();
-    const QString text =
-        redactSecrets(confirmationText(reply.value(), QStringLiteral("Palautusohje lähetetty."), true));
+    const QString text = redactSecrets(
+        confirmationText(reply.value(), QStringLiteral("Palautusohje lähetetty."), true));
     co_return text;
 }
 
@@ -72,7 +72,7 @@ QCoro::Task<AuthResult<QString>> AuthManager::changePassword(QString currentPass
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"},
                     {"Authorization", "Bearer " + m_sessionToken->toUtf8()}};
-    call.body = encodeJsonObject(AuthChangePasswordRequest{current, replacement}.toJson());
+    call.body = encodeJsonObject(AuthChangePasswordRequest {current, replacement}.toJson());
     call.fallback = QStringLiteral("Salasanan vaihto epäonnistui.");
     call.notAvailableText = QStringLiteral("Salasanan vaihto ei ole käytössä auth-palvelussa.");
     call.secrets = {current, replacement};

@@ -1,5 +1,4 @@
 #include "auth/auth_manager.h"
-
 #include "foundation/secure_settings.h"
 
 namespace vernalo {
@@ -22,7 +21,7 @@ QCoro::Task<AuthResult<>> AuthManager::finishCall(Call call)
     const AuthResult<AuthHttpReply> reply = co_await runCall(call);
     if (!reply)
         co_return reply.failure();
-    const AuthResult<> done(std::monostate{});
+    const AuthResult<> done(std::monostate {});
     co_return done;
 }
 
@@ -40,7 +39,10 @@ void AuthManager::saveAdminKey(const QString &key)
         m_settings->setValue(QLatin1String(kAdminKeyStorageKey), trimmed);
 }
 
-void AuthManager::clearAdminKey() { m_settings->remove(QLatin1String(kAdminKeyStorageKey)); }
+void AuthManager::clearAdminKey()
+{
+    m_settings->remove(QLatin1String(kAdminKeyStorageKey));
+}
 
 QCoro::Task<AuthResult<QList<AuthAdminUser>>> AuthManager::adminListUsers(QString adminKey)
 {
@@ -65,7 +67,8 @@ QCoro::Task<AuthResult<QList<AuthAdminUser>>> AuthManager::adminListUsers(QStrin
     if (const auto object = decodeJsonObject(reply.value().body, &error))
         response = AuthAdminUsersResponse::fromJson(*object, &error);
     if (!response)
-        co_return AuthFailure::withoutText(QStringLiteral("users reply ") + error, reply.value().status);
+        co_return AuthFailure::withoutText(QStringLiteral("users reply ") + error,
+                                           reply.value().status);
     co_return response->users;
 }
 
@@ -88,7 +91,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminCreateUser(QString email, QString pa
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
     call.body = encodeJsonObject(
-        AuthAdminCreateUserRequest{normalizedEmail, trimmedPassword, normalizedRole}.toJson());
+        AuthAdminCreateUserRequest {normalizedEmail, trimmedPassword, normalizedRole}.toJson());
     call.fallback = QStringLiteral("Käyttäjän luonti epäonnistui.");
     call.secrets = {key, trimmedPassword};
     co_return co_await finishCall(call);
@@ -109,7 +112,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminSetUserRole(qint64 userID, QString r
     call.secondPath = userPath(userID, "/set-role");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
-    call.body = encodeJsonObject(AuthAdminRoleRequest{normalizedRole}.toJson());
+    call.body = encodeJsonObject(AuthAdminRoleRequest {normalizedRole}.toJson());
     call.fallback = QStringLiteral("Roolin vaihto epäonnistui.");
     call.notAvailableText = QStringLiteral("Roolin vaihto ei ole käytössä auth-palvelussa.");
     call.secrets = {key};
@@ -162,7 +165,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminResetPassword(qint64 userID, QString
     call.path = userPath(userID, "/reset-password");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
-    call.body = encodeJsonObject(AuthAdminPasswordRequest{trimmedPassword}.toJson());
+    call.body = encodeJsonObject(AuthAdminPasswordRequest {trimmedPassword}.toJson());
     call.fallback = QStringLiteral("Salasanan nollaus epäonnistui.");
     call.secrets = {key, trimmedPassword};
     co_return co_await finishCall(call);

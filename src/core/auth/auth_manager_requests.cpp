@@ -1,5 +1,4 @@
 #include "auth/auth_manager.h"
-
 #include "foundation/app_log.h"
 
 #include <QJsonDocument>
@@ -15,7 +14,8 @@ constexpr auto kContextHeader = "X-VN-App-Context";
 constexpr auto kContextValue = "vernalo-mac";
 
 // The first of the keys that holds a string; mistyped values are passed over.
-std::optional<QString> firstText(const QJsonObject &object, std::initializer_list<const char *> keys)
+std::optional<QString> firstText(const QJsonObject &object,
+                                 std::initializer_list<const char *> keys)
 {
     for (const char *key : keys) {
         const QJsonValue value = object.value(QLatin1String(key));
@@ -94,13 +94,14 @@ std::optional<QString> AuthManager::parseServerError(const QByteArray &body, int
             const QJsonObject object = document.object();
             if (const auto strict = AuthErrorResponse::fromJson(object)) {
                 text = strict->detail ? strict->detail
-                       : strict->error ? strict->error
-                                       : strict->message;
+                    : strict->error   ? strict->error
+                                      : strict->message;
             } else {
                 text = firstText(object, {"detail", "error", "message"});
             }
         }
-    } else if (const QByteArray start = body.trimmed(); start.startsWith('{') || start.startsWith('[')) {
+    } else if (const QByteArray start = body.trimmed();
+               start.startsWith('{') || start.startsWith('[')) {
         // A cut-off or broken JSON reply is noise, not a message.
         text = std::nullopt;
     } else if (looksLikeHtml(body, contentType)) {
@@ -115,8 +116,7 @@ std::optional<QString> AuthManager::parseServerError(const QByteArray &body, int
     return text->trimmed();
 }
 
-QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::performRequest(QString path,
-                                                                   QByteArray method,
+QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::performRequest(QString path, QByteArray method,
                                                                    AuthHeaders headers,
                                                                    std::optional<QByteArray> body)
 {
@@ -125,8 +125,7 @@ QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::performRequest(QString path,
 }
 
 QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::sendTo(QString baseURL, QString path,
-                                                           QByteArray method,
-                                                           AuthHeaders headers,
+                                                           QByteArray method, AuthHeaders headers,
                                                            std::optional<QByteArray> body)
 {
     const AuthResult<QUrl> endpoint = authEndpoint(path, baseURL);
@@ -164,22 +163,23 @@ QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::runCall(Call call)
         if (!self)
             co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
         if (sent && sent.value().status == 404) {
-            AppLog::write(QStringLiteral("auth request op=%1 status=404 unavailable")
-                              .arg(call.operation));
+            AppLog::write(
+                QStringLiteral("auth request op=%1 status=404 unavailable").arg(call.operation));
             co_return AuthFailure::from(AuthRequestError::server(call.notAvailableText), 404);
         }
     }
     if (!sent) {
         const AuthFailure &failure = sent.failure();
-        AppLog::write(QStringLiteral("auth request op=%1 failed offline=%2 reason=%3")
-                          .arg(call.operation,
-                               failure.isOffline() ? QStringLiteral("true")
-                                                   : QStringLiteral("false"),
-                               failure.reason));
+        AppLog::write(
+            QStringLiteral("auth request op=%1 failed offline=%2 reason=%3")
+                .arg(call.operation,
+                     failure.isOffline() ? QStringLiteral("true") : QStringLiteral("false"),
+                     failure.reason));
         co_return failure;
     }
     const AuthHttpReply &reply = sent.value();
-    AppLog::write(QStringLiteral("auth request op=%1 status=%2").arg(call.operation).arg(reply.status));
+    AppLog::write(
+        QStringLiteral("auth request op=%1 status=%2").arg(call.operation).arg(reply.status));
     if (!reply.isSuccess())
         co_return failureFromReply(reply, call.fallback, call.secrets);
     co_return reply;

@@ -1,5 +1,4 @@
 #include "auth/auth_manager.h"
-
 #include "foundation/app_log.h"
 #include "foundation/secure_settings.h"
 
@@ -10,7 +9,10 @@ namespace {
 const QString kLoginFallback = QStringLiteral("Kirjautuminen epäonnistui.");
 
 // A gateway that could not reach the service answers for it; the token was never judged.
-bool isGatewayStatus(int status) { return status == 502 || status == 503 || status == 504; }
+bool isGatewayStatus(int status)
+{
+    return status == 502 || status == 503 || status == 504;
+}
 
 bool hasControlCharacters(const QString &text)
 {
@@ -140,7 +142,7 @@ QCoro::Task<bool> AuthManager::login(QString email, QString password,
     }
 
     const AuthUser user = reply.value().user.value_or(
-        AuthUser{std::nullopt, normalizedEmail, QStringLiteral("user")});
+        AuthUser {std::nullopt, normalizedEmail, QStringLiteral("user")});
     m_sessionToken = *token;
     if (m_rememberSession) {
         m_settings->setValue(QLatin1String(kSessionTokenKey), *token);
@@ -158,13 +160,12 @@ QCoro::Task<bool> AuthManager::login(QString email, QString password,
     co_return true;
 }
 
-QCoro::Task<AuthResult<AuthLoginResponse>> AuthManager::loginRequest(QString email,
-                                                                     QString password,
-                                                                     QString authURL)
+QCoro::Task<AuthResult<AuthLoginResponse>>
+AuthManager::loginRequest(QString email, QString password, QString authURL)
 {
     QPointer<AuthManager> self(this);
-    const QByteArray body = encodeJsonObject(AuthLoginRequest{email, password}.toJson());
-    const AuthHeaders headers{{"Content-Type", "application/json"}};
+    const QByteArray body = encodeJsonObject(AuthLoginRequest {email, password}.toJson());
+    const AuthHeaders headers {{"Content-Type", "application/json"}};
     const AuthResult<AuthHttpReply> sent =
         co_await sendTo(authURL, QStringLiteral("/auth/login"), "POST", headers, body);
     if (!self)
@@ -189,8 +190,8 @@ QCoro::Task<AuthResult<AuthLoginResponse>> AuthManager::loginRequest(QString ema
 QCoro::Task<AuthResult<AuthUser>> AuthManager::verifyToken(QString token, QString authURL)
 {
     QPointer<AuthManager> self(this);
-    const AuthHeaders headers{{"Content-Type", "application/json"},
-                              {"Authorization", "Bearer " + token.toUtf8()}};
+    const AuthHeaders headers {{"Content-Type", "application/json"},
+                               {"Authorization", "Bearer " + token.toUtf8()}};
     const AuthResult<AuthHttpReply> sent =
         co_await sendTo(authURL, QStringLiteral("/auth/verify"), "POST", headers, std::nullopt);
     if (!self)
@@ -211,8 +212,8 @@ QCoro::Task<AuthResult<AuthUser>> AuthManager::verifyToken(QString token, QStrin
     if (!response)
         co_return AuthFailure::withoutText(QStringLiteral("verify reply ") + error, reply.status);
     if (!response->user) {
-        co_return AuthFailure::from(AuthRequestError::server(QStringLiteral("Virheellinen auth-vastaus")),
-                                    reply.status);
+        co_return AuthFailure::from(
+            AuthRequestError::server(QStringLiteral("Virheellinen auth-vastaus")), reply.status);
     }
     co_return *response->user;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QString>
-
 #include <optional>
+#include <QString>
 #include <utility>
 #include <variant>
 
@@ -13,9 +12,9 @@ class AuthRequestError
 {
 public:
     enum class Kind {
-        Server,     // carries the service's own text or one of our Finnish sentences
+        Server, // carries the service's own text or one of our Finnish sentences
         InvalidURL, // the base URL cannot form an endpoint
-        Offline,    // the service could not be reached (no network, refused, time-out)
+        Offline, // the service could not be reached (no network, refused, time-out)
     };
 
     static AuthRequestError server(QString message) { return {Kind::Server, std::move(message)}; }
@@ -31,8 +30,7 @@ private:
     AuthRequestError(Kind kind, QString message)
         : m_kind(kind)
         , m_message(std::move(message))
-    {
-    }
+    { }
 
     Kind m_kind;
     QString m_message;
@@ -50,11 +48,11 @@ struct AuthFailure
 
     static AuthFailure from(AuthRequestError error, int httpStatus = 0)
     {
-        return AuthFailure{std::move(error), {}, httpStatus};
+        return AuthFailure {std::move(error), {}, httpStatus};
     }
     static AuthFailure withoutText(QString reason, int httpStatus = 0)
     {
-        return AuthFailure{std::nullopt, std::move(reason), httpStatus};
+        return AuthFailure {std::nullopt, std::move(reason), httpStatus};
     }
 
     bool isOffline() const { return error && error->kind() == AuthRequestError::Kind::Offline; }
@@ -66,27 +64,22 @@ struct AuthFailure
 };
 
 // A value or the failure that prevented it.
-template<typename T = std::monostate>
-class AuthResult
+template<typename T = std::monostate> class AuthResult
 {
 public:
     // An outcome not yet known; callers that wait for one need it to exist first.
     AuthResult()
         : m_state(AuthFailure::withoutText(QStringLiteral("no outcome")))
-    {
-    }
+    { }
     AuthResult(T value)
         : m_state(std::move(value))
-    {
-    }
+    { }
     AuthResult(AuthFailure failure)
         : m_state(std::move(failure))
-    {
-    }
+    { }
     AuthResult(AuthRequestError error)
         : m_state(AuthFailure::from(std::move(error)))
-    {
-    }
+    { }
 
     bool ok() const { return std::holds_alternative<T>(m_state); }
     explicit operator bool() const { return ok(); }

@@ -2,13 +2,12 @@
 
 #include "foundation/clock.h"
 
+#include <coroutine>
+#include <memory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QScopeGuard>
-
-#include <coroutine>
-#include <memory>
 
 namespace vernalo {
 
@@ -21,8 +20,7 @@ class ReplyFinished
 public:
     explicit ReplyFinished(QNetworkReply *reply)
         : m_reply(reply)
-    {
-    }
+    { }
 
     bool await_ready() const { return !m_reply || m_reply->isFinished(); }
     void await_suspend(std::coroutine_handle<> handle)
@@ -74,7 +72,8 @@ AuthFailure transportFailure(QNetworkReply::NetworkError error, bool timedOut)
 {
     const QString reason = QStringLiteral("network error=%1").arg(static_cast<int>(error));
     // Connection, TLS, time-out and proxy failures mean the service was not reached.
-    if (timedOut || (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)) {
+    if (timedOut ||
+        (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)) {
         AuthFailure failure = AuthFailure::from(AuthRequestError::offline());
         failure.reason = timedOut ? QStringLiteral("timed out") : reason;
         return failure;

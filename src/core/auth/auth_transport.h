@@ -2,16 +2,14 @@
 
 #include "auth/auth_request_error.h"
 
+#include <chrono>
+#include <optional>
 #include <QByteArray>
+#include <qcoro/qcorotask.h>
 #include <QList>
 #include <QPair>
 #include <QPointer>
 #include <QUrl>
-
-#include <qcoro/qcorotask.h>
-
-#include <chrono>
-#include <optional>
 
 class QNetworkAccessManager;
 
@@ -40,7 +38,7 @@ struct AuthHttpReply
 };
 
 // Every auth call gives up after this long and counts as unreachable.
-inline constexpr std::chrono::seconds kAuthRequestTimeout{60};
+inline constexpr std::chrono::seconds kAuthRequestTimeout {60};
 
 // Sends one request and waits for its HTTP reply, whatever its status. Failures: the service
 // not reachable, refused or timed out (offline); another transport fault (server, "Yhteys

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <QJsonObject>
 #include <QString>
 #include <QVariantMap>
-
-#include <optional>
 
 namespace vernalo {
 

@@ -2,17 +2,15 @@
 
 #include "foundation/json_fields.h"
 
+#include <cmath>
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <cmath>
 
 namespace vernalo {
 
 namespace {
 
-template<typename T>
-std::optional<T> finish(const JsonReader &reader, T value, QString *error)
+template<typename T> std::optional<T> finish(const JsonReader &reader, T value, QString *error)
 {
     if (!reader.ok()) {
         if (error)
@@ -188,10 +186,10 @@ std::optional<StoredAuthMeta> StoredAuthMeta::fromJson(const QJsonObject &object
 
 QJsonObject AuthAdminUser::toJson() const
 {
-    QJsonObject object{{QStringLiteral("id"), static_cast<double>(id)},
-                       {QStringLiteral("email"), email},
-                       {QStringLiteral("role"), role},
-                       {QStringLiteral("is_active"), isActive}};
+    QJsonObject object {{QStringLiteral("id"), static_cast<double>(id)},
+                        {QStringLiteral("email"), email},
+                        {QStringLiteral("role"), role},
+                        {QStringLiteral("is_active"), isActive}};
     insertIfPresent(object, "created_at", createdAt);
     insertIfPresent(object, "updated_at", updatedAt);
     insertIfPresent(object, "disabled_at", disabledAt);
@@ -257,10 +255,13 @@ std::optional<AuthAdminUsersResponse> AuthAdminUsersResponse::fromJson(const QJs
     return finish(reader, response, error);
 }
 
-QJsonObject AuthPasswordResetRequest::toJson() const { return {{QStringLiteral("email"), email}}; }
+QJsonObject AuthPasswordResetRequest::toJson() const
+{
+    return {{QStringLiteral("email"), email}};
+}
 
-std::optional<AuthPasswordResetRequest> AuthPasswordResetRequest::fromJson(
-    const QJsonObject &object, QString *error)
+std::optional<AuthPasswordResetRequest>
+AuthPasswordResetRequest::fromJson(const QJsonObject &object, QString *error)
 {
     JsonReader reader(object);
     AuthPasswordResetRequest request;
@@ -276,8 +277,8 @@ QJsonObject AuthChangePasswordRequest::toJson() const
             {QStringLiteral("new_password"), newPassword}};
 }
 
-std::optional<AuthChangePasswordRequest> AuthChangePasswordRequest::fromJson(
-    const QJsonObject &object, QString *error)
+std::optional<AuthChangePasswordRequest>
+AuthChangePasswordRequest::fromJson(const QJsonObject &object, QString *error)
 {
     JsonReader reader(object);
     const auto camelCurrent = reader.optionalString("currentPassword");
@@ -301,8 +302,8 @@ QJsonObject AuthAdminCreateUserRequest::toJson() const
             {QStringLiteral("role"), role}};
 }
 
-std::optional<AuthAdminCreateUserRequest> AuthAdminCreateUserRequest::fromJson(
-    const QJsonObject &object, QString *error)
+std::optional<AuthAdminCreateUserRequest>
+AuthAdminCreateUserRequest::fromJson(const QJsonObject &object, QString *error)
 {
     JsonReader reader(object);
     AuthAdminCreateUserRequest request;
@@ -312,7 +313,10 @@ std::optional<AuthAdminCreateUserRequest> AuthAdminCreateUserRequest::fromJson(
     return finish(reader, request, error);
 }
 
-QJsonObject AuthAdminRoleRequest::toJson() const { return {{QStringLiteral("role"), role}}; }
+QJsonObject AuthAdminRoleRequest::toJson() const
+{
+    return {{QStringLiteral("role"), role}};
+}
 
 std::optional<AuthAdminRoleRequest> AuthAdminRoleRequest::fromJson(const QJsonObject &object,
                                                                    QString *error)
@@ -328,8 +332,8 @@ QJsonObject AuthAdminPasswordRequest::toJson() const
     return {{QStringLiteral("password"), password}};
 }
 
-std::optional<AuthAdminPasswordRequest> AuthAdminPasswordRequest::fromJson(
-    const QJsonObject &object, QString *error)
+std::optional<AuthAdminPasswordRequest>
+AuthAdminPasswordRequest::fromJson(const QJsonObject &object, QString *error)
 {
     JsonReader reader(object);
     AuthAdminPasswordRequest request;

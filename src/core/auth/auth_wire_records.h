@@ -2,12 +2,11 @@
 
 #include "auth/auth_user.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

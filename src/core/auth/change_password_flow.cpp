@@ -9,8 +9,7 @@ namespace vernalo {
 ChangePasswordFlow::ChangePasswordFlow(AuthManager *manager, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
-{
-}
+{ }
 
 void ChangePasswordFlow::setChangeCurrentPassword(const QString &value)
 {

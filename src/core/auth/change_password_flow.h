@@ -1,10 +1,9 @@
 #pragma once
 
+#include <qcoro/qcorotask.h>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
-#include <qcoro/qcorotask.h>
 
 namespace vernalo {
 
@@ -26,8 +25,7 @@ class ChangePasswordFlow : public QObject
                    changePasswordMessageChanged)
     Q_PROPERTY(
         QString changePasswordError READ changePasswordError NOTIFY changePasswordErrorChanged)
-    Q_PROPERTY(
-        bool isChangingPassword READ isChangingPassword NOTIFY isChangingPasswordChanged)
+    Q_PROPERTY(bool isChangingPassword READ isChangingPassword NOTIFY isChangingPasswordChanged)
 
 public:
     static constexpr int kMinimumPasswordLength = 10;

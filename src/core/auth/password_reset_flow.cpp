@@ -7,8 +7,7 @@ namespace vernalo {
 PasswordResetFlow::PasswordResetFlow(AuthManager *manager, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
-{
-}
+{ }
 
 void PasswordResetFlow::setResetEmail(const QString &email)
 {

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <qcoro/qcorotask.h>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
-#include <qcoro/qcorotask.h>
 
 namespace vernalo {
 

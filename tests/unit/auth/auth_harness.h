@@ -6,16 +6,14 @@
 #include "support/fake_desktop_services.h"
 #include "support/loopback_http_peer.h"
 
+#include <memory>
+#include <qcoro/qcorotask.h>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <qcoro/qcorotask.h>
-
-#include <memory>
 
 namespace vernalo::test {
 
@@ -57,10 +55,12 @@ struct AuthHarness
     bool signIn(const QByteArray &token = "tok-0123456789abcdef", bool remember = true,
                 const QByteArray &role = "user")
     {
-        peer.enqueue("POST", QStringLiteral("/auth/login"),
-                     ScriptedResponse::json(200, R"({"token":")" + token
-                                                     + R"(","user":{"id":7,"email":"anna@example.fi","role":")"
-                                                     + role + R"("}})"));
+        peer.enqueue(
+            "POST", QStringLiteral("/auth/login"),
+            ScriptedResponse::json(200,
+                                   R"({"token":")" + token +
+                                       R"(","user":{"id":7,"email":"anna@example.fi","role":")" +
+                                       role + R"("}})"));
         return QCoro::waitFor(manager->login(QStringLiteral("anna@example.fi"),
                                              QStringLiteral("salasana-123"), remember));
     }
@@ -74,7 +74,7 @@ struct AuthHarness
         if (!metaAgeSeconds)
             return;
         StoredAuthMeta meta;
-        meta.user = AuthUser{7, QStringLiteral("anna@example.fi"), QStringLiteral("user")};
+        meta.user = AuthUser {7, QStringLiteral("anna@example.fi"), QStringLiteral("user")};
         meta.verifiedAt = clock.now().addSecs(-*metaAgeSeconds).toString(Qt::ISODate);
         meta.authURL = metaURL.isEmpty() ? peer.baseUrl().toString() : metaURL;
         settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
@@ -93,8 +93,7 @@ inline QString closedPortURL()
 }
 
 // Runs a screen action and waits until the object reports it finished.
-template<typename Object, typename Action>
-bool runToFinish(Object *object, Action action)
+template<typename Object, typename Action> bool runToFinish(Object *object, Action action)
 {
     QSignalSpy spy(object, &Object::actionFinished);
     action();

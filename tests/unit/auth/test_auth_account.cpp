@@ -45,8 +45,9 @@ private:
         QFETCH(QByteArray, contentType);
         QFETCH(int, secondStatus);
         QFETCH(QByteArray, secondBody);
-        h.peer.on("POST", first, ScriptedResponse{firstStatus, firstBody, contentType, {}, false});
-        h.peer.on("POST", second, ScriptedResponse::json(secondStatus ? secondStatus : 500, secondBody));
+        h.peer.on("POST", first, ScriptedResponse {firstStatus, firstBody, contentType, {}, false});
+        h.peer.on("POST", second,
+                  ScriptedResponse::json(secondStatus ? secondStatus : 500, secondBody));
     }
 
     void checkTwoPathRequests(AuthHarness &h, const QString &first, const QString &second)
@@ -69,6 +70,7 @@ private Q_SLOTS:
     {
         addTwoPathColumns();
         const QByteArray json = "application/json";
+        // clang-format off
         QTest::newRow("message") << 200 << QByteArray(R"({"ok":true,"message":"Ohje lähetetty"})") << json << 0 << QByteArray() << "Ohje lähetetty";
         QTest::newRow("detail") << 200 << QByteArray(R"({"detail":"Tarkista sähköposti"})") << json << 0 << QByteArray() << "Tarkista sähköposti";
         QTest::newRow("message before detail") << 200 << QByteArray(R"({"detail":"d","message":"m"})") << json << 0 << QByteArray() << "m";
@@ -82,6 +84,7 @@ private Q_SLOTS:
         QTest::newRow("server error is final") << 500 << QByteArray(R"({"detail":"SMTP ei vastaa"})") << json << 0 << QByteArray() << "error: SMTP ei vastaa";
         QTest::newRow("server error without text") << 503 << QByteArray() << json << 0 << QByteArray() << "error: Salasanan palautus epäonnistui.";
         QTest::newRow("proxy page") << 502 << QByteArray("<!DOCTYPE html><html></html>") << QByteArray("text/html") << 0 << QByteArray() << "error: Palvelinvirhe (502)";
+        // clang-format on
     }
     void passwordReset()
     {
@@ -89,11 +92,13 @@ private Q_SLOTS:
         AuthHarness h;
         h.start();
         scriptTwoPaths(h, kResetPath, kResetSecondPath);
-        const auto result = QCoro::waitFor(h.manager->requestPasswordReset(QStringLiteral("  Anna@Example.FI\n")));
+        const auto result =
+            QCoro::waitFor(h.manager->requestPasswordReset(QStringLiteral("  Anna@Example.FI\n")));
         QCOMPARE(::outcome(result), outcome);
         checkTwoPathRequests(h, kResetPath, kResetSecondPath);
         const auto sent = h.peer.requestsTo("POST", kResetPath)[0];
-        QCOMPARE(sent.json().object(), (QJsonObject{{QStringLiteral("email"), QStringLiteral("anna@example.fi")}}));
+        QCOMPARE(sent.json().object(),
+                 (QJsonObject {{QStringLiteral("email"), QStringLiteral("anna@example.fi")}}));
         QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
         QCOMPARE(sent.header("X-VN-App-Context"), QByteArray("vernalo-mac"));
         QVERIFY(!sent.hasHeader("Authorization"));
@@ -103,6 +108,7 @@ private Q_SLOTS:
     {
         addTwoPathColumns();
         const QByteArray json = "application/json";
+        // clang-format off
         QTest::newRow("message") << 200 << QByteArray(R"({"message":"Vaihdettu"})") << json << 0 << QByteArray() << "Vaihdettu";
         QTest::newRow("plain text ignored") << 200 << QByteArray("done") << QByteArray("text/plain") << 0 << QByteArray() << "Salasana päivitetty.";
         QTest::newRow("empty object") << 200 << QByteArray("{}") << json << 0 << QByteArray() << "Salasana päivitetty.";
@@ -111,6 +117,7 @@ private Q_SLOTS:
         QTest::newRow("wrong current password") << 401 << QByteArray(R"({"detail":"Nykyinen salasana on väärä"})") << json << 0 << QByteArray() << "error: Nykyinen salasana on väärä";
         QTest::newRow("refused without text") << 400 << QByteArray() << json << 0 << QByteArray() << "error: Salasanan vaihto epäonnistui.";
         QTest::newRow("reply echoes the new password") << 400 << QByteArray(R"({"detail":"uusi-salasana-42 on liian heikko"})") << json << 0 << QByteArray() << "error: *** on liian heikko";
+        // clang-format on
     }
     void changePassword()
     {
@@ -120,17 +127,18 @@ private Q_SLOTS:
         QVERIFY(h.signIn("tok-change-2024"));
         h.peer.clearRequests();
         scriptTwoPaths(h, kChangePath, kChangeSecondPath);
-        const auto result = QCoro::waitFor(h.manager->changePassword(QStringLiteral(" vanha-salasana "),
-                                                                     QStringLiteral("uusi-salasana-42\n")));
+        const auto result = QCoro::waitFor(h.manager->changePassword(
+            QStringLiteral(" vanha-salasana "), QStringLiteral("uusi-salasana-42\n")));
         QCOMPARE(::outcome(result), outcome);
         checkTwoPathRequests(h, kChangePath, kChangeSecondPath);
         const auto sent = h.peer.requestsTo("POST", kChangePath)[0];
         QCOMPARE(sent.header("Authorization"), QByteArray("Bearer tok-change-2024"));
         QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
-        const QJsonObject expected{{QStringLiteral("currentPassword"), QStringLiteral("vanha-salasana")},
-                                   {QStringLiteral("newPassword"), QStringLiteral("uusi-salasana-42")},
-                                   {QStringLiteral("current_password"), QStringLiteral("vanha-salasana")},
-                                   {QStringLiteral("new_password"), QStringLiteral("uusi-salasana-42")}};
+        const QJsonObject expected {
+            {QStringLiteral("currentPassword"), QStringLiteral("vanha-salasana")},
+            {QStringLiteral("newPassword"), QStringLiteral("uusi-salasana-42")},
+            {QStringLiteral("current_password"), QStringLiteral("vanha-salasana")},
+            {QStringLiteral("new_password"), QStringLiteral("uusi-salasana-42")}};
         QCOMPARE(sent.json().object(), expected);
         // The sign-in state is not touched by the outcome.
         QVERIFY(h.manager->isAuthenticated());
@@ -143,11 +151,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("error");
+        // clang-format off
         QTest::newRow("reset without e-mail") << true << "reset" << " \n" << "" << "Syötä sähköpostiosoite.";
         QTest::newRow("change without current") << true << "change" << "  " << "uusi-salasana-1" << "Syötä nykyinen ja uusi salasana.";
         QTest::newRow("change without new") << true << "change" << "vanha" << "" << "Syötä nykyinen ja uusi salasana.";
         QTest::newRow("change without session") << false << "change" << "vanha" << "uusi-salasana-1" << "Sessio puuttuu. Kirjaudu uudelleen.";
         QTest::newRow("blank fields before session") << false << "change" << "" << "" << "Syötä nykyinen ja uusi salasana.";
+        // clang-format on
     }
     void refusedBeforeAnyRequest()
     {
@@ -162,8 +172,8 @@ private Q_SLOTS:
             QVERIFY(h.signIn());
         h.peer.clearRequests();
         const auto result = operation == QLatin1String("reset")
-                                ? QCoro::waitFor(h.manager->requestPasswordReset(first))
-                                : QCoro::waitFor(h.manager->changePassword(first, second));
+            ? QCoro::waitFor(h.manager->requestPasswordReset(first))
+            : QCoro::waitFor(h.manager->changePassword(first, second));
         QCOMPARE(outcome(result), QStringLiteral("error: ") + error);
         QVERIFY(h.peer.requests().isEmpty());
     }
@@ -176,6 +186,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sent");
         QTest::addColumn<QString>("error");
 
+        // clang-format off
         QTest::newRow("accepted") << "vanha-salasana" << "uusi-salasana" << "uusi-salasana" << true << "";
         QTest::newRow("confirmation with spaces") << "vanha" << "  uusi-salasana" << "uusi-salasana \n" << true << "";
         QTest::newRow("ten multi-byte characters") << "vanha" << QString::fromUtf8("äöåäöåäöåä") << QString::fromUtf8("äöåäöåäöåä") << true << "";
@@ -184,6 +195,7 @@ private Q_SLOTS:
         QTest::newRow("confirmation differs") << "vanha" << "uusi-salasana" << "uusi-salasanA" << false << "Uusi salasana ei täsmää.";
         QTest::newRow("no current password") << " " << "uusi-salasana" << "uusi-salasana" << false << "Syötä nykyinen ja uusi salasana.";
         QTest::newRow("service refuses") << "vaara" << "uusi-salasana" << "uusi-salasana" << true << "Nykyinen salasana on väärä";
+        // clang-format on
     }
     void changePasswordSheet()
     {
@@ -198,8 +210,9 @@ private Q_SLOTS:
         h.peer.clearRequests();
         const bool refuses = current == QLatin1String("vaara");
         h.peer.on("POST", kChangePath,
-                  refuses ? ScriptedResponse::json(401, R"({"detail":"Nykyinen salasana on väärä"})")
-                          : ScriptedResponse::json(200, R"({"message":"Salasana vaihdettu"})"));
+                  refuses
+                      ? ScriptedResponse::json(401, R"({"detail":"Nykyinen salasana on väärä"})")
+                      : ScriptedResponse::json(200, R"({"message":"Salasana vaihdettu"})"));
 
         ChangePasswordFlow sheet(h.manager.get());
         sheet.setChangeCurrentPassword(current);
@@ -213,7 +226,8 @@ private Q_SLOTS:
         QVERIFY(!sheet.isChangingPassword());
         QCOMPARE(sheet.changePasswordError(), error);
         const bool succeeded = sent && error.isEmpty();
-        QCOMPARE(sheet.changePasswordMessage(), succeeded ? QStringLiteral("Salasana vaihdettu") : QString());
+        QCOMPARE(sheet.changePasswordMessage(),
+                 succeeded ? QStringLiteral("Salasana vaihdettu") : QString());
         // Fields are emptied only when the change went through.
         QCOMPARE(sheet.changeNewPassword().isEmpty(), succeeded);
         QCOMPARE(sheet.changeConfirmPassword().isEmpty(), succeeded);
@@ -226,9 +240,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("error");
+        // clang-format off
         QTest::newRow("sent") << " anna@example.fi " << 200 << QByteArray(R"({"message":"Lähetetty"})") << "Lähetetty" << "";
         QTest::newRow("no address") << "  " << 200 << QByteArray() << "" << "Syötä sähköpostiosoite.";
         QTest::newRow("service refuses") << "anna@example.fi" << 429 << QByteArray(R"({"error":"Liian monta pyyntöä"})") << "" << "Liian monta pyyntöä";
+        // clang-format on
     }
     void forgotPasswordSheet()
     {
@@ -253,7 +269,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.on("POST", kResetPath, ScriptedResponse{200, {}, {}, {}, true});
+        h.peer.on("POST", kResetPath, ScriptedResponse {200, {}, {}, {}, true});
         PasswordResetFlow sheet(h.manager.get());
         sheet.setResetEmail(QStringLiteral("anna@example.fi"));
         QSignalSpy finished(&sheet, &PasswordResetFlow::actionFinished);

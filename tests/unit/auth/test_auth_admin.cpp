@@ -25,13 +25,15 @@ struct OpArgs
 QString runOp(AuthManager &manager, Op op, const OpArgs &args)
 {
     auto text = [](const auto &result) {
-        return result ? QStringLiteral("ok") : result.failure().description(QStringLiteral("<no text>"));
+        return result ? QStringLiteral("ok")
+                      : result.failure().description(QStringLiteral("<no text>"));
     };
     switch (op) {
     case Op::List:
         return text(QCoro::waitFor(manager.adminListUsers(args.key)));
     case Op::Create:
-        return text(QCoro::waitFor(manager.adminCreateUser(args.email, args.password, args.role, args.key)));
+        return text(QCoro::waitFor(
+            manager.adminCreateUser(args.email, args.password, args.role, args.key)));
     case Op::Role:
         return text(QCoro::waitFor(manager.adminSetUserRole(42, args.role, args.key)));
     case Op::Enable:
@@ -46,7 +48,8 @@ QString runOp(AuthManager &manager, Op op, const OpArgs &args)
     return {};
 }
 
-const QByteArray kTwoUsers = R"({"users":[{"id":5,"email":"pekka@example.fi","is_active":0},{"id":3,"email":"Anna@example.fi","role":"admin"}]})";
+const QByteArray kTwoUsers =
+    R"({"users":[{"id":5,"email":"pekka@example.fi","is_active":0},{"id":3,"email":"Anna@example.fi","role":"admin"}]})";
 
 } // namespace
 
@@ -73,6 +76,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body"); // empty: no body and no content type
 
+        // clang-format off
         QTest::newRow("list") << Op::List << QByteArray("GET") << "/admin/users" << QByteArray();
         QTest::newRow("create") << Op::Create << QByteArray("POST") << "/admin/users" << QByteArray(R"({"email":"uusi.kayttaja@example.fi","password":"alku-salasana-1","role":"admin"})");
         QTest::newRow("role") << Op::Role << QByteArray("POST") << "/admin/users/42/role" << QByteArray(R"({"role":"admin"})");
@@ -80,6 +84,7 @@ private Q_SLOTS:
         QTest::newRow("disable") << Op::Disable << QByteArray("POST") << "/admin/users/42/disable" << QByteArray();
         QTest::newRow("delete") << Op::Delete << QByteArray("DELETE") << "/admin/users/42" << QByteArray();
         QTest::newRow("reset password") << Op::ResetPassword << QByteArray("POST") << "/admin/users/42/reset-password" << QByteArray(R"({"password":"alku-salasana-1"})");
+        // clang-format on
     }
     void callsOnTheWire()
     {
@@ -91,7 +96,8 @@ private Q_SLOTS:
         h.start();
         QVERIFY(h.signIn("tok-not-for-admin-calls"));
         h.peer.clearRequests();
-        h.peer.on(method, path, ScriptedResponse::json(200, op == Op::List ? kTwoUsers : QByteArray("{}")));
+        h.peer.on(method, path,
+                  ScriptedResponse::json(200, op == Op::List ? kTwoUsers : QByteArray("{}")));
 
         QCOMPARE(runOp(*h.manager, op, OpArgs()), QStringLiteral("ok"));
         QCOMPARE(h.peer.requests().size(), 1);
@@ -117,6 +123,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("text");
 
+        // clang-format off
         QTest::newRow("list, no text") << Op::List << 500 << QByteArray() << "Käyttäjien haku epäonnistui.";
         QTest::newRow("create, no text") << Op::Create << 500 << QByteArray() << "Käyttäjän luonti epäonnistui.";
         QTest::newRow("role, no text") << Op::Role << 500 << QByteArray() << "Roolin vaihto epäonnistui.";
@@ -132,6 +139,7 @@ private Q_SLOTS:
         QTest::newRow("list, status 300") << Op::List << 300 << QByteArray(kTwoUsers) << "Käyttäjien haku epäonnistui.";
         QTest::newRow("list, cut-off reply") << Op::List << 200 << QByteArray("{\"users\":[{\"id\":1,") << "<no text>";
         QTest::newRow("list, entry without e-mail") << Op::List << 200 << QByteArray(R"({"users":[{"id":1}]})") << "<no text>";
+        // clang-format on
     }
     void failures()
     {
@@ -141,7 +149,8 @@ private Q_SLOTS:
         QFETCH(QString, text);
         AuthHarness h;
         h.start();
-        h.peer.setFallback([&](const RecordedRequest &) { return ScriptedResponse::json(status, body); });
+        h.peer.setFallback(
+            [&](const RecordedRequest &) { return ScriptedResponse::json(status, body); });
         QCOMPARE(runOp(*h.manager, op, OpArgs()), text);
         QCOMPARE(h.peer.requests().size(), 1);
     }
@@ -150,9 +159,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("secondStatus");
         QTest::addColumn<QString>("text");
+        // clang-format off
         QTest::newRow("older service") << 200 << "ok";
         QTest::newRow("neither path") << 404 << "Roolin vaihto ei ole käytössä auth-palvelussa.";
         QTest::newRow("older path fails") << 400 << "Roolin vaihto epäonnistui.";
+        // clang-format on
     }
     void roleTriesOlderPath()
     {
@@ -160,14 +171,17 @@ private Q_SLOTS:
         QFETCH(QString, text);
         AuthHarness h;
         h.start();
-        h.peer.on("POST", QStringLiteral("/admin/users/42/role"), ScriptedResponse::json(404, R"({"detail":"Not Found"})"));
-        h.peer.on("POST", QStringLiteral("/admin/users/42/set-role"), ScriptedResponse::json(secondStatus, {}));
+        h.peer.on("POST", QStringLiteral("/admin/users/42/role"),
+                  ScriptedResponse::json(404, R"({"detail":"Not Found"})"));
+        h.peer.on("POST", QStringLiteral("/admin/users/42/set-role"),
+                  ScriptedResponse::json(secondStatus, {}));
         OpArgs args;
         args.role = QStringLiteral("USER ");
         QCOMPARE(runOp(*h.manager, Op::Role, args), text);
         const auto second = h.peer.requestsTo("POST", QStringLiteral("/admin/users/42/set-role"));
         QCOMPARE(second.size(), 1);
-        QCOMPARE(second[0].json().object(), (QJsonObject{{QStringLiteral("role"), QStringLiteral("user")}}));
+        QCOMPARE(second[0].json().object(),
+                 (QJsonObject {{QStringLiteral("role"), QStringLiteral("user")}}));
         QCOMPARE(second[0].header("X-Admin-Key"), QByteArray("key-1234abcd"));
     }
 
@@ -176,7 +190,8 @@ private Q_SLOTS:
         AuthHarness h;
         h.settings->setValue(QLatin1String(AuthManager::kAuthURLKey), closedPortURL());
         h.start();
-        QCOMPARE(runOp(*h.manager, Op::Delete, OpArgs()), QStringLiteral("Yhteys auth-palveluun epäonnistui"));
+        QCOMPARE(runOp(*h.manager, Op::Delete, OpArgs()),
+                 QStringLiteral("Yhteys auth-palveluun epäonnistui"));
     }
 
     void refusedBeforeAnyRequest_data()
@@ -188,6 +203,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
 
+        // clang-format off
         QTest::newRow("list without key") << Op::List << "a@b.fi" << "pw" << "user" << " \n" << "Syötä admin-avain.";
         QTest::newRow("create without e-mail") << Op::Create << " " << "pw" << "user" << "k" << "Syötä sähköposti ja salasana.";
         QTest::newRow("create without password") << Op::Create << "a@b.fi" << "" << "user" << "k" << "Syötä sähköposti ja salasana.";
@@ -202,6 +218,7 @@ private Q_SLOTS:
         QTest::newRow("delete without key") << Op::Delete << "" << "" << "" << "" << "Syötä admin-avain.";
         QTest::newRow("reset without password") << Op::ResetPassword << "" << " " << "" << "" << "Syötä uusi salasana.";
         QTest::newRow("reset without key") << Op::ResetPassword << "" << "pw" << "" << "" << "Syötä admin-avain.";
+        // clang-format on
     }
     void refusedBeforeAnyRequest()
     {
@@ -228,21 +245,26 @@ private Q_SLOTS:
         h.start();
         AdminPanel panel(h.manager.get(), &h.desktop);
         panel.setAdminKey(QStringLiteral(" key-5678efgh \n"));
-        h.peer.enqueue("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(401, R"({"detail":"Väärä admin-avain"})"));
+        h.peer.enqueue("GET", QStringLiteral("/admin/users"),
+                       ScriptedResponse::json(401, R"({"detail":"Väärä admin-avain"})"));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
         QCOMPARE(panel.adminError(), QStringLiteral("Väärä admin-avain"));
         QCOMPARE(h.manager->loadStoredAdminKey(), QString());
         QVERIFY(!h.settingsFileBytes().contains("key-5678efgh"));
 
-        h.peer.enqueue("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
+        h.peer.enqueue("GET", QStringLiteral("/admin/users"),
+                       ScriptedResponse::json(200, kTwoUsers));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
         QCOMPARE(panel.adminError(), QString());
         QCOMPARE(panel.adminMessage(), QStringLiteral("Käyttäjät haettu."));
         QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("key-5678efgh"));
         QCOMPARE(panel.adminKey(), QStringLiteral("key-5678efgh"));
-        QCOMPARE(emails(panel), (QStringList{QStringLiteral("Anna@example.fi"), QStringLiteral("pekka@example.fi")}));
-        QCOMPARE(panel.adminUserRows().value(1).toMap().value(QStringLiteral("statusLabel")).toString(),
-                 QStringLiteral("estetty"));
+        QCOMPARE(
+            emails(panel),
+            (QStringList {QStringLiteral("Anna@example.fi"), QStringLiteral("pekka@example.fi")}));
+        QCOMPARE(
+            panel.adminUserRows().value(1).toMap().value(QStringLiteral("statusLabel")).toString(),
+            QStringLiteral("estetty"));
     }
 
     void keyButtons()
@@ -257,7 +279,8 @@ private Q_SLOTS:
 
         panel.setAdminKey(QStringLiteral("\tkey-9999 "));
         panel.saveKey();
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Admin-avain tallennettu tähän laitteeseen."));
+        QCOMPARE(panel.adminMessage(),
+                 QStringLiteral("Admin-avain tallennettu tähän laitteeseen."));
         QCOMPARE(panel.adminError(), QString());
         QCOMPARE(panel.adminKey(), QStringLiteral("key-9999"));
         QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("key-9999"));
@@ -274,9 +297,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("fieldAfter");
         QTest::addColumn<QString>("storedAfter");
+        // clang-format off
         QTest::newRow("on, empty field") << true << "" << "stored-key-1" << "stored-key-1";
         QTest::newRow("on, typed field") << true << "typed" << "typed" << "stored-key-1";
         QTest::newRow("off") << false << "typed" << "" << "";
+        // clang-format on
     }
     void prepareForDisplay()
     {
@@ -315,7 +340,8 @@ private Q_SLOTS:
         QCOMPARE(emails(panel).size(), 2);
         QCOMPARE(h.peer.requests().size(), 2);
         QCOMPARE(h.peer.requests()[0].method, QByteArray("POST"));
-        QCOMPARE(h.peer.requests()[0].json().object().value(QStringLiteral("role")).toString(), QStringLiteral("admin"));
+        QCOMPARE(h.peer.requests()[0].json().object().value(QStringLiteral("role")).toString(),
+                 QStringLiteral("admin"));
         QCOMPARE(h.peer.requests()[1].method, QByteArray("GET"));
     }
 
@@ -328,7 +354,8 @@ private Q_SLOTS:
         panel.setAdminNewUserEmail(QStringLiteral("uusi@example.fi"));
         panel.setAdminNewUserPassword(QStringLiteral("  "));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.createUser(); }));
-        QCOMPARE(panel.adminError(), QStringLiteral("Syötä uuden käyttäjän sähköposti ja salasana."));
+        QCOMPARE(panel.adminError(),
+                 QStringLiteral("Syötä uuden käyttäjän sähköposti ja salasana."));
         QVERIFY(h.peer.requests().isEmpty());
         QCOMPARE(panel.adminNewUserEmail(), QStringLiteral("uusi@example.fi"));
     }
@@ -350,8 +377,10 @@ private Q_SLOTS:
     void deleteNeedsConfirmation_data()
     {
         QTest::addColumn<bool>("confirmed");
+        // clang-format off
         QTest::newRow("confirmed") << true;
         QTest::newRow("cancelled") << false;
+        // clang-format on
     }
     void deleteNeedsConfirmation()
     {
@@ -362,20 +391,26 @@ private Q_SLOTS:
         panel.setAdminKey(QStringLiteral("key-delete-1"));
         h.desktop.confirmAnswers.enqueue(confirmed);
         h.peer.on("DELETE", QStringLiteral("/admin/users/5"), ScriptedResponse::json(200, "{}"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, R"({"users":[{"id":3,"email":"anna@example.fi"}]})"));
+        h.peer.on("GET", QStringLiteral("/admin/users"),
+                  ScriptedResponse::json(200, R"({"users":[{"id":3,"email":"anna@example.fi"}]})"));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.deleteUser(5); }));
 
         QCOMPARE(h.desktop.confirmations.size(), 1);
         const ConfirmRequest &asked = h.desktop.confirmations[0];
         QCOMPARE(asked.title, QStringLiteral("Poista käyttäjä"));
-        QCOMPARE(asked.message, QStringLiteral("Käyttäjä poistetaan käytöstä ja sen sessiot suljetaan. Jatketaanko?"));
+        QCOMPARE(
+            asked.message,
+            QStringLiteral("Käyttäjä poistetaan käytöstä ja sen sessiot suljetaan. Jatketaanko?"));
         QCOMPARE(asked.acceptButton, QStringLiteral("Jatka"));
         QCOMPARE(asked.cancelButton, QStringLiteral("Peruuta"));
         QCOMPARE(h.desktop.frontCount, 1);
 
-        QCOMPARE(h.peer.requestsTo("DELETE", QStringLiteral("/admin/users/5")).size(), confirmed ? 1 : 0);
-        QCOMPARE(h.peer.requestsTo("GET", QStringLiteral("/admin/users")).size(), confirmed ? 1 : 0);
-        QCOMPARE(panel.adminMessage(), confirmed ? QStringLiteral("Käyttäjä poistettu.") : QString());
+        QCOMPARE(h.peer.requestsTo("DELETE", QStringLiteral("/admin/users/5")).size(),
+                 confirmed ? 1 : 0);
+        QCOMPARE(h.peer.requestsTo("GET", QStringLiteral("/admin/users")).size(),
+                 confirmed ? 1 : 0);
+        QCOMPARE(panel.adminMessage(),
+                 confirmed ? QStringLiteral("Käyttäjä poistettu.") : QString());
         QCOMPARE(emails(panel).size(), confirmed ? 1 : 0);
     }
 
@@ -384,9 +419,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("answered");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("sentPassword"); // empty: no request
+        // clang-format off
         QTest::newRow("cancelled") << false << "" << "";
         QTest::newRow("blank") << true << "  \n" << "";
         QTest::newRow("trimmed") << true << " uusi-salasana-9 " << "uusi-salasana-9";
+        // clang-format on
     }
     void resetPasswordAsksFirst()
     {
@@ -398,18 +435,21 @@ private Q_SLOTS:
         AdminPanel panel(h.manager.get(), &h.desktop);
         panel.setAdminKey(QStringLiteral("key-reset-1"));
         h.desktop.promptAnswers.enqueue(answered ? std::optional<QString>(answer) : std::nullopt);
-        h.peer.on("POST", QStringLiteral("/admin/users/8/reset-password"), ScriptedResponse::json(200, "{}"));
+        h.peer.on("POST", QStringLiteral("/admin/users/8/reset-password"),
+                  ScriptedResponse::json(200, "{}"));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.resetUserPassword(8); }));
 
         QCOMPARE(h.desktop.prompts.size(), 1);
         QCOMPARE(h.desktop.prompts[0].title, QStringLiteral("Nollaa salasana"));
-        QCOMPARE(h.desktop.prompts[0].informativeText, QStringLiteral("Anna käyttäjälle uusi salasana."));
+        QCOMPARE(h.desktop.prompts[0].informativeText,
+                 QStringLiteral("Anna käyttäjälle uusi salasana."));
         QCOMPARE(h.desktop.prompts[0].placeholder, QStringLiteral("Uusi salasana"));
         QVERIFY(h.desktop.prompts[0].secure);
         const auto sent = h.peer.requests();
         QCOMPARE(sent.size(), sentPassword.isEmpty() ? 0 : 1);
         if (!sentPassword.isEmpty()) {
-            QCOMPARE(sent[0].json().object(), (QJsonObject{{QStringLiteral("password"), sentPassword}}));
+            QCOMPARE(sent[0].json().object(),
+                     (QJsonObject {{QStringLiteral("password"), sentPassword}}));
             QCOMPARE(panel.adminMessage(), QStringLiteral("Salasana nollattu."));
         }
     }
@@ -421,7 +461,8 @@ private Q_SLOTS:
         AdminPanel panel(h.manager.get(), &h.desktop);
         panel.setAdminKey(QStringLiteral("key-enable-1"));
         h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
-        h.peer.on("POST", QStringLiteral("/admin/users/5/enable"), ScriptedResponse::json(200, "{}"));
+        h.peer.on("POST", QStringLiteral("/admin/users/5/enable"),
+                  ScriptedResponse::json(200, "{}"));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
         const QList<AuthAdminUser> before = panel.adminUsers();
         QVERIFY(runToFinish(&panel, [&panel]() { panel.setUserEnabled(5, true); }));
@@ -434,7 +475,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("action");
         for (int action = 0; action < 6; ++action)
+            // clang-format off
             QTest::newRow(qPrintable(QStringLiteral("action %1").arg(action))) << action;
+        // clang-format on
     }
     void actionsNeedKey()
     {
@@ -448,9 +491,11 @@ private Q_SLOTS:
         h.desktop.confirmAnswers.enqueue(true);
         h.desktop.promptAnswers.enqueue(QStringLiteral("uusi-salasana-1"));
         const std::function<void()> actions[] = {
-            [&]() { panel.loadUsers(); },           [&]() { panel.createUser(); },
+            [&]() { panel.loadUsers(); },
+            [&]() { panel.createUser(); },
             [&]() { panel.setUserRole(1, QStringLiteral("admin")); },
-            [&]() { panel.setUserEnabled(1, false); }, [&]() { panel.resetUserPassword(1); },
+            [&]() { panel.setUserEnabled(1, false); },
+            [&]() { panel.resetUserPassword(1); },
             [&]() { panel.deleteUser(1); }};
         QVERIFY(runToFinish(&panel, actions[action]));
         QCOMPARE(panel.adminError(), QStringLiteral("Syötä admin-avain."));
@@ -463,9 +508,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("action");
         QTest::addColumn<QString>("error");
+        // clang-format off
         QTest::newRow("role") << 0 << "Roolin päivitys epäonnistui.";
         QTest::newRow("state") << 1 << "Käyttäjän tilan muutos epäonnistui.";
         QTest::newRow("load") << 2 << "Käyttäjien haku epäonnistui.";
+        // clang-format on
     }
     void keyThatCannotBeSentUsesFlowText()
     {
@@ -491,7 +538,7 @@ private Q_SLOTS:
         h.start();
         AdminPanel panel(h.manager.get(), &h.desktop);
         panel.setAdminKey(QStringLiteral("key-busy-1"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse{200, {}, {}, {}, true});
+        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse {200, {}, {}, {}, true});
         QSignalSpy finished(&panel, &AdminPanel::actionFinished);
         panel.loadUsers();
         QTRY_COMPARE(h.peer.heldCount(), 1);
@@ -512,7 +559,8 @@ private Q_SLOTS:
         h.start();
         AdminPanel panel(h.manager.get(), &h.desktop);
         panel.setAdminKey(QStringLiteral("adm-SECRET-0042"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(401, R"({"detail":"adm-SECRET-0042 rejected"})"));
+        h.peer.on("GET", QStringLiteral("/admin/users"),
+                  ScriptedResponse::json(401, R"({"detail":"adm-SECRET-0042 rejected"})"));
         QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
         QVERIFY(!panel.adminError().contains(QStringLiteral("adm-SECRET-0042")));
         h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));

@@ -11,7 +11,10 @@ using namespace vernalo;
 
 namespace {
 
-QJsonObject object(const QByteArray &json) { return QJsonDocument::fromJson(json).object(); }
+QJsonObject object(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
 
 } // namespace
 
@@ -29,6 +32,7 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("id"); // -1: absent
         QTest::addColumn<QString>("role"); // "-": absent
 
+        // clang-format off
         QTest::newRow("token and user") << QByteArray(R"({"token":"t","user":{"id":3,"email":"a@b.fi","role":"admin"}})") << true << "t" << "a@b.fi" << qint64(3) << "admin";
         QTest::newRow("id written as whole float") << QByteArray(R"({"token":"t","user":{"id":3.0,"email":"a@b.fi"}})") << true << "t" << "a@b.fi" << qint64(3) << "-";
         QTest::newRow("null user is absent") << QByteArray(R"({"token":"t","user":null})") << true << "t" << "" << qint64(-1) << "-";
@@ -39,6 +43,7 @@ private Q_SLOTS:
         QTest::newRow("fractional id") << QByteArray(R"({"token":"t","user":{"id":1.5,"email":"a@b.fi"}})") << false << "" << "" << qint64(-1) << "-";
         QTest::newRow("user is a string") << QByteArray(R"({"token":"t","user":"anna"})") << false << "" << "" << qint64(-1) << "-";
         QTest::newRow("role is a number") << QByteArray(R"({"token":"t","user":{"email":"a@b.fi","role":1}})") << false << "" << "" << qint64(-1) << "-";
+        // clang-format on
     }
     void loginReplyDecoding()
     {
@@ -68,6 +73,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("active");
         QTest::addColumn<QString>("createdAt");
 
+        // clang-format off
         QTest::newRow("complete") << QByteArray(R"({"id":1,"email":"a@b.fi","role":"admin","is_active":false,"created_at":"2026-01-01T00:00:00Z"})") << true << "admin" << false << "2026-01-01T00:00:00Z";
         QTest::newRow("role missing") << QByteArray(R"({"id":1,"email":"a@b.fi"})") << true << "user" << true << "";
         QTest::newRow("role mistyped") << QByteArray(R"({"id":1,"email":"a@b.fi","role":5})") << true << "user" << true << "";
@@ -79,6 +85,7 @@ private Q_SLOTS:
         QTest::newRow("id missing") << QByteArray(R"({"email":"a@b.fi"})") << false << "" << false << "";
         QTest::newRow("id as text") << QByteArray(R"({"id":"1","email":"a@b.fi"})") << false << "" << false << "";
         QTest::newRow("email missing") << QByteArray(R"({"id":1})") << false << "" << false << "";
+        // clang-format on
     }
     void adminUserDecoding()
     {
@@ -102,11 +109,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<int>("count"); // -1: does not decode
 
+        // clang-format off
         QTest::newRow("two users") << QByteArray(R"({"users":[{"id":1,"email":"a@b.fi"},{"id":2,"email":"c@d.fi"}]})") << 2;
         QTest::newRow("empty list") << QByteArray(R"({"users":[]})") << 0;
         QTest::newRow("one entry broken") << QByteArray(R"({"users":[{"id":1,"email":"a@b.fi"},{"id":2}]})") << -1;
         QTest::newRow("users missing") << QByteArray(R"({"items":[]})") << -1;
         QTest::newRow("users not a list") << QByteArray(R"({"users":{"id":1}})") << -1;
+        // clang-format on
     }
     void usersListNeedsEveryEntry()
     {
@@ -120,11 +129,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("decodes");
+        // clang-format off
         QTest::newRow("complete") << QByteArray(R"({"user":{"email":"a@b.fi"},"verifiedAt":"2026-01-01T00:00:00Z","authURL":"auth-x"})") << true;
         QTest::newRow("no user") << QByteArray(R"({"verifiedAt":"2026-01-01T00:00:00Z","authURL":"auth-x"})") << false;
         QTest::newRow("no time") << QByteArray(R"({"user":{"email":"a@b.fi"},"authURL":"auth-x"})") << false;
         QTest::newRow("no address") << QByteArray(R"({"user":{"email":"a@b.fi"},"verifiedAt":"2026-01-01T00:00:00Z"})") << false;
         QTest::newRow("time as number") << QByteArray(R"({"user":{"email":"a@b.fi"},"verifiedAt":5,"authURL":"auth-x"})") << false;
+        // clang-format on
     }
     void storedMetaNeedsEveryKey()
     {
@@ -138,11 +149,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("current"); // "-": does not decode
         QTest::addColumn<QString>("replacement");
+        // clang-format off
         QTest::newRow("camel") << QByteArray(R"({"currentPassword":"a","newPassword":"b"})") << "a" << "b";
         QTest::newRow("snake") << QByteArray(R"({"current_password":"a","new_password":"b"})") << "a" << "b";
         QTest::newRow("camel wins") << QByteArray(R"({"currentPassword":"a","current_password":"x","new_password":"b"})") << "a" << "b";
         QTest::newRow("new missing") << QByteArray(R"({"currentPassword":"a"})") << "-" << "";
         QTest::newRow("mistyped") << QByteArray(R"({"currentPassword":1,"newPassword":"b"})") << "-" << "";
+        // clang-format on
     }
     void changePasswordBodyReadsEitherSpelling()
     {
@@ -162,6 +175,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QString>("text"); // "-": no text
 
+        // clang-format off
         QTest::newRow("error before message") << QByteArray(R"({"message":"m","error":"e"})") << 400 << QByteArray("application/json") << "e";
         QTest::newRow("detail first") << QByteArray(R"({"detail":"d","error":"e"})") << 400 << QByteArray("application/json") << "d";
         QTest::newRow("message alone") << QByteArray(R"({"message":"m"})") << 400 << QByteArray("application/json") << "m";
@@ -179,6 +193,7 @@ private Q_SLOTS:
         QTest::newRow("HTML labelled as text") << QByteArray("\n  <html><head><title>Error</title></head></html>") << 500 << QByteArray("text/plain") << "Palvelinvirhe (500)";
         QTest::newRow("JSON labelled as HTML") << QByteArray(R"({"detail":"d"})") << 401 << QByteArray("text/html; charset=utf-8") << "d";
         QTest::newRow("text starting with a bracket") << QByteArray("<no access>") << 403 << QByteArray("text/plain") << "<no access>";
+        // clang-format on
     }
     void serverErrorText()
     {
@@ -186,7 +201,9 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, contentType);
         QFETCH(QString, text);
-        QCOMPARE(AuthManager::parseServerError(body, status, contentType).value_or(QStringLiteral("-")), text);
+        QCOMPARE(
+            AuthManager::parseServerError(body, status, contentType).value_or(QStringLiteral("-")),
+            text);
     }
 
     void authURLNormalisation_data()
@@ -194,6 +211,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("normalized"); // "-": not a usable address
 
+        // clang-format off
         QTest::newRow("spaces and slashes") << "  https://auth.example.fi///  " << "https://auth.example.fi";
         QTest::newRow("line break") << "https://auth.example.fi/\n" << "https://auth.example.fi";
         QTest::newRow("path prefix kept") << "http://127.0.0.1:8787/api/" << "http://127.0.0.1:8787/api";
@@ -203,6 +221,7 @@ private Q_SLOTS:
         QTest::newRow("not web") << "ftp://auth.example.fi" << "-";
         QTest::newRow("space inside") << "https://auth example.fi" << "-";
         QTest::newRow("no host") << "https://" << "-";
+        // clang-format on
     }
     void authURLNormalisation()
     {
@@ -216,21 +235,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("url"); // "-": invalidURL
 
+        // clang-format off
         QTest::newRow("origin") << "https://auth.example.fi" << "https://auth.example.fi/auth/login";
         QTest::newRow("prefix dropped") << "https://auth.example.fi/v2/tenant" << "https://auth.example.fi/auth/login";
         QTest::newRow("port and query kept") << "http://127.0.0.1:9/x?tenant=a" << "http://127.0.0.1:9/auth/login?tenant=a";
         QTest::newRow("fragment dropped") << "https://auth.example.fi#top" << "https://auth.example.fi/auth/login";
         QTest::newRow("no host") << "relative/path" << "-";
         QTest::newRow("empty") << "" << "-";
+        // clang-format on
     }
     void endpointReplacesPath()
     {
         QFETCH(QString, base);
         QFETCH(QString, url);
-        const AuthResult<QUrl> endpoint = AuthManager::authEndpoint(QStringLiteral("/auth/login"), base);
+        const AuthResult<QUrl> endpoint =
+            AuthManager::authEndpoint(QStringLiteral("/auth/login"), base);
         if (url == QLatin1String("-")) {
             QVERIFY(!endpoint);
-            QCOMPARE(endpoint.failure().description(QString()), QStringLiteral("Virheellinen auth-osoite"));
+            QCOMPARE(endpoint.failure().description(QString()),
+                     QStringLiteral("Virheellinen auth-osoite"));
         } else {
             QVERIFY(endpoint);
             QCOMPARE(endpoint.value().toString(), url);
@@ -241,18 +264,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("role"); // "-": absent
         QTest::addColumn<bool>("admin");
+        // clang-format off
         QTest::newRow("admin") << "admin" << true;
         QTest::newRow("capital and spaces") << "  Admin\n" << true;
         QTest::newRow("user") << "user" << false;
         QTest::newRow("admin prefix") << "administrator" << false;
         QTest::newRow("absent") << "-" << false;
+        // clang-format on
     }
     void adminFlagFromRole()
     {
         QFETCH(QString, role);
         QFETCH(bool, admin);
-        AuthUser user{std::nullopt, QStringLiteral("a@b.fi"),
-                      role == QLatin1String("-") ? std::nullopt : std::optional<QString>(role)};
+        AuthUser user {std::nullopt, QStringLiteral("a@b.fi"),
+                       role == QLatin1String("-") ? std::nullopt : std::optional<QString>(role)};
         QCOMPARE(user.isAdmin(), admin);
     }
 
@@ -260,11 +285,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("length");
+        // clang-format off
         QTest::newRow("ascii") << "abcdefghij" << 10;
         QTest::newRow("nine umlauts") << QString::fromUtf8("ääääööööå") << 9;
         QTest::newRow("combining accents") << QString::fromUtf8("e\u0301e\u0301e\u0301") << 3;
         QTest::newRow("flags") << QString::fromUtf8("🇫🇮🇸🇪") << 2;
         QTest::newRow("family emoji") << QString::fromUtf8("👨‍👩‍👧") << 1;
+        // clang-format on
     }
     void perceivedPasswordLength()
     {
@@ -288,7 +315,7 @@ private Q_SLOTS:
         for (const auto &u : sorted)
             ids << u.id;
         // Case does not split the list; equal addresses keep the service's order.
-        QCOMPARE(ids, (QList<qint64>{5, 2, 4, 3, 1}));
+        QCOMPARE(ids, (QList<qint64> {5, 2, 4, 3, 1}));
     }
 
     void rowButtons_data()
@@ -296,9 +323,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("role");
         QTest::addColumn<bool>("active");
         QTest::addColumn<QString>("buttons");
+        // clang-format off
         QTest::newRow("active user") << "user" << true << "admin disable";
         QTest::newRow("blocked admin") << "admin" << false << "user enable";
         QTest::newRow("unknown role") << "owner" << true << "admin user disable";
+        // clang-format on
     }
     void rowButtons()
     {
@@ -329,10 +358,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("value"); // empty: unset
         QTest::addColumn<bool>("enabled");
+        // clang-format off
         QTest::newRow("one") << QByteArray("1") << true;
         QTest::newRow("true") << QByteArray("true") << false;
         QTest::newRow("spaced one") << QByteArray(" 1") << false;
         QTest::newRow("unset") << QByteArray() << false;
+        // clang-format on
     }
     void adminFeatureSwitch()
     {

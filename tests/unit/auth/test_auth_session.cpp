@@ -45,25 +45,30 @@ private Q_SLOTS:
         QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
         QVERIFY(!sent[0].hasHeader("Authorization"));
         const QJsonObject body = sent[0].json().object();
-        QCOMPARE(body.keys(), (QStringList{QStringLiteral("email"), QStringLiteral("password")}));
-        QCOMPARE(body.value(QStringLiteral("email")).toString(), QStringLiteral("anna.virtanen@example.fi"));
+        QCOMPARE(body.keys(), (QStringList {QStringLiteral("email"), QStringLiteral("password")}));
+        QCOMPARE(body.value(QStringLiteral("email")).toString(),
+                 QStringLiteral("anna.virtanen@example.fi"));
         QCOMPARE(body.value(QStringLiteral("password")).toString(), QStringLiteral("pass word"));
 
         // A reply without a user signs in the typed address as a plain user.
         QVERIFY(h.manager->currentUser());
         QCOMPARE(*h.manager->currentUser(),
-                 (AuthUser{std::nullopt, QStringLiteral("anna.virtanen@example.fi"), QStringLiteral("user")}));
+                 (AuthUser {std::nullopt, QStringLiteral("anna.virtanen@example.fi"),
+                            QStringLiteral("user")}));
         QVERIFY(!h.manager->isAdmin());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::optional<QString>(QStringLiteral("t-1234567")));
+        QCOMPARE(h.manager->currentBackendSessionToken(),
+                 std::optional<QString>(QStringLiteral("t-1234567")));
     }
 
     void signInNeedsBothFields_data()
     {
         QTest::addColumn<QString>("email");
         QTest::addColumn<QString>("password");
+        // clang-format off
         QTest::newRow("no e-mail") << "" << "salasana";
         QTest::newRow("blank e-mail") << " \n" << "salasana";
         QTest::newRow("blank password") << "anna@example.fi" << "\t ";
+        // clang-format on
     }
     void signInNeedsBothFields()
     {
@@ -87,7 +92,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
 
         const QByteArray json = "application/json";
-        const QByteArray html = "<!doctype html><html><head><title>502 Bad Gateway</title></head><body>nginx</body></html>";
+        const QByteArray html = "<!doctype html><html><head><title>502 Bad "
+                                "Gateway</title></head><body>nginx</body></html>";
+        // clang-format off
         QTest::newRow("token and user") << 200 << QByteArray(R"({"token":"t-1234567","user":{"id":4,"email":"anna@example.fi","role":"admin"}})") << json << true << "";
         QTest::newRow("last success status") << 299 << QByteArray(R"({"token":"t-1234567"})") << json << true << "";
         QTest::newRow("redirect status") << 300 << QByteArray(R"({"token":"t-1234567"})") << json << false << "Kirjautuminen epäonnistui.";
@@ -108,6 +115,7 @@ private Q_SLOTS:
         QTest::newRow("500 HTML page") << 500 << html << QByteArray("text/html") << false << "Palvelinvirhe (500)";
         QTest::newRow("502 HTML without type") << 502 << html << QByteArray() << false << "Palvelinvirhe (502)";
         QTest::newRow("401 echoing the password") << 401 << QByteArray(R"({"detail":"salasana-123 ei kelpaa"})") << json << false << "*** ei kelpaa";
+        // clang-format on
     }
     void signInOutcome()
     {
@@ -119,10 +127,11 @@ private Q_SLOTS:
         AuthHarness h;
         h.start();
         h.settings->setValue(QLatin1String(AuthManager::kSessionTokenKey), kStoredToken);
-        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse{status, body, contentType, {}, false});
+        h.peer.on("POST", QStringLiteral("/auth/login"),
+                  ScriptedResponse {status, body, contentType, {}, false});
 
-        const bool result = QCoro::waitFor(h.manager->login(QStringLiteral("anna@example.fi"),
-                                                            QStringLiteral("salasana-123")));
+        const bool result = QCoro::waitFor(
+            h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-123")));
         QCOMPARE(result, signedIn);
         QCOMPARE(h.manager->isAuthenticated(), signedIn);
         QCOMPARE(h.manager->currentUser().has_value(), signedIn);
@@ -141,7 +150,8 @@ private Q_SLOTS:
         h.clock.advance(std::chrono::hours(5));
         QVERIFY(h.signIn("tok-remembered-1234", true, "admin"));
         QVERIFY(h.manager->isAdmin());
-        QCOMPARE(storedString(h, AuthManager::kSessionTokenKey), QStringLiteral("tok-remembered-1234"));
+        QCOMPARE(storedString(h, AuthManager::kSessionTokenKey),
+                 QStringLiteral("tok-remembered-1234"));
         const auto meta = StoredAuthMeta::fromJson(
             QJsonDocument::fromJson(storedString(h, AuthManager::kAuthMetaKey).toUtf8()).object());
         QVERIFY(meta);
@@ -154,7 +164,8 @@ private Q_SLOTS:
         QVERIFY(!h.settings->contains(QLatin1String(AuthManager::kSessionTokenKey)));
         QVERIFY(!h.settings->contains(QLatin1String(AuthManager::kAuthMetaKey)));
         QVERIFY(!h.settings->value(QLatin1String(AuthManager::kRememberSessionKey)).toBool());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::optional<QString>(QStringLiteral("tok-second-5678")));
+        QCOMPARE(h.manager->currentBackendSessionToken(),
+                 std::optional<QString>(QStringLiteral("tok-second-5678")));
     }
 
     void restore_data()
@@ -168,8 +179,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("tokenKept");
         QTest::addColumn<int>("verifyCalls");
 
-        const QByteArray user = R"({"ok":true,"user":{"id":7,"email":"anna@example.fi","role":"admin"}})";
+        const QByteArray user =
+            R"({"ok":true,"user":{"id":7,"email":"anna@example.fi","role":"admin"}})";
         const QByteArray page = "<html><body><h1>503 Service Unavailable</h1></body></html>";
+        // clang-format off
         QTest::newRow("verified") << Service::Answers << 200 << user << true << 3 * kDay << true << true << 1;
         QTest::newRow("verified, old meta") << Service::Answers << 200 << user << true << 40 * kDay << true << true << 1;
         QTest::newRow("verified, no meta") << Service::Answers << 200 << user << false << 0ll << true << true << 1;
@@ -189,6 +202,7 @@ private Q_SLOTS:
         QTest::newRow("down, no meta") << Service::Down << 0 << QByteArray() << false << 0ll << false << false << 0;
         QTest::newRow("remember off") << Service::RememberOff << 200 << user << true << 3600ll << false << false << 0;
         QTest::newRow("no stored token") << Service::NoToken << 200 << user << true << 3600ll << false << false << 0;
+        // clang-format on
     }
     void restore()
     {
@@ -202,7 +216,8 @@ private Q_SLOTS:
         QFETCH(int, verifyCalls);
 
         AuthHarness h;
-        const QString url = service == Service::Down ? closedPortURL() : h.peer.baseUrl().toString();
+        const QString url =
+            service == Service::Down ? closedPortURL() : h.peer.baseUrl().toString();
         h.settings->setValue(QLatin1String(AuthManager::kAuthURLKey), url);
         h.storeSession(service == Service::NoToken ? QString() : kStoredToken,
                        hasMeta ? std::optional<qint64>(metaAge) : std::nullopt, url);
@@ -231,8 +246,9 @@ private Q_SLOTS:
         }
         if (signedIn && status == 200) {
             // A verified restore records the new verification time and the service's user.
-            const auto meta = StoredAuthMeta::fromJson(QJsonDocument::fromJson(
-                storedString(h, AuthManager::kAuthMetaKey).toUtf8()).object());
+            const auto meta = StoredAuthMeta::fromJson(
+                QJsonDocument::fromJson(storedString(h, AuthManager::kAuthMetaKey).toUtf8())
+                    .object());
             QVERIFY(meta);
             QCOMPARE(meta->verifiedAt, h.clock.now().toString(Qt::ISODate));
             QVERIFY(h.manager->isAdmin());
@@ -243,8 +259,9 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.storeSession(kStoredToken, 2 * kDay);
-        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse{200, {}, {}, {}, true});
-        h.manager = std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
+        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse {200, {}, {}, {}, true});
+        h.manager =
+            std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
         QTRY_COMPARE(h.peer.heldCount(), 1);
         h.clock.advance(std::chrono::seconds(59));
         QVERIFY(h.manager->isChecking());
@@ -255,10 +272,11 @@ private Q_SLOTS:
         QCOMPARE(h.manager->currentBackendSessionToken(), std::optional<QString>(kStoredToken));
 
         // The in-memory token stays empty, so a password change is refused without a request.
-        const auto change = QCoro::waitFor(h.manager->changePassword(QStringLiteral("vanha-salasana"),
-                                                                     QStringLiteral("uusi-salasana-1")));
+        const auto change = QCoro::waitFor(h.manager->changePassword(
+            QStringLiteral("vanha-salasana"), QStringLiteral("uusi-salasana-1")));
         QVERIFY(!change);
-        QCOMPARE(change.failure().description({}), QStringLiteral("Sessio puuttuu. Kirjaudu uudelleen."));
+        QCOMPARE(change.failure().description({}),
+                 QStringLiteral("Sessio puuttuu. Kirjaudu uudelleen."));
         QCOMPARE(h.peer.requests().size(), 1);
     }
 
@@ -280,8 +298,9 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.storeSession(kStoredToken, std::nullopt);
-        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse{200, {}, {}, {}, true});
-        h.manager = std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
+        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse {200, {}, {}, {}, true});
+        h.manager =
+            std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
         QTRY_COMPARE(h.peer.heldCount(), 1);
         QVERIFY(h.signIn("tok-fresh-98765"));
         // The restore now fails (the service never answers) without a meta to fall back on; the
@@ -289,7 +308,8 @@ private Q_SLOTS:
         h.clock.advance(std::chrono::seconds(60));
         QTRY_VERIFY(!h.manager->isChecking());
         QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::optional<QString>(QStringLiteral("tok-fresh-98765")));
+        QCOMPARE(h.manager->currentBackendSessionToken(),
+                 std::optional<QString>(QStringLiteral("tok-fresh-98765")));
         QCOMPARE(storedString(h, AuthManager::kSessionTokenKey), QStringLiteral("tok-fresh-98765"));
     }
 
@@ -324,7 +344,8 @@ private Q_SLOTS:
         QVERIFY(h.signIn("tok-this-run-4242", true));
         h.manager->setRememberSession(false);
         QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::optional<QString>(QStringLiteral("tok-this-run-4242")));
+        QCOMPARE(h.manager->currentBackendSessionToken(),
+                 std::optional<QString>(QStringLiteral("tok-this-run-4242")));
         QVERIFY(!h.settingsFileBytes().contains("tok-this-run-4242"));
 
         h.peer.clearRequests();
@@ -340,10 +361,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("authURL"); // "<unchanged>": stays the peer's address
         QTest::addColumn<QString>("error");
 
+        // clang-format off
         QTest::newRow("trimmed and slashes removed") << " https://auth.example.fi/// \n" << "https://auth.example.fi" << "";
         QTest::newRow("not an address") << "auth palvelu" << "<unchanged>" << "Virheellinen auth-osoite";
         QTest::newRow("empty") << "   " << "<unchanged>" << "Virheellinen auth-osoite";
         QTest::newRow("cancelled") << "<cancel>" << "<unchanged>" << "";
+        // clang-format on
     }
     void authURLPrompt()
     {
@@ -405,8 +428,10 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"), ScriptedResponse{200, {}, {}, {}, true});
-        auto first = h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
+        h.peer.enqueue("POST", QStringLiteral("/auth/login"),
+                       ScriptedResponse {200, {}, {}, {}, true});
+        auto first =
+            h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);
         QVERIFY(h.signIn("tok-second-1111"));
         QVERIFY(h.manager->isBusy());
@@ -421,12 +446,30 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse{200, {}, {}, {}, true});
-        auto pending = h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
+        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse {200, {}, {}, {}, true});
+        auto pending =
+            h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);
         h.manager.reset();
         h.clock.advance(std::chrono::seconds(60));
         QVERIFY(!QCoro::waitFor(pending));
+    }
+
+    void networkGoneWhileRequestRuns()
+    {
+        AuthHarness h;
+        auto network = std::make_unique<QNetworkAccessManager>();
+        AuthManager manager(h.settings.get(), network.get(), &h.desktop, &h.clock);
+        QTRY_VERIFY(!manager.isChecking());
+        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse {200, {}, {}, {}, true});
+        auto pending =
+            manager.login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
+        QTRY_COMPARE(h.peer.heldCount(), 1);
+        network.reset();
+        // The sign-in ends as unreachable instead of waiting for ever.
+        QVERIFY(!QCoro::waitFor(pending));
+        QCOMPARE(manager.errorMessage(), QStringLiteral("Yhteys auth-palveluun epäonnistui"));
+        QVERIFY(!manager.isBusy());
     }
 
     void logLinesHoldNoSecrets()
@@ -446,8 +489,9 @@ private Q_SLOTS:
 
         const QString log = AppLog::snapshot(4 << 20);
         QVERIFY(log.contains(QStringLiteral("auth login ok")));
-        for (const QString &secret : {kStoredToken, QStringLiteral("tok-logged-never-77"),
-                                      QStringLiteral("salasana-loki-1"), QStringLiteral("salasana-123")})
+        for (const QString &secret :
+             {kStoredToken, QStringLiteral("tok-logged-never-77"),
+              QStringLiteral("salasana-loki-1"), QStringLiteral("salasana-123")})
             QVERIFY2(!log.contains(secret), qPrintable(secret));
     }
 };
