@@ -94,7 +94,7 @@ QCoro::Task<AuthResult<AuthHttpReply>> sendAuthRequest(QPointer<QNetworkAccessMa
 
     QNetworkRequest networkRequest(request.url);
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                QNetworkRequest::ManualRedirectPolicy);
+                                QNetworkRequest::SameOriginRedirectPolicy);
     for (const auto &[name, value] : mergedHeaders(request.headers)) {
         if (!isSafeHeaderBytes(name) || !isSafeHeaderBytes(value))
             co_return AuthFailure::withoutText(QStringLiteral("header with control characters"));
@@ -127,6 +127,15 @@ QCoro::Task<AuthResult<AuthHttpReply>> sendAuthRequest(QPointer<QNetworkAccessMa
         reply->abort();
     });
     timer->start(kAuthRequestTimeout);
+    // Auth replies are small; a reply that keeps growing is not one, and is not kept in memory.
+    auto tooLarge = std::make_shared<bool>(false);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, tooLarge](qint64 received, qint64 total) {
+                         if (received > kMaxAuthReplyBytes || total > kMaxAuthReplyBytes) {
+                             *tooLarge = true;
+                             reply->abort();
+                         }
+                     });
 
     co_await ReplyFinished(reply);
     if (!guard) {
@@ -136,6 +145,13 @@ QCoro::Task<AuthResult<AuthHttpReply>> sendAuthRequest(QPointer<QNetworkAccessMa
     timer->stop();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (*tooLarge) {
+        AuthFailure failure = AuthFailure::from(
+            AuthRequestError::server(QStringLiteral("Virheellinen vastaus auth-palvelulta")),
+            status.toInt());
+        failure.reason = QStringLiteral("reply too large");
+        co_return failure;
+    }
     if (status.isValid()) {
         AuthHttpReply answer;
         answer.status = status.toInt();

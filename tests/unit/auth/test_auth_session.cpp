@@ -455,6 +455,52 @@ private Q_SLOTS:
         QVERIFY(!QCoro::waitFor(pending));
     }
 
+    void redirectsStayWithTheService_data()
+    {
+        QTest::addColumn<bool>("sameOrigin");
+        QTest::newRow("same service") << true;
+        QTest::newRow("another server") << false;
+    }
+    void redirectsStayWithTheService()
+    {
+        QFETCH(bool, sameOrigin);
+        AuthHarness h;
+        LoopbackHttpPeer other;
+        QVERIFY(other.start());
+        // A fresh meta: a refused redirect must not pass for an unreachable service.
+        h.storeSession(kStoredToken, 3600);
+        const QString target = (sameOrigin ? h.peer.baseUrl() : other.baseUrl()).toString() +
+            QStringLiteral("/v2/verify");
+        const ScriptedResponse moved {307, {}, {}, {{"Location", target.toUtf8()}}, false};
+        h.peer.on("POST", QStringLiteral("/auth/verify"), moved);
+        const QByteArray user = R"({"user":{"email":"anna@example.fi"}})";
+        h.peer.on("POST", QStringLiteral("/v2/verify"), ScriptedResponse::json(200, user));
+        other.on("POST", QStringLiteral("/v2/verify"), ScriptedResponse::json(200, user));
+        h.start();
+
+        QCOMPARE(h.manager->isAuthenticated(), sameOrigin);
+        // The bearer token never reaches another server.
+        QVERIFY(other.requests().isEmpty());
+        if (sameOrigin) {
+            const auto followed = h.peer.requestsTo("POST", QStringLiteral("/v2/verify"));
+            QCOMPARE(followed.size(), 1);
+            QCOMPARE(followed[0].header("Authorization"), "Bearer " + kStoredToken.toUtf8());
+        }
+    }
+
+    void oversizedReplyIsRefused()
+    {
+        AuthHarness h;
+        h.start();
+        QByteArray huge = "{\"token\":\"t-1234567\",\"pad\":\"";
+        huge += QByteArray(2 * 1024 * 1024, 'x');
+        huge += "\"}";
+        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::json(200, huge));
+        QVERIFY(!QCoro::waitFor(
+            h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-123"))));
+        QCOMPARE(h.manager->errorMessage(), QStringLiteral("Virheellinen vastaus auth-palvelulta"));
+    }
+
     void networkGoneWhileRequestRuns()
     {
         AuthHarness h;
