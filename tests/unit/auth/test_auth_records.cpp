@@ -1,7 +1,6 @@
 #include "auth/admin_panel.h"
 #include "auth/auth_manager.h"
 #include "auth/auth_wire_records.h"
-#include "auth/change_password_flow.h"
 #include "support/test_environment.h"
 
 #include <QJsonDocument>
@@ -102,27 +101,6 @@ private Q_SLOTS:
         QCOMPARE(user->isActive, active);
         QCOMPARE(user->createdAt.value_or(QString()), createdAt);
         QCOMPARE(AuthAdminUser::fromJson(user->toJson()), user);
-    }
-
-    void usersListNeedsEveryEntry_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<int>("count"); // -1: does not decode
-
-        // clang-format off
-        QTest::newRow("two users") << QByteArray(R"({"users":[{"id":1,"email":"a@b.fi"},{"id":2,"email":"c@d.fi"}]})") << 2;
-        QTest::newRow("empty list") << QByteArray(R"({"users":[]})") << 0;
-        QTest::newRow("one entry broken") << QByteArray(R"({"users":[{"id":1,"email":"a@b.fi"},{"id":2}]})") << -1;
-        QTest::newRow("users missing") << QByteArray(R"({"items":[]})") << -1;
-        QTest::newRow("users not a list") << QByteArray(R"({"users":{"id":1}})") << -1;
-        // clang-format on
-    }
-    void usersListNeedsEveryEntry()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(int, count);
-        const auto reply = AuthAdminUsersResponse::fromJson(object(json));
-        QCOMPARE(reply ? int(reply->users.size()) : -1, count);
     }
 
     void storedMetaNeedsEveryKey_data()
@@ -279,25 +257,6 @@ private Q_SLOTS:
         AuthUser user {std::nullopt, QStringLiteral("a@b.fi"),
                        role == QLatin1String("-") ? std::nullopt : std::optional<QString>(role)};
         QCOMPARE(user.isAdmin(), admin);
-    }
-
-    void perceivedPasswordLength_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("length");
-        // clang-format off
-        QTest::newRow("ascii") << "abcdefghij" << 10;
-        QTest::newRow("nine umlauts") << QString::fromUtf8("ääääööööå") << 9;
-        QTest::newRow("combining accents") << QString::fromUtf8("e\u0301e\u0301e\u0301") << 3;
-        QTest::newRow("flags") << QString::fromUtf8("🇫🇮🇸🇪") << 2;
-        QTest::newRow("family emoji") << QString::fromUtf8("👨‍👩‍👧") << 1;
-        // clang-format on
-    }
-    void perceivedPasswordLength()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, length);
-        QCOMPARE(ChangePasswordFlow::perceivedLength(text), length);
     }
 
     void userListOrder()
