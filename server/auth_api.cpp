@@ -230,8 +230,10 @@ HttpReply AuthApi::setRole(const HttpRequest &request, const QString &idText)
     if (auto denied = checkAdmin(request))
         return *denied;
     const auto id = userIdArg(idText);
+    // Not 404: clients read a 404 on this path as "role changes not offered here" and retry on
+    // the other path, which would hide the real reason.
     if (!id)
-        return HttpReply::error(404, QStringLiteral("Käyttäjää ei löydy."));
+        return HttpReply::error(422, QStringLiteral("Käyttäjää ei löydy."));
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;

@@ -49,6 +49,17 @@ struct ScriptedResponse
     {
         return ScriptedResponse {status, body, "application/json", {}, false, {}};
     }
+    // Holds the connection without ever answering.
+    static ScriptedResponse silence()
+    {
+        ScriptedResponse response;
+        response.neverAnswer = true;
+        return response;
+    }
+    static ScriptedResponse withType(int status, const QByteArray &body, const QByteArray &type)
+    {
+        return ScriptedResponse {status, body, type, {}, false, {}};
+    }
     static ScriptedResponse rawBytes(const QByteArray &bytes)
     {
         ScriptedResponse response;

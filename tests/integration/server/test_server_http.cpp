@@ -332,7 +332,7 @@ private Q_SLOTS:
                  200);
         QCOMPARE(
             m_http->call("POST", "/admin/users/999/role", json({{"role", "user"}}), headers).status,
-            404);
+            422);
 
         // Disabling signs the user out everywhere and blocks sign-in until enabled again.
         QCOMPARE(m_http->call("POST", "/admin/users/" + demoId.toUtf8() + "/disable", {}, headers)

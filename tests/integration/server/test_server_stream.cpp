@@ -171,9 +171,12 @@ private Q_SLOTS:
         QFETCH(QString, mangle);
         const QJsonObject created = createSession();
         QUrl url(created.value("wsUrl").toString());
-        if (mangle == QLatin1String("token"))
-            url.setQuery(QStringLiteral("token=") + created.value("token").toString().chopped(1) +
-                         QLatin1Char('A'));
+        if (mangle == QLatin1String("token")) {
+            // Change the last character to one it surely is not.
+            const QString token = created.value("token").toString();
+            const QChar last = token.back() == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+            url.setQuery(QStringLiteral("token=") + token.chopped(1) + last);
+        }
         else if (mangle == QLatin1String("notoken"))
             url.setQuery(QString());
         else

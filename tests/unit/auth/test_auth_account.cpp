@@ -45,7 +45,7 @@ private:
         QFETCH(QByteArray, contentType);
         QFETCH(int, secondStatus);
         QFETCH(QByteArray, secondBody);
-        h.peer.on("POST", first, ScriptedResponse {firstStatus, firstBody, contentType, {}, false});
+        h.peer.on("POST", first, ScriptedResponse::withType(firstStatus, firstBody, contentType));
         h.peer.on("POST", second,
                   ScriptedResponse::json(secondStatus ? secondStatus : 500, secondBody));
     }
@@ -269,7 +269,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.on("POST", kResetPath, ScriptedResponse {200, {}, {}, {}, true});
+        h.peer.on("POST", kResetPath, ScriptedResponse::silence());
         PasswordResetFlow sheet(h.manager.get());
         sheet.setResetEmail(QStringLiteral("anna@example.fi"));
         QSignalSpy finished(&sheet, &PasswordResetFlow::actionFinished);

@@ -128,7 +128,7 @@ private Q_SLOTS:
         h.start();
         h.settings->setValue(QLatin1String(AuthManager::kSessionTokenKey), kStoredToken);
         h.peer.on("POST", QStringLiteral("/auth/login"),
-                  ScriptedResponse {status, body, contentType, {}, false});
+                  ScriptedResponse::withType(status, body, contentType));
 
         const bool result = QCoro::waitFor(
             h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-123")));
@@ -259,7 +259,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.storeSession(kStoredToken, 2 * kDay);
-        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse {200, {}, {}, {}, true});
+        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::silence());
         h.manager =
             std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
         QTRY_COMPARE(h.peer.heldCount(), 1);
@@ -298,7 +298,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.storeSession(kStoredToken, std::nullopt);
-        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse {200, {}, {}, {}, true});
+        h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::silence());
         h.manager =
             std::make_unique<AuthManager>(h.settings.get(), &h.network, &h.desktop, &h.clock);
         QTRY_COMPARE(h.peer.heldCount(), 1);
@@ -429,7 +429,7 @@ private Q_SLOTS:
         AuthHarness h;
         h.start();
         h.peer.enqueue("POST", QStringLiteral("/auth/login"),
-                       ScriptedResponse {200, {}, {}, {}, true});
+                       ScriptedResponse::silence());
         auto first =
             h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);
@@ -446,7 +446,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse {200, {}, {}, {}, true});
+        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
         auto pending =
             h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);
@@ -471,7 +471,7 @@ private Q_SLOTS:
         h.storeSession(kStoredToken, 3600);
         const QString target = (sameOrigin ? h.peer.baseUrl() : other.baseUrl()).toString() +
             QStringLiteral("/v2/verify");
-        const ScriptedResponse moved {307, {}, {}, {{"Location", target.toUtf8()}}, false};
+        const ScriptedResponse moved {307, {}, {}, {{"Location", target.toUtf8()}}, false, {}};
         h.peer.on("POST", QStringLiteral("/auth/verify"), moved);
         const QByteArray user = R"({"user":{"email":"anna@example.fi"}})";
         h.peer.on("POST", QStringLiteral("/v2/verify"), ScriptedResponse::json(200, user));
@@ -507,7 +507,7 @@ private Q_SLOTS:
         auto network = std::make_unique<QNetworkAccessManager>();
         AuthManager manager(h.settings.get(), network.get(), &h.desktop, &h.clock);
         QTRY_VERIFY(!manager.isChecking());
-        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse {200, {}, {}, {}, true});
+        h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
         auto pending =
             manager.login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);
