@@ -1,0 +1,86 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+Item {
+    id: login
+    objectName: "loginView"
+
+    Pane {
+        anchors.centerIn: parent
+        width: Math.min(parent.width - 48, 420)
+        padding: 28
+
+        ColumnLayout {
+            anchors.fill: parent
+            spacing: 12
+
+            BrandLogo { Layout.alignment: Qt.AlignHCenter; width: 56; height: 56 }
+            Label {
+                text: qsTr("Kirjaudu")
+                font.pixelSize: 26
+                font.weight: Font.Black
+                Layout.alignment: Qt.AlignHCenter
+            }
+            Label {
+                text: qsTr("Kirjaudu Vernaloon yrityksen tunnuksilla.")
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+            }
+            TextField {
+                id: emailField
+                objectName: "emailField"
+                placeholderText: qsTr("etunimi.sukunimi@kestrova.fi")
+                Accessible.name: qsTr("Sähköposti")
+                inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase
+                Layout.fillWidth: true
+                onAccepted: passwordField.forceActiveFocus()
+            }
+            TextField {
+                id: passwordField
+                objectName: "passwordField"
+                placeholderText: qsTr("Salasana")
+                Accessible.name: qsTr("Salasana")
+                echoMode: TextInput.Password
+                Layout.fillWidth: true
+                onAccepted: if (loginButton.enabled) loginButton.clicked()
+            }
+            CheckBox {
+                id: rememberBox
+                objectName: "rememberBox"
+                text: qsTr("Muista minut tällä laitteella")
+                Accessible.name: text
+                checked: auth.rememberSession
+            }
+            Button {
+                id: loginButton
+                objectName: "loginButton"
+                text: auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
+                Accessible.name: text
+                enabled: !auth.isBusy
+                highlighted: true
+                Layout.fillWidth: true
+                onClicked: auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
+            }
+            Label {
+                objectName: "loginError"
+                visible: auth.errorMessage.length > 0
+                text: auth.errorMessage
+                color: "#b3261e"
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            Button {
+                objectName: "forgotPasswordLink"
+                text: qsTr("Unohtuiko salasana?")
+                Accessible.name: text
+                flat: true
+                Layout.alignment: Qt.AlignHCenter
+                onClicked: forgotSheet.open()
+            }
+        }
+    }
+
+    ForgotPasswordSheet { id: forgotSheet }
+}

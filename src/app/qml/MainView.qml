@@ -1,0 +1,33 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+Item {
+    id: mainView
+    objectName: "mainView"
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 16
+        spacing: 12
+
+        TopBar { Layout.fillWidth: true }
+
+        ScrollView {
+            id: scroller
+            objectName: "mainScroll"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            contentWidth: availableWidth
+            clip: true
+
+            ColumnLayout {
+                width: scroller.availableWidth
+                spacing: 12
+                Label {
+                    text: qsTr("Valmis aloittamaan")
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,35 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+RowLayout {
+    id: bar
+    objectName: "topBar"
+    spacing: 12
+
+    BrandLogo { width: 44; height: 44 }
+    ColumnLayout {
+        spacing: 0
+        Label { text: "Vernalo"; font.pixelSize: 22; font.weight: Font.Black }
+        Label { text: qsTr("Reaaliaikainen litterointi suoraan työpöydällä"); opacity: 0.7 }
+    }
+    Item { Layout.fillWidth: true }
+    Label {
+        objectName: "signedInEmail"
+        text: auth.currentUser ? auth.currentUser.email : ""
+    }
+    Button {
+        objectName: "changePasswordButton"
+        text: qsTr("Vaihda salasana")
+        Accessible.name: text
+        onClicked: changePasswordSheet.open()
+    }
+    Button {
+        objectName: "logoutButton"
+        text: qsTr("Kirjaudu ulos")
+        Accessible.name: text
+        onClicked: auth.logout()
+    }
+
+    ChangePasswordSheet { id: changePasswordSheet }
+}
