@@ -22,17 +22,12 @@ int perceivedLength(const QString &text)
     return count;
 }
 
-bool validRole(const QString &role)
+// Reads a request body with the client's own record. A body the record refuses (a field
+// missing or of the wrong type) reads as empty fields, which the handlers answer with the
+// Finnish text that names what to fill in.
+template<typename Request> Request readRequest(const QJsonObject &body)
 {
-    return role == QLatin1String("user") || role == QLatin1String("admin");
-}
-
-QString stringField(const QJsonObject &body, const char *key, const char *alternative = nullptr)
-{
-    QString value = body.value(QLatin1String(key)).toString();
-    if (value.isEmpty() && alternative)
-        value = body.value(QLatin1String(alternative)).toString();
-    return value.trimmed();
+    return Request::fromJson(body).value_or(Request {});
 }
 
 HttpReply tooShort()
@@ -93,8 +88,9 @@ HttpReply AuthApi::login(const HttpRequest &request)
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString email = stringField(body, "email").toLower();
-    const QString password = stringField(body, "password");
+    const auto login = readRequest<AuthLoginRequest>(body);
+    const QString email = login.email.trimmed().toLower();
+    const QString password = login.password.trimmed();
     if (email.isEmpty() || password.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä sähköposti ja salasana."));
     const auto user = m_users.findByEmail(email);
@@ -126,7 +122,7 @@ HttpReply AuthApi::requestPasswordReset(const HttpRequest &request)
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString email = stringField(body, "email").toLower();
+    const QString email = readRequest<AuthPasswordResetRequest>(body).email.trimmed().toLower();
     if (email.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä sähköpostiosoite."));
     // This server sends no mail; the answer is the same whether the address exists or not, so
@@ -147,8 +143,9 @@ HttpReply AuthApi::changePassword(const HttpRequest &request)
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString current = stringField(body, "currentPassword", "current_password");
-    const QString next = stringField(body, "newPassword", "new_password");
+    const auto change = readRequest<AuthChangePasswordRequest>(body);
+    const QString current = change.currentPassword.trimmed();
+    const QString next = change.newPassword.trimmed();
     if (current.isEmpty() || next.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä nykyinen ja uusi salasana."));
     if (!m_users.checkPassword(user->id, current))
@@ -196,16 +193,20 @@ HttpReply AuthApi::createUser(const HttpRequest &request)
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString email = stringField(body, "email").toLower();
-    const QString password = stringField(body, "password");
-    QString role = stringField(body, "role").toLower();
+    // Without a role the new user is a plain user.
+    if (!body.value(QStringLiteral("role")).isString())
+        body.insert(QStringLiteral("role"), QStringLiteral("user"));
+    const auto create = readRequest<AuthAdminCreateUserRequest>(body);
+    const QString email = create.email.trimmed().toLower();
+    const QString password = create.password.trimmed();
+    QString role = create.role.trimmed().toLower();
     if (role.isEmpty())
         role = QStringLiteral("user");
     if (email.isEmpty() || password.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä sähköposti ja salasana."));
     if (!email.contains(QLatin1Char('@')))
         return HttpReply::error(400, QStringLiteral("Virheellinen sähköpostiosoite."));
-    if (!validRole(role))
+    if (!isKnownAuthRole(role))
         return HttpReply::error(400, QStringLiteral("Virheellinen rooli."));
     if (perceivedLength(password) < kMinPasswordLength)
         return tooShort();
@@ -219,10 +220,7 @@ HttpReply AuthApi::createUser(const HttpRequest &request)
         break;
     }
     AppLog::write(QStringLiteral("server admin created user=") + QString::number(id));
-    return HttpReply::json(
-        201,
-        QJsonObject {{QStringLiteral("ok"), true},
-                     {QStringLiteral("user"), encodeAdminUser(*m_users.findById(id))}});
+    return HttpReply::json(201, encodeCreatedUser(*m_users.findById(id)));
 }
 
 HttpReply AuthApi::setRole(const HttpRequest &request, const QString &idText)
@@ -237,8 +235,8 @@ HttpReply AuthApi::setRole(const HttpRequest &request, const QString &idText)
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString role = stringField(body, "role").toLower();
-    if (!validRole(role))
+    const QString role = readRequest<AuthAdminRoleRequest>(body).role.trimmed().toLower();
+    if (!isKnownAuthRole(role))
         return HttpReply::error(400, QStringLiteral("Virheellinen rooli."));
     if (!m_users.setRole(*id, role))
         return HttpReply::error(500, QStringLiteral("Roolin vaihto epäonnistui."));
@@ -282,7 +280,7 @@ HttpReply AuthApi::resetPassword(const HttpRequest &request, const QString &idTe
     QJsonObject body;
     if (auto bad = SttApi::readJsonObject(request, &body))
         return *bad;
-    const QString password = stringField(body, "password");
+    const QString password = readRequest<AuthAdminPasswordRequest>(body).password.trimmed();
     if (password.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä uusi salasana."));
     if (perceivedLength(password) < kMinPasswordLength)

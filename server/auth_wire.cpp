@@ -2,53 +2,62 @@
 
 #include "foundation/json_fields.h"
 
-#include <QJsonArray>
-
 namespace vernalo::server {
 
-QJsonObject encodeAuthUser(const UserRecord &user)
+namespace {
+
+std::optional<QString> optionalDate(const std::optional<QDateTime> &date)
 {
-    return {{QStringLiteral("id"), user.id},
-            {QStringLiteral("email"), user.email},
-            {QStringLiteral("role"), user.role}};
+    return date ? std::optional<QString>(toIso8601(*date)) : std::nullopt;
+}
+
+} // namespace
+
+AuthUser toAuthUser(const UserRecord &user)
+{
+    return AuthUser {user.id, user.email, user.role};
+}
+
+AuthAdminUser toAuthAdminUser(const UserRecord &user)
+{
+    AuthAdminUser row;
+    row.id = user.id;
+    row.email = user.email;
+    row.role = user.role;
+    row.isActive = user.isActive;
+    row.createdAt = toIso8601(user.createdAt);
+    row.updatedAt = toIso8601(user.updatedAt);
+    row.disabledAt = optionalDate(user.disabledAt);
+    row.lastLoginAt = optionalDate(user.lastLoginAt);
+    return row;
 }
 
 QJsonObject encodeLoginResponse(const QString &token, const UserRecord &user)
 {
-    return {{QStringLiteral("token"), token}, {QStringLiteral("user"), encodeAuthUser(user)}};
+    return AuthLoginResponse {token, toAuthUser(user)}.toJson();
 }
 
 QJsonObject encodeVerifyResponse(const UserRecord &user)
 {
-    return {{QStringLiteral("ok"), true}, {QStringLiteral("user"), encodeAuthUser(user)}};
+    return AuthVerifyResponse {true, toAuthUser(user)}.toJson();
 }
 
 QJsonObject encodeMessageResponse(const QString &message)
 {
-    return {{QStringLiteral("ok"), true}, {QStringLiteral("message"), message}};
-}
-
-QJsonObject encodeAdminUser(const UserRecord &user)
-{
-    QJsonObject object {{QStringLiteral("id"), user.id},
-                        {QStringLiteral("email"), user.email},
-                        {QStringLiteral("role"), user.role},
-                        {QStringLiteral("is_active"), user.isActive},
-                        {QStringLiteral("created_at"), toIso8601(user.createdAt)},
-                        {QStringLiteral("updated_at"), toIso8601(user.updatedAt)}};
-    if (user.disabledAt)
-        object.insert(QStringLiteral("disabled_at"), toIso8601(*user.disabledAt));
-    if (user.lastLoginAt)
-        object.insert(QStringLiteral("last_login_at"), toIso8601(*user.lastLoginAt));
-    return object;
+    return AuthMessageResponse {true, std::nullopt, message}.toJson();
 }
 
 QJsonObject encodeAdminUsers(const QList<UserRecord> &users)
 {
-    QJsonArray array;
+    AuthAdminUsersResponse response;
     for (const UserRecord &user : users)
-        array.append(encodeAdminUser(user));
-    return {{QStringLiteral("users"), array}};
+        response.users.append(toAuthAdminUser(user));
+    return response.toJson();
+}
+
+QJsonObject encodeCreatedUser(const UserRecord &user)
+{
+    return {{QStringLiteral("ok"), true}, {QStringLiteral("user"), toAuthAdminUser(user).toJson()}};
 }
 
 } // namespace vernalo::server

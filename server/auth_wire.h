@@ -1,24 +1,26 @@
 #pragma once
 
+#include "auth/auth_user.h"
+#include "auth/auth_wire_records.h"
 #include "user_store.h"
 
 #include <QJsonObject>
 
 namespace vernalo::server {
 
-// JSON of the auth service as the server writes it. Kept in this one file so it can follow the
-// client's auth records closely.
+// The auth service's JSON on the server side: the client's own auth records, filled from the
+// server's user records. Requests are read with the same records (see AuthApi).
 
-// {"id", "email", "role"}: the signed-in user.
-QJsonObject encodeAuthUser(const UserRecord &user);
-// {"token", "user"}
+AuthUser toAuthUser(const UserRecord &user);
+// One row of the user administration list.
+AuthAdminUser toAuthAdminUser(const UserRecord &user);
+
 QJsonObject encodeLoginResponse(const QString &token, const UserRecord &user);
-// {"ok": true, "user"}
 QJsonObject encodeVerifyResponse(const UserRecord &user);
-// {"ok": true, "message"}
+// The confirmation of a password or administration operation.
 QJsonObject encodeMessageResponse(const QString &message);
-// One row of the user administration list, with snake_case keys.
-QJsonObject encodeAdminUser(const UserRecord &user);
 QJsonObject encodeAdminUsers(const QList<UserRecord> &users);
+// {"ok": true, "user": the new user's administration row}
+QJsonObject encodeCreatedUser(const UserRecord &user);
 
 } // namespace vernalo::server

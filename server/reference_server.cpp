@@ -147,7 +147,7 @@ bool ReferenceServer::start(QString *error)
     for (const char *path : {"/vernalo/latest-linux.json", "/vernalo/latest-mac.json"}) {
         m_router->add("GET", QString::fromLatin1(path),
                       [this](const HttpRequest &, const QStringList &) {
-                          return HttpReply::json(200, m_manifest);
+                          return HttpReply::json(200, m_manifest.toJson());
                       });
     }
     AppLog::write(QStringLiteral("server listening url=") + baseUrl().toString() +

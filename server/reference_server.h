@@ -1,9 +1,9 @@
 #pragma once
 
+#include "backend/app_update_manifest.h"
 #include "server_options.h"
 
 #include <memory>
-#include <QJsonObject>
 #include <QObject>
 #include <QUrl>
 
@@ -64,7 +64,7 @@ private:
     std::unique_ptr<HttpRouter> m_router;
     std::unique_ptr<QHttpServer> m_http;
     GuardedTcpServer *m_tcp = nullptr;
-    QJsonObject m_manifest;
+    AppUpdateManifest m_manifest;
     quint16 m_port = 0;
 };
 

@@ -1,40 +1,40 @@
 #include "update_manifest.h"
 
+#include "backend/wire_coding.h"
 #include "foundation/build_info.h"
 #include "foundation/json_fields.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonParseError>
 
 namespace vernalo::server {
 
-QJsonObject UpdateManifest::generated(const QDateTime &publishedAt)
+AppUpdateManifest UpdateManifest::generated(const QDateTime &publishedAt)
 {
-    return {{QStringLiteral("app"), QStringLiteral("Vernalo")},
-            {QStringLiteral("channel"), QStringLiteral("stable")},
-            {QStringLiteral("version"), buildinfo::version()},
-            {QStringLiteral("buildNumber"), buildinfo::buildNumber()},
-            {QStringLiteral("publishedAt"), toIso8601(publishedAt)},
-            {QStringLiteral("minimumSystemVersion"), QStringLiteral("Debian 12")}};
+    AppUpdateManifest manifest;
+    manifest.app = QStringLiteral("Vernalo");
+    manifest.channel = QStringLiteral("stable");
+    manifest.version = buildinfo::version();
+    manifest.buildNumber = buildinfo::buildNumber();
+    manifest.publishedAt = toIso8601(publishedAt);
+    manifest.minimumSystemVersion = QStringLiteral("Debian 12");
+    return manifest;
 }
 
-std::optional<QJsonObject> UpdateManifest::load(const QString &path, QString *error)
+std::optional<AppUpdateManifest> UpdateManifest::load(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read update manifest ") + path;
         return std::nullopt;
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject() ||
-        !document.object().value(QStringLiteral("version")).isString()) {
-        *error = QStringLiteral("update manifest needs a JSON object with a string \"version\": ") +
-            path;
-        return std::nullopt;
-    }
-    return document.object();
+    // Refused at start rather than served: a manifest the client cannot read fails every
+    // update check.
+    QString reason;
+    auto manifest = wire::decode<AppUpdateManifest>(file.readAll(), &reason);
+    if (!manifest)
+        *error =
+            QStringLiteral("update manifest %1 is not one the client reads: %2").arg(path, reason);
+    return manifest;
 }
 
 } // namespace vernalo::server

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "backend/app_update_manifest.h"
+
 #include <optional>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 
 namespace vernalo::server {
@@ -12,10 +13,9 @@ namespace vernalo::server {
 class UpdateManifest
 {
 public:
-    static QJsonObject generated(const QDateTime &publishedAt);
-    // The file's JSON object; no value with *error unless it is an object with a string
-    // "version".
-    static std::optional<QJsonObject> load(const QString &path, QString *error);
+    static AppUpdateManifest generated(const QDateTime &publishedAt);
+    // The file's manifest; no value, with *error, unless the client's record reads it.
+    static std::optional<AppUpdateManifest> load(const QString &path, QString *error);
 };
 
 } // namespace vernalo::server

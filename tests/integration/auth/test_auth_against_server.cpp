@@ -2,6 +2,7 @@
 #include "auth/auth_manager.h"
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
+#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
 #include "server_test_support.h"
 #include "support/fake_clock.h"
@@ -148,12 +149,27 @@ private Q_SLOTS:
             std::any_of(panel.adminUsers().begin(), panel.adminUsers().end(),
                         [id](const AuthAdminUser &u) { return u.id == id && u.role == "admin"; }));
 
+        // The list row as the client reads it from the server's administration list.
+        auto row = [&panel, id]() {
+            const auto &users = panel.adminUsers();
+            const auto found = std::find_if(users.begin(), users.end(),
+                                            [id](const AuthAdminUser &u) { return u.id == id; });
+            return found == users.end() ? AuthAdminUser {} : *found;
+        };
+        QVERIFY(!row().disabledAt);
         QVERIFY(runToFinish(&panel, [&]() { panel.setUserEnabled(id, false); }));
         QCOMPARE(panel.adminMessage(), QStringLiteral("Käyttäjä estetty."));
+        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
+        QCOMPARE(row().id, id);
+        QVERIFY(!row().isActive);
+        QCOMPARE(row().disabledAt, std::optional<QString>(toIso8601(m_server->clock().now())));
         QVERIFY(!QCoro::waitFor(manager->login(QStringLiteral("uusi@vernalo.local"),
                                                QStringLiteral("alku-salasana-1"))));
         QCOMPARE(manager->errorMessage(), QStringLiteral("Käyttäjätunnus on estetty."));
         QVERIFY(runToFinish(&panel, [&]() { panel.setUserEnabled(id, true); }));
+        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
+        QVERIFY(row().isActive);
+        QVERIFY(!row().disabledAt);
 
         m_desktop.promptAnswers.enqueue(QStringLiteral(" toinen-salasana-2 "));
         QVERIFY(runToFinish(&panel, [&]() { panel.resetUserPassword(id); }));

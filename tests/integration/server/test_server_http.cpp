@@ -1,3 +1,5 @@
+#include "backend/app_update_manifest.h"
+#include "backend/wire_coding.h"
 #include "foundation/build_info.h"
 #include "foundation/json_fields.h"
 #include "server_test_support.h"
@@ -469,32 +471,62 @@ private Q_SLOTS:
         QVERIFY(document.contains("Seuraava budjetti kokous maanantaina"));
     }
 
+    // The served manifest is what the client's record reads; a file it would not read is
+    // refused when the server starts, not served to fail every update check.
+    void updateManifest_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // empty: the generated manifest
+        QTest::addColumn<QString>("refusal"); // empty: served
+        QTest::newRow("generated") << QByteArray() << QString();
+        QTest::newRow("file with download address")
+            << R"({"version":"9.1.0","downloadURL":"https://example.invalid/v.deb","x":1})"_qba
+            << QString();
+        QTest::newRow("file with artifacts")
+            << R"({"version":"9.1.0","artifacts":{"zip":{"file":"v.zip","size":12}}})"_qba
+            << QString();
+        QTest::newRow("version a number") << R"({"version":9})"_qba
+                                          << "version: expected string";
+        QTest::newRow("download address a number") << R"({"version":"9.1.0","downloadURL":5})"_qba
+                                                   << "downloadURL: expected string";
+        QTest::newRow("artifact without file")
+            << R"({"version":"9.1.0","artifacts":{"zip":{"url":"u"}}})"_qba
+            << "artifacts.zip.file";
+        QTest::newRow("not JSON") << "version: 9.1.0"_qba
+                                  << "is not one the client reads";
+    }
     void updateManifest()
     {
-        const HttpResult generated = m_http->call("GET", "/vernalo/latest-linux.json");
-        QCOMPARE(generated.status, 200);
-        QCOMPARE(generated.json().value("version").toString(), buildinfo::version());
-
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        file.write(json({{"version", "9.1.0"}, {"downloadURL", "https://example.invalid/v.deb"}}));
-        file.close();
+        QFETCH(QByteArray, file);
+        QFETCH(QString, refusal);
+        QTemporaryFile manifestFile;
         server::ServerOptions options;
-        options.updateManifestFile = file.fileName();
-        InProcessServer withFile(kScript, options);
+        if (!file.isEmpty()) {
+            QVERIFY(manifestFile.open());
+            manifestFile.write(file);
+            manifestFile.close();
+            options.updateManifestFile = manifestFile.fileName();
+        }
+        InProcessServer server(kScript, options);
         QString error;
-        QVERIFY2(withFile.start(&error), qPrintable(error));
-        HttpCaller http(withFile.baseUrl());
-        QCOMPARE(http.call("GET", "/vernalo/latest-linux.json").json().value("version").toString(),
-                 QStringLiteral("9.1.0"));
-
-        QVERIFY(file.open());
-        file.resize(0);
-        file.write(json({{"version", 9}}));
-        file.close();
-        InProcessServer broken(kScript, options);
-        QVERIFY(!broken.start(&error));
-        QVERIFY2(error.contains(QStringLiteral("version")), qPrintable(error));
+        if (!refusal.isEmpty()) {
+            QVERIFY(!server.start(&error));
+            QVERIFY2(error.contains(refusal), qPrintable(error));
+            return;
+        }
+        QVERIFY2(server.start(&error), qPrintable(error));
+        HttpCaller http(server.baseUrl());
+        for (const char *path : {"/vernalo/latest-linux.json", "/vernalo/latest-mac.json"}) {
+            const HttpResult served = http.call("GET", QString::fromLatin1(path));
+            QCOMPARE(served.status, 200);
+            const auto manifest = wire::decode<AppUpdateManifest>(served.body, &error);
+            QVERIFY2(manifest, qPrintable(error));
+            if (file.isEmpty()) {
+                QCOMPARE(manifest->version, buildinfo::version());
+                QCOMPARE(manifest->publishedAt, toIso8601(server.clock().now()));
+            } else {
+                QCOMPARE(*manifest, *wire::decode<AppUpdateManifest>(file));
+            }
+        }
     }
 };
 
