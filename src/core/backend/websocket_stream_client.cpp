@@ -110,6 +110,7 @@ void WebSocketStreamClient::openSocket()
     socket->setMaxAllowedIncomingFrameSize(kMaxIncomingMessageBytes);
     m_socket = socket;
     m_socketOpened = false;
+    m_serverStopped = false;
     m_pending.clear();
 
     QObject::connect(socket, &QWebSocket::connected, this, &WebSocketStreamClient::handleConnected);
@@ -282,6 +283,7 @@ void WebSocketStreamClient::disconnect()
     m_audioFramesSent = 0;
     m_transcriptEventsReceived = 0;
     m_stopSent = false;
+    m_serverStopped = false;
     m_onEventHandler = nullptr;
     if (wasRunning)
         AppLog::write(QStringLiteral("ws disconnect"));
@@ -298,6 +300,7 @@ void WebSocketStreamClient::handleMessage(const QByteArray &utf8)
         m_reconnectAttempts = 0;
         m_isReconnecting = false;
         m_startConfirmed = true;
+        m_serverStopped = event->status() && event->status()->state == u"stopped";
     }
     if (event->isTranscript())
         ++m_transcriptEventsReceived;
@@ -324,6 +327,12 @@ void WebSocketStreamClient::handleFailure(const Failure &failure)
     if (m_stopSent) {
         // The server ending the stream we asked it to end is no reason to open a new one.
         AppLog::write(QStringLiteral("ws closed after stop reason=%1").arg(failure.logReason));
+        return;
+    }
+    if (m_serverStopped && failure.normalClose) {
+        // The server ended the session and said so; a new socket would only hear it again.
+        AppLog::write(
+            QStringLiteral("ws closed after server stop reason=%1").arg(failure.logReason));
         return;
     }
     if (m_reconnectAttempts >= kMaxReconnectAttempts) {
@@ -426,7 +435,8 @@ WebSocketStreamClient::Failure WebSocketStreamClient::closeFailure(int closeCode
                 APIClientError::transport(APIClientError::Transport::connectionLost)
                     .localizedDescription()};
     return {QStringLiteral("closed by server code=%1").arg(closeCode),
-            QStringLiteral("Palvelin sulki yhteyden (koodi %1)").arg(closeCode)};
+            QStringLiteral("Palvelin sulki yhteyden (koodi %1)").arg(closeCode),
+            closeCode == QWebSocketProtocol::CloseCodeNormal};
 }
 
 StreamClientFactory defaultStreamClientFactory(Clock *clock)

@@ -56,6 +56,8 @@ public:
     void sendAudio(const QByteArray &data);
     // Asks the server to finish; the socket stays open until disconnect(). When the server then
     // closes the socket, that is the end of the stream, not a failure: no reconnect follows.
+    // Likewise a normal close right after the server's own "stopped" status ends the stream
+    // quietly; any other loss of the socket is repaired.
     void sendStop();
     // Closes with 1001 and forgets everything; safe at any time, also twice. No event reaches
     // the former handler afterwards.
@@ -83,6 +85,7 @@ private:
     {
         QString logReason;
         QString description;
+        bool normalClose = false; // the server closed the socket with 1000
     };
 
     void openSocket();
@@ -121,6 +124,8 @@ private:
     int m_audioFramesSent = 0;
     int m_transcriptEventsReceived = 0;
     bool m_stopSent = false;
+    // The last confirming message on the current socket was the "stopped" status.
+    bool m_serverStopped = false;
     quint64 m_runId = 0;
 
     Timer *m_reconnectTimer;

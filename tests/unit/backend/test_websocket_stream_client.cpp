@@ -332,28 +332,59 @@ private Q_SLOTS:
     }
 
     // However the server ends the socket, the client reconnects after the first back-off step,
-    // closes nothing twice and announces itself again on the new socket.
+    // closes nothing twice and announces itself again on the new socket; only a normal close
+    // right after the server's own "stopped" status is the end of the stream.
     void serverEndsSocket_data()
     {
+        const QByteArray stopped = R"({"type":"status","state":"stopped","sttModel":"m"})";
+        QTest::addColumn<QList<QByteArray>>("messages"); // sent by the server before it closes
         QTest::addColumn<int>("closeCode"); // 0: TCP dropped without a close frame
-        QTest::newRow("1000 normal") << 1000;
-        QTest::newRow("1001 going away") << 1001;
-        QTest::newRow("1008 policy") << 1008;
-        QTest::newRow("1011 server error") << 1011;
-        QTest::newRow("4000 application") << 4000;
-        QTest::newRow("dropped") << 0;
+        QTest::addColumn<bool>("reconnects");
+        QTest::newRow("1000 normal") << QList<QByteArray> {} << 1000 << true;
+        QTest::newRow("1001 going away") << QList<QByteArray> {} << 1001 << true;
+        QTest::newRow("1008 policy") << QList<QByteArray> {} << 1008 << true;
+        QTest::newRow("1011 server error") << QList<QByteArray> {} << 1011 << true;
+        QTest::newRow("4000 application") << QList<QByteArray> {} << 4000 << true;
+        QTest::newRow("dropped") << QList<QByteArray> {} << 0 << true;
+        QTest::newRow("stopped, then 1000") << QList<QByteArray> {stopped} << 1000 << false;
+        QTest::newRow("stopped, error, then 1000")
+            << QList<QByteArray> {stopped, R"({"type":"error","message":"x"})"} << 1000 << false;
+        QTest::newRow("stopped, then 1011") << QList<QByteArray> {stopped} << 1011 << true;
+        QTest::newRow("stopped, then dropped") << QList<QByteArray> {stopped} << 0 << true;
+        QTest::newRow("stopped, listening again, then 1000")
+            << QList<QByteArray> {stopped, R"({"type":"status","state":"listening"})"} << 1000
+            << true;
+        QTest::newRow("final, then 1000")
+            << QList<QByteArray> {R"({"type":"final","text":"kesken"})"} << 1000 << true;
     }
     void serverEndsSocket()
     {
+        QFETCH(QList<QByteArray>, messages);
         QFETCH(int, closeCode);
+        QFETCH(bool, reconnects);
         QVERIFY(open());
+        for (const QByteArray &message : messages)
+            m_peer->sendText(message);
+        const int before = int(messages.size());
+        QVERIFY(waitEvents(before));
         if (closeCode)
             m_peer->closeWith(closeCode);
         else
             m_peer->dropConnection();
-        QVERIFY(waitEvents(1));
-        QCOMPARE(m_events.size(), 1); // error and disconnect of one socket: one reconnect
-        QVERIFY(isReconnecting(0));
+
+        if (!reconnects) {
+            // The ping timer goes with the socket and no reconnect timer takes its place.
+            QVERIFY(waitUntil([&] { return m_clock->activeTimerCount() == 0; }));
+            m_clock->advance(30s);
+            QCOMPARE(m_events.size(), before);
+            QCOMPARE(m_peer->connectionCount(), 1);
+            QCOMPARE(m_client->reconnectAttempts(), 0);
+            QVERIFY(m_client->isActive()); // the controller still disconnects it
+            return;
+        }
+        QVERIFY(waitEvents(before + 1));
+        QCOMPARE(m_events.size(), before + 1); // error and disconnect of one socket: one reconnect
+        QVERIFY(isReconnecting(before));
         QCOMPARE(msUntilOnlyTimer(), 400);
 
         m_clock->advance(399ms);
@@ -362,7 +393,7 @@ private Q_SLOTS:
         QVERIFY(waitConnections(2));
         QVERIFY(waitFrames(1));
         QVERIFY(isStart(m_peer->connection().frames.constFirst()));
-        QCOMPARE(m_events.size(), 1);
+        QCOMPARE(m_events.size(), before + 1);
     }
 
     void backOffScheduleUntilExhausted_data()
