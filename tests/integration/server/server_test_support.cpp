@@ -5,10 +5,12 @@
 #include "script_recognizer.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <QTest>
 
 namespace vernalo::test {
@@ -211,6 +213,33 @@ QList<QByteArray> speechChunks(int ms, qint16 amplitude)
         chunks.append(chunk);
     }
     return chunks;
+}
+
+QByteArray wavSamples(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray wav = file.readAll();
+    if (!wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE")
+        return {};
+    qsizetype at = 12;
+    bool formatOk = false;
+    while (at + 8 <= wav.size()) {
+        const QByteArray id = wav.mid(at, 4);
+        const quint32 size = qFromLittleEndian<quint32>(wav.constData() + at + 4);
+        if (id == "fmt ") {
+            const char *fmt = wav.constData() + at + 8;
+            formatOk = qFromLittleEndian<quint16>(fmt) == 1 &&
+                qFromLittleEndian<quint16>(fmt + 2) == 1 &&
+                qFromLittleEndian<quint32>(fmt + 4) == 16000 &&
+                qFromLittleEndian<quint16>(fmt + 14) == 16;
+        } else if (id == "data") {
+            return formatOk ? wav.mid(at + 8, size) : QByteArray();
+        }
+        at += 8 + size + (size % 2);
+    }
+    return {};
 }
 
 InProcessServer::InProcessServer(const QString &script, server::ServerOptions options)

@@ -83,6 +83,9 @@ private:
 // PCM16 at a constant amplitude for the given milliseconds, 100 ms per chunk.
 QList<QByteArray> speechChunks(int ms, qint16 amplitude = 3000);
 
+// The samples of a RIFF/WAVE file's "data" chunk; empty when the file is not 16 kHz mono PCM16.
+QByteArray wavSamples(const QString &path);
+
 // A ReferenceServer in this process on a free port, with its own data folder, fake clock and
 // the script recognizer.
 class InProcessServer

@@ -2,46 +2,12 @@
 #include "server_test_support.h"
 #include "support/test_environment.h"
 
-#include <QFile>
 #include <QJsonDocument>
-#include <QtEndian>
 #include <QtTest>
 #include <zip.h>
 
 using namespace vernalo;
 using namespace vernalo::test;
-
-namespace {
-
-// The samples of a RIFF/WAVE file's "data" chunk; empty when the file is not 16 kHz mono PCM16.
-QByteArray wavSamples(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray wav = file.readAll();
-    if (!wav.startsWith("RIFF") || wav.mid(8, 4) != "WAVE")
-        return {};
-    qsizetype at = 12;
-    bool formatOk = false;
-    while (at + 8 <= wav.size()) {
-        const QByteArray id = wav.mid(at, 4);
-        const quint32 size = qFromLittleEndian<quint32>(wav.constData() + at + 4);
-        if (id == "fmt ") {
-            const char *fmt = wav.constData() + at + 8;
-            formatOk = qFromLittleEndian<quint16>(fmt) == 1 &&
-                qFromLittleEndian<quint16>(fmt + 2) == 1 &&
-                qFromLittleEndian<quint32>(fmt + 4) == 16000 &&
-                qFromLittleEndian<quint16>(fmt + 14) == 16;
-        } else if (id == "data") {
-            return formatOk ? wav.mid(at + 8, size) : QByteArray();
-        }
-        at += 8 + size + (size % 2);
-    }
-    return {};
-}
-
-} // namespace
 
 class ServerSpeechTest : public QObject
 {

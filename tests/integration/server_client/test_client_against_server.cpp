@@ -1,0 +1,556 @@
+#include "audio/pcm_format.h"
+#include "auth/auth_manager.h"
+#include "backend/health_response.h"
+#include "backend/stt_api_client.h"
+#include "backend/websocket_stream_client.h"
+#include "foundation/build_info.h"
+#include "foundation/json_fields.h"
+#include "foundation/secure_settings.h"
+#include "recording/recording_rules.h"
+#include "recording/transcript_assembly.h"
+#include "server_test_support.h"
+#include "session_registry.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/socket_wait.h"
+#include "support/task_outcome.h"
+#include "support/test_environment.h"
+#include "updates/update_checker.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QtTest>
+#include <zip.h>
+
+using namespace vernalo;
+using namespace vernalo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// What the script recognizer hears at these audio offsets, whatever the audio holds; the spoken
+// fixture says the same sentences at about these times.
+const QString kScript = QStringLiteral("2.2 [Anna] the budget is approved\n"
+                                       "5.5 [Ben] next meeting on monday\n");
+const QStringList kFinals {QStringLiteral("the budget is approved"),
+                           QStringLiteral("next meeting on monday")};
+const QString kDemoEmail = QStringLiteral("demo@vernalo.local");
+const QString kDemoPassword = QStringLiteral("demo");
+
+QList<QByteArray> inChunks(const QByteArray &pcm)
+{
+    QList<QByteArray> chunks;
+    for (qsizetype at = 0; at < pcm.size(); at += pcm::kChunkBytes)
+        chunks.append(pcm.mid(at, pcm::kChunkBytes));
+    return chunks;
+}
+
+// Loud for 3 s, silent for 2 s, loud for 2 s: quiet long enough for the server to say that it
+// waits for audio, then loud again.
+QByteArray toneWithPause()
+{
+    QByteArray pcm;
+    for (const QByteArray &chunk : speechChunks(3000))
+        pcm += chunk;
+    pcm += QByteArray(2 * pcm::kSampleRate * pcm::kBytesPerSample, '\0');
+    for (const QByteArray &chunk : speechChunks(2000))
+        pcm += chunk;
+    return pcm;
+}
+
+// One entry of a document saved on disk, read the way an office program opens it.
+QByteArray zipEntry(const QString &path, const char *name)
+{
+    int errorCode = 0;
+    zip_t *archive =
+        zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &errorCode);
+    if (!archive)
+        return {};
+    QByteArray content;
+    zip_stat_t stat;
+    if (zip_stat(archive, name, 0, &stat) == 0) {
+        content.resize(static_cast<qsizetype>(stat.size));
+        zip_file_t *file = zip_fopen(archive, name, 0);
+        if (!file || zip_fread(file, content.data(), stat.size) != zip_int64_t(stat.size))
+            content.clear();
+        if (file)
+            zip_fclose(file);
+    }
+    zip_close(archive);
+    return content;
+}
+
+template<typename T> QString failureOf(const TaskOutcome<T> &outcome)
+{
+    if (!outcome.done)
+        return QStringLiteral("no answer");
+    return outcome.error ? outcome.error->localizedDescription() : QStringLiteral("no error");
+}
+
+} // namespace
+
+// The client's own classes against the reference server in this process: sign-in, the REST
+// client, the live stream client and the update check, each speaking to the real thing.
+class ClientAgainstServerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<InProcessServer> m_server;
+    // The stream client's own timers (ping, reconnect back-off) run on this clock alone, so its
+    // armed timers say what the client is about to do.
+    FakeClock m_streamClock;
+    FakeClock m_clientClock;
+    QNetworkAccessManager m_network;
+    FakeDesktopServices m_desktop;
+    QTemporaryDir m_dir;
+    int m_profiles = 0;
+    std::unique_ptr<SecureSettings> m_settings;
+    std::unique_ptr<AuthManager> m_auth;
+    std::unique_ptr<STTAPIClient> m_api;
+    std::unique_ptr<WebSocketStreamClient> m_stream;
+    STTConfiguration m_config;
+    QList<StreamEvent> m_events;
+
+    bool startServer(const QString &script, server::ServerOptions options = {})
+    {
+        options.demoUsers = {{kDemoEmail, kDemoPassword},
+                             {QStringLiteral("other@vernalo.local"), QStringLiteral("other")}};
+        m_server = std::make_unique<InProcessServer>(script, options);
+        QString error;
+        if (!m_server->start(&error)) {
+            qWarning("server did not start: %s", qPrintable(error));
+            return false;
+        }
+        m_settings = std::make_unique<SecureSettings>(
+            m_dir.filePath(QStringLiteral("profile-%1.conf").arg(++m_profiles)));
+        m_settings->setValue(QLatin1String(AuthManager::kAuthURLKey),
+                             m_server->baseUrl().toString());
+        m_config = STTConfiguration::defaults();
+        m_config.baseURL = m_server->baseUrl().toString();
+        m_config.apiKey = buildinfo::defaultSharedAPIKey();
+        m_api = std::make_unique<STTAPIClient>(&m_network, &m_clientClock);
+        return true;
+    }
+
+    // Signs in with the client's auth session and hands its token to the REST configuration, as
+    // the main window does for the recording controller.
+    bool signIn(const QString &email, const QString &password)
+    {
+        m_auth =
+            std::make_unique<AuthManager>(m_settings.get(), &m_network, &m_desktop, &m_clientClock);
+        if (!waitUntil([this] { return !m_auth->isChecking(); }))
+            return false;
+        if (!QCoro::waitFor(m_auth->login(email, password, false)))
+            return false;
+        const auto token = m_auth->currentBackendSessionToken();
+        if (!token || token->trimmed().isEmpty())
+            return false;
+        m_config.authToken = token->trimmed();
+        return true;
+    }
+
+    template<typename T> std::shared_ptr<TaskOutcome<T>> finish(QCoro::Task<T> task)
+    {
+        auto outcome = runCaptured(std::move(task));
+        waitUntil([&outcome] { return outcome->done; }, 20000);
+        return outcome;
+    }
+
+    std::optional<STTSessionCreateResponse> createSession()
+    {
+        const STTSessionCreateRequest request {QStringLiteral("en-US"), true,
+                                               QStringLiteral("chirp_3"), false, 0};
+        const auto created = finish(m_api->createSession(m_config, request));
+        if (!created->value)
+            qWarning("createSession: %s", qPrintable(failureOf(*created)));
+        return created->value;
+    }
+
+    bool openStream(const QString &wsUrl)
+    {
+        m_events.clear();
+        m_stream = std::make_unique<WebSocketStreamClient>(&m_streamClock);
+        m_stream->connect(wsUrl, QStringLiteral("en-US"), QStringLiteral("chirp_3"),
+                          [this](const StreamEvent &event) { m_events.append(event); });
+        return waitUntil([this] { return m_stream->isStartConfirmed(); });
+    }
+
+    qint64 framesAtServer(const QString &sessionId)
+    {
+        const auto session = m_server->server().registry().find(sessionId);
+        return session ? session->audioFrameCount : -1;
+    }
+
+    // Hands each chunk to the stream as capture would and lets the server take it in before the
+    // next, with 100 ms of server time per chunk, so the server dates finals by their audio.
+    bool sendChunks(const QString &sessionId, const QList<QByteArray> &chunks)
+    {
+        for (const QByteArray &chunk : chunks) {
+            const qint64 before = framesAtServer(sessionId);
+            m_stream->sendAudio(chunk);
+            if (!waitUntil([&] { return framesAtServer(sessionId) == before + 1; }))
+                return false;
+            m_server->clock().advance(100ms);
+        }
+        return true;
+    }
+
+    QList<StreamEvent::Final> finals() const
+    {
+        QList<StreamEvent::Final> out;
+        for (const StreamEvent &event : m_events) {
+            if (const auto *final = event.final())
+                out.append(*final);
+        }
+        return out;
+    }
+    QStringList finalTexts() const
+    {
+        QStringList texts;
+        for (const auto &final : finals())
+            texts << final.text;
+        return texts;
+    }
+    QStringList partialTexts() const
+    {
+        QStringList texts;
+        for (const StreamEvent &event : m_events) {
+            if (const auto *partial = event.partial())
+                texts << partial->text;
+        }
+        return texts;
+    }
+    QStringList statusStates() const
+    {
+        QStringList states;
+        for (const StreamEvent &event : m_events) {
+            if (const auto *status = event.status())
+                states << status->state;
+        }
+        return states;
+    }
+
+    QStringList listedIds(std::optional<QString> status)
+    {
+        const auto listed = finish(m_api->listSessions(m_config, status, 100));
+        QStringList ids;
+        for (const SessionMetaResponse &item :
+             listed->value.value_or(QList<SessionMetaResponse> {}))
+            ids << item.id.value_or(QString());
+        return ids;
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        m_stream.reset();
+        m_auth.reset();
+        m_api.reset();
+        m_settings.reset();
+        m_server.reset();
+        m_events.clear();
+    }
+
+    // One recording as the client runs it: sign in, create the session, stream, read the live
+    // events and the polled transcript, stop, make the memo, list and delete.
+    void recordingRoundTrip_data()
+    {
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<QStringList>("statuses");
+        QTest::newRow("synthesized tone with a pause")
+            << "tone" << QStringList {"listening", "waiting-for-audio", "listening"};
+        QTest::newRow("spoken sentences") << "speech" << QStringList {"listening"};
+    }
+    void recordingRoundTrip()
+    {
+        QFETCH(QString, audio);
+        QFETCH(QStringList, statuses);
+        QByteArray pcm = toneWithPause();
+        if (audio == u"speech") {
+#ifdef VERNALO_CLIENT_SPEECH_WAV
+            pcm = wavSamples(QStringLiteral(VERNALO_CLIENT_SPEECH_WAV));
+            QVERIFY2(pcm.size() > 6 * pcm::kSampleRate * pcm::kBytesPerSample,
+                     "the spoken fixture was not generated");
+#else
+            QSKIP("espeak-ng or sox was not found when the build was configured");
+#endif
+        }
+        QVERIFY(startServer(kScript));
+        QVERIFY(signIn(kDemoEmail, kDemoPassword));
+        const auto created = createSession();
+        QVERIFY(created);
+        const QString id = created->sessionId;
+        QVERIFY(created->wsUrl.contains(created->token)); // the stream's only credential
+
+        QVERIFY(openStream(created->wsUrl));
+        const QList<QByteArray> chunks = inChunks(pcm);
+        QVERIFY(sendChunks(id, chunks));
+        QVERIFY(waitUntil([&] {
+            return finalTexts().size() >= kFinals.size() &&
+                statusStates().size() >= statuses.size();
+        }));
+        QCOMPARE(finalTexts(), kFinals);
+        QCOMPARE(finals().at(0).speakerLabel, std::optional<QString>(QStringLiteral("Anna")));
+        QCOMPARE(finals().at(1).speakerLabel, std::optional<QString>(QStringLiteral("Ben")));
+        QCOMPARE(partialTexts(), (QStringList {"the budget", "next meeting"}));
+        QCOMPARE(statusStates(), statuses);
+
+        // The stream's finals and the polled transcript are the same sentences in the same
+        // seconds: the client's de-duplicating merge adds nothing.
+        TranscriptAssembly assembly;
+        for (const auto &final : finals())
+            QVERIFY(assembly.appendStreamFinal(final.text, final.timestamp, final.speakerLabel));
+        const auto transcript = finish(m_api->getTranscript(m_config, id));
+        QVERIFY2(transcript->value, qPrintable(failureOf(*transcript)));
+        QCOMPARE(transcript->value->sessionId, id);
+        QList<PolledSegment> polled;
+        for (const auto &segment : transcript->value->segments)
+            polled.append({segment.text, segment.ts, segment.speakerLabel});
+        QCOMPARE(polled.size(), kFinals.size());
+        QCOMPARE(assembly.mergePolled(polled, m_clientClock.now()), 0);
+
+        // The counters the client's audio health rules read.
+        double levelSum = 0.0;
+        double peak = 0.0;
+        for (const QByteArray &chunk : chunks) {
+            levelSum += estimatePCM16Level(chunk);
+            peak = std::max(peak, estimatePCM16Level(chunk));
+        }
+        const auto meta = finish(m_api->getSessionMeta(m_config, id));
+        QVERIFY2(meta->value, qPrintable(failureOf(*meta)));
+        QCOMPARE(meta->value->status, std::optional<QString>(QStringLiteral("active")));
+        QCOMPARE(meta->value->audioFrameCount, std::optional<qint64>(chunks.size()));
+        QCOMPARE(meta->value->audioBytes, std::optional<qint64>(pcm.size()));
+        QVERIFY(meta->value->avgAudioLevel && meta->value->peakAudioLevel);
+        QVERIFY(qAbs(*meta->value->avgAudioLevel - levelSum / chunks.size()) < 1e-9);
+        QVERIFY(qAbs(*meta->value->peakAudioLevel - peak) < 1e-9);
+        QCOMPARE(meta->value->finalCount, std::optional<qint64>(kFinals.size()));
+        QCOMPARE(meta->value->interimCount, std::optional<qint64>(2));
+        QVERIFY(!isTerminalSessionStatus(meta->value->status, meta->value->endedAt));
+
+        // The stop as the recording controller makes it: stop message, close, backend stop.
+        m_stream->sendStop();
+        m_stream->disconnect();
+        QVERIFY(finish(m_api->stopSession(m_config, id))->value);
+        const auto ended = finish(m_api->getSessionMeta(m_config, id));
+        QVERIFY2(ended->value, qPrintable(failureOf(*ended)));
+        QVERIFY(isTerminalSessionStatus(ended->value->status, ended->value->endedAt));
+        QCOMPARE(ended->value->audioFrameCount, std::optional<qint64>(chunks.size()));
+
+        // The memo: generation with the client's own transcript along, then the document, saved
+        // to a file as the client saves it.
+        QList<SummaryGenerateRequest::Segment> fallback;
+        for (const TranscriptSegment &segment : assembly.segments())
+            fallback.append({segment.text, toIso8601(segment.timestamp), segment.speakerLabel});
+        const auto summary = finish(m_api->generateSummary(m_config, id, fallback));
+        QVERIFY2(summary->value, qPrintable(failureOf(*summary)));
+        QCOMPARE(summary->value->sessionId, id);
+        const auto docx = finish(m_api->downloadSummaryDocx(m_config, id));
+        QVERIFY2(docx->value, qPrintable(failureOf(*docx)));
+        const QString path = m_dir.filePath(id + QStringLiteral("-muistio.docx"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(*docx->value), docx->value->size());
+        file.close();
+        const QByteArray document = zipEntry(path, "word/document.xml");
+        QVERIFY2(!document.isEmpty(), "no word/document.xml in the memo");
+        for (const QString &text : kFinals)
+            QVERIFY2(document.contains(text.toUtf8()), qPrintable(text));
+
+        QVERIFY(listedIds(QStringLiteral("stopped")).contains(id));
+        QVERIFY(!listedIds(QStringLiteral("active")).contains(id));
+        QVERIFY(finish(m_api->deleteSession(m_config, id))->value);
+        QVERIFY(!listedIds(std::nullopt).contains(id));
+        const auto gone = finish(m_api->getTranscript(m_config, id));
+        QVERIFY(gone->error);
+        QCOMPARE(gone->error->localizedDescription(), QStringLiteral("Sessiota ei löydy: ") + id);
+    }
+
+    // A session the server ends, with its "stopped" status and a normal close, ends the stream;
+    // a server that goes away mid-recording is reconnected to, and the recording goes on where
+    // it was.
+    void streamEndsAsTheServerSays_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("reconnects");
+        QTest::newRow("backend stop") << "stop" << false;
+        QTest::newRow("session deleted") << "delete" << false;
+        QTest::newRow("server restarted") << "restart" << true;
+    }
+    void streamEndsAsTheServerSays()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, reconnects);
+        QVERIFY(startServer(QStringLiteral("1 [Anna] before the break\n3 after the break\n")));
+        QVERIFY(signIn(kDemoEmail, kDemoPassword));
+        const auto created = createSession();
+        QVERIFY(created);
+        const QString id = created->sessionId;
+        QVERIFY(openStream(created->wsUrl));
+        const QList<QByteArray> chunks = speechChunks(4000);
+        QVERIFY(sendChunks(id, chunks.mid(0, 20)));
+        QVERIFY(waitUntil([this] { return finalTexts().size() == 1; }));
+        QCOMPARE(m_streamClock.activeTimerCount(), 1); // the open socket's ping
+
+        if (action == u"restart") {
+            QString error;
+            QVERIFY2(m_server->restart(&error), qPrintable(error));
+        } else if (action == u"stop") {
+            QVERIFY(finish(m_api->stopSession(m_config, id))->value);
+        } else {
+            QVERIFY(finish(m_api->deleteSession(m_config, id))->value);
+        }
+
+        if (!reconnects) {
+            // The socket's ping timer goes and no reconnect timer takes its place.
+            QVERIFY(waitUntil([this] { return m_streamClock.activeTimerCount() == 0; }));
+            QCOMPARE(statusStates().constLast(), QStringLiteral("stopped"));
+            m_streamClock.advance(30s);
+            QVERIFY(!statusStates().contains(QStringLiteral("reconnecting")));
+            QCOMPARE(m_stream->reconnectAttempts(), 0);
+            QCOMPARE(m_server->server().registry().liveStreamCount(), 0);
+            const auto transcript = finish(m_api->getTranscript(m_config, id));
+            if (action == u"delete") {
+                QVERIFY(transcript->error);
+            } else {
+                QVERIFY2(transcript->value, qPrintable(failureOf(*transcript)));
+                QCOMPARE(transcript->value->segments.size(), 1);
+            }
+            return;
+        }
+
+        QVERIFY(waitUntil([this] { return m_stream->isReconnecting(); }));
+        QCOMPARE(statusStates().constLast(), QStringLiteral("reconnecting"));
+        QVERIFY(!statusStates().contains(QStringLiteral("stopped")));
+        m_streamClock.advance(400ms);
+        QVERIFY(waitUntil([this] { return m_stream->isStartConfirmed(); }));
+        QCOMPARE(m_stream->reconnectAttempts(), 0);
+        QVERIFY(sendChunks(id, chunks.mid(20)));
+        QVERIFY(waitUntil([this] { return finalTexts().size() == 2; }));
+        QCOMPARE(finalTexts(), (QStringList {"before the break", "after the break"}));
+        const auto transcript = finish(m_api->getTranscript(m_config, id));
+        QVERIFY2(transcript->value, qPrintable(failureOf(*transcript)));
+        QCOMPARE(transcript->value->segments.size(), 2);
+        QCOMPARE(transcript->value->segments.at(1).text, QStringLiteral("after the break"));
+        const auto meta = finish(m_api->getSessionMeta(m_config, id));
+        QVERIFY2(meta->value, qPrintable(failureOf(*meta)));
+        QCOMPARE(meta->value->audioFrameCount, std::optional<qint64>(chunks.size()));
+    }
+
+    // The server's own error texts reach the caller unchanged, as the user will read them.
+    void failuresReachTheCallerWordForWord_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("expected"); // %1: the session's ID
+        QTest::newRow("wrong API key") << "list-wrong-key"
+                                       << "Virheellinen tai puuttuva API-avain";
+        QTest::newRow("stale sign-in token") << "list-stale-token"
+                                             << "Kirjautuminen on vanhentunut. Kirjaudu uudelleen.";
+        QTest::newRow("another user's session") << "transcript-other-user"
+                                                << "Sessiota ei löydy: %1";
+        QTest::newRow("memo of a session without text")
+            << "summary-empty"
+            << "Litteraatti on tyhjä, muistiota ei voi muodostaa";
+        QTest::newRow("memo document of a session without text")
+            << "docx-empty"
+            << "Litteraatti on tyhjä, muistiota ei voi muodostaa";
+        QTest::newRow("session request the server refuses")
+            << "create-too-many-speakers"
+            << "Virheellinen sessiopyyntö: speakerCount must be between 0 and 32";
+    }
+    void failuresReachTheCallerWordForWord()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, expected);
+        QVERIFY(startServer(kScript));
+        QVERIFY(signIn(kDemoEmail, kDemoPassword));
+        const auto created = createSession();
+        QVERIFY(created);
+        const QString id = created->sessionId;
+
+        std::optional<APIClientError> error;
+        if (call == u"list-wrong-key") {
+            m_config.apiKey = QStringLiteral("väärä-avain");
+            error = finish(m_api->listSessions(m_config, std::nullopt, 10))->error;
+        } else if (call == u"list-stale-token") {
+            m_config.authToken = QStringLiteral("vanhentunut");
+            error = finish(m_api->listSessions(m_config, std::nullopt, 10))->error;
+        } else if (call == u"transcript-other-user") {
+            QVERIFY(signIn(QStringLiteral("other@vernalo.local"), QStringLiteral("other")));
+            error = finish(m_api->getTranscript(m_config, id))->error;
+        } else if (call == u"summary-empty") {
+            error = finish(m_api->generateSummary(m_config, id, {}))->error;
+        } else if (call == u"docx-empty") {
+            error = finish(m_api->downloadSummaryDocx(m_config, id))->error;
+        } else {
+            const STTSessionCreateRequest request {QStringLiteral("fi-FI"), true,
+                                                   QStringLiteral("chirp_3"), true, 99};
+            error = finish(m_api->createSession(m_config, request))->error;
+        }
+        QVERIFY(error);
+        QCOMPARE(error->kind(), APIClientError::Kind::serverError);
+        QCOMPARE(error->localizedDescription(),
+                 QString(expected).replace(QStringLiteral("%1"), id));
+    }
+
+    void healthShowsTheMemoCapability()
+    {
+        QVERIFY(startServer(kScript));
+        m_server->clock().advance(90min);
+        m_config.apiKey.clear(); // the health check needs no key
+        const auto health = finish(m_api->health(m_config));
+        QVERIFY2(health->value, qPrintable(failureOf(*health)));
+        QCOMPARE(connectionTestStatusText(*health->value),
+                 QStringLiteral("Yhteys ok (%1)").arg(toIso8601(m_server->clock().now()).left(19)));
+        QVERIFY2(memoAIStatusLabel(*health->value).startsWith(QStringLiteral("Käytössä (")),
+                 qPrintable(memoAIStatusLabel(*health->value)));
+    }
+
+    // The update check reads the manifest the server publishes.
+    void updateCheck_data()
+    {
+        QTest::addColumn<QString>("runningVersion"); // empty: this build's version
+        QTest::addColumn<QByteArray>("manifestFile"); // empty: the server's generated manifest
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("opened"); // empty: nothing opened
+        using Outcome = UpdateCheckResult::Outcome;
+        QTest::newRow("this build")
+            << QString() << QByteArray() << int(Outcome::upToDate) << QString();
+        QTest::newRow("older build, no download page")
+            << "0.0.1" << QByteArray() << int(Outcome::updateAvailable) << QString();
+        QTest::newRow("newer release with a download page")
+            << QString()
+            << R"({"version":"999.1","downloadURL":"https://example.invalid/vernalo.deb"})"_qba
+            << int(Outcome::updateAvailable) << "https://example.invalid/vernalo.deb";
+    }
+    void updateCheck()
+    {
+        QFETCH(QString, runningVersion);
+        QFETCH(QByteArray, manifestFile);
+        QFETCH(int, outcome);
+        QFETCH(QString, opened);
+        server::ServerOptions options;
+        QTemporaryFile manifest;
+        if (!manifestFile.isEmpty()) {
+            QVERIFY(manifest.open());
+            manifest.write(manifestFile);
+            manifest.close();
+            options.updateManifestFile = manifest.fileName();
+        }
+        QVERIFY(startServer(kScript, options));
+        m_desktop.openedUrls.clear();
+        UpdateChecker checker(m_api.get(), &m_desktop,
+                              runningVersion.isEmpty() ? buildinfo::version() : runningVersion);
+        const QString address = m_server->baseUrl().toString() + "/vernalo/latest-linux.json";
+        const UpdateCheckResult result = QCoro::waitFor(checker.check(address));
+        QCOMPARE(int(result.outcome), outcome);
+        QVERIFY(result.manifest);
+        QCOMPARE(m_desktop.openedUrls.isEmpty(), opened.isEmpty());
+        if (!opened.isEmpty())
+            QCOMPARE(m_desktop.openedUrls.constFirst(), QUrl(opened));
+    }
+};
+
+VERNALO_TEST_MAIN(ClientAgainstServerTest)
+#include "test_client_against_server.moc"
