@@ -1,6 +1,6 @@
 #include "recording/transcript_assembly.h"
 
-#include "foundation/json_fields.h"
+#include "backend/stream_event.h"
 
 #include <QRegularExpression>
 
@@ -75,9 +75,14 @@ void TranscriptAssembly::insertSorted(TranscriptSegment segment)
     // Inserting after every segment with an equal or earlier time is the same as appending and
     // stable-sorting, without re-sorting the whole list for each final.
     const auto position = std::upper_bound(
-        m_segments.begin(), m_segments.end(), segment.timestamp,
+        m_segments.cbegin(), m_segments.cend(), segment.timestamp,
         [](const QDateTime &time, const TranscriptSegment &existing) { return time < existing.timestamp; });
-    m_segments.insert(position, std::move(segment));
+    const qsizetype row = position - m_segments.cbegin();
+    if (m_observer)
+        m_observer->segmentAboutToBeInserted(row);
+    m_segments.insert(row, std::move(segment));
+    if (m_observer)
+        m_observer->segmentInserted(row);
 }
 
 int TranscriptAssembly::mergePolled(const QList<PolledSegment> &polled, const QDateTime &now)
@@ -85,8 +90,10 @@ int TranscriptAssembly::mergePolled(const QList<PolledSegment> &polled, const QD
     int added = 0;
     for (const PolledSegment &segment : polled) {
         std::optional<QDateTime> time;
+        // The stream's rule for "ts": a time that the stream would refuse must not give the same
+        // sentence a different key here.
         if (segment.ts)
-            time = fromIso8601(*segment.ts);
+            time = parseInternetDateTime(*segment.ts);
         if (appendFinalSegment(segment.text, time.value_or(now), segment.speakerLabel, !time))
             ++added;
     }
@@ -95,27 +102,40 @@ int TranscriptAssembly::mergePolled(const QList<PolledSegment> &polled, const QD
 
 void TranscriptAssembly::replace(const QList<TranscriptSegment> &segments)
 {
-    clear();
+    if (m_observer)
+        m_observer->segmentsAboutToBeReplaced();
     m_segments = segments;
+    m_knownKeys.clear();
     std::stable_sort(m_segments.begin(), m_segments.end(),
                      [](const TranscriptSegment &a, const TranscriptSegment &b) {
                          return a.timestamp < b.timestamp;
                      });
     for (const TranscriptSegment &segment : std::as_const(m_segments))
         m_knownKeys.insert(segmentKey(segment.text, segment.timestamp));
+    if (m_observer)
+        m_observer->segmentsReplaced();
 }
 
 void TranscriptAssembly::clear()
 {
+    if (m_observer)
+        m_observer->segmentsAboutToBeReplaced();
     m_segments.clear();
     m_knownKeys.clear();
+    if (m_observer)
+        m_observer->segmentsReplaced();
+}
+
+int textWordCount(const QString &text)
+{
+    return static_cast<int>(text.split(whiteSpaceRun(), Qt::SkipEmptyParts).size());
 }
 
 int transcriptWordCount(const QList<TranscriptSegment> &segments)
 {
     int words = 0;
     for (const TranscriptSegment &segment : segments)
-        words += static_cast<int>(segment.text.split(whiteSpaceRun(), Qt::SkipEmptyParts).size());
+        words += textWordCount(segment.text);
     return words;
 }
 

@@ -30,6 +30,21 @@ struct PolledSegment
 class TranscriptAssembly
 {
 public:
+    // Told about every change around the change itself, so a list model can announce rows to
+    // its views in the order they require.
+    class Observer
+    {
+    public:
+        virtual ~Observer() = default;
+        virtual void segmentAboutToBeInserted(qsizetype row) = 0;
+        virtual void segmentInserted(qsizetype row) = 0;
+        virtual void segmentsAboutToBeReplaced() = 0;
+        virtual void segmentsReplaced() = 0;
+    };
+
+    // Not owned; null for none.
+    void setObserver(Observer *observer) { m_observer = observer; }
+
     const QList<TranscriptSegment> &segments() const { return m_segments; }
     bool isEmpty() const { return m_segments.isEmpty(); }
 
@@ -41,8 +56,8 @@ public:
     bool appendFinalSegment(const QString &text, const QDateTime &timestamp,
                             const std::optional<QString> &speakerLabel,
                             bool textOnlyDuplicateCheck);
-    // Segments fetched over REST; those without a usable time take `now` and are matched by
-    // text and speaker alone. Returns how many were added.
+    // Segments fetched over REST; those without a usable time (the stream's rule: no fractional
+    // seconds) take `now` and are matched by text and speaker alone. Returns how many were added.
     int mergePolled(const QList<PolledSegment> &polled, const QDateTime &now);
 
     // Replaces the transcript with stored segments (a session loaded from the history).
@@ -54,8 +69,11 @@ private:
 
     QList<TranscriptSegment> m_segments;
     QSet<QString> m_knownKeys;
+    Observer *m_observer = nullptr;
 };
 
+// Words of one text, split on white space.
+int textWordCount(const QString &text);
 // Words across all segments, split on white space.
 int transcriptWordCount(const QList<TranscriptSegment> &segments);
 

@@ -1,0 +1,611 @@
+#pragma once
+
+#include "audio/capture_errors.h"
+#include "audio/capture_permissions.h"
+#include "backend/session_records.h"
+#include "backend/stream_event.h"
+#include "backend/websocket_stream_client.h"
+#include "foundation/models.h"
+#include "foundation/stt_configuration.h"
+#include "recording/job_slot.h"
+#include "recording/session_history_model.h"
+#include "recording/transcript_segment_model.h"
+#include "sessions/transcript_export.h"
+
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QUuid>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace vernalo {
+
+class AudioSystem;
+class Clock;
+class DesktopServices;
+class MicrophoneCapture;
+class OutgoingAudioPipeline;
+class SessionHistoryStore;
+class STTAPIClient;
+class STTConfigurationStore;
+class SystemAudioCapture;
+class Timer;
+
+// The one recording controller the screens bind to. It runs a recording from start to stop
+// (permissions, backend session, live stream, capture, keep-alive, pollers, the stop with its
+// final fetch, save and export), assembles the live transcript, mirrors the configuration into
+// the settings screen and keeps the source pickers, permissions and history list current.
+//
+// Main thread only. Every published field below is a property with a change signal; lists that
+// grow during a recording are list models (segments, sessionHistory), short pick lists are
+// QVariantLists of maps. Long steps are coroutines that hold the controller weakly: each checks
+// that the controller still exists after every wait, and that the recording (generation) and
+// its job ticket it belongs to are still current, so a late answer of an older recording is
+// dropped, never merged.
+//
+// The methods live in files by topic: lifecycle (start, stop, keep-alive, time-out), capture
+// (sources and pipeline wiring), transcript (stream events, pollers, remote stop), settings,
+// sources, permissions and history.
+class TranscriptionViewModel : public QObject
+{
+    Q_OBJECT
+
+    // Settings mirrored from the configuration.
+    Q_PROPERTY(QVariantMap config READ configMap NOTIFY configChanged)
+    Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
+    Q_PROPERTY(QString sttModel READ sttModel WRITE setSttModel NOTIFY sttModelChanged)
+    Q_PROPERTY(QStringList availableLanguages READ availableLanguages CONSTANT)
+    Q_PROPERTY(QStringList availableModels READ availableModels CONSTANT)
+
+    // Capture sources. Options are maps: devices {id, name, isVirtual}, displays {id, name},
+    // applications {id, name, bundleIdentifier}.
+    Q_PROPERTY(QVariantList availableInputDevices READ availableInputDeviceList NOTIFY
+                   inputDevicesChanged)
+    Q_PROPERTY(uint selectedInputDeviceID READ selectedInputDeviceID NOTIFY
+                   selectedInputDeviceIDChanged)
+    Q_PROPERTY(QString recommendedInputDeviceName READ recommendedInputDeviceName NOTIFY
+                   inputDevicesChanged)
+    Q_PROPERTY(QVariantList availableSystemDisplays READ availableSystemDisplayList NOTIFY
+                   systemSourcesChanged)
+    Q_PROPERTY(QVariantList availableSystemApplications READ availableSystemApplicationList
+                   NOTIFY systemSourcesChanged)
+    Q_PROPERTY(uint selectedSystemDisplayID READ selectedSystemDisplayID NOTIFY
+                   selectedSystemSourceChanged)
+    Q_PROPERTY(QString selectedSystemApplicationBundleID READ selectedSystemApplicationBundleID
+                   NOTIFY selectedSystemSourceChanged)
+    // Raw values: "microphone", "systemAudio", "microphoneAndSystem"; "txt", "json", "csv".
+    Q_PROPERTY(QString inputMode READ inputModeName WRITE setInputModeName NOTIFY inputModeChanged)
+    Q_PROPERTY(QString exportFormat READ exportFormatName WRITE setExportFormatName NOTIFY
+                   exportFormatChanged)
+    Q_PROPERTY(bool autoExportEnabled READ autoExportEnabled WRITE setAutoExportEnabled NOTIFY
+                   autoExportEnabledChanged)
+    Q_PROPERTY(bool allowSystemFallback READ allowSystemFallback WRITE setAllowSystemFallback
+                   NOTIFY allowSystemFallbackChanged)
+
+    // Mixing of both sources; the preset is a raw value ("meeting", ..., "custom").
+    Q_PROPERTY(double mixedMicGain READ mixedMicGain WRITE setMixedMicGain NOTIFY mixingChanged)
+    Q_PROPERTY(double mixedSystemGain READ mixedSystemGain WRITE setMixedSystemGain NOTIFY
+                   mixingChanged)
+    Q_PROPERTY(bool mixedAutoDuckEnabled READ mixedAutoDuckEnabled WRITE setMixedAutoDuckEnabled
+                   NOTIFY mixingChanged)
+    Q_PROPERTY(bool mixedLimiterEnabled READ mixedLimiterEnabled WRITE setMixedLimiterEnabled
+                   NOTIFY mixingChanged)
+    Q_PROPERTY(double mixedDuckingStrength READ mixedDuckingStrength WRITE
+                   setMixedDuckingStrength NOTIFY mixingChanged)
+    Q_PROPERTY(QString mixedPreset READ mixedPresetName NOTIFY mixingChanged)
+
+    // Recording state and the gates of the controls.
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool isStartingRecording READ isStartingRecording NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool isResumingRecording READ isResumingRecording NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool isPaused READ isPaused NOTIFY recordingStateChanged)
+    // The stop sequence (final fetch, backend stop, save, export) is still running.
+    Q_PROPERTY(bool isStoppingRecording READ isStoppingRecording NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool canStart READ canStart NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool canStop READ canStop NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool canPause READ canPause NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool canResume READ canResume NOTIFY recordingStateChanged)
+    Q_PROPERTY(bool canSave READ canSave NOTIFY canSaveChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(QString diagnosticHint READ diagnosticHint NOTIFY diagnosticHintChanged)
+    Q_PROPERTY(QString pauseElapsedLabel READ pauseElapsedLabel NOTIFY pauseElapsedLabelChanged)
+    Q_PROPERTY(bool fallbackNoticeVisible READ fallbackNoticeVisible NOTIFY
+                   fallbackNoticeVisibleChanged)
+
+    // The transcript.
+    Q_PROPERTY(QString interimText READ interimText NOTIFY interimTextChanged)
+    Q_PROPERTY(vernalo::TranscriptSegmentModel *segments READ segmentModel CONSTANT)
+    Q_PROPERTY(QString transcriptText READ transcriptText NOTIFY transcriptChanged)
+    Q_PROPERTY(QString sessionId READ sessionId NOTIFY sessionIdChanged)
+    Q_PROPERTY(QDateTime lastPartialReceivedAt READ lastPartialReceivedAt NOTIFY
+                   receiptTimesChanged)
+    Q_PROPERTY(QDateTime lastFinalReceivedAt READ lastFinalReceivedAt NOTIFY receiptTimesChanged)
+    Q_PROPERTY(QDateTime lastSessionMetaReceivedAt READ lastSessionMetaReceivedAt NOTIFY
+                   receiptTimesChanged)
+
+    // Audio going out.
+    Q_PROPERTY(int audioFramesSent READ audioFramesSent NOTIFY audioLevelsChanged)
+    Q_PROPERTY(double outgoingAudioLevel READ outgoingAudioLevel NOTIFY audioLevelsChanged)
+    Q_PROPERTY(double outgoingAudioPeak READ outgoingAudioPeak NOTIFY audioLevelsChanged)
+
+    // History.
+    Q_PROPERTY(vernalo::SessionHistoryModel *sessionHistory READ sessionHistoryModel CONSTANT)
+    Q_PROPERTY(QString selectedSessionHistoryId READ selectedSessionHistoryId WRITE
+                   setSelectedSessionHistoryId NOTIFY selectedSessionHistoryIdChanged)
+
+    // Capture permissions.
+    Q_PROPERTY(QString microphonePermissionSummary READ microphonePermissionSummary NOTIFY
+                   microphonePermissionChanged)
+    Q_PROPERTY(QString microphonePermissionDetails READ microphonePermissionDetails NOTIFY
+                   microphonePermissionChanged)
+    Q_PROPERTY(bool isMicrophonePermissionGranted READ isMicrophonePermissionGranted NOTIFY
+                   microphonePermissionChanged)
+    Q_PROPERTY(bool canRequestMicrophonePermissionPrompt READ
+                   canRequestMicrophonePermissionPrompt NOTIFY microphonePermissionChanged)
+    Q_PROPERTY(bool shouldOpenMicrophoneSystemSettings READ shouldOpenMicrophoneSystemSettings
+                   NOTIFY microphonePermissionChanged)
+    Q_PROPERTY(bool isRequestingMicrophonePermission READ isRequestingMicrophonePermission NOTIFY
+                   microphonePermissionChanged)
+    Q_PROPERTY(QString systemAudioPermissionSummary READ systemAudioPermissionSummary NOTIFY
+                   systemAudioPermissionChanged)
+    Q_PROPERTY(QString systemAudioPermissionDetails READ systemAudioPermissionDetails NOTIFY
+                   systemAudioPermissionChanged)
+    Q_PROPERTY(bool isSystemAudioPermissionGranted READ isSystemAudioPermissionGranted NOTIFY
+                   systemAudioPermissionChanged)
+    Q_PROPERTY(bool canRequestSystemAudioPermissionPrompt READ
+                   canRequestSystemAudioPermissionPrompt NOTIFY systemAudioPermissionChanged)
+    Q_PROPERTY(bool shouldOpenSystemAudioSystemSettings READ shouldOpenSystemAudioSystemSettings
+                   NOTIFY systemAudioPermissionChanged)
+    Q_PROPERTY(bool isRequestingSystemAudioPermission READ isRequestingSystemAudioPermission
+                   NOTIFY systemAudioPermissionChanged)
+    Q_PROPERTY(bool shouldSuggestSystemAudioRelaunch READ shouldSuggestSystemAudioRelaunch NOTIFY
+                   systemAudioPermissionChanged)
+    Q_PROPERTY(bool showSystemAudioPermissionHelp READ showSystemAudioPermissionHelp NOTIFY
+                   systemAudioPermissionChanged)
+
+    // Set by the audio test, diagnostics, memo and crash-recovery actions.
+    Q_PROPERTY(bool isAudioTestRunning READ isAudioTestRunning NOTIFY isAudioTestRunningChanged)
+    Q_PROPERTY(QString lastDiagnosticsFileName READ lastDiagnosticsFileName NOTIFY
+                   lastDiagnosticsFileNameChanged)
+    Q_PROPERTY(QString memoAIBackendStatus READ memoAIBackendStatus NOTIFY
+                   memoAIBackendStatusChanged)
+    Q_PROPERTY(bool isCrashRecoveryRunning READ isCrashRecoveryRunning NOTIFY
+                   isCrashRecoveryRunningChanged)
+
+public:
+    // What the controller works with. None is owned; all must outlive the controller.
+    struct Collaborators
+    {
+        STTConfigurationStore *configStore = nullptr;
+        SessionHistoryStore *historyStore = nullptr;
+        STTAPIClient *apiClient = nullptr;
+        StreamClientFactory streamClientFactory; // one fresh stream client per recording
+        MicrophoneCapture *microphone = nullptr;
+        SystemAudioCapture *systemAudio = nullptr;
+        AudioSystem *audioSystem = nullptr;
+        DesktopServices *desktop = nullptr;
+        Clock *clock = nullptr;
+        // Where the automatic export writes; empty: the downloads folder.
+        QString autoExportDirectory;
+    };
+
+    // Loads the configuration, lists the microphones, takes both permission snapshots without
+    // asking and loads the history, in that order.
+    explicit TranscriptionViewModel(Collaborators collaborators, QObject *parent = nullptr);
+    ~TranscriptionViewModel() override;
+
+    // Recording.
+    Q_INVOKABLE void startRecording();
+    Q_INVOKABLE void stopRecording();
+    // Applies one event of the live stream (the stream client's handler calls this).
+    void handleStreamEvent(const StreamEvent &event);
+    Q_INVOKABLE void clearTranscript();
+
+    // Settings.
+    Q_INVOKABLE void saveConfig(bool showStatus);
+    Q_INVOKABLE void applyMixPreset(const QString &preset);
+    // The signed-in user's backend token goes along with every later request.
+    Q_INVOKABLE void updateAuthContext(const QString &userEmail, const QString &sessionToken);
+    Q_INVOKABLE void testBackendConnection();
+
+    // Sources.
+    Q_INVOKABLE void refreshInputDevices();
+    Q_INVOKABLE void setPreferredInputDevice(uint id);
+    Q_INVOKABLE void refreshSystemAudioDisplays();
+    Q_INVOKABLE void refreshSystemAudioApplications();
+    Q_INVOKABLE void setPreferredSystemDisplay(uint id);
+    Q_INVOKABLE void setPreferredSystemApplication(const QString &bundleIdentifier);
+
+    // Permissions.
+    Q_INVOKABLE void refreshMicrophonePermissionStatus(bool showStatus);
+    Q_INVOKABLE void refreshSystemAudioPermissionStatus(bool showStatus,
+                                                        bool activelyProbe = false);
+    Q_INVOKABLE void requestMicrophonePermissionFromUI();
+    Q_INVOKABLE void requestSystemAudioPermissionFromUI();
+    Q_INVOKABLE void openMicrophoneSystemSettings();
+    Q_INVOKABLE void openSystemAudioSystemSettings();
+    Q_INVOKABLE void relaunchApplication();
+
+    // History.
+    Q_INVOKABLE void refreshSessionHistory();
+    Q_INVOKABLE void loadSession(const QString &id);
+    Q_INVOKABLE void loadSelectedSession();
+
+    // Property readers.
+    QVariantMap configMap() const;
+    const STTConfiguration &configuration() const { return m_config; }
+    QString language() const { return m_language; }
+    QString sttModel() const { return m_sttModel; }
+    QStringList availableLanguages() const;
+    QStringList availableModels() const;
+    const QList<AudioInputDeviceOption> &availableInputDevices() const { return m_inputDevices; }
+    QVariantList availableInputDeviceList() const;
+    uint selectedInputDeviceID() const { return m_selectedInputDeviceID; }
+    QString recommendedInputDeviceName() const { return m_recommendedInputDeviceName; }
+    const QList<SystemAudioDisplayOption> &availableSystemDisplays() const { return m_displays; }
+    QVariantList availableSystemDisplayList() const;
+    const QList<SystemAudioApplicationOption> &availableSystemApplications() const
+    {
+        return m_applications;
+    }
+    QVariantList availableSystemApplicationList() const;
+    uint selectedSystemDisplayID() const { return m_selectedSystemDisplayID; }
+    QString selectedSystemApplicationBundleID() const { return m_selectedSystemApplicationBundleID; }
+    AudioInputMode inputMode() const { return m_inputMode; }
+    QString inputModeName() const { return rawValue(m_inputMode); }
+    TranscriptExportFormat exportFormat() const { return m_exportFormat; }
+    QString exportFormatName() const { return rawValue(m_exportFormat); }
+    bool autoExportEnabled() const { return m_autoExportEnabled; }
+    bool allowSystemFallback() const { return m_allowSystemFallback; }
+    double mixedMicGain() const { return m_mix.micGain; }
+    double mixedSystemGain() const { return m_mix.systemGain; }
+    bool mixedAutoDuckEnabled() const { return m_mix.autoDuckEnabled; }
+    bool mixedLimiterEnabled() const { return m_mix.limiterEnabled; }
+    double mixedDuckingStrength() const { return m_mix.duckingStrength; }
+    MixPreset mixedPreset() const { return m_mixedPreset; }
+    QString mixedPresetName() const { return rawValue(m_mixedPreset); }
+
+    bool isRecording() const { return m_isRecording; }
+    bool isStartingRecording() const { return m_isStartingRecording; }
+    bool isResumingRecording() const { return m_isResumingRecording; }
+    bool isPaused() const { return m_isPaused; }
+    bool isStoppingRecording() const { return m_isStopping; }
+    bool canStart() const;
+    bool canStop() const;
+    bool canPause() const;
+    bool canResume() const;
+    bool canSave() const;
+    QString statusText() const { return m_statusText; }
+    QString diagnosticHint() const { return m_diagnosticHint; }
+    QString pauseElapsedLabel() const { return m_pauseElapsedLabel; }
+    bool fallbackNoticeVisible() const { return m_fallbackNoticeVisible; }
+
+    QString interimText() const { return m_interimText; }
+    TranscriptSegmentModel *segmentModel() const { return m_segments; }
+    const QList<TranscriptSegment> &segments() const { return m_segments->segments(); }
+    QString transcriptText() const;
+    QString sessionId() const { return m_sessionId; }
+    QDateTime lastPartialReceivedAt() const { return m_lastPartialReceivedAt; }
+    QDateTime lastFinalReceivedAt() const { return m_lastFinalReceivedAt; }
+    QDateTime lastSessionMetaReceivedAt() const { return m_lastSessionMetaReceivedAt; }
+
+    int audioFramesSent() const;
+    double outgoingAudioLevel() const;
+    double outgoingAudioPeak() const;
+
+    SessionHistoryModel *sessionHistoryModel() const { return m_sessionHistory; }
+    QString selectedSessionHistoryId() const { return m_selectedSessionHistoryId; }
+
+    QString microphonePermissionSummary() const { return m_micPermission.summaryText; }
+    QString microphonePermissionDetails() const { return m_micPermission.detailText; }
+    bool isMicrophonePermissionGranted() const { return m_micPermission.isGranted; }
+    bool canRequestMicrophonePermissionPrompt() const { return m_micPermission.canRequestPrompt; }
+    bool shouldOpenMicrophoneSystemSettings() const
+    {
+        return m_micPermission.shouldOpenSystemSettings;
+    }
+    bool isRequestingMicrophonePermission() const { return m_isRequestingMicPermission; }
+    QString systemAudioPermissionSummary() const { return m_systemPermission.summaryText; }
+    QString systemAudioPermissionDetails() const { return m_systemPermission.detailText; }
+    bool isSystemAudioPermissionGranted() const { return m_systemPermission.isGranted; }
+    bool canRequestSystemAudioPermissionPrompt() const
+    {
+        return m_systemPermission.canRequestPrompt;
+    }
+    bool shouldOpenSystemAudioSystemSettings() const
+    {
+        return m_systemPermission.shouldOpenSystemSettings;
+    }
+    bool isRequestingSystemAudioPermission() const { return m_isRequestingSystemPermission; }
+    bool shouldSuggestSystemAudioRelaunch() const { return m_shouldSuggestSystemAudioRelaunch; }
+    bool showSystemAudioPermissionHelp() const { return m_showSystemAudioPermissionHelp; }
+
+    bool isAudioTestRunning() const { return m_isAudioTestRunning; }
+    QString lastDiagnosticsFileName() const { return m_lastDiagnosticsFileName; }
+    QString memoAIBackendStatus() const { return m_memoAIBackendStatus; }
+    bool isCrashRecoveryRunning() const { return m_isCrashRecoveryRunning; }
+
+    // Property writers of the settings screen. They change what the controller uses; the
+    // configuration is stored by saveConfig().
+    void setLanguage(const QString &language);
+    void setSttModel(const QString &model);
+    // Ignored while a recording starts or runs: the running capture keeps its mode.
+    void setInputModeName(const QString &raw);
+    void setInputMode(AudioInputMode mode);
+    void setExportFormatName(const QString &raw);
+    void setAutoExportEnabled(bool enabled);
+    void setAllowSystemFallback(bool allowed);
+    void setMixedMicGain(double gain);
+    void setMixedSystemGain(double gain);
+    void setMixedAutoDuckEnabled(bool enabled);
+    void setMixedLimiterEnabled(bool enabled);
+    void setMixedDuckingStrength(double strength);
+    void setSelectedSessionHistoryId(const QString &id);
+
+Q_SIGNALS:
+    void configChanged();
+    void languageChanged();
+    void sttModelChanged();
+    void inputDevicesChanged();
+    void selectedInputDeviceIDChanged();
+    void systemSourcesChanged();
+    void selectedSystemSourceChanged();
+    void inputModeChanged();
+    void exportFormatChanged();
+    void autoExportEnabledChanged();
+    void allowSystemFallbackChanged();
+    void mixingChanged();
+    void recordingStateChanged();
+    void canSaveChanged();
+    void statusTextChanged();
+    void diagnosticHintChanged();
+    void pauseElapsedLabelChanged();
+    void fallbackNoticeVisibleChanged();
+    void interimTextChanged();
+    void transcriptChanged();
+    void sessionIdChanged();
+    void receiptTimesChanged();
+    void audioLevelsChanged();
+    void selectedSessionHistoryIdChanged();
+    void microphonePermissionChanged();
+    void systemAudioPermissionChanged();
+    void isAudioTestRunningChanged();
+    void lastDiagnosticsFileNameChanged();
+    void memoAIBackendStatusChanged();
+    void isCrashRecoveryRunningChanged();
+
+private:
+    // What a start works with, read once when it is pressed.
+    struct StartAttempt
+    {
+        QUuid id;
+        quint64 generation = 0;
+        AudioInputMode mode = AudioInputMode::Microphone;
+        QString language;
+        QString model;
+        STTConfiguration config;
+        quint32 microphoneID = 0;
+        quint32 displayID = 0;
+        QString applicationBundleID;
+    };
+
+    // Why a start failed: the text for the status line and, for capture errors, which kind.
+    struct StartFailure
+    {
+        QString description;
+        std::optional<MicrophoneCaptureError::Kind> microphoneError;
+        std::optional<SystemAudioCaptureError::Kind> systemAudioError;
+    };
+
+    // What the closing steps of a recording work with, captured when it ended. A stop pressed
+    // by the user asks the server to finish and stops the backend session; a stop the server
+    // or the stream caused does neither.
+    struct FinishPlan
+    {
+        quint64 generation = 0;
+        bool userStop = true;
+        QString sessionId;
+        QList<TranscriptSegment> segmentsAtStop;
+        QDateTime startedAt;
+        QString language;
+        QString model;
+        STTConfiguration config;
+        AudioInputMode mode = AudioInputMode::Microphone;
+    };
+
+    // Once-per-recording repairs and counters of the audio health rules; reset by every start
+    // and stop.
+    struct AudioHealthState
+    {
+        int rawWithoutPCMStreak = 0;
+        bool hasAttemptedSystemFallback = false;
+        bool hasAttemptedMixedMicrophoneRestart = false;
+        bool hasAttemptedMicrophoneDeviceFallback = false;
+        bool hasAutoExportedFallbackDiagnostics = false;
+    };
+
+    struct StreamClientDeleter
+    {
+        void operator()(WebSocketStreamClient *client) const;
+    };
+    using StreamClientPtr = std::unique_ptr<WebSocketStreamClient, StreamClientDeleter>;
+
+    // view_model_lifecycle.cpp
+    QCoro::Task<> runStartAttempt(StartAttempt attempt);
+    void failStart(const StartAttempt &attempt, const StartFailure &failure,
+                   const QString &createdSessionId);
+    void abandonStart(const StartAttempt &attempt, const QString &createdSessionId,
+                      StreamClientPtr client);
+    void goLive(const StartAttempt &attempt, const QString &sessionId);
+    void scheduleStartRecordingTimeout(const QUuid &attemptID);
+    void handleStartRecordingTimeout();
+    QCoro::Task<> finishRecording(FinishPlan plan, StreamClientPtr client);
+    void completeUserStop(const FinishPlan &plan, bool haveSegments, const QString &exportStatus);
+    void startAudioKeepAlive(WebSocketStreamClient *client);
+    void keepAliveTick();
+    void setListeningStatus(AudioInputMode mode);
+    void resetCaptureState();
+    void stopSessionInBackground(const STTConfiguration &config, const QString &sessionId);
+
+    // view_model_capture.cpp
+    QCoro::Task<bool> ensurePermissionsForMode(AudioInputMode mode);
+    void activateLiveCapture(AudioInputMode mode, WebSocketStreamClient *client,
+                             quint32 selectedMicID, quint32 selectedSystemDisplayID,
+                             const QString &selectedSystemApplicationBundleID);
+    void deactivateLiveCapture();
+    void disposeStreamClient();
+    // Seams of the audio health supervision, which runs on top of this class.
+    void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
+    void evaluateAudioHealth(const SessionMetaResponse &meta);
+    void handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind);
+
+    // view_model_transcript.cpp
+    void applyFinalEvent(const StreamEvent::Final &final);
+    void applyStatusEvent(const StreamEvent::Status &status);
+    void applyErrorEvent(const StreamEvent::Error &error);
+    int mergePolledSegments(const QList<ServerTranscriptResponse::Segment> &polled);
+    void startTranscriptPolling(const QString &sessionId, const STTConfiguration &config);
+    void startSessionMetaPolling(const QString &sessionId, const STTConfiguration &config);
+    QCoro::Task<> runTranscriptPoll(QString sessionId, STTConfiguration config,
+                                    quint64 generation, JobSlot::Ticket ticket);
+    QCoro::Task<> runSessionMetaPoll(QString sessionId, STTConfiguration config,
+                                     quint64 generation, JobSlot::Ticket ticket);
+    void applySessionMeta(const SessionMetaResponse &meta);
+    void handleRemoteSessionStopped(const std::optional<SessionMetaResponse> &meta,
+                                    const QString &reason);
+    void cancelRecordingJobs();
+
+    // view_model_settings.cpp
+    void loadConfiguration();
+    void publishMixSettings(const MixSettings &settings);
+    QCoro::Task<> runConnectionTest(STTConfiguration config);
+
+    // view_model_sources.cpp
+    void storeSelectedInputDevice(quint32 id);
+    // The switch of the live microphone belongs to the audio health supervision.
+    void restartMicrophoneCaptureForLiveDeviceChange(quint32 id);
+
+    // view_model_permissions.cpp
+    void applyMicrophonePermissionSnapshot(const MicrophonePermissionSnapshot &snapshot);
+    void applySystemAudioPermissionSnapshot(const SystemAudioPermissionSnapshot &snapshot);
+    QCoro::Task<> runMicrophonePermissionRequest();
+    QCoro::Task<> runSystemAudioPermissionRequest();
+
+    // view_model_history.cpp
+    // Stores a finished recording; the error text for the log when it could not be written.
+    std::optional<QString> saveFinishedSession(const FinishPlan &plan,
+                                               const QList<TranscriptSegment> &segments);
+    // The status line of the automatic export; empty when it did nothing.
+    QString autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot);
+
+    // transcription_view_model.cpp
+    void setStatusText(const QString &text);
+    void setDiagnosticHint(const QString &hint);
+    void setInterimText(const QString &text);
+    void setSessionId(const QString &id);
+    void setRecordingFlags(bool starting, bool recording, bool resuming, bool paused);
+    void setStopping(bool stopping);
+    void setPaused(bool paused);
+    void setFallbackNoticeVisible(bool visible);
+    void setPauseElapsedLabel(const QString &label);
+    void setSelectedInputDeviceID(quint32 id);
+    void setSelectedSystemSource(quint32 displayID, const QString &bundleIdentifier);
+    // Pause tracking belongs to pause and resume; a start resets it, an end stops it.
+    void resetPauseTracking();
+    void stopPauseTracking();
+    // True while the stop sequence or a start owns the transcript.
+    bool isTranscriptBusy() const;
+
+    // Collaborators.
+    STTConfigurationStore *m_configStore;
+    SessionHistoryStore *m_historyStore;
+    STTAPIClient *m_apiClient;
+    StreamClientFactory m_streamClientFactory;
+    MicrophoneCapture *m_microphone;
+    SystemAudioCapture *m_systemAudio;
+    AudioSystem *m_audioSystem;
+    DesktopServices *m_desktop;
+    Clock *m_clock;
+    QString m_autoExportDirectory;
+
+    // Settings.
+    STTConfiguration m_config;
+    QString m_language;
+    QString m_sttModel;
+    QList<AudioInputDeviceOption> m_inputDevices;
+    quint32 m_selectedInputDeviceID = 0;
+    QString m_recommendedInputDeviceName;
+    QList<SystemAudioDisplayOption> m_displays;
+    QList<SystemAudioApplicationOption> m_applications;
+    quint32 m_selectedSystemDisplayID = 0;
+    QString m_selectedSystemApplicationBundleID;
+    AudioInputMode m_inputMode = AudioInputMode::Microphone;
+    TranscriptExportFormat m_exportFormat = TranscriptExportFormat::Txt;
+    bool m_autoExportEnabled = false;
+    bool m_allowSystemFallback = true;
+    MixSettings m_mix;
+    MixPreset m_mixedPreset = MixPreset::Meeting;
+
+    // Recording state.
+    bool m_isStartingRecording = false;
+    bool m_isRecording = false;
+    bool m_isResumingRecording = false;
+    bool m_isPaused = false;
+    bool m_isStopping = false;
+    QString m_statusText;
+    QString m_diagnosticHint;
+    QString m_pauseElapsedLabel;
+    bool m_fallbackNoticeVisible = false;
+
+    // The current recording. The generation grows with every start, so work that belongs to an
+    // older recording can tell.
+    quint64 m_generation = 0;
+    QUuid m_startAttemptID;
+    QUuid m_resumeAttemptID;
+    QUuid m_startTimeoutAttemptID;
+    STTConfiguration m_startTimeoutConfig;
+    QDateTime m_recordingStartedAt;
+    StreamClientPtr m_webSocketClient;
+    QPointer<WebSocketStreamClient> m_keepAliveClient;
+    Timer *m_startRecordingTimeout;
+    Timer *m_resumeRecordingTimeout;
+    Timer *m_audioKeepAlive;
+    JobSlot m_transcriptPoll;
+    JobSlot m_sessionMetaPoll;
+    JobSlot m_microphoneLiveness;
+    JobSlot m_audioTest;
+    OutgoingAudioPipeline *m_pipeline;
+    AudioHealthState m_health;
+
+    // The transcript.
+    TranscriptSegmentModel *m_segments;
+    QString m_interimText;
+    QString m_sessionId;
+    QDateTime m_lastPartialReceivedAt;
+    QDateTime m_lastFinalReceivedAt;
+    QDateTime m_lastSessionMetaReceivedAt;
+
+    // History.
+    SessionHistoryModel *m_sessionHistory;
+    QString m_selectedSessionHistoryId;
+
+    // Permissions.
+    MicrophonePermissionSnapshot m_micPermission;
+    bool m_isRequestingMicPermission = false;
+    SystemAudioPermissionSnapshot m_systemPermission;
+    bool m_isRequestingSystemPermission = false;
+    bool m_shouldSuggestSystemAudioRelaunch = false;
+    bool m_showSystemAudioPermissionHelp = false;
+
+    // Owned by other actions (audio test, diagnostics, memo, crash recovery).
+    bool m_isAudioTestRunning = false;
+    QString m_lastDiagnosticsFileName;
+    QString m_memoAIBackendStatus;
+    bool m_isCrashRecoveryRunning = false;
+};
+
+} // namespace vernalo
