@@ -151,6 +151,21 @@ void LoopbackHttpPeer::handle(const RecordedRequest &request, QHttpServerRespond
         m_held.push_back(std::make_unique<QHttpServerResponder>(std::move(responder)));
         return;
     }
+    respond(responder, response);
+}
+
+bool LoopbackHttpPeer::answerHeld(const ScriptedResponse &response)
+{
+    if (m_held.empty())
+        return false;
+    std::unique_ptr<QHttpServerResponder> responder = std::move(m_held.front());
+    m_held.erase(m_held.begin());
+    respond(*responder, response);
+    return true;
+}
+
+void LoopbackHttpPeer::respond(QHttpServerResponder &responder, const ScriptedResponse &response)
+{
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(response.status));
     if (!response.contentType.isEmpty())
         responder.writeHeader("Content-Type", response.contentType);

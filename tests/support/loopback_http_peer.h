@@ -94,12 +94,15 @@ public:
     int heldCount() const { return static_cast<int>(m_held.size()); }
     // Closes the held connections without an answer.
     void dropHeld();
+    // Answers the oldest held request now (a late answer); false when none is held.
+    bool answerHeld(const ScriptedResponse &response);
 
 Q_SIGNALS:
     void requestReceived(const vernalo::test::RecordedRequest &request);
 
 private:
     void handle(const RecordedRequest &request, QHttpServerResponder &&responder);
+    static void respond(QHttpServerResponder &responder, const ScriptedResponse &response);
 
     std::unique_ptr<QHttpServer> m_server;
     quint16 m_port = 0;

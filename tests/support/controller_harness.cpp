@@ -1,0 +1,258 @@
+#include "support/controller_harness.h"
+
+#include "support/socket_wait.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtEndian>
+
+namespace vernalo::test {
+
+namespace {
+
+QString sessionPath(const QString &sessionId, const QString &suffix = QString())
+{
+    return QStringLiteral("/v1/sessions/") + sessionId + suffix;
+}
+
+} // namespace
+
+ControllerHarness::ControllerHarness()
+    : clock(QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC))
+{
+    audio.addSource(kMicrophoneId, QStringLiteral("Desk Mic"), QStringLiteral("usb"));
+    audio.defaultSourceId = kMicrophoneId;
+
+    settings = std::make_unique<SecureSettings>(m_folder.filePath(QStringLiteral("Vernalo.conf")));
+    configStore = std::make_unique<STTConfigurationStore>(settings.get());
+    history = std::make_unique<SessionHistoryStore>(m_folder.filePath(QStringLiteral("sessions")));
+    api = std::make_unique<STTAPIClient>(&network, &clock);
+    microphone = std::make_unique<MicrophoneCapture>(&audio);
+    systemAudio = std::make_unique<SystemAudioCapture>(&audio, &clock);
+}
+
+ControllerHarness::~ControllerHarness()
+{
+    m_controller.reset();
+    // Work the controller left behind (a detached backend stop) may still hold a reply.
+    backend.dropHeld();
+}
+
+bool ControllerHarness::start()
+{
+    if (!backend.start() || !stream.start())
+        return false;
+    STTConfiguration config = STTConfiguration::defaults();
+    config.baseURL = backend.baseUrl().toString();
+    config.apiKey = QStringLiteral("test-api-key");
+    configStore->save(config);
+    return true;
+}
+
+TranscriptionViewModel *ControllerHarness::build()
+{
+    TranscriptionViewModel::Collaborators collaborators;
+    collaborators.configStore = configStore.get();
+    collaborators.historyStore = history.get();
+    collaborators.apiClient = api.get();
+    collaborators.streamClientFactory = defaultStreamClientFactory(&clock);
+    collaborators.microphone = microphone.get();
+    collaborators.systemAudio = systemAudio.get();
+    collaborators.audioSystem = &audio;
+    collaborators.desktop = &desktop;
+    collaborators.clock = &clock;
+    collaborators.autoExportDirectory = exportFolder();
+    m_controller = std::make_unique<TranscriptionViewModel>(std::move(collaborators));
+    return m_controller.get();
+}
+
+QVariant ControllerHarness::storedConfigurationValue() const
+{
+    return settings->value(QLatin1String(STTConfigurationStore::kKey));
+}
+
+QByteArray ControllerHarness::createAnswer(const QString &sessionId, const QUrl &streamUrl)
+{
+    const QJsonObject answer {{QStringLiteral("sessionId"), sessionId},
+                              {QStringLiteral("wsUrl"), streamUrl.toString()},
+                              {QStringLiteral("token"), QStringLiteral("stream-token")}};
+    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
+}
+
+void ControllerHarness::expectSession(const QString &sessionId)
+{
+    backend.enqueue("POST", QStringLiteral("/v1/sessions"),
+                    ScriptedResponse::json(200, createAnswer(sessionId,
+                                                             stream.url(sessionPath(
+                                                                 sessionId, QStringLiteral("/stream"))))));
+    setServerTranscript(sessionId, "[]");
+    setServerMeta(sessionId, QByteArrayLiteral(R"({"status":"active"})"));
+    backend.on("POST", sessionPath(sessionId, QStringLiteral("/stop")),
+               ScriptedResponse::json(200, R"({"ok":true})"));
+}
+
+void ControllerHarness::setServerTranscript(const QString &sessionId,
+                                            const QByteArray &segmentsJson)
+{
+    backend.on("GET", sessionPath(sessionId, QStringLiteral("/transcript")),
+               ScriptedResponse::json(200, R"({"sessionId":")" + sessionId.toUtf8() +
+                                               R"(","segments":)" + segmentsJson + "}"));
+}
+
+void ControllerHarness::setServerMeta(const QString &sessionId, const QByteArray &metaJson)
+{
+    backend.on("GET", sessionPath(sessionId), ScriptedResponse::json(200, metaJson));
+}
+
+void ControllerHarness::holdNextCreate()
+{
+    ScriptedResponse held;
+    held.neverAnswer = true;
+    backend.enqueue("POST", QStringLiteral("/v1/sessions"), held);
+}
+
+bool ControllerHarness::answerHeldCreate(const QString &sessionId)
+{
+    return backend.answerHeld(ScriptedResponse::json(
+        200, createAnswer(sessionId, stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
+}
+
+bool ControllerHarness::startLive(QString *why)
+{
+    TranscriptionViewModel *vm = controller();
+    const int connectionsBefore = stream.connectionCount();
+    vm->startRecording();
+    const bool live = waitFor([vm] { return vm->isRecording() || !vm->isStartingRecording(); }) &&
+        vm->isRecording() &&
+        waitFor([&] {
+            return stream.connectionCount() > connectionsBefore &&
+                !stream.connection().frames.isEmpty();
+        });
+    if (!live && why)
+        *why = vm->statusText();
+    return live;
+}
+
+bool ControllerHarness::stopAndFinish()
+{
+    controller()->stopRecording();
+    return waitStopFinished();
+}
+
+bool ControllerHarness::waitStopFinished()
+{
+    TranscriptionViewModel *vm = controller();
+    // The 1.2 s grace for the last finals passes in virtual time; the closing fetch, the
+    // backend stop and the save then run over the loopback sockets.
+    clock.advance(std::chrono::milliseconds(1200));
+    return waitFor([vm] { return !vm->isStoppingRecording(); });
+}
+
+FakeCaptureStream *ControllerHarness::openStreamOf(CaptureTarget::Kind kind) const
+{
+    FakeCaptureStream *found = nullptr;
+    for (FakeCaptureStream *stream : audio.openStreams()) {
+        if (stream->target().kind == kind)
+            found = stream;
+    }
+    return found;
+}
+
+FakeCaptureStream *ControllerHarness::microphoneStream() const
+{
+    return openStreamOf(CaptureTarget::Kind::Source);
+}
+
+FakeCaptureStream *ControllerHarness::systemStream() const
+{
+    if (FakeCaptureStream *application = openStreamOf(CaptureTarget::Kind::Application))
+        return application;
+    return openStreamOf(CaptureTarget::Kind::DefaultSinkMonitor);
+}
+
+void ControllerHarness::speak(const QByteArray &pcm) const
+{
+    if (FakeCaptureStream *source = microphoneStream())
+        source->deliver(framesOf(pcm));
+}
+
+void ControllerHarness::playSystemAudio(const QByteArray &pcm) const
+{
+    if (FakeCaptureStream *source = systemStream())
+        source->deliver(framesOf(pcm));
+}
+
+QByteArray ControllerHarness::testChunk(int index)
+{
+    QByteArray pcm(3200, Qt::Uninitialized);
+    for (int i = 0; i < 1600; ++i) {
+        // |sample| < 16384 survives the float round trip of the capture exactly.
+        const qint16 sample = static_cast<qint16>(((index * 977 + i * 31) % 16000) - 8000);
+        qToLittleEndian<qint16>(sample, pcm.data() + 2 * i);
+    }
+    return pcm;
+}
+
+RawAudioFrames ControllerHarness::framesOf(const QByteArray &pcm)
+{
+    RawAudioFrames frames;
+    frames.bytes = pcm;
+    frames.format = SampleFormat::Int16;
+    frames.channels = 1;
+    frames.sampleRate = 16000.0;
+    frames.interleaved = true;
+    return frames;
+}
+
+QList<QByteArray> ControllerHarness::audioReceived(int connection) const
+{
+    QList<QByteArray> chunks;
+    if (stream.connectionCount() == 0)
+        return chunks;
+    for (const StreamFrame &frame : stream.connection(connection).frames) {
+        if (!frame.isText) {
+            chunks.append(frame.data);
+            continue;
+        }
+        const QJsonObject object = QJsonDocument::fromJson(frame.data).object();
+        if (object.value(QStringLiteral("type")).toString() == u"audio")
+            chunks.append(QByteArray::fromBase64(
+                object.value(QStringLiteral("audioBase64")).toString().toLatin1()));
+    }
+    return chunks;
+}
+
+QList<QByteArray> ControllerHarness::textFramesReceived(int connection) const
+{
+    QList<QByteArray> texts;
+    if (stream.connectionCount() == 0)
+        return texts;
+    for (const StreamFrame &frame : stream.connection(connection).frames) {
+        if (frame.isText)
+            texts.append(frame.data);
+    }
+    return texts;
+}
+
+bool ControllerHarness::waitAudioChunks(int count, int connection) const
+{
+    return waitFor([&] { return audioReceived(connection).size() >= count; });
+}
+
+void ControllerHarness::sendEvent(const QByteArray &json) { stream.sendText(json); }
+
+bool ControllerHarness::waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    return waitUntil(condition, timeoutMs);
+}
+
+void ControllerHarness::advance(std::chrono::milliseconds delta) { clock.advance(delta); }
+
+QString ControllerHarness::historyFolder() const { return history->directory(); }
+
+QString ControllerHarness::exportFolder() const
+{
+    return m_folder.filePath(QStringLiteral("exports"));
+}
+
+} // namespace vernalo::test

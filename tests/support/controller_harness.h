@@ -1,0 +1,137 @@
+#pragma once
+
+#include "audio/microphone_capture.h"
+#include "audio/system_audio_capture.h"
+#include "backend/stt_api_client.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "recording/transcription_view_model.h"
+#include "sessions/session_history_store.h"
+#include "support/fake_audio_system.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/loopback_http_peer.h"
+#include "support/loopback_stream_peer.h"
+
+#include <functional>
+#include <memory>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+
+namespace vernalo::test {
+
+// The recording controller wired the way the application wires it, with the outside world
+// replaced: virtual time (FakeClock) for every controller timer, a scripted sound server
+// (FakeAudioSystem) behind the real capture classes, scripted desktop services, a settings file
+// and a history folder of its own, the REST backend as a LoopbackHttpPeer and the live stream as
+// a LoopbackStreamPeer, both on 127.0.0.1.
+//
+// Typical use: start(), adjust devices or stored settings, build(), expectSession("s1"),
+// startLive(), speak(...), sendEvent(...), stopAndFinish(), then look at savedSession("s1") and
+// at what the peers received.
+class ControllerHarness
+{
+public:
+    // The microphone every harness starts with: a wired USB device, the server default.
+    static constexpr quint32 kMicrophoneId = 11;
+
+    ControllerHarness();
+    ~ControllerHarness();
+
+    ControllerHarness(const ControllerHarness &) = delete;
+    ControllerHarness &operator=(const ControllerHarness &) = delete;
+
+    // Starts both peers and stores a configuration that points at the REST peer. False when a
+    // port could not be bound.
+    bool start();
+    // Builds the controller over what is set up now (stored configuration, devices, history).
+    TranscriptionViewModel *build();
+    TranscriptionViewModel *controller() const { return m_controller.get(); }
+    // Destroys the controller (to test that late work notices).
+    void destroyController() { m_controller.reset(); }
+
+    // The stored configuration, before build() or between runs.
+    STTConfiguration storedConfiguration() const { return configStore->load(); }
+    void storeConfiguration(const STTConfiguration &config) { configStore->save(config); }
+    // The raw value stored under the configuration key.
+    QVariant storedConfigurationValue() const;
+
+    // Backend scripting for one session: the next create answers with this ID and a stream
+    // address on the stream peer; its transcript, metadata and stop routes answer at once
+    // (no segments, status "active", 200).
+    void expectSession(const QString &sessionId);
+    // The segments the transcript route returns from now on (a JSON array literal).
+    void setServerTranscript(const QString &sessionId, const QByteArray &segmentsJson);
+    // The metadata the metadata route returns from now on (a JSON object literal).
+    void setServerMeta(const QString &sessionId, const QByteArray &metaJson);
+    // Holds the next create request unanswered; answerHeldCreate() answers it later.
+    void holdNextCreate();
+    bool answerHeldCreate(const QString &sessionId);
+    static QByteArray createAnswer(const QString &sessionId, const QUrl &streamUrl);
+
+    // Presses start and waits until the recording is live and the stream peer holds the start
+    // message. False (with the controller's status in `why`) when it did not get there.
+    bool startLive(QString *why = nullptr);
+    // Presses stop, lets the 1.2 s wait pass in virtual time and waits for the closing steps.
+    bool stopAndFinish();
+    // Waits for the closing steps of a stop or remote stop that is already under way.
+    bool waitStopFinished();
+
+    // The open microphone / system-audio stream of the scripted sound server (null when none).
+    FakeCaptureStream *microphoneStream() const;
+    FakeCaptureStream *systemStream() const;
+    // Delivers 16 kHz mono PCM16 as the microphone's raw frames; every whole 3200 bytes become
+    // one chunk on the wire.
+    void speak(const QByteArray &pcm) const;
+    void playSystemAudio(const QByteArray &pcm) const;
+    // 3200 bytes of PCM16 unique to `index`, with samples small enough to pass the capture's
+    // conversion unchanged, so a lost, repeated or reordered chunk shows on the wire.
+    static QByteArray testChunk(int index);
+    static RawAudioFrames framesOf(const QByteArray &pcm);
+
+    // Audio chunks the stream peer received on a connection (binary or Base64 framed), in order.
+    QList<QByteArray> audioReceived(int connection = -1) const;
+    // Text frames of a connection, in order.
+    QList<QByteArray> textFramesReceived(int connection = -1) const;
+    bool waitAudioChunks(int count, int connection = -1) const;
+    // Sends one server event on the newest stream connection.
+    void sendEvent(const QByteArray &json);
+
+    // Runs the event loop for real socket traffic until the condition holds.
+    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+    // Advances virtual time: due timers fire in order, posted events are delivered.
+    void advance(std::chrono::milliseconds delta);
+
+    std::optional<SavedSession> savedSession(const QString &id) const { return history->load(id); }
+    QList<RecordedRequest> requests(const QByteArray &method, const QString &path) const
+    {
+        return backend.requestsTo(method, path);
+    }
+    QString historyFolder() const;
+    QString exportFolder() const;
+
+    FakeClock clock;
+    FakeAudioSystem audio;
+    FakeDesktopServices desktop;
+    LoopbackHttpPeer backend;
+    LoopbackStreamPeer stream;
+    QNetworkAccessManager network;
+
+private:
+    QTemporaryDir m_folder;
+
+public:
+    std::unique_ptr<SecureSettings> settings;
+    std::unique_ptr<STTConfigurationStore> configStore;
+    std::unique_ptr<SessionHistoryStore> history;
+    std::unique_ptr<STTAPIClient> api;
+    std::unique_ptr<MicrophoneCapture> microphone;
+    std::unique_ptr<SystemAudioCapture> systemAudio;
+
+private:
+    FakeCaptureStream *openStreamOf(CaptureTarget::Kind kind) const;
+
+    std::unique_ptr<TranscriptionViewModel> m_controller;
+};
+
+} // namespace vernalo::test
