@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QtEndian>
 
 namespace vernalo::test {
@@ -29,6 +30,8 @@ ControllerHarness::ControllerHarness()
     api = std::make_unique<STTAPIClient>(&network, &clock);
     microphone = std::make_unique<MicrophoneCapture>(&audio);
     systemAudio = std::make_unique<SystemAudioCapture>(&audio, &clock);
+    QObject::connect(&network, &QNetworkAccessManager::finished, &network,
+                     [this](QNetworkReply *reply) { m_answeredPaths.append(reply->url().path()); });
 }
 
 ControllerHarness::~ControllerHarness()
@@ -128,9 +131,34 @@ bool ControllerHarness::startLive(QString *why)
             return stream.connectionCount() > connectionsBefore &&
                 !stream.connection().frames.isEmpty();
         });
-    if (!live && why)
+    const QString session = sessionPath(vm->sessionId());
+    const bool polled = live && waitFor([&] {
+        return answersTo(session + QStringLiteral("/transcript")) > 0 && answersTo(session) > 0;
+    });
+    if (!polled && why)
         *why = vm->statusText();
-    return live;
+    return polled;
+}
+
+bool ControllerHarness::waitAnswers(const QString &path, int count) const
+{
+    return waitFor([&] { return answersTo(path) >= count; });
+}
+
+bool ControllerHarness::nextTranscriptPoll(const QString &sessionId)
+{
+    const QString path = sessionPath(sessionId, QStringLiteral("/transcript"));
+    const int before = answersTo(path);
+    clock.advance(std::chrono::milliseconds(2000));
+    return waitAnswers(path, before + 1);
+}
+
+bool ControllerHarness::nextSessionMetaPoll(const QString &sessionId)
+{
+    const QString path = sessionPath(sessionId);
+    const int before = answersTo(path);
+    clock.advance(std::chrono::milliseconds(2500));
+    return waitAnswers(path, before + 1);
 }
 
 bool ControllerHarness::stopAndFinish()

@@ -69,8 +69,9 @@ public:
     bool answerHeldCreate(const QString &sessionId);
     static QByteArray createAnswer(const QString &sessionId, const QUrl &streamUrl);
 
-    // Presses start and waits until the recording is live and the stream peer holds the start
-    // message. False (with the controller's status in `why`) when it did not get there.
+    // Presses start and waits until the recording is live, the stream peer holds the start
+    // message and both pollers have had their first answer (and sleep until their next tick).
+    // False (with the controller's status in `why`) when it did not get there.
     bool startLive(QString *why = nullptr);
     // Presses stop, lets the 1.2 s wait pass in virtual time and waits for the closing steps.
     bool stopAndFinish();
@@ -96,6 +97,15 @@ public:
     bool waitAudioChunks(int count, int connection = -1) const;
     // Sends one server event on the newest stream connection.
     void sendEvent(const QByteArray &json);
+
+    // REST answers the client has received for a path (e.g. "/v1/sessions/s1/transcript").
+    // When such an answer is counted, the code that awaited it has already run up to its next
+    // wait, so a poller counted here is asleep again.
+    int answersTo(const QString &path) const { return static_cast<int>(m_answeredPaths.count(path)); }
+    bool waitAnswers(const QString &path, int count) const;
+    // Advances virtual time by one poll period and waits for that poll's answer.
+    bool nextTranscriptPoll(const QString &sessionId);
+    bool nextSessionMetaPoll(const QString &sessionId);
 
     // Runs the event loop for real socket traffic until the condition holds.
     static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
@@ -132,6 +142,7 @@ private:
     FakeCaptureStream *openStreamOf(CaptureTarget::Kind kind) const;
 
     std::unique_ptr<TranscriptionViewModel> m_controller;
+    QStringList m_answeredPaths;
 };
 
 } // namespace vernalo::test
