@@ -78,8 +78,11 @@ private Q_SLOTS:
                                    QStringLiteral("S1"));
         const std::optional<QString> label = speaker == "<none>" ? std::nullopt
                                                                  : std::optional<QString>(speaker);
-        // A missing or unparsable time both mean "match by text".
-        for (const std::optional<QString> &ts : {std::optional<QString>(), std::optional<QString>("yesterday")}) {
+        // A missing or unparsable time both mean "match by text"; so does a time with fractions,
+        // which the stream refuses too.
+        for (const std::optional<QString> &ts :
+             {std::optional<QString>(), std::optional<QString>("yesterday"),
+              std::optional<QString>("2026-03-01T12:00:00.250Z")}) {
             TranscriptAssembly copy = assembly;
             QCOMPARE(copy.mergePolled({PolledSegment{text, ts, label}}, at("2026-03-01T12:05:00Z")),
                      added ? 1 : 0);
