@@ -32,6 +32,15 @@ struct TranscriptSegment
                                                      QString *error = nullptr);
 };
 
+} // namespace vernalo
+
+// Every member moves by a plain memory move (implicitly shared Qt values, a UUID, an optional
+// string without self-references), so a sentence inserted into the middle of a long transcript
+// shifts the rest with one memmove.
+Q_DECLARE_TYPEINFO(vernalo::TranscriptSegment, Q_RELOCATABLE_TYPE);
+
+namespace vernalo {
+
 enum class AudioInputMode { Microphone, SystemAudio, MicrophoneAndSystem };
 
 inline constexpr std::array kAllAudioInputModes{AudioInputMode::Microphone,
