@@ -14,9 +14,8 @@
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -93,16 +92,20 @@ struct Rig
         TranscriptSegmentModel *model = controller->segmentModel();
         QObject::connect(model, &QAbstractItemModel::rowsInserted, model,
                          [this, model](const QModelIndex &, int first, int) {
-                             rowsSeen += model->data(model->index(first), TranscriptSegmentModel::TextRole)
-                                             .toString()
-                                             .size();
+                             rowsSeen +=
+                                 model->data(model->index(first), TranscriptSegmentModel::TextRole)
+                                     .toString()
+                                     .size();
                          });
         QObject::connect(controller.get(), &TranscriptionViewModel::transcriptChanged, model,
                          [this, model] { rowsSeen += model->wordCount(); });
     }
 };
 
-QDateTime base() { return QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC); }
+QDateTime base()
+{
+    return QDateTime(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+}
 
 StreamEvent finalAt(int second, int serial)
 {
@@ -174,8 +177,14 @@ void finalEventAgainstCopy(benchmark::State &state, bool inTheMiddle)
     benchmark::DoNotOptimize(rig.rowsSeen);
 }
 
-void BM_FinalEventAtTheEnd(benchmark::State &state) { finalEventAgainstCopy(state, false); }
-void BM_FinalEventInTheMiddle(benchmark::State &state) { finalEventAgainstCopy(state, true); }
+void BM_FinalEventAtTheEnd(benchmark::State &state)
+{
+    finalEventAgainstCopy(state, false);
+}
+void BM_FinalEventInTheMiddle(benchmark::State &state)
+{
+    finalEventAgainstCopy(state, true);
+}
 BENCHMARK(BM_FinalEventAtTheEnd)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalEventInTheMiddle)->Iterations(1)->Unit(benchmark::kMillisecond);
 

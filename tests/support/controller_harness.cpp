@@ -84,10 +84,12 @@ QByteArray ControllerHarness::createAnswer(const QString &sessionId, const QUrl 
 
 void ControllerHarness::expectSession(const QString &sessionId)
 {
-    backend.enqueue("POST", QStringLiteral("/v1/sessions"),
-                    ScriptedResponse::json(200, createAnswer(sessionId,
-                                                             stream.url(sessionPath(
-                                                                 sessionId, QStringLiteral("/stream"))))));
+    backend.enqueue(
+        "POST", QStringLiteral("/v1/sessions"),
+        ScriptedResponse::json(
+            200,
+            createAnswer(sessionId,
+                         stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
     setServerTranscript(sessionId, "[]");
     setServerMeta(sessionId, QByteArrayLiteral(R"({"status":"active"})"));
     backend.on("POST", sessionPath(sessionId, QStringLiteral("/stop")),
@@ -98,8 +100,9 @@ void ControllerHarness::setServerTranscript(const QString &sessionId,
                                             const QByteArray &segmentsJson)
 {
     backend.on("GET", sessionPath(sessionId, QStringLiteral("/transcript")),
-               ScriptedResponse::json(200, R"({"sessionId":")" + sessionId.toUtf8() +
-                                               R"(","segments":)" + segmentsJson + "}"));
+               ScriptedResponse::json(200,
+                                      R"({"sessionId":")" + sessionId.toUtf8() +
+                                          R"(","segments":)" + segmentsJson + "}"));
 }
 
 void ControllerHarness::setServerMeta(const QString &sessionId, const QByteArray &metaJson)
@@ -117,7 +120,8 @@ void ControllerHarness::holdNextCreate()
 bool ControllerHarness::answerHeldCreate(const QString &sessionId)
 {
     return backend.answerHeld(ScriptedResponse::json(
-        200, createAnswer(sessionId, stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
+        200,
+        createAnswer(sessionId, stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
 }
 
 bool ControllerHarness::startLive(QString *why)
@@ -126,15 +130,15 @@ bool ControllerHarness::startLive(QString *why)
     const int connectionsBefore = stream.connectionCount();
     vm->startRecording();
     const bool live = waitFor([vm] { return vm->isRecording() || !vm->isStartingRecording(); }) &&
-        vm->isRecording() &&
-        waitFor([&] {
-            return stream.connectionCount() > connectionsBefore &&
-                !stream.connection().frames.isEmpty();
-        });
+        vm->isRecording() && waitFor([&] {
+                          return stream.connectionCount() > connectionsBefore &&
+                              !stream.connection().frames.isEmpty();
+                      });
     const QString session = sessionPath(vm->sessionId());
-    const bool polled = live && waitFor([&] {
-        return answersTo(session + QStringLiteral("/transcript")) > 0 && answersTo(session) > 0;
-    });
+    const bool polled =
+        live && waitFor([&] {
+            return answersTo(session + QStringLiteral("/transcript")) > 0 && answersTo(session) > 0;
+        });
     if (!polled && why)
         *why = vm->statusText();
     return polled;
@@ -267,16 +271,25 @@ bool ControllerHarness::waitAudioChunks(int count, int connection) const
     return waitFor([&] { return audioReceived(connection).size() >= count; });
 }
 
-void ControllerHarness::sendEvent(const QByteArray &json) { stream.sendText(json); }
+void ControllerHarness::sendEvent(const QByteArray &json)
+{
+    stream.sendText(json);
+}
 
 bool ControllerHarness::waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     return waitUntil(condition, timeoutMs);
 }
 
-void ControllerHarness::advance(std::chrono::milliseconds delta) { clock.advance(delta); }
+void ControllerHarness::advance(std::chrono::milliseconds delta)
+{
+    clock.advance(delta);
+}
 
-QString ControllerHarness::historyFolder() const { return history->directory(); }
+QString ControllerHarness::historyFolder() const
+{
+    return history->directory();
+}
 
 QString ControllerHarness::exportFolder() const
 {

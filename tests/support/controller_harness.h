@@ -101,7 +101,10 @@ public:
     // REST answers the client has received for a path (e.g. "/v1/sessions/s1/transcript").
     // When such an answer is counted, the code that awaited it has already run up to its next
     // wait, so a poller counted here is asleep again.
-    int answersTo(const QString &path) const { return static_cast<int>(m_answeredPaths.count(path)); }
+    int answersTo(const QString &path) const
+    {
+        return static_cast<int>(m_answeredPaths.count(path));
+    }
     bool waitAnswers(const QString &path, int count) const;
     // Advances virtual time by one poll period and waits for that poll's answer.
     bool nextTranscriptPoll(const QString &sessionId);

@@ -10,7 +10,10 @@ TranscriptSegmentModel::TranscriptSegmentModel(QObject *parent)
     m_assembly.setObserver(this);
 }
 
-TranscriptSegmentModel::~TranscriptSegmentModel() { m_assembly.setObserver(nullptr); }
+TranscriptSegmentModel::~TranscriptSegmentModel()
+{
+    m_assembly.setObserver(nullptr);
+}
 
 int TranscriptSegmentModel::rowCount(const QModelIndex &parent) const
 {
@@ -43,9 +46,9 @@ QVariant TranscriptSegmentModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> TranscriptSegmentModel::roleNames() const
 {
-    return {{SegmentIdRole, "segmentId"},         {TextRole, "text"},
-            {TimestampRole, "timestamp"},         {TimeLabelRole, "timeLabel"},
-            {SpeakerLabelRole, "speakerLabel"},   {HasSpeakerLabelRole, "hasSpeakerLabel"}};
+    return {{SegmentIdRole, "segmentId"},       {TextRole, "text"},
+            {TimestampRole, "timestamp"},       {TimeLabelRole, "timeLabel"},
+            {SpeakerLabelRole, "speakerLabel"}, {HasSpeakerLabelRole, "hasSpeakerLabel"}};
 }
 
 bool TranscriptSegmentModel::appendStreamFinal(const QString &text, const QDateTime &timestamp,
@@ -83,7 +86,10 @@ void TranscriptSegmentModel::segmentInserted(qsizetype row)
     emit countsChanged();
 }
 
-void TranscriptSegmentModel::segmentsAboutToBeReplaced() { beginResetModel(); }
+void TranscriptSegmentModel::segmentsAboutToBeReplaced()
+{
+    beginResetModel();
+}
 
 void TranscriptSegmentModel::segmentsReplaced()
 {

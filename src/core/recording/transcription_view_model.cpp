@@ -68,11 +68,13 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
             &TranscriptionViewModel::audioLevelsChanged);
     connect(m_pipeline, &OutgoingAudioPipeline::outgoingLevelChanged, this,
             &TranscriptionViewModel::audioLevelsChanged);
-    connect(m_pipeline, &OutgoingAudioPipeline::listeningHintDue, this, [this](const QString &hint) {
-        // Only until the first sentence arrives: after that the transcript speaks for itself.
-        if (m_isRecording && !m_isPaused && m_segments->isEmpty())
-            setStatusText(hint);
-    });
+    connect(m_pipeline, &OutgoingAudioPipeline::listeningHintDue, this,
+            [this](const QString &hint) {
+                // Only until the first sentence arrives: after that the transcript speaks for
+                // itself.
+                if (m_isRecording && !m_isPaused && m_segments->isEmpty())
+                    setStatusText(hint);
+            });
     connect(m_segments, &TranscriptSegmentModel::countsChanged, this, [this] {
         emit transcriptChanged();
         emit canSaveChanged();
@@ -94,11 +96,20 @@ TranscriptionViewModel::~TranscriptionViewModel()
     m_webSocketClient.reset();
 }
 
-QVariantMap TranscriptionViewModel::configMap() const { return m_config.toJson().toVariantMap(); }
+QVariantMap TranscriptionViewModel::configMap() const
+{
+    return m_config.toJson().toVariantMap();
+}
 
-QStringList TranscriptionViewModel::availableLanguages() const { return supportedLanguages(); }
+QStringList TranscriptionViewModel::availableLanguages() const
+{
+    return supportedLanguages();
+}
 
-QStringList TranscriptionViewModel::availableModels() const { return supportedModels(); }
+QStringList TranscriptionViewModel::availableModels() const
+{
+    return supportedModels();
+}
 
 QVariantList TranscriptionViewModel::availableInputDeviceList() const
 {
@@ -137,7 +148,10 @@ bool TranscriptionViewModel::canResume() const
     return m_isRecording && m_isPaused && !m_isResumingRecording;
 }
 
-bool TranscriptionViewModel::canSave() const { return !m_segments->isEmpty() && !m_isRecording; }
+bool TranscriptionViewModel::canSave() const
+{
+    return !m_segments->isEmpty() && !m_isRecording;
+}
 
 bool TranscriptionViewModel::isTranscriptBusy() const
 {
@@ -149,14 +163,20 @@ QString TranscriptionViewModel::transcriptText() const
     return vernalo::transcriptText(m_segments->segments());
 }
 
-int TranscriptionViewModel::audioFramesSent() const { return m_pipeline->audioFramesSent(); }
+int TranscriptionViewModel::audioFramesSent() const
+{
+    return m_pipeline->audioFramesSent();
+}
 
 double TranscriptionViewModel::outgoingAudioLevel() const
 {
     return m_pipeline->outgoingAudioLevel();
 }
 
-double TranscriptionViewModel::outgoingAudioPeak() const { return m_pipeline->outgoingAudioPeak(); }
+double TranscriptionViewModel::outgoingAudioPeak() const
+{
+    return m_pipeline->outgoingAudioPeak();
+}
 
 void TranscriptionViewModel::setStatusText(const QString &text)
 {
@@ -256,8 +276,14 @@ void TranscriptionViewModel::setSelectedSystemSource(quint32 displayID,
     emit selectedSystemSourceChanged();
 }
 
-void TranscriptionViewModel::resetPauseTracking() { setPauseElapsedLabel(QString()); }
+void TranscriptionViewModel::resetPauseTracking()
+{
+    setPauseElapsedLabel(QString());
+}
 
-void TranscriptionViewModel::stopPauseTracking() { setPauseElapsedLabel(QString()); }
+void TranscriptionViewModel::stopPauseTracking()
+{
+    setPauseElapsedLabel(QString());
+}
 
 } // namespace vernalo

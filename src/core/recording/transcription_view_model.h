@@ -63,16 +63,16 @@ class TranscriptionViewModel : public QObject
 
     // Capture sources. Options are maps: devices {id, name, isVirtual}, displays {id, name},
     // applications {id, name, bundleIdentifier}.
-    Q_PROPERTY(QVariantList availableInputDevices READ availableInputDeviceList NOTIFY
-                   inputDevicesChanged)
-    Q_PROPERTY(uint selectedInputDeviceID READ selectedInputDeviceID NOTIFY
-                   selectedInputDeviceIDChanged)
+    Q_PROPERTY(
+        QVariantList availableInputDevices READ availableInputDeviceList NOTIFY inputDevicesChanged)
+    Q_PROPERTY(
+        uint selectedInputDeviceID READ selectedInputDeviceID NOTIFY selectedInputDeviceIDChanged)
     Q_PROPERTY(QString recommendedInputDeviceName READ recommendedInputDeviceName NOTIFY
                    inputDevicesChanged)
     Q_PROPERTY(QVariantList availableSystemDisplays READ availableSystemDisplayList NOTIFY
                    systemSourcesChanged)
-    Q_PROPERTY(QVariantList availableSystemApplications READ availableSystemApplicationList
-                   NOTIFY systemSourcesChanged)
+    Q_PROPERTY(QVariantList availableSystemApplications READ availableSystemApplicationList NOTIFY
+                   systemSourcesChanged)
     Q_PROPERTY(uint selectedSystemDisplayID READ selectedSystemDisplayID NOTIFY
                    selectedSystemSourceChanged)
     Q_PROPERTY(QString selectedSystemApplicationBundleID READ selectedSystemApplicationBundleID
@@ -83,19 +83,19 @@ class TranscriptionViewModel : public QObject
                    exportFormatChanged)
     Q_PROPERTY(bool autoExportEnabled READ autoExportEnabled WRITE setAutoExportEnabled NOTIFY
                    autoExportEnabledChanged)
-    Q_PROPERTY(bool allowSystemFallback READ allowSystemFallback WRITE setAllowSystemFallback
-                   NOTIFY allowSystemFallbackChanged)
+    Q_PROPERTY(bool allowSystemFallback READ allowSystemFallback WRITE setAllowSystemFallback NOTIFY
+                   allowSystemFallbackChanged)
 
     // Mixing of both sources; the preset is a raw value ("meeting", ..., "custom").
     Q_PROPERTY(double mixedMicGain READ mixedMicGain WRITE setMixedMicGain NOTIFY mixingChanged)
-    Q_PROPERTY(double mixedSystemGain READ mixedSystemGain WRITE setMixedSystemGain NOTIFY
-                   mixingChanged)
+    Q_PROPERTY(
+        double mixedSystemGain READ mixedSystemGain WRITE setMixedSystemGain NOTIFY mixingChanged)
     Q_PROPERTY(bool mixedAutoDuckEnabled READ mixedAutoDuckEnabled WRITE setMixedAutoDuckEnabled
                    NOTIFY mixingChanged)
-    Q_PROPERTY(bool mixedLimiterEnabled READ mixedLimiterEnabled WRITE setMixedLimiterEnabled
+    Q_PROPERTY(bool mixedLimiterEnabled READ mixedLimiterEnabled WRITE setMixedLimiterEnabled NOTIFY
+                   mixingChanged)
+    Q_PROPERTY(double mixedDuckingStrength READ mixedDuckingStrength WRITE setMixedDuckingStrength
                    NOTIFY mixingChanged)
-    Q_PROPERTY(double mixedDuckingStrength READ mixedDuckingStrength WRITE
-                   setMixedDuckingStrength NOTIFY mixingChanged)
     Q_PROPERTY(QString mixedPreset READ mixedPresetName NOTIFY mixingChanged)
 
     // Recording state and the gates of the controls.
@@ -113,16 +113,16 @@ class TranscriptionViewModel : public QObject
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
     Q_PROPERTY(QString diagnosticHint READ diagnosticHint NOTIFY diagnosticHintChanged)
     Q_PROPERTY(QString pauseElapsedLabel READ pauseElapsedLabel NOTIFY pauseElapsedLabelChanged)
-    Q_PROPERTY(bool fallbackNoticeVisible READ fallbackNoticeVisible NOTIFY
-                   fallbackNoticeVisibleChanged)
+    Q_PROPERTY(
+        bool fallbackNoticeVisible READ fallbackNoticeVisible NOTIFY fallbackNoticeVisibleChanged)
 
     // The transcript.
     Q_PROPERTY(QString interimText READ interimText NOTIFY interimTextChanged)
     Q_PROPERTY(vernalo::TranscriptSegmentModel *segments READ segmentModel CONSTANT)
     Q_PROPERTY(QString transcriptText READ transcriptText NOTIFY transcriptChanged)
     Q_PROPERTY(QString sessionId READ sessionId NOTIFY sessionIdChanged)
-    Q_PROPERTY(QDateTime lastPartialReceivedAt READ lastPartialReceivedAt NOTIFY
-                   receiptTimesChanged)
+    Q_PROPERTY(
+        QDateTime lastPartialReceivedAt READ lastPartialReceivedAt NOTIFY receiptTimesChanged)
     Q_PROPERTY(QDateTime lastFinalReceivedAt READ lastFinalReceivedAt NOTIFY receiptTimesChanged)
     Q_PROPERTY(QDateTime lastSessionMetaReceivedAt READ lastSessionMetaReceivedAt NOTIFY
                    receiptTimesChanged)
@@ -144,8 +144,8 @@ class TranscriptionViewModel : public QObject
                    microphonePermissionChanged)
     Q_PROPERTY(bool isMicrophonePermissionGranted READ isMicrophonePermissionGranted NOTIFY
                    microphonePermissionChanged)
-    Q_PROPERTY(bool canRequestMicrophonePermissionPrompt READ
-                   canRequestMicrophonePermissionPrompt NOTIFY microphonePermissionChanged)
+    Q_PROPERTY(bool canRequestMicrophonePermissionPrompt READ canRequestMicrophonePermissionPrompt
+                   NOTIFY microphonePermissionChanged)
     Q_PROPERTY(bool shouldOpenMicrophoneSystemSettings READ shouldOpenMicrophoneSystemSettings
                    NOTIFY microphonePermissionChanged)
     Q_PROPERTY(bool isRequestingMicrophonePermission READ isRequestingMicrophonePermission NOTIFY
@@ -156,12 +156,12 @@ class TranscriptionViewModel : public QObject
                    systemAudioPermissionChanged)
     Q_PROPERTY(bool isSystemAudioPermissionGranted READ isSystemAudioPermissionGranted NOTIFY
                    systemAudioPermissionChanged)
-    Q_PROPERTY(bool canRequestSystemAudioPermissionPrompt READ
-                   canRequestSystemAudioPermissionPrompt NOTIFY systemAudioPermissionChanged)
+    Q_PROPERTY(bool canRequestSystemAudioPermissionPrompt READ canRequestSystemAudioPermissionPrompt
+                   NOTIFY systemAudioPermissionChanged)
     Q_PROPERTY(bool shouldOpenSystemAudioSystemSettings READ shouldOpenSystemAudioSystemSettings
                    NOTIFY systemAudioPermissionChanged)
-    Q_PROPERTY(bool isRequestingSystemAudioPermission READ isRequestingSystemAudioPermission
-                   NOTIFY systemAudioPermissionChanged)
+    Q_PROPERTY(bool isRequestingSystemAudioPermission READ isRequestingSystemAudioPermission NOTIFY
+                   systemAudioPermissionChanged)
     Q_PROPERTY(bool shouldSuggestSystemAudioRelaunch READ shouldSuggestSystemAudioRelaunch NOTIFY
                    systemAudioPermissionChanged)
     Q_PROPERTY(bool showSystemAudioPermissionHelp READ showSystemAudioPermissionHelp NOTIFY
@@ -171,8 +171,8 @@ class TranscriptionViewModel : public QObject
     Q_PROPERTY(bool isAudioTestRunning READ isAudioTestRunning NOTIFY isAudioTestRunningChanged)
     Q_PROPERTY(QString lastDiagnosticsFileName READ lastDiagnosticsFileName NOTIFY
                    lastDiagnosticsFileNameChanged)
-    Q_PROPERTY(QString memoAIBackendStatus READ memoAIBackendStatus NOTIFY
-                   memoAIBackendStatusChanged)
+    Q_PROPERTY(
+        QString memoAIBackendStatus READ memoAIBackendStatus NOTIFY memoAIBackendStatusChanged)
     Q_PROPERTY(bool isCrashRecoveryRunning READ isCrashRecoveryRunning NOTIFY
                    isCrashRecoveryRunningChanged)
 
@@ -254,7 +254,10 @@ public:
     }
     QVariantList availableSystemApplicationList() const;
     uint selectedSystemDisplayID() const { return m_selectedSystemDisplayID; }
-    QString selectedSystemApplicationBundleID() const { return m_selectedSystemApplicationBundleID; }
+    QString selectedSystemApplicationBundleID() const
+    {
+        return m_selectedSystemApplicationBundleID;
+    }
     AudioInputMode inputMode() const { return m_inputMode; }
     QString inputModeName() const { return rawValue(m_inputMode); }
     TranscriptExportFormat exportFormat() const { return m_exportFormat; }
@@ -470,10 +473,10 @@ private:
     int mergePolledSegments(const QList<ServerTranscriptResponse::Segment> &polled);
     void startTranscriptPolling(const QString &sessionId, const STTConfiguration &config);
     void startSessionMetaPolling(const QString &sessionId, const STTConfiguration &config);
-    QCoro::Task<> runTranscriptPoll(QString sessionId, STTConfiguration config,
-                                    quint64 generation, JobSlot::Ticket ticket);
-    QCoro::Task<> runSessionMetaPoll(QString sessionId, STTConfiguration config,
-                                     quint64 generation, JobSlot::Ticket ticket);
+    QCoro::Task<> runTranscriptPoll(QString sessionId, STTConfiguration config, quint64 generation,
+                                    JobSlot::Ticket ticket);
+    QCoro::Task<> runSessionMetaPoll(QString sessionId, STTConfiguration config, quint64 generation,
+                                     JobSlot::Ticket ticket);
     void applySessionMeta(const SessionMetaResponse &meta);
     void handleRemoteSessionStopped(const std::optional<SessionMetaResponse> &meta,
                                     const QString &reason);

@@ -1,11 +1,10 @@
 // The capture sources of a recording: the permission check before a start, the wiring of the
 // microphone and the system audio through the outgoing pipeline into the stream, and the seams
 // on which the audio health supervision builds.
-#include "recording/transcription_view_model.h"
-
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/system_audio_capture.h"
+#include "recording/transcription_view_model.h"
 
 namespace vernalo {
 
@@ -19,8 +18,7 @@ QCoro::Task<bool> TranscriptionViewModel::ensurePermissionsForMode(AudioInputMod
     co_return granted;
 }
 
-void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode,
-                                                 WebSocketStreamClient *client,
+void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode, WebSocketStreamClient *client,
                                                  quint32 selectedMicID,
                                                  quint32 selectedSystemDisplayID,
                                                  const QString &selectedSystemApplicationBundleID)
@@ -38,9 +36,8 @@ void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode,
     const bool withMicrophone = mode != AudioInputMode::SystemAudio;
     const bool withSystemAudio = mode != AudioInputMode::Microphone;
     if (withSystemAudio) {
-        m_systemAudio->setPreferredDisplayID(selectedSystemDisplayID == 0
-                                                 ? std::nullopt
-                                                 : std::optional(selectedSystemDisplayID));
+        m_systemAudio->setPreferredDisplayID(
+            selectedSystemDisplayID == 0 ? std::nullopt : std::optional(selectedSystemDisplayID));
         m_systemAudio->setPreferredApplicationBundleID(selectedSystemApplicationBundleID);
         m_systemAudio->onRawAudioSample = [pipeline] {
             if (pipeline)
@@ -113,11 +110,13 @@ void TranscriptionViewModel::handleSystemAudioPermissionError(SystemAudioCapture
     applySystemAudioPermissionSnapshot(m_systemAudio->permissionSnapshot());
     const SystemAudioPermissionErrorOutcome outcome = systemAudioPermissionErrorOutcome(kind);
     bool changed = false;
-    if (outcome.shouldSuggestRelaunch && *outcome.shouldSuggestRelaunch != m_shouldSuggestSystemAudioRelaunch) {
+    if (outcome.shouldSuggestRelaunch &&
+        *outcome.shouldSuggestRelaunch != m_shouldSuggestSystemAudioRelaunch) {
         m_shouldSuggestSystemAudioRelaunch = *outcome.shouldSuggestRelaunch;
         changed = true;
     }
-    if (outcome.showPermissionHelp && *outcome.showPermissionHelp != m_showSystemAudioPermissionHelp) {
+    if (outcome.showPermissionHelp &&
+        *outcome.showPermissionHelp != m_showSystemAudioPermissionHelp) {
         m_showSystemAudioPermissionHelp = *outcome.showPermissionHelp;
         changed = true;
     }

@@ -1,8 +1,7 @@
 // The session history: the list, loading a stored session back into the transcript, storing a
 // finished recording and the automatic export after it.
-#include "recording/transcription_view_model.h"
-
 #include "foundation/clock.h"
+#include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "sessions/transcript_export_writer.h"
 
@@ -48,11 +47,12 @@ void TranscriptionViewModel::loadSelectedSession()
     setStatusText(QStringLiteral("Sessio ladattu"));
 }
 
-std::optional<QString> TranscriptionViewModel::saveFinishedSession(
-    const FinishPlan &plan, const QList<TranscriptSegment> &segments)
+std::optional<QString>
+TranscriptionViewModel::saveFinishedSession(const FinishPlan &plan,
+                                            const QList<TranscriptSegment> &segments)
 {
-    const SavedSession session {plan.sessionId,   plan.startedAt,  m_clock->now(),
-                                plan.language,    plan.model,      segments};
+    const SavedSession session {plan.sessionId, plan.startedAt, m_clock->now(),
+                                plan.language,  plan.model,     segments};
     if (const auto error = m_historyStore->save(session))
         return error->detail.isEmpty() ? error->description() : error->detail;
     return std::nullopt;

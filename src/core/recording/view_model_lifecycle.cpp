@@ -1,8 +1,6 @@
 // One recording from start to stop: the start with its permission check, backend session,
 // stream and capture; the 30-second start time-out; the keep-alive of the stream; the stop and
 // the closing steps it shares with a stop the server caused.
-#include "recording/transcription_view_model.h"
-
 #include "audio/capture_source_lists.h"
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
@@ -13,6 +11,7 @@
 #include "foundation/clock.h"
 #include "ports/audio_system.h"
 #include "recording/recording_rules.h"
+#include "recording/transcription_view_model.h"
 #include "sessions/session_status_texts.h"
 
 namespace vernalo {
@@ -181,8 +180,7 @@ QCoro::Task<> TranscriptionViewModel::runStartAttempt(StartAttempt attempt)
 }
 
 void TranscriptionViewModel::abandonStart(const StartAttempt &attempt,
-                                          const QString &createdSessionId,
-                                          StreamClientPtr client)
+                                          const QString &createdSessionId, StreamClientPtr client)
 {
     // A stop, a time-out or a newer start overtook this one: what it made is undone quietly.
     client.reset();

@@ -1,10 +1,9 @@
 // Capture permissions on the settings screen: snapshots, the request buttons, the sound
 // settings and the relaunch.
-#include "recording/transcription_view_model.h"
-
 #include "audio/microphone_capture.h"
 #include "audio/system_audio_capture.h"
 #include "ports/desktop_services.h"
+#include "recording/transcription_view_model.h"
 
 namespace vernalo {
 
@@ -33,8 +32,7 @@ void TranscriptionViewModel::refreshMicrophonePermissionStatus(bool showStatus)
         setStatusText(m_micPermission.summaryText);
 }
 
-void TranscriptionViewModel::refreshSystemAudioPermissionStatus(bool showStatus,
-                                                                bool activelyProbe)
+void TranscriptionViewModel::refreshSystemAudioPermissionStatus(bool showStatus, bool activelyProbe)
 {
     applySystemAudioPermissionSnapshot(m_systemAudio->permissionSnapshot());
     if (showStatus)
@@ -110,6 +108,9 @@ void TranscriptionViewModel::openSystemAudioSystemSettings()
     setStatusText(openCaptureSoundSettings(*m_desktop, CaptureSettingsPane::SystemAudio));
 }
 
-void TranscriptionViewModel::relaunchApplication() { m_desktop->relaunch(); }
+void TranscriptionViewModel::relaunchApplication()
+{
+    m_desktop->relaunch();
+}
 
 } // namespace vernalo

@@ -1,12 +1,11 @@
 // The configuration as the settings screen sees it: loading and repairing it at start-up,
 // saving it, mixing presets and values, the session token and the connection test.
-#include "recording/transcription_view_model.h"
-
 #include "audio/outgoing_audio_pipeline.h"
 #include "backend/health_response.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
 #include "foundation/text.h"
+#include "recording/transcription_view_model.h"
 
 namespace vernalo {
 
@@ -52,10 +51,9 @@ void TranscriptionViewModel::saveConfig(bool showStatus)
 
 void TranscriptionViewModel::publishMixSettings(const MixSettings &settings)
 {
-    const MixSettings clamped {clampGain(settings.micGain), clampGain(settings.systemGain),
-                               settings.autoDuckEnabled,
-                               clampDuckingStrength(settings.duckingStrength),
-                               settings.limiterEnabled};
+    const MixSettings clamped {
+        clampGain(settings.micGain), clampGain(settings.systemGain), settings.autoDuckEnabled,
+        clampDuckingStrength(settings.duckingStrength), settings.limiterEnabled};
     const MixPreset preset = recognizeMixPreset(clamped);
     if (clamped == m_mix && preset == m_mixedPreset)
         return;

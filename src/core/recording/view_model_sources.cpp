@@ -1,11 +1,10 @@
 // The source pickers: microphones with their stable-device rule, displays and applications for
 // system audio, and the selections stored in the configuration.
-#include "recording/transcription_view_model.h"
-
 #include "audio/capture_source_lists.h"
 #include "audio/system_audio_capture.h"
 #include "foundation/text.h"
 #include "ports/audio_system.h"
+#include "recording/transcription_view_model.h"
 
 namespace vernalo {
 

@@ -1,12 +1,11 @@
 // The live transcript: stream events, the two REST pollers, the session metadata, a stop that
 // the server or the stream causes, and clearing.
-#include "recording/transcription_view_model.h"
-
 #include "audio/outgoing_audio_pipeline.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
 #include "foundation/clock.h"
 #include "recording/recording_rules.h"
+#include "recording/transcription_view_model.h"
 
 namespace vernalo {
 
@@ -73,14 +72,12 @@ void TranscriptionViewModel::applyStatusEvent(const StreamEvent::Status &status)
         else
             setListeningStatus(m_inputMode);
     } else if (state == u"waiting-for-audio") {
-        setStatusText(m_isPaused ? QStringLiteral("Tauolla")
-                                 : QStringLiteral("Odottaa ääntä..."));
+        setStatusText(m_isPaused ? QStringLiteral("Tauolla") : QStringLiteral("Odottaa ääntä..."));
     } else if (state == u"reconnecting") {
         setStatusText(m_isPaused ? QStringLiteral("Tauolla (yhteys katkennut...)")
                                  : QStringLiteral("Yhdistetään uudelleen..."));
     } else if (state == u"retrying-safe-model") {
-        setStatusText(
-            QStringLiteral("Puheentunnistus ei saanut tekstiä. Yritetään varamallia..."));
+        setStatusText(QStringLiteral("Puheentunnistus ei saanut tekstiä. Yritetään varamallia..."));
     } else if (state == u"stopped") {
         if (m_isStartingRecording || m_isRecording || m_isResumingRecording)
             handleRemoteSessionStopped(std::nullopt, QStringLiteral("ws-status-stopped"));
@@ -123,8 +120,7 @@ void TranscriptionViewModel::startSessionMetaPolling(const QString &sessionId,
 }
 
 QCoro::Task<> TranscriptionViewModel::runTranscriptPoll(QString sessionId, STTConfiguration config,
-                                                        quint64 generation,
-                                                        JobSlot::Ticket ticket)
+                                                        quint64 generation, JobSlot::Ticket ticket)
 {
     QPointer<TranscriptionViewModel> self(this);
     STTAPIClient *api = m_apiClient;
@@ -148,8 +144,7 @@ QCoro::Task<> TranscriptionViewModel::runTranscriptPoll(QString sessionId, STTCo
 }
 
 QCoro::Task<> TranscriptionViewModel::runSessionMetaPoll(QString sessionId, STTConfiguration config,
-                                                         quint64 generation,
-                                                         JobSlot::Ticket ticket)
+                                                         quint64 generation, JobSlot::Ticket ticket)
 {
     QPointer<TranscriptionViewModel> self(this);
     STTAPIClient *api = m_apiClient;

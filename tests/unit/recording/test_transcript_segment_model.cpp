@@ -35,7 +35,8 @@ private Q_SLOTS:
         QFETCH(QList<int>, seconds);
         QFETCH(QList<int>, rows);
         TranscriptSegmentModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         for (int i = 0; i < seconds.size(); ++i)
             QVERIFY(model.appendStreamFinal(QStringLiteral("lause %1").arg(i), at(seconds[i]),
@@ -44,20 +45,24 @@ private Q_SLOTS:
         for (int i = 0; i < rows.size(); ++i)
             QCOMPARE(inserted[i].at(1).toInt(), rows[i]);
         for (int row = 1; row < model.rowCount(); ++row)
-            QVERIFY(model.data(model.index(row - 1), TranscriptSegmentModel::TimestampRole).toDateTime()
-                    <= model.data(model.index(row), TranscriptSegmentModel::TimestampRole).toDateTime());
+            QVERIFY(
+                model.data(model.index(row - 1), TranscriptSegmentModel::TimestampRole)
+                    .toDateTime() <=
+                model.data(model.index(row), TranscriptSegmentModel::TimestampRole).toDateTime());
         QCOMPARE(model.wordCount(), 2 * int(seconds.size()));
     }
 
     void replaceAndClearResetTheCounts()
     {
         TranscriptSegmentModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy counts(&model, &TranscriptSegmentModel::countsChanged);
         model.appendStreamFinal(QStringLiteral("yksi kaksi kolme"), at(1), QStringLiteral("S1"));
         const int merged = model.mergePolled(
             {PolledSegment {QStringLiteral("neljä"), QStringLiteral("2026-03-01T12:00:00Z"), {}},
-             PolledSegment {QStringLiteral("YKSI  kaksi kolme"), std::nullopt, QStringLiteral("S1")}},
+             PolledSegment {QStringLiteral("YKSI  kaksi kolme"), std::nullopt,
+                            QStringLiteral("S1")}},
             at(9));
         QCOMPARE(merged, 1);
         QCOMPARE(model.wordCount(), 4);

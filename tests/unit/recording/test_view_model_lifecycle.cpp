@@ -20,8 +20,14 @@ QString logTail()
 }
 
 // Faults a start can run into, one per row of the failure table.
-enum class StartFault { ServerRefuses, ServerErrorWithoutText, BadStreamAddress, NoMicrophone,
-                        SoundServerDown, SystemAudioUnavailable };
+enum class StartFault {
+    ServerRefuses,
+    ServerErrorWithoutText,
+    BadStreamAddress,
+    NoMicrophone,
+    SoundServerDown,
+    SystemAudioUnavailable
+};
 
 } // namespace
 
@@ -121,7 +127,8 @@ private Q_SLOTS:
 
         h->backend.on("POST", "/v1/sessions/late-1/stop", ScriptedResponse::json(200, "{}"));
         QVERIFY(h->answerHeldCreate(QStringLiteral("late-1")));
-        QVERIFY(h->waitFor([&] { return !h->requests("POST", "/v1/sessions/late-1/stop").isEmpty(); }));
+        QVERIFY(
+            h->waitFor([&] { return !h->requests("POST", "/v1/sessions/late-1/stop").isEmpty(); }));
         QVERIFY(h->waitStopFinished());
 
         QCOMPARE(h->stream.connectionCount(), 0);
@@ -151,7 +158,8 @@ private Q_SLOTS:
 
         h->backend.on("POST", "/v1/sessions/late-2/stop", ScriptedResponse::json(200, "{}"));
         QVERIFY(h->answerHeldCreate(QStringLiteral("late-2")));
-        QVERIFY(h->waitFor([&] { return !h->requests("POST", "/v1/sessions/late-2/stop").isEmpty(); }));
+        QVERIFY(
+            h->waitFor([&] { return !h->requests("POST", "/v1/sessions/late-2/stop").isEmpty(); }));
         QCOMPARE(vm->statusText(), QStringLiteral("Aloitus aikakatkaistiin"));
         QCOMPARE(vm->sessionId(), QString());
         QCOMPARE(h->stream.connectionCount(), 0);
@@ -172,12 +180,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("sessionCreated");
         QTest::newRow("server refuses with its own text")
-            << int(StartFault::ServerRefuses) << "microphone" << "Palvelu huollossa" << false;
-        QTest::newRow("server error without text") << int(StartFault::ServerErrorWithoutText)
-                                                   << "microphone" << "Palvelinvirhe (500)" << false;
+            << int(StartFault::ServerRefuses) << "microphone"
+            << "Palvelu huollossa" << false;
+        QTest::newRow("server error without text")
+            << int(StartFault::ServerErrorWithoutText) << "microphone"
+            << "Palvelinvirhe (500)" << false;
         QTest::newRow("stream address not a socket address")
-            << int(StartFault::BadStreamAddress) << "microphone" << "Virheellinen backend-osoite"
-            << true;
+            << int(StartFault::BadStreamAddress) << "microphone"
+            << "Virheellinen backend-osoite" << true;
         QTest::newRow("no microphone at all") << int(StartFault::NoMicrophone) << "microphone"
                                               << "Audio engine ei ole käyttövalmis" << true;
         QTest::newRow("sound server down") << int(StartFault::SoundServerDown) << "microphone"
@@ -204,9 +214,10 @@ private Q_SLOTS:
             break;
         }
         case StartFault::BadStreamAddress:
-            h->backend.enqueue("POST", "/v1/sessions",
-                               ScriptedResponse::json(200, ControllerHarness::createAnswer(
-                                                               "rec-1", QUrl("ftp://127.0.0.1/x"))));
+            h->backend.enqueue(
+                "POST", "/v1/sessions",
+                ScriptedResponse::json(
+                    200, ControllerHarness::createAnswer("rec-1", QUrl("ftp://127.0.0.1/x"))));
             break;
         case StartFault::NoMicrophone:
             h->expectSession(QStringLiteral("rec-1"));
@@ -233,7 +244,8 @@ private Q_SLOTS:
         QVERIFY(logTail().contains(QStringLiteral("startRecording failed error=") + status));
         if (sessionCreated) {
             // Nothing will stream into it: the session is not left open on the server.
-            QVERIFY(h->waitFor([&] { return !h->requests("POST", "/v1/sessions/rec-1/stop").isEmpty(); }));
+            QVERIFY(h->waitFor(
+                [&] { return !h->requests("POST", "/v1/sessions/rec-1/stop").isEmpty(); }));
             QVERIFY(h->waitFor([&] {
                 return h->stream.connectionCount() == 0 || h->stream.openConnectionCount() == 0;
             }));

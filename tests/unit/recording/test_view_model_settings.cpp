@@ -53,16 +53,18 @@ private Q_SLOTS:
         QTest::addColumn<uint>("device");
         QTest::newRow("empty object") << QByteArray("{}") << "fi-FI" << 1.0 << "custom" << 0u;
         QTest::newRow("out of range gain and a chosen device")
-            << QByteArray(R"({"baseURL":"BASE","defaultLanguage":"sv-SE","mixedMicGain":5,"preferredInputDeviceID":11})")
+            << QByteArray(
+                   R"({"baseURL":"BASE","defaultLanguage":"sv-SE","mixedMicGain":5,"preferredInputDeviceID":11})")
             << "sv-SE" << 2.0 << "custom" << 11u;
         QTest::newRow("values near the meeting preset")
-            << QByteArray(R"({"mixedMicGain":1.02,"mixedSystemGain":0.98,"mixedDuckingStrength":0.49})")
+            << QByteArray(
+                   R"({"mixedMicGain":1.02,"mixedSystemGain":0.98,"mixedDuckingStrength":0.49})")
             << "fi-FI" << 1.02 << "meeting" << 0u;
         QTest::newRow("mistyped field falls back to defaults")
             << QByteArray(R"({"defaultLanguage":"en-US","mixedLimiterEnabled":"yes"})") << "fi-FI"
             << 1.0 << "custom" << 0u;
-        QTest::newRow("device that is gone") << QByteArray(R"({"preferredInputDeviceID":99})")
-                                             << "fi-FI" << 1.0 << "custom" << 0u;
+        QTest::newRow("device that is gone")
+            << QByteArray(R"({"preferredInputDeviceID":99})") << "fi-FI" << 1.0 << "custom" << 0u;
     }
     void startUpMirrorsAndRepairsTheStoredRecord()
     {
@@ -90,7 +92,8 @@ private Q_SLOTS:
 
     void saveWritesWhatTheScreenShows()
     {
-        storeRaw(R"({"baseURL":" BASE \n","apiKey":" k-1\t","preferredSystemApplicationBundleID":"gone"})");
+        storeRaw(
+            R"({"baseURL":" BASE \n","apiKey":" k-1\t","preferredSystemApplicationBundleID":"gone"})");
         TranscriptionViewModel *vm = h->build();
         QSignalSpy configChanged(vm, &TranscriptionViewModel::configChanged);
         vm->setLanguage(QStringLiteral("en-US"));
@@ -205,13 +208,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("memo");
         QTest::newRow("healthy with memo model")
             << 200
-            << QByteArray(R"({"ok":true,"time":"2026-03-01T10:20:30.123Z","memoAI":{"configured":true,"model":" m-2 "}})")
-            << "Yhteys ok (2026-03-01T10:20:30)" << "Käytössä (m-2)";
+            << QByteArray(
+                   R"({"ok":true,"time":"2026-03-01T10:20:30.123Z","memoAI":{"configured":true,"model":" m-2 "}})")
+            << "Yhteys ok (2026-03-01T10:20:30)"
+            << "Käytössä (m-2)";
         QTest::newRow("not ok, memo off")
             << 200 << QByteArray(R"({"ok":false,"time":"x","openAIConfigured":false})")
-            << "Yhteystesti epäonnistui" << "Ei konfiguroitu";
-        QTest::newRow("server error") << 503 << QByteArray(R"({"error":"huolto"})")
-                                      << "Yhteysvirhe: huolto" << "Tuntematon (yhteysvirhe)";
+            << "Yhteystesti epäonnistui"
+            << "Ei konfiguroitu";
+        QTest::newRow("server error")
+            << 503 << QByteArray(R"({"error":"huolto"})") << "Yhteysvirhe: huolto"
+            << "Tuntematon (yhteysvirhe)";
     }
     void connectionTestShowsTheBackendAndMemoState()
     {
@@ -228,6 +235,32 @@ private Q_SLOTS:
         QCOMPARE(vm->statusText(), statusText);
         QCOMPARE(vm->memoAIBackendStatus(), memo);
         QVERIFY(!h->requests("GET", "/health").first().hasHeader("x-api-key"));
+    }
+
+    // Screens bind by property name: every published field must be readable by name and tell
+    // when it changes, or a binding would show a stale value.
+    void everyPublishedFieldCanBeBound()
+    {
+        TranscriptionViewModel *vm = h->build();
+        const QMetaObject *meta = vm->metaObject();
+        QVERIFY(meta->propertyCount() - meta->propertyOffset() >= 60);
+        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
+            const QMetaProperty property = meta->property(i);
+            QVERIFY2(property.hasNotifySignal() || property.isConstant(), property.name());
+            QVERIFY2(property.read(vm).isValid(), property.name());
+        }
+        auto *segments =
+            qobject_cast<TranscriptSegmentModel *>(vm->property("segments").value<QObject *>());
+        QCOMPARE(segments, vm->segmentModel());
+        const QVariantList devices = vm->property("availableInputDevices").toList();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.first().toMap().value("name").toString(), QStringLiteral("Desk Mic"));
+        QCOMPARE(vm->property("statusText").toString(), QStringLiteral("Valmis aloittamaan"));
+        QCOMPARE(vm->property("microphonePermissionSummary").toString(),
+                 QStringLiteral("Mikrofonioikeus: sallittu"));
+        // Settings written through the property system reach the controller.
+        QVERIFY(vm->setProperty("exportFormat", QStringLiteral("csv")));
+        QCOMPARE(vm->exportFormat(), TranscriptExportFormat::Csv);
     }
 
     // The input mode is fixed for a running recording; the screen can change it between them.

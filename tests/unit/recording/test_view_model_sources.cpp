@@ -170,7 +170,8 @@ private Q_SLOTS:
         QVERIFY(h->startLive());
         QCOMPARE(h->audio.openRequests.size(), 2);
         QCOMPARE(h->audio.openRequests.first().kind, CaptureTarget::Kind::Source);
-        QCOMPARE(vm->statusText(), QStringLiteral("Kuuntelen... (Desk Mic + Näyttö 1 • Kaikki sovellukset)"));
+        QCOMPARE(vm->statusText(),
+                 QStringLiteral("Kuuntelen... (Desk Mic + Näyttö 1 • Kaikki sovellukset)"));
 
         const QByteArray mic = ControllerHarness::testChunk(1);
         const QByteArray system = ControllerHarness::testChunk(2);
@@ -194,8 +195,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<QString>("microphone");
         QTest::addColumn<QString>("systemAudio");
-        QTest::newRow("sound server running")
-            << true << "Mikrofonioikeus: sallittu" << "Systeemiäänen oikeus: sallittu";
+        QTest::newRow("sound server running") << true << "Mikrofonioikeus: sallittu"
+                                              << "Systeemiäänen oikeus: sallittu";
         QTest::newRow("sound server down")
             << false << "Mikrofonioikeus: estetty (avaa ääniasetukset)"
             << "Systeemiäänen oikeus: ei vielä sallittu (pyydä lupa)";
@@ -253,31 +254,6 @@ private Q_SLOTS:
         QCOMPARE(vm->statusText(), systemStatus);
         QCOMPARE(vm->showSystemAudioPermissionHelp(), !reachable);
         QCOMPARE(vm->isSystemAudioPermissionGranted(), reachable);
-    }
-
-    void soundSettingsAndRelaunch_data()
-    {
-        QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("microphone");
-        QTest::addColumn<QString>("systemAudio");
-        QTest::newRow("opened") << true << "Avattiin ääniasetukset (mikrofoni)"
-                                << "Avattiin ääniasetukset (systeemiääni)";
-        QTest::newRow("nothing to open") << false << "Ääniasetusten avaaminen epäonnistui"
-                                         << "Ääniasetusten avaaminen epäonnistui";
-    }
-    void soundSettingsAndRelaunch()
-    {
-        QFETCH(bool, opens);
-        QFETCH(QString, microphone);
-        QFETCH(QString, systemAudio);
-        h->desktop.openSucceeds = opens;
-        TranscriptionViewModel *vm = h->build();
-        vm->openMicrophoneSystemSettings();
-        QCOMPARE(vm->statusText(), microphone);
-        vm->openSystemAudioSystemSettings();
-        QCOMPARE(vm->statusText(), systemAudio);
-        vm->relaunchApplication();
-        QCOMPARE(h->desktop.relaunchCount, 1);
     }
 };
 

@@ -94,7 +94,8 @@ private Q_SLOTS:
         QCOMPARE(texts(saved->segments),
                  (QStringList {"Hyvää huomenta.", "Aloitetaan.", "Vielä yksi."}));
         QCOMPARE(saved->segments[1].speakerLabel, std::optional<QString>("S2"));
-        QCOMPARE(saved->segments[1].timestamp, QDateTime(QDate(2026, 3, 1), QTime(12, 0, 5), Qt::UTC));
+        QCOMPARE(saved->segments[1].timestamp,
+                 QDateTime(QDate(2026, 3, 1), QTime(12, 0, 5), Qt::UTC));
         QCOMPARE(saved->createdAt, QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC));
         QCOMPARE(saved->endedAt, h->clock.now());
         QCOMPARE(saved->language, QStringLiteral("fi-FI"));
@@ -157,7 +158,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("silent");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("hintStart");
-        QTest::newRow("nothing sent") << 0 << false << "Pysäytetty" << "";
+        QTest::newRow("nothing sent") << 0 << false << "Pysäytetty"
+                                      << "";
         QTest::newRow("too short") << 5 << false << "Pysäytetty ilman transkriptiota"
                                    << "Tallennus jäi hyvin lyhyeksi";
         QTest::newRow("silence") << 30 << true << "Pysäytetty ilman transkriptiota"
@@ -211,9 +213,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("firstLine");
-        QTest::newRow("off") << false << "txt" << "";
-        QTest::newRow("csv") << true << "csv" << "timestamp,speaker,text";
-        QTest::newRow("txt") << true << "txt" << "[12:00:04] [S1] Päätös tehty.";
+        QTest::newRow("off") << false << "txt"
+                             << "";
+        QTest::newRow("csv") << true << "csv"
+                             << "timestamp,speaker,text";
+        QTest::newRow("txt") << true << "txt"
+                             << "[12:00:04] [S1] Päätös tehty.";
     }
     void automaticExportAfterStop()
     {

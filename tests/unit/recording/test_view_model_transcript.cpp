@@ -84,7 +84,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("expected");
         QTest::newRow("same second, other case and spacing")
             << "2026-03-01T12:00:03Z"
-            << QByteArray(R"({"text":"päätetään   BUDJETISTA.","ts":"2026-03-01T12:00:03Z","speakerLabel":"S1"})")
+            << QByteArray(
+                   R"({"text":"päätetään   BUDJETISTA.","ts":"2026-03-01T12:00:03Z","speakerLabel":"S1"})")
             << 2;
         QTest::newRow("no server time, same speaker")
             << "2026-03-01T12:00:03Z"
@@ -96,11 +97,13 @@ private Q_SLOTS:
         // to matching by text and speaker instead of keying the sentence twice.
         QTest::newRow("fractional times on both paths")
             << "2026-03-01T12:00:03.400Z"
-            << QByteArray(R"({"text":"Päätetään budjetista.","ts":"2026-03-01T12:00:03.400Z","speakerLabel":"S1"})")
+            << QByteArray(
+                   R"({"text":"Päätetään budjetista.","ts":"2026-03-01T12:00:03.400Z","speakerLabel":"S1"})")
             << 2;
         QTest::newRow("another second is another sentence")
             << "2026-03-01T12:00:03Z"
-            << QByteArray(R"({"text":"Päätetään budjetista.","ts":"2026-03-01T12:00:09Z","speakerLabel":"S1"})")
+            << QByteArray(
+                   R"({"text":"Päätetään budjetista.","ts":"2026-03-01T12:00:09Z","speakerLabel":"S1"})")
             << 3;
     }
     void streamAndPollAgreeOnOneSegment()
@@ -110,8 +113,8 @@ private Q_SLOTS:
         QFETCH(int, expected);
         QVERIFY(h->startLive());
         say("Päätetään budjetista.", streamTs, "S1");
-        h->setServerTranscript("rec-1", "[" + polled +
-                                            R"(,{"text":"Uusi asia.","ts":"2026-03-01T12:00:20Z"}])");
+        h->setServerTranscript(
+            "rec-1", "[" + polled + R"(,{"text":"Uusi asia.","ts":"2026-03-01T12:00:20Z"}])");
         QVERIFY(h->nextTranscriptPoll("rec-1"));
         QVERIFY(texts(vm->segments()).contains("Uusi asia."));
         QCOMPARE(vm->segments().size(), expected);
@@ -137,7 +140,8 @@ private Q_SLOTS:
         QVERIFY(vm->isRecording());
         QVERIFY(vm->diagnosticHint().isEmpty());
 
-        h->setServerTranscript("rec-1", R"([{"text":"Palvelin toipui.","ts":"2026-03-01T12:00:06Z"}])");
+        h->setServerTranscript("rec-1",
+                               R"([{"text":"Palvelin toipui.","ts":"2026-03-01T12:00:06Z"}])");
         QVERIFY(h->nextTranscriptPoll("rec-1"));
         QCOMPARE(texts(vm->segments()), QStringList {"Palvelin toipui."});
     }
@@ -148,14 +152,17 @@ private Q_SLOTS:
         h->speak(ControllerHarness::testChunk(1));
         h->speak(ControllerHarness::testChunk(2));
         QVERIFY(h->waitAudioChunks(2));
-        h->setServerMeta("rec-1", R"({"status":"active","audioFrameCount":40,"avgAudioLevel":0.031,"peakAudioLevel":0.4})");
+        h->setServerMeta(
+            "rec-1",
+            R"({"status":"active","audioFrameCount":40,"avgAudioLevel":0.031,"peakAudioLevel":0.4})");
         QVERIFY(h->nextSessionMetaPoll("rec-1"));
         QCOMPARE(vm->audioFramesSent(), 40);
         QCOMPARE(vm->outgoingAudioLevel(), 0.031);
         QCOMPARE(vm->outgoingAudioPeak(), 0.4);
         QVERIFY(vm->lastSessionMetaReceivedAt().isValid());
 
-        h->setServerMeta("rec-1", R"({"status":"active","audioFrameCount":12,"peakAudioLevel":0.1})");
+        h->setServerMeta("rec-1",
+                         R"({"status":"active","audioFrameCount":12,"peakAudioLevel":0.1})");
         const QDateTime first = vm->lastSessionMetaReceivedAt();
         QVERIFY(h->nextSessionMetaPoll("rec-1"));
         QVERIFY(vm->lastSessionMetaReceivedAt() > first);
@@ -180,7 +187,8 @@ private Q_SLOTS:
         const int transcriptAnswers = h->answersTo("/v1/sessions/rec-1/transcript");
         const int metaAnswers = h->answersTo("/v1/sessions/rec-1");
         QVERIFY(h->backend.answerHeld(ScriptedResponse::json(
-            200, R"({"sessionId":"rec-1","segments":[{"text":"Vanha lause.","ts":"2026-03-01T12:00:02Z"}]})")));
+            200,
+            R"({"sessionId":"rec-1","segments":[{"text":"Vanha lause.","ts":"2026-03-01T12:00:02Z"}]})")));
         QVERIFY(h->backend.answerHeld(ScriptedResponse::json(200, R"({"status":"stopped"})")));
         QVERIFY(h->waitAnswers("/v1/sessions/rec-1/transcript", transcriptAnswers + 1));
         QVERIFY(h->waitAnswers("/v1/sessions/rec-1", metaAnswers + 1));
@@ -226,12 +234,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("metaStatus");
-        QTest::newRow("stream reconnects exhausted") << int(RemoteEnd::StreamExhausted) << "ws-error"
-                                                     << "unknown";
-        QTest::newRow("stream status stopped") << int(RemoteEnd::StatusStopped)
-                                               << "ws-status-stopped" << "unknown";
+        QTest::newRow("stream reconnects exhausted")
+            << int(RemoteEnd::StreamExhausted) << "ws-error"
+            << "unknown";
+        QTest::newRow("stream status stopped")
+            << int(RemoteEnd::StatusStopped) << "ws-status-stopped"
+            << "unknown";
         QTest::newRow("metadata stopped, odd case and spaces")
-            << int(RemoteEnd::MetaStopped) << "meta-stopped" << " Stopped ";
+            << int(RemoteEnd::MetaStopped) << "meta-stopped"
+            << " Stopped ";
         QTest::newRow("metadata with an end time") << int(RemoteEnd::MetaEnded) << "meta-stopped"
                                                    << "active";
     }
@@ -242,7 +253,8 @@ private Q_SLOTS:
         QFETCH(QString, metaStatus);
         QVERIFY(h->startLive());
         say("Puhetta ennen loppua.", "2026-03-01T12:00:01Z");
-        h->setServerTranscript("rec-1", R"([{"text":"Palvelimen viimeinen.","ts":"2026-03-01T12:00:02Z"}])");
+        h->setServerTranscript("rec-1",
+                               R"([{"text":"Palvelimen viimeinen.","ts":"2026-03-01T12:00:02Z"}])");
         switch (RemoteEnd(end)) {
         case RemoteEnd::StreamExhausted:
             h->sendEvent(
@@ -329,7 +341,8 @@ private Q_SLOTS:
             << "chirp_3";
         QTest::newRow("safe model")
             << QByteArray(R"({"type":"status","state":"retrying-safe-model","sttModel":"long"})")
-            << "Puheentunnistus ei saanut tekstiä. Yritetään varamallia..." << "long";
+            << "Puheentunnistus ei saanut tekstiä. Yritetään varamallia..."
+            << "long";
         QTest::newRow("unknown state shown as is")
             << QByteArray(R"({"type":"status","state":"warming-up"})") << "warming-up"
             << "chirp_3";
