@@ -90,7 +90,6 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
 TranscriptionViewModel::~TranscriptionViewModel()
 {
     // The capture objects outlive the controller: they must not call into it any more.
-    m_startAttemptID = QUuid::createUuid();
     cancelRecordingJobs();
     deactivateLiveCapture();
     m_webSocketClient.reset();

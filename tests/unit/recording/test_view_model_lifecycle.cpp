@@ -291,6 +291,29 @@ private Q_SLOTS:
         QCOMPARE(vm->audioFramesSent(), spokeFirst ? 2 : 1);
     }
 
+    // Until the first sentence arrives, every 25th chunk tells whether anything audible goes
+    // out; after that the status line is left to the transcript.
+    void listeningHintUntilTheFirstSentence()
+    {
+        TranscriptionViewModel *vm = h->build();
+        h->expectSession(QStringLiteral("rec-1"));
+        QVERIFY(h->startLive());
+        for (int i = 0; i < 25; ++i)
+            h->speak(QByteArray(3200, '\0'));
+        QCOMPARE(vm->statusText(), QStringLiteral("Odottaa puhetta..."));
+        for (int i = 0; i < 25; ++i)
+            h->speak(ControllerHarness::testChunk(i));
+        QCOMPARE(vm->statusText(), QStringLiteral("Kuuntelen..."));
+
+        h->sendEvent(R"({"type":"final","text":"Nyt puhutaan.","ts":"2026-03-01T12:00:05Z"})");
+        QVERIFY(h->waitFor([vm] { return vm->segments().size() == 1; }));
+        QCOMPARE(vm->statusText(), QStringLiteral("Kuuntelen... (Desk Mic)"));
+        for (int i = 0; i < 25; ++i)
+            h->speak(QByteArray(3200, '\0'));
+        QCOMPARE(vm->statusText(), QStringLiteral("Kuuntelen... (Desk Mic)"));
+        QVERIFY(h->waitAudioChunks(75));
+    }
+
     // Coroutines of a controller that is gone end quietly: the stop's wait, the pollers and
     // the late session answer all find it missing.
     void controllerDestroyedWhileWorkIsPending()
