@@ -208,8 +208,9 @@ public:
     // Settings.
     Q_INVOKABLE void saveConfig(bool showStatus);
     Q_INVOKABLE void applyMixPreset(const QString &preset);
-    // The signed-in user's backend token goes along with every later request.
-    Q_INVOKABLE void updateAuthContext(const QString &userEmail, const QString &sessionToken);
+    // The signed-in user's backend token goes along with every later request. `user` is the
+    // auth session's current user as the screens hold it (a map with "email", or null).
+    Q_INVOKABLE void updateAuthContext(const QVariant &user, const QString &sessionToken);
     Q_INVOKABLE void testBackendConnection();
 
     // Sources.

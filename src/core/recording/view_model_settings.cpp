@@ -168,8 +168,7 @@ void TranscriptionViewModel::setAllowSystemFallback(bool allowed)
     emit allowSystemFallbackChanged();
 }
 
-void TranscriptionViewModel::updateAuthContext(const QString &userEmail,
-                                               const QString &sessionToken)
+void TranscriptionViewModel::updateAuthContext(const QVariant &user, const QString &sessionToken)
 {
     const QString token = trimmedInput(sessionToken);
     const std::optional<QString> next = token.isEmpty() ? std::nullopt : std::optional(token);
@@ -177,7 +176,7 @@ void TranscriptionViewModel::updateAuthContext(const QString &userEmail,
         return;
     m_config.authToken = next;
     AppLog::write(QStringLiteral("auth context updated user=%1 token=%2")
-                      .arg(trimmedInput(userEmail),
+                      .arg(user.toMap().value(QStringLiteral("email")).toString(),
                            next ? QStringLiteral("present") : QStringLiteral("absent")));
 }
 

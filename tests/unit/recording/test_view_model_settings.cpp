@@ -1,5 +1,6 @@
 // The controller's settings: the stored configuration at start-up and after a save, mixing
 // presets, the session token on the wire and the connection test.
+#include "foundation/app_log.h"
 #include "foundation/build_info.h"
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
@@ -102,7 +103,8 @@ private Q_SLOTS:
         vm->setMixedDuckingStrength(0.95);
         vm->setAllowSystemFallback(false);
         vm->setPreferredSystemApplication(QString());
-        vm->updateAuthContext(QStringLiteral("a@example.com"), QStringLiteral("secret-token"));
+        vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}},
+                              QStringLiteral("secret-token"));
         vm->saveConfig(true);
 
         QCOMPARE(vm->statusText(), QStringLiteral("Asetukset tallennettu"));
@@ -188,8 +190,8 @@ private Q_SLOTS:
         QFETCH(QString, token);
         QFETCH(QByteArray, header);
         TranscriptionViewModel *vm = h->build();
-        vm->updateAuthContext(QStringLiteral("a@example.com"), QStringLiteral("old"));
-        vm->updateAuthContext(QStringLiteral("a@example.com"), token);
+        vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, QStringLiteral("old"));
+        vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, token);
         h->expectSession(QStringLiteral("rec-1"));
         QVERIFY(h->startLive());
         const RecordedRequest create = h->requests("POST", "/v1/sessions").first();
@@ -198,6 +200,9 @@ private Q_SLOTS:
         QVERIFY(h->stopAndFinish());
         const RecordedRequest stop = h->requests("POST", "/v1/sessions/rec-1/stop").first();
         QCOMPARE(stop.header("x-auth-token"), header);
+        // The token is a secret: it never reaches the log.
+        AppLog::flush();
+        QVERIFY(!AppLog::snapshot(1 << 22).contains(QStringLiteral("tok-123")));
     }
 
     void connectionTestShowsTheBackendAndMemoState_data()
