@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QObject>
-#include <QString>
+#include "ports/audio_system.h"
 
 #include <memory>
+#include <QObject>
+#include <QString>
 
 class QNetworkAccessManager;
 class QQmlContext;
@@ -15,6 +16,13 @@ class ChangePasswordFlow;
 class Clock;
 class PasswordResetFlow;
 class AdminPanel;
+
+class MicrophoneCapture;
+class SessionHistoryStore;
+class STTAPIClient;
+class STTConfigurationStore;
+class SystemAudioCapture;
+class TranscriptionViewModel;
 class QtDesktopServices;
 class SecureSettings;
 
@@ -31,20 +39,29 @@ class AppContext : public QObject
 {
     Q_OBJECT
 public:
-    explicit AppContext(const BackendOverride &override, QObject *parent = nullptr);
+    // The sound server defaults to the desktop's; tests hand in their own.
+    explicit AppContext(const BackendOverride &override,
+                        std::unique_ptr<AudioSystem> audioSystem = {}, QObject *parent = nullptr);
     ~AppContext() override;
 
     void exposeTo(QQmlContext *context);
+
+    // The main window appeared: the admin key is filled or dropped, the controller learns who is
+    // signed in and refreshes its devices and permissions without asking.
+    Q_INVOKABLE void mainWindowShown();
 
     AuthManager *auth() const { return m_auth.get(); }
     QtDesktopServices *desktop() const { return m_desktop.get(); }
     SecureSettings *settings() const { return m_settings.get(); }
     Clock *clock() const { return m_clock.get(); }
+    TranscriptionViewModel *transcription() const { return m_transcription.get(); }
 
     // The in-app user administration is offered only when this is exactly "1".
     static bool adminFeatureEnabled();
 
 private:
+    void pushAuthContext();
+
     std::unique_ptr<SecureSettings> m_settings;
     std::unique_ptr<Clock> m_clock;
     std::unique_ptr<QNetworkAccessManager> m_network;
@@ -53,6 +70,13 @@ private:
     std::unique_ptr<PasswordResetFlow> m_passwordReset;
     std::unique_ptr<ChangePasswordFlow> m_changePassword;
     std::unique_ptr<AdminPanel> m_adminPanel;
+    std::unique_ptr<STTConfigurationStore> m_configStore;
+    std::unique_ptr<SessionHistoryStore> m_historyStore;
+    std::unique_ptr<STTAPIClient> m_apiClient;
+    std::unique_ptr<AudioSystem> m_audioSystem;
+    std::unique_ptr<MicrophoneCapture> m_microphone;
+    std::unique_ptr<SystemAudioCapture> m_systemAudio;
+    std::unique_ptr<TranscriptionViewModel> m_transcription;
 };
 
 // Applies command-line addresses to the stored settings.
