@@ -6,6 +6,8 @@ Item {
     id: mainView
     objectName: "mainView"
 
+    Component.onCompleted: app.mainWindowShown()
+
     ColumnLayout {
         anchors.fill: parent
         anchors.margins: 16
@@ -22,11 +24,15 @@ Item {
             clip: true
 
             ColumnLayout {
-                width: scroller.availableWidth
+                width: scroller.availableWidth - 12
                 spacing: 12
-                Label {
-                    text: qsTr("Valmis aloittamaan")
-                }
+                ControlCard {}
+                TranscriptCard {}
+                SettingsCard {}
+                ActionsCard {}
+                AdminCard { visible: adminFeatureEnabled && auth.isAdmin }
+                ConnectionCard {}
+                HistoryCard {}
             }
         }
     }

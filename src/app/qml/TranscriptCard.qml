@@ -1,0 +1,89 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+Card {
+    objectName: "transcriptCard"
+    title: qsTr("Transkriptio")
+
+    readonly property int wordCount: {
+        const text = transcription.transcriptText.trim()
+        return text.length === 0 ? 0 : text.split(/\s+/).length
+    }
+
+    Label {
+        objectName: "transcriptCounts"
+        text: qsTr("%1 sanaa • %2 segmenttiä").arg(wordCount).arg(segmentList.count)
+        opacity: 0.7
+    }
+    Label {
+        objectName: "sessionIdLabel"
+        visible: transcription.sessionId.length > 0
+        text: qsTr("Sessio: ") + transcription.sessionId
+    }
+    Frame {
+        Layout.fillWidth: true
+        Layout.preferredHeight: 260
+        ListView {
+            id: segmentList
+            objectName: "segmentList"
+            anchors.fill: parent
+            clip: true
+            model: transcription.segments
+            onCountChanged: positionViewAtEnd()
+            delegate: Label {
+                width: ListView.view.width
+                wrapMode: Text.Wrap
+                text: "[" + model.timeLabel + "] "
+                      + (model.hasSpeakerLabel ? model.speakerLabel + ": " : "") + model.text
+            }
+            footer: Label {
+                objectName: "interimText"
+                width: ListView.view.width
+                wrapMode: Text.Wrap
+                text: transcription.interimText
+                opacity: 0.6
+            }
+        }
+    }
+    RowLayout {
+        spacing: 8
+        Button {
+            objectName: "copyTranscriptButton"
+            text: qsTr("Kopioi")
+            Accessible.name: text
+            // Copying with its status line comes with the export actions.
+            enabled: false
+        }
+        Button {
+            objectName: "grantSystemAudioButton"
+            text: qsTr("Anna lupa")
+            Accessible.name: text
+            visible: transcription.showSystemAudioPermissionHelp
+                     && transcription.canRequestSystemAudioPermissionPrompt
+            onClicked: transcription.requestSystemAudioPermissionFromUI()
+        }
+        Button {
+            objectName: "openSystemAudioSettingsButton"
+            text: qsTr("Avaa asetukset")
+            Accessible.name: text
+            visible: transcription.showSystemAudioPermissionHelp
+                     && transcription.shouldOpenSystemAudioSystemSettings
+            onClicked: transcription.openSystemAudioSystemSettings()
+        }
+        Button {
+            objectName: "relaunchButton"
+            text: qsTr("Käynnistä appi uudelleen")
+            Accessible.name: text
+            visible: transcription.shouldSuggestSystemAudioRelaunch
+            onClicked: transcription.relaunchApplication()
+        }
+    }
+    Label {
+        objectName: "microphonePermissionHint"
+        visible: !transcription.isMicrophonePermissionGranted
+        text: transcription.microphonePermissionSummary
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+}
