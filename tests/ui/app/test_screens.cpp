@@ -1,0 +1,208 @@
+#include "app_context.h"
+#include "auth/auth_manager.h"
+#include "server_test_support.h"
+#include "support/fake_audio_system.h"
+#include "support/test_environment.h"
+#include "user_store.h"
+
+#include <QAccessible>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+const QString kUserEmail = QStringLiteral("user@vernalo.local");
+const QString kAdminEmail = QStringLiteral("admin@vernalo.local");
+const QString kPassword = QStringLiteral("secret-pass");
+} // namespace
+
+// The application's own QML over its own core objects: the root switch, sign-in, the main
+// window's gates and that every control can be named by assistive technology.
+class ScreensTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<InProcessServer> m_server;
+    std::unique_ptr<AppContext> m_context;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    // Every screen the root switch showed, in order.
+    QStringList m_shown;
+
+    void openApp()
+    {
+        m_engine.reset();
+        m_context.reset();
+        m_shown.clear();
+        const QString url = m_server->baseUrl().toString();
+        m_context = std::make_unique<AppContext>(BackendOverride {url, url},
+                                                 std::make_unique<FakeAudioSystem>());
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_context->exposeTo(m_engine->rootContext());
+        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        QVERIFY(!m_engine->rootObjects().isEmpty());
+        QObject *loader = find("rootLoader");
+        QVERIFY(loader);
+        recordScreen();
+        connect(loader, SIGNAL(itemChanged()), this, SLOT(recordScreen()));
+    }
+
+    QObject *find(const char *name) const
+    {
+        QObject *root = m_engine->rootObjects().first();
+        return root->objectName() == QLatin1String(name)
+            ? root
+            : root->findChild<QObject *>(QLatin1String(name));
+    }
+
+    QString screen() const { return m_shown.isEmpty() ? QString() : m_shown.last(); }
+
+    void signIn(const QString &email, const QString &password, bool remember = false)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("loginView"), 10000);
+        find("emailField")->setProperty("text", email);
+        find("passwordField")->setProperty("text", password);
+        find("rememberBox")->setProperty("checked", remember);
+        QMetaObject::invokeMethod(find("loginButton"), "clicked");
+    }
+
+    // Visible interactive controls under the item that lack an accessible name or an object
+    // name (the handle tests and scripts reach them by).
+    static void collectUnnamed(QQuickItem *item, QStringList *unnamed)
+    {
+        if (!item->isVisible())
+            return;
+        const QAccessible::Role role = QAccessible::queryAccessibleInterface(item)
+            ? QAccessible::queryAccessibleInterface(item)->role()
+            : QAccessible::NoRole;
+        static const QList<QAccessible::Role> interactive = {
+            QAccessible::Button,   QAccessible::CheckBox,     QAccessible::RadioButton,
+            QAccessible::ComboBox, QAccessible::EditableText, QAccessible::Slider,
+            QAccessible::Link};
+        if (interactive.contains(role) &&
+            (QAccessible::queryAccessibleInterface(item)->text(QAccessible::Name).isEmpty() ||
+             item->objectName().isEmpty()))
+            unnamed->append(
+                QStringLiteral("%1 (%2)").arg(item->objectName(), item->metaObject()->className()));
+        for (QQuickItem *child : item->childItems())
+            collectUnnamed(child, unnamed);
+    }
+
+public Q_SLOTS:
+    void recordScreen()
+    {
+        if (auto *item = find("rootLoader")->property("item").value<QObject *>())
+            m_shown.append(item->objectName());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        server::ServerOptions options;
+        options.demoUsers = {{kUserEmail, kPassword}, {kAdminEmail, kPassword}};
+        m_server = std::make_unique<InProcessServer>(QString(), options);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        auto admin = m_server->server().users().findByEmail(kAdminEmail);
+        QVERIFY(admin);
+        QVERIFY(m_server->server().users().setRole(admin->id, QStringLiteral("admin")));
+    }
+
+    void cleanup()
+    {
+        m_engine.reset();
+        m_context.reset();
+        qunsetenv("VERNALO_INAPP_ADMIN_ENABLED");
+    }
+
+    void wrongPasswordShowsTheServersErrorAndStaysSignedOut()
+    {
+        openApp();
+        signIn(kUserEmail, QStringLiteral("not-the-password"));
+        QObject *error = find("loginError");
+        QTRY_VERIFY_WITH_TIMEOUT(!error->property("text").toString().isEmpty(), 10000);
+        QVERIFY(error->property("visible").toBool());
+        QCOMPARE(screen(), QStringLiteral("loginView"));
+    }
+
+    void signOutReturnsToSignInAtOnce()
+    {
+        openApp();
+        signIn(kUserEmail, kPassword);
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QCOMPARE(find("signedInEmail")->property("text").toString(), kUserEmail);
+        QMetaObject::invokeMethod(find("logoutButton"), "clicked");
+        QCOMPARE(screen(), QStringLiteral("loginView"));
+    }
+
+    void rememberedTokenOpensTheMainWindowWithoutSignIn()
+    {
+        openApp();
+        signIn(kUserEmail, kPassword, true);
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+
+        openApp();
+        QCOMPARE(m_shown.value(0), QStringLiteral("checkingView"));
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QVERIFY2(!m_shown.contains(QStringLiteral("loginView")), qPrintable(m_shown.join(' ')));
+        QMetaObject::invokeMethod(find("logoutButton"), "clicked");
+    }
+
+    void adminPanelNeedsTheExactSwitchAndAnAdmin_data()
+    {
+        QTest::addColumn<QByteArray>("flag");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("'true' is not on") << QByteArray("true") << kAdminEmail << false;
+        QTest::newRow("on, plain user") << QByteArray("1") << kUserEmail << false;
+        QTest::newRow("on, admin") << QByteArray("1") << kAdminEmail << true;
+    }
+
+    void adminPanelNeedsTheExactSwitchAndAnAdmin()
+    {
+        QFETCH(QByteArray, flag);
+        QFETCH(QString, email);
+        QFETCH(bool, shown);
+        qputenv("VERNALO_INAPP_ADMIN_ENABLED", flag);
+        openApp();
+        signIn(email, kPassword);
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), shown, 10000);
+        QMetaObject::invokeMethod(find("logoutButton"), "clicked");
+    }
+
+    void everyControlHasAnAccessibleName()
+    {
+        qputenv("VERNALO_INAPP_ADMIN_ENABLED", "1");
+        openApp();
+        auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        QVERIFY(window);
+        QStringList unnamed;
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("loginView"), 10000);
+        collectUnnamed(window->contentItem(), &unnamed);
+        signIn(kAdminEmail, kPassword);
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), 10000);
+        collectUnnamed(window->contentItem(), &unnamed);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+        QMetaObject::invokeMethod(find("logoutButton"), "clicked");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TestEnvironment::prepareProcess();
+    QGuiApplication app(argc, argv);
+    // Controls build their accessible interfaces only while something listens.
+    QAccessible::setActive(true);
+    ScreensTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_screens.moc"
