@@ -3,14 +3,13 @@
 // Shared by the fuzz targets: the input as Qt bytes, a fixed clock reading, and a check that
 // ends the run as a finding when a decoder breaks one of its promises.
 
-#include <QByteArray>
-#include <QDateTime>
-#include <QTimeZone>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <QByteArray>
+#include <QDateTime>
+#include <QTimeZone>
 
 namespace vernalo::fuzz {
 
@@ -36,8 +35,8 @@ inline QDateTime fixedNow()
 
 } // namespace vernalo::fuzz
 
-#define FUZZ_CHECK(condition, detail)                                                             \
-    do {                                                                                          \
-        if (!(condition))                                                                         \
-            ::vernalo::fuzz::violated(#condition, __FILE__, __LINE__, (detail));                  \
+#define FUZZ_CHECK(condition, detail)                                                              \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            ::vernalo::fuzz::violated(#condition, __FILE__, __LINE__, (detail));                   \
     } while (false)

@@ -158,7 +158,8 @@ QDateTime fromReferenceSeconds(double seconds)
     static const double highestMs = static_cast<double>(
         QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc())
             .toMSecsSinceEpoch());
-    const double ms = std::round(seconds * 1000.0) + static_cast<double>(kReferenceEpochSecs) * 1000.0;
+    const double epochMs = static_cast<double>(kReferenceEpochSecs) * 1000.0;
+    const double ms = std::round(seconds * 1000.0) + epochMs;
     if (!(ms >= lowestMs && ms <= highestMs))
         return {};
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), QTimeZone::utc());
