@@ -1,7 +1,9 @@
-// Bodies of the STT backend's REST interface and the stream's client messages. The first byte
-// picks the record; the rest is the body, decoded as the client (or the reference server)
-// decodes it.
+// Bodies of the STT backend's REST interface, the stream's client messages and the auth
+// service's replies. The first byte picks the record; the rest is the body, decoded as the
+// client (or the reference server) decodes it.
 
+#include "auth/auth_manager.h"
+#include "auth/auth_wire_records.h"
 #include "backend/health_response.h"
 #include "backend/session_records.h"
 #include "backend/stream_messages.h"
@@ -54,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size == 0)
         return 0;
     const QByteArray body = fuzz::inputBytes(data + 1, size - 1);
-    switch (data[0] % 9) {
+    switch (data[0] % 15) {
     case 0:
         decodeAndRewrite<STTSessionCreateResponse>(body);
         break;
@@ -84,8 +86,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 7:
         decodeAndRewrite<SummaryGenerateRequest>(body);
         break;
-    default:
+    case 8:
         clientMessage(body);
+        break;
+    case 9:
+        decodeAndRewrite<AuthLoginResponse>(body);
+        break;
+    case 10:
+        decodeAndRewrite<AuthVerifyResponse>(body);
+        break;
+    case 11:
+        decodeAndRewrite<AuthAdminUsersResponse>(body);
+        break;
+    case 12:
+        decodeAndRewrite<AuthErrorResponse>(body);
+        break;
+    case 13:
+        decodeAndRewrite<StoredAuthMeta>(body);
+        break;
+    default:
+        // The text an error reply puts on the screen is never blank and never padded.
+        if (const auto text = AuthManager::parseServerError(body, 500))
+            FUZZ_CHECK(!text->isEmpty() && *text == text->trimmed(), body);
         break;
     }
     return 0;
