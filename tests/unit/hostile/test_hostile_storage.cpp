@@ -9,6 +9,7 @@
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "hostile_corpus.h"
+#include "recording/transcript_assembly.h"
 #include "sessions/session_history_store.h"
 #include "support/test_environment.h"
 
@@ -179,8 +180,9 @@ private Q_SLOTS:
     }
 
     // A server time whose offset carries it past the calendar's edge is not taken as the
-    // segment's time (it could not be written back); the segment is stamped now, and the
-    // session holding it saves and lists like any other.
+    // segment's time (it could not be written back); the segment is stamped now, by the stream
+    // and by the transcript poll alike, and the session holding it saves and lists like any
+    // other.
     void serverTimesPastTheCalendarEdge_data()
     {
         QTest::addColumn<QString>("ts");
@@ -193,15 +195,21 @@ private Q_SLOTS:
         QFETCH(QString, ts);
         QVERIFY(!fromIso8601(ts));
         const QByteArray frame =
-            "{\"type\":\"final\",\"text\":\"Reunalla\",\"ts\":\"" + ts.toUtf8() + "\"}";
+            "{\"type\":\"final\",\"text\":\"Virrasta\",\"ts\":\"" + ts.toUtf8() + "\"}";
         const auto event = StreamEvent::parse(frame, kEnded);
         QVERIFY(event && event->final());
         QCOMPARE(event->final()->timestamp, kEnded);
 
+        TranscriptAssembly transcript;
+        QVERIFY(transcript.appendStreamFinal(event->final()->text, event->final()->timestamp,
+                                             std::nullopt));
+        const QList<PolledSegment> polled {{QStringLiteral("Kyselystä"), ts, std::nullopt}};
+        QCOMPARE(transcript.mergePolled(polled, kEnded.addSecs(2)), 1);
+        QCOMPARE(transcript.segments().last().timestamp, kEnded.addSecs(2));
+
         SessionHistoryStore store(freshPath(QStringLiteral("sessions")));
-        SavedSession session = meeting(QStringLiteral("reunalla"), kEnded, 0);
-        session.segments.append(
-            {QUuid::createUuid(), event->final()->text, event->final()->timestamp, std::nullopt});
+        SavedSession session = meeting(QStringLiteral("reunalla"), kEnded.addSecs(60), 0);
+        session.segments = transcript.segments();
         QVERIFY(!store.save(session));
         QCOMPARE(store.list().size(), 1);
         QCOMPARE(store.load(session.id), std::optional(session));
