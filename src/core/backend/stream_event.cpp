@@ -1,6 +1,7 @@
 #include "backend/stream_event.h"
 
 #include "backend/wire_coding.h"
+#include "foundation/json_fields.h"
 
 #include <QRegularExpression>
 
@@ -39,7 +40,11 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text)
             return std::nullopt;
         offsetSeconds = (hours * 3600 + minutes * 60) * (match.captured(8) == u'-' ? -1 : 1);
     }
-    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    const QDateTime utc = QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    // An offset can carry the time past year 9999 or before year 1, where it has no text form.
+    if (!isWritableDate(utc))
+        return std::nullopt;
+    return utc;
 }
 
 std::optional<StreamEvent> StreamEvent::parse(const QByteArray &utf8, const QDateTime &now)

@@ -152,7 +152,16 @@ double toReferenceSeconds(const QDateTime &date)
 
 QDateTime fromReferenceSeconds(double seconds)
 {
-    const double ms = std::round(seconds * 1000.0) + static_cast<double>(kReferenceEpochSecs) * 1000.0;
+    // Checked before the conversion to an integer, which is undefined for numbers out of range.
+    static const double lowestMs = static_cast<double>(
+        QDateTime(QDate(1, 1, 1), QTime(0, 0), QTimeZone::utc()).toMSecsSinceEpoch());
+    static const double highestMs = static_cast<double>(
+        QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc())
+            .toMSecsSinceEpoch());
+    const double epochMs = static_cast<double>(kReferenceEpochSecs) * 1000.0;
+    const double ms = std::round(seconds * 1000.0) + epochMs;
+    if (!(ms >= lowestMs && ms <= highestMs))
+        return {};
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), QTimeZone::utc());
 }
 
@@ -168,7 +177,18 @@ std::optional<QDateTime> fromIso8601(const QString &text)
         date = QDateTime::fromString(text, Qt::ISODate);
     if (!date.isValid())
         return std::nullopt;
-    return date.toUTC();
+    date = date.toUTC();
+    if (!isWritableDate(date))
+        return std::nullopt;
+    return date;
+}
+
+bool isWritableDate(const QDateTime &date)
+{
+    if (!date.isValid())
+        return false;
+    const int year = date.toUTC().date().year();
+    return year >= 1 && year <= 9999;
 }
 
 QString uuidText(const QUuid &id)

@@ -53,13 +53,19 @@ private:
     QString m_error;
 };
 
-// Dates in local history files: seconds since 2001-01-01 00:00:00 UTC.
+// Dates in local history files: seconds since 2001-01-01 00:00:00 UTC. Reading gives an invalid
+// QDateTime for a number outside the years 1 to 9999 (UTC), which no export could write.
 double toReferenceSeconds(const QDateTime &date);
 QDateTime fromReferenceSeconds(double seconds);
 
-// Dates exchanged with the services: ISO 8601 in UTC ("2026-01-02T03:04:05Z").
+// Dates exchanged with the services: ISO 8601 in UTC ("2026-01-02T03:04:05Z"). Reading refuses
+// a time whose UTC form falls outside the years 1 to 9999 (a far offset can push it there).
 QString toIso8601(const QDateTime &date);
 std::optional<QDateTime> fromIso8601(const QString &text);
+
+// Whether the date lies in the years 1 to 9999 (UTC), the only ones ISO 8601 text, exports and
+// history files can hold.
+bool isWritableDate(const QDateTime &date);
 
 // Upper-case UUID text without braces, the form every stored file uses.
 QString uuidText(const QUuid &id);

@@ -21,7 +21,12 @@ std::optional<QDateTime> decodeDate(JsonReader &reader, const char *key, DateCod
         const auto seconds = reader.requireDouble(key);
         if (!reader.ok())
             return std::nullopt;
-        return fromReferenceSeconds(seconds);
+        QDateTime date = fromReferenceSeconds(seconds);
+        if (!date.isValid()) {
+            reader.fail(QStringLiteral("%1: date out of range").arg(QLatin1String(key)));
+            return std::nullopt;
+        }
+        return date;
     }
     const auto text = reader.requireString(key);
     if (!reader.ok())

@@ -91,6 +91,23 @@ std::optional<STTConfiguration> STTConfiguration::fromJson(const QJsonObject &ob
     return config;
 }
 
+QByteArray STTConfiguration::encode() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<STTConfiguration> STTConfiguration::decode(const QByteArray &bytes, QString *error)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        if (error)
+            *error = QStringLiteral("invalid-json");
+        return std::nullopt;
+    }
+    return fromJson(document.object(), error);
+}
+
 MixSettings STTConfiguration::mixSettings() const
 {
     return {mixedMicGain, mixedSystemGain, mixedAutoDuckEnabled, mixedDuckingStrength,
@@ -131,16 +148,10 @@ STTConfiguration STTConfigurationStore::load() const
         AppLog::write(QStringLiteral("config load failed reason=not-text, using defaults"));
         return STTConfiguration::defaults();
     }
-    QJsonParseError parseError{};
     const QByteArray bytes = stored.typeId() == QMetaType::QByteArray ? stored.toByteArray()
                                                                       : stored.toString().toUtf8();
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        AppLog::write(QStringLiteral("config load failed reason=invalid-json, using defaults"));
-        return STTConfiguration::defaults();
-    }
     QString error;
-    auto config = STTConfiguration::fromJson(document.object(), &error);
+    auto config = STTConfiguration::decode(bytes, &error);
     if (!config) {
         AppLog::write(QStringLiteral("config load failed reason=%1, using defaults").arg(error));
         return STTConfiguration::defaults();
@@ -150,8 +161,7 @@ STTConfiguration STTConfigurationStore::load() const
 
 void STTConfigurationStore::save(const STTConfiguration &config)
 {
-    const QByteArray bytes = QJsonDocument(config.toJson()).toJson(QJsonDocument::Compact);
-    m_settings->setValue(QLatin1String(kKey), QString::fromUtf8(bytes));
+    m_settings->setValue(QLatin1String(kKey), QString::fromUtf8(config.encode()));
 }
 
 } // namespace vernalo

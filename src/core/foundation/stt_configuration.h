@@ -41,6 +41,12 @@ struct STTConfiguration
     static std::optional<STTConfiguration> fromJson(const QJsonObject &object,
                                                     QString *error = nullptr);
 
+    // The stored form: compact UTF-8 JSON of one object. decode() refuses bytes that are not
+    // exactly one JSON object ("invalid-json") or that fromJson() refuses (its reason).
+    QByteArray encode() const;
+    static std::optional<STTConfiguration> decode(const QByteArray &bytes,
+                                                  QString *error = nullptr);
+
     MixSettings mixSettings() const;
     void setMixSettings(const MixSettings &settings);
 };

@@ -53,13 +53,19 @@ std::optional<SessionHeader> readHeader(const QJsonObject &object, QString *erro
     header.session.language = reader.requireString("language");
     header.session.sttModel = reader.requireString("sttModel");
     header.segments = reader.requireArray("segments");
+    if (reader.ok()) {
+        header.session.createdAt = fromReferenceSeconds(createdAt);
+        header.session.endedAt = fromReferenceSeconds(endedAt);
+        if (!header.session.createdAt.isValid())
+            reader.fail(QStringLiteral("createdAt: date out of range"));
+        else if (!header.session.endedAt.isValid())
+            reader.fail(QStringLiteral("endedAt: date out of range"));
+    }
     if (!reader.ok()) {
         if (error)
             *error = reader.error();
         return std::nullopt;
     }
-    header.session.createdAt = fromReferenceSeconds(createdAt);
-    header.session.endedAt = fromReferenceSeconds(endedAt);
     return header;
 }
 
@@ -75,7 +81,9 @@ bool isDecodableSegment(const QJsonValue &value)
     if (!reader.ok())
         return false;
     const QJsonValue speaker = object.value(kSpeakerLabel);
-    return object.value(kText).isString() && object.value(kTimestamp).isDouble()
+    const QJsonValue timestamp = object.value(kTimestamp);
+    return object.value(kText).isString() && timestamp.isDouble()
+        && fromReferenceSeconds(timestamp.toDouble()).isValid()
         && (speaker.isUndefined() || speaker.isNull() || speaker.isString());
 }
 

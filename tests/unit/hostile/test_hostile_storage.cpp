@@ -1,0 +1,300 @@
+// Hostile input on disk: history files and the stored configuration. Each is refused by its
+// decoder, and nothing the user stored is lost because of it: the good sessions beside a bad
+// file still list and load, the bad file itself is left exactly as it was, and a bad
+// configuration gives the defaults without stopping the next save.
+
+#include "backend/stream_event.h"
+#include "foundation/app_log.h"
+#include "foundation/json_fields.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "hostile_corpus.h"
+#include "recording/transcript_assembly.h"
+#include "sessions/session_history_store.h"
+#include "support/test_environment.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+
+const QDateTime kEnded(QDate(2026, 3, 1), QTime(10, 30), QTimeZone::utc());
+
+SavedSession meeting(const QString &id, const QDateTime &endedAt, int segments = 3)
+{
+    SavedSession session {
+        id, endedAt.addSecs(-1800), endedAt, QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        {}};
+    for (int i = 0; i < segments; ++i)
+        session.segments.append({QUuid::createUuid(), QStringLiteral("Puheenvuoro %1").arg(i),
+                                 endedAt.addSecs(-1700 + i * 7).addMSecs(250),
+                                 i % 2 ? std::optional(QStringLiteral("S2")) : std::nullopt});
+    return session;
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int configFailureLines()
+{
+    return AppLog::snapshot(64 << 20).count(QStringLiteral("config load failed reason="));
+}
+
+} // namespace
+
+class HostileStorageTest : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    int m_counter = 0;
+
+    QString freshPath(const QString &name)
+    {
+        return m_dir.filePath(QStringLiteral("%1-%2").arg(++m_counter).arg(name));
+    }
+
+    void historyRows()
+    {
+        QTest::addColumn<QString>("stem");
+        QTest::addColumn<QByteArray>("bytes");
+        for (const auto &input : hostileFiles(QStringLiteral("history-files")))
+            QTest::newRow(qPrintable(input.name))
+                << QFileInfo(input.name).completeBaseName() << input.bytes;
+
+        // A long meeting whose very last segment is broken: refused whole, however much
+        // good data comes before.
+        SavedSession big = meeting(QStringLiteral("long-meeting-last-bad"), kEnded, 20000);
+        QByteArray bytes = big.encode();
+        const qsizetype close = bytes.lastIndexOf(']');
+        bytes.insert(close, ", {\"id\": \"not-a-uuid\", \"text\": \"x\", \"timestamp\": 1}");
+        QTest::newRow("generated: 20 000 segments, the last one bad") << big.id << bytes;
+        QTest::newRow("generated: text that never ends")
+            << "unterminated"
+            << unterminatedString("{\"id\":\"unterminated\",\"segments\":[{\"text\":", 8 << 20);
+        QTest::newRow("generated: segments nested 200 000 deep")
+            << "deep" << QByteArray("{\"id\":\"deep\",\"segments\":" + deepNesting(200000) + "}");
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void historyFileIsRefused_data() { historyRows(); }
+    void historyFileIsRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QString error;
+        QVERIFY(!SavedSession::decode(bytes, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!SavedSessionListItem::decode(bytes));
+    }
+
+    // The bad file sits in the history folder among good ones through a whole working day:
+    // listing, loading, saving and deleting the others never lose them and never touch it.
+    void historyKeepsEverythingBesideABadFile_data() { historyRows(); }
+    void historyKeepsEverythingBesideABadFile()
+    {
+        QFETCH(QString, stem);
+        QFETCH(QByteArray, bytes);
+        const QString folder = freshPath(QStringLiteral("sessions"));
+        SessionHistoryStore store(folder);
+        const SavedSession first = meeting(QStringLiteral("aamupalaveri"), kEnded);
+        QVERIFY(!store.save(first));
+        const QString badPath = store.filePath(stem);
+        QVERIFY(writeBytes(badPath, bytes));
+
+        QCOMPARE(store.list(), QList {SavedSessionListItem::from(first)});
+        QCOMPARE(store.load(first.id), std::optional(first));
+        QVERIFY(!store.load(stem));
+
+        const SavedSession second = meeting(QStringLiteral("iltapalaveri"), kEnded.addSecs(3600));
+        QVERIFY(!store.save(second));
+        QCOMPARE(store.list(),
+                 (QList {SavedSessionListItem::from(second), SavedSessionListItem::from(first)}));
+        QVERIFY(!store.deleteSession(first.id));
+        QCOMPARE(store.list(), QList {SavedSessionListItem::from(second)});
+        QCOMPARE(store.load(second.id), std::optional(second));
+
+        QCOMPARE(readBytes(badPath), bytes);
+    }
+
+    // Times written at the very edge of the calendar: the last representable millisecond
+    // loads, one step further is refused instead of overflowing.
+    void historyTimesAtTheCalendarEdge_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<bool>("loads");
+        const double first =
+            toReferenceSeconds(QDateTime(QDate(1, 1, 1), QTime(0, 0), QTimeZone::utc()));
+        const double last = toReferenceSeconds(
+            QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc()));
+        QTest::newRow("first millisecond of year 1") << first << true;
+        QTest::newRow("just before year 1") << first - 0.001 << false;
+        QTest::newRow("last millisecond of year 9999") << last << true;
+        QTest::newRow("just after year 9999") << last + 0.001 << false;
+        QTest::newRow("beyond 64-bit milliseconds") << 9.3e15 << false;
+        QTest::newRow("largest double") << 1.7976931348623157e308 << false;
+        QTest::newRow("most negative double") << -1.7976931348623157e308 << false;
+    }
+    void historyTimesAtTheCalendarEdge()
+    {
+        QFETCH(double, seconds);
+        QFETCH(bool, loads);
+        SavedSession session = meeting(QStringLiteral("reuna"), kEnded, 1);
+        QJsonObject object = session.toJson();
+        for (const char *key : {"createdAt", "endedAt"}) {
+            QJsonObject edited = object;
+            edited.insert(QLatin1String(key), seconds);
+            const QByteArray bytes = QJsonDocument(edited).toJson();
+            const auto decoded = SavedSession::decode(bytes);
+            QCOMPARE(decoded.has_value(), loads);
+            QCOMPARE(SavedSessionListItem::decode(bytes).has_value(), loads);
+            if (decoded) // and it is written back to the same millisecond
+                QCOMPARE(SavedSession::decode(decoded->encode()), decoded);
+        }
+        QJsonObject segment = object.value(QStringLiteral("segments")).toArray().first().toObject();
+        segment.insert(QStringLiteral("timestamp"), seconds);
+        object.insert(QStringLiteral("segments"), QJsonArray {segment});
+        const QByteArray bytes = QJsonDocument(object).toJson();
+        QCOMPARE(SavedSession::decode(bytes).has_value(), loads);
+        QCOMPARE(SavedSessionListItem::decode(bytes).has_value(), loads);
+    }
+
+    // A server time whose offset carries it past the calendar's edge is not taken as the
+    // segment's time (it could not be written back); the segment is stamped now, by the stream
+    // and by the transcript poll alike, and the session holding it saves and lists like any
+    // other.
+    void serverTimesPastTheCalendarEdge_data()
+    {
+        QTest::addColumn<QString>("ts");
+        QTest::newRow("after year 9999 in UTC") << "9999-12-31T23:59:59-01:00";
+        QTest::newRow("before year 1 in UTC") << "0001-01-01T00:00:00+01:00";
+        QTest::newRow("compact offset before year 1") << "0001-01-01T00:30:00+0100";
+    }
+    void serverTimesPastTheCalendarEdge()
+    {
+        QFETCH(QString, ts);
+        QVERIFY(!fromIso8601(ts));
+        const QByteArray frame =
+            "{\"type\":\"final\",\"text\":\"Virrasta\",\"ts\":\"" + ts.toUtf8() + "\"}";
+        const auto event = StreamEvent::parse(frame, kEnded);
+        QVERIFY(event && event->final());
+        QCOMPARE(event->final()->timestamp, kEnded);
+
+        TranscriptAssembly transcript;
+        QVERIFY(transcript.appendStreamFinal(event->final()->text, event->final()->timestamp,
+                                             std::nullopt));
+        const QList<PolledSegment> polled {{QStringLiteral("Kyselystä"), ts, std::nullopt}};
+        QCOMPARE(transcript.mergePolled(polled, kEnded.addSecs(2)), 1);
+        QCOMPARE(transcript.segments().last().timestamp, kEnded.addSecs(2));
+
+        SessionHistoryStore store(freshPath(QStringLiteral("sessions")));
+        SavedSession session = meeting(QStringLiteral("reunalla"), kEnded.addSecs(60), 0);
+        session.segments = transcript.segments();
+        QVERIFY(!store.save(session));
+        QCOMPARE(store.list().size(), 1);
+        QCOMPARE(store.load(session.id), std::optional(session));
+    }
+
+    void storedConfigurationGivesDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        for (const auto &input : hostileFiles(QStringLiteral("configurations")))
+            QTest::newRow(qPrintable(input.name)) << input.bytes;
+        QTest::newRow("generated: API key that never ends")
+            << unterminatedString("{\"baseURL\":\"http://127.0.0.1:1\",\"apiKey\":", 4 << 20);
+        QTest::newRow("generated: 200 000 levels of nesting")
+            << QByteArray("{\"apiKey\":\"k1\",\"extra\":" + deepNesting(200000) + "}");
+        QTest::newRow("generated: 1 MB of good settings, then a mistyped gain")
+            << QByteArray("{\"apiKey\":\"" + QByteArray(1 << 20, 'k') + "\",\"mixedMicGain\":[1]}");
+    }
+    void storedConfigurationGivesDefaults()
+    {
+        QFETCH(QByteArray, blob);
+        QString error;
+        QVERIFY(!STTConfiguration::decode(blob, &error));
+        QVERIFY(!error.isEmpty());
+
+        // Kept as raw bytes, and as text when it is text.
+        QList<QVariant> forms {QVariant(blob)};
+        if (isValidUtf8(blob))
+            forms.append(QVariant(QString::fromUtf8(blob)));
+        for (const QVariant &form : forms) {
+            const QString path = freshPath(QStringLiteral("settings.conf"));
+            {
+                QSettings raw(path, QSettings::IniFormat);
+                raw.setValue(QLatin1String(STTConfigurationStore::kKey), form);
+            }
+            STTConfiguration changed;
+            {
+                SecureSettings settings(path);
+                STTConfigurationStore store(&settings);
+                const int failuresBefore = configFailureLines();
+                QCOMPARE(store.load(), STTConfiguration::defaults());
+                QCOMPARE(configFailureLines(), failuresBefore + 1);
+
+                changed = store.load();
+                changed.apiKey = QStringLiteral("k-uusi");
+                changed.setMixSettings(*mixSettings(MixPreset::Interview));
+                store.save(changed);
+            }
+            SecureSettings reopened(path);
+            QCOMPARE(STTConfigurationStore(&reopened).load(), changed);
+        }
+    }
+
+    // The whole settings file is damaged, not just the one value: the defaults still come up
+    // and the next save leaves a file the program reads back.
+    void damagedSettingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QByteArray noise(64 << 10, '\0');
+        QRandomGenerator generator(1403);
+        for (char &byte : noise)
+            byte = char(generator.bounded(256));
+        QTest::newRow("random bytes") << noise;
+        QTest::newRow("zeros") << QByteArray(8192, '\0');
+        QTest::newRow("cut inside the value")
+            << QByteArray("[General]\nvernalo.mac.config=\"{\\\"apiKey\\\":\\\"k1");
+        QTest::newRow("value without a key") << QByteArray("[General]\n=\"{}\"\n\xff\xfe\n");
+    }
+    void damagedSettingsFile()
+    {
+        QFETCH(QByteArray, file);
+        const QString path = freshPath(QStringLiteral("settings.conf"));
+        QVERIFY(writeBytes(path, file));
+        STTConfiguration changed = STTConfiguration::defaults();
+        {
+            SecureSettings settings(path);
+            STTConfigurationStore store(&settings);
+            QCOMPARE(store.load(), STTConfiguration::defaults());
+            changed.apiKey = QStringLiteral("k-korjattu");
+            changed.preferredInputDeviceID = 4294967295u;
+            store.save(changed);
+        }
+        SecureSettings reopened(path);
+        QCOMPARE(STTConfigurationStore(&reopened).load(), changed);
+    }
+};
+
+VERNALO_TEST_MAIN(HostileStorageTest)
+#include "test_hostile_storage.moc"
