@@ -275,14 +275,4 @@ void TranscriptionViewModel::setSelectedSystemSource(quint32 displayID,
     emit selectedSystemSourceChanged();
 }
 
-void TranscriptionViewModel::resetPauseTracking()
-{
-    setPauseElapsedLabel(QString());
-}
-
-void TranscriptionViewModel::stopPauseTracking()
-{
-    setPauseElapsedLabel(QString());
-}
-
 } // namespace vernalo

@@ -610,6 +610,22 @@ private:
     QString m_lastDiagnosticsFileName;
     QString m_memoAIBackendStatus;
     bool m_isCrashRecoveryRunning = false;
+
+    // --- pause and resume (view_model_pause.cpp)
+public:
+    Q_INVOKABLE void pauseRecording();
+    Q_INVOKABLE void resumeRecording();
+
+private:
+    QCoro::Task<> runResumeCheck(QUuid attemptID, QString sessionId, STTConfiguration config);
+    void handleResumeRecordingTimeout();
+    void startPauseTracking();
+    void updatePauseElapsedLabel();
+
+    std::optional<QDateTime> m_pauseStartedAt;
+    double m_accumulatedPausedDuration = 0;
+    Timer *m_pauseTicker = nullptr;
+    // --- end of pause and resume
 };
 
 } // namespace vernalo
