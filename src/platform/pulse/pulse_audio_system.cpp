@@ -53,7 +53,7 @@ std::optional<ServerInfo> queryServerInfo(PulseConnection &connection)
 struct SourceEntry
 {
     AudioSourceInfo info;
-    pa_sample_spec spec {};
+    pa_sample_spec sampleSpec {};
     pa_channel_map channelMap {};
 };
 
@@ -83,7 +83,7 @@ std::optional<QList<SourceEntry>> querySources(PulseConnection &connection)
             entry.info.formFactor = property(source->proplist, PA_PROP_DEVICE_FORM_FACTOR);
             entry.info.deviceClass = property(source->proplist, PA_PROP_DEVICE_CLASS);
             entry.info.isMonitor = source->monitor_of_sink != PA_INVALID_INDEX;
-            entry.spec = source->sample_spec;
+            entry.sampleSpec = source->sample_spec;
             entry.channelMap = source->channel_map;
             q->entries.append(entry);
         },
@@ -209,7 +209,7 @@ CaptureOpenResult PulseAudioSystem::openCapture(const CaptureTarget &target)
     case CaptureTarget::Kind::DefaultSinkMonitor: {
         pulse::PulseCaptureStream::Options options;
         options.device = QByteArrayLiteral("@DEFAULT_MONITOR@");
-        options.spec = {PA_SAMPLE_FLOAT32LE, 48000, 2};
+        options.sampleSpec = {PA_SAMPLE_FLOAT32LE, 48000, 2};
         options.fragmentFrames = target.fragmentFrames;
         options.streamName = "Vernalo system audio";
         return pulse::PulseCaptureStream::open(connection, options);
@@ -245,11 +245,11 @@ CaptureOpenResult PulseAudioSystem::openSource(const std::shared_ptr<PulseConnec
             return result;
         }
         options.device = found->info.name.toUtf8();
-        options.spec = found->spec;
+        options.sampleSpec = found->sampleSpec;
         // Keep the device's own rate and channels; only formats the core cannot read are
         // converted by the server, so no microphone goes silent for its sample format.
-        if (pulse::sampleFormatOf(options.spec.format) == SampleFormat::Unsupported)
-            options.spec.format = PA_SAMPLE_FLOAT32LE;
+        if (pulse::sampleFormatOf(options.sampleSpec.format) == SampleFormat::Unsupported)
+            options.sampleSpec.format = PA_SAMPLE_FLOAT32LE;
         options.channelMap = found->channelMap;
     }
     options.fragmentFrames = target.fragmentFrames;

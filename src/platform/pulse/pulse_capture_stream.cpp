@@ -17,9 +17,9 @@ SampleFormat sampleFormatOf(pa_sample_format_t format)
 }
 
 PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseConnection> connection,
-                                       const pa_sample_spec &spec)
+                                       const pa_sample_spec &sampleSpec)
     : m_connection(std::move(connection))
-    , m_spec(spec)
+    , m_spec(sampleSpec)
 { }
 
 CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection> &connection,
@@ -31,13 +31,13 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
         result.error = connection->lastError();
         return result;
     }
-    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &options.spec,
+    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &options.sampleSpec,
                                    options.channelMap ? &*options.channelMap : nullptr);
     if (!raw) {
         result.error = connection->lastError();
         return result;
     }
-    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, options.spec));
+    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, options.sampleSpec));
     stream->m_stream = raw;
     pa_stream_set_state_callback(raw, &PulseCaptureStream::stateCallback, stream.get());
     pa_stream_set_read_callback(raw, &PulseCaptureStream::readCallback, stream.get());
@@ -48,7 +48,7 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(-1);
     attributes.fragsize = static_cast<uint32_t>(options.fragmentFrames) *
-        static_cast<uint32_t>(pa_frame_size(&options.spec));
+        static_cast<uint32_t>(pa_frame_size(&options.sampleSpec));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                 (options.dontMove ? PA_STREAM_DONT_MOVE : 0));
     if (pa_stream_connect_record(raw, options.device.constData(), &attributes, flags) < 0) {

@@ -19,7 +19,7 @@ public:
     struct Options
     {
         QByteArray device; // source name, or "@DEFAULT_MONITOR@"
-        pa_sample_spec spec {};
+        pa_sample_spec sampleSpec {};
         std::optional<pa_channel_map> channelMap;
         int fragmentFrames = 1024;
         bool dontMove = false; // fail instead of following the server to another source
@@ -35,7 +35,7 @@ public:
     int bitsPerSample() const override;
 
 private:
-    PulseCaptureStream(std::shared_ptr<PulseConnection> connection, const pa_sample_spec &spec);
+    PulseCaptureStream(std::shared_ptr<PulseConnection> connection, const pa_sample_spec &sampleSpec);
 
     static void stateCallback(pa_stream *stream, void *userdata);
     static void readCallback(pa_stream *stream, size_t bytes, void *userdata);

@@ -9,11 +9,11 @@ using namespace vernalo;
 namespace {
 
 // "7:bw" is device 7 ("dev7"), built in (b), wireless headset (w), virtual (v).
-QList<InputDeviceInfo> devices(const QStringList &specs)
+QList<InputDeviceInfo> devices(const QStringList &codes)
 {
     QList<InputDeviceInfo> out;
-    for (const QString &spec : specs) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    for (const QString &code : codes) {
+        const QStringList parts = code.split(QLatin1Char(':'));
         InputDeviceInfo device;
         device.id = parts[0].toUInt();
         device.name = QStringLiteral("dev%1").arg(device.id);
@@ -174,7 +174,7 @@ private Q_SLOTS:
 
     void pickPreferred_data()
     {
-        QTest::addColumn<QStringList>("specs");
+        QTest::addColumn<QStringList>("codes");
         QTest::addColumn<int>("preferred"); // -1: none
         QTest::addColumn<int>("defaultId"); // -1: none
         QTest::addColumn<int>("expected"); // -1: none
@@ -210,14 +210,14 @@ private Q_SLOTS:
     }
     void pickPreferred()
     {
-        QFETCH(QStringList, specs);
+        QFETCH(QStringList, codes);
         QFETCH(int, preferred);
         QFETCH(int, defaultId);
         QFETCH(int, expected);
         QFETCH(QString, logLine);
         const qsizetype before = AppLog::snapshot(1 << 22).size();
         const auto picked =
-            pickPreferredInputDevice(devices(specs), optionalId(preferred), optionalId(defaultId));
+            pickPreferredInputDevice(devices(codes), optionalId(preferred), optionalId(defaultId));
         QCOMPARE(picked ? int(picked->id) : -1, expected);
         const QString log = newLogLines(before);
         if (logLine.isEmpty())
@@ -228,7 +228,7 @@ private Q_SLOTS:
 
     void stableFallback_data()
     {
-        QTest::addColumn<QStringList>("specs");
+        QTest::addColumn<QStringList>("codes");
         QTest::addColumn<int>("requested");
         QTest::addColumn<int>("defaultId");
         QTest::addColumn<int>("expected");
@@ -241,12 +241,12 @@ private Q_SLOTS:
     }
     void stableFallback()
     {
-        QFETCH(QStringList, specs);
+        QFETCH(QStringList, codes);
         QFETCH(int, requested);
         QFETCH(int, defaultId);
         QFETCH(int, expected);
         const auto fallback =
-            stableFallbackInputDevice(devices(specs), requested, optionalId(defaultId));
+            stableFallbackInputDevice(devices(codes), requested, optionalId(defaultId));
         QCOMPARE(fallback ? int(fallback->id) : -1, expected);
     }
 
