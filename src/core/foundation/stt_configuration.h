@@ -73,6 +73,8 @@ public:
     // Never fails: absent, non-JSON or mistyped data gives the default record (and a log line).
     STTConfiguration load() const;
     void save(const STTConfiguration &config);
+    // The store underneath, for the few small records that live beside the configuration.
+    SecureSettings *settings() const { return m_settings; }
 
 private:
     SecureSettings *m_settings;
