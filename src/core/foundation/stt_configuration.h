@@ -2,11 +2,10 @@
 
 #include "foundation/models.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

@@ -73,9 +73,10 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
     if (m_selectedSessionHistoryId == id)
         setSelectedSessionHistoryId(QString());
     refreshSessionHistory();
-    setStatusText(serverDeleted
-                      ? QStringLiteral("Sessio poistettu (myös palvelimelta)")
-                      : QStringLiteral("Sessio poistettu paikallisesti (palvelinpoisto epäonnistui)"));
+    setStatusText(
+        serverDeleted
+            ? QStringLiteral("Sessio poistettu (myös palvelimelta)")
+            : QStringLiteral("Sessio poistettu paikallisesti (palvelinpoisto epäonnistui)"));
 }
 
 void TranscriptionViewModel::deleteAllSessions()
@@ -89,8 +90,7 @@ void TranscriptionViewModel::deleteAllSessions()
     runDeleteAllSessions(ids, m_config);
 }
 
-QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids,
-                                                           STTConfiguration config)
+QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTConfiguration config)
 {
     QPointer<TranscriptionViewModel> self(this);
     QStringList failed;
@@ -114,11 +114,10 @@ QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids,
     }
     setSelectedSessionHistoryId(QString());
     refreshSessionHistory();
-    setStatusText(failed.isEmpty()
-                      ? QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)")
-                      : QStringLiteral("Kaikki sessiot poistettu paikallisesti (%1 "
-                                       "palvelinpoistoa epäonnistui)")
-                            .arg(failed.size()));
+    setStatusText(failed.isEmpty() ? QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)")
+                                   : QStringLiteral("Kaikki sessiot poistettu paikallisesti (%1 "
+                                                    "palvelinpoistoa epäonnistui)")
+                                         .arg(failed.size()));
 }
 
 } // namespace vernalo

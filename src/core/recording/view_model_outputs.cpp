@@ -139,8 +139,8 @@ QCoro::Task<> TranscriptionViewModel::runSaveTranscript()
 
 void TranscriptionViewModel::copyTranscriptToClipboard()
 {
-    const ExportOutcome outcome = vernalo::copyTranscriptToClipboard(*m_desktop,
-                                                                     m_segments->segments());
+    const ExportOutcome outcome =
+        vernalo::copyTranscriptToClipboard(*m_desktop, m_segments->segments());
     if (outcome.changesStatus())
         setStatusText(outcome.statusText);
 }

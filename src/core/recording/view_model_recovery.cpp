@@ -84,8 +84,8 @@ void TranscriptionViewModel::restoreLatestCrashedSessionFromDiagnostics()
 }
 
 QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetchLimit,
-                                                                      int importLimit,
-                                                                      bool startupMode)
+                                                                       int importLimit,
+                                                                       bool startupMode)
 {
     if (m_isCrashRecoveryRunning)
         co_return;
@@ -140,8 +140,9 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         } catch (const std::exception &error) {
             if (!self)
                 co_return;
-            AppLog::write(QStringLiteral("crash recovery transcript fetch failed session=%1 error=%2")
-                              .arg(id, QString::fromUtf8(error.what())));
+            AppLog::write(
+                QStringLiteral("crash recovery transcript fetch failed session=%1 error=%2")
+                    .arg(id, QString::fromUtf8(error.what())));
             continue;
         }
         if (!self)
@@ -171,8 +172,8 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
 
     if (startupMode) {
         if (!restored.isEmpty())
-            setStatusText(QStringLiteral("Crash-recovery: palautettu %1 sessiota")
-                              .arg(restored.size()));
+            setStatusText(
+                QStringLiteral("Crash-recovery: palautettu %1 sessiota").arg(restored.size()));
     } else if (!restored.isEmpty()) {
         if (!m_isRecording) {
             setSelectedSessionHistoryId(restored.first());

@@ -51,7 +51,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("stored");
         QTest::newRow("backend address") << 0 << std::optional<QString>(" http://h:1 \n") << true;
         QTest::newRow("api key") << 1 << std::optional<QString>("\tk-42 ") << true;
-        QTest::newRow("manifest address") << 2 << std::optional<QString>(" http://m/l.json") << true;
+        QTest::newRow("manifest address")
+            << 2 << std::optional<QString>(" http://m/l.json") << true;
         QTest::newRow("cancelled key") << 1 << std::optional<QString>() << false;
     }
     void promptsStoreTheTrimmedAnswer()
@@ -62,10 +63,12 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = h->build();
         const STTConfiguration before = h->storedConfiguration();
         h->desktop.promptAnswers.enqueue(answer);
-        const std::array<void (TranscriptionViewModel::*)(), 3> prompts = {
-            &TranscriptionViewModel::promptForBackendURL, &TranscriptionViewModel::promptForAPIKey,
-            &TranscriptionViewModel::promptForUpdateManifestURL};
-        (vm->*prompts[which])();
+        if (which == 0)
+            vm->promptForBackendURL();
+        else if (which == 1)
+            vm->promptForAPIKey();
+        else
+            vm->promptForUpdateManifestURL();
         QVERIFY(h->waitFor([&] { return h->desktop.prompts.size() == 1; }));
         h->advance(std::chrono::milliseconds(0));
         // The key is typed into a masked field.
@@ -154,16 +157,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("opens");
         QTest::newRow("newer with a download page")
-            << QByteArray(R"({"version":"2.0.0","downloadURL":"https://example.invalid/d"})")
-            << "1.9.9" << "Päivitys saatavilla: 2.0.0 (avaa lataus)" << true;
+            << QByteArray("{\"version\":\"2.0.0\",\"downloadURL\":\"https://example.invalid/d\"}")
+            << "1.9.9"
+            << "Päivitys saatavilla: 2.0.0 (avaa lataus)" << true;
         QTest::newRow("newer without a download page")
-            << QByteArray(R"({"version":"1.10"})") << "1.9.9" << "Päivitys saatavilla: 1.10"
-            << false;
+            << QByteArray(R"({"version":"1.10"})") << "1.9.9"
+            << "Päivitys saatavilla: 1.10" << false;
         QTest::newRow("same version written shorter")
-            << QByteArray(R"({"version":"1.4","downloadURL":"https://example.invalid/d"})")
-            << "1.4.0" << "Ei uusia päivityksiä (versio 1.4.0)" << false;
-        QTest::newRow("blank address") << QByteArray() << "1.0.0" << "Päivitysfeed URL puuttuu"
-                                       << false;
+            << QByteArray("{\"version\":\"1.4\",\"downloadURL\":\"https://example.invalid/d\"}")
+            << "1.4.0"
+            << "Ei uusia päivityksiä (versio 1.4.0)" << false;
+        QTest::newRow("blank address") << QByteArray() << "1.0.0"
+                                       << "Päivitysfeed URL puuttuu" << false;
     }
     void updateCheck()
     {
@@ -175,9 +180,9 @@ private Q_SLOTS:
         vm->setRunningVersionForUpdates(running);
         h->backend.on("GET", QStringLiteral("/latest-linux.json"),
                       ScriptedResponse::json(200, manifest));
-        h->desktop.promptAnswers.enqueue(
-            manifest.isEmpty() ? QStringLiteral("  ")
-                               : h->backend.baseUrl().toString() + QStringLiteral("/latest-linux.json"));
+        h->desktop.promptAnswers.enqueue(manifest.isEmpty() ? QStringLiteral("  ")
+                                                            : h->backend.baseUrl().toString() +
+                                                 QStringLiteral("/latest-linux.json"));
         vm->promptForUpdateManifestURL();
         QVERIFY(h->waitFor([&] { return h->desktop.prompts.size() == 1; }));
         h->advance(std::chrono::milliseconds(0));
