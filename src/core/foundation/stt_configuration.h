@@ -2,11 +2,10 @@
 
 #include "foundation/models.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 
@@ -73,6 +72,8 @@ public:
     // Never fails: absent, non-JSON or mistyped data gives the default record (and a log line).
     STTConfiguration load() const;
     void save(const STTConfiguration &config);
+    // The store underneath, for the few small records that live beside the configuration.
+    SecureSettings *settings() const { return m_settings; }
 
 private:
     SecureSettings *m_settings;

@@ -236,6 +236,35 @@ public:
     Q_INVOKABLE void loadSession(const QString &id);
     Q_INVOKABLE void loadSelectedSession();
 
+    // --- outputs and prompts
+    Q_INVOKABLE void promptForBackendURL();
+    Q_INVOKABLE void promptForAPIKey();
+    Q_INVOKABLE void promptForUpdateManifestURL();
+    Q_INVOKABLE void useDefaultBackendURL();
+    Q_INVOKABLE void useDefaultSharedAPIKey();
+    Q_INVOKABLE void useDefaultUpdateManifestURL();
+    Q_INVOKABLE void useAPIKeyFromClipboard();
+    Q_INVOKABLE void saveTranscript();
+    Q_INVOKABLE void copyTranscriptToClipboard();
+    Q_INVOKABLE void copySessionIdToClipboard();
+    Q_INVOKABLE void checkForUpdates();
+    Q_INVOKABLE int compareSemanticVersion(const QString &a, const QString &b) const;
+    Q_INVOKABLE QString currentAppVersion() const;
+    // The version the update check compares against; the build's own by default.
+    void setRunningVersionForUpdates(const QString &version) { m_runningVersion = version; }
+    // --- end outputs and prompts
+
+    // --- deletion and recovery
+    Q_INVOKABLE void deleteSession(const QString &id);
+    Q_INVOKABLE void deleteAllSessions();
+    // The quiet start-up run; only the first call of a process does anything.
+    Q_INVOKABLE void runStartupCrashRecoveryIfNeeded();
+    Q_INVOKABLE void restoreLatestCrashedSessionFromDiagnostics();
+    // Sessions deleted here whose server deletion failed; recovery never brings them back.
+    QStringList pendingServerDeletions() const;
+    static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
+    // --- end deletion and recovery
+
     // Property readers.
     QVariantMap configMap() const;
     const STTConfiguration &configuration() const { return m_config; }
@@ -505,6 +534,25 @@ private:
                                                const QList<TranscriptSegment> &segments);
     // The status line of the automatic export; empty when it did nothing.
     QString autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot);
+
+    // --- outputs and prompts (view_model_outputs.cpp)
+    enum class PromptedSetting { BackendURL, APIKey, UpdateManifestURL };
+    QCoro::Task<> runSettingPrompt(PromptedSetting setting);
+    void storePromptedSetting(PromptedSetting setting, const QString &value);
+    QCoro::Task<> runSaveTranscript();
+    QCoro::Task<> runUpdateCheck(QString manifestAddress);
+    QString m_runningVersion;
+    // --- end outputs and prompts
+
+    // --- deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp)
+    QCoro::Task<> runDeleteSession(QString id, STTConfiguration config);
+    QCoro::Task<> runDeleteAllSessions(QStringList ids, STTConfiguration config);
+    QCoro::Task<> recoverStoppedSessionsFromServer(int fetchLimit, int importLimit,
+                                                   bool startupMode);
+    void setCrashRecoveryRunning(bool running);
+    void notePendingServerDeletions(const QStringList &failed, const QStringList &succeeded);
+    bool m_hasAttemptedStartupCrashRecovery = false;
+    // --- end deletion and recovery
 
     // transcription_view_model.cpp
     void setStatusText(const QString &text);

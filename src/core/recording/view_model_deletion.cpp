@@ -1,0 +1,123 @@
+// Deleting one or all sessions, locally and on the server. A server deletion that failed is
+// remembered, so crash recovery does not bring the session back from the server.
+#include "backend/stt_api_client.h"
+#include "foundation/app_log.h"
+#include "foundation/secure_settings.h"
+#include "recording/transcription_view_model.h"
+#include "sessions/session_history_store.h"
+
+#include <QPointer>
+
+namespace vernalo {
+
+namespace {
+
+// True when the server confirmed the deletion; its error is only logged.
+QCoro::Task<bool> deleteOnServer(STTAPIClient *client, STTConfiguration config, QString id)
+{
+    try {
+        co_await client->deleteSession(config, id);
+        co_return true;
+    } catch (const std::exception &error) {
+        AppLog::write(QStringLiteral("server session delete failed session=%1 error=%2")
+                          .arg(id, QString::fromUtf8(error.what())));
+    }
+    co_return false;
+}
+
+} // namespace
+
+QStringList TranscriptionViewModel::pendingServerDeletions() const
+{
+    return m_configStore->settings()
+        ->value(QLatin1String(kPendingServerDeletionsKey))
+        .toStringList();
+}
+
+void TranscriptionViewModel::notePendingServerDeletions(const QStringList &failed,
+                                                        const QStringList &succeeded)
+{
+    QStringList pending = pendingServerDeletions();
+    for (const QString &id : succeeded)
+        pending.removeAll(id);
+    for (const QString &id : failed)
+        if (!pending.contains(id))
+            pending.append(id);
+    SecureSettings *settings = m_configStore->settings();
+    if (pending.isEmpty())
+        settings->remove(QLatin1String(kPendingServerDeletionsKey));
+    else
+        settings->setValue(QLatin1String(kPendingServerDeletionsKey), pending);
+}
+
+void TranscriptionViewModel::deleteSession(const QString &id)
+{
+    if (m_isRecording || id.isEmpty())
+        return;
+    setStatusText(QStringLiteral("Poistetaan sessio..."));
+    runDeleteSession(id, m_config);
+}
+
+QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfiguration config)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    const bool serverDeleted = co_await deleteOnServer(m_apiClient, config, id);
+    if (!self)
+        co_return;
+    if (m_historyStore->deleteSession(id)) {
+        setStatusText(QStringLiteral("Session poisto epäonnistui"));
+        co_return;
+    }
+    notePendingServerDeletions(serverDeleted ? QStringList() : QStringList {id},
+                               serverDeleted ? QStringList {id} : QStringList());
+    if (m_selectedSessionHistoryId == id)
+        setSelectedSessionHistoryId(QString());
+    refreshSessionHistory();
+    setStatusText(
+        serverDeleted
+            ? QStringLiteral("Sessio poistettu (myös palvelimelta)")
+            : QStringLiteral("Sessio poistettu paikallisesti (palvelinpoisto epäonnistui)"));
+}
+
+void TranscriptionViewModel::deleteAllSessions()
+{
+    if (m_isRecording)
+        return;
+    QStringList ids;
+    for (const SavedSessionListItem &item : m_historyStore->list())
+        ids.append(item.id);
+    setStatusText(QStringLiteral("Poistetaan kaikki sessiot..."));
+    runDeleteAllSessions(ids, m_config);
+}
+
+QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTConfiguration config)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    QStringList failed;
+    QStringList succeeded;
+    for (const QString &id : ids) {
+        const bool deleted = co_await deleteOnServer(m_apiClient, config, id);
+        if (!self)
+            co_return;
+        (deleted ? succeeded : failed).append(id);
+    }
+    // Only what was listed when the action started: a recording saved while the server
+    // deletions ran stays.
+    bool localFailure = false;
+    for (const QString &id : ids)
+        localFailure = m_historyStore->deleteSession(id).has_value() || localFailure;
+    notePendingServerDeletions(failed, succeeded);
+    if (localFailure) {
+        refreshSessionHistory();
+        setStatusText(QStringLiteral("Sessioiden poisto epäonnistui"));
+        co_return;
+    }
+    setSelectedSessionHistoryId(QString());
+    refreshSessionHistory();
+    setStatusText(failed.isEmpty() ? QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)")
+                                   : QStringLiteral("Kaikki sessiot poistettu paikallisesti (%1 "
+                                                    "palvelinpoistoa epäonnistui)")
+                                         .arg(failed.size()));
+}
+
+} // namespace vernalo
