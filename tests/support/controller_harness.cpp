@@ -61,12 +61,19 @@ TranscriptionViewModel *ControllerHarness::build()
     collaborators.streamClientFactory = defaultStreamClientFactory(&clock);
     collaborators.microphone = microphone.get();
     collaborators.systemAudio = systemAudio.get();
-    collaborators.audioSystem = &audio;
+    collaborators.audioSystem = m_audioSystem ? m_audioSystem : &audio;
     collaborators.desktop = &desktop;
     collaborators.clock = &clock;
     collaborators.autoExportDirectory = exportFolder();
     m_controller = std::make_unique<TranscriptionViewModel>(std::move(collaborators));
     return m_controller.get();
+}
+
+void ControllerHarness::useAudioSystem(AudioSystem *system)
+{
+    m_audioSystem = system;
+    microphone = std::make_unique<MicrophoneCapture>(system);
+    systemAudio = std::make_unique<SystemAudioCapture>(system, &clock);
 }
 
 QVariant ControllerHarness::storedConfigurationValue() const

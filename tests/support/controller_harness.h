@@ -46,6 +46,10 @@ public:
     bool start();
     // Builds the controller over what is set up now (stored configuration, devices, history).
     TranscriptionViewModel *build();
+    // Runs the capture objects and the controller over another sound server (a real one in
+    // integration tests) instead of the scripted one. Call before build(); the helpers that
+    // feed or inspect the scripted server's streams do nothing useful afterwards.
+    void useAudioSystem(AudioSystem *system);
     TranscriptionViewModel *controller() const { return m_controller.get(); }
     // Destroys the controller (to test that late work notices).
     void destroyController() { m_controller.reset(); }
@@ -146,6 +150,7 @@ private:
 
     std::unique_ptr<TranscriptionViewModel> m_controller;
     QStringList m_answeredPaths;
+    AudioSystem *m_audioSystem = nullptr; // none: the scripted one
 };
 
 } // namespace vernalo::test

@@ -80,6 +80,8 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
         emit canSaveChanged();
     });
 
+    initHealthSupervision();
+
     loadConfiguration();
     refreshInputDevices();
     refreshMicrophonePermissionStatus(false);

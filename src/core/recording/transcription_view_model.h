@@ -12,6 +12,7 @@
 #include "recording/transcript_segment_model.h"
 #include "sessions/transcript_export.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -491,7 +492,7 @@ private:
                              const QString &selectedSystemApplicationBundleID);
     void deactivateLiveCapture();
     void disposeStreamClient();
-    // Seams of the audio health supervision, which runs on top of this class.
+    // The liveness check and the health rules live in view_model_health.cpp.
     void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
     void evaluateAudioHealth(const SessionMetaResponse &meta);
     void handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind);
@@ -674,6 +675,61 @@ private:
     double m_accumulatedPausedDuration = 0;
     Timer *m_pauseTicker = nullptr;
     // --- end of pause and resume
+
+    // --- health and fallbacks (view_model_health.cpp)
+    // "Audio <sent> • mic <frames>/<peak> • sys ... • mixDrop m:<n> s:<n>", shown while recording.
+    Q_PROPERTY(QString realtimeDiagnosticsLabel READ realtimeDiagnosticsLabel NOTIFY
+                   realtimeDiagnosticsLabelChanged)
+public:
+    QString realtimeDiagnosticsLabel() const;
+    // The metadata of the latest health evaluation of this recording; none before the first.
+    const std::optional<SessionMetaResponse> &lastHealthMeta() const { return m_lastHealthMeta; }
+
+Q_SIGNALS:
+    void realtimeDiagnosticsLabelChanged();
+    // The automatic switch to the mixed mode wants a diagnostics file of the failed source, at
+    // most once per recording. Connect it directly: the once-flag is set when the emit returns.
+    void fallbackDiagnosticsRequested(const QString &reason);
+
+private:
+    void initHealthSupervision();
+    void resetHealthSupervision();
+    // The microphone's chunks into the pipeline, counting those that carry any sound.
+    std::function<void(const QByteArray &)> microphoneChunkHandler();
+    QCoro::Task<> runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
+                                             JobSlot::Ticket ticket, quint64 generation,
+                                             QString sessionId, int framesAtSchedule);
+    // A stable microphone other than the current one; none when there is none or the switch
+    // was tried in this recording.
+    std::optional<AudioInputDeviceOption> stableMicrophoneCandidate() const;
+    bool attemptStableMicrophoneFallback(const QString &trigger, AudioInputMode mode);
+    void attemptMixedMicrophoneRestart(const QString &trigger);
+    void attemptSystemAudioFallback(const QString &trigger);
+    QCoro::Task<> runSystemAudioFallback(quint64 generation);
+    // announce: write the restart's own status and hint (a caller may have written better ones).
+    bool restartMicrophoneCapture(AudioInputMode mode, const QString &reason, bool announce = true);
+    QCoro::Task<> runLiveMicrophoneChange(AudioInputMode targetMode, quint64 generation);
+    // The listed name of the selection, else the device the microphone opened.
+    QString selectedInputDeviceName() const;
+    // The recording can take a repair: live, unpaused, with its stream, and still `generation`.
+    bool canRepairRecording(quint64 generation) const;
+    void setLiveInputMode(AudioInputMode mode);
+
+    std::optional<SessionMetaResponse> m_lastHealthMeta;
+    int m_micFramesWithSignal = 0;
+    // --- end health and fallbacks
+
+    // --- audio test (view_model_audio_test.cpp)
+public:
+    // Five seconds of the chosen sources without a backend session; nothing is sent.
+    Q_INVOKABLE void runAudioQualityTest();
+
+private:
+    QCoro::Task<> runAudioTest(AudioInputMode mode, quint32 microphoneID, quint32 displayID,
+                               QString applicationBundleID, JobSlot::Ticket ticket);
+    void setAudioTestRunning(bool running);
+    void stopAudioTestCapture();
+    // --- end audio test
 };
 
 } // namespace vernalo

@@ -1,6 +1,6 @@
 // The capture sources of a recording: the permission check before a start, the wiring of the
-// microphone and the system audio through the outgoing pipeline into the stream, and the seams
-// on which the audio health supervision builds.
+// microphone and the system audio through the outgoing pipeline into the stream, and the
+// reaction to a system-audio start refused by the sound server.
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/system_audio_capture.h"
@@ -51,10 +51,7 @@ void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode, WebSocketS
         m_systemAudio->onRawAudioSample = nullptr;
     }
     if (withMicrophone) {
-        m_microphone->onPCMFrame = [pipeline](const QByteArray &chunk) {
-            if (pipeline)
-                pipeline->pushMicrophoneChunk(chunk);
-        };
+        m_microphone->onPCMFrame = microphoneChunkHandler();
         m_microphone->setPreferredInputDeviceID(selectedMicID == 0 ? std::nullopt
                                                                    : std::optional(selectedMicID));
         m_microphone->start();
@@ -87,22 +84,6 @@ void TranscriptionViewModel::cancelRecordingJobs()
     m_transcriptPoll.cancel();
     m_sessionMetaPoll.cancel();
     m_microphoneLiveness.cancel();
-}
-
-void TranscriptionViewModel::scheduleMicrophoneLivenessCheck(AudioInputMode mode,
-                                                             const QString &reason)
-{
-    // The check itself (4 s without microphone frames, then a stable device) is the audio
-    // health supervision's; here a fresh schedule only replaces the pending one.
-    Q_UNUSED(mode);
-    Q_UNUSED(reason);
-    m_microphoneLiveness.cancel();
-}
-
-void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta)
-{
-    // The health rules over the polled metadata are added by the audio health supervision.
-    Q_UNUSED(meta);
 }
 
 void TranscriptionViewModel::handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind)

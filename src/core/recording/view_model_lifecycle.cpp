@@ -417,7 +417,7 @@ void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)
 void TranscriptionViewModel::resetCaptureState()
 {
     m_pipeline->resetForNewRecording();
-    m_health = AudioHealthState {};
+    resetHealthSupervision();
 }
 
 void TranscriptionViewModel::stopSessionInBackground(const STTConfiguration &config,

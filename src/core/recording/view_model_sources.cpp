@@ -41,14 +41,6 @@ void TranscriptionViewModel::setPreferredInputDevice(uint id)
     setStatusText(QStringLiteral("Mikrofoni päivitetty"));
 }
 
-void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32 id)
-{
-    // Switching the running microphone (with its permission check and restart) is part of the
-    // audio health supervision; until it takes over, the choice applies from the next start.
-    Q_UNUSED(id);
-    setStatusText(QStringLiteral("Mikrofoni päivitetty"));
-}
-
 void TranscriptionViewModel::refreshSystemAudioDisplays()
 {
     const QList<SystemAudioDisplayOption> displays = m_systemAudio->listDisplaySources();

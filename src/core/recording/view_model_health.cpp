@@ -1,0 +1,437 @@
+// Audio health of a running recording: the rules over each metadata poll, the microphone
+// liveness check, the repairs the controller makes by itself (each at most once per recording),
+// the live microphone change from the settings, and the live diagnostics line.
+#include "audio/capture_source_lists.h"
+#include "audio/microphone_capture.h"
+#include "audio/outgoing_audio_pipeline.h"
+#include "audio/system_audio_capture.h"
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+#include "ports/audio_system.h"
+#include "recording/audio_health_rules.h"
+#include "recording/transcription_view_model.h"
+
+namespace vernalo {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kMicrophoneLivenessDelay = 4s;
+
+// The switch away from a microphone that delivers nothing: where to, and what it replaces.
+struct StableSwitchPlan
+{
+    InputDeviceInfo target;
+    QString previousName;
+};
+
+std::optional<StableSwitchPlan> planStableSwitch(const InputDeviceInventory &inventory,
+                                                 quint32 selectedID, const QString &openedName)
+{
+    // The current device is the selected one; without a selection, the one the capture opened
+    // (the default input when that is unknown).
+    std::optional<quint32> current;
+    if (selectedID != 0)
+        current = selectedID;
+    for (const InputDeviceInfo &device : inventory.devices) {
+        if (!current && !openedName.isEmpty() && device.name == openedName)
+            current = device.id;
+    }
+    if (!current)
+        current = inventory.defaultId;
+    const auto target = rankStableCandidates(inventory.devices, inventory.defaultId, current);
+    if (!target)
+        return std::nullopt;
+    StableSwitchPlan plan {*target, openedName};
+    for (const InputDeviceInfo &device : inventory.devices) {
+        if (current && device.id == *current)
+            plan.previousName = device.name;
+    }
+    if (plan.previousName.isEmpty())
+        plan.previousName = QStringLiteral("Valittu mikrofoni");
+    return plan;
+}
+
+std::optional<quint32> preferenceOf(quint32 id)
+{
+    return id == 0 ? std::nullopt : std::optional(id);
+}
+
+} // namespace
+
+void TranscriptionViewModel::initHealthSupervision()
+{
+    const auto relabel = [this] { emit realtimeDiagnosticsLabelChanged(); };
+    connect(m_pipeline, &OutgoingAudioPipeline::countersChanged, this, relabel);
+    connect(m_pipeline, &OutgoingAudioPipeline::micLevelChanged, this, relabel);
+    connect(m_pipeline, &OutgoingAudioPipeline::systemLevelChanged, this, relabel);
+    connect(m_pipeline, &OutgoingAudioPipeline::audioFramesSentChanged, this, relabel);
+    connect(this, &TranscriptionViewModel::receiptTimesChanged, this, relabel);
+}
+
+void TranscriptionViewModel::resetHealthSupervision()
+{
+    m_health = AudioHealthState {};
+    m_micFramesWithSignal = 0;
+    m_lastHealthMeta.reset();
+}
+
+std::function<void(const QByteArray &)> TranscriptionViewModel::microphoneChunkHandler()
+{
+    // The capture objects outlive the controller; the handler must notice when it is gone.
+    const QPointer<OutgoingAudioPipeline> pipeline(m_pipeline);
+    const QPointer<TranscriptionViewModel> self(this);
+    return [pipeline, self](const QByteArray &chunk) {
+        if (!self || !pipeline)
+            return;
+        if (!isDigitalSilence(chunk))
+            ++self->m_micFramesWithSignal;
+        pipeline->pushMicrophoneChunk(chunk);
+    };
+}
+
+QString TranscriptionViewModel::realtimeDiagnosticsLabel() const
+{
+    RealtimeDiagnostics diagnostics;
+    diagnostics.audioFramesSent = m_pipeline->audioFramesSent();
+    diagnostics.micFramesSeen = m_pipeline->micFramesSeen();
+    diagnostics.micAudioPeak = m_pipeline->micAudioPeak();
+    diagnostics.systemFramesSeen = m_pipeline->systemFramesSeen();
+    diagnostics.systemAudioPeak = m_pipeline->systemAudioPeak();
+    diagnostics.lastPartialReceivedAt = m_lastPartialReceivedAt;
+    diagnostics.lastFinalReceivedAt = m_lastFinalReceivedAt;
+    diagnostics.lastSessionMetaReceivedAt = m_lastSessionMetaReceivedAt;
+    diagnostics.mixedLagDropMicChunks = m_pipeline->mixedLagDropMicChunks();
+    diagnostics.mixedLagDropSystemChunks = m_pipeline->mixedLagDropSystemChunks();
+    return vernalo::realtimeDiagnosticsLabel(diagnostics, m_clock->now());
+}
+
+QString TranscriptionViewModel::selectedInputDeviceName() const
+{
+    for (const AudioInputDeviceOption &device : m_inputDevices) {
+        if (device.id == m_selectedInputDeviceID && m_selectedInputDeviceID != 0)
+            return device.name;
+    }
+    const QString opened = m_microphone->activeInputDeviceName();
+    return opened.isEmpty() ? QStringLiteral("Auto") : opened;
+}
+
+bool TranscriptionViewModel::canRepairRecording(quint64 generation) const
+{
+    return m_generation == generation && m_isRecording && !m_isPaused && m_webSocketClient;
+}
+
+void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
+{
+    if (m_pipeline->mode() != mode)
+        m_pipeline->setMode(mode);
+    if (m_inputMode != mode) {
+        m_inputMode = mode;
+        emit inputModeChanged();
+    }
+}
+
+void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta)
+{
+    m_lastHealthMeta = meta;
+    AudioHealthInput input;
+    input.mode = m_inputMode;
+    input.paused = m_isPaused;
+    input.audioFrameCount = meta.audioFrameCount;
+    input.avgAudioLevel = meta.avgAudioLevel;
+    input.interimCount = meta.interimCount;
+    input.finalCount = meta.finalCount;
+    if (meta.lastSttError && meta.lastSttError->message)
+        input.sttErrorMessage = *meta.lastSttError->message;
+    input.micFramesWithSignal = m_micFramesWithSignal;
+    input.micFramesSeen = m_pipeline->micFramesSeen();
+    input.micAudioPeak = m_pipeline->micAudioPeak();
+    input.systemFramesSeen = m_pipeline->systemFramesSeen();
+    input.systemRawSamplesSeen = m_pipeline->systemRawSamplesSeen();
+    input.systemAudioPeak = m_pipeline->systemAudioPeak();
+    input.rawWithoutPCMStreak = m_health.rawWithoutPCMStreak;
+    input.allowSystemFallback = m_allowSystemFallback;
+    input.hasStreamClient = m_webSocketClient != nullptr;
+    input.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
+    // Asking the sound server for its devices is only worth it when the answer matters.
+    if (input.mode == AudioInputMode::MicrophoneAndSystem && m_micFramesWithSignal == 0)
+        input.canSwitchToStableMicrophone = stableMicrophoneCandidate().has_value();
+
+    const AudioHealthDecision decision = evaluateAudioHealthRules(input);
+    m_health.rawWithoutPCMStreak = decision.rawWithoutPCMStreak;
+    if (decision.hint)
+        setDiagnosticHint(*decision.hint);
+    if (!decision.logLine.isEmpty())
+        AppLog::write(decision.logLine);
+    switch (decision.repair) {
+    case AudioHealthRepair::None:
+        break;
+    case AudioHealthRepair::StableMicrophoneFallback:
+        attemptStableMicrophoneFallback(decision.trigger, m_inputMode);
+        break;
+    case AudioHealthRepair::MixedMicrophoneRestart:
+        attemptMixedMicrophoneRestart(decision.trigger);
+        break;
+    case AudioHealthRepair::SystemAudioFallback:
+        attemptSystemAudioFallback(decision.trigger);
+        break;
+    }
+}
+
+void TranscriptionViewModel::scheduleMicrophoneLivenessCheck(AudioInputMode mode,
+                                                             const QString &reason)
+{
+    m_microphoneLiveness.cancel();
+    if (mode == AudioInputMode::SystemAudio)
+        return;
+    const JobSlot::Ticket ticket = m_microphoneLiveness.start();
+    runMicrophoneLivenessCheck(mode, reason, ticket, m_generation, m_sessionId,
+                               m_micFramesWithSignal);
+}
+
+QCoro::Task<> TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode,
+                                                                 QString reason,
+                                                                 JobSlot::Ticket ticket,
+                                                                 quint64 generation,
+                                                                 QString sessionId,
+                                                                 int framesAtSchedule)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    Clock *clock = m_clock;
+    co_await clock->sleep(kMicrophoneLivenessDelay);
+    if (!self || !m_microphoneLiveness.isCurrent(ticket))
+        co_return;
+    m_microphoneLiveness.finish(ticket);
+    if (m_generation != generation || !m_isRecording || !m_webSocketClient ||
+        m_sessionId != sessionId || m_inputMode != mode)
+        co_return;
+    if (m_isPaused || m_micFramesWithSignal > framesAtSchedule) {
+        // Heard (or not to be judged while paused): watch the next stretch too, so a microphone
+        // that falls silent in the middle of a recording is noticed as well.
+        scheduleMicrophoneLivenessCheck(mode, reason);
+        co_return;
+    }
+    if (attemptStableMicrophoneFallback(QStringLiteral("mic-liveness-") + reason, mode))
+        co_return;
+    setDiagnosticHint(QStringLiteral("Valittu mikrofoni ei tuottanut dataa. Valitse tietokoneen "
+                                     "oma mikrofoni tai irrota Bluetooth-headset ja kokeile "
+                                     "uudelleen."));
+    AppLog::write(QStringLiteral("microphone liveness failed no fallback reason=%1 mode=%2 "
+                                 "selected=%3")
+                      .arg(reason, rawValue(mode), selectedInputDeviceName()));
+}
+
+std::optional<AudioInputDeviceOption> TranscriptionViewModel::stableMicrophoneCandidate() const
+{
+    if (m_health.hasAttemptedMicrophoneDeviceFallback)
+        return std::nullopt;
+    const auto plan =
+        planStableSwitch(inputDeviceInventory(m_audioSystem->listSources()),
+                         m_selectedInputDeviceID, m_microphone->activeInputDeviceName());
+    if (!plan)
+        return std::nullopt;
+    return plan->target.option();
+}
+
+bool TranscriptionViewModel::attemptStableMicrophoneFallback(const QString &trigger,
+                                                             AudioInputMode mode)
+{
+    if (m_health.hasAttemptedMicrophoneDeviceFallback)
+        return false;
+    const auto plan =
+        planStableSwitch(inputDeviceInventory(m_audioSystem->listSources()),
+                         m_selectedInputDeviceID, m_microphone->activeInputDeviceName());
+    if (!plan)
+        return false;
+    m_health.hasAttemptedMicrophoneDeviceFallback = true;
+    storeSelectedInputDevice(plan->target.id);
+    // The stable device may have been plugged in during the recording: list it.
+    refreshInputDevices();
+    const QString name = plan->target.name;
+    setStatusText(QStringLiteral("Mikrofoni vaihdettu: ") + name);
+    setDiagnosticHint(QStringLiteral("%1 ei tuottanut mikrofonidataa. Vaihdettiin "
+                                     "automaattisesti vakaampaan mikrofoniin: %2.")
+                          .arg(plan->previousName, name));
+    AppLog::write(QStringLiteral("microphone stable fallback trigger=%1 previous=%2 fallback=%3")
+                      .arg(trigger, plan->previousName, name));
+    // The restart's own hint would hide which device failed and which one replaced it.
+    restartMicrophoneCapture(mode, trigger, false);
+    return true;
+}
+
+bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const QString &reason,
+                                                      bool announce)
+{
+    if (mode == AudioInputMode::SystemAudio)
+        return false;
+    m_microphone->stop();
+    m_pipeline->resetMicrophoneStats();
+    m_micFramesWithSignal = 0;
+    m_health.hasAttemptedMixedMicrophoneRestart = false;
+    m_microphoneLiveness.cancel();
+    m_microphone->onPCMFrame = microphoneChunkHandler();
+    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
+    try {
+        m_microphone->start();
+    } catch (const MicrophoneCaptureError &error) {
+        refreshMicrophonePermissionStatus(false);
+        setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
+        setDiagnosticHint(QStringLiteral("Mikrofonin käynnistys epäonnistui: ") +
+                          error.errorDescription());
+        AppLog::write(QStringLiteral("microphone live restart failed reason=%1 error=%2")
+                          .arg(reason, error.errorDescription()));
+        return false;
+    }
+    // A microphone added to a system-audio recording makes it a mixed one: the pipeline mixes,
+    // the liveness check runs and later texts name the mode that is really recording.
+    setLiveInputMode(mode);
+    if (announce) {
+        setStatusText(QStringLiteral("Mikrofoni vaihdettu: ") +
+                      (m_selectedInputDeviceID == 0 ? QStringLiteral("Auto")
+                                                    : selectedInputDeviceName()));
+        setDiagnosticHint(mode == AudioInputMode::MicrophoneAndSystem
+                              ? QStringLiteral("Mikrofoni liitetty käynnissä olevaan "
+                                               "tallennukseen. Odotetaan mikrofonidataa...")
+                              : QStringLiteral("Mikrofoni vaihdettu käynnissä olevaan "
+                                               "tallennukseen."));
+    }
+    AppLog::write(QStringLiteral("microphone live restart started reason=%1 mode=%2 id=%3")
+                      .arg(reason, rawValue(mode))
+                      .arg(m_selectedInputDeviceID));
+    scheduleMicrophoneLivenessCheck(mode, reason);
+    return true;
+}
+
+void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigger)
+{
+    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::MicrophoneAndSystem)
+        return;
+    if (m_health.hasAttemptedMixedMicrophoneRestart) {
+        setDiagnosticHint(QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse toinen "
+                                         "mikrofoni tai tarkista mikrofonin käyttöoikeus."));
+        return;
+    }
+    if (!m_webSocketClient)
+        return;
+    m_health.hasAttemptedMixedMicrophoneRestart = true;
+    AppLog::write(QStringLiteral("mixed microphone restart trigger=%1").arg(trigger));
+    m_microphone->stop();
+    m_microphone->onPCMFrame = microphoneChunkHandler();
+    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
+    try {
+        m_microphone->start();
+    } catch (const MicrophoneCaptureError &error) {
+        refreshMicrophonePermissionStatus(false);
+        setDiagnosticHint(QStringLiteral("Mikrofonin uudelleenkäynnistys epäonnistui: ") +
+                          error.errorDescription());
+        AppLog::write(
+            QStringLiteral("mixed microphone restart failed: %1").arg(error.errorDescription()));
+        return;
+    }
+    setDiagnosticHint(
+        QStringLiteral("Mikrofoni käynnistettiin uudelleen. Odotetaan mikrofonidataa..."));
+    AppLog::write(QStringLiteral("mixed microphone restart started"));
+    scheduleMicrophoneLivenessCheck(AudioInputMode::MicrophoneAndSystem, trigger);
+}
+
+void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
+{
+    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::SystemAudio ||
+        m_health.hasAttemptedSystemFallback || !m_webSocketClient)
+        return;
+    m_health.hasAttemptedSystemFallback = true;
+    AppLog::write(QStringLiteral("system fallback trigger=%1").arg(trigger));
+    if (!m_health.hasAutoExportedFallbackDiagnostics) {
+        // Set after the emit, so a directly connected export still finds the flag clear and
+        // claims it itself.
+        emit fallbackDiagnosticsRequested(trigger);
+        m_health.hasAutoExportedFallbackDiagnostics = true;
+    }
+    runSystemAudioFallback(m_generation);
+}
+
+QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    MicrophoneCapture *microphone = m_microphone;
+    const bool granted = co_await microphone->requestPermission();
+    if (!self || m_generation != generation)
+        co_return;
+    if (!canRepairRecording(generation) || m_inputMode != AudioInputMode::SystemAudio) {
+        // Paused or changed meanwhile: a later update of this recording may try again.
+        m_health.hasAttemptedSystemFallback = false;
+        co_return;
+    }
+    if (!granted) {
+        m_health.hasAttemptedSystemFallback = false;
+        setDiagnosticHint(QStringLiteral("Systeemiääni ei tuottanut dataa eikä mikrofoniin ole "
+                                         "lupaa. Anna mikrofonilupa."));
+        AppLog::write(QStringLiteral("system fallback failed: microphone permission denied"));
+        co_return;
+    }
+    m_microphone->onPCMFrame = microphoneChunkHandler();
+    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
+    try {
+        m_microphone->start();
+    } catch (const MicrophoneCaptureError &error) {
+        m_health.hasAttemptedSystemFallback = false;
+        setDiagnosticHint(QStringLiteral("Automaattinen varatila epäonnistui: ") +
+                          error.errorDescription());
+        AppLog::write(QStringLiteral("system fallback failed: %1").arg(error.errorDescription()));
+        co_return;
+    }
+    setLiveInputMode(AudioInputMode::MicrophoneAndSystem);
+    setFallbackNoticeVisible(true);
+    setDiagnosticHint(QStringLiteral("Systeemiääni ei tuottanut dataa. Vaihdettu automaattisesti "
+                                     "tilaan Mikki + systeemiääni."));
+    m_health.rawWithoutPCMStreak = 0;
+    const QString systemName = m_systemAudio->activeSourceName();
+    setStatusText(QStringLiteral("Kuuntelen... (%1 + %2)")
+                      .arg(systemName.isEmpty() ? QStringLiteral("Järjestelmä") : systemName,
+                           selectedInputDeviceName()));
+    AppLog::write(QStringLiteral("system fallback activated -> microphoneAndSystem"));
+    scheduleMicrophoneLivenessCheck(AudioInputMode::MicrophoneAndSystem,
+                                    QStringLiteral("system-fallback"));
+}
+
+void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32 id)
+{
+    if (!m_isRecording || m_isPaused)
+        return;
+    if (!m_webSocketClient) {
+        setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui: yhteys puuttuu"));
+        return;
+    }
+    const bool adding = m_inputMode == AudioInputMode::SystemAudio;
+    const AudioInputMode target = adding ? AudioInputMode::MicrophoneAndSystem : m_inputMode;
+    setStatusText(adding ? QStringLiteral("Lisätään mikrofoni tallennukseen...")
+                         : QStringLiteral("Vaihdetaan mikrofonia..."));
+    setDiagnosticHint(QString());
+    AppLog::write(QStringLiteral("microphone live change requested id=%1 previousMode=%2 "
+                                 "targetMode=%3")
+                      .arg(id)
+                      .arg(rawValue(m_inputMode), rawValue(target)));
+    runLiveMicrophoneChange(target, m_generation);
+}
+
+QCoro::Task<> TranscriptionViewModel::runLiveMicrophoneChange(AudioInputMode targetMode,
+                                                              quint64 generation)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    MicrophoneCapture *microphone = m_microphone;
+    const bool granted = co_await microphone->requestPermission();
+    if (!self || !canRepairRecording(generation))
+        co_return;
+    if (!granted) {
+        refreshMicrophonePermissionStatus(false);
+        setDiagnosticHint(QStringLiteral("Mikrofonilupa puuttuu. Anna lupa ääniasetuksissa ja "
+                                         "kokeile uudelleen."));
+        setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
+        AppLog::write(QStringLiteral("microphone live change failed: permission denied"));
+        co_return;
+    }
+    restartMicrophoneCapture(targetMode, QStringLiteral("live-device-change"));
+}
+
+} // namespace vernalo
