@@ -56,12 +56,14 @@ std::optional<AudioHealthDecision> missingMixedMicrophone(const AudioHealthInput
     }
     if (input.hasStreamClient) {
         // The restart ran and changed nothing: say so rather than promise another try.
-        return hinted(input, QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse "
-                                            "toinen mikrofoni tai tarkista mikrofonin "
-                                            "käyttöoikeus."));
+        return hinted(input,
+                      QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse "
+                                     "toinen mikrofoni tai tarkista mikrofonin "
+                                     "käyttöoikeus."));
     }
-    return hinted(input, QStringLiteral("Mikrofoni ei ole mukana tallennuksessa. Valitse toinen "
-                                        "mikrofoni tai tarkista mikrofonin käyttöoikeus."));
+    return hinted(input,
+                  QStringLiteral("Mikrofoni ei ole mukana tallennuksessa. Valitse toinen "
+                                 "mikrofoni tai tarkista mikrofonin käyttöoikeus."));
 }
 
 std::optional<AudioHealthDecision> mixedRules(const AudioHealthInput &input, qint64 frames)
@@ -101,8 +103,9 @@ std::optional<AudioHealthDecision> noTranscriptRules(const AudioHealthInput &inp
     if (frames >= kFramesForNoSpeech && level < kSpeechLevel)
         return hinted(input, QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni."));
     if (frames >= kFramesForNoText && level >= kSpeechLevel) {
-        return hinted(input, QStringLiteral("Ääntä lähetetään, mutta puheentunnistus ei vielä "
-                                            "palauta tekstiä."));
+        return hinted(input,
+                      QStringLiteral("Ääntä lähetetään, mutta puheentunnistus ei vielä "
+                                     "palauta tekstiä."));
     }
     return std::nullopt;
 }
@@ -112,13 +115,13 @@ std::optional<AudioHealthDecision> systemAudioRules(const AudioHealthInput &inpu
     if (input.mode != AudioInputMode::SystemAudio || input.systemFramesSeen != 0)
         return std::nullopt;
     if (input.systemRawSamplesSeen >= 1) {
-        AudioHealthDecision decision = hinted(
-            input,
-            QStringLiteral("Systeemiääni saapuu, mutta formaatti ei muunnu PCM:ksi. Lähetä "
-                           "terminaalilogi."),
-            QStringLiteral("diag raw>0 pcm=0 raw=%1 pcm=%2")
-                .arg(input.systemRawSamplesSeen)
-                .arg(input.systemFramesSeen));
+        AudioHealthDecision decision =
+            hinted(input,
+                   QStringLiteral("Systeemiääni saapuu, mutta formaatti ei muunnu PCM:ksi. Lähetä "
+                                  "terminaalilogi."),
+                   QStringLiteral("diag raw>0 pcm=0 raw=%1 pcm=%2")
+                       .arg(input.systemRawSamplesSeen)
+                       .arg(input.systemFramesSeen));
         decision.rawWithoutPCMStreak = input.rawWithoutPCMStreak + 1;
         if (!input.allowSystemFallback) {
             decision.hint = QStringLiteral("Systeemiääni ei muodosta PCM-dataa. Ota varatila "
@@ -130,11 +133,10 @@ std::optional<AudioHealthDecision> systemAudioRules(const AudioHealthInput &inpu
         return decision;
     }
     if (frames >= 1) {
-        return hinted(
-            input,
-            QStringLiteral("Systeemiäänestä ei tule frameja. Tarkista systeemiäänen "
-                           "kaappausoikeus."),
-            QStringLiteral("diag no system frames frameCount=%1").arg(frames));
+        return hinted(input,
+                      QStringLiteral("Systeemiäänestä ei tule frameja. Tarkista systeemiäänen "
+                                     "kaappausoikeus."),
+                      QStringLiteral("diag no system frames frameCount=%1").arg(frames));
     }
     return std::nullopt;
 }

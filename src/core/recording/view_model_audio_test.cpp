@@ -51,8 +51,8 @@ QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, quint32 
     try {
         if (mode != AudioInputMode::SystemAudio) {
             m_microphone->onPCMFrame = counter(true);
-            m_microphone->setPreferredInputDeviceID(microphoneID == 0 ? std::nullopt
-                                                                      : std::optional(microphoneID));
+            m_microphone->setPreferredInputDeviceID(
+                microphoneID == 0 ? std::nullopt : std::optional(microphoneID));
             m_microphone->start();
         }
         if (mode != AudioInputMode::Microphone) {

@@ -190,12 +190,10 @@ void TranscriptionViewModel::scheduleMicrophoneLivenessCheck(AudioInputMode mode
                                m_micFramesWithSignal);
 }
 
-QCoro::Task<> TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode,
-                                                                 QString reason,
-                                                                 JobSlot::Ticket ticket,
-                                                                 quint64 generation,
-                                                                 QString sessionId,
-                                                                 int framesAtSchedule)
+QCoro::Task<>
+TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
+                                                   JobSlot::Ticket ticket, quint64 generation,
+                                                   QString sessionId, int framesAtSchedule)
 {
     QPointer<TranscriptionViewModel> self(this);
     Clock *clock = m_clock;
@@ -287,9 +285,9 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     // the liveness check runs and later texts name the mode that is really recording.
     setLiveInputMode(mode);
     if (announce) {
-        setStatusText(QStringLiteral("Mikrofoni vaihdettu: ") +
-                      (m_selectedInputDeviceID == 0 ? QStringLiteral("Auto")
-                                                    : selectedInputDeviceName()));
+        setStatusText(
+            QStringLiteral("Mikrofoni vaihdettu: ") +
+            (m_selectedInputDeviceID == 0 ? QStringLiteral("Auto") : selectedInputDeviceName()));
         setDiagnosticHint(mode == AudioInputMode::MicrophoneAndSystem
                               ? QStringLiteral("Mikrofoni liitetty käynnissä olevaan "
                                                "tallennukseen. Odotetaan mikrofonidataa...")

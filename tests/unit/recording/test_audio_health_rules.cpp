@@ -69,8 +69,7 @@ AudioHealthInput withSttError(AudioInputMode mode, const QString &message, bool 
     return input;
 }
 
-template<typename F>
-AudioHealthInput changed(AudioHealthInput input, F change)
+template<typename F> AudioHealthInput changed(AudioHealthInput input, F change)
 {
     change(input);
     return input;
@@ -97,20 +96,22 @@ private Q_SLOTS:
             "Mikrofoni ei ole mukana tallennuksessa. Yritetään käynnistää mikki uudelleen...");
 
         QTest::newRow("paused overrides a silent mic and resets the streak")
-            << changed(mixedWithSilentMic(), [](auto &i) {
-                   i.paused = true;
-                   i.rawWithoutPCMStreak = 3;
-                   i.canSwitchToStableMicrophone = true;
-               })
+            << changed(mixedWithSilentMic(),
+                       [](auto &i) {
+                           i.paused = true;
+                           i.rawWithoutPCMStreak = 3;
+                           i.canSwitchToStableMicrophone = true;
+                       })
             << "Tallennus tauolla" << none << "" << 0 << "";
         QTest::newRow("silent mic in a mixed recording switches to a stable device")
             << changed(mixedWithSilentMic(), [](auto &i) { i.canSwitchToStableMicrophone = true; })
             << kKeep << AudioHealthRepair::StableMicrophoneFallback << mixedTrigger << 0 << "";
         QTest::newRow("59 server frames are too few to judge the mixed sources")
-            << changed(mixedWithSilentMic(), [](auto &i) {
-                   i.audioFrameCount = 59;
-                   i.canSwitchToStableMicrophone = true;
-               })
+            << changed(mixedWithSilentMic(),
+                       [](auto &i) {
+                           i.audioFrameCount = 59;
+                           i.canSwitchToStableMicrophone = true;
+                       })
             << "" << none << "" << 0 << "";
         QTest::newRow("silent mic without another device restarts it")
             << mixedWithSilentMic() << missingMic << AudioHealthRepair::MixedMicrophoneRestart
@@ -123,18 +124,20 @@ private Q_SLOTS:
                "mikrofonin käyttöoikeus."
             << none << "" << 0 << "";
         QTest::newRow("without a stream nothing is repaired")
-            << changed(mixedWithSilentMic(), [](auto &i) {
-                   i.hasStreamClient = false;
-                   i.canSwitchToStableMicrophone = true;
-               })
+            << changed(mixedWithSilentMic(),
+                       [](auto &i) {
+                           i.hasStreamClient = false;
+                           i.canSwitchToStableMicrophone = true;
+                       })
             << "Mikrofoni ei ole mukana tallennuksessa. Valitse toinen mikrofoni tai tarkista "
                "mikrofonin käyttöoikeus."
             << none << "" << 0 << "";
         QTest::newRow("mixed recording without system frames")
-            << changed(recording(AudioInputMode::MicrophoneAndSystem, 70), [](auto &i) {
-                   i.micFramesSeen = 5;
-                   i.systemFramesSeen = 0;
-               })
+            << changed(recording(AudioInputMode::MicrophoneAndSystem, 70),
+                       [](auto &i) {
+                           i.micFramesSeen = 5;
+                           i.systemFramesSeen = 0;
+                       })
             << "Systeemiääni ei ole mukana tallennuksessa. Tarkista "
                "näyttölähde/sovellussuodatin ja lupa."
             << none << "" << 0 << "diag mixed system missing frameCount=70 micFrames=5 micPeak=0.3";
@@ -235,8 +238,9 @@ private Q_SLOTS:
         const QDateTime now(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
 
         QTest::newRow("nothing received yet")
-            << RealtimeDiagnostics {} << "Audio 0 • mic 0/0.000 • sys 0/0.000 • partial - • "
-                                         "final - • meta - • mixDrop m:0 s:0";
+            << RealtimeDiagnostics {}
+            << "Audio 0 • mic 0/0.000 • sys 0/0.000 • partial - • "
+               "final - • meta - • mixDrop m:0 s:0";
         RealtimeDiagnostics running;
         running.audioFramesSent = 120;
         running.micFramesSeen = 118;
@@ -249,8 +253,9 @@ private Q_SLOTS:
         running.mixedLagDropMicChunks = 6;
         running.mixedLagDropSystemChunks = 12;
         QTest::newRow("ages in whole seconds, peaks to three decimals")
-            << running << "Audio 120 • mic 118/0.432 • sys 7/0.001 • partial 2s • final 75s • "
-                          "meta 0s • mixDrop m:6 s:12";
+            << running
+            << "Audio 120 • mic 118/0.432 • sys 7/0.001 • partial 2s • final 75s • "
+               "meta 0s • mixDrop m:6 s:12";
     }
     void diagnosticsLabel()
     {
@@ -291,8 +296,8 @@ private Q_SLOTS:
                "Tarkista sekä mikrofoni että systeemiäänen kaappausoikeus.";
         QTest::newRow("five seconds of speech")
             << mic << speech << QList<double>() << ok
-            << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.100, huippu 0.100. Suositus: "
-                + works;
+            << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.100, huippu 0.100. Suositus: " +
+                works;
         QTest::newRow("mixed with only system audio names the microphone")
             << both << QList<double>() << QList<double> {0.2, 0.1} << ok
             << "Äänitesti: frameja 2, mic 0, systeemi 2, avg 0.150, huippu 0.200. Suositus: "
@@ -309,12 +314,12 @@ private Q_SLOTS:
         QTest::newRow("quiet on average with one loud chunk still works")
             << mic << QList<double> {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.02}
             << QList<double>() << quiet
-            << "Äänitesti: frameja 10, mic 10, systeemi 0, avg 0.002, huippu 0.020. Suositus: "
-                + works;
+            << "Äänitesti: frameja 10, mic 10, systeemi 0, avg 0.002, huippu 0.020. Suositus: " +
+                works;
         QTest::newRow("mixed, both sources audible")
             << both << QList<double> {0.1} << QList<double> {0.3} << ok
-            << "Äänitesti: frameja 2, mic 1, systeemi 1, avg 0.200, huippu 0.300. Suositus: "
-                + works;
+            << "Äänitesti: frameja 2, mic 1, systeemi 1, avg 0.200, huippu 0.300. Suositus: " +
+                works;
     }
     void audioTestVerdict()
     {

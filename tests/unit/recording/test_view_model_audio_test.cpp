@@ -71,7 +71,8 @@ private Q_SLOTS:
             << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1" << works;
         QTest::newRow("mixed with a microphone that stays silent")
             << AudioInputMode::MicrophoneAndSystem << QByteArray() << tone
-            << "Äänitesti valmis: taso ok" << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1"
+            << "Äänitesti valmis: taso ok"
+            << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1"
             << "Mikrofoni ei tuota dataa; vaihda mikrofoni Auto-tilaan tai toiseen laitteeseen.";
     }
     void capturesFiveSecondsAndJudges()
@@ -133,7 +134,8 @@ private Q_SLOTS:
         QFETCH(bool, permissionHelp);
         vm->setInputMode(mode);
         h->audio.reachable = serverReachable;
-        const AudioServerError broken {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
+        const AudioServerError broken {QStringLiteral("pulse"), 5,
+                                       QStringLiteral("No such entity")};
         if (mode == AudioInputMode::Microphone)
             h->audio.failingSources.insert(ControllerHarness::kMicrophoneId, broken);
         else

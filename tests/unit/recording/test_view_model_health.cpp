@@ -84,9 +84,8 @@ class ViewModelHealthTest : public QObject
     // repairs anything while a test watches the liveness check alone.
     void holdMetaPolls()
     {
-        ScriptedResponse held;
-        held.neverAnswer = true;
-        h->backend.on("GET", QStringLiteral("/v1/sessions/") + kSession, held);
+        h->backend.on("GET", QStringLiteral("/v1/sessions/") + m_session,
+                      ScriptedResponse::silence());
     }
 
     int logCount(const QString &fragment) const
@@ -145,9 +144,9 @@ private Q_SLOTS:
         // The keep-alive's silence may interleave; the sound is exactly the new device's.
         QList<QByteArray> sound = h->audioReceived().mid(before);
         sound.removeIf([](const QByteArray &chunk) { return chunk == kSilence; });
-        QCOMPARE(sound,
-                 (QList<QByteArray> {ControllerHarness::testChunk(7),
-                                     ControllerHarness::testChunk(8)}));
+        QCOMPARE(
+            sound,
+            (QList<QByteArray> {ControllerHarness::testChunk(7), ControllerHarness::testChunk(8)}));
         // Sound from the new device keeps its liveness check quiet.
         h->advance(4s);
         QCOMPARE(logCount(QStringLiteral("microphone liveness failed")), 0);
@@ -310,8 +309,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("hint");
         QTest::newRow("microphone recording")
             << AudioInputMode::Microphone << "Vaihdetaan mikrofonia..."
-            << AudioInputMode::Microphone
-            << "Mikrofoni vaihdettu käynnissä olevaan tallennukseen.";
+            << AudioInputMode::Microphone << "Mikrofoni vaihdettu käynnissä olevaan tallennukseen.";
         QTest::newRow("system-audio recording")
             << AudioInputMode::SystemAudio << "Lisätään mikrofoni tallennukseen..."
             << AudioInputMode::MicrophoneAndSystem
@@ -332,8 +330,9 @@ private Q_SLOTS:
 
         vm->setPreferredInputDevice(kSecondUsbId);
         QVERIFY(h->waitFor([&] { return vm->statusText() != requestedStatus; }));
-        QCOMPARE(statuses,
-                 (QStringList {requestedStatus, QStringLiteral("Mikrofoni vaihdettu: Podcast Mic")}));
+        QCOMPARE(
+            statuses,
+            (QStringList {requestedStatus, QStringLiteral("Mikrofoni vaihdettu: Podcast Mic")}));
         QCOMPARE(vm->diagnosticHint(), hint);
         QCOMPARE(vm->inputMode(), modeAfter);
         QCOMPARE(h->microphoneStream()->target().sourceId, kSecondUsbId);
