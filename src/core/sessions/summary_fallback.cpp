@@ -1,0 +1,22 @@
+#include "sessions/summary_fallback.h"
+
+#include "foundation/json_fields.h"
+
+namespace vernalo {
+
+QList<SummaryGenerateRequest::Segment>
+summaryFallbackSegments(const QList<TranscriptSegment> &segments)
+{
+    QList<SummaryGenerateRequest::Segment> fallback;
+    fallback.reserve(segments.size());
+    for (const TranscriptSegment &segment : segments)
+        fallback.append({segment.text, toIso8601(segment.timestamp), segment.speakerLabel});
+    return fallback;
+}
+
+QString memoFileName(const QString &sessionId)
+{
+    return sessionId + QStringLiteral("-muistio.docx");
+}
+
+} // namespace vernalo
