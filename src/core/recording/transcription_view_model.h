@@ -4,7 +4,9 @@
 #include "audio/capture_permissions.h"
 #include "backend/session_records.h"
 #include "backend/stream_event.h"
+#include "backend/summary_records.h"
 #include "backend/websocket_stream_client.h"
+#include "diagnostics/diagnostic_export_payload.h"
 #include "foundation/models.h"
 #include "foundation/stt_configuration.h"
 #include "recording/job_slot.h"
@@ -265,6 +267,90 @@ public:
     QStringList pendingServerDeletions() const;
     static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
     // --- end deletion and recovery
+
+    // --- memo and diagnostics
+    // A memo request runs (generation may take up to 15 minutes); more than one may.
+    Q_PROPERTY(bool isGeneratingSummary READ isGeneratingSummary NOTIFY isGeneratingSummaryChanged)
+    // A diagnostics package or automatic diagnostics file is being made.
+    Q_PROPERTY(bool isExportingDiagnostics READ isExportingDiagnostics NOTIFY
+                   isExportingDiagnosticsChanged)
+    // Share of the listed sessions a crash recovery run has gone through, 0 to 1.
+    Q_PROPERTY(
+        double crashRecoveryProgress READ crashRecoveryProgress NOTIFY crashRecoveryProgressChanged)
+
+public:
+    // Asks the backend for the memo of the current session, downloads it and offers to save it.
+    Q_INVOKABLE void generateSummaryDocx();
+    // The transcript on screen as the memo request's fallback, one entry per segment.
+    QList<SummaryGenerateRequest::Segment> makeSummaryFallbackSegments() const;
+
+    // Fetches the server's view of the session, packs everything into a zip and offers to save
+    // it. A second press while one is being made is ignored.
+    Q_INVOKABLE void exportDiagnosticsPackage();
+    DiagnosticExportPayload
+    makeDiagnosticPayload(const std::optional<SessionMetaResponse> &sessionMeta,
+                          const std::optional<ServerTranscriptResponse> &transcript) const;
+    // Writes the record as JSON into the downloads folder; once per recording, whatever the
+    // outcome. Callable on its own (the system-audio fallback calls it).
+    void autoExportFallbackDiagnostics(const QString &reason,
+                                       const std::optional<SessionMetaResponse> &sessionMeta);
+    // The newest "vernalo-diagnoosi*.zip|.json" in the downloads folder.
+    std::optional<QString> latestDiagnosticsFromDownloads() const;
+    // The last file written or shown, while it exists; otherwise the newest in downloads.
+    std::optional<QString> resolveLatestDiagnosticsURL() const;
+    Q_INVOKABLE void openLatestDiagnostics();
+    Q_INVOKABLE void revealLatestDiagnosticsInFileManager();
+    Q_INVOKABLE void copyDiagnosticsSupportTemplate();
+    // Path of the last diagnostics file written or shown; empty when none.
+    QString lastDiagnosticsURL() const { return m_lastDiagnosticsURL; }
+    // The chosen microphone (or the automatic choice and its recommendation), the device in use
+    // while capturing, and the microphone permission summary.
+    QString micStatusLabel() const;
+    // The chosen system-audio display by name, or the automatic choice.
+    QString selectedSystemDisplayName() const;
+    // Secrets the controller does not hold itself (passwords typed into the auth screens) that
+    // must never leave in a diagnostics package.
+    void setDiagnosticSecretsProvider(std::function<QStringList()> provider)
+    {
+        m_diagnosticSecretsProvider = std::move(provider);
+    }
+    bool isGeneratingSummary() const { return m_summaryJobs > 0; }
+    bool isExportingDiagnostics() const
+    {
+        return m_isExportingDiagnosticsPackage || m_autoDiagnosticsJobs > 0;
+    }
+    double crashRecoveryProgress() const { return m_crashRecoveryProgress; }
+
+Q_SIGNALS:
+    void isGeneratingSummaryChanged();
+    void isExportingDiagnosticsChanged();
+    void crashRecoveryProgressChanged();
+
+private:
+    QCoro::Task<> runSummaryGeneration(STTConfiguration config, QString sessionId,
+                                       QList<SummaryGenerateRequest::Segment> segments);
+    QCoro::Task<> runDiagnosticsExport(STTConfiguration config, QString sessionId);
+    QCoro::Task<> runAutoDiagnosticsExport(QString slug,
+                                           std::optional<SessionMetaResponse> sessionMeta,
+                                           STTConfiguration config, QString sessionId);
+    void changeSummaryJobs(int delta);
+    void setExportingDiagnosticsPackage(bool exporting);
+    void changeAutoDiagnosticsJobs(int delta);
+    void setCrashRecoveryProgress(double progress);
+    QStringList diagnosticSecrets() const;
+    QString diagnosticsDirectory() const;
+    void rememberDiagnosticsFile(const QString &path);
+    std::optional<QString> resolveLatestDiagnosticsForAction();
+
+    int m_summaryJobs = 0;
+    bool m_isExportingDiagnosticsPackage = false;
+    int m_autoDiagnosticsJobs = 0;
+    double m_crashRecoveryProgress = 0;
+    QString m_lastDiagnosticsURL;
+    std::function<QStringList()> m_diagnosticSecretsProvider;
+
+public:
+    // --- end memo and diagnostics
 
     // Property readers.
     QVariantMap configMap() const;

@@ -66,6 +66,14 @@ void TranscriptionViewModel::setCrashRecoveryRunning(bool running)
     emit isCrashRecoveryRunningChanged();
 }
 
+void TranscriptionViewModel::setCrashRecoveryProgress(double progress)
+{
+    if (qFuzzyCompare(m_crashRecoveryProgress + 1, progress + 1))
+        return;
+    m_crashRecoveryProgress = progress;
+    emit crashRecoveryProgressChanged();
+}
+
 void TranscriptionViewModel::runStartupCrashRecoveryIfNeeded()
 {
     if (m_hasAttemptedStartupCrashRecovery)
@@ -104,6 +112,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         known.insert(id);
 
     QPointer<TranscriptionViewModel> self(this);
+    setCrashRecoveryProgress(0);
     setCrashRecoveryRunning(true);
     if (!startupMode)
         setStatusText(QStringLiteral("Palautetaan kaatunutta sessiota..."));
@@ -119,6 +128,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         AppLog::write(QStringLiteral("crash recovery failed error=") + description);
         if (!startupMode)
             setStatusText(QStringLiteral("Kaatumispalautus epäonnistui: ") + description);
+        setCrashRecoveryProgress(1);
         setCrashRecoveryRunning(false);
         co_return;
     }
@@ -127,7 +137,9 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
 
     QStringList seen;
     QStringList restored;
-    for (const SessionMetaResponse &meta : stopped) {
+    for (qsizetype index = 0; index < stopped.size(); ++index) {
+        const SessionMetaResponse &meta = stopped.at(index);
+        setCrashRecoveryProgress(double(index) / double(stopped.size()));
         const QString id = meta.id.value_or(QString()).trimmed();
         if (id.isEmpty())
             continue;
@@ -168,6 +180,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         if (restored.size() >= importLimit)
             break;
     }
+    setCrashRecoveryProgress(1);
     refreshSessionHistory();
 
     if (startupMode) {

@@ -1,0 +1,403 @@
+// Diagnostics for support: the record of settings and live state, the zip package made by hand,
+// the JSON file written by itself when system audio falls back, finding, opening and showing
+// the newest file, and the support message that names it.
+#include "audio/microphone_capture.h"
+#include "audio/outgoing_audio_pipeline.h"
+#include "auth/auth_manager.h"
+#include "backend/stt_api_client.h"
+#include "diagnostics/diagnostics_archive.h"
+#include "diagnostics/secret_redaction.h"
+#include "foundation/app_log.h"
+#include "foundation/clock.h"
+#include "foundation/secure_settings.h"
+#include "ports/desktop_services.h"
+#include "recording/transcription_view_model.h"
+#include "sessions/atomic_file.h"
+#include "sessions/transcript_export_writer.h"
+
+#include <algorithm>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace vernalo {
+
+namespace {
+
+const QString kPackagePrefix = QStringLiteral("vernalo-diagnoosi");
+
+QString sourceLabel(AudioInputMode mode)
+{
+    switch (mode) {
+    case AudioInputMode::Microphone:
+        return QStringLiteral("Mikrofoni");
+    case AudioInputMode::SystemAudio:
+        return QStringLiteral("Systeemiääni");
+    case AudioInputMode::MicrophoneAndSystem:
+        break;
+    }
+    return QStringLiteral("Mikki + systeemiääni");
+}
+
+bool isDiagnosticsFileName(const QString &name)
+{
+    const QString lower = name.toLower();
+    return lower.startsWith(kPackagePrefix) &&
+        (lower.endsWith(QLatin1String(".zip")) || lower.endsWith(QLatin1String(".json")));
+}
+
+} // namespace
+
+QString TranscriptionViewModel::micStatusLabel() const
+{
+    QString choice;
+    if (m_selectedInputDeviceID == 0) {
+        choice = m_recommendedInputDeviceName.isEmpty()
+            ? QStringLiteral("Auto")
+            : QStringLiteral("Auto (suositus: %1)").arg(m_recommendedInputDeviceName);
+    } else {
+        const auto it = std::find_if(
+            m_inputDevices.begin(), m_inputDevices.end(),
+            [this](const AudioInputDeviceOption &o) { return o.id == m_selectedInputDeviceID; });
+        choice = it != m_inputDevices.end()
+            ? it->name
+            : QStringLiteral("Laite %1 (ei saatavilla)").arg(m_selectedInputDeviceID);
+    }
+    const QString active = m_microphone ? m_microphone->activeInputDeviceName() : QString();
+    if (!active.isEmpty())
+        choice += QStringLiteral("; käytössä: ") + active;
+    return choice + QStringLiteral("; ") + m_micPermission.summaryText;
+}
+
+QString TranscriptionViewModel::selectedSystemDisplayName() const
+{
+    if (m_selectedSystemDisplayID == 0)
+        return QStringLiteral("Auto (ensimmäinen näyttö)");
+    for (const SystemAudioDisplayOption &display : m_displays) {
+        if (display.id == m_selectedSystemDisplayID)
+            return display.name;
+    }
+    return QStringLiteral("Näyttö %1 (ei saatavilla)").arg(m_selectedSystemDisplayID);
+}
+
+DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
+    const std::optional<SessionMetaResponse> &sessionMeta,
+    const std::optional<ServerTranscriptResponse> &transcript) const
+{
+    DiagnosticExportPayload payload;
+    payload.createdAt = m_clock->now();
+    payload.sessionId = m_sessionId;
+
+    DiagnosticConfigSnapshot &config = payload.config;
+    config.baseURL = m_config.baseURL;
+    config.apiKeyMasked = apiKeyMasked(m_config.apiKey);
+    config.updateManifestURL = m_config.updateManifestURL;
+    config.defaultLanguage = m_config.defaultLanguage;
+    config.defaultModel = m_config.defaultModel;
+    config.allowSystemFallback = m_allowSystemFallback;
+    config.mixedPreset = rawValue(m_mixedPreset);
+    config.mixedMicGain = m_mix.micGain;
+    config.mixedSystemGain = m_mix.systemGain;
+    config.mixedAutoDuckEnabled = m_mix.autoDuckEnabled;
+    config.mixedDuckingStrength = m_mix.duckingStrength;
+    config.mixedLimiterEnabled = m_mix.limiterEnabled;
+
+    DiagnosticRuntimeSnapshot &runtime = payload.runtime;
+    runtime.language = m_language;
+    runtime.sttModel = m_sttModel;
+    runtime.inputMode = rawValue(m_inputMode);
+    runtime.micLabel = micStatusLabel();
+    runtime.systemDisplay = selectedSystemDisplayName();
+    runtime.systemApplication = m_selectedSystemApplicationBundleID.isEmpty()
+        ? QStringLiteral("auto")
+        : m_selectedSystemApplicationBundleID;
+    runtime.isStartingRecording = m_isStartingRecording;
+    runtime.isRecording = m_isRecording;
+    runtime.isResumingRecording = m_isResumingRecording;
+    runtime.isPaused = m_isPaused;
+    runtime.audioFramesSent = audioFramesSent();
+    runtime.outgoingAudioLevel = outgoingAudioLevel();
+    runtime.outgoingAudioPeak = outgoingAudioPeak();
+    runtime.micFramesSeen = m_pipeline->micFramesSeen();
+    runtime.micAudioLevel = m_pipeline->micAudioLevel();
+    runtime.micAudioPeak = m_pipeline->micAudioPeak();
+    runtime.systemRawSamplesSeen = m_pipeline->systemRawSamplesSeen();
+    runtime.systemFramesSeen = m_pipeline->systemFramesSeen();
+    runtime.systemAudioLevel = m_pipeline->systemAudioLevel();
+    runtime.systemAudioPeak = m_pipeline->systemAudioPeak();
+    runtime.rawWithoutPCMStreak = m_health.rawWithoutPCMStreak;
+    runtime.hasAttemptedSystemFallback = m_health.hasAttemptedSystemFallback;
+    runtime.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
+    runtime.hasAttemptedMicrophoneDeviceFallback = m_health.hasAttemptedMicrophoneDeviceFallback;
+
+    payload.sessionMeta = sessionMeta;
+    payload.transcript = transcript;
+    payload.logTail = AppLog::snapshot(kDiagnosticLogTailBytes);
+    return payload;
+}
+
+QStringList TranscriptionViewModel::diagnosticSecrets() const
+{
+    QStringList secrets {m_config.apiKey, m_config.authToken.value_or(QString())};
+    if (SecureSettings *settings = m_configStore->settings()) {
+        for (const char *key : {AuthManager::kSessionTokenKey, AuthManager::kAdminKeyStorageKey})
+            secrets.append(settings->value(QLatin1String(key)).toString());
+    }
+    if (m_diagnosticSecretsProvider)
+        secrets.append(m_diagnosticSecretsProvider());
+    return secrets;
+}
+
+QString TranscriptionViewModel::diagnosticsDirectory() const
+{
+    return m_autoExportDirectory.isEmpty() ? defaultAutoExportDirectory() : m_autoExportDirectory;
+}
+
+void TranscriptionViewModel::rememberDiagnosticsFile(const QString &path)
+{
+    m_lastDiagnosticsURL = path;
+    const QString name = QFileInfo(path).fileName();
+    if (name != m_lastDiagnosticsFileName) {
+        m_lastDiagnosticsFileName = name;
+        emit lastDiagnosticsFileNameChanged();
+    }
+}
+
+void TranscriptionViewModel::setExportingDiagnosticsPackage(bool exporting)
+{
+    const bool was = isExportingDiagnostics();
+    m_isExportingDiagnosticsPackage = exporting;
+    if (was != isExportingDiagnostics())
+        emit isExportingDiagnosticsChanged();
+}
+
+void TranscriptionViewModel::changeAutoDiagnosticsJobs(int delta)
+{
+    const bool was = isExportingDiagnostics();
+    m_autoDiagnosticsJobs += delta;
+    if (was != isExportingDiagnostics())
+        emit isExportingDiagnosticsChanged();
+}
+
+void TranscriptionViewModel::exportDiagnosticsPackage()
+{
+    // One package at a time: two in the same second would share the temporary zip's name.
+    if (m_isExportingDiagnosticsPackage)
+        return;
+    setStatusText(QStringLiteral("Kootaan diagnostiikka..."));
+    runDiagnosticsExport(m_config, m_sessionId);
+}
+
+QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration config,
+                                                           QString sessionId)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    setExportingDiagnosticsPackage(true);
+    std::optional<SessionMetaResponse> meta;
+    std::optional<ServerTranscriptResponse> transcript;
+    if (!sessionId.isEmpty()) {
+        try {
+            meta = co_await m_apiClient->getSessionMeta(config, sessionId);
+        } catch (const std::exception &) { }
+        if (!self)
+            co_return;
+        try {
+            transcript = co_await m_apiClient->getTranscript(config, sessionId);
+        } catch (const std::exception &) { }
+        if (!self)
+            co_return;
+    }
+
+    DiagnosticExportPayload payload = makeDiagnosticPayload(meta, transcript);
+    // The server's data belongs to the session the export started with.
+    payload.sessionId = sessionId;
+    const DiagnosticsArchive::Result archive = DiagnosticsArchive::create(
+        DiagnosticsArchive::entries(payload, transcriptText(), diagnosticSecrets()), kPackagePrefix,
+        m_clock->now(), QDir::tempPath());
+    if (!archive.ok()) {
+        AppLog::write(QStringLiteral("diagnostics package failed: ") + archive.error);
+        setStatusText(QStringLiteral("Diagnostiikan tallennus epäonnistui"));
+        setExportingDiagnosticsPackage(false);
+        co_return;
+    }
+
+    SaveDialogRequest request;
+    request.title = QStringLiteral("Tallenna diagnostiikka");
+    request.suggestedFileName = QFileInfo(archive.path).fileName();
+    request.nameFilters = {QStringLiteral("Zip (*.zip)")};
+    const std::optional<QString> chosen = co_await m_desktop->chooseSaveFile(request);
+    QFile file(archive.path);
+    const bool read = file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = read ? file.readAll() : QByteArray();
+    file.close();
+    QFile::remove(archive.path);
+    if (!self)
+        co_return;
+    setExportingDiagnosticsPackage(false);
+    if (!chosen || chosen->isEmpty()) {
+        setStatusText(QStringLiteral("Diagnostiikka peruttu"));
+        co_return;
+    }
+    // Replaced atomically: a failed copy leaves the file the user chose to overwrite intact.
+    const std::optional<QString> error = read
+        ? writeFileAtomically(*chosen, bytes)
+        : std::optional<QString>(QStringLiteral("temporary package vanished"));
+    if (error) {
+        AppLog::write(
+            QStringLiteral("diagnostics save failed path=%1 error=%2").arg(*chosen, *error));
+        setStatusText(QStringLiteral("Diagnostiikan tallennus epäonnistui"));
+        co_return;
+    }
+    rememberDiagnosticsFile(*chosen);
+    setStatusText(QStringLiteral("Diagnostiikka tallennettu: ") + m_lastDiagnosticsFileName);
+}
+
+void TranscriptionViewModel::autoExportFallbackDiagnostics(
+    const QString &reason, const std::optional<SessionMetaResponse> &sessionMeta)
+{
+    // Set before the task starts, so two fallbacks in a row export once.
+    if (m_health.hasAutoExportedFallbackDiagnostics)
+        return;
+    m_health.hasAutoExportedFallbackDiagnostics = true;
+    runAutoDiagnosticsExport(diagnosticReasonSlug(reason), sessionMeta, m_config, m_sessionId);
+}
+
+QCoro::Task<>
+TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
+                                                 std::optional<SessionMetaResponse> sessionMeta,
+                                                 STTConfiguration config, QString sessionId)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    changeAutoDiagnosticsJobs(+1);
+    std::optional<ServerTranscriptResponse> transcript;
+    if (!sessionId.isEmpty()) {
+        try {
+            transcript = co_await m_apiClient->getTranscript(config, sessionId);
+        } catch (const std::exception &) { }
+        if (!self)
+            co_return;
+    }
+    DiagnosticExportPayload payload = makeDiagnosticPayload(sessionMeta, transcript);
+    payload.sessionId = sessionId;
+    const QByteArray json =
+        encodeDiagnosticJson(redactSecrets(payload.toJson(), diagnosticSecrets()));
+
+    const QString folder = diagnosticsDirectory();
+    const QString path = folder + QStringLiteral("/vernalo-diagnoosi-auto-") + slug + u'-' +
+        diagnosticFileTimestamp(m_clock->now()) + QStringLiteral(".json");
+    std::optional<QString> error;
+    if (!QDir().mkpath(folder))
+        error = QStringLiteral("cannot create folder ") + folder;
+    else
+        error = writeFileAtomically(path, json);
+    changeAutoDiagnosticsJobs(-1);
+    if (error) {
+        AppLog::write(QStringLiteral("auto diagnostic export failed: ") + *error);
+        co_return;
+    }
+    AppLog::write(QStringLiteral("auto diagnostic exported path=") + path);
+    rememberDiagnosticsFile(path);
+    const QString name = m_lastDiagnosticsFileName;
+    if (!m_diagnosticHint.isEmpty())
+        setDiagnosticHint(m_diagnosticHint + QStringLiteral(" (Diagnoosi: ") + name + u')');
+    else
+        setDiagnosticHint(QStringLiteral("Automaattinen diagnostiikka tallennettu: ") + name);
+}
+
+std::optional<QString> TranscriptionViewModel::latestDiagnosticsFromDownloads() const
+{
+    const QString folder = m_autoExportDirectory.isEmpty()
+        ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
+        : m_autoExportDirectory;
+    if (folder.isEmpty())
+        return std::nullopt;
+    QFileInfoList candidates;
+    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files)) {
+        if (isDiagnosticsFileName(info.fileName()))
+            candidates.append(info);
+    }
+    if (candidates.isEmpty())
+        return std::nullopt;
+    // Newest first; a file without a date counts as the oldest; within one second the name
+    // (which carries the time) decides, so the choice never depends on the listing order.
+    const auto newer = [](const QFileInfo &a, const QFileInfo &b) {
+        const QDateTime at = a.lastModified();
+        const QDateTime bt = b.lastModified();
+        if (at.isValid() != bt.isValid())
+            return at.isValid();
+        if (at != bt)
+            return at > bt;
+        return a.fileName() > b.fileName();
+    };
+    return std::min_element(candidates.begin(), candidates.end(), newer)->absoluteFilePath();
+}
+
+std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsURL() const
+{
+    if (!m_lastDiagnosticsURL.isEmpty() && QFileInfo(m_lastDiagnosticsURL).isFile())
+        return m_lastDiagnosticsURL;
+    return latestDiagnosticsFromDownloads();
+}
+
+std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsForAction()
+{
+    const std::optional<QString> path = resolveLatestDiagnosticsURL();
+    if (!path) {
+        setStatusText(QStringLiteral("Diagnostiikkatiedostoa ei löytynyt"));
+        return std::nullopt;
+    }
+    rememberDiagnosticsFile(*path);
+    return path;
+}
+
+void TranscriptionViewModel::openLatestDiagnostics()
+{
+    const std::optional<QString> path = resolveLatestDiagnosticsForAction();
+    if (!path)
+        return;
+    if (!m_desktop->openUrl(QUrl::fromLocalFile(*path))) {
+        setStatusText(QStringLiteral("Tiedoston avaaminen epäonnistui: ") +
+                      m_lastDiagnosticsFileName);
+        return;
+    }
+    setStatusText(QStringLiteral("Avattiin: ") + m_lastDiagnosticsFileName);
+}
+
+void TranscriptionViewModel::revealLatestDiagnosticsInFileManager()
+{
+    const std::optional<QString> path = resolveLatestDiagnosticsForAction();
+    if (!path)
+        return;
+    if (!m_desktop->revealInFolder(*path)) {
+        setStatusText(QStringLiteral("Tiedostonhallinnan avaaminen epäonnistui: ") +
+                      m_lastDiagnosticsFileName);
+        return;
+    }
+    setStatusText(QStringLiteral("Näytetään tiedostonhallinnassa: ") + m_lastDiagnosticsFileName);
+}
+
+void TranscriptionViewModel::copyDiagnosticsSupportTemplate()
+{
+    QString packageName = QStringLiteral("(ei tallennettua pakettia)");
+    if (const std::optional<QString> path = resolveLatestDiagnosticsURL()) {
+        rememberDiagnosticsFile(*path);
+        packageName = m_lastDiagnosticsFileName;
+    }
+    static const QLocale finnish(QStringLiteral("fi_FI"));
+    const QString text = QStringLiteral("Hei tuki,\n\nLiitän Vernalo-diagnoosin.\n\n- Aika: ") +
+        finnish.toString(m_clock->now().toLocalTime(), QStringLiteral("dd.MM.yyyy HH:mm")) +
+        QStringLiteral("\n- Sessio-ID: ") +
+        (m_sessionId.isEmpty() ? QStringLiteral("-") : m_sessionId) +
+        QStringLiteral("\n- Äänilähde: ") + sourceLabel(m_inputMode) +
+        QStringLiteral("\n- STT-malli: ") + m_sttModel +
+        QStringLiteral("\n- Diagnostiikkapaketti: ") + packageName +
+        QStringLiteral("\n\nKuvaus:\n[Kirjaa tähän mitä tapahtui]");
+    m_desktop->setClipboardText(text);
+    setStatusText(QStringLiteral("Tukiviestipohja kopioitu leikepöydälle"));
+}
+
+} // namespace vernalo
