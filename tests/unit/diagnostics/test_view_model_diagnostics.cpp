@@ -368,6 +368,41 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(h->exportFolder()));
     }
 
+    // During a paused recording: the record shows the live state, the hint keeps its text and
+    // names the file; a second fallback in the same recording writes nothing, and the stop
+    // opens the way for the next one.
+    void automaticExportDuringRecording()
+    {
+        TranscriptionViewModel *vm = h->build();
+        h->expectSession("live-1");
+        QString why;
+        QVERIFY2(h->startLive(&why), qPrintable(why));
+        vm->pauseRecording();
+        QCOMPARE(vm->diagnosticHint(), QStringLiteral("Tallennus tauolla"));
+
+        vm->autoExportFallbackDiagnostics(QStringLiteral("System audio: silent"), std::nullopt);
+        QVERIFY(h->waitFor([&] { return !vm->lastDiagnosticsFileName().isEmpty(); }));
+        const QString name = vm->lastDiagnosticsFileName();
+        QVERIFY2(name.startsWith("vernalo-diagnoosi-auto-system-audio-silent-"), qPrintable(name));
+        QCOMPARE(vm->diagnosticHint(), "Tallennus tauolla (Diagnoosi: " + name + ")");
+        QFile file(vm->lastDiagnosticsURL());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(record.value("sessionId").toString(), QStringLiteral("live-1"));
+        const QJsonObject runtime = record.value("runtime").toObject();
+        QCOMPARE(runtime.value("isRecording").toBool(), true);
+        QCOMPARE(runtime.value("isPaused").toBool(), true);
+        QVERIFY(!record.contains("sessionMeta"));
+
+        vm->autoExportFallbackDiagnostics(QStringLiteral("again"), std::nullopt);
+        QVERIFY(h->stopAndFinish());
+        QCOMPARE(QDir(h->exportFolder()).entryList({"vernalo-diagnoosi-*"}, QDir::Files).size(), 1);
+        h->advance(std::chrono::seconds(2));
+        vm->autoExportFallbackDiagnostics(QStringLiteral("after stop"), std::nullopt);
+        QVERIFY(h->waitFor([&] { return vm->lastDiagnosticsFileName().contains("after-stop"); }));
+        QCOMPARE(QDir(h->exportFolder()).entryList({"vernalo-diagnoosi-*"}, QDir::Files).size(), 2);
+    }
+
     // The newest by modification time among "vernalo-diagnoosi*" .zip and .json files, in any
     // letter case; others, hidden files and a missing folder give nothing.
     void newestPackage_data()
