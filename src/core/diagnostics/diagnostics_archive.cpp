@@ -1,7 +1,6 @@
 #include "diagnostics/diagnostics_archive.h"
 
 #include "diagnostics/secret_redaction.h"
-#include "sessions/atomic_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,10 +101,13 @@ DiagnosticsArchive::Result DiagnosticsArchive::create(const QList<Entry> &entrie
     const QString zipPath =
         tempFolder + u'/' + prefix + u'-' + diagnosticFileTimestamp(now) + QStringLiteral(".zip");
     QString error;
+    // Plain writes: the work folder is read once by the zip and removed, so flushing each file
+    // to disk (as the files the user keeps are) would only hold up the caller.
     for (const Entry &entry : entries) {
-        if (const auto failure =
-                writeFileAtomically(workFolder + u'/' + entry.name, entry.content)) {
-            error = QStringLiteral("cannot write %1: %2").arg(entry.name, *failure);
+        QFile file(workFolder + u'/' + entry.name);
+        if (!file.open(QIODevice::WriteOnly) || file.write(entry.content) != entry.content.size() ||
+            !file.flush()) {
+            error = QStringLiteral("cannot write %1: %2").arg(entry.name, file.errorString());
             break;
         }
     }

@@ -50,11 +50,25 @@ const QRegularExpression &urlCredentialsPattern()
 
 QString redactWithForms(QString text, const QStringList &forms)
 {
-    const QString marker = QString::fromLatin1(kRedactedMarker);
-    for (const QString &form : forms)
-        text.replace(form, marker);
-    text.replace(secretFieldPattern(), QStringLiteral("\\1\\2") + marker);
-    text.replace(urlCredentialsPattern(), QStringLiteral("\\1") + marker + QStringLiteral("\\3"));
+    static const QString marker = QString::fromLatin1(kRedactedMarker);
+    for (const QString &form : forms) {
+        if (text.contains(form))
+            text.replace(form, marker);
+    }
+    // The patterns only where their words occur: most strings (transcript lines, levels) have
+    // none, and a plain search is far cheaper than a regular expression.
+    static const QLatin1String keyWords[] {QLatin1String("pass"), QLatin1String("token"),
+                                           QLatin1String("secret"), QLatin1String("key"),
+                                           QLatin1String("authorization")};
+    const bool mayHoldField =
+        std::any_of(std::begin(keyWords), std::end(keyWords), [&text](QLatin1String word) {
+            return text.contains(word, Qt::CaseInsensitive);
+        });
+    if (mayHoldField)
+        text.replace(secretFieldPattern(), QStringLiteral("\\1\\2") + marker);
+    if (text.contains(QLatin1String("://")) && text.contains(u'@'))
+        text.replace(urlCredentialsPattern(),
+                     QStringLiteral("\\1") + marker + QStringLiteral("\\3"));
     return text;
 }
 
