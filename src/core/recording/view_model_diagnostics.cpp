@@ -6,6 +6,7 @@
 #include "auth/auth_manager.h"
 #include "backend/stt_api_client.h"
 #include "diagnostics/diagnostics_archive.h"
+#include "diagnostics/off_main_thread.h"
 #include "diagnostics/secret_redaction.h"
 #include "foundation/app_log.h"
 #include "foundation/clock.h"
@@ -215,9 +216,22 @@ QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration conf
     DiagnosticExportPayload payload = makeDiagnosticPayload(meta, transcript);
     // The server's data belongs to the session the export started with.
     payload.sessionId = sessionId;
-    const DiagnosticsArchive::Result archive = DiagnosticsArchive::create(
-        DiagnosticsArchive::entries(payload, transcriptText(), diagnosticSecrets()), kPackagePrefix,
-        m_clock->now(), QDir::tempPath());
+    const QString localTranscript = transcriptText();
+    const QStringList secrets = diagnosticSecrets();
+    const QDateTime now = m_clock->now();
+    const QString tempFolder = QDir::tempPath();
+    auto pack = [payload, localTranscript, secrets, now, tempFolder] {
+        return DiagnosticsArchive::create(
+            DiagnosticsArchive::entries(payload, localTranscript, secrets), kPackagePrefix, now,
+            tempFolder);
+    };
+    // The work is named: g++ 12 mishandles temporaries inside a co_await expression.
+    const DiagnosticsArchive::Result archive =
+        co_await runOffMainThread<DiagnosticsArchive::Result>(std::move(pack));
+    if (!self) {
+        QFile::remove(archive.path);
+        co_return;
+    }
     if (!archive.ok()) {
         AppLog::write(QStringLiteral("diagnostics package failed: ") + archive.error);
         setStatusText(QStringLiteral("Diagnostiikan tallennus epäonnistui"));
@@ -283,17 +297,20 @@ TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
     }
     DiagnosticExportPayload payload = makeDiagnosticPayload(sessionMeta, transcript);
     payload.sessionId = sessionId;
-    const QByteArray json =
-        encodeDiagnosticJson(redactSecrets(payload.toJson(), diagnosticSecrets()));
-
+    const QStringList secrets = diagnosticSecrets();
     const QString folder = diagnosticsDirectory();
     const QString path = folder + QStringLiteral("/vernalo-diagnoosi-auto-") + slug + u'-' +
         diagnosticFileTimestamp(m_clock->now()) + QStringLiteral(".json");
-    std::optional<QString> error;
-    if (!QDir().mkpath(folder))
-        error = QStringLiteral("cannot create folder ") + folder;
-    else
-        error = writeFileAtomically(path, json);
+    auto write = [payload, secrets, folder, path]() -> std::optional<QString> {
+        const QByteArray json = encodeDiagnosticJson(redactSecrets(payload.toJson(), secrets));
+        if (!QDir().mkpath(folder))
+            return QStringLiteral("cannot create folder ") + folder;
+        return writeFileAtomically(path, json);
+    };
+    const std::optional<QString> error =
+        co_await runOffMainThread<std::optional<QString>>(std::move(write));
+    if (!self)
+        co_return;
     changeAutoDiagnosticsJobs(-1);
     if (error) {
         AppLog::write(QStringLiteral("auto diagnostic export failed: ") + *error);
