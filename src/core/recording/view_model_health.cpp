@@ -341,10 +341,9 @@ void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
     m_health.hasAttemptedSystemFallback = true;
     AppLog::write(QStringLiteral("system fallback trigger=%1").arg(trigger));
     if (!m_health.hasAutoExportedFallbackDiagnostics) {
-        // Set after the emit, so a directly connected export still finds the flag clear and
-        // claims it itself.
         emit fallbackDiagnosticsRequested(trigger);
-        m_health.hasAutoExportedFallbackDiagnostics = true;
+        // Claims the once-per-recording flag itself and writes the file off the main thread.
+        autoExportFallbackDiagnostics(trigger, m_lastHealthMeta);
     }
     runSystemAudioFallback(m_generation);
 }

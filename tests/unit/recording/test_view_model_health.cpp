@@ -5,6 +5,7 @@
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -262,9 +263,16 @@ private Q_SLOTS:
         QCOMPARE(exports.size(), 1);
         QCOMPARE(exports.first().first().toString(), QStringLiteral("raw-without-pcm"));
         QVERIFY(vm->lastHealthMeta().has_value());
+        // The fallback leaves its diagnostics file behind, named after its trigger.
+        QVERIFY(h->waitFor([&] {
+            return vm->lastDiagnosticsFileName().startsWith(
+                "vernalo-diagnoosi-auto-raw-without-pcm-");
+        }));
+        QVERIFY(QFileInfo::exists(vm->lastDiagnosticsURL()));
         QCOMPARE(vm->diagnosticHint(),
                  QStringLiteral("Systeemiääni ei tuottanut dataa. Vaihdettu automaattisesti "
-                                "tilaan Mikki + systeemiääni."));
+                                "tilaan Mikki + systeemiääni. (Diagnoosi: ") +
+                     vm->lastDiagnosticsFileName() + u')');
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Kuuntelen... (Näyttö 1 • Kaikki sovellukset + Desk Mic)"));
         QVERIFY(h->microphoneStream());
