@@ -277,10 +277,15 @@ bool PulseFixture::addRealRateMicrophone(const QString &sourceName, double frequ
 bool PulseFixture::writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,
                              double seconds)
 {
-    const QByteArray bytes = sineBytes(frequency, amplitude, microphone.rate, microphone.channels,
-                                       seconds, microphone.floatSamples);
+    return writeSamples(microphone,
+                        sineBytes(frequency, amplitude, microphone.rate, microphone.channels,
+                                  seconds, microphone.floatSamples));
+}
+
+bool PulseFixture::writeSamples(const FakeMicrophone &microphone, const QByteArray &bytes)
+{
     // The source holds its end open, so this open never blocks; a larger pipe takes the
-    // whole tone at once.
+    // whole sound at once.
     const int fd =
         ::open(QFile::encodeName(microphone.fifoPath).constData(), O_WRONLY | O_NONBLOCK);
     if (fd < 0)
@@ -299,6 +304,20 @@ bool PulseFixture::writeTone(const FakeMicrophone &microphone, double frequency,
     }
     ::close(fd);
     return written == bytes.size();
+}
+
+QProcess *PulseFixture::playFile(const QString &applicationId, const QString &path)
+{
+    auto *player = new QProcess;
+    m_players.append(player);
+    player->setProcessChannelMode(QProcess::ForwardedChannels);
+    player->start(QStringLiteral("paplay"),
+                  {QStringLiteral("--device=%1").arg(sinkName()),
+                   QStringLiteral("--latency-msec=40"),
+                   QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
+                   QStringLiteral("--property=application.name=%1").arg(applicationId), path});
+    player->waitForStarted(kToolTimeoutMs);
+    return player;
 }
 
 QProcess *PulseFixture::playTone(const QString &applicationId, double frequency, double amplitude,

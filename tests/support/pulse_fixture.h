@@ -54,13 +54,20 @@ public:
     // Writes a sine (the same in every channel) of the given length into the pipe at once.
     bool writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,
                    double seconds);
+    // Writes raw samples in the microphone's own format (rate, channels, sample type) into the
+    // pipe at once; the pipe takes up to 1 MiB.
+    bool writeSamples(const FakeMicrophone &microphone, const QByteArray &bytes);
 
     // Plays a sine into the test sink as the application `applicationId` (its binary name to
     // the server). The player exits when the tone has played; the fixture owns it.
     QProcess *playTone(const QString &applicationId, double frequency, double amplitude,
                        double seconds);
 
-    // Ends every player started by playTone().
+    // Plays a sound file into the test sink as the application `applicationId`; the fixture owns
+    // the player, which exits when the file has played.
+    QProcess *playFile(const QString &applicationId, const QString &path);
+
+    // Ends every player started by playTone() or playFile().
     void stopPlayers();
 
     std::optional<int> loadModule(const QString &name, const QStringList &arguments);

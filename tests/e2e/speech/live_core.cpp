@@ -1,0 +1,122 @@
+#include "live_core.h"
+
+#include "support/socket_wait.h"
+
+#include <qcoro/qcorotask.h>
+
+namespace vernalo::test {
+
+namespace {
+constexpr int kStartDeadlineMs = 30000;
+constexpr int kStopDeadlineMs = 30000;
+} // namespace
+
+LiveCore::LiveCore(const QUrl &backend, const QString &apiKey)
+{
+    m_settings =
+        std::make_unique<SecureSettings>(m_folder.filePath(QStringLiteral("Vernalo.conf")));
+    m_settings->setValue(QLatin1String(AuthManager::kAuthURLKey), backend.toString());
+    m_configStore = std::make_unique<STTConfigurationStore>(m_settings.get());
+    STTConfiguration config = STTConfiguration::defaults();
+    config.baseURL = backend.toString();
+    config.apiKey = apiKey;
+    m_configStore->save(config);
+
+    m_history =
+        std::make_unique<SessionHistoryStore>(m_folder.filePath(QStringLiteral("sessions")));
+    m_api = std::make_unique<STTAPIClient>(&m_network, &m_clock);
+    // One display, as a desktop session without a window system would offer.
+    m_audio = std::make_unique<PulseAudioSystem>([] {
+        return QList<AudioDisplayInfo> {AudioDisplayInfo {1, 1920, 1080}};
+    });
+    m_microphone = std::make_unique<MicrophoneCapture>(m_audio.get());
+    m_systemAudio = std::make_unique<SystemAudioCapture>(m_audio.get(), &m_clock);
+    m_auth = std::make_unique<AuthManager>(m_settings.get(), &m_network, &desktop, &m_clock);
+
+    TranscriptionViewModel::Collaborators collaborators;
+    collaborators.configStore = m_configStore.get();
+    collaborators.historyStore = m_history.get();
+    collaborators.apiClient = m_api.get();
+    collaborators.streamClientFactory = defaultStreamClientFactory(&m_clock);
+    collaborators.microphone = m_microphone.get();
+    collaborators.systemAudio = m_systemAudio.get();
+    collaborators.audioSystem = m_audio.get();
+    collaborators.desktop = &desktop;
+    collaborators.clock = &m_clock;
+    collaborators.autoExportDirectory = exportFolder();
+    m_controller = std::make_unique<TranscriptionViewModel>(std::move(collaborators));
+}
+
+// The controller goes first: it holds the captures, which hold the sound server.
+LiveCore::~LiveCore()
+{
+    m_controller.reset();
+    m_systemAudio.reset();
+    m_microphone.reset();
+}
+
+QString LiveCore::exportFolder() const
+{
+    return m_folder.filePath(QStringLiteral("exports"));
+}
+
+QString LiveCore::settingsFile() const
+{
+    return m_folder.filePath(QStringLiteral("Vernalo.conf"));
+}
+
+bool LiveCore::signIn(const QString &email, const QString &password, QString *why)
+{
+    // The start-up restore finds nothing stored; let it finish before signing in.
+    waitUntil([this] { return !m_auth->isChecking(); }, 10000);
+    const bool signedIn = QCoro::waitFor(m_auth->login(email, password, true));
+    if (!signedIn) {
+        if (why)
+            *why = m_auth->errorMessage();
+        return false;
+    }
+    m_controller->updateAuthContext(m_auth->currentUserValue(),
+                                    m_auth->currentBackendSessionToken().value_or(QString()));
+    m_controller->refreshInputDevices();
+    m_controller->refreshMicrophonePermissionStatus(false);
+    m_controller->refreshSystemAudioPermissionStatus(false);
+    return true;
+}
+
+bool LiveCore::selectMicrophone(const QString &name)
+{
+    m_controller->refreshInputDevices();
+    for (const AudioInputDeviceOption &device : m_controller->availableInputDevices()) {
+        if (device.name == name) {
+            m_controller->setPreferredInputDevice(device.id);
+            return m_controller->selectedInputDeviceID() == device.id;
+        }
+    }
+    return false;
+}
+
+bool LiveCore::startRecording(const QString &mode, QString *why)
+{
+    TranscriptionViewModel *vm = m_controller.get();
+    vm->setInputModeName(mode);
+    vm->startRecording();
+    const bool live = waitUntil([vm] { return vm->isRecording() || !vm->isStartingRecording(); },
+                                kStartDeadlineMs) &&
+        vm->isRecording();
+    if (!live && why)
+        *why = vm->statusText() + QStringLiteral(" / ") + vm->diagnosticHint();
+    return live;
+}
+
+bool LiveCore::stopRecording(QString *why)
+{
+    TranscriptionViewModel *vm = m_controller.get();
+    vm->stopRecording();
+    const bool stopped = waitUntil(
+        [vm] { return !vm->isRecording() && !vm->isStoppingRecording(); }, kStopDeadlineMs);
+    if (!stopped && why)
+        *why = vm->statusText();
+    return stopped;
+}
+
+} // namespace vernalo::test

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "audio/microphone_capture.h"
+#include "audio/system_audio_capture.h"
+#include "auth/auth_manager.h"
+#include "backend/stt_api_client.h"
+#include "foundation/clock.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "pulse/pulse_audio_system.h"
+#include "recording/transcription_view_model.h"
+#include "sessions/session_history_store.h"
+#include "support/fake_desktop_services.h"
+
+#include <memory>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace vernalo::test {
+
+// The client's core as the application wires it, without screens: a real sound server (the
+// process's PULSE_SERVER), the real clock, the REST, stream and auth clients against one
+// backend address, a settings file, history folder and export folder of its own. Only the
+// desktop dialogs are scripted.
+class LiveCore
+{
+public:
+    LiveCore(const QUrl &backend, const QString &apiKey);
+    ~LiveCore();
+
+    LiveCore(const LiveCore &) = delete;
+    LiveCore &operator=(const LiveCore &) = delete;
+
+    // Signs in and hands the user and token to the controller, as the main window does.
+    bool signIn(const QString &email, const QString &password, QString *why = nullptr);
+    // Selects the microphone shown under this name; false when it is not listed.
+    bool selectMicrophone(const QString &name);
+
+    // Presses start and waits (real time) until the recording is live.
+    bool startRecording(const QString &mode, QString *why = nullptr);
+    // Presses stop and waits until the closing steps (final fetch, save, export) are done.
+    bool stopRecording(QString *why = nullptr);
+
+    TranscriptionViewModel *controller() const { return m_controller.get(); }
+    AuthManager *auth() const { return m_auth.get(); }
+    QString historyFolder() const { return m_history->directory(); }
+    QString exportFolder() const;
+    QString settingsFile() const;
+
+    FakeDesktopServices desktop;
+
+private:
+    QTemporaryDir m_folder;
+    SystemClock m_clock;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<SecureSettings> m_settings;
+    std::unique_ptr<STTConfigurationStore> m_configStore;
+    std::unique_ptr<SessionHistoryStore> m_history;
+    std::unique_ptr<STTAPIClient> m_api;
+    std::unique_ptr<PulseAudioSystem> m_audio;
+    std::unique_ptr<MicrophoneCapture> m_microphone;
+    std::unique_ptr<SystemAudioCapture> m_systemAudio;
+    std::unique_ptr<AuthManager> m_auth;
+    std::unique_ptr<TranscriptionViewModel> m_controller;
+};
+
+} // namespace vernalo::test

@@ -1,0 +1,245 @@
+// Spoken sentences through the whole client: a private sound server with a fake microphone and
+// a null sink, the client's core as the application wires it, and the reference server as a
+// separate process recognising speech. What was said must come back in the live transcript,
+// the stored session file and the automatic TXT export.
+#include "live_core.h"
+#include "reference_server_process.h"
+#include "server_test_support.h"
+#include "spoken_text.h"
+#include "support/pulse_fixture.h"
+#include "support/socket_wait.h"
+#include "support/test_environment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+
+const QString kEmail = QStringLiteral("speaker@e2e.vernalo.local");
+const QString kPassword = QStringLiteral("e2e-speech-pass");
+const QString kApiKey = QStringLiteral("e2e-speech-api-key");
+const QString kMicrophoneName = QStringLiteral("Meeting Mic");
+constexpr int kHearDeadlineMs = 45000;
+
+QString clip(const QString &name)
+{
+    return QStringLiteral(VERNALO_E2E_CLIPS_DIR "/") + name + QStringLiteral(".wav");
+}
+
+// Texts of a stored session file's segments, in order.
+QString storedSessionText(const QString &path, QString *storedId)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject session = QJsonDocument::fromJson(file.readAll()).object();
+    *storedId = session.value(QStringLiteral("id")).toString();
+    QStringList texts;
+    for (const QJsonValue &segment : session.value(QStringLiteral("segments")).toArray())
+        texts << segment.toObject().value(QStringLiteral("text")).toString();
+    return texts.join(QLatin1Char('\n'));
+}
+
+bool heard(const QString &text, const QString &sentence)
+{
+    return containsSentence(text, sentence, toleranceFor(normalisedWords(sentence).size()));
+}
+
+} // namespace
+
+class SpeechEndToEndTest : public QObject
+{
+    Q_OBJECT
+
+    PulseFixture m_sound;
+    std::optional<PulseFixture::FakeMicrophone> m_microphone;
+    std::unique_ptr<ReferenceServerProcess> m_server;
+    QTemporaryDir m_serverData;
+    std::unique_ptr<LiveCore> m_core;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_sound.start(&error), qPrintable(error));
+        m_microphone = m_sound.addPipeMicrophone(QStringLiteral("e2e_mic"), kMicrophoneName,
+                                                 {QStringLiteral("device.bus=usb")}, 16000, 1);
+        QVERIFY(m_microphone);
+
+        m_server = std::make_unique<ReferenceServerProcess>(QStringLiteral(VERNALO_SERVER_BINARY));
+        QVERIFY2(
+            m_server->start({QStringLiteral("--data"), m_serverData.path(),
+                             QStringLiteral("--demo-user"), kEmail + ':' + kPassword,
+                             QStringLiteral("--api-key"), kApiKey, QStringLiteral("--recognizer"),
+                             QStringLiteral("pocketsphinx"), QStringLiteral("--grammar"),
+                             QStringLiteral(VERNALO_E2E_DATA_DIR "/e2e.jsgf")},
+                            &error),
+            qPrintable(error));
+
+        m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
+        QVERIFY2(m_core->signIn(kEmail, kPassword, &error), qPrintable(error));
+        QVERIFY(m_core->selectMicrophone(kMicrophoneName));
+        m_core->controller()->setExportFormatName(QStringLiteral("txt"));
+        m_core->controller()->setAutoExportEnabled(true);
+    }
+
+    void cleanupTestCase()
+    {
+        m_core.reset();
+        m_server.reset();
+        m_sound.stop();
+    }
+
+    void cleanup() { m_sound.stopPlayers(); }
+
+    // The matcher the assertions below rely on: it must tell a sentence from silence and from
+    // another sentence, and forgive one misheard word in five.
+    void sentenceMatching_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("sentences");
+        QTest::addColumn<bool>("found");
+        const QString first = QStringLiteral("the meeting starts at nine");
+        const QString said = QStringLiteral("please send the report before friday");
+        QTest::newRow("exact, in a TXT line")
+            << "[10:00:01] Please send the report before Friday." << QStringList {said} << true;
+        QTest::newRow("inside other text")
+            << "hello\n[10:00:03] please send the report before friday\nthank you"
+            << QStringList {said} << true;
+        QTest::newRow("one word misheard")
+            << "please send the report before monday" << QStringList {said} << true;
+        QTest::newRow("two words misheard")
+            << "please lend the report before monday" << QStringList {said} << false;
+        QTest::newRow("nothing heard") << "" << QStringList {said} << false;
+        QTest::newRow("another sentence")
+            << "the printer on the second floor is broken" << QStringList {said} << false;
+        QTest::newRow("split by other words")
+            << "please send the budget next week before friday" << QStringList {said} << false;
+        QTest::newRow("two, in order, on TXT lines")
+            << "[10:00:01] the meeting starts at nine\n[10:00:04] please send the report before "
+               "friday"
+            << QStringList {first, said} << true;
+        QTest::newRow("two, the wrong way round")
+            << "please send the report before friday the meeting starts at nine"
+            << QStringList {first, said} << false;
+        QTest::newRow("one of two")
+            << "the meeting starts at nine" << QStringList {first, said} << false;
+    }
+    void sentenceMatching()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, sentences);
+        QFETCH(bool, found);
+        QCOMPARE(containsInOrder(text, sentences), found);
+    }
+
+    void spokenSentencesReachTranscriptHistoryAndExport_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("microphoneClip");
+        QTest::addColumn<QString>("systemClip");
+        // The system clip starts once the microphone's first sentence was heard; otherwise both
+        // start together.
+        QTest::addColumn<bool>("systemAfterMicrophone");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("absent");
+
+        QTest::newRow("microphone")
+            << "microphone"
+            << "mic_two"
+            << "" << false
+            << QStringList {"the meeting starts at nine", "please send the report before friday"}
+            << QStringList {};
+        QTest::newRow("system audio") << "systemAudio"
+                                      << ""
+                                      << "system_two" << false
+                                      << QStringList {"we will review the budget next week",
+                                                      "the customer called this morning"}
+                                      << QStringList {};
+        QTest::newRow("both mixed") << "microphoneAndSystem"
+                                    << "mixed_mic"
+                                    << "mixed_system" << true
+                                    << QStringList {"hello everyone welcome to the call",
+                                                    "the project is ready for testing"}
+                                    << QStringList {};
+        QTest::newRow("microphone only while system audio plays")
+            << "microphone"
+            << "control_mic"
+            << "control_system" << false << QStringList {"thank you for joining today"}
+            << QStringList {"the printer on the second floor is broken"};
+    }
+    void spokenSentencesReachTranscriptHistoryAndExport()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, microphoneClip);
+        QFETCH(QString, systemClip);
+        QFETCH(bool, systemAfterMicrophone);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, absent);
+        TranscriptionViewModel *vm = m_core->controller();
+
+        QString why;
+        QVERIFY2(m_core->startRecording(mode, &why), qPrintable(why));
+        const QString sessionId = vm->sessionId();
+        QVERIFY(!sessionId.isEmpty());
+
+        QProcess *player = nullptr;
+        auto playSystem = [&] {
+            player = m_sound.playFile(QStringLiteral("e2e-player"), clip(systemClip));
+        };
+        if (!microphoneClip.isEmpty()) {
+            const QByteArray samples = wavSamples(clip(microphoneClip));
+            QVERIFY2(!samples.isEmpty(), "the spoken clips were not generated");
+            QVERIFY(m_sound.writeSamples(*m_microphone, samples));
+        }
+        if (!systemClip.isEmpty() && !systemAfterMicrophone)
+            playSystem();
+        if (!systemClip.isEmpty() && systemAfterMicrophone) {
+            waitUntil([&] { return heard(vm->transcriptText(), expected.first()); },
+                      kHearDeadlineMs);
+            playSystem();
+        }
+        // Real speech takes real time: wait for the sentences (or the deadline), and for the
+        // player to finish so that nothing it says is cut off by the stop.
+        waitUntil([&] { return containsInOrder(vm->transcriptText(), expected); }, kHearDeadlineMs);
+        if (player)
+            waitUntil([&] { return player->state() == QProcess::NotRunning; }, kHearDeadlineMs);
+        QVERIFY2(m_core->stopRecording(&why), qPrintable(why));
+
+        // What the user sees.
+        const QString live = vm->transcriptText();
+        QVERIFY2(containsInOrder(live, expected), qPrintable(live));
+        for (const QString &sentence : absent)
+            QVERIFY2(!heard(live, sentence), qPrintable(live));
+
+        // What was stored.
+        QString storedId;
+        const QString stored = storedSessionText(
+            QDir(m_core->historyFolder()).filePath(sessionId + QStringLiteral(".json")), &storedId);
+        QCOMPARE(storedId, sessionId);
+        QVERIFY2(containsInOrder(stored, expected), qPrintable(stored));
+        for (const QString &sentence : absent)
+            QVERIFY2(!heard(stored, sentence), qPrintable(stored));
+
+        // What was exported on its own after the stop.
+        const QStringList exports =
+            QDir(m_core->exportFolder())
+                .entryList({sessionId + QStringLiteral("-*.txt")}, QDir::Files);
+        QCOMPARE(exports.size(), 1);
+        QFile exported(QDir(m_core->exportFolder()).filePath(exports.first()));
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(exported.readAll());
+        QVERIFY2(containsInOrder(text, expected), qPrintable(text));
+        QCOMPARE(text, live);
+    }
+};
+
+VERNALO_TEST_MAIN(SpeechEndToEndTest)
+#include "test_speech_e2e.moc"
