@@ -5,6 +5,8 @@
 #include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtEndian>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -51,11 +53,21 @@ void BenchBackendPeer::stopServing()
 
 void BenchBackendPeer::listenOnThread()
 {
+    // The stream's TCP side is accepted here so Nagle's delay can be switched off, as a
+    // streaming server does: otherwise an event written right after another waits for the
+    // client's delayed acknowledgement, and the bench would time the backend's socket.
     m_streamServer =
         new QWebSocketServer(QStringLiteral("bench"), QWebSocketServer::NonSecureMode, this);
-    if (!m_streamServer->listen(QHostAddress::LocalHost, 0))
+    m_tcpServer = new QTcpServer(this);
+    if (!m_tcpServer->listen(QHostAddress::LocalHost, 0))
         return;
-    m_streamPort = m_streamServer->serverPort();
+    m_streamPort = m_tcpServer->serverPort();
+    connect(m_tcpServer, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *tcp = m_tcpServer->nextPendingConnection()) {
+            tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            m_streamServer->handleConnection(tcp);
+        }
+    });
     connect(m_streamServer, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket *socket = m_streamServer->nextPendingConnection())
             adopt(socket);
@@ -96,6 +108,8 @@ void BenchBackendPeer::shutdownOnThread()
     m_socket = nullptr;
     delete m_streamServer;
     m_streamServer = nullptr;
+    delete m_tcpServer;
+    m_tcpServer = nullptr;
     delete m_http;
     m_http = nullptr;
     moveToThread(QCoreApplication::instance()->thread());

@@ -11,6 +11,7 @@
 #include <vector>
 
 class QHttpServer;
+class QTcpServer;
 class QWebSocket;
 class QWebSocketServer;
 
@@ -77,6 +78,7 @@ private:
     // Owned on the peer's thread.
     QHttpServer *m_http = nullptr;
     QWebSocketServer *m_streamServer = nullptr;
+    QTcpServer *m_tcpServer = nullptr;
     QWebSocket *m_socket = nullptr;
     QString m_restRoot;
     quint16 m_streamPort = 0;

@@ -2,13 +2,11 @@
 // seen by the caller with a synchronous open/append/close of the same line, in the same run.
 #include "foundation/app_log.h"
 
+#include <benchmark/benchmark.h>
+#include <chrono>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
-
-#include <chrono>
 
 namespace {
 

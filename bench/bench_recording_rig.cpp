@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QtEndian>
 #include <QTimer>
@@ -28,6 +30,14 @@ BenchRecordingRig::BenchRecordingRig(int capacity)
         qToLittleEndian<qint16>(sample, m_noise.data() + 2 * i);
     }
     m_peer.onProgress = [this] { QMetaObject::invokeMethod(this, &BenchRecordingRig::progress); };
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool BenchRecordingRig::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::SockAct)
+        m_lastSocketActivityNs = steadyNs();
+    return QObject::eventFilter(watched, event);
 }
 
 BenchRecordingRig::~BenchRecordingRig()

@@ -48,6 +48,13 @@ public:
     TranscriptionViewModel *controller() const { return m_controller.get(); }
     BenchBackendPeer &peer() { return m_peer; }
 
+    // When the event loop last handed a socket's readiness to its reader: inside the handling
+    // of a socket's bytes, the moment the client began to read them.
+    qint64 lastSocketActivityNs() const { return m_lastSocketActivityNs; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 Q_SIGNALS:
     void progress();
 
@@ -66,6 +73,7 @@ private:
     std::unique_ptr<SystemAudioCapture> m_systemAudio;
     std::unique_ptr<TranscriptionViewModel> m_controller;
     QByteArray m_noise;
+    qint64 m_lastSocketActivityNs = 0;
 };
 
 // P-th percentile (0..1) of the values, nearest rank; 0 when empty.

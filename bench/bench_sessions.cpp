@@ -4,14 +4,12 @@
 #include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 
+#include <benchmark/benchmark.h>
+#include <ctime>
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-
-#include <benchmark/benchmark.h>
-
-#include <ctime>
 
 namespace {
 
@@ -19,7 +17,7 @@ namespace {
 // and other processes on a busy machine must not tilt the ratio.
 double threadCpuNs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
@@ -36,17 +34,18 @@ struct Fixture
     {
         const vernalo::SessionHistoryStore store(folder);
         for (int s = 0; s < kSessions; ++s) {
-            vernalo::SavedSession session{vernalo::uuidText(QUuid::createUuid()),
-                                          vernalo::fromReferenceSeconds(790000000.0 + s * 3600),
-                                          vernalo::fromReferenceSeconds(790001800.5 + s * 3600),
-                                          QStringLiteral("fi-FI"),
-                                          QStringLiteral("chirp_3"),
-                                          {}};
+            vernalo::SavedSession session {vernalo::uuidText(QUuid::createUuid()),
+                                           vernalo::fromReferenceSeconds(790000000.0 + s * 3600),
+                                           vernalo::fromReferenceSeconds(790001800.5 + s * 3600),
+                                           QStringLiteral("fi-FI"),
+                                           QStringLiteral("chirp_3"),
+                                           {}};
             session.segments.reserve(kSegments);
             for (int i = 0; i < kSegments; ++i) {
                 session.segments.append(
                     {QUuid::createUuid(),
-                     QStringLiteral("Tämä on lauseen %1 teksti, jossa on tavallinen pituus.").arg(i),
+                     QStringLiteral("Tämä on lauseen %1 teksti, jossa on tavallinen pituus.")
+                         .arg(i),
                      vernalo::fromReferenceSeconds(790000000.25 + s * 3600 + i * 3.5),
                      i % 4 ? std::optional(QStringLiteral("S%1").arg(i % 4)) : std::nullopt});
             }
