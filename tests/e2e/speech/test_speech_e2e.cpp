@@ -25,7 +25,9 @@ namespace {
 const QString kEmail = QStringLiteral("speaker@e2e.vernalo.local");
 const QString kPassword = QStringLiteral("e2e-speech-pass");
 const QString kApiKey = QStringLiteral("e2e-speech-api-key");
+// A microphone that delivers the outgoing format as it is, and one that needs converting.
 const QString kMicrophoneName = QStringLiteral("Meeting Mic");
+const QString kStudioMicrophoneName = QStringLiteral("Studio Mic");
 constexpr int kHearDeadlineMs = 45000;
 
 QString clip(const QString &name)
@@ -59,7 +61,7 @@ class SpeechEndToEndTest : public QObject
     Q_OBJECT
 
     PulseFixture m_sound;
-    std::optional<PulseFixture::FakeMicrophone> m_microphone;
+    QMap<QString, PulseFixture::FakeMicrophone> m_microphones;
     std::unique_ptr<ReferenceServerProcess> m_server;
     QTemporaryDir m_serverData;
     std::unique_ptr<LiveCore> m_core;
@@ -69,9 +71,15 @@ private Q_SLOTS:
     {
         QString error;
         QVERIFY2(m_sound.start(&error), qPrintable(error));
-        m_microphone = m_sound.addPipeMicrophone(QStringLiteral("e2e_mic"), kMicrophoneName,
-                                                 {QStringLiteral("device.bus=usb")}, 16000, 1);
-        QVERIFY(m_microphone);
+        const auto meeting =
+            m_sound.addPipeMicrophone(QStringLiteral("e2e_mic"), kMicrophoneName,
+                                      {QStringLiteral("device.bus=usb")}, 16000, 1);
+        const auto studio =
+            m_sound.addPipeMicrophone(QStringLiteral("e2e_studio"), kStudioMicrophoneName,
+                                      {QStringLiteral("device.bus=usb")}, 48000, 2);
+        QVERIFY(meeting && studio);
+        m_microphones.insert(kMicrophoneName, *meeting);
+        m_microphones.insert(kStudioMicrophoneName, *studio);
 
         m_server = std::make_unique<ReferenceServerProcess>(QStringLiteral(VERNALO_SERVER_BINARY));
         QVERIFY2(
@@ -85,7 +93,6 @@ private Q_SLOTS:
 
         m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
         QVERIFY2(m_core->signIn(kEmail, kPassword, &error), qPrintable(error));
-        QVERIFY(m_core->selectMicrophone(kMicrophoneName));
         m_core->controller()->setExportFormatName(QStringLiteral("txt"));
         m_core->controller()->setAutoExportEnabled(true);
     }
@@ -143,6 +150,8 @@ private Q_SLOTS:
     void spokenSentencesReachTranscriptHistoryAndExport_data()
     {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("microphone");
+        // A .wav clip is 16 kHz mono; a .raw clip is already in the microphone's own format.
         QTest::addColumn<QString>("microphoneClip");
         QTest::addColumn<QString>("systemClip");
         // The system clip starts once the microphone's first sentence was heard; otherwise both
@@ -151,33 +160,34 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QStringList>("absent");
 
+        // clang-format off
         QTest::newRow("microphone")
-            << "microphone"
-            << "mic_two"
-            << "" << false
+            << "microphone" << kMicrophoneName << "mic_two" << "" << false
             << QStringList {"the meeting starts at nine", "please send the report before friday"}
             << QStringList {};
-        QTest::newRow("system audio") << "systemAudio"
-                                      << ""
-                                      << "system_two" << false
-                                      << QStringList {"we will review the budget next week",
-                                                      "the customer called this morning"}
-                                      << QStringList {};
-        QTest::newRow("both mixed") << "microphoneAndSystem"
-                                    << "mixed_mic"
-                                    << "mixed_system" << true
-                                    << QStringList {"hello everyone welcome to the call",
-                                                    "the project is ready for testing"}
-                                    << QStringList {};
+        QTest::newRow("microphone at 48 kHz stereo")
+            << "microphone" << kStudioMicrophoneName << "studio_48k_stereo.raw" << "" << false
+            << QStringList {"the customer called this morning"} << QStringList {};
+        QTest::newRow("system audio")
+            << "systemAudio" << kMicrophoneName << "" << "system_two" << false
+            << QStringList {"we will review the budget next week",
+                            "the customer called this morning"}
+            << QStringList {};
+        QTest::newRow("both mixed")
+            << "microphoneAndSystem" << kMicrophoneName << "mixed_mic" << "mixed_system" << true
+            << QStringList {"hello everyone welcome to the call",
+                            "the project is ready for testing"}
+            << QStringList {};
         QTest::newRow("microphone only while system audio plays")
-            << "microphone"
-            << "control_mic"
-            << "control_system" << false << QStringList {"thank you for joining today"}
+            << "microphone" << kMicrophoneName << "control_mic" << "control_system" << false
+            << QStringList {"thank you for joining today"}
             << QStringList {"the printer on the second floor is broken"};
+        // clang-format on
     }
     void spokenSentencesReachTranscriptHistoryAndExport()
     {
         QFETCH(QString, mode);
+        QFETCH(QString, microphone);
         QFETCH(QString, microphoneClip);
         QFETCH(QString, systemClip);
         QFETCH(bool, systemAfterMicrophone);
@@ -185,6 +195,7 @@ private Q_SLOTS:
         QFETCH(QStringList, absent);
         TranscriptionViewModel *vm = m_core->controller();
 
+        QVERIFY(m_core->selectMicrophone(microphone));
         QString why;
         QVERIFY2(m_core->startRecording(mode, &why), qPrintable(why));
         const QString sessionId = vm->sessionId();
@@ -195,9 +206,16 @@ private Q_SLOTS:
             player = m_sound.playFile(QStringLiteral("e2e-player"), clip(systemClip));
         };
         if (!microphoneClip.isEmpty()) {
-            const QByteArray samples = wavSamples(clip(microphoneClip));
+            QByteArray samples;
+            if (microphoneClip.endsWith(QLatin1String(".raw"))) {
+                QFile raw(QStringLiteral(VERNALO_E2E_CLIPS_DIR "/") + microphoneClip);
+                if (raw.open(QIODevice::ReadOnly))
+                    samples = raw.readAll();
+            } else {
+                samples = wavSamples(clip(microphoneClip));
+            }
             QVERIFY2(!samples.isEmpty(), "the spoken clips were not generated");
-            QVERIFY(m_sound.writeSamples(*m_microphone, samples));
+            QVERIFY(m_sound.writeSamples(m_microphones.value(microphone), samples));
         }
         if (!systemClip.isEmpty() && !systemAfterMicrophone)
             playSystem();
