@@ -16,6 +16,12 @@ ReferenceServerProcess::ReferenceServerProcess(QString binary)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *folder :
+         {"XDG_STATE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        environment.insert(QLatin1String(folder),
+                           m_home.filePath(QLatin1String(folder).toString().toLower()));
+    m_process.setProcessEnvironment(environment);
 }
 
 ReferenceServerProcess::~ReferenceServerProcess()

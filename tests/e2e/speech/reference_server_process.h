@@ -4,12 +4,14 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace vernalo::test {
 
 // The reference server executable as a child of the test: started on a free port of 127.0.0.1,
-// killed with the test process even after a crash, stopped and reaped by the destructor.
+// killed with the test process even after a crash, stopped and reaped by the destructor. It
+// gets folders of its own, so its log never mixes with the client's.
 class ReferenceServerProcess
 {
 public:
@@ -29,6 +31,7 @@ public:
 
 private:
     QString m_binary;
+    QTemporaryDir m_home;
     QProcess m_process;
     QByteArray m_output;
     QUrl m_baseUrl;

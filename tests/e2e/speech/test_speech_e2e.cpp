@@ -2,6 +2,7 @@
 // a null sink, the client's core as the application wires it, and the reference server as a
 // separate process recognising speech. What was said must come back in the live transcript,
 // the stored session file and the automatic TXT export.
+#include "foundation/app_log.h"
 #include "live_core.h"
 #include "reference_server_process.h"
 #include "server_test_support.h"
@@ -196,6 +197,8 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = m_core->controller();
 
         QVERIFY(m_core->selectMicrophone(microphone));
+        AppLog::flush();
+        const qsizetype logStart = AppLog::snapshot(1 << 20).size();
         QString why;
         QVERIFY2(m_core->startRecording(mode, &why), qPrintable(why));
         const QString sessionId = vm->sessionId();
@@ -233,7 +236,11 @@ private Q_SLOTS:
 
         // What the user sees.
         const QString live = vm->transcriptText();
-        QVERIFY2(containsInOrder(live, expected), qPrintable(live));
+        // When speech went missing, the client's own account of the row tells where.
+        const QString account = QStringLiteral("%1\nstatus: %2\nhint: %3\nlog:\n%4")
+                                    .arg(live, vm->statusText(), vm->diagnosticHint(),
+                                         AppLog::snapshot(1 << 20).mid(logStart));
+        QVERIFY2(containsInOrder(live, expected), qPrintable(account));
         for (const QString &sentence : absent)
             QVERIFY2(!heard(live, sentence), qPrintable(live));
 
