@@ -264,6 +264,38 @@ private Q_SLOTS:
         QVERIFY2(containsInOrder(text, expected), qPrintable(text));
         QCOMPARE(text, live);
     }
+
+    // The same speech into a microphone the sound server mutes: the recording runs until all of
+    // it has been sent, and nothing is written down, stored or exported.
+    void mutedMicrophoneGivesNoTextAndStoresNothing()
+    {
+        QVERIFY(m_sound.pactl(
+            {QStringLiteral("set-source-mute"), QStringLiteral("e2e_mic"), QStringLiteral("1")}));
+        auto unmute = qScopeGuard([this] {
+            m_sound.pactl({QStringLiteral("set-source-mute"), QStringLiteral("e2e_mic"),
+                           QStringLiteral("0")});
+        });
+        QVERIFY(m_core->selectMicrophone(kMicrophoneName));
+        TranscriptionViewModel *vm = m_core->controller();
+        QString why;
+        QVERIFY2(m_core->startRecording(QStringLiteral("microphone"), &why), qPrintable(why));
+        const QString sessionId = vm->sessionId();
+        const QByteArray samples = wavSamples(clip(QStringLiteral("mic_two")));
+        QVERIFY(!samples.isEmpty());
+        QVERIFY(m_sound.writeSamples(m_microphones.value(kMicrophoneName), samples));
+        // Every chunk of the clip, and one second more, has gone out.
+        const int chunks = static_cast<int>(samples.size() / 3200) + 10;
+        QVERIFY(waitUntil([&] { return vm->audioFramesSent() >= chunks; }, kHearDeadlineMs));
+        QCOMPARE(vm->outgoingAudioPeak(), 0.0);
+        QVERIFY2(m_core->stopRecording(&why), qPrintable(why));
+
+        QCOMPARE(vm->transcriptText(), QString());
+        QVERIFY(!QFile::exists(
+            QDir(m_core->historyFolder()).filePath(sessionId + QStringLiteral(".json"))));
+        QVERIFY(QDir(m_core->exportFolder())
+                    .entryList({sessionId + QStringLiteral("-*")}, QDir::Files)
+                    .isEmpty());
+    }
 };
 
 VERNALO_TEST_MAIN(SpeechEndToEndTest)
