@@ -176,13 +176,22 @@ private Q_SLOTS:
             vm->saveTranscript();
             QVERIFY2(waitUntil([&] { return QFile::exists(target); }), qPrintable(format));
         }
+        // The package a user sends to support, made while still signed in.
+        const QString package = m_chosenFolder.filePath(QStringLiteral("diagnostics.zip"));
+        m_core->desktop.saveAnswers.enqueue(package);
+        vm->exportDiagnosticsPackage();
+        QVERIFY(waitUntil([&] { return !vm->isExportingDiagnostics() && QFile::exists(package); },
+                          30000));
         auth->logout();
 
         const OutputFileSet files = clientOutputs();
         // The search saw what it should: the log with this session, the stored session, the
-        // automatic export and the three chosen files, each holding what was said.
-        QCOMPARE(files.items().size(), 6);
+        // automatic export and the three chosen files, each holding what was said, and the six
+        // entries of the diagnostics package.
+        QCOMPARE(files.items().size(), 12);
         for (const OutputFileSet::Item &item : files.items()) {
+            if (item.name.contains(QLatin1String(".zip!")))
+                continue;
             if (item.name == AppLog::currentLogURL()) {
                 QVERIFY(item.content.contains("session created id=" + sessionId.toUtf8()));
                 QVERIFY(item.content.contains("ws connect url=ws://127.0.0.1:"));
