@@ -36,10 +36,10 @@ void applyBackendOverride(SecureSettings *settings, const BackendOverride &overr
 }
 
 AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSystem> audioSystem,
-                       QObject *parent)
+                       std::unique_ptr<Clock> clock, QObject *parent)
     : QObject(parent)
     , m_settings(std::make_unique<SecureSettings>())
-    , m_clock(std::make_unique<SystemClock>())
+    , m_clock(clock ? std::move(clock) : std::make_unique<SystemClock>())
     , m_network(std::make_unique<QNetworkAccessManager>())
     , m_desktop(std::make_unique<QtDesktopServices>())
 {
@@ -84,6 +84,7 @@ void AppContext::mainWindowShown()
     m_transcription->refreshInputDevices();
     m_transcription->refreshMicrophonePermissionStatus(false);
     m_transcription->refreshSystemAudioPermissionStatus(false);
+    m_transcription->runStartupCrashRecoveryIfNeeded();
 }
 
 // The controller goes first: it holds the captures, which hold the sound server.

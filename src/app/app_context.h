@@ -39,15 +39,18 @@ class AppContext : public QObject
 {
     Q_OBJECT
 public:
-    // The sound server defaults to the desktop's; tests hand in their own.
+    // The sound server defaults to the desktop's and the clock to the system's; tests and the
+    // screenshot tour hand in their own.
     explicit AppContext(const BackendOverride &override,
-                        std::unique_ptr<AudioSystem> audioSystem = {}, QObject *parent = nullptr);
+                        std::unique_ptr<AudioSystem> audioSystem = {},
+                        std::unique_ptr<Clock> clock = {}, QObject *parent = nullptr);
     ~AppContext() override;
 
     void exposeTo(QQmlContext *context);
 
     // The main window appeared: the admin key is filled or dropped, the controller learns who is
-    // signed in and refreshes its devices and permissions without asking.
+    // signed in, refreshes its devices and permissions without asking and, the first time only,
+    // looks for sessions a crash cut off.
     Q_INVOKABLE void mainWindowShown();
 
     AuthManager *auth() const { return m_auth.get(); }

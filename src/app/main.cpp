@@ -1,7 +1,12 @@
 #include "app_context.h"
+#include "demo_audio_system.h"
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
+#include "foundation/clock.h"
+#include "screenshot_tour.h"
 #include "startup_diagnostics.h"
+
+#include <cstdio>
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -10,6 +15,21 @@
 #include <QQuickWindow>
 #include <QTimer>
 #include <QUrl>
+
+namespace {
+
+QCoro::Task<> runTourAndQuit(vernalo::ScreenshotTour *tour)
+{
+    const QStringList written = co_await tour->run();
+    for (const QString &path : written)
+        std::printf("screenshot: %s\n", qPrintable(path));
+    if (written.isEmpty())
+        std::fprintf(stderr, "screenshot tour failed: %s\n", qPrintable(tour->error()));
+    std::fflush(stdout);
+    QCoreApplication::exit(written.isEmpty() ? 1 : 0);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -35,6 +55,25 @@ int main(int argc, char *argv[])
     const QCommandLineOption delayOption(QStringLiteral("screenshot-delay"),
                                          QStringLiteral("Milliseconds before the screenshot."),
                                          QStringLiteral("ms"), QStringLiteral("2000"));
+    const QCommandLineOption demoAudioOption(
+        QStringLiteral("demo-audio"),
+        QStringLiteral("Record a synthetic voice instead of the sound server (demos)."));
+    const QCommandLineOption tourOption(
+        QStringLiteral("screenshot-tour"),
+        QStringLiteral("Sign in, record and stop with the synthetic voice, writing a PNG of each "
+                       "screen into the folder, then quit (documentation)."),
+        QStringLiteral("folder"));
+    const QCommandLineOption demoUserOption(QStringLiteral("demo-user"),
+                                            QStringLiteral("Who the tour signs in as."),
+                                            QStringLiteral("email:password"));
+    const QCommandLineOption recordSecondsOption(
+        QStringLiteral("tour-record-seconds"),
+        QStringLiteral("How long the tour records before its picture."), QStringLiteral("s"),
+        QStringLiteral("8"));
+    parser.addOption(demoAudioOption);
+    parser.addOption(tourOption);
+    parser.addOption(demoUserOption);
+    parser.addOption(recordSecondsOption);
     parser.addOption(backendOption);
     parser.addOption(authOption);
     parser.addOption(screenshotOption);
@@ -48,8 +87,14 @@ int main(int argc, char *argv[])
         vernalo::buildinfo::buildNumber());
     vernalo::registerStartupFonts(scan);
 
+    const bool touring = parser.isSet(tourOption);
+    auto clock = std::make_unique<vernalo::SystemClock>();
+    std::unique_ptr<vernalo::AudioSystem> audioSystem;
+    if (touring || parser.isSet(demoAudioOption))
+        audioSystem = std::make_unique<vernalo::DemoAudioSystem>(clock.get());
     vernalo::AppContext context(
-        vernalo::BackendOverride{parser.value(backendOption), parser.value(authOption)});
+        vernalo::BackendOverride{parser.value(backendOption), parser.value(authOption)},
+        std::move(audioSystem), std::move(clock));
 
     QQmlApplicationEngine engine;
     context.exposeTo(engine.rootContext());
@@ -57,6 +102,23 @@ int main(int argc, char *argv[])
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+
+    std::unique_ptr<vernalo::ScreenshotTour> tour;
+    if (touring) {
+        const QString user = parser.value(demoUserOption);
+        const qsizetype colon = user.indexOf(QLatin1Char(':'));
+        if (colon <= 0) {
+            std::fprintf(stderr, "--screenshot-tour needs --demo-user email:password\n");
+            return 2;
+        }
+        vernalo::ScreenshotTour::Options options;
+        options.outputDirectory = parser.value(tourOption);
+        options.email = user.left(colon);
+        options.password = user.mid(colon + 1);
+        options.recordingSeconds = qMax(1, parser.value(recordSecondsOption).toInt());
+        tour = std::make_unique<vernalo::ScreenshotTour>(&engine, &context, options);
+        runTourAndQuit(tour.get());
+    }
 
     if (parser.isSet(screenshotOption)) {
         const QString path = parser.value(screenshotOption);

@@ -6,14 +6,16 @@ Card {
     objectName: "actionsCard"
     title: qsTr("Toiminnot")
 
-    RowLayout {
+    Flow {
+        Layout.fillWidth: true
         spacing: 8
         Button {
             objectName: "audioTestButton"
-            text: qsTr("Äänitesti (5 s)")
+            text: transcription.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
             Accessible.name: text
-            // The audio test is not wired yet.
-            enabled: false
+            // While recording the controller answers with its own status line.
+            enabled: !transcription.isAudioTestRunning
+            onClicked: transcription.runAudioQualityTest()
         }
         Button {
             objectName: "testConnectionButton"
@@ -31,8 +33,7 @@ Card {
             objectName: "checkUpdatesButton"
             text: qsTr("Tarkista päivitykset")
             Accessible.name: text
-            // The update check is not wired yet.
-            enabled: false
+            onClicked: transcription.checkForUpdates()
         }
     }
     Label {

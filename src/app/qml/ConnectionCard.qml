@@ -5,18 +5,44 @@ import QtQuick.Layouts
 Card {
     objectName: "connectionCard"
     title: qsTr("Yhteysasetukset (edistynyt)")
+    collapsible: true
+    toggleName: "connectionToggle"
 
     GridLayout {
         columns: 3
         columnSpacing: 12
         Label { text: qsTr("Backend URL") }
-        Label { text: transcription.config.baseURL || ""; elide: Text.ElideMiddle; Layout.preferredWidth: 420 }
-        Button { objectName: "editBackendURLButton"; text: qsTr("Muokkaa"); Accessible.name: qsTr("Backend URL") + " " + text; enabled: false }
+        Label {
+            objectName: "backendURLValue"
+            text: transcription.config.baseURL || ""
+            elide: Text.ElideMiddle
+            Layout.preferredWidth: 420
+        }
+        Button {
+            objectName: "editBackendURLButton"
+            text: qsTr("Muokkaa")
+            Accessible.name: qsTr("Backend URL") + " " + text
+            onClicked: transcription.promptForBackendURL()
+        }
         Label { text: qsTr("API Key") }
-        Label { text: (transcription.config.apiKey || "").length > 0 ? "••••••••" : "" }
-        Button { objectName: "editAPIKeyButton"; text: qsTr("Muokkaa"); Accessible.name: qsTr("API Key") + " " + text; enabled: false }
+        // The key itself never shows on screen.
+        Label {
+            objectName: "apiKeyValue"
+            text: (transcription.config.apiKey || "").length > 0 ? "••••••••" : ""
+        }
+        Button {
+            objectName: "editAPIKeyButton"
+            text: qsTr("Muokkaa")
+            Accessible.name: qsTr("API Key") + " " + text
+            onClicked: transcription.promptForAPIKey()
+        }
         Label { text: qsTr("Auth URL") }
-        Label { text: auth.authURL; elide: Text.ElideMiddle; Layout.preferredWidth: 420 }
+        Label {
+            objectName: "authURLValue"
+            text: auth.authURL
+            elide: Text.ElideMiddle
+            Layout.preferredWidth: 420
+        }
         Button {
             objectName: "editAuthURLButton"
             text: qsTr("Muokkaa")
@@ -24,21 +50,51 @@ Card {
             onClicked: auth.editAuthURL()
         }
         Label { text: qsTr("Päivitysfeed URL") }
-        Label { text: transcription.config.updateManifestURL || ""; elide: Text.ElideMiddle; Layout.preferredWidth: 420 }
-        Button { objectName: "editUpdateFeedButton"; text: qsTr("Muokkaa"); Accessible.name: qsTr("Päivitysfeed URL") + " " + text; enabled: false }
+        Label {
+            objectName: "updateFeedURLValue"
+            text: transcription.config.updateManifestURL || ""
+            elide: Text.ElideMiddle
+            Layout.preferredWidth: 420
+        }
+        Button {
+            objectName: "editUpdateFeedButton"
+            text: qsTr("Muokkaa")
+            Accessible.name: qsTr("Päivitysfeed URL") + " " + text
+            onClicked: transcription.promptForUpdateManifestURL()
+        }
     }
     Flow {
         Layout.fillWidth: true
         spacing: 8
-        Button { objectName: "defaultBackendButton"; text: qsTr("Oletus backend"); Accessible.name: text; enabled: false }
-        Button { objectName: "defaultAPIKeyButton"; text: qsTr("Oletus API key"); Accessible.name: text; enabled: false }
+        Button {
+            objectName: "defaultBackendButton"
+            text: qsTr("Oletus backend")
+            Accessible.name: text
+            onClicked: transcription.useDefaultBackendURL()
+        }
+        Button {
+            objectName: "defaultAPIKeyButton"
+            text: qsTr("Oletus API key")
+            Accessible.name: text
+            onClicked: transcription.useDefaultSharedAPIKey()
+        }
         Button {
             objectName: "defaultAuthButton"
             text: qsTr("Oletus auth")
             Accessible.name: text
             onClicked: auth.useDefaultAuthURL()
         }
-        Button { objectName: "defaultUpdateFeedButton"; text: qsTr("Oletus päivitysfeed"); Accessible.name: text; enabled: false }
-        Button { objectName: "apiKeyFromClipboardButton"; text: qsTr("API key leikepöydältä"); Accessible.name: text; enabled: false }
+        Button {
+            objectName: "defaultUpdateFeedButton"
+            text: qsTr("Oletus päivitysfeed")
+            Accessible.name: text
+            onClicked: transcription.useDefaultUpdateManifestURL()
+        }
+        Button {
+            objectName: "apiKeyFromClipboardButton"
+            text: qsTr("API key leikepöydältä")
+            Accessible.name: text
+            onClicked: transcription.useAPIKeyFromClipboard()
+        }
     }
 }

@@ -6,6 +6,13 @@ Card {
     objectName: "historyCard"
     title: qsTr("Sessiot")
 
+    // The controller ignores deletions while recording; a deletion in flight shows in the
+    // status line until its result replaces it.
+    readonly property bool deletingOne: transcription.statusText === qsTr("Poistetaan sessio...")
+    readonly property bool deletingAll: transcription.statusText === qsTr("Poistetaan kaikki sessiot...")
+    readonly property bool canDelete: !transcription.isRecording && !transcription.isStartingRecording
+                                      && !deletingOne && !deletingAll
+
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
         opacity: 0.7
@@ -20,32 +27,37 @@ Card {
         objectName: "sessionRepeater"
         model: transcription.sessionHistory
         RowLayout {
+            objectName: "sessionRow_" + model.sessionId
             spacing: 8
             Label {
-                objectName: "sessionRow"
+                objectName: "sessionLabel_" + model.sessionId
                 text: model.endedAtLabel + " • " + model.segmentCount + qsTr(" segmenttiä")
+                font.weight: model.sessionId === transcription.selectedSessionHistoryId
+                             ? Font.DemiBold : Font.Normal
                 Layout.fillWidth: true
             }
             Button {
                 objectName: "loadSession_" + model.sessionId
                 text: qsTr("Lataa")
                 Accessible.name: text
+                enabled: !transcription.isRecording
                 onClicked: transcription.loadSession(model.sessionId)
             }
             Button {
                 objectName: "deleteSession_" + model.sessionId
                 text: qsTr("Poista")
                 Accessible.name: text
-                // Deleting a session is not wired yet.
-                enabled: false
+                enabled: canDelete
+                onClicked: transcription.deleteSession(model.sessionId)
             }
         }
     }
     Button {
         objectName: "deleteAllSessionsButton"
-        text: qsTr("Poista kaikki")
+        text: deletingAll ? qsTr("Poistetaan...") : qsTr("Poista kaikki")
         Accessible.name: text
         visible: sessionRepeater.count > 0
-        enabled: false
+        enabled: canDelete
+        onClicked: transcription.deleteAllSessions()
     }
 }

@@ -16,10 +16,19 @@ Card {
         text: qsTr("%1 sanaa • %2 segmenttiä").arg(wordCount).arg(segmentList.count)
         opacity: 0.7
     }
-    Label {
-        objectName: "sessionIdLabel"
+    RowLayout {
         visible: transcription.sessionId.length > 0
-        text: qsTr("Sessio: ") + transcription.sessionId
+        spacing: 8
+        Label {
+            objectName: "sessionIdLabel"
+            text: qsTr("Sessio: ") + transcription.sessionId
+        }
+        ToolButton {
+            objectName: "copySessionIdButton"
+            text: qsTr("Kopioi ID")
+            Accessible.name: text
+            onClicked: transcription.copySessionIdToClipboard()
+        }
     }
     Frame {
         Layout.fillWidth: true
@@ -52,8 +61,8 @@ Card {
             objectName: "copyTranscriptButton"
             text: qsTr("Kopioi")
             Accessible.name: text
-            // Copying with its status line comes with the export actions.
-            enabled: false
+            enabled: segmentList.count > 0
+            onClicked: transcription.copyTranscriptToClipboard()
         }
         Button {
             objectName: "grantSystemAudioButton"

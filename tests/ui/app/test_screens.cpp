@@ -189,6 +189,14 @@ private Q_SLOTS:
         signIn(kAdminEmail, kPassword);
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), 10000);
+        // The advanced sections start folded; their controls are named all the same.
+        for (const char *toggle : {"diagnosticsToggle", "connectionToggle"}) {
+            QObject *button = find(toggle);
+            QVERIFY2(button, toggle);
+            QMetaObject::invokeMethod(button, "clicked");
+        }
+        for (const char *section : {"exportDiagnosticsButton", "apiKeyFromClipboardButton"})
+            QVERIFY2(qobject_cast<QQuickItem *>(find(section))->isVisible(), section);
         collectUnnamed(window->contentItem(), &unnamed);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
         QMetaObject::invokeMethod(find("logoutButton"), "clicked");

@@ -1,0 +1,488 @@
+#include "app_context.h"
+#include "demo_audio_system.h"
+#include "foundation/build_info.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "recording/transcription_view_model.h"
+#include "server_test_support.h"
+#include "sessions/session_history_store.h"
+#include "support/fake_audio_system.h"
+#include "support/fake_clock.h"
+#include "support/test_environment.h"
+#include "user_store.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+using namespace std::chrono_literals;
+
+// Helpers verify as they go; a failure inside one ends the test at once.
+#define CHECKED(call)                                                                            \
+    do {                                                                                         \
+        call;                                                                                    \
+        if (QTest::currentTestFailed())                                                          \
+            return;                                                                              \
+    } while (false)
+
+namespace {
+
+const QString kPassword = QStringLiteral("secret-pass");
+constexpr quint32 kMicrophoneId = 21;
+
+// What the reference server's script recognizer "hears" at these offsets of received audio.
+const QString kScript = QStringLiteral("0.8 [Anna] hyvää huomenta kaikille\n"
+                                       "1.6 aloitetaan viikkopalaveri\n");
+
+} // namespace
+
+// The main window driven like a user drives it: controls found by object name and pressed
+// through their own signals, over the real core, a scripted sound server, virtual time for the
+// controller's timers and the reference server (script recognizer) on 127.0.0.1.
+class RecordingScreensTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<InProcessServer> m_server;
+    std::unique_ptr<AppContext> m_context;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    FakeAudioSystem *m_audio = nullptr;
+    FakeClock *m_clock = nullptr;
+    int m_userCount = 0;
+    qint64 m_spokenSamples = 0;
+
+    TranscriptionViewModel *vm() const { return m_context->transcription(); }
+
+    // A user of its own for every test, so sessions an earlier test left on the server are
+    // never recovered into this one's history.
+    QString newUser()
+    {
+        const QString email = QStringLiteral("rec%1@vernalo.local").arg(++m_userCount);
+        m_server->server().users().createUser(email, kPassword, QStringLiteral("user"));
+        return email;
+    }
+
+    void openApp()
+    {
+        m_engine.reset();
+        m_context.reset();
+        auto audio = std::make_unique<FakeAudioSystem>();
+        audio->addSource(kMicrophoneId, QStringLiteral("Desk Mic"), QStringLiteral("usb"));
+        audio->defaultSourceId = kMicrophoneId;
+        audio->streamFormatName = QStringLiteral("s16le");
+        audio->streamBitsPerSample = 16;
+        m_audio = audio.get();
+        auto clock = std::make_unique<FakeClock>();
+        m_clock = clock.get();
+        const QString url = m_server->baseUrl().toString();
+        m_context = std::make_unique<AppContext>(BackendOverride {url, url}, std::move(audio),
+                                                 std::move(clock));
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_context->exposeTo(m_engine->rootContext());
+        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        QVERIFY(!m_engine->rootObjects().isEmpty());
+    }
+
+    // Searches the object tree and the visual tree: items a Repeater made hang only in the
+    // latter.
+    QObject *find(const QString &name) const
+    {
+        QObject *root = m_engine->rootObjects().first();
+        if (root->objectName() == name)
+            return root;
+        if (QObject *found = root->findChild<QObject *>(name))
+            return found;
+        auto *window = qobject_cast<QQuickWindow *>(root);
+        return window ? findItem(window->contentItem(), name) : nullptr;
+    }
+
+    static QQuickItem *findItem(QQuickItem *item, const QString &name)
+    {
+        if (item->objectName() == name)
+            return item;
+        for (QQuickItem *child : item->childItems()) {
+            if (QQuickItem *found = findItem(child, name))
+                return found;
+        }
+        return nullptr;
+    }
+
+    // A property of a named object; an invalid value when there is no such object.
+    QVariant read(const QString &name, const char *property) const
+    {
+        QObject *object = find(name);
+        return object ? object->property(property) : QVariant();
+    }
+
+    QString screen() const
+    {
+        auto *item = read(QStringLiteral("rootLoader"), "item").value<QObject *>();
+        return item ? item->objectName() : QString();
+    }
+
+    // Presses a button the way a pointer click ends: only when it is shown and enabled.
+    bool press(const QString &name)
+    {
+        QObject *button = find(name);
+        if (!button || !button->property("visible").toBool() ||
+            !button->property("enabled").toBool())
+            return false;
+        return QMetaObject::invokeMethod(button, "clicked");
+    }
+
+    void signIn(const QString &email)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("loginView"), 10000);
+        find(QStringLiteral("emailField"))->setProperty("text", email);
+        find(QStringLiteral("passwordField"))->setProperty("text", kPassword);
+        find(QStringLiteral("rememberBox"))->setProperty("checked", false);
+        QVERIFY(press(QStringLiteral("loginButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        // The start-up recovery asks the server once; let it finish before anything else.
+        QTRY_VERIFY_WITH_TIMEOUT(!vm()->isCrashRecoveryRunning(), 10000);
+    }
+
+    // Hands the open microphone stream `ms` milliseconds of a voiced, syllable-shaped signal,
+    // 100 ms at a time, as the sound server would.
+    void speak(int ms)
+    {
+        QVERIFY(m_audio->lastStream() && !m_audio->lastStream()->isClosed());
+        for (int done = 0; done < ms; done += 100) {
+            RawAudioFrames frames;
+            frames.bytes = SyntheticCaptureStream::render(SyntheticCaptureStream::Voice::Speech,
+                                                          m_spokenSamples, 100);
+            frames.format = SampleFormat::Int16;
+            frames.channels = 1;
+            frames.sampleRate = 16000.0;
+            m_audio->lastStream()->deliver(frames);
+            m_spokenSamples += 1600;
+        }
+    }
+
+    // The text the transcript card shows: every line of its list, final and interim.
+    QString transcriptOnScreen() const
+    {
+        QStringList lines;
+        auto *list = qobject_cast<QQuickItem *>(find(QStringLiteral("segmentList")));
+        if (!list)
+            return QString();
+        const auto collect = [&lines](QQuickItem *item, const auto &self) -> void {
+            const QString text = item->property("text").toString();
+            if (item->isVisible() && !text.isEmpty())
+                lines.append(text);
+            for (QQuickItem *child : item->childItems())
+                self(child, self);
+        };
+        collect(list, collect);
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    void startRecording()
+    {
+        QVERIFY(press(QStringLiteral("startButton")));
+        QTRY_VERIFY2_WITH_TIMEOUT(vm()->isRecording(), qPrintable(vm()->statusText()), 10000);
+        QVERIFY(!read(QStringLiteral("startButton"), "enabled").toBool());
+    }
+
+    // Presses stop, lets the grace for the last finals pass in virtual time and waits for the
+    // closing fetch, the backend stop and the save over the loopback sockets.
+    void stopRecording()
+    {
+        QVERIFY(press(QStringLiteral("stopButton")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [this] {
+                m_clock->advance(200ms);
+                return !vm()->isRecording() && !vm()->isStoppingRecording();
+            }(),
+            10000);
+    }
+
+    // Records until the script's first sentence is on screen and stops; *id is the session's.
+    void recordOneSession(QString *id)
+    {
+        m_spokenSamples = 0;
+        CHECKED(startRecording());
+        CHECKED(speak(2500));
+        QTRY_VERIFY_WITH_TIMEOUT(vm()->transcriptText().contains(u"hyvää huomenta kaikille") &&
+                                     transcriptOnScreen().contains(u"hyvää huomenta kaikille"),
+                                 10000);
+        *id = vm()->sessionId();
+        CHECKED(stopRecording());
+    }
+
+    QStringList sessionRowsOnScreen() const
+    {
+        QStringList ids;
+        auto *repeater = find(QStringLiteral("sessionRepeater"));
+        const int count = repeater->property("count").toInt();
+        for (int i = 0; i < count; ++i) {
+            QQuickItem *row = nullptr;
+            QMetaObject::invokeMethod(repeater, "itemAt", Q_RETURN_ARG(QQuickItem *, row),
+                                      Q_ARG(int, i));
+            if (row)
+                ids.append(row->objectName().mid(int(qstrlen("sessionRow_"))));
+        }
+        return ids;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server = std::make_unique<InProcessServer>(kScript);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+    }
+
+    void init()
+    {
+        // Each test starts with an empty local history and the stored settings of a first start.
+        QDir(SessionHistoryStore::defaultDirectory()).removeRecursively();
+        SecureSettings().remove(QLatin1String(STTConfigurationStore::kKey));
+    }
+
+    void cleanup()
+    {
+        if (m_engine && screen() == u"mainView" && !vm()->isRecording())
+            press(QStringLiteral("logoutButton"));
+        m_engine.reset();
+        m_context.reset();
+    }
+
+    void recordingShowsTheTranscriptAndListsTheSessionAfterStop()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QVERIFY(read(QStringLiteral("noSessionsLabel"), "visible").toBool());
+
+        CHECKED(startRecording());
+        QVERIFY(read(QStringLiteral("stopButton"), "enabled").toBool());
+        QVERIFY(!read(QStringLiteral("saveTranscriptButton"), "enabled").toBool());
+        CHECKED(speak(2500));
+        QTRY_VERIFY_WITH_TIMEOUT(transcriptOnScreen().contains(u"hyvää huomenta kaikille"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(transcriptOnScreen().contains(u"aloitetaan viikkopalaveri"), 10000);
+        const QString id = vm()->sessionId();
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(read(QStringLiteral("sessionIdLabel"), "text").toString(),
+                 QStringLiteral("Sessio: ") + id);
+
+        CHECKED(stopRecording());
+        QCOMPARE(vm()->statusText(), QStringLiteral("Pysäytetty"));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen(), QStringList {id}, 5000);
+        QVERIFY(!read(QStringLiteral("noSessionsLabel"), "visible").toBool());
+        QVERIFY(read(QStringLiteral("sessionLabel_") + id, "text")
+                    .toString()
+                    .endsWith(QStringLiteral(" • 2 segmenttiä")));
+        // The text stays on screen after the stop and can now be saved or made into a memo.
+        QVERIFY2(transcriptOnScreen().contains(u"Anna: hyvää huomenta kaikille"),
+                 qPrintable(transcriptOnScreen()));
+        QVERIFY(read(QStringLiteral("saveTranscriptButton"), "enabled").toBool());
+        QVERIFY(read(QStringLiteral("startButton"), "enabled").toBool());
+    }
+
+    void pauseShowsTheTimerAndResumeHidesIt()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        CHECKED(startRecording());
+        CHECKED(speak(500));
+
+        QVERIFY(press(QStringLiteral("pauseButton")));
+        QObject *timer = find(QStringLiteral("pauseTimer"));
+        QVERIFY(timer->property("visible").toBool());
+        QVERIFY(!read(QStringLiteral("pauseButton"), "enabled").toBool());
+        QVERIFY(read(QStringLiteral("resumeButton"), "enabled").toBool());
+        for (int i = 0; i < 30; ++i)
+            m_clock->advance(100ms);
+        QCOMPARE(timer->property("text").toString(),
+                 QStringLiteral("Tauolla kulunut 00:03 • yhteys pidetään auki"));
+
+        QVERIFY(press(QStringLiteral("resumeButton")));
+        // The resume asks the server whether the session still runs before it unmutes.
+        QTRY_VERIFY_WITH_TIMEOUT(!vm()->isPaused(), 10000);
+        QVERIFY(!timer->property("visible").toBool());
+        QVERIFY(vm()->isRecording());
+        QVERIFY2(vm()->statusText().startsWith(QStringLiteral("Kuuntelen...")),
+                 qPrintable(vm()->statusText()));
+        QVERIFY(read(QStringLiteral("pauseButton"), "enabled").toBool());
+        CHECKED(stopRecording());
+    }
+
+    void deleteRemovesTheRowLocallyAndOnTheServer()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QString first;
+        CHECKED(recordOneSession(&first));
+        QString second;
+        CHECKED(recordOneSession(&second));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen().size(), 2, 5000);
+
+        QVERIFY(press(QStringLiteral("deleteSession_") + first));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen(), QStringList {second}, 10000);
+        QCOMPARE(vm()->statusText(), QStringLiteral("Sessio poistettu (myös palvelimelta)"));
+        QVERIFY(!QFile::exists(QDir(SessionHistoryStore::defaultDirectory())
+                                   .filePath(first + QStringLiteral(".json"))));
+
+        QVERIFY(press(QStringLiteral("deleteAllSessionsButton")));
+        QTRY_VERIFY_WITH_TIMEOUT(read(QStringLiteral("noSessionsLabel"), "visible").toBool(),
+                                 10000);
+        QCOMPARE(vm()->statusText(), QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)"));
+        QVERIFY(!read(QStringLiteral("deleteAllSessionsButton"), "visible").toBool());
+    }
+
+    void deletingIsRefusedWhileRecording()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QString id;
+        CHECKED(recordOneSession(&id));
+        CHECKED(startRecording());
+        QVERIFY(!press(QStringLiteral("deleteSession_") + id));
+        QVERIFY(!press(QStringLiteral("deleteAllSessionsButton")));
+        CHECKED(stopRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(sessionRowsOnScreen().contains(id), 5000);
+    }
+
+    // A session the server holds as stopped but the history never got (the app ended during the
+    // stop) comes back when the window is first shown, and only then.
+    void firstWindowRecoversCrashedSessionsOnce()
+    {
+        const QString email = newUser();
+        CHECKED(openApp());
+        CHECKED(signIn(email));
+        QString id;
+        CHECKED(recordOneSession(&id));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen(), QStringList {id}, 5000);
+        press(QStringLiteral("logoutButton"));
+        QDir(SessionHistoryStore::defaultDirectory()).removeRecursively();
+
+        CHECKED(openApp());
+        CHECKED(signIn(email));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen(), QStringList {id}, 10000);
+        QCOMPARE(vm()->statusText(), QStringLiteral("Crash-recovery: palautettu 1 sessiota"));
+
+        // Signing in again in the same run shows the window again, without a second run.
+        QVERIFY(press(QStringLiteral("logoutButton")));
+        QDir(SessionHistoryStore::defaultDirectory()).removeRecursively();
+        vm()->refreshSessionHistory();
+        find(QStringLiteral("emailField"))->setProperty("text", email);
+        find(QStringLiteral("passwordField"))->setProperty("text", kPassword);
+        QVERIFY(press(QStringLiteral("loginButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QVERIFY(!vm()->isCrashRecoveryRunning());
+        QVERIFY(sessionRowsOnScreen().isEmpty());
+    }
+
+    void copyPutsTheTranscriptOnTheClipboard()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QVERIFY(!press(QStringLiteral("copyTranscriptButton")));
+        QString id;
+        CHECKED(recordOneSession(&id));
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(press(QStringLiteral("copyTranscriptButton")));
+        const QString copied = QGuiApplication::clipboard()->text();
+        QVERIFY2(copied.contains(u"hyvää huomenta kaikille") &&
+                     copied.contains(u"aloitetaan viikkopalaveri"),
+                 qPrintable(copied));
+    }
+
+    // Each connection setting action reaches its own setting: a button wired to the wrong
+    // action changes another field or none.
+    void connectionActionsChangeTheirSetting_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed"); // answer to the prompt; null: no prompt expected
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("backend prompt, trimmed")
+            << "editBackendURLButton" << " http://127.0.0.1:9/stt \n" << QString() << "baseURL"
+            << "http://127.0.0.1:9/stt";
+        QTest::newRow("api key prompt") << "editAPIKeyButton" << "typed-key-1" << QString()
+                                        << "apiKey" << "typed-key-1";
+        QTest::newRow("feed prompt") << "editUpdateFeedButton" << "http://127.0.0.1:9/f.json"
+                                     << QString() << "updateManifestURL"
+                                     << "http://127.0.0.1:9/f.json";
+        QTest::newRow("key from clipboard") << "apiKeyFromClipboardButton" << QString()
+                                            << "  pasted-key-2\n" << "apiKey" << "pasted-key-2";
+        QTest::newRow("default backend") << "defaultBackendButton" << QString() << QString()
+                                         << "baseURL" << buildinfo::defaultBackendURL();
+        QTest::newRow("default key") << "defaultAPIKeyButton" << QString() << QString() << "apiKey"
+                                     << buildinfo::defaultSharedAPIKey();
+        QTest::newRow("default feed") << "defaultUpdateFeedButton" << QString() << QString()
+                                      << "updateManifestURL"
+                                      << buildinfo::defaultUpdateManifestURL();
+    }
+
+    void connectionActionsChangeTheirSetting()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, field);
+        QFETCH(QString, expected);
+        {
+            // Start from values that differ from every expected one.
+            SecureSettings settings;
+            STTConfigurationStore store(&settings);
+            STTConfiguration config = store.load();
+            config.apiKey = QStringLiteral("stored-key-0");
+            store.save(config);
+        }
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        STTConfigurationStore store(m_context->settings());
+        const QVariantMap before = vm()->configMap();
+        vm()->setProperty("language", QStringLiteral("sv-SE"));
+        QGuiApplication::clipboard()->setText(clipboard);
+
+        QVERIFY(press(QStringLiteral("connectionToggle")));
+        QVERIFY(press(button));
+        if (!typed.isNull()) {
+            QObject *dialog = find(QStringLiteral("promptDialog"));
+            QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), 5000);
+            find(QStringLiteral("promptField"))->setProperty("text", typed);
+            QVERIFY(press(QStringLiteral("promptAcceptButton")));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(vm()->configMap().value(field).toString(), expected, 5000);
+        QCOMPARE(vm()->statusText(), QStringLiteral("Asetukset tallennettu"));
+        QCOMPARE(store.load().defaultLanguage, QStringLiteral("sv-SE"));
+        for (const QString &other :
+             {QStringLiteral("baseURL"), QStringLiteral("apiKey"), QStringLiteral("updateManifestURL")}) {
+            if (other != field)
+                QCOMPARE(vm()->configMap().value(other), before.value(other));
+        }
+    }
+
+    void updateCheckReportsTheServersManifest()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QVERIFY(press(QStringLiteral("checkUpdatesButton")));
+        QTRY_COMPARE_WITH_TIMEOUT(vm()->statusText(),
+                                  QStringLiteral("Ei uusia päivityksiä (versio %1)")
+                                      .arg(vm()->currentAppVersion()),
+                                  10000);
+        QCOMPARE(vm()->currentAppVersion(), buildinfo::version());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TestEnvironment::prepareProcess();
+    QGuiApplication app(argc, argv);
+    RecordingScreensTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_recording_screens.moc"
