@@ -46,7 +46,10 @@ Card {
         ComboBox {
             objectName: "modelBox"
             Accessible.name: qsTr("STT-malli")
-            model: transcription.availableModels
+            // The server may name a model of its own while recording; it shows as it is.
+            model: transcription.availableModels.indexOf(transcription.sttModel) >= 0
+                   ? transcription.availableModels
+                   : transcription.availableModels.concat([transcription.sttModel])
             currentIndex: model.indexOf(transcription.sttModel)
             onActivated: transcription.sttModel = currentText
         }
@@ -142,7 +145,7 @@ Card {
         Slider {
             objectName: "micGainSlider"
             Accessible.name: qsTr("Mikin taso")
-            from: 0; to: 2
+            from: 0.1; to: 2
             value: transcription.mixedMicGain
             onMoved: transcription.mixedMicGain = value
         }
@@ -150,7 +153,7 @@ Card {
         Slider {
             objectName: "systemGainSlider"
             Accessible.name: qsTr("Systeemiäänen taso")
-            from: 0; to: 2
+            from: 0.1; to: 2
             value: transcription.mixedSystemGain
             onMoved: transcription.mixedSystemGain = value
         }
@@ -158,7 +161,7 @@ Card {
         Slider {
             objectName: "duckingSlider"
             Accessible.name: qsTr("Ducking-voimakkuus")
-            from: 0; to: 1
+            from: 0; to: 0.9
             enabled: transcription.mixedAutoDuckEnabled
             value: transcription.mixedDuckingStrength
             onMoved: transcription.mixedDuckingStrength = value
