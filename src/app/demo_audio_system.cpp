@@ -2,12 +2,10 @@
 
 #include "foundation/clock.h"
 
-#include <QtEndian>
-
 #include <algorithm>
-
 #include <cmath>
 #include <numbers>
+#include <QtEndian>
 
 namespace vernalo {
 
@@ -127,13 +125,13 @@ CaptureOpenResult DemoAudioSystem::openCapture(const CaptureTarget &target)
 {
     CaptureOpenResult result;
     if (target.kind == CaptureTarget::Kind::Source && target.sourceId != kMicrophoneId) {
-        result.error = AudioServerError {QStringLiteral("demo"), 5,
-                                         QStringLiteral("No such source")};
+        result.error =
+            AudioServerError {QStringLiteral("demo"), 5, QStringLiteral("No such source")};
         return result;
     }
     const auto voice = target.kind == CaptureTarget::Kind::Source
-                           ? SyntheticCaptureStream::Voice::Speech
-                           : SyntheticCaptureStream::Voice::Background;
+        ? SyntheticCaptureStream::Voice::Speech
+        : SyntheticCaptureStream::Voice::Background;
     result.stream = std::make_unique<SyntheticCaptureStream>(m_clock, voice);
     return result;
 }

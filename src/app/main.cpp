@@ -7,7 +7,6 @@
 #include "startup_diagnostics.h"
 
 #include <cstdio>
-
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -93,7 +92,7 @@ int main(int argc, char *argv[])
     if (touring || parser.isSet(demoAudioOption))
         audioSystem = std::make_unique<vernalo::DemoAudioSystem>(clock.get());
     vernalo::AppContext context(
-        vernalo::BackendOverride{parser.value(backendOption), parser.value(authOption)},
+        vernalo::BackendOverride {parser.value(backendOption), parser.value(authOption)},
         std::move(audioSystem), std::move(clock));
 
     QQmlApplicationEngine engine;
@@ -124,8 +123,8 @@ int main(int argc, char *argv[])
         const QString path = parser.value(screenshotOption);
         QTimer::singleShot(parser.value(delayOption).toInt(), &app, [&engine, path] {
             auto *window = engine.rootObjects().isEmpty()
-                               ? nullptr
-                               : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+                ? nullptr
+                : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
             const bool saved = window && window->grabWindow().save(path);
             QCoreApplication::exit(saved ? 0 : 1);
         });

@@ -2,9 +2,9 @@
 
 #include "app_context.h"
 #include "foundation/clock.h"
+#include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
-#include "recording/session_history_model.h"
 
 #include <QDir>
 #include <QPointer>
@@ -23,8 +23,8 @@ constexpr auto kSettle = 700ms;
 
 } // namespace
 
-ScreenshotTour::ScreenshotTour(QQmlApplicationEngine *engine, AppContext *context,
-                               Options options, QObject *parent)
+ScreenshotTour::ScreenshotTour(QQmlApplicationEngine *engine, AppContext *context, Options options,
+                               QObject *parent)
     : QObject(parent)
     , m_engine(engine)
     , m_context(context)
@@ -80,8 +80,8 @@ QCoro::Task<bool> ScreenshotTour::shoot(QString fileName)
     if (!self)
         co_return false;
     auto *window = m_engine->rootObjects().isEmpty()
-                       ? nullptr
-                       : qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        ? nullptr
+        : qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
     const QString path = QDir(m_options.outputDirectory).filePath(fileName);
     if (!window || !window->grabWindow().save(path)) {
         m_error = QStringLiteral("could not write %1").arg(path);
@@ -109,9 +109,7 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     if (!press(QStringLiteral("loginButton")))
         co_return QStringList();
     if (!co_await waitUntil(
-            [this, vm] {
-                return currentScreen() == u"mainView" && !vm->isCrashRecoveryRunning();
-            },
+            [this, vm] { return currentScreen() == u"mainView" && !vm->isCrashRecoveryRunning(); },
             QStringLiteral("the main window")))
         co_return QStringList();
     if (!co_await shoot(QStringLiteral("02-main-idle.png")) || !self)
@@ -139,12 +137,13 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     if (!co_await waitUntil(
             [vm] {
                 return !vm->isRecording() && !vm->isStoppingRecording() &&
-                       vm->sessionHistoryModel()->count() > 0;
+                    vm->sessionHistoryModel()->count() > 0;
             },
             QStringLiteral("the stopped session in the history")))
         co_return QStringList();
     QObject *mainView = find(QStringLiteral("mainView"));
-    QMetaObject::invokeMethod(mainView, "scrollToSection", Q_ARG(QVariant, QStringLiteral("historyCard")));
+    QMetaObject::invokeMethod(mainView, "scrollToSection",
+                              Q_ARG(QVariant, QStringLiteral("historyCard")));
     if (!co_await shoot(QStringLiteral("04-history.png")) || !self)
         co_return QStringList();
     co_return m_written;

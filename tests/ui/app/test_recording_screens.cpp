@@ -25,11 +25,11 @@ using namespace vernalo::test;
 using namespace std::chrono_literals;
 
 // Helpers verify as they go; a failure inside one ends the test at once.
-#define CHECKED(call)                                                                            \
-    do {                                                                                         \
-        call;                                                                                    \
-        if (QTest::currentTestFailed())                                                          \
-            return;                                                                              \
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
     } while (false)
 
 namespace {
@@ -267,7 +267,8 @@ private Q_SLOTS:
         QVERIFY(!read(QStringLiteral("saveTranscriptButton"), "enabled").toBool());
         CHECKED(speak(2500));
         QTRY_VERIFY_WITH_TIMEOUT(transcriptOnScreen().contains(u"hyvää huomenta kaikille"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(transcriptOnScreen().contains(u"aloitetaan viikkopalaveri"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(transcriptOnScreen().contains(u"aloitetaan viikkopalaveri"),
+                                 10000);
         const QString id = vm()->sessionId();
         QVERIFY(!id.isEmpty());
         QCOMPARE(read(QStringLiteral("sessionIdLabel"), "text").toString(),
@@ -334,7 +335,8 @@ private Q_SLOTS:
         QVERIFY(press(QStringLiteral("deleteAllSessionsButton")));
         QTRY_VERIFY_WITH_TIMEOUT(read(QStringLiteral("noSessionsLabel"), "visible").toBool(),
                                  10000);
-        QCOMPARE(vm()->statusText(), QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)"));
+        QCOMPARE(vm()->statusText(),
+                 QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)"));
         QVERIFY(!read(QStringLiteral("deleteAllSessionsButton"), "visible").toBool());
     }
 
@@ -405,23 +407,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("clipboard");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("backend prompt, trimmed")
-            << "editBackendURLButton" << " http://127.0.0.1:9/stt \n" << QString() << "baseURL"
-            << "http://127.0.0.1:9/stt";
-        QTest::newRow("api key prompt") << "editAPIKeyButton" << "typed-key-1" << QString()
-                                        << "apiKey" << "typed-key-1";
-        QTest::newRow("feed prompt") << "editUpdateFeedButton" << "http://127.0.0.1:9/f.json"
-                                     << QString() << "updateManifestURL"
-                                     << "http://127.0.0.1:9/f.json";
-        QTest::newRow("key from clipboard") << "apiKeyFromClipboardButton" << QString()
-                                            << "  pasted-key-2\n" << "apiKey" << "pasted-key-2";
+        QTest::newRow("backend prompt, trimmed") << "editBackendURLButton"
+                                                 << " http://127.0.0.1:9/stt \n"
+                                                 << QString() << "baseURL"
+                                                 << "http://127.0.0.1:9/stt";
+        QTest::newRow("api key prompt") << "editAPIKeyButton"
+                                        << "typed-key-1" << QString() << "apiKey"
+                                        << "typed-key-1";
+        QTest::newRow("feed prompt")
+            << "editUpdateFeedButton"
+            << "http://127.0.0.1:9/f.json" << QString() << "updateManifestURL"
+            << "http://127.0.0.1:9/f.json";
+        QTest::newRow("key from clipboard")
+            << "apiKeyFromClipboardButton" << QString() << "  pasted-key-2\n"
+            << "apiKey"
+            << "pasted-key-2";
         QTest::newRow("default backend") << "defaultBackendButton" << QString() << QString()
                                          << "baseURL" << buildinfo::defaultBackendURL();
         QTest::newRow("default key") << "defaultAPIKeyButton" << QString() << QString() << "apiKey"
                                      << buildinfo::defaultSharedAPIKey();
-        QTest::newRow("default feed") << "defaultUpdateFeedButton" << QString() << QString()
-                                      << "updateManifestURL"
-                                      << buildinfo::defaultUpdateManifestURL();
+        QTest::newRow("default feed")
+            << "defaultUpdateFeedButton" << QString() << QString() << "updateManifestURL"
+            << buildinfo::defaultUpdateManifestURL();
     }
 
     void connectionActionsChangeTheirSetting()
@@ -457,8 +464,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(vm()->configMap().value(field).toString(), expected, 5000);
         QCOMPARE(vm()->statusText(), QStringLiteral("Asetukset tallennettu"));
         QCOMPARE(store.load().defaultLanguage, QStringLiteral("sv-SE"));
-        for (const QString &other :
-             {QStringLiteral("baseURL"), QStringLiteral("apiKey"), QStringLiteral("updateManifestURL")}) {
+        for (const QString &other : {QStringLiteral("baseURL"), QStringLiteral("apiKey"),
+                                     QStringLiteral("updateManifestURL")}) {
             if (other != field)
                 QCOMPARE(vm()->configMap().value(other), before.value(other));
         }
@@ -469,10 +476,10 @@ private Q_SLOTS:
         CHECKED(openApp());
         CHECKED(signIn(newUser()));
         QVERIFY(press(QStringLiteral("checkUpdatesButton")));
-        QTRY_COMPARE_WITH_TIMEOUT(vm()->statusText(),
-                                  QStringLiteral("Ei uusia päivityksiä (versio %1)")
-                                      .arg(vm()->currentAppVersion()),
-                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            vm()->statusText(),
+            QStringLiteral("Ei uusia päivityksiä (versio %1)").arg(vm()->currentAppVersion()),
+            10000);
         QCOMPARE(vm()->currentAppVersion(), buildinfo::version());
     }
 };

@@ -177,6 +177,51 @@ private Q_SLOTS:
         QMetaObject::invokeMethod(find("logoutButton"), "clicked");
     }
 
+    // At 1280x800 the main column scrolls, every section can be brought into view and no
+    // control sticks out past the right edge of the window.
+    void mainWindowFitsTheSmallestSupportedSize()
+    {
+        qputenv("VERNALO_INAPP_ADMIN_ENABLED", "1");
+        openApp();
+        auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        window->resize(1280, 800);
+        signIn(kAdminEmail, kPassword);
+        QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), 10000);
+        for (const char *toggle : {"diagnosticsToggle", "connectionToggle"})
+            QMetaObject::invokeMethod(find(toggle), "clicked");
+
+        auto *flick = find("mainScroll")->property("contentItem").value<QQuickItem *>();
+        QVERIFY(flick);
+        QTRY_VERIFY(flick->property("contentHeight").toDouble() > flick->height());
+        for (const char *section : {"historyCard", "connectionCard", "diagnosticsCard"}) {
+            QVariant found;
+            QMetaObject::invokeMethod(find("mainView"), "scrollToSection",
+                                      Q_RETURN_ARG(QVariant, found),
+                                      Q_ARG(QVariant, QString::fromLatin1(section)));
+            QVERIFY2(found.toBool(), section);
+            auto *card = qobject_cast<QQuickItem *>(find(section));
+            const QRectF inView = card->mapRectToItem(flick, card->boundingRect());
+            QVERIFY2(inView.top() >= -0.5 && inView.top() < flick->height(), section);
+        }
+
+        QStringList outside;
+        const std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
+            if (!item->isVisible())
+                return;
+            if (item->inherits("QQuickAbstractButton")) {
+                const QRectF box = item->mapRectToScene(item->boundingRect());
+                if (box.right() > window->width() + 0.5)
+                    outside.append(item->objectName());
+            }
+            for (QQuickItem *child : item->childItems())
+                walk(child);
+        };
+        walk(window->contentItem());
+        QVERIFY2(outside.isEmpty(), qPrintable(outside.join(QStringLiteral(", "))));
+        QMetaObject::invokeMethod(find("logoutButton"), "clicked");
+    }
+
     void everyControlHasAnAccessibleName()
     {
         qputenv("VERNALO_INAPP_ADMIN_ENABLED", "1");
