@@ -3,7 +3,9 @@
 #include "foundation/build_info.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
+#include "recording/session_history_model.h"
 #include "recording/transcription_view_model.h"
+#include "screenshot_tour.h"
 #include "server_test_support.h"
 #include "sessions/session_history_store.h"
 #include "support/fake_audio_system.h"
@@ -13,11 +15,14 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vernalo;
@@ -70,18 +75,26 @@ private:
         return email;
     }
 
-    void openApp()
+    // With the scripted sound server, or with the synthetic voice when `demoVoice` is set.
+    void openApp(bool demoVoice = false)
     {
         m_engine.reset();
         m_context.reset();
-        auto audio = std::make_unique<FakeAudioSystem>();
-        audio->addSource(kMicrophoneId, QStringLiteral("Desk Mic"), QStringLiteral("usb"));
-        audio->defaultSourceId = kMicrophoneId;
-        audio->streamFormatName = QStringLiteral("s16le");
-        audio->streamBitsPerSample = 16;
-        m_audio = audio.get();
         auto clock = std::make_unique<FakeClock>();
         m_clock = clock.get();
+        std::unique_ptr<AudioSystem> audio;
+        m_audio = nullptr;
+        if (demoVoice) {
+            audio = std::make_unique<DemoAudioSystem>(m_clock);
+        } else {
+            auto scripted = std::make_unique<FakeAudioSystem>();
+            scripted->addSource(kMicrophoneId, QStringLiteral("Desk Mic"), QStringLiteral("usb"));
+            scripted->defaultSourceId = kMicrophoneId;
+            scripted->streamFormatName = QStringLiteral("s16le");
+            scripted->streamBitsPerSample = 16;
+            m_audio = scripted.get();
+            audio = std::move(scripted);
+        }
         const QString url = m_server->baseUrl().toString();
         m_context = std::make_unique<AppContext>(BackendOverride {url, url}, std::move(audio),
                                                  std::move(clock));
@@ -469,6 +482,47 @@ private Q_SLOTS:
             if (other != field)
                 QCOMPARE(vm()->configMap().value(other), before.value(other));
         }
+    }
+
+    // The documentation tour walks the same screens by their object names; a renamed control
+    // or a step that never arrives shows here rather than in a broken `./dev screenshots`.
+    void screenshotTourWritesEveryPicture()
+    {
+        const QString email = newUser();
+        CHECKED(openApp(true));
+        QTemporaryDir folder;
+        ScreenshotTour::Options options;
+        options.outputDirectory = folder.path();
+        options.email = email;
+        options.password = kPassword;
+        options.recordingSeconds = 3;
+        ScreenshotTour tour(m_engine.get(), m_context.get(), options);
+        std::optional<QStringList> written;
+        const auto runTour = [&]() -> QCoro::Task<> { written = co_await tour.run(); };
+        runTour();
+        // The tour paces itself by the clock; real socket traffic runs in between.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                m_clock->advance(100ms);
+                return written.has_value();
+            }(),
+            60000);
+        QVERIFY2(!written->isEmpty(), qPrintable(tour.error()));
+
+        QStringList names;
+        for (const QString &path : *written) {
+            names.append(QFileInfo(path).fileName());
+            const QImage image(path);
+            QVERIFY2(!image.isNull(), qPrintable(path));
+            QCOMPARE(image.size(),
+                     qobject_cast<QQuickWindow *>(m_engine->rootObjects().first())->size() *
+                         image.devicePixelRatio());
+        }
+        QCOMPARE(names,
+                 (QStringList {"01-sign-in.png", "02-main-idle.png", "03-recording.png",
+                               "04-history.png"}));
+        QVERIFY(vm()->sessionHistoryModel()->count() == 1);
+        QVERIFY(vm()->transcriptText().contains(u"hyvää huomenta kaikille"));
     }
 
     void updateCheckReportsTheServersManifest()
