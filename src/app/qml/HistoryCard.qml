@@ -7,9 +7,9 @@ Card {
     title: qsTr("Sessiot")
 
     // The controller ignores deletions while recording; a deletion in flight shows in the
-    // status line until its result replaces it.
-    readonly property bool deletingOne: transcription.statusText === qsTr("Poistetaan sessio...")
-    readonly property bool deletingAll: transcription.statusText === qsTr("Poistetaan kaikki sessiot...")
+    // status line (the controller's own text, never translated here) until its result replaces it.
+    readonly property bool deletingOne: transcription.statusText === "Poistetaan sessio..."
+    readonly property bool deletingAll: transcription.statusText === "Poistetaan kaikki sessiot..."
     readonly property bool canDelete: !transcription.isRecording && !transcription.isStartingRecording
                                       && !deletingOne && !deletingAll
 

@@ -340,12 +340,17 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen().size(), 2, 5000);
 
         QVERIFY(press(QStringLiteral("deleteSession_") + first));
+        // While the server is asked, no second deletion can start.
+        QVERIFY(!read(QStringLiteral("deleteSession_") + second, "enabled").toBool());
+        QVERIFY(!read(QStringLiteral("deleteAllSessionsButton"), "enabled").toBool());
         QTRY_COMPARE_WITH_TIMEOUT(sessionRowsOnScreen(), QStringList {second}, 10000);
         QCOMPARE(vm()->statusText(), QStringLiteral("Sessio poistettu (myös palvelimelta)"));
         QVERIFY(!QFile::exists(QDir(SessionHistoryStore::defaultDirectory())
                                    .filePath(first + QStringLiteral(".json"))));
 
         QVERIFY(press(QStringLiteral("deleteAllSessionsButton")));
+        QCOMPARE(read(QStringLiteral("deleteAllSessionsButton"), "text").toString(),
+                 QStringLiteral("Poistetaan..."));
         QTRY_VERIFY_WITH_TIMEOUT(read(QStringLiteral("noSessionsLabel"), "visible").toBool(),
                                  10000);
         QCOMPARE(vm()->statusText(),
