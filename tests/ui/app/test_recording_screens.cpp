@@ -259,6 +259,7 @@ private Q_SLOTS:
         // Each test starts with an empty local history and the stored settings of a first start.
         QDir(SessionHistoryStore::defaultDirectory()).removeRecursively();
         SecureSettings().remove(QLatin1String(STTConfigurationStore::kKey));
+        m_spokenSamples = 0;
     }
 
     void cleanup()
@@ -487,6 +488,29 @@ private Q_SLOTS:
             if (other != field)
                 QCOMPARE(vm()->configMap().value(other), before.value(other));
         }
+    }
+
+    void audioTestButtonRunsFiveSecondsAndReports()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QVERIFY(press(QStringLiteral("audioTestButton")));
+        QCOMPARE(read(QStringLiteral("audioTestButton"), "text").toString(),
+                 QStringLiteral("Äänitesti käynnissä..."));
+        QVERIFY(!read(QStringLiteral("audioTestButton"), "enabled").toBool());
+        QVERIFY(!read(QStringLiteral("startButton"), "enabled").toBool());
+        CHECKED(speak(5000));
+        m_clock->advance(5000ms);
+        QCOMPARE(vm()->statusText(), QStringLiteral("Äänitesti valmis: taso ok"));
+        QVERIFY2(read(QStringLiteral("diagnosticHint"), "text")
+                     .toString()
+                     .startsWith(QStringLiteral("Äänitesti: frameja 50, mic 50, systeemi 0, avg ")),
+                 qPrintable(vm()->diagnosticHint()));
+        QCOMPARE(read(QStringLiteral("audioTestButton"), "text").toString(),
+                 QStringLiteral("Äänitesti (5 s)"));
+        QVERIFY(read(QStringLiteral("startButton"), "enabled").toBool());
+        // Nothing went to the backend: no session was made for the test.
+        QVERIFY(vm()->sessionId().isEmpty());
     }
 
     // The documentation tour walks the same screens by their object names; a renamed control
