@@ -554,6 +554,41 @@ private Q_SLOTS:
         QVERIFY(vm()->transcriptText().contains(u"hyvää huomenta kaikille"));
     }
 
+    // The diagnostics section's buttons reach their own actions; with no package saved yet the
+    // open and show actions say so instead of opening anything.
+    void diagnosticsActionsReportTheirOutcome_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("clipboardStart"); // null: the clipboard is left alone
+        QTest::newRow("support message") << "copySupportTemplateButton"
+                                         << "Tukiviestipohja kopioitu leikepöydälle"
+                                         << "Hei tuki,\n\nLiitän Vernalo-diagnoosin.";
+        QTest::newRow("open newest") << "openDiagnosticsButton"
+                                     << "Diagnostiikkatiedostoa ei löytynyt" << QString();
+        QTest::newRow("show newest") << "revealDiagnosticsButton"
+                                     << "Diagnostiikkatiedostoa ei löytynyt" << QString();
+    }
+
+    void diagnosticsActionsReportTheirOutcome()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, status);
+        QFETCH(QString, clipboardStart);
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
+        QVERIFY(!press(button)); // folded away at first
+        QVERIFY(press(QStringLiteral("diagnosticsToggle")));
+        QVERIFY(press(button));
+        QTRY_COMPARE_WITH_TIMEOUT(vm()->statusText(), status, 5000);
+        const QString clipboard = QGuiApplication::clipboard()->text();
+        if (clipboardStart.isNull())
+            QCOMPARE(clipboard, QStringLiteral("untouched"));
+        else
+            QVERIFY2(clipboard.startsWith(clipboardStart), qPrintable(clipboard));
+    }
+
     void updateCheckReportsTheServersManifest()
     {
         CHECKED(openApp());
