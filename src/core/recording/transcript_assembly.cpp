@@ -47,6 +47,13 @@ bool TranscriptAssembly::appendFinalSegment(const QString &text, const QDateTime
                                             const std::optional<QString> &speakerLabel,
                                             bool textOnlyDuplicateCheck)
 {
+    return insertFinal(text, timestamp, speakerLabel, textOnlyDuplicateCheck, nullptr);
+}
+
+bool TranscriptAssembly::insertFinal(const QString &text, const QDateTime &timestamp,
+                                     const std::optional<QString> &speakerLabel,
+                                     bool textOnlyDuplicateCheck, const ServerOrder *serverOrder)
+{
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return false;
@@ -66,18 +73,36 @@ bool TranscriptAssembly::appendFinalSegment(const QString &text, const QDateTime
     if (m_knownKeys.contains(key))
         return false;
     m_knownKeys.insert(key);
-    insertSorted(TranscriptSegment{QUuid::createUuid(), trimmed, timestamp, speakerLabel});
+    insertSorted(TranscriptSegment{QUuid::createUuid(), trimmed, timestamp, speakerLabel},
+                 serverOrder);
     return true;
 }
 
-void TranscriptAssembly::insertSorted(TranscriptSegment segment)
+void TranscriptAssembly::insertSorted(TranscriptSegment segment, const ServerOrder *serverOrder)
 {
     // Inserting after every segment with an equal or earlier time is the same as appending and
     // stable-sorting, without re-sorting the whole list for each final.
     const auto position = std::upper_bound(
         m_segments.cbegin(), m_segments.cend(), segment.timestamp,
         [](const QDateTime &time, const TranscriptSegment &existing) { return time < existing.timestamp; });
-    const qsizetype row = position - m_segments.cbegin();
+    qsizetype row = position - m_segments.cbegin();
+    if (serverOrder) {
+        // Server times have whole seconds, so one second can hold several sentences. A sentence
+        // that reached us late (by poll, after its socket died) goes before those the server
+        // lists after it, rather than behind everything of its second. The poll is the server's
+        // whole list at one moment, so a streamed sentence it lacks was stored after it.
+        const qsizetype mine = serverOrder->value(segmentKey(segment.text, segment.timestamp), -1);
+        const auto first = std::lower_bound(
+            m_segments.cbegin(), position, segment.timestamp,
+            [](const TranscriptSegment &existing, const QDateTime &time) { return existing.timestamp < time; });
+        for (auto it = first; mine >= 0 && it != position; ++it) {
+            const qsizetype theirs = serverOrder->value(segmentKey(it->text, it->timestamp), -1);
+            if (theirs < 0 || theirs > mine) {
+                row = it - m_segments.cbegin();
+                break;
+            }
+        }
+    }
     if (m_observer)
         m_observer->segmentAboutToBeInserted(row);
     m_segments.insert(row, std::move(segment));
@@ -87,14 +112,27 @@ void TranscriptAssembly::insertSorted(TranscriptSegment segment)
 
 int TranscriptAssembly::mergePolled(const QList<PolledSegment> &polled, const QDateTime &now)
 {
-    int added = 0;
-    for (const PolledSegment &segment : polled) {
+    QList<std::optional<QDateTime>> times;
+    times.reserve(polled.size());
+    ServerOrder serverOrder;
+    for (qsizetype i = 0; i < polled.size(); ++i) {
         std::optional<QDateTime> time;
         // The stream's rule for "ts": a time that the stream would refuse must not give the same
         // sentence a different key here.
-        if (segment.ts)
-            time = parseInternetDateTime(*segment.ts);
-        if (appendFinalSegment(segment.text, time.value_or(now), segment.speakerLabel, !time))
+        if (polled[i].ts)
+            time = parseInternetDateTime(*polled[i].ts);
+        times.append(time);
+        if (!time)
+            continue;
+        const QString key = segmentKey(polled[i].text.trimmed(), *time);
+        if (!serverOrder.contains(key))
+            serverOrder.insert(key, i);
+    }
+    int added = 0;
+    for (qsizetype i = 0; i < polled.size(); ++i) {
+        const PolledSegment &segment = polled[i];
+        if (insertFinal(segment.text, times[i].value_or(now), segment.speakerLabel, !times[i],
+                        &serverOrder))
             ++added;
     }
     return added;

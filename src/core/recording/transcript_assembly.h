@@ -3,6 +3,7 @@
 #include "foundation/models.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -65,7 +66,14 @@ public:
     void clear();
 
 private:
-    void insertSorted(TranscriptSegment segment);
+    // Where each sentence stands in the server's own list (by segment key), for ordering
+    // segments whose times are equal.
+    using ServerOrder = QHash<QString, qsizetype>;
+
+    bool insertFinal(const QString &text, const QDateTime &timestamp,
+                     const std::optional<QString> &speakerLabel, bool textOnlyDuplicateCheck,
+                     const ServerOrder *serverOrder);
+    void insertSorted(TranscriptSegment segment, const ServerOrder *serverOrder);
 
     QList<TranscriptSegment> m_segments;
     QSet<QString> m_knownKeys;

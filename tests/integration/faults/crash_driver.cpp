@@ -1,0 +1,109 @@
+// Runs the real core headless for one recording and its stop, for a test that kills it at a
+// random moment: scripted microphone, virtual time for the controller's timers, the real REST
+// and stream clients against the backend given, the real history store in the user's data
+// folder (XDG_DATA_HOME decides where). Prints, each on its own line as it happens:
+//   history <folder>   session <id>   stopping   stopped
+// Arguments: <backend address> <auth token> <settings file> <seconds of audio>.
+#include "audio/microphone_capture.h"
+#include "audio/system_audio_capture.h"
+#include "backend/stt_api_client.h"
+#include "backend/websocket_stream_client.h"
+#include "foundation/secure_settings.h"
+#include "foundation/stt_configuration.h"
+#include "recording/transcription_view_model.h"
+#include "sessions/session_history_store.h"
+#include "support/controller_harness.h"
+#include "support/fake_audio_system.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/socket_wait.h"
+
+#include <cstdio>
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+
+void say(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrova"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vernalo"));
+    const QStringList args = app.arguments();
+    if (args.size() != 5) {
+        std::fprintf(stderr, "usage: crash_driver <backend> <token> <settings-file> <seconds>\n");
+        return 2;
+    }
+    const int seconds = std::max(1, args[4].toInt());
+
+    FakeClock clock;
+    FakeAudioSystem audio;
+    audio.addSource(ControllerHarness::kMicrophoneId, QStringLiteral("Desk Mic"),
+                    QStringLiteral("usb"));
+    audio.defaultSourceId = ControllerHarness::kMicrophoneId;
+    FakeDesktopServices desktop;
+    QNetworkAccessManager network;
+    SecureSettings settings(args[3]);
+    STTConfigurationStore configStore(&settings);
+    STTConfiguration config = STTConfiguration::defaults();
+    config.baseURL = args[1];
+    configStore.save(config);
+    SessionHistoryStore history(SessionHistoryStore::defaultDirectory());
+    STTAPIClient api(&network, &clock);
+    MicrophoneCapture microphone(&audio);
+    SystemAudioCapture systemAudio(&audio, &clock);
+
+    TranscriptionViewModel::Collaborators collaborators;
+    collaborators.configStore = &configStore;
+    collaborators.historyStore = &history;
+    collaborators.apiClient = &api;
+    collaborators.streamClientFactory = defaultStreamClientFactory(&clock);
+    collaborators.microphone = &microphone;
+    collaborators.systemAudio = &systemAudio;
+    collaborators.audioSystem = &audio;
+    collaborators.desktop = &desktop;
+    collaborators.clock = &clock;
+    TranscriptionViewModel vm(std::move(collaborators));
+    vm.updateAuthContext(QVariantMap {{QStringLiteral("email"), QStringLiteral("driver")}},
+                         args[2]);
+    say(QStringLiteral("history ") + history.directory());
+
+    vm.startRecording();
+    if (!waitUntil([&] { return vm.isRecording() || !vm.isStartingRecording(); }) ||
+        !vm.isRecording()) {
+        std::fprintf(stderr, "start failed: %s\n", qPrintable(vm.statusText()));
+        return 1;
+    }
+    say(QStringLiteral("session ") + vm.sessionId());
+
+    auto *source = audio.lastStream();
+    for (int chunk = 0; chunk < seconds * 10; ++chunk) {
+        if (source)
+            source->deliver(ControllerHarness::framesOf(ControllerHarness::testChunk(chunk)));
+        clock.advance(std::chrono::milliseconds(100));
+        QCoreApplication::processEvents();
+    }
+    // The finals of the audio sent so far come back over the stream.
+    waitUntil([&] { return vm.segments().size() >= seconds - 1; }, 5000);
+
+    say(QStringLiteral("stopping"));
+    vm.stopRecording();
+    clock.advance(std::chrono::milliseconds(1200));
+    if (!waitUntil([&] { return !vm.isStoppingRecording(); })) {
+        std::fprintf(stderr, "stop did not finish\n");
+        return 1;
+    }
+    say(QStringLiteral("stopped"));
+    return 0;
+}

@@ -1,0 +1,232 @@
+// A live recording against the reference server as a child process, through repeated outages:
+// the server killed and restarted on the same port and data, or frozen until the stream's ping
+// deadline gives up on it. Each outage must leave the recording running, reconnected and
+// sending, with every final it had kept and none twice; the audio each outage costs is printed.
+#include "fault_support.h"
+#include "live_recording_rig.h"
+#include "support/socket_wait.h"
+#include "support/test_environment.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace vernalo;
+using namespace vernalo::test;
+
+namespace {
+
+enum class Outage { Kill, Freeze };
+
+// How many outages of each kind one run goes through.
+int outageCount()
+{
+    return iterationsFrom("VERNALO_FAULT_ITERATIONS", 20);
+}
+
+// Waits until the server's byte count stops moving: what is still in flight has arrived.
+std::optional<qint64> settledAudioBytes(ServerCalls &calls, const QString &sessionId)
+{
+    std::optional<qint64> last;
+    int stableReads = 0;
+    for (int read = 0; read < 200 && stableReads < 3; ++read) {
+        const auto now = calls.audioBytes(sessionId);
+        stableReads = now && last && *now == *last ? stableReads + 1 : 0;
+        last = now;
+        QTest::qWait(15); // loopback traffic still draining
+    }
+    return stableReads >= 3 ? last : std::nullopt;
+}
+
+// The transcript must read "segment 1", "segment 2", ... with nothing missing or repeated.
+QString numberingFault(const QStringList &texts)
+{
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        if (segmentNumber(texts[i]) != i + 1)
+            return QStringLiteral("position %1 holds \"%2\" in [%3]")
+                .arg(i + 1)
+                .arg(texts[i], texts.join(QStringLiteral(", ")));
+    }
+    return {};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outage)
+
+class StreamOutagesTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_folder;
+    std::unique_ptr<ServerChild> m_server;
+    quint32 m_seed = 0;
+    QStringList m_figures;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_folder.isValid());
+        QFile script(m_folder.filePath(QStringLiteral("script.txt")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(numberedScript(4 * 3600));
+        script.close();
+        m_server = std::make_unique<ServerChild>(m_folder.filePath(QStringLiteral("data")),
+                                                 script.fileName());
+        QString why;
+        QVERIFY2(m_server->start(&why), qPrintable(why));
+        m_seed = faultSeed();
+        qInfo("seed %u (VERNALO_FAULT_SEED repeats it), %d outages of each kind", m_seed,
+              outageCount());
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString &line : std::as_const(m_figures))
+            qInfo("%s", qPrintable(line));
+    }
+
+    void recordingSurvivesOutages_data()
+    {
+        QTest::addColumn<Outage>("kind");
+        QTest::newRow("server killed and restarted") << Outage::Kill;
+        QTest::newRow("server frozen until the ping deadline") << Outage::Freeze;
+    }
+
+    void recordingSurvivesOutages()
+    {
+        QFETCH(Outage, kind);
+        const QString name =
+            kind == Outage::Kill ? QStringLiteral("kill") : QStringLiteral("freeze");
+        QRandomGenerator random(m_seed + (kind == Outage::Kill ? 0 : 1));
+        QVERIFY(m_server->isRunning());
+
+        LiveRecordingRig rig(m_server->baseUrl());
+        ServerCalls calls(m_server->baseUrl());
+        QString why;
+        QVERIFY2(rig.startRecording(&why), qPrintable(why));
+        TranscriptionViewModel *vm = rig.controller();
+        const QString sessionId = vm->sessionId();
+        for (int i = 0; i < 30; ++i)
+            rig.tick();
+
+        QList<double> lostMs, downMs, forgottenMs, detectMs, backMs;
+        for (int outage = 1; outage <= outageCount(); ++outage) {
+            const QString where = QStringLiteral("%1 outage %2").arg(name).arg(outage);
+            const auto before = settledAudioBytes(calls, sessionId);
+            QVERIFY2(before, qPrintable(where + QStringLiteral(": server count did not settle")));
+            const qint64 producedBefore = rig.bytesProduced();
+            const QStringList textsBefore = rig.segmentTexts();
+            const QList<TranscriptSegment> segmentsBefore = vm->segments();
+            const qint64 outageStart = rig.virtualMs();
+            qint64 countAfterRestart = *before;
+
+            if (kind == Outage::Kill) {
+                m_server->kill();
+                // A killed peer's sockets close at once; no virtual time passes until it shows.
+                QVERIFY2(waitUntil([&] { return !rig.streamHealthy(); }), qPrintable(where));
+                const int downTicks = 1 + static_cast<int>(random.bounded(30));
+                for (int i = 0; i < downTicks; ++i)
+                    rig.tick();
+                QVERIFY2(vm->isRecording(),
+                         qPrintable(where + QStringLiteral(" while down: ") + vm->statusText()));
+                QVERIFY2(m_server->start(&why), qPrintable(where + QStringLiteral(": ") + why));
+                downMs.append(rig.virtualMs() - outageStart);
+                const auto restarted = calls.audioBytes(sessionId);
+                QVERIFY2(restarted, qPrintable(where + QStringLiteral(": no meta after restart")));
+                countAfterRestart = *restarted;
+                forgottenMs.append(double(*before - *restarted) / LiveRecordingRig::kBytesPerMs);
+            } else {
+                m_server->freeze();
+                rig.setAwaitAttempts(false);
+                int ticks = 0;
+                while (rig.streamHealthy() && ticks < 400) {
+                    rig.tick();
+                    ++ticks;
+                }
+                QVERIFY2(!rig.streamHealthy(),
+                         qPrintable(where + QStringLiteral(": a frozen server went unnoticed")));
+                detectMs.append(rig.virtualMs() - outageStart);
+                // Sometimes the first reconnects also meet the frozen server.
+                const int extraTicks = static_cast<int>(random.bounded(25));
+                for (int i = 0; i < extraTicks; ++i)
+                    rig.tick();
+                m_server->thaw();
+                rig.setAwaitAttempts(true);
+                downMs.append(rig.virtualMs() - outageStart);
+            }
+
+            int ticks = 0;
+            while (!rig.streamHealthy() && ticks < 600) {
+                rig.tick();
+                ++ticks;
+                QVERIFY2(vm->isRecording(),
+                         qPrintable(where + QStringLiteral(" ended: ") + vm->statusText()));
+            }
+            QVERIFY2(rig.streamHealthy(),
+                     qPrintable(where + QStringLiteral(": no reconnect, ") + vm->statusText()));
+            backMs.append(rig.virtualMs() - outageStart);
+            // Three seconds of audio after the reconnect: new finals and a transcript poll.
+            for (int i = 0; i < 30; ++i)
+                rig.tick();
+            QVERIFY2(vm->isRecording(),
+                     qPrintable(where + QStringLiteral(": ") + vm->statusText()));
+
+            const auto after = settledAudioBytes(calls, sessionId);
+            QVERIFY2(after, qPrintable(where + QStringLiteral(": server count did not settle")));
+            QVERIFY2(*after > countAfterRestart,
+                     qPrintable(where + QStringLiteral(": no new audio reached the server")));
+            const qint64 produced = rig.bytesProduced() - producedBefore;
+            const qint64 received = *after - *before;
+            QVERIFY2(received <= produced,
+                     qPrintable(where +
+                                QStringLiteral(": the server counted %1 bytes of %2 sent")
+                                    .arg(received)
+                                    .arg(produced)));
+            lostMs.append(double(produced - received) / LiveRecordingRig::kBytesPerMs);
+
+            // Everything kept before is still there, unchanged, and nothing came twice.
+            for (const TranscriptSegment &segment : segmentsBefore)
+                QVERIFY2(vm->segments().contains(segment),
+                         qPrintable(where + QStringLiteral(": lost \"") + segment.text + '"'));
+            const QStringList texts = rig.segmentTexts();
+            QVERIFY2(texts.size() > textsBefore.size(),
+                     qPrintable(where + QStringLiteral(": no new final after the reconnect")));
+            const QString fault = numberingFault(texts);
+            QVERIFY2(fault.isEmpty(), qPrintable(where + QStringLiteral(": ") + fault));
+        }
+
+        QVERIFY(rig.stopRecording());
+        const auto serverTexts = calls.transcriptTexts(sessionId);
+        QVERIFY(serverTexts);
+        QCOMPARE(numberingFault(*serverTexts), QString());
+        const auto saved = rig.history().load(sessionId);
+        QVERIFY2(saved, "the recording was not saved after the outages");
+        QStringList savedTexts;
+        for (const TranscriptSegment &segment : saved->segments)
+            savedTexts.append(segment.text);
+        QCOMPARE(savedTexts, *serverTexts);
+
+        m_figures.append(QStringLiteral("%1: %2 outages, %3 finals kept, seed %4")
+                             .arg(name)
+                             .arg(outageCount())
+                             .arg(savedTexts.size())
+                             .arg(m_seed));
+        m_figures.append(figureLine(name + QStringLiteral(" audio lost per outage"), lostMs,
+                                    QStringLiteral("ms")));
+        m_figures.append(figureLine(name + QStringLiteral(" outage (down until restart/thaw)"),
+                                    downMs, QStringLiteral("ms")));
+        m_figures.append(figureLine(name + QStringLiteral(" outage start to stream confirmed"),
+                                    backMs, QStringLiteral("ms")));
+        if (kind == Outage::Kill)
+            m_figures.append(
+                figureLine(QStringLiteral("kill counted audio forgotten by the server"),
+                           forgottenMs, QStringLiteral("ms")));
+        else
+            m_figures.append(figureLine(QStringLiteral("freeze noticed by the ping deadline after"),
+                                        detectMs, QStringLiteral("ms")));
+    }
+};
+
+VERNALO_TEST_MAIN(StreamOutagesTest)
+#include "test_stream_outages.moc"
