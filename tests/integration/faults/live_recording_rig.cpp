@@ -81,6 +81,16 @@ void LiveRecordingRig::tick()
         }
         m_attemptPending = false;
     }
+    if (m_awaitAttempts && m_opened && !m_client->isStartConfirmed()) {
+        // A fresh socket's start is answered within moments of real time; without this wait
+        // virtual time would race ahead of a server that is still busy starting up.
+        WebSocketStreamClient *client = m_client.data();
+        waitUntil(
+            [this, client] {
+                return !m_client || client->isStartConfirmed() || client->isReconnecting();
+            },
+            5000);
+    }
 }
 
 QStringList LiveRecordingRig::segmentTexts() const

@@ -111,6 +111,12 @@ private:
 
     QString home() const { return m_folder.filePath(QStringLiteral("home")); }
 
+    QByteArray fileBytes(const QString &id) const
+    {
+        QFile file(SessionHistoryStore(m_historyDir).filePath(id));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     // Every *.json in the history decodes as the session its name says, and the list shows
     // exactly those; anything else there (an interrupted write's temporary file) is not listed.
     void checkHistoryIntact(const QString &where, int *strayFiles)
@@ -236,6 +242,7 @@ private Q_SLOTS:
             if (QTest::currentTestFailed())
                 return;
             const bool savedBefore = SessionHistoryStore(m_historyDir).load(*session).has_value();
+            const QByteArray fileBefore = fileBytes(*session);
             runStartupRecovery(where);
             if (QTest::currentTestFailed())
                 return;
@@ -253,7 +260,12 @@ private Q_SLOTS:
                 QVERIFY2(kept,
                          qPrintable(where + QStringLiteral(": stopped session ") + *session +
                                     QStringLiteral(" neither saved nor recovered")));
-                QCOMPARE(textsOf(*kept), *serverTexts);
+                QVERIFY2(
+                    textsOf(*kept) == *serverTexts,
+                    qPrintable(QStringLiteral("%1: history [%2], server [%3], %4")
+                                   .arg(where, textsOf(*kept).join(u','), serverTexts->join(u','),
+                                        savedBefore ? QStringLiteral("saved by the driver")
+                                                    : QStringLiteral("recovered"))));
             }
             if (kept) {
                 // Saved or recovered, the history holds each final once, in order.
@@ -262,6 +274,10 @@ private Q_SLOTS:
                     QVERIFY2(segmentNumber(texts[i]) == i + 1,
                              qPrintable(where + QStringLiteral(": ") + texts.join(u',')));
             }
+            // A session the history already held is known to the recovery: left as it was.
+            if (savedBefore)
+                QVERIFY2(fileBytes(*session) == fileBefore,
+                         qPrintable(where + QStringLiteral(": recovery rewrote a saved session")));
             if (savedBefore)
                 ++savedByDriver;
             else if (kept)
