@@ -272,6 +272,47 @@ private Q_SLOTS:
             m_figures.append(figureLine(QStringLiteral("freeze noticed by the ping deadline after"),
                                         detectMs, QStringLiteral("ms")));
     }
+
+    // An outage longer than the whole reconnect budget ends the recording; what was transcribed
+    // stays on screen and in the history.
+    void recordingEndsWhenTheServerStaysAway()
+    {
+        QVERIFY(m_server->isRunning());
+        LiveRecordingRig rig(m_server->baseUrl());
+        QString why;
+        QVERIFY2(rig.startRecording(&why), qPrintable(why));
+        TranscriptionViewModel *vm = rig.controller();
+        for (int i = 0; i < 35; ++i)
+            rig.tick();
+        ServerCalls calls(m_server->baseUrl());
+        const auto serverTexts = calls.transcriptTexts(vm->sessionId());
+        QVERIFY(serverTexts && !serverTexts->isEmpty());
+        for (int i = 0; i < 30 && vm->segments().size() < serverTexts->size(); ++i)
+            rig.tick();
+        const QList<TranscriptSegment> before = vm->segments();
+        QCOMPARE(rig.segmentTexts(), *serverTexts);
+
+        m_server->kill();
+        const qint64 killedAt = rig.virtualMs();
+        while (vm->isRecording() && rig.virtualMs() - killedAt < 60000)
+            rig.tick();
+        const qint64 endedAfter = rig.virtualMs() - killedAt;
+        QVERIFY2(m_server->start(&why), qPrintable(why));
+
+        QVERIFY2(!vm->isRecording(), "the recording outlived the reconnect budget");
+        QCOMPARE(vm->statusText(), QStringLiteral("Yhteys katkesi"));
+        QCOMPARE(vm->segments(), before);
+        // Kept in the history like any finished recording, with all it had.
+        QVERIFY(waitUntil([vm] { return !vm->isStoppingRecording(); }));
+        const auto saved = rig.history().load(vm->sessionId());
+        QVERIFY2(saved, "the ended recording was not kept");
+        QCOMPARE(saved->segments, before);
+        // Eight back-off delays (0.4 + 0.8 + 1.6 + 3.2 + 4 x 4 s) and the ninth failure.
+        QVERIFY2(endedAfter >= 22000 && endedAfter <= 23000,
+                 qPrintable(QStringLiteral("ended after %1 ms").arg(endedAfter)));
+        m_figures.append(
+            QStringLiteral("server gone for good: recording ended after %1 ms").arg(endedAfter));
+    }
 };
 
 VERNALO_TEST_MAIN(StreamOutagesTest)
