@@ -225,7 +225,12 @@ private Q_SLOTS:
             // the transcript poll must bring them in.
             const auto serverTexts = calls.transcriptTexts(sessionId);
             QVERIFY2(serverTexts, qPrintable(where + QStringLiteral(": no transcript")));
-            for (int i = 0; i < 100 && vm->segments().size() < serverTexts->size(); ++i)
+            // The server may still be turning that audio into finals, so the poll can need a few
+            // rounds; fifteen seconds of virtual time are plenty.
+            for (int i = 0; i < 150 &&
+                 (vm->segments().size() < serverTexts->size() ||
+                  !numberingFault(vm->segments()).isEmpty());
+                 ++i)
                 rig.tick();
 
             // Everything kept before is still there, unchanged, and nothing came twice.
