@@ -166,8 +166,11 @@ bool SessionStore::appendSegment(const QString &sessionId, const StoredSegment &
 QList<StoredSegment> SessionStore::segments(const QString &sessionId) const
 {
     QList<StoredSegment> out;
+    // By time first: when a new connection replaces a stream, the old one's recognizer may
+    // still store finals of its earlier audio after the new one's first finals. The times are
+    // stored in one fixed-width UTC form with milliseconds, so text order is time order.
     QSqlQuery query = m_db.prepare(QStringLiteral(
-        "SELECT text, ts, speaker_label FROM segments WHERE session_id = ? ORDER BY id"));
+        "SELECT text, ts, speaker_label FROM segments WHERE session_id = ? ORDER BY ts, id"));
     query.addBindValue(sessionId);
     if (!m_db.exec(query))
         return out;
