@@ -4,6 +4,7 @@
 // private PulseAudio at its real rate).
 #include "audio/microphone_capture.h"
 #include "audio/system_audio_capture.h"
+#include "bench_qt_main.h"
 #include "foundation/clock.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/pulse_fixture.h"
@@ -180,15 +181,5 @@ BENCHMARK(BM_CaptureCpuShareMicAndSystem)->Iterations(1)->UseManualTime()->Unit(
 
 int main(int argc, char **argv)
 {
-    // The capture's log lines go to a throw-away log, not the developer's own.
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vernalo::runQtBenchmarks(argc, argv);
 }

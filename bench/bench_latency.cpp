@@ -11,6 +11,7 @@
 //          the kernel and the wake-up of the client's sleeping thread, which on a busy machine
 //          is the scheduler's share rather than the client's.
 // Goals: P95 send ≤ 10 ms, P95 event ≤ 5 ms; the *_p95_of_goal counters are those ratios.
+#include "bench_qt_main.h"
 #include "bench_recording_rig.h"
 
 #include <benchmark/benchmark.h>
@@ -100,15 +101,5 @@ BENCHMARK(BM_ClientAddedLatency)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char **argv)
 {
-    // The controller's log lines go to a throw-away log, not the developer's own.
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vernalo::runQtBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 // virtual time. Resident set size and heap in use are sampled every 10 minutes of audio; the
 // slope (MB per hour of recording) is the least-squares line through the samples from 20
 // minutes on (the first sample, at 10 minutes, still holds start-up allocations). Goal: ≤ 1 MB/h.
+#include "bench_qt_main.h"
 #include "bench_recording_rig.h"
 
 #include <benchmark/benchmark.h>
@@ -126,15 +127,5 @@ BENCHMARK(BM_MemoryOverThreeHours)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char **argv)
 {
-    // The controller's log lines go to a throw-away log, not the developer's own.
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vernalo::runQtBenchmarks(argc, argv);
 }

@@ -6,6 +6,7 @@
 #include "audio/microphone_capture.h"
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
+#include "bench_qt_main.h"
 #include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
@@ -192,14 +193,5 @@ BENCHMARK(BM_FinalEventInTheMiddle)->Iterations(1)->Unit(benchmark::kMillisecond
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", state.path().toUtf8());
-    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false"));
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vernalo::runQtBenchmarks(argc, argv);
 }

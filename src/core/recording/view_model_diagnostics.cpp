@@ -31,19 +31,6 @@ namespace {
 
 const QString kPackagePrefix = QStringLiteral("vernalo-diagnoosi");
 
-QString sourceLabel(AudioInputMode mode)
-{
-    switch (mode) {
-    case AudioInputMode::Microphone:
-        return QStringLiteral("Mikrofoni");
-    case AudioInputMode::SystemAudio:
-        return QStringLiteral("Systeemiääni");
-    case AudioInputMode::MicrophoneAndSystem:
-        break;
-    }
-    return QStringLiteral("Mikki + systeemiääni");
-}
-
 bool isDiagnosticsFileName(const QString &name)
 {
     const QString lower = name.toLower();
@@ -409,9 +396,8 @@ void TranscriptionViewModel::copyDiagnosticsSupportTemplate()
         finnish.toString(m_clock->now().toLocalTime(), QStringLiteral("dd.MM.yyyy HH:mm")) +
         QStringLiteral("\n- Sessio-ID: ") +
         (m_sessionId.isEmpty() ? QStringLiteral("-") : m_sessionId) +
-        QStringLiteral("\n- Äänilähde: ") + sourceLabel(m_inputMode) +
-        QStringLiteral("\n- STT-malli: ") + m_sttModel +
-        QStringLiteral("\n- Diagnostiikkapaketti: ") + packageName +
+        QStringLiteral("\n- Äänilähde: ") + label(m_inputMode) + QStringLiteral("\n- STT-malli: ") +
+        m_sttModel + QStringLiteral("\n- Diagnostiikkapaketti: ") + packageName +
         QStringLiteral("\n\nKuvaus:\n[Kirjaa tähän mitä tapahtui]");
     m_desktop->setClipboardText(text);
     setStatusText(QStringLiteral("Tukiviestipohja kopioitu leikepöydälle"));
