@@ -6,12 +6,10 @@ Card {
     objectName: "historyCard"
     title: qsTr("Sessiot")
 
-    // The controller ignores deletions while recording; a deletion in flight shows in the
-    // status line (the controller's own text, never translated here) until its result replaces it.
-    readonly property bool deletingOne: transcription.statusText === "Poistetaan sessio..."
-    readonly property bool deletingAll: transcription.statusText === "Poistetaan kaikki sessiot..."
+    // The controller ignores deletions while recording; none starts while another runs.
+    readonly property bool deletingAll: transcription.isDeletingAllSessions
     readonly property bool canDelete: !transcription.isRecording && !transcription.isStartingRecording
-                                      && !deletingOne && !deletingAll
+                                      && !transcription.isDeletingSessions
 
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")

@@ -266,6 +266,15 @@ public:
     // Sessions deleted here whose server deletion failed; recovery never brings them back.
     QStringList pendingServerDeletions() const;
     static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
+    // A deletion runs: of one session, or of every listed one.
+    Q_PROPERTY(bool isDeletingSessions READ isDeletingSessions NOTIFY deletionStateChanged)
+    Q_PROPERTY(bool isDeletingAllSessions READ isDeletingAllSessions NOTIFY deletionStateChanged)
+    bool isDeletingSessions() const { return m_deletionJobs > 0; }
+    bool isDeletingAllSessions() const { return m_isDeletingAllSessions; }
+Q_SIGNALS:
+    void deletionStateChanged();
+
+public:
     // --- end deletion and recovery
 
     // --- memo and diagnostics
@@ -639,6 +648,9 @@ private:
     void setCrashRecoveryRunning(bool running);
     void notePendingServerDeletions(const QStringList &failed, const QStringList &succeeded);
     bool m_hasAttemptedStartupCrashRecovery = false;
+    void changeDeletionJobs(int delta, bool all);
+    int m_deletionJobs = 0;
+    bool m_isDeletingAllSessions = false;
     // --- end deletion and recovery
 
     // transcription_view_model.cpp

@@ -55,7 +55,16 @@ void TranscriptionViewModel::deleteSession(const QString &id)
     if (m_isRecording || id.isEmpty())
         return;
     setStatusText(QStringLiteral("Poistetaan sessio..."));
+    changeDeletionJobs(+1, false);
     runDeleteSession(id, m_config);
+}
+
+void TranscriptionViewModel::changeDeletionJobs(int delta, bool all)
+{
+    m_deletionJobs += delta;
+    if (all)
+        m_isDeletingAllSessions = delta > 0;
+    emit deletionStateChanged();
 }
 
 QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfiguration config)
@@ -64,6 +73,7 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
     const bool serverDeleted = co_await deleteOnServer(m_apiClient, config, id);
     if (!self)
         co_return;
+    changeDeletionJobs(-1, false);
     if (m_historyStore->deleteSession(id)) {
         setStatusText(QStringLiteral("Session poisto epäonnistui"));
         co_return;
@@ -81,12 +91,14 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
 
 void TranscriptionViewModel::deleteAllSessions()
 {
-    if (m_isRecording)
+    // A second press while the first still runs would delete every session on the server twice.
+    if (m_isRecording || m_isDeletingAllSessions)
         return;
     QStringList ids;
     for (const SavedSessionListItem &item : m_historyStore->list())
         ids.append(item.id);
     setStatusText(QStringLiteral("Poistetaan kaikki sessiot..."));
+    changeDeletionJobs(+1, true);
     runDeleteAllSessions(ids, m_config);
 }
 
@@ -101,6 +113,7 @@ QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTC
             co_return;
         (deleted ? succeeded : failed).append(id);
     }
+    changeDeletionJobs(-1, true);
     // Only what was listed when the action started: a recording saved while the server
     // deletions ran stays.
     bool localFailure = false;

@@ -66,8 +66,16 @@ private Q_SLOTS:
                              if (request.path == QStringLiteral("/v1/sessions/b"))
                                  QVERIFY(!h->history->save(storedSession("late")));
                          });
+        // A second press while the first runs changes nothing.
+        vm->deleteAllSessions();
+        QVERIFY(vm->isDeletingSessions() && vm->isDeletingAllSessions());
         vm->deleteAllSessions();
         QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Kaikki sessiot"); }));
+        QVERIFY(!vm->isDeletingSessions() && !vm->isDeletingAllSessions());
+        int deletions = 0;
+        for (const RecordedRequest &request : h->backend.requests())
+            deletions += request.method == "DELETE" ? 1 : 0;
+        QCOMPARE(deletions, 3);
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Kaikki sessiot poistettu paikallisesti (1 palvelinpoistoa "
                                 "epäonnistui)"));
@@ -86,7 +94,9 @@ private Q_SLOTS:
                       ScriptedResponse::json(503, R"({"error":"busy"})"));
         TranscriptionViewModel *vm = h->build();
         vm->deleteSession(QStringLiteral("gone"));
+        QVERIFY(vm->isDeletingSessions() && !vm->isDeletingAllSessions());
         QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Sessio poistettu"); }));
+        QVERIFY(!vm->isDeletingSessions());
 
         h->backend.on("GET", QStringLiteral("/v1/sessions"),
                       ScriptedResponse::json(200, R"({"items":[
