@@ -283,6 +283,24 @@ void ControllerHarness::sendEvent(const QByteArray &json)
     stream.sendText(json);
 }
 
+QByteArray ControllerHarness::finalEvent(const QString &text, const QString &ts,
+                                         const QString &speaker)
+{
+    QJsonObject event {{QStringLiteral("type"), QStringLiteral("final")},
+                       {QStringLiteral("text"), text},
+                       {QStringLiteral("ts"), ts}};
+    if (!speaker.isEmpty())
+        event.insert(QStringLiteral("speakerLabel"), speaker);
+    return QJsonDocument(event).toJson(QJsonDocument::Compact);
+}
+
+bool ControllerHarness::sayFinal(const QString &text, const QString &ts, const QString &speaker)
+{
+    const qsizetype before = m_controller->segments().size();
+    sendEvent(finalEvent(text, ts, speaker));
+    return waitFor([&] { return m_controller->segments().size() > before; });
+}
+
 bool ControllerHarness::waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     return waitUntil(condition, timeoutMs);

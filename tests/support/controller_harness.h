@@ -101,6 +101,10 @@ public:
     bool waitAudioChunks(int count, int connection = -1) const;
     // Sends one server event on the newest stream connection.
     void sendEvent(const QByteArray &json);
+    static QByteArray finalEvent(const QString &text, const QString &ts,
+                                 const QString &speaker = {});
+    // Sends a final and waits until the controller lists one more segment.
+    bool sayFinal(const QString &text, const QString &ts, const QString &speaker = {});
 
     // REST answers the client has received for a path (e.g. "/v1/sessions/s1/transcript").
     // When such an answer is counted, the code that awaited it has already run up to its next

@@ -572,6 +572,8 @@ private:
     void goLive(const StartAttempt &attempt, const QString &sessionId);
     void scheduleStartRecordingTimeout(const QUuid &attemptID);
     void handleStartRecordingTimeout();
+    // What a stop needs of the recording as it stands now.
+    FinishPlan makeFinishPlan(bool userStop) const;
     QCoro::Task<> finishRecording(FinishPlan plan, StreamClientPtr client);
     void completeUserStop(const FinishPlan &plan, bool haveSegments, const QString &exportStatus);
     void startAudioKeepAlive(WebSocketStreamClient *client);

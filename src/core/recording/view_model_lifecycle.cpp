@@ -263,9 +263,16 @@ void TranscriptionViewModel::stopRecording()
     deactivateLiveCapture();
     AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
 
+    FinishPlan plan = makeFinishPlan(true);
+    setStopping(true);
+    finishRecording(std::move(plan), std::move(m_webSocketClient));
+}
+
+TranscriptionViewModel::FinishPlan TranscriptionViewModel::makeFinishPlan(bool userStop) const
+{
     FinishPlan plan;
     plan.generation = m_generation;
-    plan.userStop = true;
+    plan.userStop = userStop;
     plan.sessionId = m_sessionId;
     plan.segmentsAtStop = m_segments->segments();
     plan.startedAt = m_recordingStartedAt.isValid() ? m_recordingStartedAt : m_clock->now();
@@ -273,8 +280,7 @@ void TranscriptionViewModel::stopRecording()
     plan.model = m_sttModel;
     plan.config = m_config;
     plan.mode = m_inputMode;
-    setStopping(true);
-    finishRecording(std::move(plan), std::move(m_webSocketClient));
+    return plan;
 }
 
 QCoro::Task<> TranscriptionViewModel::finishRecording(FinishPlan plan, StreamClientPtr client)

@@ -196,16 +196,7 @@ void TranscriptionViewModel::handleRemoteSessionStopped(
     AppLog::write(QStringLiteral("remote session stopped reason=%1 session=%2 status=%3")
                       .arg(reason, m_sessionId, status));
 
-    FinishPlan plan;
-    plan.generation = m_generation;
-    plan.userStop = false;
-    plan.sessionId = m_sessionId;
-    plan.segmentsAtStop = m_segments->segments();
-    plan.startedAt = m_recordingStartedAt.isValid() ? m_recordingStartedAt : m_clock->now();
-    plan.language = m_language;
-    plan.model = m_sttModel;
-    plan.config = m_config;
-    plan.mode = m_inputMode;
+    FinishPlan plan = makeFinishPlan(false);
 
     m_startAttemptID = QUuid::createUuid();
     m_resumeAttemptID = QUuid::createUuid();

@@ -16,16 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray finalEvent(const QString &text, const QString &ts, const QString &speaker = {})
-{
-    QJsonObject event {{QStringLiteral("type"), QStringLiteral("final")},
-                       {QStringLiteral("text"), text},
-                       {QStringLiteral("ts"), ts}};
-    if (!speaker.isEmpty())
-        event.insert(QStringLiteral("speakerLabel"), speaker);
-    return QJsonDocument(event).toJson(QJsonDocument::Compact);
-}
-
 QStringList texts(const QList<TranscriptSegment> &segments)
 {
     QStringList out;
@@ -51,9 +41,7 @@ class ViewModelStopTest : public QObject
 
     void say(const QString &text, const QString &ts, const QString &speaker = {})
     {
-        const qsizetype before = vm->segments().size();
-        h->sendEvent(finalEvent(text, ts, speaker));
-        QVERIFY(h->waitFor([&] { return vm->segments().size() > before; }));
+        QVERIFY(h->sayFinal(text, ts, speaker));
     }
 
 private Q_SLOTS:

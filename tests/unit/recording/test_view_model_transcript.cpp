@@ -16,16 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QByteArray finalEvent(const QString &text, const QString &ts, const QString &speaker = {})
-{
-    QJsonObject event {{QStringLiteral("type"), QStringLiteral("final")},
-                       {QStringLiteral("text"), text},
-                       {QStringLiteral("ts"), ts}};
-    if (!speaker.isEmpty())
-        event.insert(QStringLiteral("speakerLabel"), speaker);
-    return QJsonDocument(event).toJson(QJsonDocument::Compact);
-}
-
 QStringList texts(const QList<TranscriptSegment> &segments)
 {
     QStringList out;
@@ -60,9 +50,7 @@ class ViewModelTranscriptTest : public QObject
 
     void say(const QString &text, const QString &ts, const QString &speaker = {})
     {
-        const qsizetype before = vm->segments().size();
-        h->sendEvent(finalEvent(text, ts, speaker));
-        QVERIFY(h->waitFor([&] { return vm->segments().size() > before; }));
+        QVERIFY(h->sayFinal(text, ts, speaker));
     }
 
 private Q_SLOTS:
@@ -374,7 +362,7 @@ private Q_SLOTS:
         say("Kolmas lause tässä.", "2026-03-01T12:00:30Z");
         say("Ensimmäinen.", "2026-03-01T12:00:10Z");
         say("Toinen lause.", "2026-03-01T12:00:20Z");
-        h->sendEvent(finalEvent("   ", "2026-03-01T12:00:40Z"));
+        h->sendEvent(ControllerHarness::finalEvent("   ", "2026-03-01T12:00:40Z"));
         h->sendEvent(R"({"type":"partial","text":"kesken"})");
         QVERIFY(h->waitFor([&] { return vm->interimText() == u"kesken"; }));
 
