@@ -107,6 +107,7 @@ void LiveStream::handleStart(const ClientStreamMessage &start)
         if (!start.language.trimmed().isEmpty())
             m_language = start.language.trimmed();
         m_interim = start.enableInterim;
+        m_clientOffset = start.audioOffset;
     }
     // After a stop this connection takes no more audio; a new recording opens a new one.
     m_started = true;
@@ -131,10 +132,28 @@ void LiveStream::ensureWorker()
     });
 }
 
-void LiveStream::handleAudio(const QByteArray &pcm)
+void LiveStream::handleAudio(const QByteArray &received)
 {
-    if (m_stopRequested || pcm.isEmpty())
+    if (m_stopRequested || received.isEmpty())
         return;
+    // A reopened stream starts with audio sent before; only what the session lacks goes on.
+    qint64 repeated = 0;
+    if (m_clientOffset) {
+        repeated = m_registry.heldAudioBytes(m_sessionId, *m_clientOffset, received.size());
+        *m_clientOffset += received.size();
+    } else if (m_registry.replacedByResumingStream(m_sessionId, this)) {
+        repeated = received.size();
+    }
+    if (repeated >= received.size())
+        return;
+    const QByteArray pcm = received.mid(repeated);
+    if (!m_worker) {
+        // Recognition picks up where the session's audio ends, also after a replaced stream's
+        // late audio.
+        const qint64 end = m_registry.audioEnd(m_sessionId);
+        m_offsetMs = end / kBytesPerMs;
+        m_oddBytes = end % kBytesPerMs;
+    }
     ensureWorker();
     const QDateTime now = m_clock.now();
     m_arrivals.append({m_offsetMs, now});

@@ -4,6 +4,7 @@
 #include "session_store.h"
 
 #include <memory>
+#include <optional>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -33,6 +34,8 @@ public:
     ~LiveStream() override;
 
     QString sessionId() const { return m_sessionId; }
+    // The client named where its audio sits in the session, so repeats can be recognised.
+    bool namesAudioOffsets() const { return m_clientOffset.has_value(); }
     // Ends the connection from the server side; with announceStopped the client first gets the
     // "stopped" status, which ends its recording.
     void close(QWebSocketProtocol::CloseCode code, bool announceStopped);
@@ -69,6 +72,8 @@ private:
     bool m_workerFinished = false;
     qint64 m_offsetMs; // session audio received so far, in milliseconds
     qint64 m_oddBytes = 0;
+    // The client's count of audio bytes sent before the next chunk; from the start message.
+    std::optional<qint64> m_clientOffset;
     // When each chunk's first sample arrived, to date finals by when they were spoken.
     QList<QPair<qint64, QDateTime>> m_arrivals;
 };
