@@ -8,6 +8,7 @@
 #include "stream_wire.h"
 #include "user_store.h"
 
+#include <algorithm>
 #include <QUrlQuery>
 #include <QUuid>
 #include <QWebSocket>

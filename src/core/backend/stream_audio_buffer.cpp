@@ -1,6 +1,7 @@
 #include "backend/stream_audio_buffer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vernalo {
 

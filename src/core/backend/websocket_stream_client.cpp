@@ -471,6 +471,11 @@ void WebSocketStreamClient::reconnect()
         resendHeldAudio();
 }
 
+bool WebSocketStreamClient::isAwaitingPong() const
+{
+    return m_socketOpened && m_answerDeadline->isActive();
+}
+
 void WebSocketStreamClient::sendPing()
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)

@@ -75,7 +75,7 @@ public:
     bool isReconnecting() const { return m_isReconnecting; }
     bool isStartConfirmed() const { return m_startConfirmed; }
     // A ping of the open socket has not been answered yet.
-    bool isAwaitingPong() const { return m_socketOpened && m_answerDeadline->isActive(); }
+    bool isAwaitingPong() const;
     bool isBase64Framing() const { return m_audioTransportMode == AudioTransportMode::base64JSON; }
     int reconnectAttempts() const { return m_reconnectAttempts; }
     int audioFramesSent() const { return m_audioFramesSent; }
