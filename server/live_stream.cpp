@@ -107,7 +107,8 @@ void LiveStream::handleStart(const ClientStreamMessage &start)
         if (!start.language.trimmed().isEmpty())
             m_language = start.language.trimmed();
         m_interim = start.enableInterim;
-        m_clientOffset = start.audioOffset;
+        m_position = start.audioOffset.value_or(m_registry.audioEnd(m_sessionId));
+        m_positionNamed = start.audioOffset.has_value();
     }
     // After a stop this connection takes no more audio; a new recording opens a new one.
     m_started = true;
@@ -136,13 +137,13 @@ void LiveStream::handleAudio(const QByteArray &received)
 {
     if (m_stopRequested || received.isEmpty())
         return;
-    // A reopened stream starts with audio sent before; only what the session lacks goes on.
+    // A reopened stream starts with audio sent before, and a replaced one may still deliver
+    // late audio that its successor sent again: only what the session lacks goes on.
     qint64 repeated = 0;
-    if (m_clientOffset) {
-        repeated = m_registry.heldAudioBytes(m_sessionId, *m_clientOffset, received.size());
-        *m_clientOffset += received.size();
-    } else if (m_registry.replacedByResumingStream(m_sessionId, this)) {
-        repeated = received.size();
+    if (m_position) {
+        if (m_positionNamed || !m_registry.isCurrentStream(m_sessionId, this))
+            repeated = m_registry.heldAudioBytes(m_sessionId, *m_position, received.size());
+        *m_position += received.size();
     }
     if (repeated >= received.size())
         return;

@@ -34,8 +34,6 @@ public:
     ~LiveStream() override;
 
     QString sessionId() const { return m_sessionId; }
-    // The client named where its audio sits in the session, so repeats can be recognised.
-    bool namesAudioOffsets() const { return m_clientOffset.has_value(); }
     // Ends the connection from the server side; with announceStopped the client first gets the
     // "stopped" status, which ends its recording.
     void close(QWebSocketProtocol::CloseCode code, bool announceStopped);
@@ -72,8 +70,10 @@ private:
     bool m_workerFinished = false;
     qint64 m_offsetMs; // session audio received so far, in milliseconds
     qint64 m_oddBytes = 0;
-    // The client's count of audio bytes sent before the next chunk; from the start message.
-    std::optional<qint64> m_clientOffset;
+    // Where the next chunk sits in the session's audio: from the start message of a reopened
+    // stream, else the session's end when the stream started.
+    std::optional<qint64> m_position;
+    bool m_positionNamed = false; // the client named it, and may send audio again
     // When each chunk's first sample arrived, to date finals by when they were spoken.
     QList<QPair<qint64, QDateTime>> m_arrivals;
 };

@@ -243,11 +243,10 @@ qint64 SessionRegistry::heldAudioBytes(const QString &id, qint64 offset, qint64 
     return std::clamp<qint64>(end - offset, 0, bytes);
 }
 
-bool SessionRegistry::replacedByResumingStream(const QString &id, const LiveStream *stream) const
+bool SessionRegistry::isCurrentStream(const QString &id, const LiveStream *stream) const
 {
     const auto it = m_open.constFind(id);
-    return it != m_open.cend() && it->stream && it->stream != stream &&
-        it->stream->namesAudioOffsets();
+    return it != m_open.cend() && it->stream == stream;
 }
 
 void SessionRegistry::noteInterim(const QString &id)

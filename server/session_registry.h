@@ -67,9 +67,8 @@ public:
     // missed): how many leading bytes of the chunk at this offset the session already holds.
     // A chunk past the end leaves a gap, which later offsets account for.
     qint64 heldAudioBytes(const QString &id, qint64 offset, qint64 bytes);
-    // Whether the session's stream is now another one that names the place of its audio: the
-    // client sends again what it may have missed, so late audio of this one is a repeat.
-    bool replacedByResumingStream(const QString &id, const LiveStream *stream) const;
+    // Whether this is the session's newest stream (an older one may still deliver late audio).
+    bool isCurrentStream(const QString &id, const LiveStream *stream) const;
     void noteInterim(const QString &id);
     void storeFinal(const QString &id, const StoredSegment &segment);
     void noteError(const QString &id, int code, const QString &message);
