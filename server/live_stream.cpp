@@ -107,6 +107,8 @@ void LiveStream::handleStart(const ClientStreamMessage &start)
         if (!start.language.trimmed().isEmpty())
             m_language = start.language.trimmed();
         m_interim = start.enableInterim;
+        m_position = start.audioOffset.value_or(m_registry.audioEnd(m_sessionId));
+        m_positionNamed = start.audioOffset.has_value();
     }
     // After a stop this connection takes no more audio; a new recording opens a new one.
     m_started = true;
@@ -131,10 +133,28 @@ void LiveStream::ensureWorker()
     });
 }
 
-void LiveStream::handleAudio(const QByteArray &pcm)
+void LiveStream::handleAudio(const QByteArray &received)
 {
-    if (m_stopRequested || pcm.isEmpty())
+    if (m_stopRequested || received.isEmpty())
         return;
+    // A reopened stream starts with audio sent before, and a replaced one may still deliver
+    // late audio that its successor sent again: only what the session lacks goes on.
+    qint64 repeated = 0;
+    if (m_position) {
+        if (m_positionNamed || !m_registry.isCurrentStream(m_sessionId, this))
+            repeated = m_registry.heldAudioBytes(m_sessionId, *m_position, received.size());
+        *m_position += received.size();
+    }
+    if (repeated >= received.size())
+        return;
+    const QByteArray pcm = received.mid(repeated);
+    if (!m_worker) {
+        // Recognition picks up where the session's audio ends, also after a replaced stream's
+        // late audio.
+        const qint64 end = m_registry.audioEnd(m_sessionId);
+        m_offsetMs = end / kBytesPerMs;
+        m_oddBytes = end % kBytesPerMs;
+    }
     ensureWorker();
     const QDateTime now = m_clock.now();
     m_arrivals.append({m_offsetMs, now});

@@ -4,6 +4,7 @@
 #include "session_store.h"
 
 #include <memory>
+#include <optional>
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -69,6 +70,10 @@ private:
     bool m_workerFinished = false;
     qint64 m_offsetMs; // session audio received so far, in milliseconds
     qint64 m_oddBytes = 0;
+    // Where the next chunk sits in the session's audio: from the start message of a reopened
+    // stream, else the session's end when the stream started.
+    std::optional<qint64> m_position;
+    bool m_positionNamed = false; // the client named it, and may send audio again
     // When each chunk's first sample arrived, to date finals by when they were spoken.
     QList<QPair<qint64, QDateTime>> m_arrivals;
 };

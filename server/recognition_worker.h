@@ -23,8 +23,9 @@ public:
     // Ends the stream; finished() follows after the last results.
     void finish();
 
-    // Audio backlog beyond which chunks are dropped rather than queued without bound.
-    static constexpr qint64 kMaxBacklogBytes = 30 * 32000;
+    // Audio backlog beyond which chunks are dropped rather than queued without bound. A client
+    // back from an outage sends up to 30 s at once on top of live audio; that must queue.
+    static constexpr qint64 kMaxBacklogBytes = 90 * 32000;
 
 Q_SIGNALS:
     void results(const QList<vernalo::server::RecognitionEvent> &events);

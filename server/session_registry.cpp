@@ -8,6 +8,7 @@
 #include "stream_wire.h"
 #include "user_store.h"
 
+#include <algorithm>
 #include <QUrlQuery>
 #include <QUuid>
 #include <QWebSocket>
@@ -219,6 +220,33 @@ void SessionRegistry::noteAudio(const QString &id, qint64 bytes, double level)
     record.levelSum += level;
     record.peakLevel = std::max(record.peakLevel, level);
     it->lastFrameMonotonicMs = m_clock.monotonicMs();
+}
+
+qint64 SessionRegistry::audioEnd(const QString &id) const
+{
+    const auto it = m_open.constFind(id);
+    return it == m_open.cend() ? 0 : it->record.audioBytes + it->audioGapBytes;
+}
+
+qint64 SessionRegistry::heldAudioBytes(const QString &id, qint64 offset, qint64 bytes)
+{
+    auto it = m_open.find(id);
+    if (it == m_open.end())
+        return 0;
+    const qint64 end = it->record.audioBytes + it->audioGapBytes;
+    if (offset > end) {
+        it->audioGapBytes += offset - end;
+        AppLog::write(QStringLiteral("server stream audio gap session=%1 bytes=%2")
+                          .arg(id)
+                          .arg(offset - end));
+    }
+    return std::clamp<qint64>(end - offset, 0, bytes);
+}
+
+bool SessionRegistry::isCurrentStream(const QString &id, const LiveStream *stream) const
+{
+    const auto it = m_open.constFind(id);
+    return it != m_open.cend() && it->stream == stream;
 }
 
 void SessionRegistry::noteInterim(const QString &id)

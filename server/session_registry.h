@@ -61,6 +61,14 @@ public:
 
     // Called by the live streams.
     void noteAudio(const QString &id, qint64 bytes, double level);
+    // Where the session's audio ends, in the client's count of bytes sent.
+    qint64 audioEnd(const QString &id) const;
+    // For audio whose place the client names (a reopened stream sends again what we may have
+    // missed): how many leading bytes of the chunk at this offset the session already holds.
+    // A chunk past the end leaves a gap, which later offsets account for.
+    qint64 heldAudioBytes(const QString &id, qint64 offset, qint64 bytes);
+    // Whether this is the session's newest stream (an older one may still deliver late audio).
+    bool isCurrentStream(const QString &id, const LiveStream *stream) const;
     void noteInterim(const QString &id);
     void storeFinal(const QString &id, const StoredSegment &segment);
     void noteError(const QString &id, int code, const QString &message);
@@ -76,6 +84,8 @@ private:
         SessionRecord record;
         QPointer<LiveStream> stream;
         qint64 lastFrameMonotonicMs = 0;
+        // Audio the client sent that never arrived (dropped on its side); not kept on disk.
+        qint64 audioGapBytes = 0;
     };
 
     void sweep();

@@ -47,6 +47,7 @@ std::optional<ClientStreamMessage> decodeClientStreamMessage(const QByteArray &t
         message.language = start->language;
         message.sampleRate = start->sampleRate;
         message.enableInterim = start->enableInterim;
+        message.audioOffset = start->audioOffset;
     } else if (const auto *audio = std::get_if<StreamClientMessage::Audio>(&parsed->value)) {
         message.type = ClientStreamMessage::Type::Audio;
         message.audio = audio->pcm;

@@ -17,6 +17,7 @@ struct ClientStreamMessage
     QString language;
     qint64 sampleRate = 16000;
     bool enableInterim = true;
+    std::optional<qint64> audioOffset; // start of a reopened stream: client bytes sent before
     QByteArray audio; // decoded "audioBase64"
 };
 

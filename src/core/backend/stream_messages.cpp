@@ -7,13 +7,16 @@ namespace vernalo {
 
 QJsonObject StreamStartMessage::toJson() const
 {
-    return {{QStringLiteral("type"), QStringLiteral("start")},
-            {QStringLiteral("language"), language},
-            {QStringLiteral("sampleRate"), sampleRate},
-            {QStringLiteral("enableInterim"), enableInterim},
-            {QStringLiteral("sttModel"), sttModel},
-            {QStringLiteral("enableSpeakerDiarization"), enableSpeakerDiarization},
-            {QStringLiteral("speakerCount"), speakerCount}};
+    QJsonObject object {{QStringLiteral("type"), QStringLiteral("start")},
+                        {QStringLiteral("language"), language},
+                        {QStringLiteral("sampleRate"), sampleRate},
+                        {QStringLiteral("enableInterim"), enableInterim},
+                        {QStringLiteral("sttModel"), sttModel},
+                        {QStringLiteral("enableSpeakerDiarization"), enableSpeakerDiarization},
+                        {QStringLiteral("speakerCount"), speakerCount}};
+    if (audioOffset)
+        object.insert(QStringLiteral("audioOffset"), *audioOffset);
+    return object;
 }
 
 std::optional<StreamStartMessage> StreamStartMessage::fromJson(const QJsonObject &object,
@@ -27,14 +30,19 @@ std::optional<StreamStartMessage> StreamStartMessage::fromJson(const QJsonObject
     message.sttModel = reader.requireString("sttModel");
     message.enableSpeakerDiarization = reader.requireBool("enableSpeakerDiarization");
     message.speakerCount = reader.requireInt("speakerCount");
+    message.audioOffset = reader.optionalInt("audioOffset");
+    if (message.audioOffset && *message.audioOffset < 0)
+        reader.fail(QStringLiteral("audioOffset < 0"));
     return wire::finish(reader, message, error);
 }
 
-QByteArray StreamClientMessage::startFrame(const QString &language, const QString &sttModel)
+QByteArray StreamClientMessage::startFrame(const QString &language, const QString &sttModel,
+                                           std::optional<qint64> audioOffset)
 {
     StreamStartMessage message;
     message.language = language;
     message.sttModel = sttModel;
+    message.audioOffset = audioOffset;
     return wire::compact(message.toJson());
 }
 

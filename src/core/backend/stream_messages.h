@@ -17,6 +17,9 @@ struct StreamStartMessage
     QString sttModel;
     bool enableSpeakerDiarization = false;
     qint64 speakerCount = 0;
+    // Only on a reopened stream: how many bytes of the session's audio the client had sent
+    // before the first chunk that follows, so a server can skip what it already holds.
+    std::optional<qint64> audioOffset;
 
     bool operator==(const StreamStartMessage &) const = default;
     QJsonObject toJson() const; // includes "type": "start"
@@ -42,7 +45,8 @@ struct StreamClientMessage
 
     bool operator==(const StreamClientMessage &) const = default;
 
-    static QByteArray startFrame(const QString &language, const QString &sttModel);
+    static QByteArray startFrame(const QString &language, const QString &sttModel,
+                                 std::optional<qint64> audioOffset = std::nullopt);
     static QByteArray stopFrame();
     static QByteArray audioFrame(const QByteArray &pcm);
 

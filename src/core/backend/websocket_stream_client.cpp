@@ -36,6 +36,11 @@ std::optional<QByteArray> validUtf8(const QByteArray &bytes)
     return bytes;
 }
 
+QString audioSeconds(qint64 bytes)
+{
+    return QString::number(double(bytes) / 32000.0, 'f', 1);
+}
+
 std::chrono::milliseconds reconnectDelay(int attempt)
 {
     const qint64 delayMs = 400LL << std::min(attempt, 16);
@@ -90,6 +95,9 @@ void WebSocketStreamClient::connect(const QString &wsURL, const QString &languag
     m_audioFramesSent = 0;
     m_transcriptEventsReceived = 0;
     m_stopSent = false;
+    m_stopHeld = false;
+    m_audio.reset();
+    m_answeredOffset.reset();
     m_audioTransportMode = AudioTransportMode::binary;
 
     AppLog::write(QStringLiteral("ws connect url=%1 language=%2 model=%3")
@@ -122,8 +130,9 @@ void WebSocketStreamClient::openSocket()
                          if (const auto text = validUtf8(bytes))
                              handleMessage(*text);
                      });
-    QObject::connect(socket, &QWebSocket::pong, this, [this] {
+    QObject::connect(socket, &QWebSocket::pong, this, [this](quint64, const QByteArray &payload) {
         m_answerDeadline->stop();
+        acknowledgeAudio(payload);
         Q_EMIT pongReceived();
     });
     // Qt 6.4 names this signal error(); its getter overload makes the cast necessary.
@@ -234,8 +243,15 @@ void WebSocketStreamClient::attemptSendStart(bool force)
 
 void WebSocketStreamClient::sendAudio(const QByteArray &data)
 {
-    if (!m_isRunning)
+    if (!m_isRunning || m_stopSent || m_stopHeld)
         return;
+    if (!m_socket) {
+        // Held for the socket the reconnect opens; with no reconnect coming nothing carries it.
+        if (m_isReconnecting)
+            m_audio.append(data);
+        return;
+    }
+    m_audio.append(data);
     if (!m_startConfirmed) {
         const quint64 run = m_runId;
         QPointer<WebSocketStreamClient> self(this);
@@ -243,6 +259,11 @@ void WebSocketStreamClient::sendAudio(const QByteArray &data)
         if (!self || !m_isRunning || run != m_runId)
             return;
     }
+    sendChunk(data);
+}
+
+void WebSocketStreamClient::sendChunk(const QByteArray &data)
+{
     ++m_audioFramesSent;
     if (m_audioTransportMode == AudioTransportMode::binary && m_transcriptEventsReceived == 0 &&
         m_audioFramesSent >= kBase64SwitchFrameCount) {
@@ -258,10 +279,60 @@ void WebSocketStreamClient::sendAudio(const QByteArray &data)
         sendFrame(StreamClientMessage::audioFrame(data), true);
 }
 
+void WebSocketStreamClient::resendHeldAudio()
+{
+    const std::deque<StreamAudioBuffer::Chunk> chunks = m_audio.chunks();
+    if (!chunks.empty())
+        AppLog::write(QStringLiteral("ws audio resent chunks=%1 seconds=%2 offset=%3")
+                          .arg(chunks.size())
+                          .arg(audioSeconds(m_audio.endOffset() - m_audio.resumeOffset()))
+                          .arg(m_audio.resumeOffset()));
+    const quint64 run = m_runId;
+    QPointer<WebSocketStreamClient> self(this);
+    QPointer<QWebSocket> socket = m_socket;
+    for (const StreamAudioBuffer::Chunk &chunk : chunks) {
+        if (!self || !m_isRunning || run != m_runId || !m_socket || m_socket != socket)
+            return;
+        sendChunk(chunk.pcm);
+    }
+    if (self && m_isRunning && run == m_runId && m_socket == socket && m_stopHeld) {
+        m_stopHeld = false;
+        m_stopSent = true;
+        sendFrame(StreamClientMessage::stopFrame(), true);
+    }
+}
+
+void WebSocketStreamClient::acknowledgeAudio(const QByteArray &pingPayload)
+{
+    bool ok = false;
+    const qint64 offset = pingPayload.toLongLong(&ok);
+    if (!ok)
+        return;
+    // A pong says the server read the audio up to the ping, not that it kept it: a server
+    // killed right after answering may not have stored its last second. So the audio of one
+    // more ping interval stays until the next pong.
+    if (m_answeredOffset)
+        m_audio.acknowledge(*m_answeredOffset);
+    m_answeredOffset = offset;
+}
+
+void WebSocketStreamClient::logDroppedAudio(const char *when)
+{
+    const qint64 dropped = m_audio.takeDroppedBytes();
+    if (dropped > 0)
+        AppLog::write(QStringLiteral("ws audio buffer full %1 droppedSeconds=%2")
+                          .arg(QLatin1String(when), audioSeconds(dropped)));
+}
+
 void WebSocketStreamClient::sendStop()
 {
-    if (!m_isRunning)
+    if (!m_isRunning || m_stopSent || m_stopHeld)
         return;
+    if (!m_socket && m_isReconnecting) {
+        m_stopHeld = true;
+        AppLog::write(QStringLiteral("ws stop held until reconnect"));
+        return;
+    }
     m_stopSent = true;
     sendFrame(StreamClientMessage::stopFrame(), true);
 }
@@ -283,6 +354,9 @@ void WebSocketStreamClient::disconnect()
     m_audioFramesSent = 0;
     m_transcriptEventsReceived = 0;
     m_stopSent = false;
+    m_stopHeld = false;
+    m_audio.reset();
+    m_answeredOffset.reset();
     m_serverStopped = false;
     m_onEventHandler = nullptr;
     if (wasRunning)
@@ -297,6 +371,8 @@ void WebSocketStreamClient::handleMessage(const QByteArray &utf8)
     if (!event)
         return; // malformed or unknown frames are dropped without a word
     if (event->isTranscript() || event->status()) {
+        if (!m_startConfirmed)
+            logDroppedAudio("on reconnect");
         m_reconnectAttempts = 0;
         m_isReconnecting = false;
         m_startConfirmed = true;
@@ -339,6 +415,12 @@ void WebSocketStreamClient::handleFailure(const Failure &failure)
         AppLog::write(QStringLiteral("ws reconnect exhausted attempts=%1 reason=%2")
                           .arg(m_reconnectAttempts)
                           .arg(failure.logReason));
+        // The recording ends with this error; the audio still held goes with it.
+        const qint64 overflow = m_audio.takeDroppedBytes();
+        if (m_audio.bytes() + overflow > 0)
+            AppLog::write(QStringLiteral("ws audio dropped with the stream seconds=%1")
+                              .arg(audioSeconds(m_audio.bytes() + overflow)));
+        m_audio.clear();
         deliver(StreamEvent {StreamEvent::Error {
             QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ") +
             failure.description}});
@@ -376,7 +458,8 @@ void WebSocketStreamClient::reconnect()
     }
     m_startConfirmed = false;
     m_lastStartAttemptMs.reset();
-    m_startPayloadText = StreamClientMessage::startFrame(m_language, m_sttModel);
+    m_startPayloadText =
+        StreamClientMessage::startFrame(m_language, m_sttModel, m_audio.resumeOffset());
     // Cleared before the new socket exists, so that even a failure reported while it opens
     // takes the failure path.
     m_isReconnecting = false;
@@ -384,13 +467,21 @@ void WebSocketStreamClient::reconnect()
     openSocket();
     if (self)
         attemptSendStart(true);
+    if (self)
+        resendHeldAudio();
+}
+
+bool WebSocketStreamClient::isAwaitingPong() const
+{
+    return m_socketOpened && m_answerDeadline->isActive();
 }
 
 void WebSocketStreamClient::sendPing()
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
-    m_socket->ping();
+    // The payload marks how far the audio had gone, so the pong can release what it covers.
+    m_socket->ping(QByteArray::number(m_audio.endOffset()));
     // The deadline runs from the oldest unanswered ping; a pong clears it.
     if (!m_answerDeadline->isActive())
         m_answerDeadline->start(kAnswerDeadline);

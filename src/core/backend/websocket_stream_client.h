@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/stream_audio_buffer.h"
 #include "backend/stream_event.h"
 
 #include <chrono>
@@ -24,7 +25,9 @@ class Timer;
 // Carries one recording's live stream: opens the socket the backend handed out, announces the
 // stream, sends audio chunks, asks the server to stop and turns the server's messages into
 // StreamEvent values. A broken socket is repaired with a bounded, exponentially delayed
-// reconnect; a socket whose peer has silently vanished is noticed by ping deadlines.
+// reconnect; a socket whose peer has silently vanished is noticed by ping deadlines. Audio is
+// not lost to an outage: chunks are held while no socket takes them, and chunks the server may
+// not have kept are sent again on the new socket, oldest first, after its start message.
 //
 // Lives on one thread (the main thread): every call, socket signal and timer runs there, and the
 // event handler is called there, synchronously. Every timer goes through the injected clock.
@@ -41,6 +44,8 @@ public:
     // Longest wait for the opening handshake and for the pong of a ping.
     static constexpr std::chrono::milliseconds kAnswerDeadline {10000};
     static constexpr qint64 kMaxIncomingMessageBytes = 16 * 1024 * 1024;
+    // 30 s of 16 kHz PCM16: the whole reconnect back-off (22 s) with room to spare.
+    static constexpr qint64 kAudioBufferBytes = 30 * 32000;
 
     // The clock is not owned and must outlive the client.
     explicit WebSocketStreamClient(Clock *clock, QObject *parent = nullptr);
@@ -53,8 +58,11 @@ public:
                  EventHandler onEvent);
     bool isActive() const { return m_isRunning; }
     // One audio chunk, as a binary frame or, after the framing switch, as a JSON text frame.
+    // While the stream reconnects the chunk is held for the new socket. Nothing is sent after
+    // the stop message.
     void sendAudio(const QByteArray &data);
-    // Asks the server to finish; the socket stays open until disconnect(). When the server then
+    // Asks the server to finish; the socket stays open until disconnect(). During a reconnect
+    // the stop waits for the new socket and follows the audio held for it. When the server then
     // closes the socket, that is the end of the stream, not a failure: no reconnect follows.
     // Likewise a normal close right after the server's own "stopped" status ends the stream
     // quietly; any other loss of the socket is repaired.
@@ -66,9 +74,13 @@ public:
     // Read-outs for diagnostics.
     bool isReconnecting() const { return m_isReconnecting; }
     bool isStartConfirmed() const { return m_startConfirmed; }
+    // A ping of the open socket has not been answered yet.
+    bool isAwaitingPong() const;
     bool isBase64Framing() const { return m_audioTransportMode == AudioTransportMode::base64JSON; }
     int reconnectAttempts() const { return m_reconnectAttempts; }
     int audioFramesSent() const { return m_audioFramesSent; }
+    // Most audio bytes held at once since connect().
+    qint64 audioBufferPeakBytes() const { return m_audio.peakBytes(); }
 
 Q_SIGNALS:
     // The opening handshake of the current socket completed.
@@ -92,6 +104,10 @@ private:
     void dropSocket();
     void attemptSendStart(bool force);
     void sendFrame(const QByteArray &payload, bool isText);
+    void sendChunk(const QByteArray &pcm);
+    void resendHeldAudio();
+    void acknowledgeAudio(const QByteArray &pingPayload);
+    void logDroppedAudio(const char *when);
     void flushPending();
     void handleConnected();
     void handleMessage(const QByteArray &utf8);
@@ -124,6 +140,11 @@ private:
     int m_audioFramesSent = 0;
     int m_transcriptEventsReceived = 0;
     bool m_stopSent = false;
+    // sendStop() came while no socket was open; the stop goes out after the held audio.
+    bool m_stopHeld = false;
+    StreamAudioBuffer m_audio {kAudioBufferBytes};
+    // Where the audio stood when the last answered ping left; no value before the first pong.
+    std::optional<qint64> m_answeredOffset;
     // The last confirming message on the current socket was the "stopped" status.
     bool m_serverStopped = false;
     quint64 m_runId = 0;

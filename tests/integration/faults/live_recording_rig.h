@@ -32,7 +32,8 @@ public:
 
     // One chunk of microphone audio and 100 ms of virtual time. When reconnect attempts are
     // awaited, a connection attempt the tick started is followed until it opened or failed, so
-    // the next tick sees its outcome (turn it off while the server is frozen: it would hang).
+    // the next tick sees its outcome, and an unanswered ping is given its pong first (turn it
+    // off while the server is frozen: it would hang).
     void tick();
     void setAwaitAttempts(bool await) { m_awaitAttempts = await; }
     // The stream has a confirmed, open socket and no reconnect pending.

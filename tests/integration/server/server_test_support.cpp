@@ -140,15 +140,17 @@ bool StreamPeer::open(const QString &url)
     return connected.wait(5000);
 }
 
-void StreamPeer::sendStart(const QString &language)
+void StreamPeer::sendStart(const QString &language, std::optional<qint64> audioOffset)
 {
-    const QJsonObject start {{QStringLiteral("type"), QStringLiteral("start")},
-                             {QStringLiteral("language"), language},
-                             {QStringLiteral("sampleRate"), 16000},
-                             {QStringLiteral("enableInterim"), true},
-                             {QStringLiteral("sttModel"), QStringLiteral("chirp_3")},
-                             {QStringLiteral("enableSpeakerDiarization"), false},
-                             {QStringLiteral("speakerCount"), 0}};
+    QJsonObject start {{QStringLiteral("type"), QStringLiteral("start")},
+                       {QStringLiteral("language"), language},
+                       {QStringLiteral("sampleRate"), 16000},
+                       {QStringLiteral("enableInterim"), true},
+                       {QStringLiteral("sttModel"), QStringLiteral("chirp_3")},
+                       {QStringLiteral("enableSpeakerDiarization"), false},
+                       {QStringLiteral("speakerCount"), 0}};
+    if (audioOffset)
+        start.insert(QStringLiteral("audioOffset"), *audioOffset);
     m_socket.sendTextMessage(
         QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact)));
 }

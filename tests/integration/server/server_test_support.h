@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -64,7 +65,8 @@ class StreamPeer : public QObject
 public:
     StreamPeer();
     bool open(const QString &url);
-    void sendStart(const QString &language = QStringLiteral("en-US"));
+    void sendStart(const QString &language = QStringLiteral("en-US"),
+                   std::optional<qint64> audioOffset = std::nullopt);
     void sendBinary(const QByteArray &pcm);
     void sendBase64(const QByteArray &pcm);
     void sendStop();
