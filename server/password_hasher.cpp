@@ -51,6 +51,12 @@ bool PasswordHasher::verify(const QString &password, const QString &stored)
     return constantTimeEquals(derive(password, salt.decoded, iterations), key.decoded);
 }
 
+int PasswordHasher::iterationsOf(const QString &stored)
+{
+    const QStringList parts = stored.split(QLatin1Char('$'));
+    return parts.size() == 4 && parts[0] == kScheme ? parts[1].toInt() : 0;
+}
+
 bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
 {
     if (a.size() != b.size())
