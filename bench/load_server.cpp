@@ -76,8 +76,10 @@ public:
 
     void begin()
     {
-        QNetworkReply *reply = m_network.post(jsonRequest(m_base, QStringLiteral("/v1/sessions")),
-                                              QByteArrayLiteral("{\"language\":\"en-US\"}"));
+        QNetworkReply *reply = m_network.post(
+            jsonRequest(m_base, QStringLiteral("/v1/sessions")),
+            QByteArrayLiteral(R"({"language":"en-US","enableInterim":true,"sttModel":"chirp_3",)"
+                              R"("enableSpeakerDiarization":false,"speakerCount":0})"));
         connect(reply, &QNetworkReply::finished, this, [this, reply] {
             reply->deleteLater();
             const QJsonObject created = QJsonDocument::fromJson(reply->readAll()).object();
