@@ -29,6 +29,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
     }
     if (m_open >= m_limits.maxConnections) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
         RequestSizeGuard::answerAndClose(socket, m_clock, 503, "Service Unavailable",
                                          QStringLiteral("Palvelimella on liian monta yhteyttä"));
         return;

@@ -76,7 +76,7 @@ private:
 
     enum class State { Head, Body, Passthrough, Rejected };
     QTcpSocket *m_socket;
-    const ConnectionLimits &m_limits;
+    ConnectionLimits m_limits;
     Clock &m_clock;
     State m_state = State::Head;
     QByteArray m_head;
