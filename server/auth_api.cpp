@@ -37,11 +37,29 @@ HttpReply tooShort()
         QStringLiteral("Salasanan minimipituus on %1 merkkiä.").arg(AuthApi::kMinPasswordLength));
 }
 
+QString addressKey(const HttpRequest &request, const char *what)
+{
+    return QString::fromLatin1(what) + QStringLiteral("@") + request.remoteAddress.toString();
+}
+
+HttpReply tooManyAttempts(std::chrono::seconds wait)
+{
+    HttpReply reply = HttpReply::error(
+        429,
+        QStringLiteral("Liian monta epäonnistunutta yritystä. Yritä uudelleen %1 s kuluttua.")
+            .arg(wait.count()));
+    reply.headers.append({QByteArrayLiteral("Retry-After"), QByteArray::number(wait.count())});
+    return reply;
+}
+
 } // namespace
 
-AuthApi::AuthApi(UserStore &users, QString adminKey)
+AuthApi::AuthApi(UserStore &users, QString adminKey, Clock &clock,
+                 std::function<void(qint64)> userBlocked)
     : m_users(users)
     , m_adminKey(std::move(adminKey))
+    , m_userBlocked(std::move(userBlocked))
+    , m_throttle(clock)
 { }
 
 void AuthApi::registerRoutes(HttpRouter &router)
@@ -93,13 +111,26 @@ HttpReply AuthApi::login(const HttpRequest &request)
     const QString password = login.password.trimmed();
     if (email.isEmpty() || password.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä sähköposti ja salasana."));
+    const QString accountKey = QStringLiteral("login:") + email;
+    const QStringList keys {accountKey, addressKey(request, "login")};
+    if (const auto wait = m_throttle.waitFor(keys))
+        return tooManyAttempts(*wait);
+    // Every path spends one password check, so the time does not tell which accounts exist. A
+    // disabled account is judged without its password, which it must not confirm.
     const auto user = m_users.findByEmail(email);
+    if (user && !user->isActive) {
+        m_users.checkNoPassword(password);
+        m_throttle.failed(keys);
+        return HttpReply::error(403, QStringLiteral("Käyttäjätunnus on estetty."));
+    }
+    if (!user)
+        m_users.checkNoPassword(password);
     if (!user || !m_users.checkPassword(user->id, password)) {
+        m_throttle.failed(keys);
         AppLog::write(QStringLiteral("server login rejected"));
         return HttpReply::error(401, QStringLiteral("Väärä sähköposti tai salasana."));
     }
-    if (!user->isActive)
-        return HttpReply::error(403, QStringLiteral("Käyttäjätunnus on estetty."));
+    m_throttle.succeeded(accountKey);
     const QString token = m_users.issueToken(user->id, kTokenLifetime);
     if (token.isEmpty())
         return HttpReply::error(500, QStringLiteral("Kirjautuminen epäonnistui."));
@@ -148,8 +179,15 @@ HttpReply AuthApi::changePassword(const HttpRequest &request)
     const QString next = change.newPassword.trimmed();
     if (current.isEmpty() || next.isEmpty())
         return HttpReply::error(400, QStringLiteral("Syötä nykyinen ja uusi salasana."));
-    if (!m_users.checkPassword(user->id, current))
+    const QString accountKey = QStringLiteral("change:") + QString::number(user->id);
+    const QStringList keys {accountKey, addressKey(request, "change")};
+    if (const auto wait = m_throttle.waitFor(keys))
+        return tooManyAttempts(*wait);
+    if (!m_users.checkPassword(user->id, current)) {
+        m_throttle.failed(keys);
         return HttpReply::error(403, QStringLiteral("Nykyinen salasana on väärä."));
+    }
+    m_throttle.succeeded(accountKey);
     if (perceivedLength(next) < kMinPasswordLength)
         return tooShort();
     if (!m_users.setPassword(user->id, next))
@@ -159,14 +197,19 @@ HttpReply AuthApi::changePassword(const HttpRequest &request)
     return HttpReply::json(200, encodeMessageResponse(QStringLiteral("Salasana vaihdettu.")));
 }
 
-std::optional<HttpReply> AuthApi::checkAdmin(const HttpRequest &request) const
+std::optional<HttpReply> AuthApi::checkAdmin(const HttpRequest &request)
 {
     if (m_adminKey.isEmpty())
         return HttpReply::error(
             403, QStringLiteral("Käyttäjähallinta ei ole käytössä tällä palvelimella."));
+    const QStringList keys {addressKey(request, "admin")};
+    if (const auto wait = m_throttle.waitFor(keys))
+        return tooManyAttempts(*wait);
     const QByteArray given = request.header("x-admin-key").trimmed();
-    if (!constantTimeEquals(tokenDigest(QString::fromUtf8(given)), tokenDigest(m_adminKey)))
+    if (!constantTimeEquals(tokenDigest(QString::fromUtf8(given)), tokenDigest(m_adminKey))) {
+        m_throttle.failed(keys);
         return HttpReply::error(401, QStringLiteral("Virheellinen admin-avain."));
+    }
     return std::nullopt;
 }
 
@@ -250,6 +293,8 @@ HttpReply AuthApi::setEnabled(const HttpRequest &request, const QString &idText,
     const auto id = userIdArg(idText);
     if (!id)
         return HttpReply::error(404, QStringLiteral("Käyttäjää ei löydy."));
+    if (!enabled)
+        m_userBlocked(*id);
     if (!m_users.setActive(*id, enabled))
         return HttpReply::error(500, QStringLiteral("Käyttäjän tilan muutos epäonnistui."));
     return HttpReply::json(200,
@@ -264,6 +309,7 @@ HttpReply AuthApi::deleteUser(const HttpRequest &request, const QString &idText)
     const auto id = userIdArg(idText);
     if (!id)
         return HttpReply::error(404, QStringLiteral("Käyttäjää ei löydy."));
+    m_userBlocked(*id);
     if (!m_users.deleteUser(*id))
         return HttpReply::error(500, QStringLiteral("Käyttäjän poisto epäonnistui."));
     AppLog::write(QStringLiteral("server admin deleted user=") + QString::number(*id));

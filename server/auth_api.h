@@ -1,9 +1,15 @@
 #pragma once
 
+#include "attempt_throttle.h"
 #include "http_router.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
+
+namespace vernalo {
+class Clock;
+}
 
 namespace vernalo::server {
 
@@ -16,8 +22,10 @@ struct UserRecord;
 class AuthApi
 {
 public:
-    // adminKey empty: the administration routes answer 403.
-    AuthApi(UserStore &users, QString adminKey);
+    // adminKey empty: the administration routes answer 403. userBlocked runs before a user is
+    // disabled or deleted, to end what they still have running.
+    AuthApi(UserStore &users, QString adminKey, Clock &clock,
+            std::function<void(qint64 userId)> userBlocked);
 
     void registerRoutes(HttpRouter &router);
 
@@ -26,7 +34,7 @@ public:
 
 private:
     std::optional<UserRecord> bearerUser(const HttpRequest &request, QString *token) const;
-    std::optional<HttpReply> checkAdmin(const HttpRequest &request) const;
+    std::optional<HttpReply> checkAdmin(const HttpRequest &request);
     std::optional<qint64> userIdArg(const QString &arg) const;
 
     HttpReply login(const HttpRequest &request);
@@ -42,6 +50,8 @@ private:
 
     UserStore &m_users;
     QString m_adminKey;
+    std::function<void(qint64)> m_userBlocked;
+    AttemptThrottle m_throttle;
 };
 
 } // namespace vernalo::server

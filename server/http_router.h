@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QPair>
@@ -21,6 +22,7 @@ struct HttpRequest
     QUrlQuery query;
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    QHostAddress remoteAddress;
 
     // Value of a header by case-insensitive name; empty when absent.
     QByteArray header(const QByteArray &name) const;

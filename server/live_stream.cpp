@@ -195,7 +195,11 @@ void LiveStream::onResults(const QList<RecognitionEvent> &events)
             break;
         case RecognitionEvent::Kind::Final: {
             StoredSegment segment {event.text, wallTimeAt(event.startMs), event.speakerLabel};
-            m_registry.storeFinal(m_sessionId, segment);
+            // A final the client saw must be in the server transcript.
+            if (!m_registry.storeFinal(m_sessionId, segment)) {
+                send(encodeErrorEvent(QStringLiteral("Litteraatin tallennus epäonnistui")));
+                break;
+            }
             send(encodeFinalEvent(segment.text, segment.timestamp, segment.speakerLabel));
             break;
         }

@@ -43,6 +43,15 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    if (!options->bindAddress.isLoopback()) {
+        std::fprintf(stderr,
+                     "vernalo-reference-server: warning: listening on %s, which other machines "
+                     "can reach; the built-in API key is public, so give your own with "
+                     "--api-key-file, serve TLS with --tls-cert/--tls-key and name the hosts "
+                     "clients use with --allowed-host\n",
+                     qPrintable(options->bindAddress.toString()));
+    }
+
     auto recognizers = vernalo::server::makeRecognizerFactory(
         options->recognizer, options->scriptFile, options->grammarFile, &error);
     if (!recognizers) {

@@ -1,6 +1,6 @@
 #include "password_hasher.h"
 
-#include <QPasswordDigestor>
+#include <openssl/evp.h>
 #include <QRandomGenerator>
 #include <QStringList>
 
@@ -12,10 +12,17 @@ constexpr int kKeyBytes = 32;
 constexpr int kMaxIterations = 10'000'000;
 const QString kScheme = QStringLiteral("pbkdf2-sha256");
 
+// OpenSSL's PBKDF2 runs the 600 000 iterations several times faster than a portable HMAC loop,
+// which matters for every sign-in and for the decoy check of unknown accounts.
 QByteArray derive(const QString &password, const QByteArray &salt, int iterations)
 {
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt,
-                                              iterations, kKeyBytes);
+    const QByteArray secret = password.toUtf8();
+    QByteArray key(kKeyBytes, Qt::Uninitialized);
+    const int ok = PKCS5_PBKDF2_HMAC(secret.constData(), int(secret.size()),
+                                     reinterpret_cast<const unsigned char *>(salt.constData()),
+                                     int(salt.size()), iterations, EVP_sha256(), kKeyBytes,
+                                     reinterpret_cast<unsigned char *>(key.data()));
+    return ok == 1 ? key : QByteArray();
 }
 } // namespace
 
@@ -49,6 +56,12 @@ bool PasswordHasher::verify(const QString &password, const QString &stored)
     if (!salt || !key || salt.decoded.isEmpty() || key.decoded.size() != kKeyBytes)
         return false;
     return constantTimeEquals(derive(password, salt.decoded, iterations), key.decoded);
+}
+
+int PasswordHasher::iterationsOf(const QString &stored)
+{
+    const QStringList parts = stored.split(QLatin1Char('$'));
+    return parts.size() == 4 && parts[0] == kScheme ? parts[1].toInt() : 0;
 }
 
 bool constantTimeEquals(const QByteArray &a, const QByteArray &b)

@@ -11,11 +11,14 @@ namespace vernalo::server {
 class PasswordHasher
 {
 public:
-    explicit PasswordHasher(int iterations = 50000);
+    explicit PasswordHasher(int iterations = 600000);
 
     QString hash(const QString &password) const;
     // False for a wrong password and for any malformed stored text.
     static bool verify(const QString &password, const QString &stored);
+    // The iteration count of a stored hash; 0 when malformed.
+    static int iterationsOf(const QString &stored);
+    int iterations() const { return m_iterations; }
 
 private:
     int m_iterations;

@@ -4,6 +4,7 @@
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"
+#include "host_policy.h"
 #include "http_router.h"
 #include "recognizer.h"
 #include "request_size_guard.h"
@@ -14,9 +15,13 @@
 #include "update_manifest.h"
 #include "user_store.h"
 
+#include <QFile>
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSslKey>
 #include <QWebSocket>
 
 namespace vernalo::server {
@@ -60,6 +65,30 @@ void send(QHttpServerResponder &responder, const HttpReply &reply)
     responder.writeBody(reply.body);
 }
 
+std::optional<QSslConfiguration> loadTls(const QString &certFile, const QString &keyFile,
+                                         QString *error)
+{
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certFile);
+    QFile keyText(keyFile);
+    if (chain.isEmpty() || !keyText.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the TLS certificate or key");
+        return std::nullopt;
+    }
+    const QByteArray pem = keyText.readAll();
+    QSslKey key(pem, QSsl::Ec);
+    if (key.isNull())
+        key = QSslKey(pem, QSsl::Rsa);
+    if (key.isNull()) {
+        *error = QStringLiteral("cannot read the TLS key ") + keyFile;
+        return std::nullopt;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return configuration;
+}
+
 } // namespace
 
 ReferenceServer::ReferenceServer(ServerOptions options, Clock &clock,
@@ -81,7 +110,8 @@ ReferenceServer::~ReferenceServer()
 QUrl ReferenceServer::baseUrl() const
 {
     QUrl url;
-    url.setScheme(QStringLiteral("http"));
+    url.setScheme(m_options.tlsCertFile.isEmpty() ? QStringLiteral("http")
+                                                  : QStringLiteral("https"));
     url.setHost(m_options.bindAddress.toString());
     url.setPort(m_port);
     return url;
@@ -109,7 +139,9 @@ bool ReferenceServer::start(QString *error)
         m_manifest = UpdateManifest::generated(m_clock.now());
     }
 
-    m_registry = std::make_unique<SessionRegistry>(*m_sessions, *m_recognizers, m_clock);
+    m_registry = std::make_unique<SessionRegistry>(
+        *m_sessions, *m_recognizers, m_clock,
+        SessionRegistry::Limits {m_options.maxStreams, m_options.maxOpenSessionsPerUser});
     m_registry->loadOpenSessions();
 
     m_http = std::make_unique<QHttpServer>();
@@ -125,7 +157,20 @@ bool ReferenceServer::start(QString *error)
     connect(m_http.get(), &QHttpServer::newWebSocketConnection, this,
             &ReferenceServer::acceptWebSockets);
 
-    m_tcp = new GuardedTcpServer(m_options.maxBodyBytes, m_clock, m_http.get());
+    m_hosts = std::make_unique<HostPolicy>(m_options.bindAddress, m_options.allowedHosts,
+                                           m_options.allowedOrigins);
+    ConnectionLimits limits;
+    limits.maxBodyBytes = m_options.maxBodyBytes;
+    limits.maxConnections = m_options.maxConnections;
+    limits.headTimeout = std::chrono::seconds(m_options.httpHeadTimeoutSeconds);
+    limits.idleTimeout = std::chrono::seconds(m_options.httpIdleTimeoutSeconds);
+    m_tcp = new GuardedTcpServer(limits, m_clock, m_http.get());
+    if (!m_options.tlsCertFile.isEmpty()) {
+        const auto tls = loadTls(m_options.tlsCertFile, m_options.tlsKeyFile, error);
+        if (!tls)
+            return false;
+        m_tcp->setTls(*tls);
+    }
     if (!m_tcp->listen(m_options.bindAddress, m_options.port)) {
         *error = QStringLiteral("cannot listen on %1:%2: %3")
                      .arg(m_options.bindAddress.toString())
@@ -139,8 +184,11 @@ bool ReferenceServer::start(QString *error)
     QStringList keys {buildinfo::defaultSharedAPIKey()};
     keys += m_options.extraApiKeys;
     m_stt = std::make_unique<SttApi>(*m_registry, *m_sessions, *m_users, m_clock, keys,
-                                     baseUrl().authority());
-    m_auth = std::make_unique<AuthApi>(*m_users, m_options.adminKey);
+                                     baseUrl().authority(), m_options.maxOpenSessionsPerUser);
+    m_stt->setSecureStreams(!m_options.tlsCertFile.isEmpty());
+    m_auth = std::make_unique<AuthApi>(*m_users, m_options.adminKey, m_clock, [this](qint64 id) {
+        m_registry->endSessionsOf(id, QStringLiteral("user-blocked"));
+    });
     m_router = std::make_unique<HttpRouter>();
     m_stt->registerRoutes(*m_router);
     m_auth->registerRoutes(*m_router);
@@ -163,6 +211,11 @@ void ReferenceServer::handle(const QHttpServerRequest &request, QHttpServerRespo
     view.query = request.query();
     view.headers = request.headers();
     view.body = request.body();
+    view.remoteAddress = request.remoteAddress();
+    if (const auto refused = refusal(request)) {
+        send(responder, *refused);
+        return;
+    }
     // The connection guard refuses declared oversize bodies before they are read; this catches
     // anything that arrived without a declared size.
     const HttpReply reply = view.body.size() > m_options.maxBodyBytes
@@ -171,11 +224,16 @@ void ReferenceServer::handle(const QHttpServerRequest &request, QHttpServerRespo
     send(responder, reply);
 }
 
+std::optional<HttpReply> ReferenceServer::refusal(const QHttpServerRequest &request) const
+{
+    return m_hosts->check(request.value("host"), request.value("origin"));
+}
+
 void ReferenceServer::handleStreamPath(const QHttpServerRequest &request,
                                        QHttpServerResponder &&responder)
 {
     // An upgrade must get no answer here: the HTTP server then hands the socket over as a
-    // WebSocket (acceptWebSockets).
+    // WebSocket (acceptWebSockets), where it is judged.
     if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
         return;
     send(responder, HttpReply::error(426, QStringLiteral("Tämä osoite on WebSocket-striimi")));
@@ -183,8 +241,17 @@ void ReferenceServer::handleStreamPath(const QHttpServerRequest &request,
 
 void ReferenceServer::acceptWebSockets()
 {
-    while (m_http && m_http->hasPendingWebSocketConnections())
-        m_registry->acceptStream(m_http->nextPendingWebSocketConnection());
+    while (m_http && m_http->hasPendingWebSocketConnections()) {
+        std::unique_ptr<QWebSocket> socket(m_http->nextPendingWebSocketConnection());
+        const auto refused =
+            m_hosts->check(socket->request().rawHeader("Host"), socket->origin().toUtf8());
+        m_registry->acceptStream(std::move(socket),
+                                 refused ? QJsonDocument::fromJson(refused->body)
+                                               .object()
+                                               .value(QStringLiteral("error"))
+                                               .toString()
+                                         : QString());
+    }
 }
 
 } // namespace vernalo::server

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/app_update_manifest.h"
+#include "http_router.h"
 #include "server_options.h"
 
 #include <memory>
@@ -19,6 +20,7 @@ namespace vernalo::server {
 
 class AuthApi;
 class GuardedTcpServer;
+class HostPolicy;
 class HttpRouter;
 class RecognizerFactory;
 class ServerDatabase;
@@ -26,7 +28,6 @@ class SessionRegistry;
 class SessionStore;
 class SttApi;
 class UserStore;
-struct HttpRequest;
 
 // The whole reference backend on one port: STT REST API, live stream (WebSocket upgrade on
 // /v1/stream/{session}), auth service and update manifest.
@@ -51,6 +52,7 @@ private:
     void handle(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void handleStreamPath(const QHttpServerRequest &request, QHttpServerResponder &&responder);
     void acceptWebSockets();
+    std::optional<HttpReply> refusal(const QHttpServerRequest &request) const;
 
     ServerOptions m_options;
     Clock &m_clock;
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<SttApi> m_stt;
     std::unique_ptr<AuthApi> m_auth;
     std::unique_ptr<HttpRouter> m_router;
+    std::unique_ptr<HostPolicy> m_hosts;
     std::unique_ptr<QHttpServer> m_http;
     GuardedTcpServer *m_tcp = nullptr;
     AppUpdateManifest m_manifest;

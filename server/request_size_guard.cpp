@@ -1,37 +1,61 @@
 #include "request_size_guard.h"
 
 #include "foundation/clock.h"
+#include "request_head.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 namespace vernalo::server {
 
-GuardedTcpServer::GuardedTcpServer(qint64 maxBodyBytes, Clock &clock, QObject *parent)
+GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, Clock &clock, QObject *parent)
     : QTcpServer(parent)
-    , m_maxBodyBytes(maxBodyBytes)
+    , m_limits(limits)
     , m_clock(clock)
 { }
 
 void GuardedTcpServer::incomingConnection(qintptr descriptor)
 {
-    auto *socket = new QTcpSocket(this);
+    QSslSocket *tls = m_tls ? new QSslSocket(this) : nullptr;
+    QTcpSocket *socket = tls ? tls : new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
     }
-    new RequestSizeGuard(socket, m_maxBodyBytes, m_clock);
+    if (tls) {
+        tls->setSslConfiguration(*m_tls);
+        tls->startServerEncryption();
+    }
+    if (m_open >= m_limits.maxConnections) {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        RequestSizeGuard::answerAndClose(socket, m_clock, 503, "Service Unavailable",
+                                         QStringLiteral("Palvelimella on liian monta yhteyttä"));
+        return;
+    }
+    ++m_open;
+    connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+    new RequestSizeGuard(socket, m_limits, m_clock);
     addPendingConnection(socket);
 }
 
-RequestSizeGuard::RequestSizeGuard(QTcpSocket *socket, qint64 maxBodyBytes, Clock &clock)
+RequestSizeGuard::RequestSizeGuard(QTcpSocket *socket, const ConnectionLimits &limits, Clock &clock)
     : QObject(socket)
     , m_socket(socket)
-    , m_maxBodyBytes(maxBodyBytes)
+    , m_limits(limits)
     , m_clock(clock)
+    , m_deadline(clock.createTimer(this))
 {
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &Timer::timeout, this, &RequestSizeGuard::onTimeout);
     connect(socket, &QTcpSocket::readyRead, this, &RequestSizeGuard::onReadyRead);
+    armIdle();
+}
+
+void RequestSizeGuard::armIdle()
+{
+    m_deadline->start(m_limits.idleTimeout);
 }
 
 void RequestSizeGuard::onReadyRead()
@@ -61,6 +85,7 @@ void RequestSizeGuard::consume(const QByteArray &bytes)
             pos += take;
             if (m_bodyRemaining == 0)
                 m_state = State::Head;
+            armIdle();
             continue;
         }
         // Blank lines before a request line are allowed and ignored.
@@ -68,16 +93,22 @@ void RequestSizeGuard::consume(const QByteArray &bytes)
             ++pos;
         if (pos >= bytes.size())
             break;
+        if (m_head.isEmpty())
+            m_deadline->start(m_limits.headTimeout);
         const qsizetype before = m_head.size();
         m_head.append(bytes.constData() + pos, bytes.size() - pos);
-        const qsizetype end = m_head.indexOf("\r\n\r\n");
-        if (end < 0) {
+        const qsizetype headLength = requestHeadEnd(m_head);
+        if (headLength < 0) {
             if (m_head.size() > GuardedTcpServer::kMaxHeadBytes)
                 reject(431, "Request Header Fields Too Large",
                        QStringLiteral("Pyynnön otsakkeet ovat liian suuret"));
             return;
         }
-        const qsizetype headLength = end + 4;
+        if (headLength > GuardedTcpServer::kMaxHeadBytes) {
+            reject(431, "Request Header Fields Too Large",
+                   QStringLiteral("Pyynnön otsakkeet ovat liian suuret"));
+            return;
+        }
         pos += headLength - before;
         const QByteArray head = m_head.left(headLength);
         m_head.clear();
@@ -88,67 +119,58 @@ void RequestSizeGuard::consume(const QByteArray &bytes)
 
 bool RequestSizeGuard::finishHead(const QByteArray &head)
 {
-    qint64 contentLength = 0;
-    bool chunked = false;
-    bool upgrade = false;
-    const QList<QByteArray> lines = head.split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "content-length") {
-            bool ok = false;
-            contentLength = value.toLongLong(&ok);
-            if (!ok || contentLength < 0) {
-                reject(400, "Bad Request", QStringLiteral("Virheellinen Content-Length"));
-                return false;
-            }
-        } else if (name == "transfer-encoding") {
-            chunked = value.toLower().contains("chunked");
-        } else if (name == "upgrade") {
-            upgrade = true;
-        }
-    }
-    if (upgrade) {
-        // From here on the bytes are WebSocket frames, which have their own size limit.
+    const HeadVerdict verdict = judgeRequestHead(head, m_limits.maxBodyBytes);
+    switch (verdict.kind) {
+    case HeadVerdict::Kind::Reject:
+        reject(verdict.status, verdict.reason, verdict.message);
+        return false;
+    case HeadVerdict::Kind::Upgrade:
+        // The live stream has its own message cap and idle time-out.
         m_state = State::Passthrough;
+        m_deadline->stop();
         return false;
+    case HeadVerdict::Kind::Body:
+        break;
     }
-    if (chunked) {
-        reject(411, "Length Required", QStringLiteral("Pyynnön rungon pituus puuttuu"));
-        return false;
-    }
-    if (contentLength > m_maxBodyBytes) {
-        reject(
-            413, "Payload Too Large",
-            QStringLiteral("Pyynnön runko on liian suuri (enintään %1 tavua)").arg(m_maxBodyBytes));
-        return false;
-    }
-    m_bodyRemaining = contentLength;
-    m_state = contentLength > 0 ? State::Body : State::Head;
+    m_bodyRemaining = verdict.bodyLength;
+    m_state = verdict.bodyLength > 0 ? State::Body : State::Head;
+    armIdle();
     return true;
+}
+
+void RequestSizeGuard::onTimeout()
+{
+    if (m_state == State::Head && m_head.isEmpty()) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+    if (m_state == State::Head || m_state == State::Body)
+        reject(408, "Request Timeout", QStringLiteral("Pyyntö saapui liian hitaasti"));
 }
 
 void RequestSizeGuard::reject(int status, const QByteArray &reason, const QString &message)
 {
     m_state = State::Rejected;
+    m_deadline->stop();
+    // Whatever is buffered must not reach the HTTP server, which reads right after this.
+    m_socket->readAll();
+    answerAndClose(m_socket, m_clock, status, reason, message);
+}
+
+void RequestSizeGuard::answerAndClose(QTcpSocket *socket, Clock &clock, int status,
+                                      const QByteArray &reason, const QString &message)
+{
     const QByteArray body = QJsonDocument(QJsonObject {{QStringLiteral("error"), message}})
                                 .toJson(QJsonDocument::Compact);
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
     response +=
         "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
         "\r\nConnection: close\r\n\r\n" + body;
-    // Whatever is buffered must not reach the HTTP server, which reads right after this.
-    m_socket->readAll();
-    m_socket->write(response);
-    m_linger = m_clock.createTimer(this);
-    m_linger->setSingleShot(true);
-    connect(m_linger, &Timer::timeout, m_socket,
-            [socket = m_socket] { socket->disconnectFromHost(); });
-    m_linger->start(std::chrono::milliseconds(kLingerMs));
+    socket->write(response);
+    Timer *linger = clock.createTimer(socket);
+    linger->setSingleShot(true);
+    QObject::connect(linger, &Timer::timeout, socket, [socket] { socket->disconnectFromHost(); });
+    linger->start(std::chrono::milliseconds(kLingerMs));
 }
 
 } // namespace vernalo::server

@@ -64,6 +64,7 @@ const char *const kMigrations[] = {
         created_at TEXT NOT NULL,
         payload TEXT NOT NULL,
         docx BLOB NOT NULL);)",
+    "ALTER TABLE sessions ADD COLUMN api_key_digest BLOB",
 };
 
 } // namespace
@@ -83,12 +84,15 @@ ServerDatabase::~ServerDatabase()
 bool ServerDatabase::open(const QString &dataDir, QString *error)
 {
     QDir dir(dataDir);
-    if (!dir.exists() && !QDir().mkpath(dataDir)) {
-        *error = QStringLiteral("cannot create data folder ") + dataDir;
-        return false;
+    if (!dir.exists()) {
+        if (!QDir().mkpath(dataDir)) {
+            *error = QStringLiteral("cannot create data folder ") + dataDir;
+            return false;
+        }
+        // Only a folder made here is ours to close to others; an existing one keeps its mode.
+        QFile::setPermissions(
+            dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    QFile::setPermissions(dataDir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     m_filePath = dir.absoluteFilePath(QStringLiteral("reference-server.sqlite"));
     m_connectionName = QStringLiteral("vernalo-server-") + QUuid::createUuid().toString();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
@@ -100,7 +104,7 @@ bool ServerDatabase::open(const QString &dataDir, QString *error)
     }
     QFile::setPermissions(m_filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     for (const char *pragma :
-         {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA foreign_keys=ON"}) {
+         {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
         QSqlQuery query(db);
         if (!query.exec(QString::fromLatin1(pragma))) {
             *error = QStringLiteral("cannot configure database: ") + query.lastError().text();

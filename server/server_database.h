@@ -8,8 +8,9 @@
 
 namespace vernalo::server {
 
-// The one SQLite file of the server. WAL journal: a killed process loses at most the statement
-// in flight, never a committed row, and readers do not block the writer.
+// The one SQLite file of the server. WAL journal with synchronous=FULL: every commit reaches the
+// disk before it returns, so neither a killed process nor a power loss takes a committed row, and
+// readers do not block the writer.
 class ServerDatabase
 {
 public:
@@ -18,7 +19,8 @@ public:
     ServerDatabase(const ServerDatabase &) = delete;
     ServerDatabase &operator=(const ServerDatabase &) = delete;
 
-    // Creates the folder (owner-only) and the file, and brings the schema up to date.
+    // Creates the folder (owner-only when made here) and the file, and brings the schema up to
+    // date.
     bool open(const QString &dataDir, QString *error);
     QString filePath() const { return m_filePath; }
 

@@ -26,7 +26,20 @@ struct ServerOptions
     // Served as the update manifest instead of the generated one.
     QString updateManifestFile;
     qint64 maxBodyBytes = 8 * 1024 * 1024;
-    int passwordIterations = 50000;
+    int passwordIterations = 600000;
+    // Host names accepted besides 127.0.0.1, localhost, [::1] and the bind address.
+    QStringList allowedHosts;
+    // Browser origins (scheme://host[:port]) allowed to call; none by default.
+    QStringList allowedOrigins;
+    int maxConnections = 256;
+    // Each live stream holds a thread and a recognizer.
+    int maxStreams = 64;
+    int maxOpenSessionsPerUser = 10;
+    int httpHeadTimeoutSeconds = 10;
+    int httpIdleTimeoutSeconds = 60;
+    // Served over TLS (https/wss) when both are set.
+    QString tlsCertFile;
+    QString tlsKeyFile;
 };
 
 // The default data folder: $XDG_DATA_HOME/vernalo-reference-server (~/.local/share when unset).

@@ -16,11 +16,12 @@
 namespace vernalo::server {
 
 SessionRegistry::SessionRegistry(SessionStore &store, RecognizerFactory &recognizers, Clock &clock,
-                                 QObject *parent)
+                                 Limits limits, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_recognizers(recognizers)
     , m_clock(clock)
+    , m_limits(limits)
 {
     m_sweepTimer = m_clock.createTimer(this);
     connect(m_sweepTimer, &Timer::timeout, this, &SessionRegistry::sweep);
@@ -48,13 +49,51 @@ void SessionRegistry::loadOpenSessions()
     sweep();
 }
 
+bool SessionRegistry::mayOpenSession(std::optional<qint64> ownerId,
+                                     const QByteArray &apiKeyDigest) const
+{
+    int open = 0;
+    for (const OpenSession &session : m_open) {
+        const SessionRecord &record = session.record;
+        if (ownerId ? record.ownerId == ownerId
+                    : !record.ownerId && record.apiKeyDigest == apiKeyDigest)
+            ++open;
+    }
+    return open < m_limits.maxOpenSessionsPerOwner;
+}
+
+bool SessionRegistry::mayOpenStream(const QString &id) const
+{
+    const auto it = m_open.constFind(id);
+    if (it != m_open.cend() && it->stream)
+        return true;
+    return liveStreamCount() < m_limits.maxStreams;
+}
+
+void SessionRegistry::endSessionsOf(qint64 userId, const QString &reason)
+{
+    QStringList ids;
+    for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+        if (it->record.ownerId == userId) {
+            // A token that matches nothing: a reconnect is refused like a forged one.
+            it->record.streamTokenHash = tokenDigest(randomToken());
+            ids.append(it.key());
+        }
+    }
+    for (const QString &id : std::as_const(ids))
+        stop(id, reason);
+}
+
 QPair<SessionRecord, QString> SessionRegistry::create(const SessionCreateParams &params,
-                                                      std::optional<qint64> ownerId)
+                                                      std::optional<qint64> ownerId,
+                                                      const QByteArray &apiKeyDigest)
 {
     const QString token = randomToken();
     SessionRecord record;
     record.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     record.ownerId = ownerId;
+    if (!ownerId)
+        record.apiKeyDigest = apiKeyDigest;
     record.streamTokenHash = tokenDigest(token);
     record.status = QStringLiteral("created");
     record.createdAt = m_clock.now();
@@ -130,8 +169,14 @@ void refuse(std::unique_ptr<QWebSocket> socket, QObject *owner, const QByteArray
 
 } // namespace
 
-void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket)
+void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket, const QString &refusal)
 {
+    if (!refusal.isEmpty()) {
+        AppLog::write(QStringLiteral("server stream refused reason=host-or-origin"));
+        refuse(std::move(socket), this, encodeErrorEvent(refusal),
+               QWebSocketProtocol::CloseCodePolicyViolated);
+        return;
+    }
     const QUrl url = socket->requestUrl();
     const QStringList path = url.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const QString id = path.size() == 3 ? path[2] : QString();
@@ -157,6 +202,14 @@ void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket)
         AppLog::write(QStringLiteral("server stream refused reason=bad-token session=") + id);
         refuse(std::move(socket), this,
                encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
+               QWebSocketProtocol::CloseCodePolicyViolated);
+        return;
+    }
+    if (!mayOpenStream(id)) {
+        AppLog::write(QStringLiteral("server stream refused reason=stream-cap session=") + id);
+        refuse(std::move(socket), this,
+               encodeErrorEvent(QStringLiteral(
+                   "Palvelimella on liian monta striimiä. Yritä hetken päästä uudelleen.")),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
@@ -256,21 +309,23 @@ void SessionRegistry::noteInterim(const QString &id)
         ++it->record.interimCount;
 }
 
-void SessionRegistry::storeFinal(const QString &id, const StoredSegment &segment)
+bool SessionRegistry::storeFinal(const QString &id, const StoredSegment &segment)
 {
     auto it = m_open.find(id);
     if (it != m_open.end()) {
-        m_store.appendSegment(id, segment);
-        ++it->record.finalCount;
-        persist(*it);
-        return;
+        SessionRecord next = it->record;
+        ++next.finalCount;
+        if (!m_store.appendSegmentAndUpdate(next, segment))
+            return false;
+        it->record = next;
+        return true;
     }
     // A last final of a stream that outlived its session's stop is still part of it.
-    if (auto stored = m_store.find(id)) {
-        m_store.appendSegment(id, segment);
-        ++stored->finalCount;
-        m_store.update(*stored);
-    }
+    auto stored = m_store.find(id);
+    if (!stored)
+        return false;
+    ++stored->finalCount;
+    return m_store.appendSegmentAndUpdate(*stored, segment);
 }
 
 void SessionRegistry::noteError(const QString &id, int code, const QString &message)

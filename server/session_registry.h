@@ -31,8 +31,14 @@ class SessionRegistry : public QObject
 {
     Q_OBJECT
 public:
+    struct Limits
+    {
+        int maxStreams = 64;
+        int maxOpenSessionsPerOwner = 10;
+    };
+
     SessionRegistry(SessionStore &store, RecognizerFactory &recognizers, Clock &clock,
-                    QObject *parent = nullptr);
+                    Limits limits, QObject *parent = nullptr);
     ~SessionRegistry() override;
 
     static constexpr std::chrono::minutes kAbandonAfter {10};
@@ -44,17 +50,27 @@ public:
     // last recorded activity.
     void loadOpenSessions();
 
-    // The new session and its stream token (returned once, stored only as a digest).
+    // The new session and its stream token (returned once, stored only as a digest). A session
+    // without an owner belongs to the API key it was made with.
     QPair<SessionRecord, QString> create(const SessionCreateParams &params,
-                                         std::optional<qint64> ownerId);
+                                         std::optional<qint64> ownerId,
+                                         const QByteArray &apiKeyDigest = {});
+    // False when the owner (or, without one, the API key) already has the most open sessions.
+    bool mayOpenSession(std::optional<qint64> ownerId, const QByteArray &apiKeyDigest) const;
+    // False when a new stream for this session would go over the cap; replacing the session's
+    // own stream is always allowed.
+    bool mayOpenStream(const QString &id) const;
+    // Stops the user's open sessions, closes their streams and voids their stream tokens.
+    void endSessionsOf(qint64 userId, const QString &reason);
     // The current state, including unsaved counters.
     std::optional<SessionRecord> find(const QString &id) const;
     // Ends a session; a live stream gets the "stopped" status and is closed. False if unknown.
     bool stop(const QString &id, const QString &reason);
     bool remove(const QString &id);
 
-    // Takes a WebSocket connection whose URL names a session and carries its token.
-    void acceptStream(std::unique_ptr<QWebSocket> socket);
+    // Takes a WebSocket connection whose URL names a session and carries its token. A connection
+    // with a refusal (an error event's JSON) is answered with it and closed.
+    void acceptStream(std::unique_ptr<QWebSocket> socket, const QString &refusal = {});
     int liveStreamCount() const;
     // Writes every open session's counters; used at shutdown.
     void flushAll();
@@ -70,7 +86,8 @@ public:
     // Whether this is the session's newest stream (an older one may still deliver late audio).
     bool isCurrentStream(const QString &id, const LiveStream *stream) const;
     void noteInterim(const QString &id);
-    void storeFinal(const QString &id, const StoredSegment &segment);
+    // False when the final could not be stored; it must then not reach the client.
+    bool storeFinal(const QString &id, const StoredSegment &segment);
     void noteError(const QString &id, int code, const QString &message);
     QString recognizerModel() const;
     RecognizerFactory &recognizers() { return m_recognizers; }
@@ -97,6 +114,7 @@ private:
     Clock &m_clock;
     QHash<QString, OpenSession> m_open;
     Timer *m_sweepTimer = nullptr;
+    Limits m_limits;
 };
 
 } // namespace vernalo::server

@@ -10,7 +10,7 @@ const QString kColumns = QStringLiteral(
     "id, owner_id, stream_token_hash, status, created_at, ended_at, language, stt_model, "
     "enable_interim, diarization, speaker_count, audio_frame_count, audio_bytes, level_sum, "
     "peak_level, interim_count, final_count, last_error_at, last_error_code, last_error_message, "
-    "last_activity_at");
+    "last_activity_at, api_key_digest");
 
 QVariant optionalTime(const std::optional<QDateTime> &time)
 {
@@ -27,7 +27,8 @@ bool SessionStore::insert(const SessionRecord &s)
 {
     QSqlQuery query = m_db.prepare(
         QStringLiteral("INSERT INTO sessions (") + kColumns +
-        QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        QStringLiteral(
+            ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(s.id);
     query.addBindValue(s.ownerId ? QVariant(*s.ownerId) : QVariant());
     query.addBindValue(s.streamTokenHash);
@@ -51,6 +52,7 @@ bool SessionStore::insert(const SessionRecord &s)
     query.addBindValue(s.lastError ? QVariant(s.lastError->code) : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->message) : QVariant());
     query.addBindValue(ServerDatabase::timeText(s.lastActivityAt));
+    query.addBindValue(s.apiKeyDigest.isEmpty() ? QVariant() : QVariant(s.apiKeyDigest));
     return m_db.exec(query);
 }
 
@@ -82,6 +84,7 @@ QList<SessionRecord> SessionStore::readAll(QSqlQuery &query) const
         if (const auto at = ServerDatabase::timeFrom(query.value(17)))
             s.lastError = SessionError {*at, query.value(18).toInt(), query.value(19).toString()};
         s.lastActivityAt = ServerDatabase::timeFrom(query.value(20)).value_or(s.createdAt);
+        s.apiKeyDigest = query.value(21).toByteArray();
         out.append(s);
     }
     return out;
@@ -127,7 +130,8 @@ bool SessionStore::update(const SessionRecord &s)
     QSqlQuery query = m_db.prepare(QStringLiteral(
         "UPDATE sessions SET status = ?, ended_at = ?, audio_frame_count = ?, audio_bytes = ?, "
         "level_sum = ?, peak_level = ?, interim_count = ?, final_count = ?, last_error_at = ?, "
-        "last_error_code = ?, last_error_message = ?, last_activity_at = ? WHERE id = ?"));
+        "last_error_code = ?, last_error_message = ?, last_activity_at = ?, stream_token_hash = ? "
+        "WHERE id = ?"));
     query.addBindValue(s.status);
     query.addBindValue(optionalTime(s.endedAt));
     query.addBindValue(s.audioFrameCount);
@@ -141,6 +145,7 @@ bool SessionStore::update(const SessionRecord &s)
     query.addBindValue(s.lastError ? QVariant(s.lastError->code) : QVariant());
     query.addBindValue(s.lastError ? QVariant(s.lastError->message) : QVariant());
     query.addBindValue(ServerDatabase::timeText(s.lastActivityAt));
+    query.addBindValue(s.streamTokenHash);
     query.addBindValue(s.id);
     return m_db.exec(query) && query.numRowsAffected() == 1;
 }
@@ -150,6 +155,17 @@ bool SessionStore::remove(const QString &id)
     QSqlQuery query = m_db.prepare(QStringLiteral("DELETE FROM sessions WHERE id = ?"));
     query.addBindValue(id);
     return m_db.exec(query) && query.numRowsAffected() == 1;
+}
+
+bool SessionStore::appendSegmentAndUpdate(const SessionRecord &session,
+                                          const StoredSegment &segment)
+{
+    if (!m_db.transaction())
+        return false;
+    if (appendSegment(session.id, segment) && update(session) && m_db.commit())
+        return true;
+    m_db.rollback();
+    return false;
 }
 
 bool SessionStore::appendSegment(const QString &sessionId, const StoredSegment &segment)

@@ -40,6 +40,9 @@ struct SessionRecord
     qint64 finalCount = 0;
     std::optional<SessionError> lastError;
     QDateTime lastActivityAt;
+    // Of the API key a session without an owner was created with; empty for older rows, which
+    // count as made with the built-in key.
+    QByteArray apiKeyDigest;
 
     bool isStopped() const { return status == QLatin1String("stopped"); }
     double averageLevel() const { return audioFrameCount > 0 ? levelSum / audioFrameCount : 0.0; }
@@ -72,11 +75,13 @@ public:
                               int limit) const;
     // Sessions that are not stopped, for the abandoned-stream rule after a restart.
     QList<SessionRecord> openSessions() const;
-    // Writes status, end, counters, last error and activity time.
+    // Writes status, end, counters, last error, activity time and stream token.
     bool update(const SessionRecord &session);
     bool remove(const QString &id);
 
     bool appendSegment(const QString &sessionId, const StoredSegment &segment);
+    // A final and the counters that include it, both or neither.
+    bool appendSegmentAndUpdate(const SessionRecord &session, const StoredSegment &segment);
     QList<StoredSegment> segments(const QString &sessionId) const;
     int segmentCount(const QString &sessionId) const;
 

@@ -24,12 +24,13 @@ HttpReply sessionNotFound(const QString &id)
 } // namespace
 
 SttApi::SttApi(SessionRegistry &registry, SessionStore &store, UserStore &users, Clock &clock,
-               QStringList acceptedApiKeys, QString fallbackHost)
+               QStringList acceptedApiKeys, QString fallbackHost, int maxOpenSessions)
     : m_registry(registry)
     , m_store(store)
     , m_users(users)
     , m_clock(clock)
     , m_fallbackHost(std::move(fallbackHost))
+    , m_maxOpenSessions(maxOpenSessions)
 {
     for (const QString &key : acceptedApiKeys)
         m_keyDigests.append(tokenDigest(key.trimmed()));
@@ -82,11 +83,12 @@ std::optional<HttpReply> SttApi::authorize(const HttpRequest &request, Caller *c
 {
     const QByteArray key = request.header("x-api-key").trimmed();
     bool accepted = false;
+    const QByteArray digest = tokenDigest(QString::fromUtf8(key));
     if (!key.isEmpty()) {
-        const QByteArray digest = tokenDigest(QString::fromUtf8(key));
         for (const QByteArray &known : m_keyDigests)
             accepted = constantTimeEquals(digest, known) || accepted;
     }
+    caller->keyDigest = digest;
     if (!accepted)
         return HttpReply::error(401, QStringLiteral("Virheellinen tai puuttuva API-avain"));
     const QByteArray token = request.header("x-auth-token").trimmed();
@@ -106,6 +108,13 @@ std::optional<SessionRecord> SttApi::ownedSession(const Caller &caller, const QS
     // Another user's session is reported as missing, not as forbidden.
     if (!session || session->ownerId != caller.userId)
         return std::nullopt;
+    if (!caller.userId) {
+        // Rows from before keys were recorded count as made with the built-in key.
+        const QByteArray made =
+            session->apiKeyDigest.isEmpty() ? m_keyDigests.constFirst() : session->apiKeyDigest;
+        if (!constantTimeEquals(made, caller.keyDigest))
+            return std::nullopt;
+    }
     return session;
 }
 
@@ -117,8 +126,8 @@ QString SttApi::streamUrl(const HttpRequest &request, const QString &sessionId,
     QString host = QString::fromLatin1(request.header("host")).trimmed();
     if (!hostPattern.match(host).hasMatch())
         host = m_fallbackHost;
-    return QStringLiteral("ws://") + host + QStringLiteral("/v1/stream/") + sessionId +
-        QStringLiteral("?token=") + token;
+    return (m_secureStreams ? QStringLiteral("wss://") : QStringLiteral("ws://")) + host +
+        QStringLiteral("/v1/stream/") + sessionId + QStringLiteral("?token=") + token;
 }
 
 HttpReply SttApi::health()
@@ -139,7 +148,16 @@ HttpReply SttApi::createSession(const HttpRequest &request)
     const auto params = decodeSessionCreateRequest(body, &error);
     if (!params)
         return HttpReply::error(400, QStringLiteral("Virheellinen sessiopyyntö: ") + error);
-    const auto [record, token] = m_registry.create(*params, caller.userId);
+    if (!m_registry.mayOpenSession(caller.userId, caller.keyDigest)) {
+        HttpReply reply = HttpReply::error(
+            429,
+            QStringLiteral("Liian monta avointa sessiota (enintään %1). Lopeta jokin "
+                           "sessio ja yritä uudelleen.")
+                .arg(m_maxOpenSessions));
+        reply.headers.append({QByteArrayLiteral("Retry-After"), QByteArrayLiteral("60")});
+        return reply;
+    }
+    const auto [record, token] = m_registry.create(*params, caller.userId, caller.keyDigest);
     if (record.id.isEmpty())
         return HttpReply::error(500, QStringLiteral("Session tallennus epäonnistui"));
     return HttpReply::json(
@@ -162,6 +180,8 @@ HttpReply SttApi::listSessions(const HttpRequest &request)
     const QString status =
         request.query.queryItemValue(QStringLiteral("status"), QUrl::FullyDecoded).trimmed();
     QList<SessionMetaResponse> items;
+    if (!caller.userId)
+        return HttpReply::json(200, encodeSessionList(items));
     for (const SessionRecord &stored : m_store.list(caller.userId, status, limit)) {
         // The registry holds the newest counters of open sessions.
         const SessionRecord current = m_registry.find(stored.id).value_or(stored);

@@ -18,14 +18,19 @@ class UserStore;
 
 // The STT REST interface: sessions, transcripts, metadata, memos and health. Every route except
 // health needs an accepted "x-api-key"; an "x-auth-token", when sent, must belong to an active
-// user and limits the caller to that user's sessions.
+// user and limits the caller to that user's sessions. Without a token the caller reaches only
+// sessions made without a user under the same key, and only by their id: the built-in key is
+// public, so the id (random, given only to its creator) is what keeps them apart, and the list
+// shows none of them.
 class SttApi
 {
 public:
     SttApi(SessionRegistry &registry, SessionStore &store, UserStore &users, Clock &clock,
-           QStringList acceptedApiKeys, QString fallbackHost);
+           QStringList acceptedApiKeys, QString fallbackHost, int maxOpenSessions);
 
     void registerRoutes(HttpRouter &router);
+    // Stream URLs say wss:// when the server speaks TLS.
+    void setSecureStreams(bool secure) { m_secureStreams = secure; }
 
     // Reads a JSON object body; an empty body counts as {}. A failure comes back as the 400
     // reply to send.
@@ -35,6 +40,7 @@ private:
     struct Caller
     {
         std::optional<qint64> userId;
+        QByteArray keyDigest;
     };
     // The caller, or the 401 reply.
     std::optional<HttpReply> authorize(const HttpRequest &request, Caller *caller) const;
@@ -58,6 +64,8 @@ private:
     Clock &m_clock;
     QList<QByteArray> m_keyDigests;
     QString m_fallbackHost;
+    int m_maxOpenSessions;
+    bool m_secureStreams = false;
 };
 
 } // namespace vernalo::server

@@ -108,13 +108,30 @@ QList<UserRecord> UserStore::listUsers() const
     return users;
 }
 
-bool UserStore::checkPassword(qint64 userId, const QString &password) const
+QString UserStore::storedHash(qint64 userId) const
 {
     QSqlQuery query = m_db.prepare(QStringLiteral("SELECT password_hash FROM users WHERE id = ?"));
     query.addBindValue(userId);
     if (!m_db.exec(query) || !query.next())
+        return {};
+    return query.value(0).toString();
+}
+
+bool UserStore::checkPassword(qint64 userId, const QString &password)
+{
+    const QString stored = storedHash(userId);
+    if (!PasswordHasher::verify(password, stored))
         return false;
-    return PasswordHasher::verify(password, query.value(0).toString());
+    if (PasswordHasher::iterationsOf(stored) < m_hasher.iterations())
+        setPassword(userId, password);
+    return true;
+}
+
+void UserStore::checkNoPassword(const QString &password)
+{
+    if (m_decoyHash.isEmpty())
+        m_decoyHash = m_hasher.hash(randomToken());
+    PasswordHasher::verify(password, m_decoyHash);
 }
 
 bool UserStore::touch(qint64 userId, const QString &assignments, const QVariantList &values)
@@ -151,10 +168,22 @@ bool UserStore::setActive(qint64 userId, bool active)
 
 bool UserStore::deleteUser(qint64 userId)
 {
-    revokeTokens(userId);
-    QSqlQuery query = m_db.prepare(QStringLiteral("DELETE FROM users WHERE id = ?"));
-    query.addBindValue(userId);
-    return m_db.exec(query) && query.numRowsAffected() == 1;
+    if (!m_db.transaction())
+        return false;
+    bool ok = true;
+    QSqlQuery query;
+    for (const char *sql :
+         {"DELETE FROM sessions WHERE owner_id = ?", "DELETE FROM auth_tokens WHERE user_id = ?",
+          "DELETE FROM users WHERE id = ?"}) {
+        query = m_db.prepare(QString::fromLatin1(sql));
+        query.addBindValue(userId);
+        ok = ok && m_db.exec(query);
+    }
+    // The user row goes last: its count tells whether the user existed.
+    if (ok && query.numRowsAffected() == 1 && m_db.commit())
+        return true;
+    m_db.rollback();
+    return false;
 }
 
 void UserStore::recordLogin(qint64 userId)

@@ -42,10 +42,15 @@ public:
     std::optional<UserRecord> findById(qint64 id) const;
     std::optional<UserRecord> findByEmail(const QString &email) const;
     QList<UserRecord> listUsers() const;
-    bool checkPassword(qint64 userId, const QString &password) const;
+    // A correct password stored with fewer iterations than this server uses is hashed anew.
+    bool checkPassword(qint64 userId, const QString &password);
+    // Spends the time of one password check, so an unknown account answers as slowly as a
+    // known one.
+    void checkNoPassword(const QString &password);
     bool setPassword(qint64 userId, const QString &password);
     bool setRole(qint64 userId, const QString &role);
     bool setActive(qint64 userId, bool active);
+    // The user, their tokens and their sessions, in one transaction.
     bool deleteUser(qint64 userId);
     void recordLogin(qint64 userId);
 
@@ -57,11 +62,13 @@ public:
 
 private:
     std::optional<UserRecord> readOne(QSqlQuery &query) const;
+    QString storedHash(qint64 userId) const;
     bool touch(qint64 userId, const QString &assignments, const QVariantList &values);
 
     ServerDatabase &m_db;
     Clock &m_clock;
     PasswordHasher m_hasher;
+    QString m_decoyHash;
 };
 
 QByteArray tokenDigest(const QString &token);

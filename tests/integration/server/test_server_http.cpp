@@ -202,6 +202,27 @@ private Q_SLOTS:
         QTest::newRow("second request on the connection is checked too")
             << post + "Content-Length: 2\r\n\r\n{}" + post + "Content-Length: 999999\r\n\r\n"
             << QByteArray("HTTP/1.1 413");
+        QTest::newRow("two lengths, the first small")
+            << post + "Content-Length: 2\r\nContent-Length: 999999\r\n\r\n{}"
+            << QByteArray("HTTP/1.1 400");
+        QTest::newRow("length and chunked together")
+            << post + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n{}"
+            << QByteArray("HTTP/1.1 400");
+        // Without a key the session route would answer 401: a 400 is the guard's.
+        QTest::newRow("length with a sign")
+            << "POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: +2\r\n\r\n{}" +
+                QByteArray()
+            << QByteArray("HTTP/1.1 400");
+        QTest::newRow("head with bare line feeds")
+            << QByteArray("POST /v1/sessions HTTP/1.1\nHost: 127.0.0.1\nContent-Length: 2\n\n{}")
+            << QByteArray("HTTP/1.1 400");
+        QTest::newRow("an Upgrade header does not switch the guard off") << post +
+                "Upgrade: websocket\r\nContent-Length: 2\r\n\r\n{}" + post +
+                "Content-Length: 999999\r\n\r\n" << QByteArray("HTTP/1.1 413");
+        QTest::newRow("upgrade with a body")
+            << QByteArray("GET /v1/stream/x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\n"
+                          "Upgrade: websocket\r\nContent-Length: 999999\r\n\r\n")
+            << QByteArray("HTTP/1.1 400");
     }
     void sizeLimits()
     {

@@ -62,6 +62,28 @@ private Q_SLOTS:
                  expected);
     }
 
+    void secretsFromFilesAndEnvironment()
+    {
+        QTemporaryFile keys;
+        QVERIFY(keys.open());
+        keys.write("k2\n# a comment\n\nk3\n");
+        keys.flush();
+        qputenv("VERNALO_API_KEYS", "k4");
+        qputenv("VERNALO_DEMO_USERS", "e@x:pw");
+        qputenv("VERNALO_ADMIN_KEY", "adm");
+        QString error;
+        const auto options = parseServerOptions(
+            {"server", "--api-key", "k1", "--api-key-file", keys.fileName()}, &error);
+        qunsetenv("VERNALO_API_KEYS");
+        qunsetenv("VERNALO_DEMO_USERS");
+        qunsetenv("VERNALO_ADMIN_KEY");
+        QVERIFY2(options, qPrintable(error));
+        QCOMPARE(options->extraApiKeys, (QStringList {"k1", "k2", "k3", "k4"}));
+        QCOMPARE(options->adminKey, QStringLiteral("adm"));
+        QCOMPARE(options->demoUsers.size(), 1);
+        QCOMPARE(options->demoUsers.constFirst().second, QStringLiteral("pw"));
+    }
+
     void defaultDataFollowsXdg()
     {
         qputenv("XDG_DATA_HOME", "/srv/xdg");

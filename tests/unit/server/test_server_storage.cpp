@@ -5,9 +5,11 @@
 #include "support/test_environment.h"
 #include "user_store.h"
 
+#include <QDir>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace vernalo::server;
 using vernalo::test::FakeClock;
@@ -212,6 +214,31 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!db.open(dir.path(), &error));
         QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+    }
+
+    void folderModeIsTheOwnersChoice_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("made here: owner only") << false << 0700;
+        QTest::newRow("given: left as it was") << true << 0755;
+    }
+    void folderModeIsTheOwnersChoice()
+    {
+        QFETCH(bool, exists);
+        QFETCH(int, mode);
+        QTemporaryDir parent;
+        const QString path = parent.path() + QStringLiteral("/data");
+        if (exists) {
+            QVERIFY(QDir().mkdir(path));
+            QCOMPARE(::chmod(qPrintable(path), 0755), 0);
+        }
+        ServerDatabase db;
+        QString error;
+        QVERIFY2(db.open(path, &error), qPrintable(error));
+        struct stat info = {};
+        QCOMPARE(::stat(qPrintable(path), &info), 0);
+        QCOMPARE(int(info.st_mode & 0777), mode);
     }
 };
 
