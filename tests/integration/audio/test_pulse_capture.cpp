@@ -185,11 +185,13 @@ private Q_SLOTS:
         QVERIFY(logAfter(logStart).contains(QStringLiteral(
             "microphone wireless headset avoided requested=Travel Headset fallback=Front Mic")));
 
-        QVERIFY(m_server.writeTone(*m_headset, 1500.0, 0.5, 0.6));
-        QVERIFY(m_server.writeTone(*m_internal, 440.0, 0.5, 0.6));
-        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 5, kAudioDeadlineMs);
+        QVERIFY(m_server.writeTone(*m_headset, 1500.0, 0.5, 1.0));
+        QVERIFY(m_server.writeTone(*m_internal, 440.0, 0.5, 1.0));
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 8, kAudioDeadlineMs);
         capture.stop();
-        const QByteArray audible = log.audible();
+        // PipeWire's pipe source keeps what an earlier test left unread: skip its first chunks.
+        ChunkLog later {log.chunks.mid(3)};
+        const QByteArray audible = later.audible();
         QVERIFY(test::toneAmplitude(audible, 440.0) > 0.4);
         QVERIFY(test::toneAmplitude(audible, 1500.0) < 0.01);
     }
