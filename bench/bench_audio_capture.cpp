@@ -19,8 +19,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <sys/resource.h>
@@ -225,8 +225,8 @@ double windowedAmplitude(const std::vector<float> &x, double frequency)
     double re = 0, im = 0, gain = 0;
     for (size_t i = 0; i < n; ++i) {
         const double p = 2.0 * M_PI * double(i) / double(n - 1);
-        const double w = 0.35875 - 0.48829 * std::cos(p) + 0.14128 * std::cos(2 * p) -
-            0.01168 * std::cos(3 * p);
+        const double w =
+            0.35875 - 0.48829 * std::cos(p) + 0.14128 * std::cos(2 * p) - 0.01168 * std::cos(3 * p);
         const double phase = 2.0 * M_PI * frequency * double(i) / 16000.0;
         re += w * x[i] * std::cos(phase);
         im += w * x[i] * std::sin(phase);

@@ -127,7 +127,8 @@ bool PulseFixture::launch(const QString &program, const QStringList &arguments,
     if (flavour() == QLatin1String("pipewire")) {
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                            QStringLiteral("unix:path=%1/runtime/bus").arg(root));
-        environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+        environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"),
+                           root + QStringLiteral("/runtime"));
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     }
@@ -161,7 +162,8 @@ bool PulseFixture::launch(const QString &program, const QStringList &arguments,
     }
     if (!QFileInfo::exists(waitForPath) || started->state() != QProcess::Running) {
         if (error)
-            *error = QStringLiteral("%1: %2 did not appear\n%3").arg(program, waitForPath, logTail());
+            *error =
+                QStringLiteral("%1: %2 did not appear\n%3").arg(program, waitForPath, logTail());
         return false;
     }
     return true;
@@ -178,15 +180,15 @@ bool PulseFixture::launchServer(QString *error)
     } else {
         // In the foreground (no -D) so the server stays our child; no default script (-n);
         // root needs no flag beyond staying out of system mode.
-        launched = launch(
-            QStringLiteral("pulseaudio"),
-            {QStringLiteral("--daemonize=no"), QStringLiteral("-n"), QStringLiteral("--system=no"),
-             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
-             QStringLiteral("--use-pid-file=no"), QStringLiteral("--realtime=no"),
-             QStringLiteral("--high-priority=no"),
-             QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
-                 .arg(socket)},
-            socket, error);
+        launched =
+            launch(QStringLiteral("pulseaudio"),
+                   {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
+                    QStringLiteral("--system=no"), QStringLiteral("--exit-idle-time=-1"),
+                    QStringLiteral("--disallow-exit"), QStringLiteral("--use-pid-file=no"),
+                    QStringLiteral("--realtime=no"), QStringLiteral("--high-priority=no"),
+                    QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
+                        .arg(socket)},
+                   socket, error);
     }
     if (!launched)
         return false;
@@ -230,8 +232,8 @@ bool PulseFixture::kill()
 
 bool PulseFixture::freeze(bool frozen)
 {
-    return m_pulseServer && ::kill(static_cast<pid_t>(m_pulseServer->processId()),
-                                   frozen ? SIGSTOP : SIGCONT) == 0;
+    return m_pulseServer &&
+        ::kill(static_cast<pid_t>(m_pulseServer->processId()), frozen ? SIGSTOP : SIGCONT) == 0;
 }
 
 bool PulseFixture::restart(QString *error)
@@ -372,9 +374,9 @@ bool PulseFixture::addRealRateMicrophone(const QString &sourceName, double frequ
                       .arg(frequency)
                       .arg(serverAddress(), feed)},
                  {}, nullptr)
-        : loadModule(QStringLiteral("module-sine"),
-                     {QStringLiteral("sink=%1").arg(feed),
-                      QStringLiteral("frequency=%1").arg(frequency)})
+        : loadModule(
+              QStringLiteral("module-sine"),
+              {QStringLiteral("sink=%1").arg(feed), QStringLiteral("frequency=%1").arg(frequency)})
               .has_value();
     return fed &&
         loadModule(QStringLiteral("module-remap-source"),

@@ -243,8 +243,7 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
 
 CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConnection> &connection,
                                                 const QString &applicationId, qint64 ownProcessId,
-                                                const QString &ownApplicationId,
-                                                int fragmentFrames)
+                                                const QString &ownApplicationId, int fragmentFrames)
 {
     CaptureOpenResult result;
     PulseConnection::Lock lock(*connection);

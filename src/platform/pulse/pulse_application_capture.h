@@ -12,10 +12,10 @@ AudioPlaybackInfo playbackInfoOf(pa_proplist *properties);
 
 // Records the playback of one application, or of every application but this program when the
 // id is empty: every playback stream (sink input) of it, on whichever output, gets its own
-// monitor stream, and the monitor streams are mixed into one and filtered down to 16 kHz. Streams that appear later are
-// followed, streams that move to another output are re-recorded there, and a stream that ends
-// is simply dropped from the mix: the application may start another one at any time. Only a
-// lost server connection ends the capture.
+// monitor stream, and the monitor streams are mixed into one and filtered down to 16 kHz. Streams
+// that appear later are followed, streams that move to another output are re-recorded there, and a
+// stream that ends is simply dropped from the mix: the application may start another one at any
+// time. Only a lost server connection ends the capture.
 class PulseApplicationCapture final : public AudioCaptureStream
 {
     Q_OBJECT

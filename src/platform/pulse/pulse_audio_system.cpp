@@ -29,8 +29,8 @@ PulseAudioSystem::PulseAudioSystem(DisplayProvider displays)
                 [events, event, error, name] {
                     switch (event) {
                     case PulseServerWatch::Event::Lost:
-                        AppLog::write(QStringLiteral("sound server lost error=%1")
-                                          .arg(error.details()));
+                        AppLog::write(
+                            QStringLiteral("sound server lost error=%1").arg(error.details()));
                         Q_EMIT events->serverLost(error);
                         break;
                     case PulseServerWatch::Event::Back:

@@ -39,7 +39,8 @@ public:
     int bitsPerSample() const override;
 
 private:
-    PulseCaptureStream(std::shared_ptr<PulseConnection> connection, const pa_sample_spec &sampleSpec);
+    PulseCaptureStream(std::shared_ptr<PulseConnection> connection,
+                       const pa_sample_spec &sampleSpec);
 
     static void stateCallback(pa_stream *stream, void *userdata);
     static void readCallback(pa_stream *stream, size_t bytes, void *userdata);

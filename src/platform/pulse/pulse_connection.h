@@ -42,9 +42,9 @@ class PulseConnection
 public:
     // Starts connecting without starting a server; onState hears every state change on the
     // loop thread. Null with the error when the attempt cannot even begin.
-    static std::shared_ptr<PulseConnection>
-    start(std::shared_ptr<PulseLoop> loop, std::function<void(pa_context_state_t)> onState,
-          AudioServerError *error);
+    static std::shared_ptr<PulseConnection> start(std::shared_ptr<PulseLoop> loop,
+                                                  std::function<void(pa_context_state_t)> onState,
+                                                  AudioServerError *error);
     ~PulseConnection();
 
     PulseConnection(const PulseConnection &) = delete;
@@ -97,8 +97,8 @@ public:
     // microphone must be gone from them by the time anyone reacts). With the lock held.
     void setStreamEndHandler(std::function<void(std::function<void()>)> handler);
     void reportStreamEnd(std::function<void()> report);
-    // Forgets the state, event and stream-end handlers: their owner is done with this connection, which
-    // streams may still hold. With the lock held.
+    // Forgets the state, event and stream-end handlers: their owner is done with this connection,
+    // which streams may still hold. With the lock held.
     void detach();
 
 private:

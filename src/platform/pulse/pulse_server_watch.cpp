@@ -36,9 +36,10 @@ PulseServerWatch::PulseServerWatch(std::shared_ptr<PulseLoop> loop, Listener lis
     }
     PulseConnection::Lock lock(*m_loop);
     connectNow();
-    schedule(m_ticker, kRetryMs, [](pa_mainloop_api *, pa_time_event *, const timeval *, void *self) {
-        static_cast<PulseServerWatch *>(self)->tick();
-    });
+    schedule(m_ticker, kRetryMs,
+             [](pa_mainloop_api *, pa_time_event *, const timeval *, void *self) {
+                 static_cast<PulseServerWatch *>(self)->tick();
+             });
 }
 
 PulseServerWatch::~PulseServerWatch()
@@ -114,8 +115,8 @@ void PulseServerWatch::connectNow()
     m_pendingQueries = 0;
     m_pingOutstanding = false;
     AudioServerError error;
-    m_connection =
-        PulseConnection::start(m_loop, [this](pa_context_state_t state) { onState(state); }, &error);
+    m_connection = PulseConnection::start(
+        m_loop, [this](pa_context_state_t state) { onState(state); }, &error);
     if (!m_connection) {
         fail(error);
         return;
@@ -134,7 +135,8 @@ void PulseServerWatch::onState(pa_context_state_t state)
     if (!m_connection)
         return; // still inside start(), which reports a failure itself
     if (state == PA_CONTEXT_READY) {
-        m_connection->setEventHandler([this](pa_subscription_event_type_t, uint32_t) { refresh(); });
+        m_connection->setEventHandler(
+            [this](pa_subscription_event_type_t, uint32_t) { refresh(); });
         m_connection->setStreamEndHandler([this](std::function<void()> report) {
             m_afterRefresh.push_back(std::move(report));
             refresh();
@@ -168,11 +170,12 @@ void PulseServerWatch::fail(const AudioServerError &error)
         publish(Event::Lost);
     }
     // The connection is dropped from the timer, never from inside its own callbacks.
-    schedule(m_retry, kRetryMs, [](pa_mainloop_api *, pa_time_event *, const timeval *, void *self) {
-        auto *watch = static_cast<PulseServerWatch *>(self);
-        if (watch->m_connectionFailed)
-            watch->connectNow();
-    });
+    schedule(m_retry, kRetryMs,
+             [](pa_mainloop_api *, pa_time_event *, const timeval *, void *self) {
+                 auto *watch = static_cast<PulseServerWatch *>(self);
+                 if (watch->m_connectionFailed)
+                     watch->connectNow();
+             });
 }
 
 void PulseServerWatch::refresh()
@@ -196,9 +199,8 @@ void PulseServerWatch::refresh()
         [](pa_context *, const pa_server_info *info, void *self) {
             auto *watch = static_cast<PulseServerWatch *>(self);
             if (info) {
-                watch->m_building.serverName =
-                    QStringLiteral("%1 %2").arg(QString::fromUtf8(info->server_name),
-                                                QString::fromUtf8(info->server_version));
+                watch->m_building.serverName = QStringLiteral("%1 %2").arg(
+                    QString::fromUtf8(info->server_name), QString::fromUtf8(info->server_version));
                 watch->m_building.defaultSource = QString::fromUtf8(info->default_source_name);
             }
             watch->finishQuery();

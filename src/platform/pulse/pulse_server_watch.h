@@ -60,8 +60,9 @@ private:
     void refresh();
     void finishQuery();
     void tick();
-    void schedule(pa_time_event *&event, int ms, void (*callback)(pa_mainloop_api *, pa_time_event *,
-                                                                  const struct timeval *, void *));
+    void schedule(pa_time_event *&event, int ms,
+                  void (*callback)(pa_mainloop_api *, pa_time_event *, const struct timeval *,
+                                   void *));
     void publish(Event event);
     void runAfterRefresh();
 

@@ -173,10 +173,9 @@ private Q_SLOTS:
             << 0u << "" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "SystemAudioCapture started display=1 apps=0 selectedApp=Kaikki sovellukset";
-        QTest::newRow("preferred display")
-            << 2u << "" << int(CaptureTarget::Kind::AllApplications)
-            << "Näyttö 2 • Kaikki sovellukset"
-            << "started display=2 apps=0";
+        QTest::newRow("preferred display") << 2u << "" << int(CaptureTarget::Kind::AllApplications)
+                                           << "Näyttö 2 • Kaikki sovellukset"
+                                           << "started display=2 apps=0";
         QTest::newRow("preferred display gone: the first")
             << 9u << "" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
