@@ -174,22 +174,17 @@ bool PulseFixture::launchServer(QString *error)
     const QString root = m_dir->path();
     const QString socket = root + QStringLiteral("/runtime/pulse/native");
     QFile::remove(socket);
-    bool launched = false;
-    if (flavour() == QLatin1String("pipewire")) {
-        launched = launch(QStringLiteral("pipewire-pulse"), {}, socket, error);
-    } else {
-        // In the foreground (no -D) so the server stays our child; no default script (-n);
-        // root needs no flag beyond staying out of system mode.
-        launched =
-            launch(QStringLiteral("pulseaudio"),
-                   {QStringLiteral("--daemonize=no"), QStringLiteral("-n"),
-                    QStringLiteral("--system=no"), QStringLiteral("--exit-idle-time=-1"),
-                    QStringLiteral("--disallow-exit"), QStringLiteral("--use-pid-file=no"),
-                    QStringLiteral("--realtime=no"), QStringLiteral("--high-priority=no"),
-                    QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
-                        .arg(socket)},
-                   socket, error);
-    }
+    // PulseAudio in the foreground (no -D) so the server stays our child; no default script
+    // (-n); root needs no flag beyond staying out of system mode.
+    const QStringList pulseArguments =
+        QStringLiteral("--daemonize=no -n --system=no --exit-idle-time=-1 --disallow-exit "
+                       "--use-pid-file=no --realtime=no --high-priority=no")
+            .split(QLatin1Char(' '))
+        << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
+               .arg(socket);
+    const bool launched = flavour() == QLatin1String("pipewire")
+        ? launch(QStringLiteral("pipewire-pulse"), {}, socket, error)
+        : launch(QStringLiteral("pulseaudio"), pulseArguments, socket, error);
     if (!launched)
         return false;
     m_pulseServer = m_processes.back().get();
@@ -360,25 +355,12 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
 bool PulseFixture::addRealRateMicrophone(const QString &sourceName, double frequency)
 {
     const QString feed = sourceName + QStringLiteral("_feed");
-    if (!loadModule(QStringLiteral("module-null-sink"),
-                    {QStringLiteral("sink_name=%1").arg(feed), QStringLiteral("rate=48000"),
-                     QStringLiteral("channels=1"), QStringLiteral("norewinds=1")}))
-        return false;
-    // PipeWire's pulse service has no sine module: an hour of sine played into the feed.
-    const bool fed = flavour() == QLatin1String("pipewire")
-        ? launch(QStringLiteral("sh"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("sox -q -n -t raw -r 48000 -e signed -b 16 -c 1 - synth 3600 "
-                                 "sine %1 vol 0.5 | PULSE_SERVER=%2 pacat --playback "
-                                 "--device=%3 --format=s16le --rate=48000 --channels=1")
-                      .arg(frequency)
-                      .arg(serverAddress(), feed)},
-                 {}, nullptr)
-        : loadModule(
-              QStringLiteral("module-sine"),
-              {QStringLiteral("sink=%1").arg(feed), QStringLiteral("frequency=%1").arg(frequency)})
-              .has_value();
-    return fed &&
+    return loadModule(QStringLiteral("module-null-sink"),
+                      {QStringLiteral("sink_name=%1").arg(feed), QStringLiteral("rate=48000"),
+                       QStringLiteral("channels=1"), QStringLiteral("norewinds=1")}) &&
+        loadModule(QStringLiteral("module-sine"),
+                   {QStringLiteral("sink=%1").arg(feed),
+                    QStringLiteral("frequency=%1").arg(frequency)}) &&
         loadModule(QStringLiteral("module-remap-source"),
                    {QStringLiteral("master=%1.monitor").arg(feed),
                     QStringLiteral("source_name=%1").arg(sourceName),

@@ -59,7 +59,7 @@ public:
                                                     const QStringList &properties, int rate = 48000,
                                                     int channels = 1, bool floatSamples = false);
     // A microphone that hears a sine at exactly the real rate, paced by a null sink of its own
-    // (a sine source runs ahead of real time). True when all of it loaded.
+    // (a sine source runs ahead of real time). True when all of it loaded; PulseAudio only.
     bool addRealRateMicrophone(const QString &sourceName, double frequency);
     // Writes a sine (the same in every channel) of the given length into the pipe at once.
     bool writeTone(const FakeMicrophone &microphone, double frequency, double amplitude,

@@ -259,37 +259,6 @@ private Q_SLOTS:
         QVERIFY(capture.rawSampleCount() == 0); // stop() resets the counters
     }
 
-    // Two applications play at once; the filter records one of them only.
-    void applicationFilterCapturesOnlyThatApplication()
-    {
-        PulseAudioSystem audio;
-        SystemClock clock;
-        SystemAudioCapture capture(&audio, &clock);
-        m_server.playTone(QStringLiteral("tone-alpha"), 440.0, 0.4, 2.5);
-        m_server.playTone(QStringLiteral("tone-beta"), 1250.0, 0.4, 2.5);
-        auto ids = [&] {
-            QStringList out;
-            for (const auto &application : capture.listApplicationSources())
-                out << application.bundleIdentifier;
-            return out;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(ids().contains(QStringLiteral("tone-alpha")) &&
-                                     ids().contains(QStringLiteral("tone-beta")),
-                                 kAudioDeadlineMs);
-
-        ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.setPreferredApplicationBundleID(QStringLiteral("tone-alpha"));
-        capture.start();
-        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-alpha"));
-        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.1) >= 5, kAudioDeadlineMs);
-        capture.stop();
-        const QByteArray audible = log.audible(0.1);
-        QVERIFY(test::toneAmplitude(audible, 440.0) > 0.3);
-        QVERIFY2(test::toneAmplitude(audible, 1250.0) < 0.01,
-                 qPrintable(QString::number(test::toneAmplitude(audible, 1250.0))));
-    }
-
     // The application's stream ends and it starts another one: the capture follows without
     // reporting a failure.
     void applicationCaptureFollowsItsNextStream()
@@ -353,7 +322,7 @@ private Q_SLOTS:
     }
 
     // A meeting application connected to the server but not playing yet is offered, stays the
-    // capture's target, and is heard once it plays.
+    // capture's target, and is heard alone once it plays.
     void silentApplicationIsOfferedAndFollowed()
     {
         QProcess silent; // pactl's binary name is the application id
@@ -398,23 +367,17 @@ private Q_SLOTS:
     {
         QFETCH(bool, crash);
         PulseAudioSystem audio;
-        QList<AudioServerError> lost, ended;
-        QStringList back;
-        connect(&audio.events(), &AudioSystemEvents::serverLost, this,
-                [&](const AudioServerError &e) { lost.append(e); });
-        connect(&audio.events(), &AudioSystemEvents::serverBack, this,
-                [&](const QString &name) { back.append(name); });
+        QSignalSpy lost(&audio.events(), &AudioSystemEvents::serverLost);
+        QSignalSpy back(&audio.events(), &AudioSystemEvents::serverBack);
         CaptureOpenResult opened = audio.openCapture(CaptureTarget::allApplications(1024));
         QVERIFY(opened.stream);
-        connect(opened.stream.get(), &AudioCaptureStream::ended, this,
-                [&](const AudioServerError &e) { ended.append(e); });
+        QSignalSpy ended(opened.stream.get(), &AudioCaptureStream::ended);
         const qsizetype logStart = logSize();
 
         QVERIFY(crash ? m_server.kill() : m_server.freeze(true));
         QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, kAudioDeadlineMs);
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, kAudioDeadlineMs);
-        QVERIFY(!audio.serverStatus().reachable);
-        QVERIFY(audio.listSources().error);
+        QVERIFY(!audio.serverStatus().reachable && audio.listSources().error);
         QVERIFY(!audio.openCapture(CaptureTarget::allApplications(1024)).stream);
         QVERIFY(logAfter(logStart).contains(QStringLiteral("sound server lost error=")));
 
