@@ -54,6 +54,7 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
     QString ownApplicationId;
     int fragmentFrames = 1024;
     StreamResampler resampler {kMixSpec.rate};
+    MonoBatcher batcher;
     PulseApplicationCapture *owner = nullptr; // null once closed
     std::optional<PulseConnection::WatcherHandle> watcher;
     MonitorMixer mixer {kMixSpec.channels, kMaxLagFrames};
@@ -149,7 +150,7 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
         attributes.fragsize =
             static_cast<uint32_t>(fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&kMixSpec));
         // With a monitor stream set, the server records from the monitor of the stream's sink.
-        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_NOFLAGS) < 0) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_unref(stream);
@@ -235,9 +236,9 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
             self->reattachAttempts.erase(follower->sinkInput);
         const std::vector<float> mixed = self->mixer.take();
         if (!mixed.empty() && self->owner)
-            postMonoFrames(self->owner, &self->owner->m_closed,
-                           self->resampler.process(
-                               meanOfChannels(mixed.data(), mixed.size(), kMixSpec.channels)));
+            self->batcher.add(self->owner, &self->owner->m_closed,
+                              self->resampler.process(
+                                  meanOfChannels(mixed.data(), mixed.size(), kMixSpec.channels)));
     }
 };
 

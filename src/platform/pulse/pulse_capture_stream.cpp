@@ -31,13 +31,16 @@ std::vector<float> meanOfChannels(const float *samples, size_t count, int channe
     return mono;
 }
 
-void postMonoFrames(AudioCaptureStream *stream, const bool *closed, std::vector<float> samples)
+void MonoBatcher::add(AudioCaptureStream *stream, const bool *closed,
+                      const std::vector<float> &samples)
 {
-    if (samples.empty())
+    m_pending.insert(m_pending.end(), samples.begin(), samples.end());
+    if (m_pending.size() < kBatchSamples)
         return;
     RawAudioFrames frames;
-    frames.bytes = QByteArray(reinterpret_cast<const char *>(samples.data()),
-                              static_cast<qsizetype>(samples.size() * sizeof(float)));
+    frames.bytes = QByteArray(reinterpret_cast<const char *>(m_pending.data()),
+                              static_cast<qsizetype>(m_pending.size() * sizeof(float)));
+    m_pending.clear();
     frames.format = SampleFormat::Float32;
     frames.channels = 1;
     frames.sampleRate = pcm::kSampleRate;
@@ -171,7 +174,7 @@ void PulseCaptureStream::readCallback(pa_stream *stream, size_t, void *userdata)
         }
         pa_stream_drop(stream);
     }
-    postMonoFrames(self, &self->m_closed, std::move(samples));
+    self->m_batcher.add(self, &self->m_closed, samples);
 }
 
 } // namespace vernalo::pulse

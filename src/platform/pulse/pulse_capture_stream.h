@@ -11,6 +11,19 @@ namespace vernalo::pulse {
 // Frames the stream format as the core sees it; Unsupported for anything but float32le/s16le.
 SampleFormat sampleFormatOf(pa_sample_format_t format);
 
+// Collects 16 kHz mono samples on the loop thread and posts them to the main-thread object as
+// framesArrived in batches of at least 50 ms: servers hand over a few milliseconds at a time, and
+// every hop to the main thread costs a wake-up.
+class MonoBatcher
+{
+public:
+    static constexpr size_t kBatchSamples = 800;
+    void add(AudioCaptureStream *stream, const bool *closed, const std::vector<float> &samples);
+
+private:
+    std::vector<float> m_pending;
+};
+
 // One record stream on a source (a microphone). The server hands over float at the source's own
 // rate and channels; the read callback takes the mean of the channels (servers downmix at
 // different levels), filters it down to 16 kHz on the loop thread and posts the result to the
@@ -49,6 +62,7 @@ private:
     pa_stream *m_stream = nullptr;
     pa_sample_spec m_spec;
     StreamResampler m_resampler; // loop thread
+    MonoBatcher m_batcher; // loop thread
     bool m_endReported = false; // loop thread
     std::shared_ptr<bool> m_open = std::make_shared<bool>(true); // false once closed (lock held)
     bool m_closed = false; // main thread only
@@ -56,8 +70,5 @@ private:
 
 // The mean of the channels of interleaved float frames.
 std::vector<float> meanOfChannels(const float *samples, size_t count, int channels);
-
-// Posts 16 kHz mono float samples to the main-thread object as framesArrived.
-void postMonoFrames(AudioCaptureStream *stream, const bool *closed, std::vector<float> samples);
 
 } // namespace vernalo::pulse
