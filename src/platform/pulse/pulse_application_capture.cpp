@@ -71,43 +71,24 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
         return playback.applicationId == applicationId;
     }
 
-    void lookUp(uint32_t sinkInput)
+    // One playback stream, or every one there is now (later ones arrive as events). Pending
+    // queries hold the state weakly.
+    void lookUp(std::optional<uint32_t> sinkInput)
     {
         auto *weak = new std::weak_ptr<State>(weak_from_this());
-        pa_operation *op = pa_context_get_sink_input_info(
-            connection->context(), sinkInput,
-            [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {
-                auto *weakState = static_cast<std::weak_ptr<State> *>(userdata);
-                if (eol != 0) {
-                    delete weakState;
-                    return;
-                }
-                if (auto state = weakState->lock(); state && state->owner && info)
-                    state->onInfo(*info);
-            },
-            weak);
-        if (op)
-            pa_operation_unref(op);
-        else
-            delete weak;
-    }
-
-    // Every playback stream there is now; later ones arrive as events.
-    void lookUpAll()
-    {
-        auto *weak = new std::weak_ptr<State>(weak_from_this());
-        pa_operation *op = pa_context_get_sink_input_info_list(
-            connection->context(),
-            [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {
-                auto *weakState = static_cast<std::weak_ptr<State> *>(userdata);
-                if (eol != 0) {
-                    delete weakState;
-                    return;
-                }
-                if (auto state = weakState->lock(); state && state->owner && info)
-                    state->onInfo(*info);
-            },
-            weak);
+        const pa_sink_input_info_cb_t answer = [](pa_context *, const pa_sink_input_info *info,
+                                                  int eol, void *userdata) {
+            auto *weakState = static_cast<std::weak_ptr<State> *>(userdata);
+            if (eol != 0) {
+                delete weakState;
+                return;
+            }
+            if (auto state = weakState->lock(); state && state->owner && info)
+                state->onInfo(*info);
+        };
+        pa_operation *op = sinkInput
+            ? pa_context_get_sink_input_info(connection->context(), *sinkInput, answer, weak)
+            : pa_context_get_sink_input_info_list(connection->context(), answer, weak);
         if (op)
             pa_operation_unref(op);
         else
@@ -273,7 +254,7 @@ CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConne
                                                  s->owner->postEnded(error);
                                          }});
 
-    state->lookUpAll();
+    state->lookUp(std::nullopt);
     result.stream = std::move(capture);
     return result;
 }

@@ -72,15 +72,15 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     }
     // Float at the source's own rate and channels: the filtering to 16 kHz is ours (the
     // server's default resampler lets aliases through).
-    const pa_sample_spec spec {PA_SAMPLE_FLOAT32LE, options.sourceSpec.rate,
-                               options.sourceSpec.channels};
-    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &spec,
+    const pa_sample_spec format {PA_SAMPLE_FLOAT32LE, options.sourceSpec.rate,
+                                 options.sourceSpec.channels};
+    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &format,
                                    options.channelMap ? &*options.channelMap : nullptr);
     if (!raw) {
         result.error = connection->lastError();
         return result;
     }
-    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, spec));
+    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, format));
     stream->m_stream = raw;
     pa_stream_set_state_callback(raw, &PulseCaptureStream::stateCallback, stream.get());
     pa_stream_set_read_callback(raw, &PulseCaptureStream::readCallback, stream.get());
@@ -90,8 +90,8 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     attributes.tlength = static_cast<uint32_t>(-1);
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(-1);
-    attributes.fragsize =
-        static_cast<uint32_t>(options.fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&spec));
+    attributes.fragsize = static_cast<uint32_t>(options.fragmentFrames) *
+        static_cast<uint32_t>(pa_frame_size(&format));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                 (options.dontMove ? PA_STREAM_DONT_MOVE : 0));
     if (pa_stream_connect_record(raw, options.device.constData(), &attributes, flags) < 0) {
