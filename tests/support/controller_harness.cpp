@@ -206,7 +206,7 @@ FakeCaptureStream *ControllerHarness::systemStream() const
 {
     if (FakeCaptureStream *application = openStreamOf(CaptureTarget::Kind::Application))
         return application;
-    return openStreamOf(CaptureTarget::Kind::DefaultSinkMonitor);
+    return openStreamOf(CaptureTarget::Kind::AllApplications);
 }
 
 void ControllerHarness::speak(const QByteArray &pcm) const

@@ -70,7 +70,7 @@ CaptureOpenResult FakeAudioSystem::openCapture(const CaptureTarget &target)
             failure = failingSources.value(target.sourceId);
         break;
     }
-    case CaptureTarget::Kind::DefaultSinkMonitor:
+    case CaptureTarget::Kind::AllApplications:
         failure = monitorFailure;
         break;
     case CaptureTarget::Kind::Application:

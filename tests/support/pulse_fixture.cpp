@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QtEndian>
+#include <QThread>
 #include <QTimer>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -73,71 +74,138 @@ PulseFixture::~PulseFixture()
     stop();
 }
 
+QString PulseFixture::flavour()
+{
+    const QString chosen = qEnvironmentVariable("VERNALO_SOUND_SERVER");
+    return chosen == QLatin1String("pipewire") ? chosen : QStringLiteral("pulseaudio");
+}
+
 bool PulseFixture::start(QString *error)
 {
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason + QStringLiteral("\n") + logTail();
-        stop();
-        return false;
-    };
     stop();
     m_dir =
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/vernalo-pulse-XXXXXX"));
-    if (!m_dir->isValid())
-        return fail(QStringLiteral("no temporary folder"));
+    if (!m_dir->isValid()) {
+        if (error)
+            *error = QStringLiteral("no temporary folder");
+        return false;
+    }
     const QString root = m_dir->path();
     for (const char *folder : {"home", "runtime", "runtime/pulse", "config", "state"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
     ::chmod(QFile::encodeName(root + QStringLiteral("/runtime")).constData(), 0700);
-
-    const QString socket = root + QStringLiteral("/runtime/pulse/native");
-    m_daemon = std::make_unique<QProcess>();
-    m_daemon->setProcessEnvironment(serverEnvironment(root));
-    m_daemon->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon->setStandardOutputFile(QProcess::nullDevice());
-    // The server goes down with this process, even if the test crashes.
-    m_daemon->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    // In the foreground (no -D) so the server stays our child; no default script (-n); root
-    // needs no flag beyond staying out of system mode.
-    const QStringList arguments = {
-        QStringLiteral("--daemonize=no"),
-        QStringLiteral("-n"),
-        QStringLiteral("--system=no"),
-        QStringLiteral("--exit-idle-time=-1"),
-        QStringLiteral("--disallow-exit"),
-        QStringLiteral("--use-pid-file=no"),
-        QStringLiteral("--realtime=no"),
-        QStringLiteral("--high-priority=no"),
-        QStringLiteral("--log-target=file:%1/daemon.log").arg(root),
-        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1").arg(socket),
-    };
-    m_daemon->start(QStringLiteral("pulseaudio"), arguments);
-    if (!m_daemon->waitForStarted(kStartTimeoutMs))
-        return fail(QStringLiteral("pulseaudio did not start: %1").arg(m_daemon->errorString()));
-
-    // Wait for the socket to appear (or the server to give up), with a deadline.
-    if (!QFileInfo::exists(socket)) {
-        QEventLoop loop;
-        QFileSystemWatcher watcher({root + QStringLiteral("/runtime/pulse")});
-        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
-            if (QFileInfo::exists(socket))
-                loop.quit();
-        });
-        QObject::connect(m_daemon.get(), &QProcess::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(kStartTimeoutMs, &loop, &QEventLoop::quit);
-        if (!QFileInfo::exists(socket))
-            loop.exec();
-    }
-    if (!QFileInfo::exists(socket) || m_daemon->state() != QProcess::Running)
-        return fail(QStringLiteral("pulseaudio socket did not appear"));
-
     m_hadPreviousServer = qEnvironmentVariableIsSet("PULSE_SERVER");
     m_previousServer = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", serverAddress().toUtf8());
 
-    if (!pactl({QStringLiteral("info")}))
-        return fail(QStringLiteral("pactl info failed"));
+    if (flavour() == QLatin1String("pipewire")) {
+        // PipeWire and its session manager find each other over D-Bus: a bus of their own.
+        const QString bus = root + QStringLiteral("/runtime/bus");
+        if (!launch(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                     QStringLiteral("--address=unix:path=%1").arg(bus)},
+                    bus, error) ||
+            !launch(QStringLiteral("pipewire"), {}, root + QStringLiteral("/runtime/pipewire-0"),
+                    error) ||
+            !launch(QStringLiteral("wireplumber"), {}, {}, error)) {
+            stop();
+            return false;
+        }
+    }
+    if (!launchServer(error) || !configure(error)) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool PulseFixture::launch(const QString &program, const QStringList &arguments,
+                          const QString &waitForPath, QString *error)
+{
+    const QString root = m_dir->path();
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = serverEnvironment(root);
+    if (flavour() == QLatin1String("pipewire")) {
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=%1/runtime/bus").arg(root));
+        environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"),
+                           root + QStringLiteral("/runtime"));
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
+    process->setProcessEnvironment(environment);
+    process->setStandardOutputFile(root + QStringLiteral("/daemon.log"), QIODevice::Append);
+    process->setStandardErrorFile(root + QStringLiteral("/daemon.log"), QIODevice::Append);
+    // The server goes down with this process, even if the test crashes.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    process->start(program, arguments);
+    if (!process->waitForStarted(kStartTimeoutMs)) {
+        if (error)
+            *error = QStringLiteral("%1 did not start: %2").arg(program, process->errorString());
+        return false;
+    }
+    QProcess *started = process.get();
+    m_processes.push_back(std::move(process));
+    if (waitForPath.isEmpty())
+        return true;
+    // Wait for the socket to appear (or the server to give up), with a deadline.
+    if (!QFileInfo::exists(waitForPath)) {
+        QEventLoop loop;
+        QFileSystemWatcher watcher({QFileInfo(waitForPath).path()});
+        QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, [&] {
+            if (QFileInfo::exists(waitForPath))
+                loop.quit();
+        });
+        QObject::connect(started, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(kStartTimeoutMs, &loop, &QEventLoop::quit);
+        if (!QFileInfo::exists(waitForPath))
+            loop.exec();
+    }
+    if (!QFileInfo::exists(waitForPath) || started->state() != QProcess::Running) {
+        if (error)
+            *error =
+                QStringLiteral("%1: %2 did not appear\n%3").arg(program, waitForPath, logTail());
+        return false;
+    }
+    return true;
+}
+
+bool PulseFixture::launchServer(QString *error)
+{
+    const QString root = m_dir->path();
+    const QString socket = root + QStringLiteral("/runtime/pulse/native");
+    QFile::remove(socket);
+    // PulseAudio in the foreground (no -D) so the server stays our child; no default script
+    // (-n); root needs no flag beyond staying out of system mode.
+    const QStringList pulseArguments =
+        QStringLiteral("--daemonize=no -n --system=no --exit-idle-time=-1 --disallow-exit "
+                       "--use-pid-file=no --realtime=no --high-priority=no")
+            .split(QLatin1Char(' '))
+        << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
+               .arg(socket);
+    const bool launched = flavour() == QLatin1String("pipewire")
+        ? launch(QStringLiteral("pipewire-pulse"), {}, socket, error)
+        : launch(QStringLiteral("pulseaudio"), pulseArguments, socket, error);
+    if (!launched)
+        return false;
+    m_pulseServer = m_processes.back().get();
+    qputenv("PULSE_SERVER", serverAddress().toUtf8());
+    return true;
+}
+
+bool PulseFixture::configure(QString *error)
+{
+    auto fail = [&](const QString &reason) {
+        if (error)
+            *error = reason + QStringLiteral("\n") + logTail();
+        return false;
+    };
+    // PipeWire's pulse service answers once its session manager has set up the graph.
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!pactl({QStringLiteral("info")})) {
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("pactl info failed"));
+        QThread::msleep(50);
+    }
     if (!loadModule(QStringLiteral("module-null-sink"),
                     {QStringLiteral("sink_name=%1").arg(sinkName()), QStringLiteral("rate=48000"),
                      QStringLiteral("channels=2"), QStringLiteral("norewinds=1"),
@@ -146,6 +214,27 @@ bool PulseFixture::start(QString *error)
     if (!pactl({QStringLiteral("set-default-sink"), sinkName()}))
         return fail(QStringLiteral("default sink not set"));
     return true;
+}
+
+bool PulseFixture::kill()
+{
+    if (!m_pulseServer || m_pulseServer->state() != QProcess::Running)
+        return false;
+    m_pulseServer->kill();
+    m_pulseServer->waitForFinished(kToolTimeoutMs);
+    return true;
+}
+
+bool PulseFixture::freeze(bool frozen)
+{
+    return m_pulseServer &&
+        ::kill(static_cast<pid_t>(m_pulseServer->processId()), frozen ? SIGSTOP : SIGCONT) == 0;
+}
+
+bool PulseFixture::restart(QString *error)
+{
+    kill();
+    return launchServer(error) && configure(error);
 }
 
 void PulseFixture::stopPlayers()
@@ -161,15 +250,19 @@ void PulseFixture::stopPlayers()
 void PulseFixture::stop()
 {
     stopPlayers();
-    if (m_daemon) {
-        if (m_daemon->state() != QProcess::NotRunning) {
-            m_daemon->terminate();
-            if (!m_daemon->waitForFinished(kToolTimeoutMs)) {
-                m_daemon->kill();
-                m_daemon->waitForFinished(kToolTimeoutMs);
+    if (!m_processes.empty()) {
+        for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
+            QProcess *process = it->get();
+            if (process->state() == QProcess::NotRunning)
+                continue;
+            process->terminate();
+            if (!process->waitForFinished(kToolTimeoutMs)) {
+                process->kill();
+                process->waitForFinished(kToolTimeoutMs);
             }
         }
-        m_daemon.reset();
+        m_processes.clear();
+        m_pulseServer = nullptr;
         if (m_hadPreviousServer)
             qputenv("PULSE_SERVER", m_previousServer);
         else
@@ -180,7 +273,7 @@ void PulseFixture::stop()
 
 bool PulseFixture::isRunning() const
 {
-    return m_daemon && m_daemon->state() == QProcess::Running;
+    return m_pulseServer && m_pulseServer->state() == QProcess::Running;
 }
 
 QString PulseFixture::serverAddress() const
@@ -321,13 +414,14 @@ QProcess *PulseFixture::playFile(const QString &applicationId, const QString &pa
 }
 
 QProcess *PulseFixture::playTone(const QString &applicationId, double frequency, double amplitude,
-                                 double seconds)
+                                 double seconds, const QString &sink)
 {
     auto *player = new QProcess;
     m_players.append(player);
     player->setProcessChannelMode(QProcess::ForwardedChannels);
     player->start(QStringLiteral("pacat"),
-                  {QStringLiteral("--playback"), QStringLiteral("--device=%1").arg(sinkName()),
+                  {QStringLiteral("--playback"),
+                   QStringLiteral("--device=%1").arg(sink.isEmpty() ? sinkName() : sink),
                    QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
                    QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=40"),
                    QStringLiteral("--property=application.process.binary=%1").arg(applicationId),

@@ -76,8 +76,9 @@ void SystemAudioCapture::start()
             display = candidate;
     }
 
-    // One application when it plays right now; otherwise everything the output plays.
-    CaptureTarget target = CaptureTarget::defaultSinkMonitor(kFragmentFrames);
+    // One application while it is running (playing, or known to the server before it plays);
+    // otherwise every application on every output.
+    CaptureTarget target = CaptureTarget::allApplications(kFragmentFrames);
     QString label = QStringLiteral("Kaikki sovellukset");
     int includedApplications = 0;
     if (!m_preferredApplicationBundleID.isEmpty()) {

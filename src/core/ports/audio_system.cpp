@@ -16,10 +16,10 @@ CaptureTarget CaptureTarget::source(quint32 id, int fragmentFrames)
     return target;
 }
 
-CaptureTarget CaptureTarget::defaultSinkMonitor(int fragmentFrames)
+CaptureTarget CaptureTarget::allApplications(int fragmentFrames)
 {
     CaptureTarget target;
-    target.kind = Kind::DefaultSinkMonitor;
+    target.kind = Kind::AllApplications;
     target.fragmentFrames = fragmentFrames;
     return target;
 }

@@ -51,7 +51,8 @@ struct AudioDisplayInfo
     int height = 0;
 };
 
-// One playback stream of a running application.
+// A running application as the sound server knows it: one of its playback streams, or its
+// connection to the server (a meeting application that has not played yet).
 struct AudioPlaybackInfo
 {
     QString applicationId; // groups the streams of one application; empty when unknown
@@ -75,7 +76,8 @@ struct AudioServerStatus
 // What a capture stream records.
 struct CaptureTarget
 {
-    enum class Kind { Source, DefaultSinkMonitor, Application };
+    // AllApplications: the playback of every application on every output but this program.
+    enum class Kind { Source, AllApplications, Application };
 
     Kind kind = Kind::Source;
     quint32 sourceId = 0; // Kind::Source
@@ -83,7 +85,7 @@ struct CaptureTarget
     int fragmentFrames = 1024; // how many frames the server should hand over at a time
 
     static CaptureTarget source(quint32 id, int fragmentFrames);
-    static CaptureTarget defaultSinkMonitor(int fragmentFrames);
+    static CaptureTarget allApplications(int fragmentFrames);
     static CaptureTarget application(const QString &applicationId, int fragmentFrames);
 };
 
@@ -114,18 +116,38 @@ struct CaptureOpenResult
     AudioServerError error;
 };
 
-// The sound server as the capture front ends need it. Queries answer synchronously; the
-// server is local, so an answer takes milliseconds.
+// What the sound server does by itself, told on the main thread.
+class AudioSystemEvents : public QObject
+{
+    Q_OBJECT
+Q_SIGNALS:
+    // The server went away or stopped answering; every capture stream ends (each reports it).
+    void serverLost(const vernalo::AudioServerError &error);
+    // It answers again; streams must be opened anew.
+    void serverBack(const QString &serverName);
+    // Devices, applications or playback streams changed.
+    void sourcesChanged();
+};
+
+// The sound server as the capture front ends need it. Queries answer at once from what the
+// implementation last heard from the server; none waits for it, so a hung server cannot hold
+// up the caller. Opening a capture never waits either: a stream that cannot start reports
+// ended().
 class AudioSystem
 {
 public:
     virtual ~AudioSystem() = default;
+
+    AudioSystemEvents &events() { return m_events; }
 
     virtual AudioServerStatus serverStatus() = 0;
     virtual AudioSourceList listSources() = 0;
     virtual QList<AudioDisplayInfo> listDisplays() = 0;
     virtual AudioPlaybackList listPlaybacks() = 0;
     virtual CaptureOpenResult openCapture(const CaptureTarget &target) = 0;
+
+private:
+    AudioSystemEvents m_events;
 };
 
 } // namespace vernalo

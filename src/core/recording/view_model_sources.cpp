@@ -10,15 +10,17 @@ namespace vernalo {
 
 void TranscriptionViewModel::refreshInputDevices()
 {
-    const InputDeviceRefresh refresh = vernalo::refreshInputDevices(
-        inputDeviceInventory(m_audioSystem->listSources()), m_selectedInputDeviceID);
+    const AudioSourceList sources = m_audioSystem->listSources();
+    const InputDeviceRefresh refresh =
+        vernalo::refreshInputDevices(inputDeviceInventory(sources), m_selectedInputDeviceID);
     if (refresh.availableInputDevices != m_inputDevices ||
         refresh.recommendedInputDeviceName != m_recommendedInputDeviceName) {
         m_inputDevices = refresh.availableInputDevices;
         m_recommendedInputDeviceName = refresh.recommendedInputDeviceName;
         emit inputDevicesChanged();
     }
-    if (refresh.selectionChanged)
+    // A server that cannot be asked says nothing about the stored microphone: it stays.
+    if (refresh.selectionChanged && !sources.error)
         storeSelectedInputDevice(refresh.selectedInputDeviceID);
 }
 

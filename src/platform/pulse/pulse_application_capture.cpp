@@ -1,6 +1,8 @@
 #include "pulse/pulse_application_capture.h"
 
+#include "audio/stream_resampler.h"
 #include "pulse/monitor_mixer.h"
+#include "pulse/pulse_capture_stream.h"
 
 #include <map>
 #include <QMetaObject>
@@ -23,14 +25,14 @@ QString property(pa_proplist *properties, const char *key)
 
 } // namespace
 
-AudioPlaybackInfo playbackInfoOf(const pa_sink_input_info &info)
+AudioPlaybackInfo playbackInfoOf(pa_proplist *properties)
 {
     AudioPlaybackInfo playback;
-    playback.applicationId = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    playback.applicationId = property(properties, PA_PROP_APPLICATION_PROCESS_BINARY);
     if (playback.applicationId.isEmpty())
-        playback.applicationId = property(info.proplist, PA_PROP_APPLICATION_ID);
-    playback.applicationName = property(info.proplist, PA_PROP_APPLICATION_NAME);
-    playback.processId = property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID).toLongLong();
+        playback.applicationId = property(properties, PA_PROP_APPLICATION_ID);
+    playback.applicationName = property(properties, PA_PROP_APPLICATION_NAME);
+    playback.processId = property(properties, PA_PROP_APPLICATION_PROCESS_ID).toLongLong();
     return playback;
 }
 
@@ -47,9 +49,12 @@ struct PulseApplicationCapture::Follower
 struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
 {
     std::shared_ptr<PulseConnection> connection;
-    QString applicationId;
+    QString applicationId; // empty: every application but this program
     qint64 ownProcessId = 0;
+    QString ownApplicationId;
     int fragmentFrames = 1024;
+    StreamResampler resampler {kMixSpec.rate};
+    MonoBatcher batcher;
     PulseApplicationCapture *owner = nullptr; // null once closed
     std::optional<PulseConnection::WatcherHandle> watcher;
     MonitorMixer mixer {kMixSpec.channels, kMaxLagFrames};
@@ -58,26 +63,32 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
 
     bool matches(const pa_sink_input_info &info) const
     {
-        const AudioPlaybackInfo playback = playbackInfoOf(info);
-        return playback.applicationId == applicationId &&
-            (ownProcessId == 0 || playback.processId != ownProcessId);
+        const AudioPlaybackInfo playback = playbackInfoOf(info.proplist);
+        if (ownProcessId != 0 && playback.processId == ownProcessId)
+            return false;
+        if (applicationId.isEmpty())
+            return ownApplicationId.isEmpty() || playback.applicationId != ownApplicationId;
+        return playback.applicationId == applicationId;
     }
 
-    void lookUp(uint32_t sinkInput)
+    // One playback stream, or every one there is now (later ones arrive as events). Pending
+    // queries hold the state weakly.
+    void lookUp(std::optional<uint32_t> sinkInput)
     {
         auto *weak = new std::weak_ptr<State>(weak_from_this());
-        pa_operation *op = pa_context_get_sink_input_info(
-            connection->context(), sinkInput,
-            [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {
-                auto *weakState = static_cast<std::weak_ptr<State> *>(userdata);
-                if (eol != 0) {
-                    delete weakState;
-                    return;
-                }
-                if (auto state = weakState->lock(); state && state->owner && info)
-                    state->onInfo(*info);
-            },
-            weak);
+        const pa_sink_input_info_cb_t answer = [](pa_context *, const pa_sink_input_info *info,
+                                                  int eol, void *userdata) {
+            auto *weakState = static_cast<std::weak_ptr<State> *>(userdata);
+            if (eol != 0) {
+                delete weakState;
+                return;
+            }
+            if (auto state = weakState->lock(); state && state->owner && info)
+                state->onInfo(*info);
+        };
+        pa_operation *op = sinkInput
+            ? pa_context_get_sink_input_info(connection->context(), *sinkInput, answer, weak)
+            : pa_context_get_sink_input_info_list(connection->context(), answer, weak);
         if (op)
             pa_operation_unref(op);
         else
@@ -120,7 +131,7 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
         attributes.fragsize =
             static_cast<uint32_t>(fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&kMixSpec));
         // With a monitor stream set, the server records from the monitor of the stream's sink.
-        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_NOFLAGS) < 0) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_unref(stream);
@@ -206,15 +217,15 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
             self->reattachAttempts.erase(follower->sinkInput);
         const std::vector<float> mixed = self->mixer.take();
         if (!mixed.empty() && self->owner)
-            self->owner->postFrames(
-                QByteArray(reinterpret_cast<const char *>(mixed.data()),
-                           static_cast<qsizetype>(mixed.size() * sizeof(float))));
+            self->batcher.add(self->owner, &self->owner->m_closed,
+                              self->resampler.process(
+                                  meanOfChannels(mixed.data(), mixed.size(), kMixSpec.channels)));
     }
 };
 
 CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConnection> &connection,
                                                 const QString &applicationId, qint64 ownProcessId,
-                                                int fragmentFrames)
+                                                const QString &ownApplicationId, int fragmentFrames)
 {
     CaptureOpenResult result;
     PulseConnection::Lock lock(*connection);
@@ -227,6 +238,7 @@ CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConne
     state->connection = connection;
     state->applicationId = applicationId;
     state->ownProcessId = ownProcessId;
+    state->ownApplicationId = ownApplicationId;
     state->fragmentFrames = fragmentFrames;
     state->owner = capture.get();
     capture->m_state = state;
@@ -242,30 +254,7 @@ CaptureOpenResult PulseApplicationCapture::open(const std::shared_ptr<PulseConne
                                                  s->owner->postEnded(error);
                                          }});
 
-    std::vector<std::pair<uint32_t, uint32_t>> playing; // sink input, sink
-    struct Query
-    {
-        State *state;
-        std::vector<std::pair<uint32_t, uint32_t>> *playing;
-        PulseConnection *connection;
-    } query {state.get(), &playing, connection.get()};
-    const bool listed = connection->waitFor(pa_context_get_sink_input_info_list(
-        connection->context(),
-        [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {
-            auto *q = static_cast<Query *>(userdata);
-            if (eol == 0 && info && q->state->matches(*info))
-                q->playing->emplace_back(info->index, info->sink);
-            if (eol != 0)
-                q->connection->signal();
-        },
-        &query));
-    if (!listed) {
-        result.error = connection->lastError();
-        state->shutdown();
-        return result;
-    }
-    for (const auto &[sinkInput, sink] : playing)
-        state->follow(sinkInput, sink);
+    state->lookUp(std::nullopt);
     result.stream = std::move(capture);
     return result;
 }
@@ -291,23 +280,6 @@ void PulseApplicationCapture::close()
         return;
     PulseConnection::Lock lock(*m_state->connection);
     m_state->shutdown();
-}
-
-void PulseApplicationCapture::postFrames(QByteArray bytes)
-{
-    RawAudioFrames frames;
-    frames.bytes = std::move(bytes);
-    frames.format = SampleFormat::Float32;
-    frames.channels = kMixSpec.channels;
-    frames.sampleRate = kMixSpec.rate;
-    frames.interleaved = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, frames = std::move(frames)] {
-            if (!m_closed)
-                Q_EMIT framesArrived(frames);
-        },
-        Qt::QueuedConnection);
 }
 
 void PulseApplicationCapture::postEnded(const AudioServerError &error)

@@ -6,20 +6,24 @@
 #include <memory>
 
 namespace vernalo::pulse {
-class PulseConnection;
-}
+class PulseLoop;
+class PulseServerWatch;
+} // namespace vernalo::pulse
 
 namespace vernalo {
 
 // The desktop sound server through libpulse (PulseAudio, or PipeWire's pulse server). Queries
-// wait for the local server on the calling thread; streams deliver on the thread that opened
-// them. Create and use it on the main thread. A lost server is reconnected on the next call.
+// read a snapshot that the loop thread keeps current from the server's change events, so they
+// never wait for the server; a lost or hung server is noticed within two seconds, reported
+// through events() and reconnected by itself. Streams deliver on the thread that opened them.
+// Create and use it on the main thread.
 class PulseAudioSystem final : public AudioSystem
 {
 public:
     using DisplayProvider = std::function<QList<AudioDisplayInfo>()>;
 
-    // Displays default to the Qt screens (none without a QGuiApplication).
+    // Displays default to the Qt screens (none without a QGuiApplication). Waits (two seconds
+    // at most) for the server's first answer, so the first lists are not empty by accident.
     explicit PulseAudioSystem(DisplayProvider displays = {});
     ~PulseAudioSystem() override;
 
@@ -30,12 +34,9 @@ public:
     CaptureOpenResult openCapture(const CaptureTarget &target) override;
 
 private:
-    std::shared_ptr<pulse::PulseConnection> connection(AudioServerError *error);
-    CaptureOpenResult openSource(const std::shared_ptr<pulse::PulseConnection> &connection,
-                                 const CaptureTarget &target);
-
     DisplayProvider m_displays;
-    std::shared_ptr<pulse::PulseConnection> m_connection;
+    std::shared_ptr<pulse::PulseLoop> m_loop;
+    std::unique_ptr<pulse::PulseServerWatch> m_watch;
 };
 
 // The screens of the running QGuiApplication, numbered from 1.

@@ -1,6 +1,7 @@
 #include "pulse/pulse_capture_stream.h"
 
 #include <QMetaObject>
+#include <QPointer>
 
 namespace vernalo::pulse {
 
@@ -16,10 +17,48 @@ SampleFormat sampleFormatOf(pa_sample_format_t format)
     }
 }
 
+std::vector<float> meanOfChannels(const float *samples, size_t count, int channels)
+{
+    if (channels <= 1)
+        return {samples, samples + count};
+    std::vector<float> mono(count / static_cast<size_t>(channels));
+    for (size_t i = 0; i < mono.size(); ++i) {
+        float sum = 0.0f;
+        for (int c = 0; c < channels; ++c)
+            sum += samples[i * static_cast<size_t>(channels) + static_cast<size_t>(c)];
+        mono[i] = sum / static_cast<float>(channels);
+    }
+    return mono;
+}
+
+void MonoBatcher::add(AudioCaptureStream *stream, const bool *closed,
+                      const std::vector<float> &samples)
+{
+    m_pending.insert(m_pending.end(), samples.begin(), samples.end());
+    if (m_pending.size() < kBatchSamples)
+        return;
+    RawAudioFrames frames;
+    frames.bytes = QByteArray(reinterpret_cast<const char *>(m_pending.data()),
+                              static_cast<qsizetype>(m_pending.size() * sizeof(float)));
+    m_pending.clear();
+    frames.format = SampleFormat::Float32;
+    frames.channels = 1;
+    frames.sampleRate = pcm::kSampleRate;
+    frames.interleaved = true;
+    QMetaObject::invokeMethod(
+        stream,
+        [stream, closed, frames = std::move(frames)] {
+            if (!*closed)
+                Q_EMIT stream->framesArrived(frames);
+        },
+        Qt::QueuedConnection);
+}
+
 PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseConnection> connection,
                                        const pa_sample_spec &sampleSpec)
     : m_connection(std::move(connection))
     , m_spec(sampleSpec)
+    , m_resampler(sampleSpec.rate)
 { }
 
 CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection> &connection,
@@ -31,13 +70,17 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
         result.error = connection->lastError();
         return result;
     }
-    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &options.sampleSpec,
+    // Float at the source's own rate and channels: the filtering to 16 kHz is ours (the
+    // server's default resampler lets aliases through).
+    const pa_sample_spec format {PA_SAMPLE_FLOAT32LE, options.sourceSpec.rate,
+                                 options.sourceSpec.channels};
+    pa_stream *raw = pa_stream_new(connection->context(), options.streamName, &format,
                                    options.channelMap ? &*options.channelMap : nullptr);
     if (!raw) {
         result.error = connection->lastError();
         return result;
     }
-    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, options.sampleSpec));
+    std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(connection, format));
     stream->m_stream = raw;
     pa_stream_set_state_callback(raw, &PulseCaptureStream::stateCallback, stream.get());
     pa_stream_set_read_callback(raw, &PulseCaptureStream::readCallback, stream.get());
@@ -48,24 +91,13 @@ CaptureOpenResult PulseCaptureStream::open(const std::shared_ptr<PulseConnection
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(-1);
     attributes.fragsize = static_cast<uint32_t>(options.fragmentFrames) *
-        static_cast<uint32_t>(pa_frame_size(&options.sampleSpec));
+        static_cast<uint32_t>(pa_frame_size(&format));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                 (options.dontMove ? PA_STREAM_DONT_MOVE : 0));
     if (pa_stream_connect_record(raw, options.device.constData(), &attributes, flags) < 0) {
         result.error = connection->lastError();
         return result; // the loop lock is recursive, so the stream may close itself here
     }
-    for (;;) {
-        const pa_stream_state_t state = pa_stream_get_state(raw);
-        if (state == PA_STREAM_READY)
-            break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            result.error = connection->lastError();
-            return result;
-        }
-        pa_threaded_mainloop_wait(connection->mainloop());
-    }
-    stream->m_ready = true;
     result.stream = std::move(stream);
     return result;
 }
@@ -81,6 +113,7 @@ void PulseCaptureStream::close()
         return;
     m_closed = true;
     PulseConnection::Lock lock(*m_connection);
+    *m_open = false;
     if (m_stream) {
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_set_read_callback(m_stream, nullptr, nullptr);
@@ -105,15 +138,22 @@ void PulseCaptureStream::stateCallback(pa_stream *stream, void *userdata)
 {
     auto *self = static_cast<PulseCaptureStream *>(userdata);
     const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (self->m_ready && (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)) {
-        const AudioServerError error = self->m_connection->lastError();
-        QMetaObject::invokeMethod(
-            self,
-            [self, error] {
-                if (!self->m_closed)
-                    Q_EMIT self->ended(error);
-            },
-            Qt::QueuedConnection);
+    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !self->m_endReported) {
+        self->m_endReported = true;
+        AudioServerError error = self->m_connection->lastError();
+        if (error.code == 0) // ended by a server that went away without saying why
+            error = PulseConnection::errorFromCode(PA_ERR_CONNECTIONTERMINATED);
+        self->m_connection->reportStreamEnd([self, open = self->m_open, error] {
+            if (!*open)
+                return; // closed (and perhaps gone) meanwhile
+            QMetaObject::invokeMethod(
+                self,
+                [self, error] {
+                    if (!self->m_closed)
+                        Q_EMIT self->ended(error);
+                },
+                Qt::QueuedConnection);
+        });
     }
     self->m_connection->signal();
 }
@@ -121,35 +161,20 @@ void PulseCaptureStream::stateCallback(pa_stream *stream, void *userdata)
 void PulseCaptureStream::readCallback(pa_stream *stream, size_t, void *userdata)
 {
     auto *self = static_cast<PulseCaptureStream *>(userdata);
-    QByteArray bytes;
+    std::vector<float> samples;
     while (pa_stream_readable_size(stream) > 0) {
         const void *data = nullptr;
         size_t length = 0;
         if (pa_stream_peek(stream, &data, &length) < 0 || length == 0)
             break;
-        if (data) // a hole (data null, length set) carries no samples
-            bytes.append(static_cast<const char *>(data), static_cast<qsizetype>(length));
+        if (data) { // a hole (data null, length set) carries no samples
+            const auto out = self->m_resampler.process(meanOfChannels(
+                static_cast<const float *>(data), length / sizeof(float), self->m_spec.channels));
+            samples.insert(samples.end(), out.begin(), out.end());
+        }
         pa_stream_drop(stream);
     }
-    if (!bytes.isEmpty())
-        self->postFrames(std::move(bytes));
-}
-
-void PulseCaptureStream::postFrames(QByteArray bytes)
-{
-    RawAudioFrames frames;
-    frames.bytes = std::move(bytes);
-    frames.format = sampleFormatOf(m_spec.format);
-    frames.channels = m_spec.channels;
-    frames.sampleRate = m_spec.rate;
-    frames.interleaved = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this, frames = std::move(frames)] {
-            if (!m_closed)
-                Q_EMIT framesArrived(frames);
-        },
-        Qt::QueuedConnection);
+    self->m_batcher.add(self, &self->m_closed, samples);
 }
 
 } // namespace vernalo::pulse

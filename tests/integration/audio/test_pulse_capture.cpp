@@ -185,11 +185,13 @@ private Q_SLOTS:
         QVERIFY(logAfter(logStart).contains(QStringLiteral(
             "microphone wireless headset avoided requested=Travel Headset fallback=Front Mic")));
 
-        QVERIFY(m_server.writeTone(*m_headset, 1500.0, 0.5, 0.6));
-        QVERIFY(m_server.writeTone(*m_internal, 440.0, 0.5, 0.6));
-        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 5, kAudioDeadlineMs);
+        QVERIFY(m_server.writeTone(*m_headset, 1500.0, 0.5, 1.0));
+        QVERIFY(m_server.writeTone(*m_internal, 440.0, 0.5, 1.0));
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks() >= 8, kAudioDeadlineMs);
         capture.stop();
-        const QByteArray audible = log.audible();
+        // PipeWire's pipe source keeps what an earlier test left unread: skip its first chunks.
+        ChunkLog later {log.chunks.mid(3)};
+        const QByteArray audible = later.audible();
         QVERIFY(test::toneAmplitude(audible, 440.0) > 0.4);
         QVERIFY(test::toneAmplitude(audible, 1500.0) < 0.01);
     }
@@ -228,8 +230,19 @@ private Q_SLOTS:
         capture.stop();
     }
 
+    // All applications means every output, not only the default one.
+    void playedToneArrivesThroughSystemCapture_data()
+    {
+        QTest::addColumn<QString>("sink");
+        QTest::newRow("default output") << QString();
+        QTest::newRow("headset that is not the default") << QStringLiteral("test_headset_out");
+    }
     void playedToneArrivesThroughSystemCapture()
     {
+        QFETCH(QString, sink);
+        if (!sink.isEmpty())
+            QVERIFY(m_server.loadModule(QStringLiteral("module-null-sink"),
+                                        {QStringLiteral("sink_name=%1").arg(sink)}));
         PulseAudioSystem audio;
         SystemClock clock;
         SystemAudioCapture capture(&audio, &clock);
@@ -237,44 +250,13 @@ private Q_SLOTS:
         capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • Kaikki sovellukset"));
-        m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.2);
+        m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.2, sink);
         QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.2) >= 6, kAudioDeadlineMs);
         capture.stop();
         const QByteArray audible = log.audible(0.2);
         QCOMPARE(test::dominantFrequency(audible), 660.0);
         QVERIFY(std::abs(estimatePCM16Level(audible) - 0.5 * kSineLevel) < 0.03);
         QVERIFY(capture.rawSampleCount() == 0); // stop() resets the counters
-    }
-
-    // Two applications play at once; the filter records one of them only.
-    void applicationFilterCapturesOnlyThatApplication()
-    {
-        PulseAudioSystem audio;
-        SystemClock clock;
-        SystemAudioCapture capture(&audio, &clock);
-        m_server.playTone(QStringLiteral("tone-alpha"), 440.0, 0.4, 2.5);
-        m_server.playTone(QStringLiteral("tone-beta"), 1250.0, 0.4, 2.5);
-        auto ids = [&] {
-            QStringList out;
-            for (const auto &application : capture.listApplicationSources())
-                out << application.bundleIdentifier;
-            return out;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(ids().contains(QStringLiteral("tone-alpha")) &&
-                                     ids().contains(QStringLiteral("tone-beta")),
-                                 kAudioDeadlineMs);
-
-        ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.setPreferredApplicationBundleID(QStringLiteral("tone-alpha"));
-        capture.start();
-        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-alpha"));
-        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.1) >= 5, kAudioDeadlineMs);
-        capture.stop();
-        const QByteArray audible = log.audible(0.1);
-        QVERIFY(test::toneAmplitude(audible, 440.0) > 0.3);
-        QVERIFY2(test::toneAmplitude(audible, 1250.0) < 0.01,
-                 qPrintable(QString::number(test::toneAmplitude(audible, 1250.0))));
     }
 
     // The application's stream ends and it starts another one: the capture follows without
@@ -312,6 +294,110 @@ private Q_SLOTS:
         capture.stop();
     }
 
+    // A tone above 8 kHz has no place at 16 kHz: filtered out, not folded down to 7 kHz.
+    void microphoneToneAboveNyquistIsFilteredOut_data()
+    {
+        QTest::addColumn<QString>("deviceName");
+        QTest::newRow("float stereo 44.1 kHz") << "Desk USB Headset";
+        QTest::newRow("s16 mono 48 kHz") << "Front Mic";
+    }
+    void microphoneToneAboveNyquistIsFilteredOut()
+    {
+        QFETCH(QString, deviceName);
+        const auto &microphone = deviceName == QLatin1String("Front Mic") ? m_internal : m_usb;
+        PulseAudioSystem audio;
+        MicrophoneCapture capture(&audio);
+        QByteArray pcm;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { pcm += chunk; };
+        capture.setPreferredInputDeviceID(
+            deviceNamed(capture.listAvailableInputDevices(), deviceName)->id);
+        capture.start();
+        // A second of 9 kHz, then a 1 kHz marker that says the 9 kHz has gone through.
+        QVERIFY(m_server.writeTone(*microphone, 9000.0, 0.9, 1.0));
+        QVERIFY(m_server.writeTone(*microphone, 1000.0, 0.5, 0.5));
+        QTRY_VERIFY_WITH_TIMEOUT(test::toneAmplitude(pcm, 1000.0) > 0.05, kAudioDeadlineMs);
+        capture.stop();
+        const double alias = test::toneAmplitude(pcm, 7000.0);
+        QVERIFY2(alias < 0.001, qPrintable(QString::number(alias))); // below -60 dBFS
+    }
+
+    // A meeting application connected to the server but not playing yet is offered, stays the
+    // capture's target, and is heard alone once it plays.
+    void silentApplicationIsOfferedAndFollowed()
+    {
+        QProcess silent; // pactl's binary name is the application id
+        silent.start(QStringLiteral("pactl"), {QStringLiteral("subscribe")});
+        QVERIFY(silent.waitForStarted());
+        auto end = qScopeGuard([&] {
+            silent.kill();
+            silent.waitForFinished();
+        });
+        PulseAudioSystem audio;
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        auto offered = [&] {
+            const auto applications = capture.listApplicationSources();
+            return std::any_of(applications.begin(), applications.end(), [](const auto &a) {
+                return a.bundleIdentifier == QLatin1String("pactl");
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(offered(), kAudioDeadlineMs);
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.setPreferredApplicationBundleID(QStringLiteral("pactl"));
+        capture.start();
+        QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • pactl"));
+        m_server.playTone(QStringLiteral("tone-other"), 1250.0, 0.4, 3.0);
+        m_server.playTone(QStringLiteral("pactl"), 440.0, 0.4, 1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.1) >= 5, kAudioDeadlineMs);
+        capture.stop();
+        QVERIFY(test::toneAmplitude(log.audible(0.1), 440.0) > 0.3);
+        QVERIFY(test::toneAmplitude(log.audible(0.1), 1250.0) < 0.01);
+    }
+
+    // A server that crashes or hangs: the port says so within its deadline without holding up
+    // the caller, ends the streams, and is back by itself once the server is.
+    void serverLossIsReportedAndRecovered_data()
+    {
+        QTest::addColumn<bool>("crash");
+        QTest::newRow("hangs") << false;
+        QTest::newRow("crashes and restarts") << true;
+    }
+    void serverLossIsReportedAndRecovered()
+    {
+        QFETCH(bool, crash);
+        PulseAudioSystem audio;
+        QSignalSpy lost(&audio.events(), &AudioSystemEvents::serverLost);
+        QSignalSpy back(&audio.events(), &AudioSystemEvents::serverBack);
+        CaptureOpenResult opened = audio.openCapture(CaptureTarget::allApplications(1024));
+        QVERIFY(opened.stream);
+        QSignalSpy ended(opened.stream.get(), &AudioCaptureStream::ended);
+        const qsizetype logStart = logSize();
+
+        QVERIFY(crash ? m_server.kill() : m_server.freeze(true));
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, kAudioDeadlineMs);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, kAudioDeadlineMs);
+        QVERIFY(!audio.serverStatus().reachable && audio.listSources().error);
+        QVERIFY(!audio.openCapture(CaptureTarget::allApplications(1024)).stream);
+        QVERIFY(logAfter(logStart).contains(QStringLiteral("sound server lost error=")));
+
+        QString error;
+        QVERIFY2(crash ? m_server.restart(&error) : m_server.freeze(false), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(back.size(), 1, kAudioDeadlineMs);
+        QVERIFY(audio.serverStatus().reachable);
+        QVERIFY(logAfter(logStart).contains(QStringLiteral("sound server back server=")));
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        ChunkLog log;
+        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        capture.start();
+        m_server.playTone(QStringLiteral("tone-after"), 660.0, 0.5, 1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.2) >= 3, kAudioDeadlineMs);
+        capture.stop();
+        if (crash) // the microphones went with the old server
+            initTestCase();
+    }
+
     // Without any server, every path says "not available" in the user's words.
     void noServerGivesTheNotAvailableTexts()
     {
@@ -325,6 +411,7 @@ private Q_SLOTS:
         SystemAudioCapture system(&audio, &clock);
 
         QVERIFY(!audio.serverStatus().reachable);
+        QVERIFY(audio.listSources().error); // unreachable, which is not "no devices"
         QVERIFY(microphone.listAvailableInputDevices().isEmpty());
         try {
             microphone.start();

@@ -84,6 +84,8 @@ private Q_SLOTS:
             m_server.addPipeMicrophone(QStringLiteral("test_wired"), QStringLiteral("Desk USB Mic"),
                                        {QStringLiteral("device.bus=usb")});
         QVERIFY(wired);
+        QTRY_VERIFY_WITH_TIMEOUT(audio.listSources().sources.constLast().name == wired->sourceName,
+                                 kAudioDeadlineMs);
         // The first check after a silent stretch switches; the last sound of the headset may
         // still reach the capture just after the check before, so allow one more stretch.
         const qsizetype logStart = AppLog::snapshot(1 << 22).size();

@@ -97,7 +97,7 @@ private Q_SLOTS:
         const CaptureOpenResult opened = audio.openCapture(CaptureTarget::source(12345, 1024));
         QVERIFY(!opened.stream);
         QVERIFY(!opened.error.description.isEmpty());
-        QVERIFY(audio.openCapture(CaptureTarget::defaultSinkMonitor(1024)).stream);
+        QVERIFY(audio.openCapture(CaptureTarget::allApplications(1024)).stream);
     }
 };
 

@@ -170,26 +170,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expectedName");
         QTest::addColumn<QString>("logLine");
         QTest::newRow("all applications of the first display")
-            << 0u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << 0u << "" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "SystemAudioCapture started display=1 apps=0 selectedApp=Kaikki sovellukset";
-        QTest::newRow("preferred display")
-            << 2u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
-            << "Näyttö 2 • Kaikki sovellukset"
-            << "started display=2 apps=0";
+        QTest::newRow("preferred display") << 2u << "" << int(CaptureTarget::Kind::AllApplications)
+                                           << "Näyttö 2 • Kaikki sovellukset"
+                                           << "started display=2 apps=0";
         QTest::newRow("preferred display gone: the first")
-            << 9u << "" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << 9u << "" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "started display=1";
         QTest::newRow("playing application")
             << 0u << "meet" << int(CaptureTarget::Kind::Application) << "Näyttö 1 • Meeting App"
             << "SystemAudioCapture started display=1 apps=1 selectedApp=Meeting App";
         QTest::newRow("application not playing: everything")
-            << 0u << "radio" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << 0u << "radio" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "apps=0 selectedApp=Kaikki sovellukset";
         QTest::newRow("this process is never the filter")
-            << 0u << "self" << int(CaptureTarget::Kind::DefaultSinkMonitor)
+            << 0u << "self" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "apps=0";
     }

@@ -99,6 +99,17 @@ private Q_SLOTS:
         QVERIFY(!storedConfig(*h).contains("preferredInputDeviceID"));
     }
 
+    void unreachableServerKeepsTheStoredMicrophone()
+    {
+        h->audio.addSource(kBuiltInId, QStringLiteral("Front Mic"), QStringLiteral("pci"));
+        TranscriptionViewModel *vm = h->build();
+        vm->setPreferredInputDevice(kBuiltInId);
+        h->audio.reachable = false;
+        vm->refreshInputDevices();
+        QCOMPARE(vm->selectedInputDeviceID(), kBuiltInId);
+        QCOMPARE(storedConfig(*h).value("preferredInputDeviceID").toInteger(), qint64(kBuiltInId));
+    }
+
     void systemSourceSelectionsStayValid()
     {
         h->audio.displays = {{1, 1920, 1080}, {2, 2560, 1440}};
