@@ -5,6 +5,7 @@ import QtQuick.Layouts
 Card {
     objectName: "adminCard"
     title: qsTr("Käyttäjähallinta (admin)")
+    onVisibleChanged: if (!visible) adminPanel.reset()
 
     RowLayout {
         TextField {

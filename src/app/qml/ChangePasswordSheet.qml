@@ -10,6 +10,8 @@ Dialog {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 460
+    // Typed passwords and old lines never wait for the next opening (or the next user).
+    onClosed: changePassword.reset()
 
     ColumnLayout {
         anchors.fill: parent

@@ -9,6 +9,7 @@ Dialog {
     modal: true
     anchors.centerIn: Overlay.overlay
     width: Math.min(460, Overlay.overlay ? Overlay.overlay.width - 40 : 460)
+    onClosed: passwordReset.reset()
 
     ColumnLayout {
         anchors.fill: parent

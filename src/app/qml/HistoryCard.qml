@@ -46,7 +46,7 @@ Card {
                 text: qsTr("Poista")
                 Accessible.name: text
                 enabled: canDelete
-                onClicked: transcription.deleteSession(model.sessionId)
+                onClicked: app.confirmDeleteSession(model.sessionId)
             }
         }
     }
@@ -56,6 +56,6 @@ Card {
         Accessible.name: text
         visible: sessionRepeater.count > 0
         enabled: canDelete
-        onClicked: transcription.deleteAllSessions()
+        onClicked: app.confirmDeleteAllSessions()
     }
 }

@@ -28,7 +28,7 @@ RowLayout {
         objectName: "logoutButton"
         text: qsTr("Kirjaudu ulos")
         Accessible.name: text
-        onClicked: auth.logout()
+        onClicked: app.signOut()
     }
 
     ChangePasswordSheet { id: changePasswordSheet }
