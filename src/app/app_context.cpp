@@ -13,6 +13,7 @@
 #include "foundation/keyring_secrets.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
+#include "foundation/transport_security.h"
 #include "pulse/pulse_audio_system.h"
 #include "ports/desktop_services.h"
 #include "recording/pending_deletion_retry.h"
@@ -109,6 +110,11 @@ QCoro::Task<> AppContext::runSignOut()
         QStringLiteral("Lopeta ja kirjaudu ulos"));
     if (self && stopped)
         m_auth->logout();
+}
+
+bool AppContext::isUnencryptedRemote(const QString &address)
+{
+    return vernalo::isUnencryptedRemote(address);
 }
 
 bool AppContext::isRecordingActive() const

@@ -69,6 +69,8 @@ public:
     // "Poista" / "Poista kaikki" after a second look.
     Q_INVOKABLE void confirmDeleteSession(const QString &id);
     Q_INVOKABLE void confirmDeleteAllSessions();
+    // Shows "Yhteys ei ole salattu" beside an address.
+    Q_INVOKABLE static bool isUnencryptedRemote(const QString &address);
     RecordingShutdown *shutdown() const { return m_shutdown.get(); }
 
     AuthManager *auth() const { return m_auth.get(); }

@@ -68,12 +68,14 @@ Dialog {
         }
         Label {
             visible: changePassword.changePasswordMessage.length > 0
+            textFormat: Text.PlainText
             text: changePassword.changePasswordMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
             visible: changePassword.changePasswordError.length > 0
+            textFormat: Text.PlainText
             text: changePassword.changePasswordError
             color: "#b3261e"
             wrapMode: Text.Wrap

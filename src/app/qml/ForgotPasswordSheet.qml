@@ -48,6 +48,7 @@ Dialog {
         Label {
             objectName: "resetMessage"
             visible: passwordReset.resetMessage.length > 0
+            textFormat: Text.PlainText
             text: passwordReset.resetMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
@@ -55,6 +56,7 @@ Dialog {
         Label {
             objectName: "resetError"
             visible: passwordReset.resetError.length > 0
+            textFormat: Text.PlainText
             text: passwordReset.resetError
             color: "#b3261e"
             wrapMode: Text.Wrap

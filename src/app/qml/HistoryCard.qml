@@ -29,6 +29,7 @@ Card {
             spacing: 8
             Label {
                 objectName: "sessionLabel_" + model.sessionId
+                textFormat: Text.PlainText
                 text: model.endedAtLabel + " • " + model.segmentCount + qsTr(" segmenttiä")
                 font.weight: model.sessionId === transcription.selectedSessionHistoryId
                              ? Font.DemiBold : Font.Normal

@@ -16,6 +16,7 @@ RowLayout {
     Item { Layout.fillWidth: true }
     Label {
         objectName: "signedInEmail"
+        textFormat: Text.PlainText
         text: auth.currentUser ? auth.currentUser.email : ""
     }
     Button {
