@@ -11,8 +11,7 @@ namespace vernalo {
 SingleInstance::SingleInstance(QObject *parent)
     : QObject(parent)
     , m_name(QStringLiteral("com.kestrova.vernalo-%1").arg(::getuid()))
-{
-}
+{ }
 
 bool SingleInstance::handOverToRunning()
 {

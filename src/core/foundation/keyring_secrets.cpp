@@ -3,8 +3,8 @@
 #include "foundation/app_log.h"
 
 #include <memory>
-#include <qt6keychain/keychain.h>
 #include <QEventLoop>
+#include <qt6keychain/keychain.h>
 #include <QTimer>
 
 namespace vernalo {
@@ -48,8 +48,7 @@ JobResult runJob(QKeychain::Job *job, std::chrono::milliseconds limit)
 KeyringSecrets::KeyringSecrets(QString service, std::chrono::milliseconds limit)
     : m_service(std::move(service))
     , m_limit(limit)
-{
-}
+{ }
 
 KeyringSecrets::Outcome KeyringSecrets::read(const QString &account, QString *value) const
 {

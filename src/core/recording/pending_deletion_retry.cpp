@@ -48,8 +48,8 @@ QCoro::Task<> PendingDeletionRetry::runPass()
         }
         if (!self || !m_controller)
             co_return;
-        AppLog::write(QStringLiteral("pending server delete retried session=%1 result=%2")
-                          .arg(id, outcome));
+        AppLog::write(
+            QStringLiteral("pending server delete retried session=%1 result=%2").arg(id, outcome));
         if (!outcome.startsWith(QLatin1String("failed")))
             forget(id);
     }

@@ -94,8 +94,12 @@ void RecordingShutdown::saveWhatIsOnScreen()
     if (id.isEmpty() || segments.isEmpty())
         return;
     const QDateTime now = m_clock->now();
-    const SavedSession session {id,  segments.first().timestamp,    now,
-                                m_controller->language(), m_controller->sttModel(), segments};
+    const SavedSession session {id,
+                                segments.first().timestamp,
+                                now,
+                                m_controller->language(),
+                                m_controller->sttModel(),
+                                segments};
     if (const auto error = m_history->save(session))
         AppLog::write(QStringLiteral("shutdown save failed session=%1 error=%2")
                           .arg(id, error->description()));
