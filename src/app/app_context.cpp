@@ -95,6 +95,15 @@ void AppContext::forgetSignedOutUser()
     m_changePassword->reset();
     m_adminPanel->reset();
     m_transcription->clearForNextUser();
+    // A stop that outlived the sign-out's limit still owns the transcript; clear it after.
+    if (m_shutdown->isRecordingActive()) {
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
+            disconnect(*connection);
+            if (!m_auth->isAuthenticated())
+                m_transcription->clearForNextUser();
+        });
+    }
 }
 
 void AppContext::signOut()
@@ -112,7 +121,7 @@ QCoro::Task<> AppContext::runSignOut()
         m_auth->logout();
 }
 
-bool AppContext::isUnencryptedRemote(const QString &address)
+bool AppContext::isUnencryptedRemote(const QString &address) const
 {
     return vernalo::isUnencryptedRemote(address);
 }

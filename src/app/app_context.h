@@ -70,7 +70,7 @@ public:
     Q_INVOKABLE void confirmDeleteSession(const QString &id);
     Q_INVOKABLE void confirmDeleteAllSessions();
     // Shows "Yhteys ei ole salattu" beside an address.
-    Q_INVOKABLE static bool isUnencryptedRemote(const QString &address);
+    Q_INVOKABLE bool isUnencryptedRemote(const QString &address) const;
     RecordingShutdown *shutdown() const { return m_shutdown.get(); }
 
     AuthManager *auth() const { return m_auth.get(); }

@@ -5,7 +5,6 @@ import QtQuick.Layouts
 Card {
     objectName: "adminCard"
     title: qsTr("Käyttäjähallinta (admin)")
-    onVisibleChanged: if (!visible) adminPanel.reset()
 
     RowLayout {
         TextField {

@@ -56,6 +56,7 @@ QCoro::Task<> RecordingShutdown::stopAndSave(std::chrono::milliseconds limit)
     co_await qCoro(this, &RecordingShutdown::settled);
     if (!self)
         co_return;
+    deadline->stop();
     deadline->deleteLater();
     if (timedOut && isRecordingActive())
         saveWhatIsOnScreen();

@@ -106,10 +106,11 @@ private Q_SLOTS:
         h->backend.enqueue("GET", "/v1/sessions/rec-1/transcript", ScriptedResponse::silence());
         RecordingShutdown shutdown(vm, h->history.get(), &h->clock, &h->desktop);
         bool done = false;
-        [&]() -> QCoro::Task<> {
-            co_await shutdown.stopAndSave(5000ms);
-            done = true;
-        }();
+        const auto quit = [](RecordingShutdown *s, bool *finished) -> QCoro::Task<> {
+            co_await s->stopAndSave(5000ms);
+            *finished = true;
+        };
+        quit(&shutdown, &done);
         h->advance(1200ms);
         QVERIFY(h->waitFor([&] { return h->backend.heldCount() == 1; }));
         QVERIFY(!done && !h->savedSession("rec-1"));
