@@ -1,5 +1,6 @@
 #include "app_context.h"
 #include "demo_audio_system.h"
+#include "desktop/qt_desktop_services.h"
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"

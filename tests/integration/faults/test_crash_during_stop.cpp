@@ -35,10 +35,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
         m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(CRASH_DRIVER),
-                        {backend, token, home + QStringLiteral("/Vernalo.conf"),
-                         QString::number(kAudioSeconds)} +
-                            extra);
+        const QStringList arguments {backend, token, home + QStringLiteral("/Vernalo.conf"),
+                                     QString::number(kAudioSeconds)};
+        m_process.start(QStringLiteral(CRASH_DRIVER), arguments + extra);
     }
     ~DriverRun()
     {

@@ -84,8 +84,9 @@ private Q_SLOTS:
     // A history file is outside text: markup in it shows as typed, never as a live link.
     void transcriptFromAFileIsPlainText()
     {
-        const QString markup = QStringLiteral(
-            R"(<a href="https://evil.example/">Klikkaa tästä</a><img src="https://evil.example/x.png">)");
+        const QString markup =
+            QString::fromUtf8("<a href=\"https://evil.example/\">Klikkaa tästä</a>"
+                              "<img src=\"https://evil.example/x.png\">");
         const QDateTime at(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
         SavedSession session {QStringLiteral("plain-1"), at, at, QStringLiteral("fi-FI"),
                               QStringLiteral("chirp_3"), {}};
@@ -113,5 +114,11 @@ private Q_SLOTS:
     }
 };
 
-VERNALO_TEST_MAIN(ShellScreensTest)
+int main(int argc, char *argv[])
+{
+    TestEnvironment::prepareProcess();
+    QGuiApplication app(argc, argv);
+    ShellScreensTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_shell_screens.moc"
