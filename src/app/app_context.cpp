@@ -10,13 +10,20 @@
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"
+#include "foundation/keyring_secrets.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
+#include "foundation/transport_security.h"
 #include "pulse/pulse_audio_system.h"
+#include "ports/desktop_services.h"
+#include "recording/pending_deletion_retry.h"
+#include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QPointer>
 #include <QQmlContext>
 
 namespace vernalo {
@@ -43,6 +50,9 @@ AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSys
     , m_network(std::make_unique<QNetworkAccessManager>())
     , m_desktop(std::make_unique<QtDesktopServices>())
 {
+    if (override.useKeyring)
+        m_settings->attachKeyring(
+            std::make_unique<KeyringSecrets>(QLatin1String(SecureSettings::kKeyringService)));
     applyBackendOverride(m_settings.get(), override);
     m_auth = std::make_unique<AuthManager>(m_settings.get(), m_network.get(), m_desktop.get(),
                                            m_clock.get());
@@ -68,13 +78,108 @@ AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSys
     collaborators.desktop = m_desktop.get();
     collaborators.clock = m_clock.get();
     m_transcription = std::make_unique<TranscriptionViewModel>(std::move(collaborators));
+    m_shutdown = std::make_unique<RecordingShutdown>(m_transcription.get(), m_historyStore.get(),
+                                                     m_clock.get(), m_desktop.get());
+    m_deletionRetry = std::make_unique<PendingDeletionRetry>(
+        m_transcription.get(), m_settings.get(), m_apiClient.get(), m_clock.get());
     connect(m_auth.get(), &AuthManager::currentUserChanged, this, &AppContext::pushAuthContext);
+    connect(m_auth.get(), &AuthManager::isAuthenticatedChanged, this, [this] {
+        if (!m_auth->isAuthenticated())
+            forgetSignedOutUser();
+    });
+}
+
+void AppContext::forgetSignedOutUser()
+{
+    m_passwordReset->reset();
+    m_changePassword->reset();
+    m_adminPanel->reset();
+    m_transcription->clearForNextUser();
+    // A stop that outlived the sign-out's limit still owns the transcript; clear it after.
+    if (m_shutdown->isRecordingActive()) {
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
+            disconnect(*connection);
+            if (!m_auth->isAuthenticated())
+                m_transcription->clearForNextUser();
+        });
+    }
+}
+
+void AppContext::signOut()
+{
+    runSignOut();
+}
+
+QCoro::Task<> AppContext::runSignOut()
+{
+    QPointer<AppContext> self(this);
+    const bool stopped = co_await m_shutdown->confirmThenStop(
+        QStringLiteral("Tallennus on käynnissä. Lopetetaanko tallennus ja kirjaudutaanko ulos?"),
+        QStringLiteral("Lopeta ja kirjaudu ulos"));
+    if (self && stopped)
+        m_auth->logout();
+}
+
+bool AppContext::isUnencryptedRemote(const QString &address) const
+{
+    return vernalo::isUnencryptedRemote(address);
+}
+
+bool AppContext::isRecordingActive() const
+{
+    return m_shutdown->isRecordingActive();
+}
+
+void AppContext::closeAfterRecording()
+{
+    runClose();
+}
+
+QCoro::Task<> AppContext::runClose()
+{
+    QPointer<AppContext> self(this);
+    const bool stopped = co_await m_shutdown->confirmThenStop(
+        QStringLiteral("Tallennus on käynnissä. Lopetetaanko tallennus ja suljetaanko Vernalo?"),
+        QStringLiteral("Lopeta ja sulje"));
+    if (self && stopped)
+        QCoreApplication::quit();
+}
+
+void AppContext::confirmDeleteSession(const QString &id)
+{
+    runConfirmDelete(id);
+}
+
+void AppContext::confirmDeleteAllSessions()
+{
+    runConfirmDelete(QString());
+}
+
+// An empty id asks about every session.
+QCoro::Task<> AppContext::runConfirmDelete(QString id)
+{
+    QPointer<AppContext> self(this);
+    ConfirmRequest request;
+    request.title = QStringLiteral("Vernalo");
+    request.message = id.isEmpty() ? QStringLiteral("Poistetaanko kaikki sessiot?")
+                                   : QStringLiteral("Poistetaanko sessio?");
+    request.acceptButton = QStringLiteral("Poista");
+    request.destructive = true;
+    const bool confirmed = co_await m_desktop->confirm(request);
+    if (!self || !confirmed)
+        co_return;
+    if (id.isEmpty())
+        m_transcription->deleteAllSessions();
+    else
+        m_transcription->deleteSession(id);
 }
 
 void AppContext::pushAuthContext()
 {
     m_transcription->updateAuthContext(m_auth->currentUserValue(),
                                        m_auth->currentBackendSessionToken().value_or(QString()));
+    m_deletionRetry->retryNow();
 }
 
 void AppContext::mainWindowShown()
@@ -90,6 +195,8 @@ void AppContext::mainWindowShown()
 // The controller goes first: it holds the captures, which hold the sound server.
 AppContext::~AppContext()
 {
+    m_deletionRetry.reset();
+    m_shutdown.reset();
     m_transcription.reset();
     m_systemAudio.reset();
     m_microphone.reset();

@@ -2,6 +2,8 @@
 
 #include "ports/audio_system.h"
 
+#include <qcoro/qcorotask.h>
+
 #include <memory>
 #include <QObject>
 #include <QString>
@@ -25,6 +27,8 @@ class SystemAudioCapture;
 class TranscriptionViewModel;
 class QtDesktopServices;
 class SecureSettings;
+class RecordingShutdown;
+class PendingDeletionRetry;
 
 // Addresses given on the command line (the local demo): written into the settings before the
 // objects that read them are made.
@@ -32,6 +36,9 @@ struct BackendOverride
 {
     QString backendURL;
     QString authURL;
+    // Secrets in the desktop's keyring when one answers (the application); tests keep them in
+    // the settings file so they never reach the user's keyring.
+    bool useKeyring = false;
 };
 
 // Owns the long-lived objects of one application run and hands them to the screens.
@@ -53,6 +60,19 @@ public:
     // looks for sessions a crash cut off.
     Q_INVOKABLE void mainWindowShown();
 
+    // "Kirjaudu ulos": asks first while a recording is active, stops and saves it, then signs
+    // out; the next user sees nothing of this one's screens.
+    Q_INVOKABLE void signOut();
+    // The window's close while a recording is active: asks, stops and saves, then quits.
+    Q_INVOKABLE bool isRecordingActive() const;
+    Q_INVOKABLE void closeAfterRecording();
+    // "Poista" / "Poista kaikki" after a second look.
+    Q_INVOKABLE void confirmDeleteSession(const QString &id);
+    Q_INVOKABLE void confirmDeleteAllSessions();
+    // Shows "Yhteys ei ole salattu" beside an address.
+    Q_INVOKABLE bool isUnencryptedRemote(const QString &address) const;
+    RecordingShutdown *shutdown() const { return m_shutdown.get(); }
+
     AuthManager *auth() const { return m_auth.get(); }
     QtDesktopServices *desktop() const { return m_desktop.get(); }
     SecureSettings *settings() const { return m_settings.get(); }
@@ -64,6 +84,10 @@ public:
 
 private:
     void pushAuthContext();
+    void forgetSignedOutUser();
+    QCoro::Task<> runSignOut();
+    QCoro::Task<> runClose();
+    QCoro::Task<> runConfirmDelete(QString id);
 
     std::unique_ptr<SecureSettings> m_settings;
     std::unique_ptr<Clock> m_clock;
@@ -80,6 +104,8 @@ private:
     std::unique_ptr<MicrophoneCapture> m_microphone;
     std::unique_ptr<SystemAudioCapture> m_systemAudio;
     std::unique_ptr<TranscriptionViewModel> m_transcription;
+    std::unique_ptr<RecordingShutdown> m_shutdown;
+    std::unique_ptr<PendingDeletionRetry> m_deletionRetry;
 };
 
 // Applies command-line addresses to the stored settings.

@@ -1,17 +1,23 @@
 #include "app_context.h"
 #include "demo_audio_system.h"
+#include "desktop/qt_desktop_services.h"
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"
+#include "foundation/unix_signal_watcher.h"
+#include "recording/recording_shutdown.h"
 #include "screenshot_tour.h"
+#include "single_instance.h"
 #include "startup_diagnostics.h"
 
+#include <csignal>
 #include <cstdio>
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QSessionManager>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,6 +32,27 @@ QCoro::Task<> runTourAndQuit(vernalo::ScreenshotTour *tour)
         std::fprintf(stderr, "screenshot tour failed: %s\n", qPrintable(tour->error()));
     std::fflush(stdout);
     QCoreApplication::exit(written.isEmpty() ? 1 : 0);
+}
+
+QCoro::Task<> saveThenQuit(vernalo::RecordingShutdown *shutdown)
+{
+    co_await shutdown->stopAndSave();
+    QCoreApplication::quit();
+}
+
+// Whatever ends the process (a signal, the desktop session, a quit from elsewhere) first
+// stops a running recording and saves it.
+void saveRecordingOnEveryExit(QGuiApplication &app, vernalo::RecordingShutdown *shutdown)
+{
+    auto *watcher = new vernalo::UnixSignalWatcher({SIGTERM, SIGINT, SIGHUP}, &app);
+    QObject::connect(watcher, &vernalo::UnixSignalWatcher::received, shutdown, [shutdown](int n) {
+        vernalo::AppLog::write(QStringLiteral("signal %1 received, quitting").arg(n));
+        saveThenQuit(shutdown);
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, shutdown,
+                     [shutdown](QSessionManager &) { shutdown->stopAndSaveBlocking(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, shutdown,
+                     [shutdown] { shutdown->stopAndSaveBlocking(); });
 }
 
 } // namespace
@@ -79,6 +106,14 @@ int main(int argc, char *argv[])
     parser.addOption(delayOption);
     parser.process(app);
 
+    const bool touring = parser.isSet(tourOption);
+    const bool oneShot = touring || parser.isSet(screenshotOption);
+    vernalo::SingleInstance instance;
+    if (!oneShot && instance.handOverToRunning())
+        return 0;
+    if (!oneShot && !instance.listen())
+        vernalo::AppLog::write(QStringLiteral("single instance name unavailable"));
+
     vernalo::AppLog::write(QStringLiteral("startup font registration invoked"));
     const auto scan = vernalo::scanStartupResources(
         vernalo::defaultResourceCandidates(QCoreApplication::applicationDirPath()),
@@ -86,14 +121,16 @@ int main(int argc, char *argv[])
         vernalo::buildinfo::buildNumber());
     vernalo::registerStartupFonts(scan);
 
-    const bool touring = parser.isSet(tourOption);
     auto clock = std::make_unique<vernalo::SystemClock>();
     std::unique_ptr<vernalo::AudioSystem> audioSystem;
     if (touring || parser.isSet(demoAudioOption))
         audioSystem = std::make_unique<vernalo::DemoAudioSystem>(clock.get());
-    vernalo::AppContext context(
-        vernalo::BackendOverride {parser.value(backendOption), parser.value(authOption)},
-        std::move(audioSystem), std::move(clock));
+    vernalo::AppContext context(vernalo::BackendOverride {parser.value(backendOption),
+                                                          parser.value(authOption), !oneShot},
+                                std::move(audioSystem), std::move(clock));
+    saveRecordingOnEveryExit(app, context.shutdown());
+    QObject::connect(&instance, &vernalo::SingleInstance::activationRequested,
+                     context.desktop(), [&context] { context.desktop()->bringToFront(); });
 
     QQmlApplicationEngine engine;
     context.exposeTo(engine.rootContext());

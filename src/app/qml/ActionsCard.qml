@@ -38,6 +38,7 @@ Card {
     }
     Label {
         objectName: "memoBackendStatus"
+        textFormat: Text.PlainText
         text: qsTr("Muistio-AI: ") + transcription.memoAIBackendStatus
     }
     Label {

@@ -70,11 +70,13 @@ Card {
     }
     Label {
         objectName: "adminMessage"
+        textFormat: Text.PlainText
         text: adminPanel.adminMessage
         visible: text.length > 0
     }
     Label {
         objectName: "adminError"
+        textFormat: Text.PlainText
         text: adminPanel.adminError
         visible: text.length > 0
         color: "#b3261e"
@@ -83,7 +85,7 @@ Card {
         model: adminPanel.adminUsers
         RowLayout {
             spacing: 8
-            Label { text: modelData.email + "  #" + modelData.id + "  " + modelData.role + "  " + modelData.statusLabel }
+            Label { textFormat: Text.PlainText; text: modelData.email + "  #" + modelData.id + "  " + modelData.role + "  " + modelData.statusLabel }
             Item { Layout.fillWidth: true }
             Button {
                 objectName: "makeAdmin_" + modelData.id

@@ -10,6 +10,8 @@ Dialog {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 460
+    // Typed passwords and old lines never wait for the next opening (or the next user).
+    onClosed: changePassword.reset()
 
     ColumnLayout {
         anchors.fill: parent
@@ -66,12 +68,14 @@ Dialog {
         }
         Label {
             visible: changePassword.changePasswordMessage.length > 0
+            textFormat: Text.PlainText
             text: changePassword.changePasswordMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
             visible: changePassword.changePasswordError.length > 0
+            textFormat: Text.PlainText
             text: changePassword.changePasswordError
             color: "#b3261e"
             wrapMode: Text.Wrap

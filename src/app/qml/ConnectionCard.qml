@@ -12,11 +12,20 @@ Card {
         columns: 3
         columnSpacing: 12
         Label { text: qsTr("Backend URL") }
-        Label {
-            objectName: "backendURLValue"
-            text: transcription.config.baseURL || ""
-            elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+        RowLayout {
+            Label {
+                objectName: "backendURLValue"
+                textFormat: Text.PlainText
+                text: transcription.config.baseURL || ""
+                elide: Text.ElideMiddle
+                Layout.preferredWidth: 420
+            }
+            Label {
+                objectName: "backendURLUnencrypted"
+                visible: app.isUnencryptedRemote(transcription.config.baseURL || "")
+                text: qsTr("Yhteys ei ole salattu")
+                color: "#b3261e"
+            }
         }
         Button {
             objectName: "editBackendURLButton"
@@ -37,11 +46,20 @@ Card {
             onClicked: transcription.promptForAPIKey()
         }
         Label { text: qsTr("Auth URL") }
-        Label {
-            objectName: "authURLValue"
-            text: auth.authURL
-            elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+        RowLayout {
+            Label {
+                objectName: "authURLValue"
+                textFormat: Text.PlainText
+                text: auth.authURL
+                elide: Text.ElideMiddle
+                Layout.preferredWidth: 420
+            }
+            Label {
+                objectName: "authURLUnencrypted"
+                visible: app.isUnencryptedRemote(auth.authURL)
+                text: qsTr("Yhteys ei ole salattu")
+                color: "#b3261e"
+            }
         }
         Button {
             objectName: "editAuthURLButton"
@@ -50,11 +68,20 @@ Card {
             onClicked: auth.editAuthURL()
         }
         Label { text: qsTr("Päivitysfeed URL") }
-        Label {
-            objectName: "updateFeedURLValue"
-            text: transcription.config.updateManifestURL || ""
-            elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+        RowLayout {
+            Label {
+                objectName: "updateFeedURLValue"
+                textFormat: Text.PlainText
+                text: transcription.config.updateManifestURL || ""
+                elide: Text.ElideMiddle
+                Layout.preferredWidth: 420
+            }
+            Label {
+                objectName: "updateFeedURLUnencrypted"
+                visible: app.isUnencryptedRemote(transcription.config.updateManifestURL || "")
+                text: qsTr("Yhteys ei ole salattu")
+                color: "#b3261e"
+            }
         }
         Button {
             objectName: "editUpdateFeedButton"

@@ -66,6 +66,7 @@ Card {
     }
     Label {
         objectName: "statusText"
+        textFormat: Text.PlainText
         text: transcription.statusText
         visible: text.length > 0
         wrapMode: Text.Wrap
@@ -73,6 +74,7 @@ Card {
     }
     Label {
         objectName: "diagnosticHint"
+        textFormat: Text.PlainText
         text: transcription.diagnosticHint
         visible: text.length > 0
         wrapMode: Text.Wrap
@@ -93,6 +95,7 @@ Card {
     Label {
         objectName: "realtimeDiagnostics"
         visible: transcription.isRecording && realtimeDiagnostics.length > 0
+        textFormat: Text.PlainText
         text: realtimeDiagnostics
         font.family: "monospace"
         font.pixelSize: 12

@@ -56,6 +56,7 @@ Card {
     Label {
         objectName: "lastDiagnosticsFileName"
         visible: transcription.lastDiagnosticsFileName.length > 0
+        textFormat: Text.PlainText
         text: qsTr("Viimeisin paketti: ") + transcription.lastDiagnosticsFileName
         elide: Text.ElideMiddle
         Layout.fillWidth: true

@@ -66,6 +66,7 @@ Item {
             spacing: 10
             Label {
                 objectName: "promptText"
+                textFormat: Text.PlainText
                 text: host.current ? (host.current.fields.informativeText || host.current.fields.message || "") : ""
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true

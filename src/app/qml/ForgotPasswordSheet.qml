@@ -9,6 +9,7 @@ Dialog {
     modal: true
     anchors.centerIn: Overlay.overlay
     width: Math.min(460, Overlay.overlay ? Overlay.overlay.width - 40 : 460)
+    onClosed: passwordReset.reset()
 
     ColumnLayout {
         anchors.fill: parent
@@ -47,6 +48,7 @@ Dialog {
         Label {
             objectName: "resetMessage"
             visible: passwordReset.resetMessage.length > 0
+            textFormat: Text.PlainText
             text: passwordReset.resetMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
@@ -54,6 +56,7 @@ Dialog {
         Label {
             objectName: "resetError"
             visible: passwordReset.resetError.length > 0
+            textFormat: Text.PlainText
             text: passwordReset.resetError
             color: "#b3261e"
             wrapMode: Text.Wrap

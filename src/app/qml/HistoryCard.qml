@@ -29,6 +29,7 @@ Card {
             spacing: 8
             Label {
                 objectName: "sessionLabel_" + model.sessionId
+                textFormat: Text.PlainText
                 text: model.endedAtLabel + " • " + model.segmentCount + qsTr(" segmenttiä")
                 font.weight: model.sessionId === transcription.selectedSessionHistoryId
                              ? Font.DemiBold : Font.Normal
@@ -46,7 +47,7 @@ Card {
                 text: qsTr("Poista")
                 Accessible.name: text
                 enabled: canDelete
-                onClicked: transcription.deleteSession(model.sessionId)
+                onClicked: app.confirmDeleteSession(model.sessionId)
             }
         }
     }
@@ -56,6 +57,6 @@ Card {
         Accessible.name: text
         visible: sessionRepeater.count > 0
         enabled: canDelete
-        onClicked: transcription.deleteAllSessions()
+        onClicked: app.confirmDeleteAllSessions()
     }
 }

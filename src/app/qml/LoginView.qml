@@ -66,6 +66,7 @@ Item {
             Label {
                 objectName: "loginError"
                 visible: auth.errorMessage.length > 0
+                textFormat: Text.PlainText
                 text: auth.errorMessage
                 color: "#b3261e"
                 wrapMode: Text.Wrap

@@ -13,6 +13,14 @@ ApplicationWindow {
     title: "Vernalo"
     font.family: "Inter"
 
+    // Closing mid-recording asks first and ends only after the recording is saved.
+    onClosing: (close) => {
+        if (app.isRecordingActive()) {
+            close.accepted = false
+            app.closeAfterRecording()
+        }
+    }
+
     // The root switch follows the auth state live: checking, signed out, signed in.
     Loader {
         id: rootLoader

@@ -118,11 +118,13 @@ Card {
     Label { text: qsTr("Systeemiäänen oikeudet ja diagnostiikka"); font.weight: Font.Medium }
     Label {
         objectName: "systemAudioPermissionSummary"
+        textFormat: Text.PlainText
         text: transcription.systemAudioPermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
+        textFormat: Text.PlainText
         text: transcription.systemAudioPermissionDetails
         wrapMode: Text.Wrap
         opacity: 0.7

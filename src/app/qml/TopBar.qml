@@ -16,6 +16,7 @@ RowLayout {
     Item { Layout.fillWidth: true }
     Label {
         objectName: "signedInEmail"
+        textFormat: Text.PlainText
         text: auth.currentUser ? auth.currentUser.email : ""
     }
     Button {
@@ -28,7 +29,7 @@ RowLayout {
         objectName: "logoutButton"
         text: qsTr("Kirjaudu ulos")
         Accessible.name: text
-        onClicked: auth.logout()
+        onClicked: app.signOut()
     }
 
     ChangePasswordSheet { id: changePasswordSheet }

@@ -21,6 +21,7 @@ Card {
         spacing: 8
         Label {
             objectName: "sessionIdLabel"
+            textFormat: Text.PlainText
             text: qsTr("Sessio: ") + transcription.sessionId
         }
         ToolButton {
@@ -43,6 +44,7 @@ Card {
             delegate: Label {
                 width: ListView.view.width
                 wrapMode: Text.Wrap
+                textFormat: Text.PlainText
                 text: "[" + model.timeLabel + "] "
                       + (model.hasSpeakerLabel ? model.speakerLabel + ": " : "") + model.text
             }
@@ -50,6 +52,7 @@ Card {
                 objectName: "interimText"
                 width: ListView.view.width
                 wrapMode: Text.Wrap
+                textFormat: Text.PlainText
                 text: transcription.interimText
                 opacity: 0.6
             }
@@ -91,6 +94,7 @@ Card {
     Label {
         objectName: "microphonePermissionHint"
         visible: !transcription.isMicrophonePermissionGranted
+        textFormat: Text.PlainText
         text: transcription.microphonePermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true

@@ -182,6 +182,20 @@ void AdminPanel::keepKey(const QString &key)
     setAdminKey(key);
 }
 
+void AdminPanel::reset()
+{
+    ++m_epoch;
+    m_running = false;
+    setAdminKey({});
+    setUsers({});
+    setMessage({});
+    setError({});
+    setAdminNewUserEmail({});
+    setAdminNewUserPassword({});
+    setAdminNewUserRole(QStringLiteral("user"));
+    setBusy(false);
+}
+
 void AdminPanel::finish()
 {
     m_running = false;
@@ -200,8 +214,9 @@ QCoro::Task<> AdminPanel::runLoadUsers()
     setBusy(true);
     setMessage({});
     setError({});
+    const quint64 epoch = m_epoch;
     const AuthResult<QList<AuthAdminUser>> result = co_await m_manager->adminListUsers(*key);
-    if (!self)
+    if (!self || epoch != m_epoch)
         co_return;
     if (!m_manager) {
         setBusy(false);
@@ -375,8 +390,9 @@ QCoro::Task<> AdminPanel::perform(QString key, Action action)
     setBusy(true);
     setMessage({});
     setError({});
+    const quint64 epoch = m_epoch;
     const AuthResult<> result = co_await action.request(key);
-    if (!self)
+    if (!self || epoch != m_epoch)
         co_return;
     if (!m_manager) {
         setBusy(false);
@@ -397,7 +413,7 @@ QCoro::Task<> AdminPanel::perform(QString key, Action action)
         action.onSuccess();
     if (action.reloadAfter) {
         co_await reloadQuietly(key);
-        if (!self)
+        if (!self || epoch != m_epoch)
             co_return;
     }
     setBusy(false);
@@ -410,8 +426,9 @@ QCoro::Task<> AdminPanel::reloadQuietly(QString key)
     if (!m_manager)
         co_return;
     // The action's own message stays; only a failed reload adds an error line.
+    const quint64 epoch = m_epoch;
     const AuthResult<QList<AuthAdminUser>> result = co_await m_manager->adminListUsers(key);
-    if (!self)
+    if (!self || epoch != m_epoch)
         co_return;
     if (result)
         setUsers(sortedForDisplay(result.value()));

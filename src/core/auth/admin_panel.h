@@ -66,6 +66,9 @@ public:
     Q_INVOKABLE void prepareForDisplay(bool featureEnabled);
     Q_INVOKABLE void saveKey();
     Q_INVOKABLE void clearKey();
+    // Forgets everything on screen (the panel closed, or the user signed out): typed key, list,
+    // lines and new-user fields; the stored key stays. A request still running is ignored.
+    Q_INVOKABLE void reset();
 
     // Request actions; each is ignored while another action of the panel is running.
     Q_INVOKABLE void loadUsers();
@@ -124,6 +127,7 @@ private:
     bool m_busy = false;
     // Covers a whole action, including its confirmation or prompt.
     bool m_running = false;
+    quint64 m_epoch = 0;
     QString m_newUserEmail;
     QString m_newUserPassword;
     QString m_newUserRole = QStringLiteral("user");

@@ -83,8 +83,9 @@ QCoro::Task<> ChangePasswordFlow::run()
     }
 
     setBusy(true);
+    const quint64 epoch = m_epoch;
     const AuthResult<QString> result = co_await m_manager->changePassword(current, replacement);
-    if (!self)
+    if (!self || epoch != m_epoch)
         co_return;
     if (result) {
         setMessage(result.value());
@@ -122,6 +123,17 @@ void ChangePasswordFlow::setError(const QString &error)
         return;
     m_error = error;
     Q_EMIT changePasswordErrorChanged();
+}
+
+void ChangePasswordFlow::reset()
+{
+    ++m_epoch;
+    setChangeCurrentPassword({});
+    setChangeNewPassword({});
+    setChangeConfirmPassword({});
+    setMessage({});
+    setError({});
+    setBusy(false);
 }
 
 } // namespace vernalo

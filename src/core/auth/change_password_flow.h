@@ -44,6 +44,9 @@ public:
 
     // Ignored while a change is already running.
     Q_INVOKABLE void submit();
+    // Back to an empty sheet (closed, or the user signed out); a change still running is
+    // ignored when it answers.
+    Q_INVOKABLE void reset();
 
     // Characters as the user perceives them (grapheme clusters), not code units or bytes.
     static int perceivedLength(const QString &text);
@@ -71,6 +74,7 @@ private:
     QString m_message;
     QString m_error;
     bool m_busy = false;
+    quint64 m_epoch = 0;
 };
 
 } // namespace vernalo

@@ -37,8 +37,9 @@ QCoro::Task<> PasswordResetFlow::run()
     setSending(true);
     setMessage({});
     setError({});
+    const quint64 epoch = m_epoch;
     const AuthResult<QString> result = co_await m_manager->requestPasswordReset(email);
-    if (!self)
+    if (!self || epoch != m_epoch)
         co_return;
     if (result)
         setMessage(result.value());
@@ -46,6 +47,15 @@ QCoro::Task<> PasswordResetFlow::run()
         setError(result.failure().description(QStringLiteral("Palautuspyyntö epäonnistui.")));
     setSending(false);
     Q_EMIT actionFinished();
+}
+
+void PasswordResetFlow::reset()
+{
+    ++m_epoch;
+    setResetEmail({});
+    setMessage({});
+    setError({});
+    setSending(false);
 }
 
 void PasswordResetFlow::setSending(bool sending)

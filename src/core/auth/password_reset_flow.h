@@ -30,6 +30,9 @@ public:
 
     // Ignored while a request is already running.
     Q_INVOKABLE void send();
+    // Back to an empty sheet (closed, or the user signed out); a request still running is
+    // ignored when it answers.
+    Q_INVOKABLE void reset();
 
 Q_SIGNALS:
     void resetEmailChanged();
@@ -50,6 +53,7 @@ private:
     bool m_isSendingReset = false;
     QString m_resetMessage;
     QString m_resetError;
+    quint64 m_epoch = 0;
 };
 
 } // namespace vernalo

@@ -21,9 +21,11 @@ APIClientError APIClientError::invalidResponse()
     return {Kind::invalidResponse, QStringLiteral("Virheellinen palvelinvaste")};
 }
 
-APIClientError APIClientError::serverError(const QString &text)
+APIClientError APIClientError::serverError(const QString &text, int httpStatus)
 {
-    return {Kind::serverError, text};
+    APIClientError error {Kind::serverError, text};
+    error.m_httpStatus = httpStatus;
+    return error;
 }
 
 APIClientError APIClientError::transport(Transport reason, int networkErrorCode)

@@ -23,13 +23,15 @@ public:
 
     static APIClientError invalidBaseURL();
     static APIClientError invalidResponse();
-    static APIClientError serverError(const QString &text);
+    // `httpStatus`: the answer's status when there was one (0: none).
+    static APIClientError serverError(const QString &text, int httpStatus = 0);
     static APIClientError transport(Transport reason, int networkErrorCode = 0);
 
     Kind kind() const { return m_kind; }
     Transport transportReason() const { return m_transport; }
     // The platform's network error code for transport failures (0 otherwise).
     int networkErrorCode() const { return m_networkErrorCode; }
+    int httpStatus() const { return m_httpStatus; }
     QString localizedDescription() const { return m_description; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
@@ -46,6 +48,7 @@ private:
     Kind m_kind;
     Transport m_transport;
     int m_networkErrorCode;
+    int m_httpStatus = 0;
     QString m_description;
     QByteArray m_utf8;
 };

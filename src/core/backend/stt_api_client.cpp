@@ -50,10 +50,11 @@ QByteArray successBody(const HttpAnswer &answer)
         if (const auto object = wire::parseObject(answer.body)) {
             const QJsonValue error = object->value(QStringLiteral("error"));
             if (error.isString())
-                throw APIClientError::serverError(error.toString());
+                throw APIClientError::serverError(error.toString(), answer.status);
         }
     }
-    throw APIClientError::serverError(QStringLiteral("Palvelinvirhe (%1)").arg(answer.status));
+    throw APIClientError::serverError(QStringLiteral("Palvelinvirhe (%1)").arg(answer.status),
+                                      answer.status);
 }
 
 // A body that does not decode is the server's fault; the decoder's English reason stays out of

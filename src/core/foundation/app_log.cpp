@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -75,13 +76,41 @@ LogWorker &worker()
     return instance;
 }
 
+std::atomic<qint64> g_maxFileBytes {AppLog::kDefaultMaxFileBytes};
+
+// The log names devices, sessions and addresses: only its owner reads it.
+constexpr auto kOwnerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto kOwnerOnlyDir = kOwnerOnlyFile | QFileDevice::ExeOwner;
+
 void appendLine(const QString &path, const QByteArray &line)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, kOwnerOnlyDir);
+    }
     QFile file(path);
+    if (file.exists() && file.size() + line.size() > g_maxFileBytes.load()) {
+        QFile::remove(path + QStringLiteral(".1"));
+        QFile::rename(path, path + QStringLiteral(".1"));
+    }
     // One open, write, close per line: a crash loses at most the line being written.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnlyFile))
         file.write(line);
+}
+
+// The last `maxBytes` (+1, so a cut character shows) of a file; empty when unreadable.
+QByteArray readTail(const QString &path, qint64 maxBytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = file.size();
+    if (size > maxBytes && maxBytes > 0) {
+        file.seek(size - maxBytes - 1);
+        return file.read(maxBytes + 1);
+    }
+    return file.readAll();
 }
 
 double nowSecondsSince1970()
@@ -139,21 +168,18 @@ QString AppLog::snapshot(qint64 maxBytes)
     std::promise<QString> result;
     auto future = result.get_future();
     worker().post([&result, path, maxBytes] {
-        QFile file(path);
-        QByteArray content;
-        if (file.open(QIODevice::ReadOnly)) {
-            // The log is never rotated: read only the tail that can be returned.
-            const qint64 size = file.size();
-            if (size > maxBytes && maxBytes > 0) {
-                file.seek(size - maxBytes - 1);
-                content = file.read(maxBytes + 1);
-            } else {
-                content = file.readAll();
-            }
-        }
+        QByteArray content = readTail(path, maxBytes);
+        // A file started by rotation moments ago is topped up from the one before it.
+        if (content.size() < maxBytes)
+            content.prepend(readTail(path + QStringLiteral(".1"), maxBytes - content.size()));
         result.set_value(decodeTail(content, maxBytes));
     });
     return future.get();
+}
+
+void AppLog::setMaxFileBytes(qint64 bytes)
+{
+    g_maxFileBytes = bytes;
 }
 
 void AppLog::flush()

@@ -21,6 +21,11 @@ public:
     static QString snapshot(qint64 maxBytes);
     // Waits until every queued line is on disk (tests, shutdown).
     static void flush();
+    // A file that would grow past this becomes desktop.log.1 (replacing the older one) and a
+    // new file starts; snapshot() reads across both.
+    static constexpr qint64 kDefaultMaxFileBytes = 4 * 1024 * 1024;
+    static void setMaxFileBytes(qint64 bytes);
+    static QString previousLogURL() { return currentLogURL() + QStringLiteral(".1"); }
 
     // Formats one line's time stamp: shortest round-trip decimal, always with a fraction.
     static QString formatTimestamp(double secondsSince1970);

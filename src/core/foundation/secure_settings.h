@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QVariant>
 
@@ -9,12 +10,19 @@ class QSettings;
 
 namespace vernalo {
 
+class KeyringSecrets;
+
 // The program's defaults store: one INI file that holds the configuration, the session token
 // and the admin key. Because of those secrets the file is kept owner-only (0600) inside an
-// owner-only folder, and every change is written through at once.
+// owner-only folder, and every change is written through at once. With a keyring attached the
+// secrets (session token, admin key, API key) live there instead, under the same keys here.
 class SecureSettings
 {
 public:
+    static constexpr auto kKeyringService = "com.kestrova.vernalo.auth";
+    // The backend API key, kept apart from the configuration once a keyring holds it.
+    static constexpr auto kApiKeySecretKey = "vernalo.secret.api_key";
+
     // The user's store: $XDG_CONFIG_HOME/Kestrova/Vernalo.conf.
     SecureSettings();
     // A store at an explicit path (tests, separate profiles).
@@ -33,10 +41,21 @@ public:
     bool sync();
     QString fileName() const;
 
+    // Keeps the secrets in the keyring from now on when it answers, moving any found in the
+    // file there (removed from the file only once the keyring holds them). False, with one log
+    // line, when no keyring answers: the file keeps them.
+    bool attachKeyring(std::unique_ptr<KeyringSecrets> keyring);
+    bool usesKeyring() const { return m_keyring != nullptr; }
+
 private:
     void harden();
+    // The keyring account of a secret key; empty for every other key.
+    static QString accountOf(const QString &key);
 
     std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<KeyringSecrets> m_keyring;
+    // What the keyring holds, read once when attached.
+    QHash<QString, QString> m_secrets;
 };
 
 } // namespace vernalo

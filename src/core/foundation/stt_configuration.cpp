@@ -156,12 +156,30 @@ STTConfiguration STTConfigurationStore::load() const
         AppLog::write(QStringLiteral("config load failed reason=%1, using defaults").arg(error));
         return STTConfiguration::defaults();
     }
+    if (m_settings->usesKeyring()) {
+        const QString apiKeySecret = QLatin1String(SecureSettings::kApiKeySecretKey);
+        // A key still in the blob (written before the keyring was in use) moves there now.
+        if (!config->apiKey.isEmpty()) {
+            m_settings->setValue(apiKeySecret, config->apiKey);
+            if (m_settings->value(apiKeySecret).toString() == config->apiKey) {
+                STTConfiguration stripped = *config;
+                stripped.apiKey.clear();
+                m_settings->setValue(QLatin1String(kKey), QString::fromUtf8(stripped.encode()));
+            }
+        }
+        config->apiKey = m_settings->value(apiKeySecret).toString();
+    }
     return *config;
 }
 
 void STTConfigurationStore::save(const STTConfiguration &config)
 {
-    m_settings->setValue(QLatin1String(kKey), QString::fromUtf8(config.encode()));
+    STTConfiguration stored = config;
+    if (m_settings->usesKeyring()) {
+        m_settings->setValue(QLatin1String(SecureSettings::kApiKeySecretKey), config.apiKey);
+        stored.apiKey.clear();
+    }
+    m_settings->setValue(QLatin1String(kKey), QString::fromUtf8(stored.encode()));
 }
 
 } // namespace vernalo

@@ -63,7 +63,8 @@ bool isTerminalSessionStatus(const std::optional<QString> &status,
 
 QString streamUrlForBackend(const QString &wsUrl, const QString &baseURL)
 {
-    if (wsUrl.startsWith(QLatin1String("ws://")) && baseURL.startsWith(QLatin1String("https://")))
+    if (wsUrl.startsWith(QLatin1String("ws://"), Qt::CaseInsensitive) &&
+        baseURL.trimmed().startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
         return QStringLiteral("wss://") + wsUrl.mid(5);
     return wsUrl;
 }

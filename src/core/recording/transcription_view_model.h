@@ -207,6 +207,8 @@ public:
     // Applies one event of the live stream (the stream client's handler calls this).
     void handleStreamEvent(const StreamEvent &event);
     Q_INVOKABLE void clearTranscript();
+    // After sign-out: nothing of the last user's recording stays on screen (the history stays).
+    void clearForNextUser();
 
     // Settings.
     Q_INVOKABLE void saveConfig(bool showStatus);

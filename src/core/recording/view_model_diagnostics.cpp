@@ -23,6 +23,7 @@
 #include <QLocale>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace vernalo {
@@ -206,7 +207,9 @@ QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration conf
     const QString localTranscript = transcriptText();
     const QStringList secrets = diagnosticSecrets();
     const QDateTime now = m_clock->now();
-    const QString tempFolder = QDir::tempPath();
+    // The package holds the transcript and the log: it is built where only this user can look.
+    const QTemporaryDir workDir(QDir::tempPath() + QStringLiteral("/vernalo-diagnostics-XXXXXX"));
+    const QString tempFolder = workDir.isValid() ? workDir.path() : QDir::tempPath();
     auto pack = [payload, localTranscript, secrets, now, tempFolder] {
         return DiagnosticsArchive::create(
             DiagnosticsArchive::entries(payload, localTranscript, secrets), kPackagePrefix, now,

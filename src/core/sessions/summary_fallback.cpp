@@ -1,6 +1,7 @@
 #include "sessions/summary_fallback.h"
 
 #include "foundation/json_fields.h"
+#include "sessions/transcript_export.h"
 
 namespace vernalo {
 
@@ -16,7 +17,7 @@ summaryFallbackSegments(const QList<TranscriptSegment> &segments)
 
 QString memoFileName(const QString &sessionId)
 {
-    return sessionId + QStringLiteral("-muistio.docx");
+    return exportFileStem(sessionId) + QStringLiteral("-muistio.docx");
 }
 
 } // namespace vernalo

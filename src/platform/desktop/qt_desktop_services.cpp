@@ -26,25 +26,21 @@ QCoro::Task<QtDesktopServices::Answer> QtDesktopServices::ask(QString kind, QVar
 {
     const int id = m_nextId++;
     ++m_pending;
-    // Listen before publishing: a host may answer synchronously from the signal handler.
-    auto listener = qCoroSignalListener(this, &QtDesktopServices::answered);
+    // A host may answer synchronously from the signal handler: the awaiter then does not wait.
     Q_EMIT dialogRequested(id, kind, fields);
-    Answer answer;
-    QCORO_FOREACH(const auto &reply, listener)
-    {
-        const auto &[answerId, accepted, value] = reply;
-        if (answerId != id)
-            continue;
-        answer = Answer{accepted, value};
-        break;
-    }
+    const Answer answer = co_await AnswerAwaiter {this, id};
     --m_pending;
     co_return answer;
 }
 
 void QtDesktopServices::respond(int requestId, bool accepted, const QString &value)
 {
+    if (requestId <= 0 || requestId >= m_nextId || m_answers.contains(requestId))
+        return;
+    m_answers.insert(requestId, Answer {accepted, value});
     Q_EMIT answered(requestId, accepted, value);
+    if (const std::coroutine_handle<> waiting = m_waiting.take(requestId))
+        waiting.resume();
 }
 
 QCoro::Task<std::optional<QString>> QtDesktopServices::promptText(TextPromptRequest request)

@@ -2,6 +2,8 @@
 
 #include "ports/desktop_services.h"
 
+#include <coroutine>
+#include <QHash>
 #include <QObject>
 #include <QVariantMap>
 
@@ -45,10 +47,25 @@ private:
         bool accepted = false;
         QString value;
     };
+    // Resumed straight from respond(): a queued signal listener per question outlived its
+    // question and resumed a finished coroutine once a second dialog followed a first.
+    struct AnswerAwaiter
+    {
+        QtDesktopServices *services;
+        int id;
+        bool await_ready() const { return services->m_answers.contains(id); }
+        void await_suspend(std::coroutine_handle<> waiting)
+        {
+            services->m_waiting.insert(id, waiting);
+        }
+        Answer await_resume() { return services->m_answers.take(id); }
+    };
     QCoro::Task<Answer> ask(QString kind, QVariantMap fields);
 
     int m_nextId = 1;
     int m_pending = 0;
+    QHash<int, Answer> m_answers;
+    QHash<int, std::coroutine_handle<>> m_waiting;
 };
 
 } // namespace vernalo

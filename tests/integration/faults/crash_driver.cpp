@@ -3,13 +3,17 @@
 // and stream clients against the backend given, the real history store in the user's data
 // folder (XDG_DATA_HOME decides where). Prints, each on its own line as it happens:
 //   history <folder>   session <id>   stopping   stopped
-// Arguments: <backend address> <auth token> <settings file> <seconds of audio>.
+// Arguments: <backend address> <auth token> <settings file> <seconds of audio> [term].
+// With "term" it does not stop by itself: it says "recording" and waits, with virtual time
+// following real time, for SIGTERM, which must stop and save the way quitting does.
 #include "audio/microphone_capture.h"
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
 #include "backend/websocket_stream_client.h"
 #include "foundation/secure_settings.h"
+#include "foundation/unix_signal_watcher.h"
 #include "foundation/stt_configuration.h"
+#include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "support/controller_harness.h"
@@ -20,7 +24,10 @@
 
 #include <cstdio>
 #include <QCoreApplication>
+#include <csignal>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
+#include <QTimer>
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -41,7 +48,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrova"));
     QCoreApplication::setApplicationName(QStringLiteral("Vernalo"));
     const QStringList args = app.arguments();
-    if (args.size() != 5) {
+    if (args.size() != 5 && args.size() != 6) {
         std::fprintf(stderr, "usage: crash_driver <backend> <token> <settings-file> <seconds>\n");
         return 2;
     }
@@ -102,6 +109,27 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    if (args.size() == 6) {
+        RecordingShutdown shutdown(&vm, &history, &clock, &desktop);
+        UnixSignalWatcher signalWatcher({SIGTERM});
+        QObject::connect(&signalWatcher, &UnixSignalWatcher::received, &app, [&] {
+            [](RecordingShutdown *s) -> QCoro::Task<> {
+                co_await s->stopAndSave();
+                QCoreApplication::quit();
+            }(&shutdown);
+        });
+        QElapsedTimer real;
+        real.start();
+        QTimer pump;
+        QObject::connect(&pump, &QTimer::timeout, &app, [&] {
+            clock.advance(std::chrono::milliseconds(real.restart()));
+        });
+        pump.start(10);
+        say(QStringLiteral("recording"));
+        app.exec();
+        say(QStringLiteral("stopped"));
+        return 0;
+    }
     say(QStringLiteral("stopping"));
     vm.stopRecording();
     clock.advance(std::chrono::milliseconds(1200));

@@ -29,14 +29,15 @@ int crashCount()
 class DriverRun
 {
 public:
-    DriverRun(const QString &backend, const QString &token, const QString &home)
+    DriverRun(const QString &backend, const QString &token, const QString &home,
+              const QStringList &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
         m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(CRASH_DRIVER),
-                        {backend, token, home + QStringLiteral("/Vernalo.conf"),
-                         QString::number(kAudioSeconds)});
+        const QStringList arguments {backend, token, home + QStringLiteral("/Vernalo.conf"),
+                                     QString::number(kAudioSeconds)};
+        m_process.start(QStringLiteral(CRASH_DRIVER), arguments + extra);
     }
     ~DriverRun()
     {
@@ -63,9 +64,9 @@ public:
         }
         return std::nullopt;
     }
-    void kill()
+    void kill(int signalNumber = SIGKILL)
     {
-        ::kill(static_cast<pid_t>(m_process.processId()), SIGKILL);
+        ::kill(static_cast<pid_t>(m_process.processId()), signalNumber);
         m_process.waitForFinished(5000);
         readLines();
     }
@@ -189,6 +190,24 @@ private Q_SLOTS:
         m_token = login->value(QStringLiteral("token")).toString();
         QVERIFY(!m_token.isEmpty());
         QVERIFY(QDir().mkpath(home()));
+    }
+
+    // The desktop session ending or `kill` mid-recording: the full transcript reaches the history.
+    void sigtermWhileRecordingSavesTheTranscript()
+    {
+        DriverRun run(m_server->baseUrl().toString(), m_token, home(), {QStringLiteral("term")});
+        const auto history = run.waitFor(QStringLiteral("history"));
+        const auto session = run.waitFor(QStringLiteral("session"));
+        QVERIFY2(history && session && run.waitFor(QStringLiteral("recording")),
+                 qPrintable(run.errors()));
+        run.kill(SIGTERM);
+        QVERIFY2(run.said(QStringLiteral("stopped")), qPrintable(run.errors()));
+        const auto saved = SessionHistoryStore(*history).load(*session);
+        QVERIFY(saved);
+        ServerCalls calls(m_server->baseUrl());
+        calls.setAuthToken(m_token);
+        QCOMPARE(textsOf(*saved), calls.transcriptTexts(*session).value_or(QStringList()));
+        QCOMPARE(saved->segments.size(), kAudioSeconds);
     }
 
     void killsWhileStoppingLeaveARecoverableHistory()

@@ -52,6 +52,28 @@ private Q_SLOTS:
         QVERIFY2(line.match(QString::fromUtf8(content)).hasMatch(), content.constData());
     }
 
+    // Private from the first line; a full file is kept once as .1 and read on with the new one.
+    void logIsPrivateAndRotatesOnce()
+    {
+        AppLog::setMaxFileBytes(100);
+        for (int i = 0; i < 12; ++i)
+            AppLog::write(QStringLiteral("line %1 of a long run").arg(i, 2, 10, QLatin1Char('0')));
+        const QByteArray current = logBytes();
+        AppLog::setMaxFileBytes(AppLog::kDefaultMaxFileBytes);
+        const QFileInfo log(AppLog::currentLogURL());
+        QCOMPARE(log.permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QCOMPARE(QFileInfo(log.absolutePath()).permissions() & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile previous(AppLog::previousLogURL());
+        QVERIFY(previous.open(QIODevice::ReadOnly));
+        const QByteArray older = previous.readAll();
+        QVERIFY(current.size() <= 100 && older.size() <= 100);
+        QVERIFY(current.contains("line 11") && !older.contains("line 11"));
+        QVERIFY(!older.contains("line 00")); // two rotations: the oldest file is gone
+        const QString tail = AppLog::snapshot(150);
+        QVERIFY(tail.endsWith(QString::fromUtf8(current)) && tail.size() > current.size());
+    }
+
     void fallsBackToHomeWithoutStateHome()
     {
         qunsetenv("XDG_STATE_HOME");

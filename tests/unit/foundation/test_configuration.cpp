@@ -1,6 +1,7 @@
 #include "foundation/build_info.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
+#include "foundation/transport_security.h"
 #include "support/test_environment.h"
 
 #include <QFileInfo>
@@ -211,6 +212,23 @@ private Q_SLOTS:
         }
         SecureSettings settings(path);
         QVERIFY(!(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+    }
+
+    void unencryptedRemoteAddresses_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("warn");
+        QTest::newRow("remote http") << "http://stt.example.com" << true;
+        QTest::newRow("capital scheme") << "HTTP://10.0.0.5:8787" << true;
+        QTest::newRow("https") << "HTTPS://stt.example.com" << false;
+        QTest::newRow("loopback") << "http://127.0.0.1:8787" << false;
+        QTest::newRow("localhost") << "http://localhost:8787/v" << false;
+    }
+    void unencryptedRemoteAddresses()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, warn);
+        QCOMPARE(isUnencryptedRemote(address), warn);
     }
 };
 

@@ -98,6 +98,7 @@ private Q_SLOTS:
         QTest::newRow("upgraded for https") << "ws://stt.example/v1/ws/1" << "https://stt.example" << "wss://stt.example/v1/ws/1";
         QTest::newRow("kept for http") << "ws://127.0.0.1:8787/ws" << "http://127.0.0.1:8787" << "ws://127.0.0.1:8787/ws";
         QTest::newRow("wss kept") << "wss://a/ws" << "https://a" << "wss://a/ws";
+        QTest::newRow("schemes in capitals") << "WS://a/ws" << "HTTPS://a" << "wss://a/ws";
     }
     void streamUrl()
     {

@@ -1,5 +1,6 @@
 // Deleting sessions and crash recovery against a loopback backend: what stays in the history,
 // what is reported, and that a deleted session does not come back.
+#include "recording/pending_deletion_retry.h"
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
@@ -140,6 +141,29 @@ private Q_SLOTS:
         QCOMPARE(h->requests("GET", QStringLiteral("/v1/sessions")).size(), 2);
         QCOMPARE(h->requests("GET", QStringLiteral("/v1/sessions/s1/transcript")).size(), 1);
         QCOMPARE(vm->selectedSessionHistoryId(), QStringLiteral("s1"));
+    }
+
+    // Deletions the server missed are asked again once signed in and then every few minutes,
+    // until it confirms or says the session is gone; the list survives a new controller.
+    void failedServerDeletionsAreRetriedUntilConfirmed()
+    {
+        h->settings->setValue(QLatin1String(TranscriptionViewModel::kPendingServerDeletionsKey),
+                              QStringList {"a", "b", "c"});
+        TranscriptionViewModel *vm = h->build();
+        PendingDeletionRetry retry(vm, h->settings.get(), h->api.get(), &h->clock);
+        h->backend.on("DELETE", "/v1/sessions/a", ScriptedResponse::json(200, "{}"));
+        h->backend.on("DELETE", "/v1/sessions/b", ScriptedResponse::json(503, R"({"error":"x"})"));
+        h->backend.on("DELETE", "/v1/sessions/c", ScriptedResponse::json(404, R"({"error":"x"})"));
+        retry.retryNow();
+        QCOMPARE(h->backend.requests().size(), 0); // nobody signed in
+        vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, QStringLiteral("tok"));
+        retry.retryNow();
+        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions() == QStringList {"b"}; }));
+        h->backend.on("DELETE", "/v1/sessions/b", ScriptedResponse::json(204, ""));
+        h->advance(PendingDeletionRetry::kRetryInterval);
+        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions().isEmpty(); }));
+        QCOMPARE(h->requests("DELETE", "/v1/sessions/b").size(), 2);
+        QCOMPARE(h->requests("DELETE", "/v1/sessions/a").size(), 1);
     }
 };
 

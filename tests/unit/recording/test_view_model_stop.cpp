@@ -1,6 +1,7 @@
 // Stopping a recording: the stop message and its grace period, the closing fetch and merge, the
 // backend stop, the saved history file, the automatic export, and a stop that cannot save.
 #include "foundation/app_log.h"
+#include "recording/recording_shutdown.h"
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
@@ -94,6 +95,28 @@ private Q_SLOTS:
         QVERIFY(vm->canStart());
         QVERIFY(vm->canSave());
         QVERIFY(h->audio.openStreams().isEmpty());
+    }
+
+    // Quitting while the backend does not answer the closing fetch: after the limit, what is on
+    // screen is in the history anyway.
+    void shutdownSavesWithinItsLimit()
+    {
+        QVERIFY(h->startLive());
+        say("Ennen sulkemista.", "2026-03-01T12:00:02Z");
+        h->backend.enqueue("GET", "/v1/sessions/rec-1/transcript", ScriptedResponse::silence());
+        RecordingShutdown shutdown(vm, h->history.get(), &h->clock, &h->desktop);
+        bool done = false;
+        const auto quit = [](RecordingShutdown *s, bool *finished) -> QCoro::Task<> {
+            co_await s->stopAndSave(5000ms);
+            *finished = true;
+        };
+        quit(&shutdown, &done);
+        h->advance(1200ms);
+        QVERIFY(h->waitFor([&] { return h->backend.heldCount() == 1; }));
+        QVERIFY(!done && !h->savedSession("rec-1"));
+        h->advance(3800ms);
+        QVERIFY(done);
+        QCOMPARE(texts(h->savedSession("rec-1")->segments), QStringList {"Ennen sulkemista."});
     }
 
     // Until its closing steps are done the stop owns the transcript: a new start is refused

@@ -1,6 +1,7 @@
 // Runs twice: once in UTC and once with TZ=Europe/Helsinki, so local-time output is checked
 // in a zone with an offset and summer time, and UTC output is checked not to move with it.
 #include "sessions/transcript_export.h"
+#include "sessions/summary_fallback.h"
 #include "sessions/transcript_export_writer.h"
 #include "support/fake_desktop_services.h"
 #include "support/test_environment.h"
@@ -218,6 +219,7 @@ private Q_SLOTS:
         QFETCH(QString, autoNameUtc);
         QFETCH(QString, autoNameHelsinki);
         QCOMPARE(exportFileName(sessionId, format), dialogName);
+        QCOMPARE(memoFileName(sessionId), dialogName.section(u'.', 0, -2) + "-muistio.docx");
         QCOMPARE(autoExportFileName(sessionId, format, utc(now.toLatin1())),
                  zoneSuffix() == u"utc" ? autoNameUtc : autoNameHelsinki);
     }
