@@ -1,0 +1,323 @@
+#include "sessions/session_search_index.h"
+
+#include "foundation/app_log.h"
+#include "sessions/session_history_store.h"
+#include "sessions/session_id.h"
+
+#include <QAtomicInteger>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace vernalo {
+
+namespace {
+// Bumped whenever the tables or the tokenizer change; an index of another version is rebuilt.
+constexpr int kSchemaVersion = 1;
+// A segment's row is its session's key times this plus its index, so one session's rows form
+// one rowid range that FTS5 deletes without scanning the table.
+constexpr qint64 kSegmentsPerSession = qint64(1) << 20;
+
+QAtomicInteger<quint64> g_connections;
+
+qint64 msecs(const QDateTime &time)
+{
+    return time.isValid() ? time.toMSecsSinceEpoch() : 0;
+}
+
+QDateTime fromMsecs(const QVariant &value)
+{
+    return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), QTimeZone::UTC);
+}
+
+bool run(QSqlQuery &query, const char *what)
+{
+    if (query.exec())
+        return true;
+    AppLog::write(QStringLiteral("search index query failed step=%1 error=%2")
+                      .arg(QLatin1String(what), query.lastError().text()));
+    return false;
+}
+
+bool runText(const QSqlDatabase &db, const QString &sql, const char *what)
+{
+    QSqlQuery query(db);
+    if (!query.prepare(sql))
+        return false;
+    return run(query, what);
+}
+} // namespace
+
+QString SessionSearchHit::markedSnippet(const QString &open, const QString &close, bool html) const
+{
+    QString text = html ? snippet.toHtmlEscaped() : snippet;
+    text.replace(kMatchOpen, open);
+    text.replace(kMatchClose, close);
+    return text;
+}
+
+SessionSearchIndex::SessionSearchIndex(QString path)
+    : m_path(std::move(path))
+    , m_connection(QStringLiteral("vernalo-search-%1").arg(++g_connections))
+{
+    m_usable = openDatabase() && hasUsableSchema();
+    if (!m_usable) {
+        // Nothing in here is the only copy of anything: start again from the files.
+        discardFile();
+        m_usable = openDatabase() && createSchema();
+        m_rebuilt = true;
+    }
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+SessionSearchIndex::~SessionSearchIndex()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+QString SessionSearchIndex::pathBeside(const QString &sessionsDirectory)
+{
+    return QFileInfo(sessionsDirectory).absolutePath() + QStringLiteral("/search-index.sqlite");
+}
+
+bool SessionSearchIndex::openDatabase()
+{
+    QSqlDatabase db = QSqlDatabase::contains(m_connection)
+        ? QSqlDatabase::database(m_connection, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    if (!db.open()) {
+        AppLog::write(
+            QStringLiteral("search index open failed error=%1").arg(db.lastError().text()));
+        return false;
+    }
+    // WAL keeps the last committed state through a killed process; losing the newest commits
+    // to a power cut costs only a re-read of those files at the next start.
+    runText(db, QStringLiteral("PRAGMA journal_mode=WAL"), "wal");
+    runText(db, QStringLiteral("PRAGMA synchronous=NORMAL"), "synchronous");
+    return true;
+}
+
+bool SessionSearchIndex::hasUsableSchema()
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next() ||
+        query.value(0).toInt() != kSchemaVersion)
+        return false;
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next() ||
+        query.value(0).toString() != u"ok")
+        return false;
+    return query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+                                     "AND name IN ('sessions', 'segments')")) &&
+        query.next() && query.value(0).toInt() == 2;
+}
+
+bool SessionSearchIndex::createSchema()
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // The stamp says which version of the file the rows came from; dates are UTC milliseconds.
+    const bool created =
+        runText(db,
+                QStringLiteral("CREATE TABLE sessions(key INTEGER PRIMARY KEY, id TEXT NOT NULL "
+                               "UNIQUE, createdAt INTEGER, endedAt INTEGER, stamp TEXT)"),
+                "create sessions") &&
+        runText(db,
+                QStringLiteral("CREATE VIRTUAL TABLE segments USING fts5(text, at UNINDEXED, "
+                               "tokenize = 'unicode61 remove_diacritics 2')"),
+                "create segments") &&
+        runText(db, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), "version");
+    if (!created)
+        AppLog::write(QStringLiteral("search index unusable path=%1").arg(m_path));
+    return created;
+}
+
+void SessionSearchIndex::discardFile()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    bool existed = false;
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        existed = QFile::remove(m_path + QLatin1String(suffix)) || existed;
+    AppLog::write(QStringLiteral("search index rebuilt reason=%1")
+                      .arg(existed ? QStringLiteral("unusable") : QStringLiteral("missing")));
+}
+
+bool SessionSearchIndex::removeRow(const QString &id)
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT key FROM sessions WHERE id = ?"));
+    query.addBindValue(id);
+    if (!run(query, "find"))
+        return false;
+    if (!query.next())
+        return true;
+    const qint64 key = query.value(0).toLongLong();
+    query.prepare(QStringLiteral("DELETE FROM segments WHERE rowid >= ? AND rowid < ?"));
+    query.addBindValue(key * kSegmentsPerSession);
+    query.addBindValue((key + 1) * kSegmentsPerSession);
+    if (!run(query, "delete segments"))
+        return false;
+    query.prepare(QStringLiteral("DELETE FROM sessions WHERE key = ?"));
+    query.addBindValue(key);
+    return run(query, "delete session");
+}
+
+bool SessionSearchIndex::putRow(const SavedSession &session, const QString &stamp)
+{
+    if (!removeRow(session.id))
+        return false;
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery query(db);
+    query.prepare(
+        QStringLiteral("INSERT INTO sessions(id, createdAt, endedAt, stamp) VALUES (?, ?, ?, ?)"));
+    query.addBindValue(session.id);
+    query.addBindValue(msecs(session.createdAt));
+    query.addBindValue(msecs(session.endedAt));
+    query.addBindValue(stamp);
+    if (!run(query, "insert session"))
+        return false;
+    const qint64 base = query.lastInsertId().toLongLong() * kSegmentsPerSession;
+    query.prepare(QStringLiteral("INSERT INTO segments(rowid, text, at) VALUES (?, ?, ?)"));
+    const qsizetype count = std::min<qsizetype>(session.segments.size(), kSegmentsPerSession);
+    for (qsizetype i = 0; i < count; ++i) {
+        const TranscriptSegment &segment = session.segments.at(i);
+        query.bindValue(0, base + i);
+        query.bindValue(1, segment.text);
+        query.bindValue(2, msecs(segment.timestamp));
+        if (!run(query, "insert segment"))
+            return false;
+    }
+    return true;
+}
+
+SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore &store)
+{
+    SearchIndexSyncReport report;
+    report.rebuilt = m_rebuilt;
+    if (!m_usable)
+        return report;
+    QElapsedTimer timer;
+    timer.start();
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QHash<QString, QString> indexed;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT id, stamp FROM sessions")))
+        return report;
+    while (query.next())
+        indexed.insert(query.value(0).toString(), query.value(1).toString());
+
+    db.transaction();
+    bool ok = true;
+    for (const auto &[id, stamp] : store.sessionFileStamps()) {
+        const auto known = indexed.constFind(id);
+        const bool current = known != indexed.constEnd() && !stamp.isEmpty() && *known == stamp;
+        indexed.remove(id);
+        if (current)
+            continue;
+        // Stamp first, then read: a file that changes in between is simply read again later.
+        std::optional<SavedSession> session = store.load(id);
+        if (!session || session->id != id)
+            session = SavedSession {id, {}, {}, {}, {}, {}}; // kept so it is not re-read each time
+        ok = putRow(*session, stamp) && ok;
+        ++report.indexed;
+    }
+    for (auto it = indexed.constBegin(); it != indexed.constEnd(); ++it) {
+        ok = removeRow(it.key()) && ok;
+        ++report.removed;
+    }
+    if (!db.commit())
+        ok = false;
+    AppLog::write(QStringLiteral("search index synchronized indexed=%1 removed=%2 ok=%3 ms=%4")
+                      .arg(report.indexed)
+                      .arg(report.removed)
+                      .arg(ok ? QStringLiteral("true") : QStringLiteral("false"))
+                      .arg(timer.elapsed()));
+    m_rebuilt = false;
+    return report;
+}
+
+void SessionSearchIndex::put(const SavedSession &session, const QString &stamp)
+{
+    if (!m_usable)
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.transaction();
+    // A failed update leaves the old stamp behind, so the next start reads the file again.
+    if (!putRow(session, stamp)) {
+        db.rollback();
+        return;
+    }
+    db.commit();
+}
+
+void SessionSearchIndex::remove(const QString &id)
+{
+    if (!m_usable)
+        return;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.transaction();
+    if (!removeRow(id)) {
+        db.rollback();
+        return;
+    }
+    db.commit();
+}
+
+QString SessionSearchIndex::matchExpression(const QString &text)
+{
+    QStringList terms;
+    QString word;
+    const auto flush = [&] {
+        if (!word.isEmpty())
+            terms.append(u'"' + word + QStringLiteral("\"*"));
+        word.clear();
+    };
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() || c.isMark())
+            word += c;
+        else
+            flush();
+    }
+    flush();
+    return terms.join(u' ');
+}
+
+QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limit) const
+{
+    QList<SessionSearchHit> hits;
+    const QString match = matchExpression(text);
+    if (!m_usable || match.isEmpty() || limit <= 0)
+        return hits;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT s.id, s.createdAt, s.endedAt, g.r, g.at, g.snip FROM "
+                                 "(SELECT rowid AS r, at, rank AS score, "
+                                 "snippet(segments, 0, char(2), char(3), '…', 12) AS snip "
+                                 "FROM segments WHERE segments MATCH ? ORDER BY rank LIMIT ?) g "
+                                 "JOIN sessions s ON s.key = g.r / %1 "
+                                 "ORDER BY g.score, s.endedAt DESC, g.r")
+                      .arg(kSegmentsPerSession));
+    query.addBindValue(match);
+    query.addBindValue(limit);
+    if (!run(query, "search"))
+        return hits;
+    while (query.next()) {
+        SessionSearchHit hit;
+        hit.sessionId = query.value(0).toString();
+        hit.createdAt = fromMsecs(query.value(1));
+        hit.endedAt = fromMsecs(query.value(2));
+        hit.segmentIndex = static_cast<int>(query.value(3).toLongLong() % kSegmentsPerSession);
+        hit.segmentTime = fromMsecs(query.value(4));
+        hit.snippet = query.value(5).toString();
+        hits.append(std::move(hit));
+    }
+    return hits;
+}
+
+} // namespace vernalo
