@@ -31,7 +31,7 @@ qint64 msecs(const QDateTime &time)
 
 QDateTime fromMsecs(const QVariant &value)
 {
-    return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), QTimeZone::UTC);
+    return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
 bool run(QSqlQuery &query, const char *what)
@@ -211,6 +211,7 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
         return report;
     while (query.next())
         indexed.insert(query.value(0).toString(), query.value(1).toString());
+    query.finish();
 
     db.transaction();
     bool ok = true;

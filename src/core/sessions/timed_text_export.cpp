@@ -84,7 +84,7 @@ QString escapeVtt(QString text)
 
 QString escapeMarkdown(const QString &text)
 {
-    static const QString special = QStringLiteral("\\`*_[]<>#|~!");
+    static const QString special = QStringLiteral("\\`*_[]<>#|~!&");
     QString escaped;
     escaped.reserve(text.size());
     for (const QChar c : text.simplified()) {
