@@ -1,9 +1,12 @@
 #include "sessions/session_search_index.h"
 
 #include "foundation/app_log.h"
+#include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_id.h"
 
+#include <algorithm>
+#include <limits>
 #include <QAtomicInteger>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,17 +24,14 @@ constexpr int kSchemaVersion = 1;
 // A segment's row is its session's key times this plus its index, so one session's rows form
 // one rowid range that FTS5 deletes without scanning the table.
 constexpr qint64 kSegmentsPerSession = qint64(1) << 20;
+constexpr qint64 kMaxKey = std::numeric_limits<qint64>::max() / kSegmentsPerSession - 1;
+const QDateTime kReferenceEpoch = fromReferenceSeconds(0);
 
 QAtomicInteger<quint64> g_connections;
 
-qint64 msecs(const QDateTime &time)
+QDateTime fromStored(const QVariant &value)
 {
-    return time.isValid() ? time.toMSecsSinceEpoch() : 0;
-}
-
-QDateTime fromMsecs(const QVariant &value)
-{
-    return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+    return value.isNull() ? QDateTime() : fromReferenceSeconds(value.toDouble());
 }
 
 bool run(QSqlQuery &query, const char *what)
@@ -121,11 +121,12 @@ bool SessionSearchIndex::hasUsableSchema()
 bool SessionSearchIndex::createSchema()
 {
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    // The stamp says which version of the file the rows came from; dates are UTC milliseconds.
+    // The stamp says which version of the file the rows came from; dates are kept as the
+    // files write them, seconds since 2001.
     const bool created =
         runText(db,
                 QStringLiteral("CREATE TABLE sessions(key INTEGER PRIMARY KEY, id TEXT NOT NULL "
-                               "UNIQUE, createdAt INTEGER, endedAt INTEGER, stamp TEXT)"),
+                               "UNIQUE, endedAt REAL, stamp TEXT)"),
                 "create sessions") &&
         runText(db,
                 QStringLiteral("CREATE VIRTUAL TABLE segments USING fts5(text, at UNINDEXED, "
@@ -168,32 +169,46 @@ bool SessionSearchIndex::removeRow(const QString &id)
     return run(query, "delete session");
 }
 
-bool SessionSearchIndex::putRow(const SavedSession &session, const QString &stamp)
+bool SessionSearchIndex::putRow(const QString &id, const QDateTime &endedAt,
+                                const QByteArray &fileBytes, const QString &stamp)
 {
-    if (!removeRow(session.id))
+    if (!removeRow(id))
         return false;
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery query(db);
+    // Keys follow the end time, so rowid order is newest-session order and a search can stop
+    // after the newest matches instead of ranking every one.
+    qint64 key =
+        std::clamp<qint64>(endedAt.isValid() ? kReferenceEpoch.msecsTo(endedAt) : 0, 1, kMaxKey);
+    query.prepare(QStringLiteral("SELECT 1 FROM sessions WHERE key = ?"));
+    for (;; ++key) {
+        query.bindValue(0, key);
+        if (!run(query, "key"))
+            return false;
+        if (!query.next())
+            break;
+    }
+    query.finish();
     query.prepare(
-        QStringLiteral("INSERT INTO sessions(id, createdAt, endedAt, stamp) VALUES (?, ?, ?, ?)"));
-    query.addBindValue(session.id);
-    query.addBindValue(msecs(session.createdAt));
-    query.addBindValue(msecs(session.endedAt));
+        QStringLiteral("INSERT INTO sessions(key, id, endedAt, stamp) VALUES (?, ?, ?, ?)"));
+    query.addBindValue(key);
+    query.addBindValue(id);
+    query.addBindValue(endedAt.isValid() ? QVariant(toReferenceSeconds(endedAt)) : QVariant());
     query.addBindValue(stamp);
     if (!run(query, "insert session"))
         return false;
-    const qint64 base = query.lastInsertId().toLongLong() * kSegmentsPerSession;
-    query.prepare(QStringLiteral("INSERT INTO segments(rowid, text, at) VALUES (?, ?, ?)"));
-    const qsizetype count = std::min<qsizetype>(session.segments.size(), kSegmentsPerSession);
-    for (qsizetype i = 0; i < count; ++i) {
-        const TranscriptSegment &segment = session.segments.at(i);
-        query.bindValue(0, base + i);
-        query.bindValue(1, segment.text);
-        query.bindValue(2, msecs(segment.timestamp));
-        if (!run(query, "insert segment"))
-            return false;
-    }
-    return true;
+    if (fileBytes.isEmpty())
+        return true;
+    // SQLite walks the file's segments itself: one statement per session instead of one
+    // round trip per segment.
+    query.prepare(QStringLiteral(
+        "INSERT INTO segments(rowid, text, at) SELECT ? + j.key, json_extract(j.value, "
+        "'$.text'), json_extract(j.value, '$.timestamp') FROM json_each(?, '$.segments') AS j "
+        "WHERE j.key < ?"));
+    query.addBindValue(key * kSegmentsPerSession);
+    query.addBindValue(QString::fromUtf8(fileBytes));
+    query.addBindValue(kSegmentsPerSession);
+    return run(query, "insert segments");
 }
 
 SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore &store)
@@ -222,10 +237,14 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
         if (current)
             continue;
         // Stamp first, then read: a file that changes in between is simply read again later.
-        std::optional<SavedSession> session = store.load(id);
-        if (!session || session->id != id)
-            session = SavedSession {id, {}, {}, {}, {}, {}}; // kept so it is not re-read each time
-        ok = putRow(*session, stamp) && ok;
+        QFile file(store.filePath(id));
+        QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        // The sessions the history lists, no others: same decoding rules, same ID check. One
+        // that does not decode keeps a row without segments, so it is not read at every start.
+        const auto item = SavedSessionListItem::decode(bytes);
+        if (!item || item->id != id)
+            bytes.clear();
+        ok = putRow(id, item ? item->endedAt : QDateTime(), bytes, stamp) && ok;
         ++report.indexed;
     }
     for (auto it = indexed.constBegin(); it != indexed.constEnd(); ++it) {
@@ -243,14 +262,15 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
     return report;
 }
 
-void SessionSearchIndex::put(const SavedSession &session, const QString &stamp)
+void SessionSearchIndex::put(const QString &id, const QDateTime &endedAt,
+                             const QByteArray &fileBytes, const QString &stamp)
 {
     if (!m_usable)
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     db.transaction();
     // A failed update leaves the old stamp behind, so the next start reads the file again.
-    if (!putRow(session, stamp)) {
+    if (!putRow(id, endedAt, fileBytes, stamp)) {
         db.rollback();
         return;
     }
@@ -276,7 +296,8 @@ QString SessionSearchIndex::matchExpression(const QString &text)
     QString word;
     const auto flush = [&] {
         if (!word.isEmpty())
-            terms.append(u'"' + word + QStringLiteral("\"*"));
+            terms.append(u'"' + word +
+                         (word.size() > 1 ? QStringLiteral("\"*") : QStringLiteral("\"")));
         word.clear();
     };
     for (const QChar c : text) {
@@ -295,27 +316,44 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
     const QString match = matchExpression(text);
     if (!m_usable || match.isEmpty() || limit <= 0)
         return hits;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // Ranking every match of a common word costs more than a keystroke may; FTS5 hands the
+    // newest matches over in rowid order without looking at the rest.
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT s.id, s.createdAt, s.endedAt, g.r, g.at, g.snip FROM "
-                                 "(SELECT rowid AS r, at, rank AS score, "
-                                 "snippet(segments, 0, char(2), char(3), '…', 12) AS snip "
-                                 "FROM segments WHERE segments MATCH ? ORDER BY rank LIMIT ?) g "
-                                 "JOIN sessions s ON s.key = g.r / %1 "
-                                 "ORDER BY g.score, s.endedAt DESC, g.r")
-                      .arg(kSegmentsPerSession));
+    query.prepare(QStringLiteral("SELECT rowid, rank FROM segments WHERE segments MATCH ? "
+                                 "ORDER BY rowid DESC LIMIT ?"));
     query.addBindValue(match);
-    query.addBindValue(limit);
+    query.addBindValue(kRankedCandidates);
     if (!run(query, "search"))
         return hits;
-    while (query.next()) {
+    QList<QPair<double, qint64>> ranked;
+    while (query.next())
+        ranked.append({query.value(1).toDouble(), query.value(0).toLongLong()});
+    // bm25 is lower for better matches; newer rows stay first among equals.
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    ranked.resize(std::min<qsizetype>(ranked.size(), limit));
+
+    QSqlQuery row(db);
+    row.setForwardOnly(true);
+    row.prepare(QStringLiteral("SELECT at, snippet(segments, 0, char(2), char(3), '…', 12) "
+                               "FROM segments WHERE segments MATCH ? AND rowid = ?"));
+    QSqlQuery owner(db);
+    owner.setForwardOnly(true);
+    owner.prepare(QStringLiteral("SELECT id, endedAt FROM sessions WHERE key = ?"));
+    for (const auto &[score, rowid] : ranked) {
+        row.bindValue(0, match);
+        row.bindValue(1, rowid);
+        owner.bindValue(0, rowid / kSegmentsPerSession);
+        if (!run(row, "snippet") || !row.next() || !run(owner, "owner") || !owner.next())
+            continue;
         SessionSearchHit hit;
-        hit.sessionId = query.value(0).toString();
-        hit.createdAt = fromMsecs(query.value(1));
-        hit.endedAt = fromMsecs(query.value(2));
-        hit.segmentIndex = static_cast<int>(query.value(3).toLongLong() % kSegmentsPerSession);
-        hit.segmentTime = fromMsecs(query.value(4));
-        hit.snippet = query.value(5).toString();
+        hit.sessionId = owner.value(0).toString();
+        hit.endedAt = fromStored(owner.value(1));
+        hit.segmentIndex = static_cast<int>(rowid % kSegmentsPerSession);
+        hit.segmentTime = fromStored(row.value(0));
+        hit.snippet = row.value(1).toString();
         hits.append(std::move(hit));
     }
     return hits;

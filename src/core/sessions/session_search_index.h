@@ -14,7 +14,6 @@ class SessionHistoryStore;
 struct SessionSearchHit
 {
     QString sessionId;
-    QDateTime createdAt;
     QDateTime endedAt;
     int segmentIndex = 0;
     QDateTime segmentTime;
@@ -62,16 +61,21 @@ public:
     // Brings the index in line with the store's files, in one transaction.
     SearchIndexSyncReport synchronize(const SessionHistoryStore &store);
 
-    // Replaces what the index holds for this session; `stamp` is its file's stamp after the
-    // write. Empty stamp: the file could not be inspected, so the next synchronize re-reads it.
-    void put(const SavedSession &session, const QString &stamp);
+    // Replaces what the index holds for a session with what its file holds: `fileBytes` are
+    // the file's bytes (a valid history file), `stamp` its stamp after the write. Empty stamp:
+    // the file could not be inspected, so the next synchronize reads it again.
+    void put(const QString &id, const QDateTime &endedAt, const QByteArray &fileBytes,
+             const QString &stamp);
     void remove(const QString &id);
 
-    // Segments matching every word of `text` as a prefix, best first (bm25, then newest
-    // session, then earliest segment). Words are letters and digits; nothing else is syntax.
+    // Segments matching every word of `text` (the last one also as a prefix), best first by
+    // bm25 among the kRankedCandidates matching segments of the newest sessions, ties newest
+    // first. Words are letters and digits; nothing else is syntax.
     QList<SessionSearchHit> search(const QString &text, int limit = 50) const;
+    static constexpr int kRankedCandidates = 500;
 
-    // The FTS5 query for what the user typed: every word quoted and made a prefix.
+    // The FTS5 query for what the user typed: every word quoted; words of two or more
+    // characters are prefixes (a single letter would match half the language).
     static QString matchExpression(const QString &text);
 
 private:
@@ -79,7 +83,8 @@ private:
     bool hasUsableSchema();
     bool createSchema();
     void discardFile();
-    bool putRow(const SavedSession &session, const QString &stamp);
+    bool putRow(const QString &id, const QDateTime &endedAt, const QByteArray &fileBytes,
+                const QString &stamp);
     bool removeRow(const QString &id);
 
     QString m_path;

@@ -1,6 +1,8 @@
 #include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
+#include "sessions/session_search_model.h"
+#include "support/fake_clock.h"
 #include "support/test_environment.h"
 
 #include <memory>
@@ -209,6 +211,38 @@ private Q_SLOTS:
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits.first().markedSnippet(QStringLiteral("<b>"), QStringLiteral("</b>"), true),
                  QStringLiteral("&lt;b&gt;<b>Päätös</b>&lt;/b&gt; &amp; muuta"));
+    }
+
+    // Typing searches once the typing pauses; Enter searches at once; "Ei osumia." only after a
+    // search for words found nothing.
+    void modelSearchesWhenTypingPauses()
+    {
+        using namespace std::chrono_literals;
+        History h;
+        h.start();
+        QVERIFY(!h.store.save(session("a", 800000000, {"Alku", "Päätös <tehtiin>."})));
+        test::FakeClock clock;
+        SessionSearchModel model(h.index.get(), &clock);
+        const auto wait = SessionSearchModel::kDebounce - 1ms;
+        model.setQuery(QStringLiteral("pää"));
+        clock.advance(wait);
+        model.setQuery(QStringLiteral("pääto"));
+        clock.advance(wait);
+        QCOMPARE(model.count(), 0);
+        clock.advance(1ms);
+        QCOMPARE(model.count(), 1);
+        const QModelIndex row = model.index(0);
+        QCOMPARE(model.data(row, SessionSearchModel::SnippetHtmlRole).toString(),
+                 QStringLiteral("<b>Päätös</b> &lt;tehtiin&gt;."));
+        QCOMPARE(model.data(row, SessionSearchModel::SegmentIndexRole).toInt(), 1);
+        QVERIFY(!model.noResults());
+        model.setQuery(QStringLiteral("lounas"));
+        model.searchNow();
+        QVERIFY(model.noResults());
+        model.setQuery(QStringLiteral(" - "));
+        model.searchNow();
+        QCOMPARE(model.count(), 0);
+        QVERIFY(!model.noResults());
     }
 };
 
