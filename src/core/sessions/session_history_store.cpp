@@ -72,8 +72,7 @@ std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &s
         AppLog::write(QStringLiteral("session save failed id=%1 error=%2").arg(session.id, detail));
         return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, detail};
     }
-    const QByteArray bytes = session.encode();
-    if (const auto failure = writeFileAtomically(filePath(session.id), bytes)) {
+    if (const auto failure = writeFileAtomically(filePath(session.id), session.encode())) {
         AppLog::write(
             QStringLiteral("session save failed id=%1 error=%2").arg(session.id, *failure));
         return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, *failure};
@@ -81,7 +80,7 @@ std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &s
     // The file is already the truth; an index that misses this update catches up at the next
     // start because its stamp for the file is then out of date.
     if (m_index)
-        m_index->put(session.id, session.endedAt, bytes, fileStamp(filePath(session.id)));
+        m_index->put(session, fileStamp(filePath(session.id)));
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/app_log.h"
 #include "foundation/json_fields.h"
+#include "sessions/search_terms.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_id.h"
 
@@ -130,7 +131,7 @@ bool SessionSearchIndex::createSchema()
                 "create sessions") &&
         runText(db,
                 QStringLiteral("CREATE VIRTUAL TABLE segments USING fts5(text, at UNINDEXED, "
-                               "tokenize = 'unicode61 remove_diacritics 2')"),
+                               "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')"),
                 "create segments") &&
         runText(db, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), "version");
     if (!created)
@@ -169,15 +170,15 @@ bool SessionSearchIndex::removeRow(const QString &id)
     return run(query, "delete session");
 }
 
-bool SessionSearchIndex::putRow(const QString &id, const QDateTime &endedAt,
-                                const QByteArray &fileBytes, const QString &stamp)
+bool SessionSearchIndex::putRow(const SavedSession &session, const QString &stamp)
 {
-    if (!removeRow(id))
+    if (!removeRow(session.id))
         return false;
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery query(db);
     // Keys follow the end time, so rowid order is newest-session order and a search can stop
     // after the newest matches instead of ranking every one.
+    const QDateTime &endedAt = session.endedAt;
     qint64 key =
         std::clamp<qint64>(endedAt.isValid() ? kReferenceEpoch.msecsTo(endedAt) : 0, 1, kMaxKey);
     query.prepare(QStringLiteral("SELECT 1 FROM sessions WHERE key = ?"));
@@ -192,23 +193,22 @@ bool SessionSearchIndex::putRow(const QString &id, const QDateTime &endedAt,
     query.prepare(
         QStringLiteral("INSERT INTO sessions(key, id, endedAt, stamp) VALUES (?, ?, ?, ?)"));
     query.addBindValue(key);
-    query.addBindValue(id);
+    query.addBindValue(session.id);
     query.addBindValue(endedAt.isValid() ? QVariant(toReferenceSeconds(endedAt)) : QVariant());
     query.addBindValue(stamp);
     if (!run(query, "insert session"))
         return false;
-    if (fileBytes.isEmpty())
-        return true;
-    // SQLite walks the file's segments itself: one statement per session instead of one
-    // round trip per segment.
-    query.prepare(QStringLiteral(
-        "INSERT INTO segments(rowid, text, at) SELECT ? + j.key, json_extract(j.value, "
-        "'$.text'), json_extract(j.value, '$.timestamp') FROM json_each(?, '$.segments') AS j "
-        "WHERE j.key < ?"));
-    query.addBindValue(key * kSegmentsPerSession);
-    query.addBindValue(QString::fromUtf8(fileBytes));
-    query.addBindValue(kSegmentsPerSession);
-    return run(query, "insert segments");
+    query.prepare(QStringLiteral("INSERT INTO segments(rowid, text, at) VALUES (?, ?, ?)"));
+    const qsizetype count = std::min<qsizetype>(session.segments.size(), kSegmentsPerSession);
+    for (qsizetype i = 0; i < count; ++i) {
+        const TranscriptSegment &segment = session.segments.at(i);
+        query.bindValue(0, key * kSegmentsPerSession + i);
+        query.bindValue(1, segment.text);
+        query.bindValue(2, toReferenceSeconds(segment.timestamp));
+        if (!run(query, "insert segment"))
+            return false;
+    }
+    return true;
 }
 
 SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore &store)
@@ -237,14 +237,12 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
         if (current)
             continue;
         // Stamp first, then read: a file that changes in between is simply read again later.
-        QFile file(store.filePath(id));
-        QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        // The sessions the history lists, no others: same decoding rules, same ID check. One
-        // that does not decode keeps a row without segments, so it is not read at every start.
-        const auto item = SavedSessionListItem::decode(bytes);
-        if (!item || item->id != id)
-            bytes.clear();
-        ok = putRow(id, item ? item->endedAt : QDateTime(), bytes, stamp) && ok;
+        // The sessions the history lists, no others: same decoding, same ID check. One that
+        // does not decode keeps a row without segments, so it is not read at every start.
+        std::optional<SavedSession> session = store.load(id);
+        if (!session || session->id != id)
+            session = SavedSession {id, {}, {}, {}, {}, {}};
+        ok = putRow(*session, stamp) && ok;
         ++report.indexed;
     }
     for (auto it = indexed.constBegin(); it != indexed.constEnd(); ++it) {
@@ -262,15 +260,14 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
     return report;
 }
 
-void SessionSearchIndex::put(const QString &id, const QDateTime &endedAt,
-                             const QByteArray &fileBytes, const QString &stamp)
+void SessionSearchIndex::put(const SavedSession &session, const QString &stamp)
 {
     if (!m_usable)
         return;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     db.transaction();
     // A failed update leaves the old stamp behind, so the next start reads the file again.
-    if (!putRow(id, endedAt, fileBytes, stamp)) {
+    if (!putRow(session, stamp)) {
         db.rollback();
         return;
     }
@@ -290,31 +287,11 @@ void SessionSearchIndex::remove(const QString &id)
     db.commit();
 }
 
-QString SessionSearchIndex::matchExpression(const QString &text)
-{
-    QStringList terms;
-    QString word;
-    const auto flush = [&] {
-        if (!word.isEmpty())
-            terms.append(u'"' + word +
-                         (word.size() > 1 ? QStringLiteral("\"*") : QStringLiteral("\"")));
-        word.clear();
-    };
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber() || c.isMark())
-            word += c;
-        else
-            flush();
-    }
-    flush();
-    return terms.join(u' ');
-}
-
 QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limit) const
 {
     QList<SessionSearchHit> hits;
-    const QString match = matchExpression(text);
-    if (!m_usable || match.isEmpty() || limit <= 0)
+    const QList<SearchTerm> terms = searchTerms(text);
+    if (!m_usable || terms.isEmpty() || limit <= 0)
         return hits;
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // Ranking every match of a common word costs more than a keystroke may; FTS5 hands the
@@ -323,7 +300,7 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT rowid, rank FROM segments WHERE segments MATCH ? "
                                  "ORDER BY rowid DESC LIMIT ?"));
-    query.addBindValue(match);
+    query.addBindValue(matchExpression(terms));
     query.addBindValue(kRankedCandidates);
     if (!run(query, "search"))
         return hits;
@@ -335,25 +312,25 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     ranked.resize(std::min<qsizetype>(ranked.size(), limit));
 
+    // Plain rowid look-ups: another MATCH per hit would walk the word's whole posting list.
     QSqlQuery row(db);
     row.setForwardOnly(true);
-    row.prepare(QStringLiteral("SELECT at, snippet(segments, 0, char(2), char(3), '…', 12) "
-                               "FROM segments WHERE segments MATCH ? AND rowid = ?"));
+    row.prepare(QStringLiteral("SELECT at, text FROM segments WHERE rowid = ?"));
     QSqlQuery owner(db);
     owner.setForwardOnly(true);
     owner.prepare(QStringLiteral("SELECT id, endedAt FROM sessions WHERE key = ?"));
     for (const auto &[score, rowid] : ranked) {
-        row.bindValue(0, match);
-        row.bindValue(1, rowid);
+        row.bindValue(0, rowid);
         owner.bindValue(0, rowid / kSegmentsPerSession);
-        if (!run(row, "snippet") || !row.next() || !run(owner, "owner") || !owner.next())
+        if (!run(row, "segment") || !row.next() || !run(owner, "owner") || !owner.next())
             continue;
         SessionSearchHit hit;
         hit.sessionId = owner.value(0).toString();
         hit.endedAt = fromStored(owner.value(1));
         hit.segmentIndex = static_cast<int>(rowid % kSegmentsPerSession);
         hit.segmentTime = fromStored(row.value(0));
-        hit.snippet = row.value(1).toString();
+        hit.snippet = markedExcerpt(row.value(1).toString(), terms, SessionSearchHit::kMatchOpen,
+                                    SessionSearchHit::kMatchClose);
         hits.append(std::move(hit));
     }
     return hits;

@@ -64,27 +64,20 @@ public:
     // Replaces what the index holds for a session with what its file holds: `fileBytes` are
     // the file's bytes (a valid history file), `stamp` its stamp after the write. Empty stamp:
     // the file could not be inspected, so the next synchronize reads it again.
-    void put(const QString &id, const QDateTime &endedAt, const QByteArray &fileBytes,
-             const QString &stamp);
+    void put(const SavedSession &session, const QString &stamp);
     void remove(const QString &id);
 
-    // Segments matching every word of `text` (the last one also as a prefix), best first by
-    // bm25 among the kRankedCandidates matching segments of the newest sessions, ties newest
-    // first. Words are letters and digits; nothing else is syntax.
+    // Segments matching every word of `text` (see searchTerms()), best first by bm25 among the
+    // kRankedCandidates matching segments of the newest sessions, ties newest first.
     QList<SessionSearchHit> search(const QString &text, int limit = 50) const;
     static constexpr int kRankedCandidates = 500;
-
-    // The FTS5 query for what the user typed: every word quoted; words of two or more
-    // characters are prefixes (a single letter would match half the language).
-    static QString matchExpression(const QString &text);
 
 private:
     bool openDatabase();
     bool hasUsableSchema();
     bool createSchema();
     void discardFile();
-    bool putRow(const QString &id, const QDateTime &endedAt, const QByteArray &fileBytes,
-                const QString &stamp);
+    bool putRow(const SavedSession &session, const QString &stamp);
     bool removeRow(const QString &id);
 
     QString m_path;

@@ -1,6 +1,7 @@
 #include "sessions/session_search_model.h"
 
 #include "foundation/clock.h"
+#include "sessions/search_terms.h"
 
 #include <QLocale>
 
@@ -71,7 +72,7 @@ void SessionSearchModel::setQuery(const QString &query)
 void SessionSearchModel::searchNow()
 {
     m_debounce->stop();
-    const bool hasQuery = !SessionSearchIndex::matchExpression(m_query).isEmpty();
+    const bool hasQuery = !searchTerms(m_query).isEmpty();
     beginResetModel();
     m_hits =
         hasQuery && m_index ? m_index->search(m_query, kMaxResults) : QList<SessionSearchHit>();
