@@ -248,6 +248,9 @@ private Q_SLOTS:
         QTest::newRow("json into a new folder")
             << "speakers" << TranscriptExportFormat::Json << false << "uusi/kansio/t.json"
             << R::Written << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json" << "Tallennettu: t.json";
+        QTest::newRow("webvtt") << "turns" << TranscriptExportFormat::WebVtt << false << "t.vtt"
+                                << R::Written << "turns-1.vtt"
+                                << "Tallennettu: t.vtt";
         QTest::newRow("cancelled") << "speakers" << TranscriptExportFormat::Txt << false << "cancel"
                                    << R::Cancelled << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.txt"
                                    << "";
