@@ -301,7 +301,7 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
     query.prepare(QStringLiteral("SELECT rowid, rank FROM segments WHERE segments MATCH ? "
                                  "ORDER BY rowid DESC LIMIT ?"));
     query.addBindValue(matchExpression(terms));
-    query.addBindValue(kRankedCandidates);
+    query.addBindValue(std::max(kRankedCandidates, limit));
     if (!run(query, "search"))
         return hits;
     QList<QPair<double, qint64>> ranked;

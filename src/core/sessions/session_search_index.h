@@ -68,7 +68,7 @@ public:
     void remove(const QString &id);
 
     // Segments matching every word of `text` (see searchTerms()), best first by bm25 among the
-    // kRankedCandidates matching segments of the newest sessions, ties newest first.
+    // newest kRankedCandidates (or `limit`, when larger) matching segments, ties newest first.
     QList<SessionSearchHit> search(const QString &text, int limit = 50) const;
     static constexpr int kRankedCandidates = 500;
 
