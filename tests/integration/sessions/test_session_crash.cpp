@@ -134,7 +134,7 @@ private Q_SLOTS:
         const QString folder = root.filePath(QStringLiteral("sessions"));
         SessionHistoryStore store(folder);
         qint64 firstVersion = 0;
-        for (int round = 0; round < 25; ++round) {
+        for (int round = 0; round < 15; ++round) {
             QProcess child;
             child.start(QStringLiteral(SESSION_SAVE_CHILD),
                         {folder, QString::number(firstVersion), QStringLiteral("index")});
