@@ -20,6 +20,8 @@
 #include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "sessions/session_search_index.h"
+#include "sessions/session_search_model.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -62,6 +64,12 @@ AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSys
 
     m_configStore = std::make_unique<STTConfigurationStore>(m_settings.get());
     m_historyStore = std::make_unique<SessionHistoryStore>(SessionHistoryStore::defaultDirectory());
+    // Catching up reads only the files that changed since the last run (all of them once).
+    m_searchIndex = std::make_unique<SessionSearchIndex>(
+        SessionSearchIndex::pathBeside(m_historyStore->directory()));
+    m_searchIndex->synchronize(*m_historyStore);
+    m_historyStore->attachSearchIndex(m_searchIndex.get());
+    m_sessionSearch = std::make_unique<SessionSearchModel>(m_searchIndex.get(), m_clock.get());
     m_apiClient = std::make_unique<STTAPIClient>(m_network.get(), m_clock.get());
     m_audioSystem = audioSystem ? std::move(audioSystem)
                                 : std::make_unique<PulseAudioSystem>(&qtScreenDisplays);
@@ -215,6 +223,7 @@ void AppContext::exposeTo(QQmlContext *context)
     context->setContextProperty(QStringLiteral("changePassword"), m_changePassword.get());
     context->setContextProperty(QStringLiteral("adminPanel"), m_adminPanel.get());
     context->setContextProperty(QStringLiteral("transcription"), m_transcription.get());
+    context->setContextProperty(QStringLiteral("sessionSearch"), m_sessionSearch.get());
     context->setContextProperty(QStringLiteral("app"), this);
     context->setContextProperty(QStringLiteral("adminFeatureEnabled"), adminFeatureEnabled());
     context->setContextProperty(QStringLiteral("appVersion"), buildinfo::version());

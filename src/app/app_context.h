@@ -21,6 +21,8 @@ class AdminPanel;
 
 class MicrophoneCapture;
 class SessionHistoryStore;
+class SessionSearchIndex;
+class SessionSearchModel;
 class STTAPIClient;
 class STTConfigurationStore;
 class SystemAudioCapture;
@@ -99,6 +101,8 @@ private:
     std::unique_ptr<AdminPanel> m_adminPanel;
     std::unique_ptr<STTConfigurationStore> m_configStore;
     std::unique_ptr<SessionHistoryStore> m_historyStore;
+    std::unique_ptr<SessionSearchIndex> m_searchIndex;
+    std::unique_ptr<SessionSearchModel> m_sessionSearch;
     std::unique_ptr<STTAPIClient> m_apiClient;
     std::unique_ptr<AudioSystem> m_audioSystem;
     std::unique_ptr<MicrophoneCapture> m_microphone;

@@ -15,6 +15,45 @@ Card {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
         opacity: 0.7
     }
+    TextField {
+        objectName: "sessionSearchField"
+        placeholderText: qsTr("Hae sessioista")
+        Accessible.name: qsTr("Hae sessioista")
+        Layout.fillWidth: true
+        text: sessionSearch.query
+        onTextEdited: sessionSearch.query = text
+        onAccepted: sessionSearch.searchNow()
+        Keys.onEscapePressed: sessionSearch.query = ""
+    }
+    Label {
+        objectName: "noSearchResultsLabel"
+        visible: sessionSearch.noResults
+        text: qsTr("Ei osumia.")
+    }
+    Repeater {
+        objectName: "searchResultRepeater"
+        model: sessionSearch
+        RowLayout {
+            spacing: 8
+            Label {
+                text: model.dateLabel + " " + model.timeLabel
+                opacity: 0.7
+            }
+            Label {
+                // Escaped by the model; its <b> marks around the matches are the only markup.
+                text: model.snippetHtml
+                textFormat: Text.StyledText
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            Button {
+                text: qsTr("Lataa")
+                Accessible.name: text
+                enabled: !transcription.isRecording
+                onClicked: transcription.loadSession(model.sessionId)
+            }
+        }
+    }
     Label {
         objectName: "noSessionsLabel"
         visible: sessionRepeater.count === 0

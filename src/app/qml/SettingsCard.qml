@@ -190,8 +190,8 @@ Card {
         ComboBox {
             objectName: "exportFormatBox"
             Accessible.name: qsTr("Tallennusmuoto")
-            readonly property var values: ["txt", "json", "csv"]
-            model: ["TXT", "JSON", "CSV"]
+            readonly property var values: ["txt", "json", "csv", "srt", "vtt", "md"]
+            model: ["TXT", "JSON", "CSV", "SRT", "WebVTT", "Markdown"]
             currentIndex: Math.max(0, values.indexOf(transcription.exportFormat))
             onActivated: index => transcription.exportFormat = values[index]
         }

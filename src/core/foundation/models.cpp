@@ -172,11 +172,27 @@ QString rawValue(TranscriptExportFormat format)
         return QStringLiteral("json");
     case TranscriptExportFormat::Csv:
         return QStringLiteral("csv");
+    case TranscriptExportFormat::Srt:
+        return QStringLiteral("srt");
+    case TranscriptExportFormat::WebVtt:
+        return QStringLiteral("vtt");
+    case TranscriptExportFormat::Markdown:
+        return QStringLiteral("md");
     }
     return {};
 }
 
-QString label(TranscriptExportFormat format) { return rawValue(format).toUpper(); }
+QString label(TranscriptExportFormat format)
+{
+    switch (format) {
+    case TranscriptExportFormat::WebVtt:
+        return QStringLiteral("WebVTT");
+    case TranscriptExportFormat::Markdown:
+        return QStringLiteral("Markdown");
+    default:
+        return rawValue(format).toUpper();
+    }
+}
 
 std::optional<TranscriptExportFormat> exportFormatFromRaw(const QString &raw)
 {

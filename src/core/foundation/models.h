@@ -82,11 +82,11 @@ struct SystemAudioApplicationOption
     static std::optional<SystemAudioApplicationOption> fromJson(const QJsonObject &object);
 };
 
-enum class TranscriptExportFormat { Txt, Json, Csv };
+enum class TranscriptExportFormat { Txt, Json, Csv, Srt, WebVtt, Markdown };
 
-inline constexpr std::array kAllExportFormats{TranscriptExportFormat::Txt,
-                                              TranscriptExportFormat::Json,
-                                              TranscriptExportFormat::Csv};
+inline constexpr std::array kAllExportFormats {
+    TranscriptExportFormat::Txt, TranscriptExportFormat::Json,   TranscriptExportFormat::Csv,
+    TranscriptExportFormat::Srt, TranscriptExportFormat::WebVtt, TranscriptExportFormat::Markdown};
 QString rawValue(TranscriptExportFormat format); // also the file extension
 QString label(TranscriptExportFormat format);
 std::optional<TranscriptExportFormat> exportFormatFromRaw(const QString &raw);

@@ -2,15 +2,16 @@
 
 #include "foundation/app_log.h"
 #include "sessions/atomic_file.h"
+#include "sessions/session_file_stamp.h"
 #include "sessions/session_id.h"
+#include "sessions/session_search_index.h"
 
+#include <algorithm>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include <algorithm>
 
 namespace vernalo {
 
@@ -76,6 +77,10 @@ std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &s
             QStringLiteral("session save failed id=%1 error=%2").arg(session.id, *failure));
         return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, *failure};
     }
+    // The file is already the truth; an index that misses this update catches up at the next
+    // start because its stamp for the file is then out of date.
+    if (m_index)
+        m_index->put(session, fileStamp(filePath(session.id)));
     return std::nullopt;
 }
 
@@ -93,6 +98,16 @@ QList<QPair<QString, QString>> SessionHistoryStore::sessionFiles() const
             files.append({path, name.chopped(kExtension.size())});
     }
     return files;
+}
+
+QList<QPair<QString, QString>> SessionHistoryStore::sessionFileStamps() const
+{
+    QList<QPair<QString, QString>> stamps;
+    for (const auto &[path, stem] : sessionFiles()) {
+        if (isSafeSessionId(stem))
+            stamps.append({stem, fileStamp(path)});
+    }
+    return stamps;
 }
 
 QList<SavedSessionListItem> SessionHistoryStore::list() const
@@ -131,14 +146,19 @@ std::optional<SessionStoreError> SessionHistoryStore::deleteSession(const QStrin
     const QString path = filePath(id);
     QFile file(path);
     // exists() follows links; a dangling link is still an entry to remove.
-    if (!file.exists() && !QFileInfo(path).isSymLink())
+    if (!file.exists() && !QFileInfo(path).isSymLink()) {
+        if (m_index)
+            m_index->remove(id); // removed by hand since the last start
         return std::nullopt;
+    }
     if (!file.remove()) {
         const QString detail = file.errorString();
         AppLog::write(QStringLiteral("session delete failed id=%1 error=%2").arg(id, detail));
         return SessionStoreError{SessionStoreError::Kind::RemoveFailed, id, detail};
     }
     syncDirectory(m_directory);
+    if (m_index)
+        m_index->remove(id);
     return std::nullopt;
 }
 
@@ -162,6 +182,8 @@ std::optional<SessionStoreError> SessionHistoryStore::deleteAll() const
             failure = SessionStoreError{SessionStoreError::Kind::RemoveFailed, stem, detail};
             break;
         }
+        if (m_index)
+            m_index->remove(stem);
     }
     syncDirectory(m_directory);
     return failure;

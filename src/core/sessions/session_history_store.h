@@ -10,6 +10,8 @@
 
 namespace vernalo {
 
+class SessionSearchIndex;
+
 // The local history: one JSON file per finished recording, named after its session ID, in
 // <application data>/Vernalo-Mac/sessions. Nothing is cached; every call reads the disk.
 // Main thread only. Operations that can fail return the error, or no value on success.
@@ -26,6 +28,14 @@ public:
     static QString defaultDirectory();
 
     const QString &directory() const { return m_directory; }
+
+    // Keeps `index` in step with every save and delete from now on (null: none). The store
+    // does not own it; call SessionSearchIndex::synchronize() once to catch up with the files.
+    void attachSearchIndex(SessionSearchIndex *index) { m_index = index; }
+    SessionSearchIndex *searchIndex() const { return m_index; }
+
+    // Every listable file's ID with its stamp (see fileStamp()), in directory order.
+    QList<QPair<QString, QString>> sessionFileStamps() const;
     // Where the session of a safe ID lives.
     QString filePath(const QString &id) const;
 
@@ -55,6 +65,7 @@ private:
     QList<QPair<QString, QString>> sessionFiles() const;
 
     QString m_directory;
+    SessionSearchIndex *m_index = nullptr;
 };
 
 } // namespace vernalo

@@ -2,6 +2,7 @@
 
 #include "foundation/json_fields.h"
 #include "sessions/session_id.h"
+#include "sessions/timed_text_export.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,6 +82,12 @@ QString renderTranscript(const TranscriptSnapshot &snapshot, TranscriptExportFor
         return formatJSON(snapshot);
     case TranscriptExportFormat::Csv:
         return formatCSV(snapshot.segments);
+    case TranscriptExportFormat::Srt:
+        return formatSRT(snapshot.segments);
+    case TranscriptExportFormat::WebVtt:
+        return formatWebVTT(snapshot.segments);
+    case TranscriptExportFormat::Markdown:
+        return formatMarkdown(snapshot.segments);
     }
     return {};
 }

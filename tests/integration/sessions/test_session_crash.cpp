@@ -3,6 +3,7 @@
 // it was writing when it died. Set VERNALO_CRASH_SEED to replay a run.
 #include "crash_test_session.h"
 #include "sessions/session_history_store.h"
+#include "sessions/session_search_index.h"
 #include "support/test_environment.h"
 
 #include <QDir>
@@ -122,6 +123,50 @@ private Q_SLOTS:
               "leftover temporary files %lld",
               kRounds, static_cast<long long>(firstVersion), killedMidSave, concurrentReads,
               static_cast<long long>(leftovers.size()));
+    }
+
+    // A kill at any moment of a save with the index attached, even inside the index update,
+    // leaves an index that the next start brings back to exactly what the files hold.
+    void indexMatchesTheFilesAfterSigkill()
+    {
+        QRandomGenerator random(QRandomGenerator::global()->generate());
+        QTemporaryDir root;
+        const QString folder = root.filePath(QStringLiteral("sessions"));
+        SessionHistoryStore store(folder);
+        qint64 firstVersion = 0;
+        for (int round = 0; round < 15; ++round) {
+            QProcess child;
+            child.start(QStringLiteral(SESSION_SAVE_CHILD),
+                        {folder, QString::number(firstVersion), QStringLiteral("index")});
+            QVERIFY(child.waitForStarted());
+            // Some saves, then the kill lands in the next one, spread by a random amount of work.
+            QByteArray lines;
+            for (int wanted = 1 + static_cast<int>(random.bounded(4));
+                 lines.count('\n') < wanted;) {
+                QVERIFY(child.waitForReadyRead(20000));
+                lines += child.readAllStandardOutput();
+            }
+            for (int pass = static_cast<int>(random.bounded(3)); pass > 0; --pass)
+                QVERIFY(!store.list().isEmpty());
+            child.kill();
+            QVERIFY(child.waitForFinished(10000));
+            lines += child.readAllStandardOutput();
+            firstVersion += lines.count('\n') + 1;
+
+            SessionSearchIndex index(SessionSearchIndex::pathBeside(folder));
+            index.synchronize(store);
+            QHash<QString, QList<int>> found; // session -> segment indexes whose text matched
+            for (const auto &hit : index.search(QStringLiteral("versio"), 5000)) {
+                const auto session = store.load(hit.sessionId);
+                QVERIFY2(session, qPrintable(hit.sessionId));
+                const QString text = session->segments.value(hit.segmentIndex).text;
+                QCOMPARE(hit.markedSnippet({}, {}, false), text); // not an older version's row
+                found[hit.sessionId].append(hit.segmentIndex);
+            }
+            for (const auto &item : store.list())
+                QCOMPARE(found.value(item.id).size(), item.segmentCount);
+            QCOMPARE(found.size(), store.list().size());
+        }
     }
 };
 

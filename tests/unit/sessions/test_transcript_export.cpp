@@ -62,6 +62,16 @@ TranscriptSnapshot goldenSnapshot(const QString &name)
                  segment("2026-03-01T12:03:10Z", std::nullopt,
                          u"Ensimmäinen rivi\nToinen rivi, pilkulla"_s),
                  segment("2026-03-01T12:03:12Z", S(u"S2"_s), u"\"Alussa\", keskellä ja \"\""_s)}};
+    if (name == u"turns") // a turn of two segments, markup in text, two cues at one moment
+        return {
+            QStringLiteral("turns-1"),
+            QStringLiteral("fi-FI"),
+            QStringLiteral("chirp_3"),
+            {segment("2026-03-01T12:00:00Z", S(u"S1"_s), u"Aloitetaan."_s),
+             segment("2026-03-01T12:00:02.500Z", S(u"S1"_s), u"Asialista on *valmis*."_s),
+             segment("2026-03-01T12:00:06Z", S(u"S2"_s), u"Onko <b>kaikki</b> & # täällä?"_s),
+             segment("2026-03-01T12:00:06Z", std::nullopt, u"Samaan aikaan."_s),
+             segment("2026-03-01T12:00:09Z", S(u"S1"_s), u"Hyvä, sitten mennään eteenpäin."_s)}};
     return {QString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"), {}};
 }
 
@@ -131,8 +141,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<TranscriptExportFormat>("format");
-        for (const char *name : {"speakers", "no_speaker", "empty_speaker", "quotes_and_breaks",
-                                 "empty"}) {
+        for (const char *name :
+             {"speakers", "no_speaker", "empty_speaker", "quotes_and_breaks", "empty", "turns"}) {
             for (auto format : kAllExportFormats)
                 QTest::addRow("%s.%s", name, qPrintable(rawValue(format)))
                     << QString::fromLatin1(name) << format;
@@ -144,7 +154,7 @@ private Q_SLOTS:
         QFETCH(TranscriptExportFormat, format);
         const QString rendered = renderTranscript(goldenSnapshot(name), format);
         QString file = QStringLiteral("export/") + name + u'.';
-        if (format == TranscriptExportFormat::Txt)
+        if (format == TranscriptExportFormat::Txt || format == TranscriptExportFormat::Markdown)
             file += zoneSuffix() + u'.';
         const QByteArray expected = readFile(TestEnvironment::dataPath(file + rawValue(format)));
         if (format == TranscriptExportFormat::Json) {
@@ -240,6 +250,9 @@ private Q_SLOTS:
         QTest::newRow("json into a new folder")
             << "speakers" << TranscriptExportFormat::Json << false << "uusi/kansio/t.json"
             << R::Written << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json" << "Tallennettu: t.json";
+        QTest::newRow("webvtt") << "turns" << TranscriptExportFormat::WebVtt << false << "t.vtt"
+                                << R::Written << "turns-1.vtt"
+                                << "Tallennettu: t.vtt";
         QTest::newRow("cancelled") << "speakers" << TranscriptExportFormat::Txt << false << "cancel"
                                    << R::Cancelled << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.txt"
                                    << "";
