@@ -318,7 +318,9 @@ private Q_SLOTS:
         QVERIFY(listed);
         const SessionHistoryStore store(m_historyDir);
         int missing = 0;
-        for (const QJsonValue &value : listed->value(QStringLiteral("sessions")).toArray()) {
+        const QJsonArray stopped = listed->value(QStringLiteral("items")).toArray();
+        QVERIFY2(!stopped.isEmpty(), "the server lists no stopped session");
+        for (const QJsonValue &value : stopped) {
             const QString id = value.toObject().value(QStringLiteral("id")).toString();
             const auto texts = calls.transcriptTexts(id);
             if (texts && !texts->isEmpty() && !store.load(id))
