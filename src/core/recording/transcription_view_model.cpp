@@ -6,6 +6,7 @@
 #include "audio/system_audio_capture.h"
 #include "backend/health_response.h"
 #include "foundation/clock.h"
+#include "recording/capture_rig.h"
 #include "sessions/transcript_export.h"
 
 namespace vernalo {
@@ -48,7 +49,8 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_startRecordingTimeout(m_clock->createTimer(this))
     , m_resumeRecordingTimeout(m_clock->createTimer(this))
     , m_audioKeepAlive(m_clock->createTimer(this))
-    , m_pipeline(new OutgoingAudioPipeline(m_clock, this))
+    , m_rig(new CaptureRig(m_microphone, m_systemAudio, m_clock, this))
+    , m_pipeline(m_rig->pipeline())
     , m_segments(new TranscriptSegmentModel(this))
     , m_sessionHistory(new SessionHistoryModel(this))
     , m_memoAIBackendStatus(memoAIStatusUnknownLabel())

@@ -9,6 +9,7 @@
 #include "diagnostics/diagnostic_export_payload.h"
 #include "foundation/models.h"
 #include "foundation/stt_configuration.h"
+#include "recording/capture_rig.h"
 #include "recording/job_slot.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
@@ -517,9 +518,7 @@ private:
         QString language;
         QString model;
         STTConfiguration config;
-        quint32 microphoneID = 0;
-        quint32 displayID = 0;
-        QString applicationBundleID;
+        CaptureSelection selection;
     };
 
     // Why a start failed: the text for the status line and, for capture errors, which kind.
@@ -576,7 +575,7 @@ private:
     FinishPlan makeFinishPlan(bool userStop) const;
     QCoro::Task<> finishRecording(FinishPlan plan, StreamClientPtr client);
     void completeUserStop(const FinishPlan &plan, bool haveSegments, const QString &exportStatus);
-    void startAudioKeepAlive(WebSocketStreamClient *client);
+    void startAudioKeepAlive();
     void keepAliveTick();
     void setListeningStatus(AudioInputMode mode);
     void resetCaptureState();
@@ -585,8 +584,7 @@ private:
     // view_model_capture.cpp
     QCoro::Task<bool> ensurePermissionsForMode(AudioInputMode mode);
     void activateLiveCapture(AudioInputMode mode, WebSocketStreamClient *client,
-                             quint32 selectedMicID, quint32 selectedSystemDisplayID,
-                             const QString &selectedSystemApplicationBundleID);
+                             const CaptureSelection &selection);
     void deactivateLiveCapture();
     void disposeStreamClient();
     // The liveness check and the health rules live in view_model_health.cpp.
@@ -723,7 +721,6 @@ private:
     STTConfiguration m_startTimeoutConfig;
     QDateTime m_recordingStartedAt;
     StreamClientPtr m_webSocketClient;
-    QPointer<WebSocketStreamClient> m_keepAliveClient;
     Timer *m_startRecordingTimeout;
     Timer *m_resumeRecordingTimeout;
     Timer *m_audioKeepAlive;
@@ -731,7 +728,8 @@ private:
     JobSlot m_sessionMetaPoll;
     JobSlot m_microphoneLiveness;
     JobSlot m_audioTest;
-    OutgoingAudioPipeline *m_pipeline;
+    CaptureRig *m_rig;
+    OutgoingAudioPipeline *m_pipeline; // the rig's
     AudioHealthState m_health;
 
     // The transcript.
@@ -794,8 +792,6 @@ Q_SIGNALS:
 private:
     void initHealthSupervision();
     void resetHealthSupervision();
-    // The microphone's chunks into the pipeline, counting those that carry any sound.
-    std::function<void(const QByteArray &)> microphoneChunkHandler();
     QCoro::Task<> runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
                                              JobSlot::Ticket ticket, quint64 generation,
                                              QString sessionId, int framesAtSchedule);
@@ -816,7 +812,6 @@ private:
     void setLiveInputMode(AudioInputMode mode);
 
     std::optional<SessionMetaResponse> m_lastHealthMeta;
-    int m_micFramesWithSignal = 0;
     // --- end health and fallbacks
 
     // --- audio test (view_model_audio_test.cpp)
@@ -825,10 +820,9 @@ public:
     Q_INVOKABLE void runAudioQualityTest();
 
 private:
-    QCoro::Task<> runAudioTest(AudioInputMode mode, quint32 microphoneID, quint32 displayID,
-                               QString applicationBundleID, JobSlot::Ticket ticket);
+    QCoro::Task<> runAudioTest(AudioInputMode mode, CaptureSelection selection,
+                               JobSlot::Ticket ticket);
     void setAudioTestRunning(bool running);
-    void stopAudioTestCapture();
     // --- end audio test
 };
 

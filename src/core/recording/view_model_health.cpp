@@ -9,6 +9,7 @@
 #include "foundation/clock.h"
 #include "ports/audio_system.h"
 #include "recording/audio_health_rules.h"
+#include "recording/capture_rig.h"
 #include "recording/transcription_view_model.h"
 
 namespace vernalo {
@@ -53,11 +54,6 @@ std::optional<StableSwitchPlan> planStableSwitch(const InputDeviceInventory &inv
     return plan;
 }
 
-std::optional<quint32> preferenceOf(quint32 id)
-{
-    return id == 0 ? std::nullopt : std::optional(id);
-}
-
 } // namespace
 
 void TranscriptionViewModel::initHealthSupervision()
@@ -73,22 +69,7 @@ void TranscriptionViewModel::initHealthSupervision()
 void TranscriptionViewModel::resetHealthSupervision()
 {
     m_health = AudioHealthState {};
-    m_micFramesWithSignal = 0;
     m_lastHealthMeta.reset();
-}
-
-std::function<void(const QByteArray &)> TranscriptionViewModel::microphoneChunkHandler()
-{
-    // The capture objects outlive the controller; the handler must notice when it is gone.
-    const QPointer<OutgoingAudioPipeline> pipeline(m_pipeline);
-    const QPointer<TranscriptionViewModel> self(this);
-    return [pipeline, self](const QByteArray &chunk) {
-        if (!self || !pipeline)
-            return;
-        if (!isDigitalSilence(chunk))
-            ++self->m_micFramesWithSignal;
-        pipeline->pushMicrophoneChunk(chunk);
-    };
 }
 
 QString TranscriptionViewModel::realtimeDiagnosticsLabel() const
@@ -124,8 +105,6 @@ bool TranscriptionViewModel::canRepairRecording(quint64 generation) const
 
 void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
 {
-    if (m_pipeline->mode() != mode)
-        m_pipeline->setMode(mode);
     if (m_inputMode != mode) {
         m_inputMode = mode;
         emit inputModeChanged();
@@ -144,7 +123,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     input.finalCount = meta.finalCount;
     if (meta.lastSttError && meta.lastSttError->message)
         input.sttErrorMessage = *meta.lastSttError->message;
-    input.micFramesWithSignal = m_micFramesWithSignal;
+    input.micFramesWithSignal = m_pipeline->micFramesWithSignal();
     input.micFramesSeen = m_pipeline->micFramesSeen();
     input.micAudioPeak = m_pipeline->micAudioPeak();
     input.systemFramesSeen = m_pipeline->systemFramesSeen();
@@ -155,7 +134,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     input.hasStreamClient = m_webSocketClient != nullptr;
     input.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
     // Asking the sound server for its devices is only worth it when the answer matters.
-    if (input.mode == AudioInputMode::MicrophoneAndSystem && m_micFramesWithSignal == 0)
+    if (input.mode == AudioInputMode::MicrophoneAndSystem && input.micFramesWithSignal == 0)
         input.canSwitchToStableMicrophone = stableMicrophoneCandidate().has_value();
 
     const AudioHealthDecision decision = evaluateAudioHealthRules(input);
@@ -187,7 +166,7 @@ void TranscriptionViewModel::scheduleMicrophoneLivenessCheck(AudioInputMode mode
         return;
     const JobSlot::Ticket ticket = m_microphoneLiveness.start();
     runMicrophoneLivenessCheck(mode, reason, ticket, m_generation, m_sessionId,
-                               m_micFramesWithSignal);
+                               m_pipeline->micFramesWithSignal());
 }
 
 QCoro::Task<>
@@ -204,7 +183,7 @@ TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString 
     if (m_generation != generation || !m_isRecording || !m_webSocketClient ||
         m_sessionId != sessionId || m_inputMode != mode)
         co_return;
-    if (m_isPaused || m_micFramesWithSignal > framesAtSchedule) {
+    if (m_isPaused || m_pipeline->micFramesWithSignal() > framesAtSchedule) {
         // Heard (or not to be judged while paused): watch the next stretch too, so a microphone
         // that falls silent in the middle of a recording is noticed as well.
         scheduleMicrophoneLivenessCheck(mode, reason);
@@ -263,15 +242,11 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
 {
     if (mode == AudioInputMode::SystemAudio)
         return false;
-    m_microphone->stop();
     m_pipeline->resetMicrophoneStats();
-    m_micFramesWithSignal = 0;
     m_health.hasAttemptedMixedMicrophoneRestart = false;
     m_microphoneLiveness.cancel();
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
     } catch (const MicrophoneCaptureError &error) {
         refreshMicrophonePermissionStatus(false);
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
@@ -314,11 +289,8 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
         return;
     m_health.hasAttemptedMixedMicrophoneRestart = true;
     AppLog::write(QStringLiteral("mixed microphone restart trigger=%1").arg(trigger));
-    m_microphone->stop();
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
         refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonin uudelleenkäynnistys epäonnistui: ") +
@@ -367,10 +339,8 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
         AppLog::write(QStringLiteral("system fallback failed: microphone permission denied"));
         co_return;
     }
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
         m_health.hasAttemptedSystemFallback = false;
         setDiagnosticHint(QStringLiteral("Automaattinen varatila epäonnistui: ") +

@@ -4,12 +4,12 @@
 #include "audio/capture_source_lists.h"
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
-#include "audio/pcm_format.h"
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
 #include "foundation/clock.h"
 #include "ports/audio_system.h"
+#include "recording/capture_rig.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_status_texts.h"
@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kStartTimeout = 30s;
 constexpr auto kKeepAliveInterval = 900ms;
-constexpr qint64 kQuietBeforeSilenceMs = 1200;
 constexpr auto kFinalSegmentsGrace = 1200ms;
 
 // Best effort and never awaited: a stop request that fails leaves the session to the server's
@@ -83,9 +82,8 @@ void TranscriptionViewModel::startRecording()
     attempt.language = m_language;
     attempt.model = m_sttModel;
     attempt.config = m_config;
-    attempt.microphoneID = m_selectedInputDeviceID;
-    attempt.displayID = m_selectedSystemDisplayID;
-    attempt.applicationBundleID = m_selectedSystemApplicationBundleID;
+    attempt.selection = {m_selectedInputDeviceID, m_selectedSystemDisplayID,
+                         m_selectedSystemApplicationBundleID};
 
     AppLog::write(QStringLiteral("startRecording mode=%1 language=%2 model=%3")
                       .arg(rawValue(mode), attempt.language, attempt.model));
@@ -160,8 +158,7 @@ QCoro::Task<> TranscriptionViewModel::runStartAttempt(StartAttempt attempt)
 
     std::optional<StartFailure> captureFailure;
     try {
-        activateLiveCapture(attempt.mode, m_webSocketClient.get(), attempt.microphoneID,
-                            attempt.displayID, attempt.applicationBundleID);
+        activateLiveCapture(attempt.mode, m_webSocketClient.get(), attempt.selection);
     } catch (const MicrophoneCaptureError &error) {
         captureFailure = StartFailure {error.errorDescription(), error.kind(), std::nullopt};
     } catch (const SystemAudioCaptureError &error) {
@@ -216,7 +213,7 @@ void TranscriptionViewModel::goLive(const StartAttempt &attempt, const QString &
     m_startRecordingTimeout->stop();
     setRecordingFlags(false, true, false, false);
     setListeningStatus(attempt.mode);
-    startAudioKeepAlive(m_webSocketClient.get());
+    startAudioKeepAlive();
     scheduleMicrophoneLivenessCheck(attempt.mode, QStringLiteral("start"));
     startTranscriptPolling(sessionId, attempt.config);
     startSessionMetaPolling(sessionId, attempt.config);
@@ -259,7 +256,6 @@ void TranscriptionViewModel::stopRecording()
     stopPauseTracking();
     setStatusText(QStringLiteral("Pysäytetään..."));
     m_audioKeepAlive->stop();
-    m_keepAliveClient = nullptr;
     deactivateLiveCapture();
     AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
 
@@ -377,10 +373,9 @@ void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveS
     setStatusText(QStringLiteral("Pysäytetty ilman transkriptiota"));
 }
 
-void TranscriptionViewModel::startAudioKeepAlive(WebSocketStreamClient *client)
+void TranscriptionViewModel::startAudioKeepAlive()
 {
     m_audioKeepAlive->stop();
-    m_keepAliveClient = client;
     m_audioKeepAlive->start(kKeepAliveInterval);
 }
 
@@ -390,21 +385,7 @@ void TranscriptionViewModel::keepAliveTick()
         m_audioKeepAlive->stop();
         return;
     }
-    static const QByteArray silence(pcm::kChunkBytes, '\0');
-    WebSocketStreamClient *client = m_keepAliveClient;
-    if (m_isPaused) {
-        if (client)
-            client->sendAudio(silence);
-        m_pipeline->markLocalAudioSent();
-        return;
-    }
-    // A capture that has gone quiet is bridged, so the server does not time the stream out;
-    // before the first captured chunk there is nothing to bridge.
-    const QDateTime last = m_pipeline->lastLocalAudioAt();
-    if (!last.isValid() || !client)
-        return;
-    if (last.msecsTo(m_clock->now()) > kQuietBeforeSilenceMs)
-        client->sendAudio(silence);
+    m_pipeline->sendKeepAlive();
 }
 
 void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)

@@ -148,7 +148,8 @@ private Q_SLOTS:
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         const auto device = deviceNamed(capture.listAvailableInputDevices(), deviceName);
         QVERIFY(device);
         capture.setPreferredInputDeviceID(device->id);
@@ -174,7 +175,8 @@ private Q_SLOTS:
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         const auto headset =
             deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Travel Headset"));
         QVERIFY(headset);
@@ -204,8 +206,10 @@ private Q_SLOTS:
         MicrophoneCapture capture(&audio);
         ChunkLog log;
         QList<AudioServerError> stops;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.onCaptureStopped = [&](const AudioServerError &error) { stops.append(error); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
+        QObject::connect(&capture, &MicrophoneCapture::captureEnded,
+                         [&](const AudioServerError &error) { stops.append(error); });
         capture.setPreferredInputDeviceID(
             deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Doomed Mic"))->id);
         capture.start();
@@ -234,7 +238,8 @@ private Q_SLOTS:
         SystemClock clock;
         SystemAudioCapture capture(&audio, &clock);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • Kaikki sovellukset"));
         m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.2);
@@ -265,7 +270,8 @@ private Q_SLOTS:
                                  kAudioDeadlineMs);
 
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         capture.setPreferredApplicationBundleID(QStringLiteral("tone-alpha"));
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-alpha"));
@@ -295,8 +301,10 @@ private Q_SLOTS:
 
         ChunkLog log;
         int stops = 0;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.onCaptureStopped = [&](const AudioServerError &) { ++stops; };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
+        QObject::connect(&capture, &SystemAudioCapture::captureEnded,
+                         [&](const AudioServerError &) { ++stops; });
         capture.setPreferredApplicationBundleID(QStringLiteral("tone-gamma"));
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-gamma"));

@@ -27,8 +27,6 @@ class ViewModelAudioTestTest : public QObject
         QVERIFY(!vm->isAudioTestRunning());
         QVERIFY(vm->canStart());
         QCOMPARE(h->audio.openStreams().size(), 0);
-        QVERIFY(!h->microphone->onPCMFrame);
-        QVERIFY(!h->systemAudio->onPCMFrame);
         QCOMPARE(h->requests("POST", QStringLiteral("/v1/sessions")).size(), 0);
         QCOMPARE(h->stream.connectionCount(), 0);
     }
