@@ -74,7 +74,7 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
             [this](const QString &hint) {
                 // Only until the first sentence arrives: after that the transcript speaks for
                 // itself.
-                if (m_isRecording && !m_isPaused && m_segments->isEmpty())
+                if (m_phase == RecordingPhase::Live && m_segments->isEmpty())
                     setStatusText(hint);
             });
     connect(m_segments, &TranscriptSegmentModel::countsChanged, this, [this] {
@@ -132,33 +132,32 @@ QVariantList TranscriptionViewModel::availableSystemApplicationList() const
 bool TranscriptionViewModel::canStart() const
 {
     // A stop still saving its recording owns the transcript until it is done.
-    return !m_isStartingRecording && !m_isRecording && !m_isResumingRecording &&
-        !m_isAudioTestRunning && !m_isStopping;
+    return m_phase == RecordingPhase::Idle && !m_isAudioTestRunning;
 }
 
 bool TranscriptionViewModel::canStop() const
 {
-    return m_isStartingRecording || m_isRecording || m_isResumingRecording;
+    return isStoppablePhase(m_phase);
 }
 
 bool TranscriptionViewModel::canPause() const
 {
-    return m_isRecording && !m_isPaused && !m_isResumingRecording;
+    return m_phase == RecordingPhase::Live;
 }
 
 bool TranscriptionViewModel::canResume() const
 {
-    return m_isRecording && m_isPaused && !m_isResumingRecording;
+    return m_phase == RecordingPhase::Paused;
 }
 
 bool TranscriptionViewModel::canSave() const
 {
-    return !m_segments->isEmpty() && !m_isRecording;
+    return !m_segments->isEmpty() && !isRecording();
 }
 
 bool TranscriptionViewModel::isTranscriptBusy() const
 {
-    return m_isStartingRecording || m_isRecording || m_isResumingRecording || m_isStopping;
+    return m_phase != RecordingPhase::Idle;
 }
 
 QString TranscriptionViewModel::transcriptText() const
@@ -213,35 +212,17 @@ void TranscriptionViewModel::setSessionId(const QString &id)
     emit sessionIdChanged();
 }
 
-void TranscriptionViewModel::setRecordingFlags(bool starting, bool recording, bool resuming,
-                                               bool paused)
+void TranscriptionViewModel::setPhase(RecordingPhase phase)
 {
-    if (m_isStartingRecording == starting && m_isRecording == recording &&
-        m_isResumingRecording == resuming && m_isPaused == paused)
+    if (m_phase == phase)
         return;
-    const bool recordingChanged = m_isRecording != recording;
-    m_isStartingRecording = starting;
-    m_isRecording = recording;
-    m_isResumingRecording = resuming;
-    m_isPaused = paused;
+    const bool recordingChanged = isRecordingPhase(m_phase) != isRecordingPhase(phase);
+    m_phase = phase;
     // Paused audio goes out as silence of the same length.
-    m_pipeline->setPaused(paused);
+    m_pipeline->setPaused(isPausedPhase(phase));
     emit recordingStateChanged();
     if (recordingChanged)
         emit canSaveChanged();
-}
-
-void TranscriptionViewModel::setStopping(bool stopping)
-{
-    if (m_isStopping == stopping)
-        return;
-    m_isStopping = stopping;
-    emit recordingStateChanged();
-}
-
-void TranscriptionViewModel::setPaused(bool paused)
-{
-    setRecordingFlags(m_isStartingRecording, m_isRecording, m_isResumingRecording, paused);
 }
 
 void TranscriptionViewModel::setFallbackNoticeVisible(bool visible)

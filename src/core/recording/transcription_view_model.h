@@ -11,6 +11,7 @@
 #include "foundation/stt_configuration.h"
 #include "recording/capture_rig.h"
 #include "recording/job_slot.h"
+#include "recording/recording_phase.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "sessions/transcript_export.h"
@@ -399,11 +400,12 @@ public:
     MixPreset mixedPreset() const { return m_mixedPreset; }
     QString mixedPresetName() const { return rawValue(m_mixedPreset); }
 
-    bool isRecording() const { return m_isRecording; }
-    bool isStartingRecording() const { return m_isStartingRecording; }
-    bool isResumingRecording() const { return m_isResumingRecording; }
-    bool isPaused() const { return m_isPaused; }
-    bool isStoppingRecording() const { return m_isStopping; }
+    RecordingPhase phase() const { return m_phase; }
+    bool isRecording() const { return isRecordingPhase(m_phase); }
+    bool isStartingRecording() const { return m_phase == RecordingPhase::Starting; }
+    bool isResumingRecording() const { return m_phase == RecordingPhase::Resuming; }
+    bool isPaused() const { return isPausedPhase(m_phase); }
+    bool isStoppingRecording() const { return m_phase == RecordingPhase::Stopping; }
     bool canStart() const;
     bool canStop() const;
     bool canPause() const;
@@ -658,9 +660,10 @@ private:
     void setDiagnosticHint(const QString &hint);
     void setInterimText(const QString &text);
     void setSessionId(const QString &id);
-    void setRecordingFlags(bool starting, bool recording, bool resuming, bool paused);
-    void setStopping(bool stopping);
-    void setPaused(bool paused);
+    void setPhase(RecordingPhase phase);
+    // The one way out of starting, live, paused and resuming: pending starts and resumes go
+    // stale, capture ends, and all but a user stop drop the stream and the pollers at once.
+    void leaveLive(LeaveReason reason);
     void setFallbackNoticeVisible(bool visible);
     void setPauseElapsedLabel(const QString &label);
     void setSelectedInputDeviceID(quint32 id);
@@ -702,11 +705,7 @@ private:
     MixPreset m_mixedPreset = MixPreset::Meeting;
 
     // Recording state.
-    bool m_isStartingRecording = false;
-    bool m_isRecording = false;
-    bool m_isResumingRecording = false;
-    bool m_isPaused = false;
-    bool m_isStopping = false;
+    RecordingPhase m_phase = RecordingPhase::Idle;
     QString m_statusText;
     QString m_diagnosticHint;
     QString m_pauseElapsedLabel;

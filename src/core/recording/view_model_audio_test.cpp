@@ -18,7 +18,7 @@ constexpr auto kAudioTestDuration = 5s;
 
 void TranscriptionViewModel::runAudioQualityTest()
 {
-    if (m_isStartingRecording || m_isRecording) {
+    if (isStartingRecording() || isRecording()) {
         setStatusText(QStringLiteral("Pysäytä tallennus ennen äänitestiä"));
         return;
     }

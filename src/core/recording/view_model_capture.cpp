@@ -24,7 +24,7 @@ void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode, WebSocketS
 {
     const QPointer<WebSocketStreamClient> target(client);
     m_pipeline->setMixSettings(m_mix);
-    m_pipeline->setPaused(m_isPaused);
+    m_pipeline->setPaused(isPaused());
     m_rig->start(mode, selection, [target](const QByteArray &chunk) {
         if (target)
             target->sendAudio(chunk);

@@ -103,10 +103,10 @@ DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
     runtime.systemApplication = m_selectedSystemApplicationBundleID.isEmpty()
         ? QStringLiteral("auto")
         : m_selectedSystemApplicationBundleID;
-    runtime.isStartingRecording = m_isStartingRecording;
-    runtime.isRecording = m_isRecording;
-    runtime.isResumingRecording = m_isResumingRecording;
-    runtime.isPaused = m_isPaused;
+    runtime.isStartingRecording = isStartingRecording();
+    runtime.isRecording = isRecording();
+    runtime.isResumingRecording = isResumingRecording();
+    runtime.isPaused = isPaused();
     runtime.audioFramesSent = audioFramesSent();
     runtime.outgoingAudioLevel = outgoingAudioLevel();
     runtime.outgoingAudioPeak = outgoingAudioPeak();

@@ -100,7 +100,7 @@ QString TranscriptionViewModel::selectedInputDeviceName() const
 
 bool TranscriptionViewModel::canRepairRecording(quint64 generation) const
 {
-    return m_generation == generation && m_isRecording && !m_isPaused && m_webSocketClient;
+    return m_generation == generation && m_phase == RecordingPhase::Live && m_webSocketClient;
 }
 
 void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
@@ -116,7 +116,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     m_lastHealthMeta = meta;
     AudioHealthInput input;
     input.mode = m_inputMode;
-    input.paused = m_isPaused;
+    input.paused = isPaused();
     input.audioFrameCount = meta.audioFrameCount;
     input.avgAudioLevel = meta.avgAudioLevel;
     input.interimCount = meta.interimCount;
@@ -180,10 +180,10 @@ TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString 
     if (!self || !m_microphoneLiveness.isCurrent(ticket))
         co_return;
     m_microphoneLiveness.finish(ticket);
-    if (m_generation != generation || !m_isRecording || !m_webSocketClient ||
+    if (m_generation != generation || !isRecording() || !m_webSocketClient ||
         m_sessionId != sessionId || m_inputMode != mode)
         co_return;
-    if (m_isPaused || m_pipeline->micFramesWithSignal() > framesAtSchedule) {
+    if (isPaused() || m_pipeline->micFramesWithSignal() > framesAtSchedule) {
         // Heard (or not to be judged while paused): watch the next stretch too, so a microphone
         // that falls silent in the middle of a recording is noticed as well.
         scheduleMicrophoneLivenessCheck(mode, reason);
@@ -278,7 +278,7 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
 
 void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigger)
 {
-    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::MicrophoneAndSystem)
+    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::MicrophoneAndSystem)
         return;
     if (m_health.hasAttemptedMixedMicrophoneRestart) {
         setDiagnosticHint(QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse toinen "
@@ -307,7 +307,7 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
 
 void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
 {
-    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::SystemAudio ||
+    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::SystemAudio ||
         m_health.hasAttemptedSystemFallback || !m_webSocketClient)
         return;
     m_health.hasAttemptedSystemFallback = true;
@@ -364,7 +364,7 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
 
 void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32 id)
 {
-    if (!m_isRecording || m_isPaused)
+    if (m_phase != RecordingPhase::Live)
         return;
     if (!m_webSocketClient) {
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui: yhteys puuttuu"));

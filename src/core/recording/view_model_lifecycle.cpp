@@ -35,9 +35,9 @@ QCoro::Task<> stopSessionDetached(STTAPIClient *api, STTConfiguration config, QS
 
 void TranscriptionViewModel::startRecording()
 {
-    if (m_isStartingRecording || m_isRecording)
+    if (m_phase == RecordingPhase::Starting || isRecording())
         return;
-    if (m_isStopping) {
+    if (m_phase == RecordingPhase::Stopping) {
         // The previous recording is still being saved; a new one would take its transcript.
         AppLog::write(QStringLiteral("startRecording refused stopInProgress=true session=%1")
                           .arg(m_sessionId));
@@ -50,7 +50,7 @@ void TranscriptionViewModel::startRecording()
 
     ++m_generation;
     setStatusText(QStringLiteral("Yhdistetään..."));
-    setRecordingFlags(true, false, false, false);
+    setPhase(RecordingPhase::Starting);
     setInterimText(QString());
     m_segments->clear();
     cancelRecordingJobs();
@@ -194,14 +194,9 @@ void TranscriptionViewModel::failStart(const StartAttempt &attempt, const StartF
         refreshMicrophonePermissionStatus(false);
     if (m_startAttemptID != attempt.id)
         return;
-    m_startRecordingTimeout->stop();
-    m_startAttemptID = QUuid::createUuid();
     AppLog::write(QStringLiteral("startRecording failed error=%1").arg(failure.description));
     setStatusText(failure.description);
-    setRecordingFlags(false, false, false, false);
-    deactivateLiveCapture();
-    disposeStreamClient();
-    cancelRecordingJobs();
+    leaveLive(LeaveReason::StartFailed);
     // Nothing will ever stream into a session whose start failed; leaving it open would keep it
     // alive on the server until its idle limit.
     if (!createdSessionId.isEmpty())
@@ -211,7 +206,7 @@ void TranscriptionViewModel::failStart(const StartAttempt &attempt, const StartF
 void TranscriptionViewModel::goLive(const StartAttempt &attempt, const QString &sessionId)
 {
     m_startRecordingTimeout->stop();
-    setRecordingFlags(false, true, false, false);
+    setPhase(RecordingPhase::Live);
     setListeningStatus(attempt.mode);
     startAudioKeepAlive();
     scheduleMicrophoneLivenessCheck(attempt.mode, QStringLiteral("start"));
@@ -227,18 +222,14 @@ void TranscriptionViewModel::scheduleStartRecordingTimeout(const QUuid &attemptI
 
 void TranscriptionViewModel::handleStartRecordingTimeout()
 {
-    if (m_startAttemptID != m_startTimeoutAttemptID || m_isRecording)
+    if (m_startAttemptID != m_startTimeoutAttemptID || isRecording())
         return;
     const QString keptSessionId = m_sessionId;
-    m_startAttemptID = QUuid::createUuid();
     setStatusText(QStringLiteral("Aloitus aikakatkaistiin"));
     setDiagnosticHint(QStringLiteral(
         "Sessio syntyi, mutta äänen kaappaus tai yhteys ei käynnistynyt ajoissa. Yritä "
         "uudelleen ja vie diagnostiikka, jos tämä toistuu."));
-    setRecordingFlags(false, false, false, false);
-    deactivateLiveCapture();
-    disposeStreamClient();
-    cancelRecordingJobs();
+    leaveLive(LeaveReason::StartTimedOut);
     AppLog::write(QStringLiteral("startRecording timeout session=%1").arg(keptSessionId));
     if (!keptSessionId.isEmpty())
         stopSessionInBackground(m_startTimeoutConfig, keptSessionId);
@@ -246,22 +237,31 @@ void TranscriptionViewModel::handleStartRecordingTimeout()
 
 void TranscriptionViewModel::stopRecording()
 {
-    if (!m_isRecording && !m_isStartingRecording && !m_isResumingRecording)
+    if (!isStoppablePhase(m_phase))
         return;
-    setRecordingFlags(false, false, false, false);
+    leaveLive(LeaveReason::UserStop);
+    setStatusText(QStringLiteral("Pysäytetään..."));
+    AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
+    finishRecording(makeFinishPlan(true), std::move(m_webSocketClient));
+}
+
+void TranscriptionViewModel::leaveLive(LeaveReason reason)
+{
+    const bool finishing = reason == LeaveReason::UserStop || reason == LeaveReason::RemoteStop;
     m_startRecordingTimeout->stop();
     m_resumeRecordingTimeout->stop();
     m_startAttemptID = QUuid::createUuid();
     m_resumeAttemptID = QUuid::createUuid();
+    setPhase(finishing ? RecordingPhase::Stopping : RecordingPhase::Idle);
     stopPauseTracking();
-    setStatusText(QStringLiteral("Pysäytetään..."));
     m_audioKeepAlive->stop();
     deactivateLiveCapture();
-    AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
-
-    FinishPlan plan = makeFinishPlan(true);
-    setStopping(true);
-    finishRecording(std::move(plan), std::move(m_webSocketClient));
+    // A user stop still sends the stream its stop message, and the pollers run until the
+    // closing fetch.
+    if (reason != LeaveReason::UserStop) {
+        disposeStreamClient();
+        cancelRecordingJobs();
+    }
 }
 
 TranscriptionViewModel::FinishPlan TranscriptionViewModel::makeFinishPlan(bool userStop) const
@@ -343,7 +343,8 @@ QCoro::Task<> TranscriptionViewModel::finishRecording(FinishPlan plan, StreamCli
             "Session tallennus historiaan epäonnistui. Teksti on yhä näkyvissä: tallenna se "
             "tiedostoon ennen uutta tallennusta."));
     }
-    setStopping(false);
+    if (m_phase == RecordingPhase::Stopping)
+        setPhase(RecordingPhase::Idle);
 }
 
 void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveSegments,
@@ -355,7 +356,6 @@ void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveS
     const double peak = m_pipeline->outgoingAudioPeak();
     resetCaptureState();
     setFallbackNoticeVisible(false);
-    setPaused(false);
 
     if (haveSegments || frames == 0) {
         // An export's own line (written or failed) says more than the plain stop.
@@ -381,7 +381,7 @@ void TranscriptionViewModel::startAudioKeepAlive()
 
 void TranscriptionViewModel::keepAliveTick()
 {
-    if (!m_isRecording) {
+    if (!isRecording()) {
         m_audioKeepAlive->stop();
         return;
     }
@@ -397,7 +397,7 @@ void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)
     }
     if (selectedName.isEmpty())
         selectedName = m_microphone->activeInputDeviceName();
-    setStatusText(listeningStatusText(m_isPaused, mode, m_microphone->activeInputDeviceName(),
+    setStatusText(listeningStatusText(isPaused(), mode, m_microphone->activeInputDeviceName(),
                                       m_systemAudio->activeSourceName(), selectedName));
 }
 
