@@ -118,12 +118,12 @@ Card {
     Label { text: qsTr("Systeemiäänen oikeudet ja diagnostiikka"); font.weight: Font.Medium }
     Label {
         objectName: "systemAudioPermissionSummary"
-        text: transcription.systemAudioPermissionSummary
+        text: transcription.permissions.systemAudioPermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
-        text: transcription.systemAudioPermissionDetails
+        text: transcription.permissions.systemAudioPermissionDetails
         wrapMode: Text.Wrap
         opacity: 0.7
         Layout.fillWidth: true

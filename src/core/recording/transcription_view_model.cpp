@@ -7,6 +7,7 @@
 #include "backend/health_response.h"
 #include "foundation/clock.h"
 #include "recording/capture_rig.h"
+#include "recording/status_line.h"
 #include "sessions/transcript_export.h"
 
 namespace vernalo {
@@ -43,7 +44,6 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_desktop(collaborators.desktop)
     , m_clock(collaborators.clock)
     , m_autoExportDirectory(collaborators.autoExportDirectory)
-    , m_statusText(QStringLiteral("Valmis aloittamaan"))
     , m_startAttemptID(QUuid::createUuid())
     , m_resumeAttemptID(QUuid::createUuid())
     , m_startRecordingTimeout(m_clock->createTimer(this))
@@ -55,10 +55,12 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_sessionHistory(new SessionHistoryModel(this))
     , m_memoAIBackendStatus(memoAIStatusUnknownLabel())
 {
-    m_micPermission.summaryText = uncheckedMicrophonePermissionSummary();
-    m_micPermission.canRequestPrompt = true;
-    m_systemPermission.summaryText = uncheckedSystemAudioPermissionSummary();
-    m_systemPermission.canRequestPrompt = true;
+    m_status = new StatusLine(QStringLiteral("Valmis aloittamaan"), this);
+    m_permissions =
+        new RecordingPermissions(m_microphone, m_systemAudio, m_desktop, m_status, this);
+    connect(m_status, &StatusLine::textChanged, this, &TranscriptionViewModel::statusTextChanged);
+    connect(m_status, &StatusLine::hintChanged, this,
+            &TranscriptionViewModel::diagnosticHintChanged);
 
     m_startRecordingTimeout->setSingleShot(true);
     m_resumeRecordingTimeout->setSingleShot(true);
@@ -86,8 +88,8 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
 
     loadConfiguration();
     refreshInputDevices();
-    refreshMicrophonePermissionStatus(false);
-    applySystemAudioPermissionSnapshot(m_systemAudio->permissionSnapshot());
+    m_permissions->refreshMicrophonePermissionStatus(false);
+    m_permissions->refreshSystemAudioPermissionStatus(false);
     refreshSessionHistory();
 }
 
@@ -180,20 +182,24 @@ double TranscriptionViewModel::outgoingAudioPeak() const
     return m_pipeline->outgoingAudioPeak();
 }
 
+QString TranscriptionViewModel::statusText() const
+{
+    return m_status->text();
+}
+
+QString TranscriptionViewModel::diagnosticHint() const
+{
+    return m_status->hint();
+}
+
 void TranscriptionViewModel::setStatusText(const QString &text)
 {
-    if (m_statusText == text)
-        return;
-    m_statusText = text;
-    emit statusTextChanged();
+    m_status->setText(text);
 }
 
 void TranscriptionViewModel::setDiagnosticHint(const QString &hint)
 {
-    if (m_diagnosticHint == hint)
-        return;
-    m_diagnosticHint = hint;
-    emit diagnosticHintChanged();
+    m_status->setHint(hint);
 }
 
 void TranscriptionViewModel::setInterimText(const QString &text)

@@ -11,6 +11,7 @@
 #include "foundation/stt_configuration.h"
 #include "recording/capture_rig.h"
 #include "recording/job_slot.h"
+#include "recording/recording_permissions.h"
 #include "recording/recording_phase.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
@@ -38,6 +39,7 @@ class SessionHistoryStore;
 class STTAPIClient;
 class STTConfigurationStore;
 class SystemAudioCapture;
+class StatusLine;
 class Timer;
 
 // The one recording controller the screens bind to. It runs a recording from start to stop
@@ -143,34 +145,7 @@ class TranscriptionViewModel : public QObject
                    setSelectedSessionHistoryId NOTIFY selectedSessionHistoryIdChanged)
 
     // Capture permissions.
-    Q_PROPERTY(QString microphonePermissionSummary READ microphonePermissionSummary NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(QString microphonePermissionDetails READ microphonePermissionDetails NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(bool isMicrophonePermissionGranted READ isMicrophonePermissionGranted NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(bool canRequestMicrophonePermissionPrompt READ canRequestMicrophonePermissionPrompt
-                   NOTIFY microphonePermissionChanged)
-    Q_PROPERTY(bool shouldOpenMicrophoneSystemSettings READ shouldOpenMicrophoneSystemSettings
-                   NOTIFY microphonePermissionChanged)
-    Q_PROPERTY(bool isRequestingMicrophonePermission READ isRequestingMicrophonePermission NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(QString systemAudioPermissionSummary READ systemAudioPermissionSummary NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(QString systemAudioPermissionDetails READ systemAudioPermissionDetails NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool isSystemAudioPermissionGranted READ isSystemAudioPermissionGranted NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool canRequestSystemAudioPermissionPrompt READ canRequestSystemAudioPermissionPrompt
-                   NOTIFY systemAudioPermissionChanged)
-    Q_PROPERTY(bool shouldOpenSystemAudioSystemSettings READ shouldOpenSystemAudioSystemSettings
-                   NOTIFY systemAudioPermissionChanged)
-    Q_PROPERTY(bool isRequestingSystemAudioPermission READ isRequestingSystemAudioPermission NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool shouldSuggestSystemAudioRelaunch READ shouldSuggestSystemAudioRelaunch NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool showSystemAudioPermissionHelp READ showSystemAudioPermissionHelp NOTIFY
-                   systemAudioPermissionChanged)
+    Q_PROPERTY(vernalo::RecordingPermissions *permissions READ permissions CONSTANT)
 
     // Set by the audio test, diagnostics, memo and crash-recovery actions.
     Q_PROPERTY(bool isAudioTestRunning READ isAudioTestRunning NOTIFY isAudioTestRunningChanged)
@@ -225,16 +200,6 @@ public:
     Q_INVOKABLE void refreshSystemAudioApplications();
     Q_INVOKABLE void setPreferredSystemDisplay(uint id);
     Q_INVOKABLE void setPreferredSystemApplication(const QString &bundleIdentifier);
-
-    // Permissions.
-    Q_INVOKABLE void refreshMicrophonePermissionStatus(bool showStatus);
-    Q_INVOKABLE void refreshSystemAudioPermissionStatus(bool showStatus,
-                                                        bool activelyProbe = false);
-    Q_INVOKABLE void requestMicrophonePermissionFromUI();
-    Q_INVOKABLE void requestSystemAudioPermissionFromUI();
-    Q_INVOKABLE void openMicrophoneSystemSettings();
-    Q_INVOKABLE void openSystemAudioSystemSettings();
-    Q_INVOKABLE void relaunchApplication();
 
     // History.
     Q_INVOKABLE void refreshSessionHistory();
@@ -411,8 +376,8 @@ public:
     bool canPause() const;
     bool canResume() const;
     bool canSave() const;
-    QString statusText() const { return m_statusText; }
-    QString diagnosticHint() const { return m_diagnosticHint; }
+    QString statusText() const;
+    QString diagnosticHint() const;
     QString pauseElapsedLabel() const { return m_pauseElapsedLabel; }
     bool fallbackNoticeVisible() const { return m_fallbackNoticeVisible; }
 
@@ -432,29 +397,7 @@ public:
     SessionHistoryModel *sessionHistoryModel() const { return m_sessionHistory; }
     QString selectedSessionHistoryId() const { return m_selectedSessionHistoryId; }
 
-    QString microphonePermissionSummary() const { return m_micPermission.summaryText; }
-    QString microphonePermissionDetails() const { return m_micPermission.detailText; }
-    bool isMicrophonePermissionGranted() const { return m_micPermission.isGranted; }
-    bool canRequestMicrophonePermissionPrompt() const { return m_micPermission.canRequestPrompt; }
-    bool shouldOpenMicrophoneSystemSettings() const
-    {
-        return m_micPermission.shouldOpenSystemSettings;
-    }
-    bool isRequestingMicrophonePermission() const { return m_isRequestingMicPermission; }
-    QString systemAudioPermissionSummary() const { return m_systemPermission.summaryText; }
-    QString systemAudioPermissionDetails() const { return m_systemPermission.detailText; }
-    bool isSystemAudioPermissionGranted() const { return m_systemPermission.isGranted; }
-    bool canRequestSystemAudioPermissionPrompt() const
-    {
-        return m_systemPermission.canRequestPrompt;
-    }
-    bool shouldOpenSystemAudioSystemSettings() const
-    {
-        return m_systemPermission.shouldOpenSystemSettings;
-    }
-    bool isRequestingSystemAudioPermission() const { return m_isRequestingSystemPermission; }
-    bool shouldSuggestSystemAudioRelaunch() const { return m_shouldSuggestSystemAudioRelaunch; }
-    bool showSystemAudioPermissionHelp() const { return m_showSystemAudioPermissionHelp; }
+    RecordingPermissions *permissions() const { return m_permissions; }
 
     bool isAudioTestRunning() const { return m_isAudioTestRunning; }
     QString lastDiagnosticsFileName() const { return m_lastDiagnosticsFileName; }
@@ -503,8 +446,6 @@ Q_SIGNALS:
     void receiptTimesChanged();
     void audioLevelsChanged();
     void selectedSessionHistoryIdChanged();
-    void microphonePermissionChanged();
-    void systemAudioPermissionChanged();
     void isAudioTestRunningChanged();
     void lastDiagnosticsFileNameChanged();
     void memoAIBackendStatusChanged();
@@ -592,7 +533,6 @@ private:
     // The liveness check and the health rules live in view_model_health.cpp.
     void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
     void evaluateAudioHealth(const SessionMetaResponse &meta);
-    void handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind);
 
     // view_model_transcript.cpp
     void applyFinalEvent(const StreamEvent::Final &final);
@@ -619,12 +559,6 @@ private:
     void storeSelectedInputDevice(quint32 id);
     // The switch of the live microphone belongs to the audio health supervision.
     void restartMicrophoneCaptureForLiveDeviceChange(quint32 id);
-
-    // view_model_permissions.cpp
-    void applyMicrophonePermissionSnapshot(const MicrophonePermissionSnapshot &snapshot);
-    void applySystemAudioPermissionSnapshot(const SystemAudioPermissionSnapshot &snapshot);
-    QCoro::Task<> runMicrophonePermissionRequest();
-    QCoro::Task<> runSystemAudioPermissionRequest();
 
     // view_model_history.cpp
     // Stores a finished recording; the error text for the log when it could not be written.
@@ -706,8 +640,6 @@ private:
 
     // Recording state.
     RecordingPhase m_phase = RecordingPhase::Idle;
-    QString m_statusText;
-    QString m_diagnosticHint;
     QString m_pauseElapsedLabel;
     bool m_fallbackNoticeVisible = false;
 
@@ -743,13 +675,9 @@ private:
     SessionHistoryModel *m_sessionHistory;
     QString m_selectedSessionHistoryId;
 
-    // Permissions.
-    MicrophonePermissionSnapshot m_micPermission;
-    bool m_isRequestingMicPermission = false;
-    SystemAudioPermissionSnapshot m_systemPermission;
-    bool m_isRequestingSystemPermission = false;
-    bool m_shouldSuggestSystemAudioRelaunch = false;
-    bool m_showSystemAudioPermissionHelp = false;
+    // Topics.
+    StatusLine *m_status;
+    RecordingPermissions *m_permissions;
 
     // Owned by other actions (audio test, diagnostics, memo, crash recovery).
     bool m_isAudioTestRunning = false;

@@ -43,10 +43,10 @@ QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, CaptureS
     try {
         m_rig->startTest(mode, selection);
     } catch (const SystemAudioCaptureError &error) {
-        handleSystemAudioPermissionError(error.kind());
+        m_permissions->applySystemAudioCaptureError(error.kind());
         failure = error.errorDescription();
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         failure = error.errorDescription();
     }
     if (failure) {

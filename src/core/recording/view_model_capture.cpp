@@ -50,27 +50,4 @@ void TranscriptionViewModel::cancelRecordingJobs()
     m_microphoneLiveness.cancel();
 }
 
-void TranscriptionViewModel::handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind)
-{
-    applySystemAudioPermissionSnapshot(m_systemAudio->permissionSnapshot());
-    const SystemAudioPermissionErrorOutcome outcome = systemAudioPermissionErrorOutcome(kind);
-    bool changed = false;
-    if (outcome.shouldSuggestRelaunch &&
-        *outcome.shouldSuggestRelaunch != m_shouldSuggestSystemAudioRelaunch) {
-        m_shouldSuggestSystemAudioRelaunch = *outcome.shouldSuggestRelaunch;
-        changed = true;
-    }
-    if (outcome.showPermissionHelp &&
-        *outcome.showPermissionHelp != m_showSystemAudioPermissionHelp) {
-        m_showSystemAudioPermissionHelp = *outcome.showPermissionHelp;
-        changed = true;
-    }
-    if (changed)
-        emit systemAudioPermissionChanged();
-    if (outcome.diagnosticHint)
-        setDiagnosticHint(*outcome.diagnosticHint);
-    if (outcome.statusText)
-        setStatusText(*outcome.statusText);
-}
-
 } // namespace vernalo

@@ -58,7 +58,7 @@ QString TranscriptionViewModel::micStatusLabel() const
     const QString active = m_microphone ? m_microphone->activeInputDeviceName() : QString();
     if (!active.isEmpty())
         choice += QStringLiteral("; käytössä: ") + active;
-    return choice + QStringLiteral("; ") + m_micPermission.summaryText;
+    return choice + QStringLiteral("; ") + m_permissions->microphonePermissionSummary();
 }
 
 QString TranscriptionViewModel::selectedSystemDisplayName() const
@@ -306,8 +306,8 @@ TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
     AppLog::write(QStringLiteral("auto diagnostic exported path=") + path);
     rememberDiagnosticsFile(path);
     const QString name = m_lastDiagnosticsFileName;
-    if (!m_diagnosticHint.isEmpty())
-        setDiagnosticHint(m_diagnosticHint + QStringLiteral(" (Diagnoosi: ") + name + u')');
+    if (!diagnosticHint().isEmpty())
+        setDiagnosticHint(diagnosticHint() + QStringLiteral(" (Diagnoosi: ") + name + u')');
     else
         setDiagnosticHint(QStringLiteral("Automaattinen diagnostiikka tallennettu: ") + name);
 }

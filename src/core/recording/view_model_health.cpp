@@ -248,7 +248,7 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     try {
         m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
         setDiagnosticHint(QStringLiteral("Mikrofonin käynnistys epäonnistui: ") +
                           error.errorDescription());
@@ -292,7 +292,7 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
     try {
         m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonin uudelleenkäynnistys epäonnistui: ") +
                           error.errorDescription());
         AppLog::write(
@@ -391,7 +391,7 @@ QCoro::Task<> TranscriptionViewModel::runLiveMicrophoneChange(AudioInputMode tar
     if (!self || !canRepairRecording(generation))
         co_return;
     if (!granted) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonilupa puuttuu. Anna lupa ääniasetuksissa ja "
                                          "kokeile uudelleen."));
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));

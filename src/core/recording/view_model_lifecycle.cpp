@@ -189,9 +189,9 @@ void TranscriptionViewModel::failStart(const StartAttempt &attempt, const StartF
                                        const QString &createdSessionId)
 {
     if (failure.systemAudioError)
-        handleSystemAudioPermissionError(*failure.systemAudioError);
+        m_permissions->applySystemAudioCaptureError(*failure.systemAudioError);
     else if (failure.microphoneError)
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
     if (m_startAttemptID != attempt.id)
         return;
     AppLog::write(QStringLiteral("startRecording failed error=%1").arg(failure.description));

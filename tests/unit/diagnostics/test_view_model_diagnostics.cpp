@@ -182,7 +182,9 @@ private Q_SLOTS:
         QCOMPARE(runtime.value("systemApplication").toString(), QStringLiteral("auto"));
         QCOMPARE(runtime.value("systemDisplay").toString(),
                  QStringLiteral("Auto (ensimmäinen näyttö)"));
-        QVERIFY(runtime.value("micLabel").toString().endsWith(vm->microphonePermissionSummary()));
+        QVERIFY(runtime.value("micLabel")
+                    .toString()
+                    .endsWith(vm->permissions()->microphonePermissionSummary()));
         QVERIFY(record.value("logTail").toString().contains("diagnostics test marker line"));
         QCOMPARE(record.contains("sessionMeta"), names.contains("sessio-meta.json"));
         QCOMPARE(record.contains("transcript"), names.contains("transkriptio-server.json"));

@@ -141,7 +141,7 @@ private Q_SLOTS:
 
         vm->runAudioQualityTest();
         QCOMPARE(vm->statusText(), status);
-        QCOMPARE(vm->showSystemAudioPermissionHelp(), permissionHelp);
+        QCOMPARE(vm->permissions()->showSystemAudioPermissionHelp(), permissionHelp);
         verifyNothingLeftOpenOrSent();
         // Nothing is pending: time passing changes nothing.
         h->advance(6s);

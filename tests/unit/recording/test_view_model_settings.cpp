@@ -261,7 +261,7 @@ private Q_SLOTS:
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices.first().toMap().value("name").toString(), QStringLiteral("Desk Mic"));
         QCOMPARE(vm->property("statusText").toString(), QStringLiteral("Valmis aloittamaan"));
-        QCOMPARE(vm->property("microphonePermissionSummary").toString(),
+        QCOMPARE(vm->permissions()->property("microphonePermissionSummary").toString(),
                  QStringLiteral("Mikrofonioikeus: sallittu"));
         // Settings written through the property system reach the controller.
         QVERIFY(vm->setProperty("exportFormat", QStringLiteral("csv")));
