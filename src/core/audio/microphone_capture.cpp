@@ -140,26 +140,6 @@ QList<AudioInputDeviceOption> MicrophoneCapture::listAvailableInputDevices() con
     return options;
 }
 
-std::optional<AudioInputDeviceOption> MicrophoneCapture::stableFallbackInputDevice(quint32 id) const
-{
-    const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto fallback =
-        vernalo::stableFallbackInputDevice(inventory.devices, id, inventory.defaultId);
-    if (!fallback)
-        return std::nullopt;
-    return fallback->option();
-}
-
-std::optional<AudioInputDeviceOption>
-MicrophoneCapture::preferredStableInputDevice(std::optional<quint32> excluding) const
-{
-    const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto ranked = rankStableCandidates(inventory.devices, inventory.defaultId, excluding);
-    if (!ranked)
-        return std::nullopt;
-    return ranked->option();
-}
-
 MicrophonePermissionSnapshot MicrophoneCapture::permissionSnapshot() const
 {
     return microphonePermissionSnapshot(microphonePermissionFacts(m_audioSystem->serverStatus()));

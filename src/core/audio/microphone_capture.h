@@ -25,7 +25,6 @@ public:
 
     // Name of the device opened by the last start; empty after stop.
     QString activeInputDeviceName() const { return m_activeInputDeviceName; }
-    std::optional<quint32> preferredInputDeviceID() const { return m_preferredInputDeviceID; }
     // 0 or none: no preference.
     void setPreferredInputDeviceID(std::optional<quint32> id);
     bool isRunning() const { return m_stream != nullptr; }
@@ -38,11 +37,6 @@ public:
 
     QList<AudioInputDeviceOption> listAvailableInputDevices() const;
     InputDeviceInventory inputDeviceInventory() const;
-    // A stable device to use instead of `id` when `id` is a wireless headset.
-    std::optional<AudioInputDeviceOption> stableFallbackInputDevice(quint32 id) const;
-    // The ranked stable device other than `excluding`.
-    std::optional<AudioInputDeviceOption>
-    preferredStableInputDevice(std::optional<quint32> excluding) const;
 
     MicrophonePermissionSnapshot permissionSnapshot() const;
     // Re-checks access and logs every step; true when capture may be tried.

@@ -42,7 +42,6 @@ public:
     // Stops routing: chunks pushed afterwards (late deliveries of a stopped capture) are ignored,
     // nothing queued survives, the lag-drop counters return to 0 and the sink is released.
     void deactivate();
-    bool isActive() const { return m_active; }
     AudioInputMode mode() const { return m_mode; }
 
     void setMixSettings(const MixSettings &settings) { m_mixSettings = settings; }
@@ -51,7 +50,6 @@ public:
     // While paused every chunk still goes out, as zeros of the same length, so the stream keeps
     // its timing; capture, queues and input meters keep running.
     void setPaused(bool paused) { m_paused = paused; }
-    bool isPaused() const { return m_paused; }
 
     // A new recording: queues emptied, every counter, level and peak 0, no last-audio time.
     void resetForNewRecording();

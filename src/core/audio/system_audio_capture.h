@@ -27,9 +27,7 @@ public:
 
     // "Näyttö <display id> • <application label>" while capturing, else empty.
     QString activeSourceName() const { return m_activeSourceName; }
-    std::optional<quint32> preferredDisplayID() const { return m_preferredDisplayID; }
     void setPreferredDisplayID(std::optional<quint32> id); // 0 or none: the first display
-    QString preferredApplicationBundleID() const { return m_preferredApplicationBundleID; }
     void setPreferredApplicationBundleID(const QString &id); // empty: all applications
     bool isCapturing() const { return m_stream != nullptr; }
 

@@ -28,7 +28,7 @@ QVariantList toVariantList(const auto &options)
 void TranscriptionViewModel::StreamClientDeleter::operator()(WebSocketStreamClient *client) const
 {
     // The client may be in the middle of delivering the event that ends the recording.
-    client->disconnect();
+    client->close();
     client->deleteLater();
 }
 

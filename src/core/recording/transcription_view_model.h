@@ -206,7 +206,7 @@ public:
     Q_INVOKABLE void loadSession(const QString &id);
     Q_INVOKABLE void loadSelectedSession();
 
-    // --- outputs and prompts
+    // Outputs and prompts.
     Q_INVOKABLE void promptForBackendURL();
     Q_INVOKABLE void promptForAPIKey();
     Q_INVOKABLE void promptForUpdateManifestURL();
@@ -222,9 +222,8 @@ public:
     Q_INVOKABLE QString currentAppVersion() const;
     // The version the update check compares against; the build's own by default.
     void setRunningVersionForUpdates(const QString &version) { m_runningVersion = version; }
-    // --- end outputs and prompts
 
-    // --- deletion and recovery
+    // Deletion and recovery.
     Q_INVOKABLE void deleteSession(const QString &id);
     Q_INVOKABLE void deleteAllSessions();
     // The quiet start-up run; only the first call of a process does anything.
@@ -242,9 +241,7 @@ Q_SIGNALS:
     void deletionStateChanged();
 
 public:
-    // --- end deletion and recovery
-
-    // --- memo and diagnostics
+    // Memo and diagnostics.
     // A memo request runs (generation may take up to 15 minutes); more than one may.
     Q_PROPERTY(bool isGeneratingSummary READ isGeneratingSummary NOTIFY isGeneratingSummaryChanged)
     // A diagnostics package or automatic diagnostics file is being made.
@@ -273,12 +270,12 @@ public:
     // The newest "vernalo-diagnoosi*.zip|.json" in the downloads folder.
     std::optional<QString> latestDiagnosticsFromDownloads() const;
     // The last file written or shown, while it exists; otherwise the newest in downloads.
-    std::optional<QString> resolveLatestDiagnosticsURL() const;
+    std::optional<QString> resolveLatestDiagnosticsPath() const;
     Q_INVOKABLE void openLatestDiagnostics();
     Q_INVOKABLE void revealLatestDiagnosticsInFileManager();
     Q_INVOKABLE void copyDiagnosticsSupportTemplate();
     // Path of the last diagnostics file written or shown; empty when none.
-    QString lastDiagnosticsURL() const { return m_lastDiagnosticsURL; }
+    QString lastDiagnosticsPath() const { return m_lastDiagnosticsPath; }
     // The chosen microphone (or the automatic choice and its recommendation), the device in use
     // while capturing, and the microphone permission summary.
     QString micStatusLabel() const;
@@ -322,12 +319,10 @@ private:
     bool m_isExportingDiagnosticsPackage = false;
     int m_autoDiagnosticsJobs = 0;
     double m_crashRecoveryProgress = 0;
-    QString m_lastDiagnosticsURL;
+    QString m_lastDiagnosticsPath;
     std::function<QStringList()> m_diagnosticSecretsProvider;
 
 public:
-    // --- end memo and diagnostics
-
     // Property readers.
     QVariantMap configMap() const;
     const STTConfiguration &configuration() const { return m_config; }
@@ -567,16 +562,15 @@ private:
     // The status line of the automatic export; empty when it did nothing.
     QString autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot);
 
-    // --- outputs and prompts (view_model_outputs.cpp)
+    // Outputs and prompts (view_model_outputs.cpp).
     enum class PromptedSetting { BackendURL, APIKey, UpdateManifestURL };
     QCoro::Task<> runSettingPrompt(PromptedSetting setting);
     void storePromptedSetting(PromptedSetting setting, const QString &value);
     QCoro::Task<> runSaveTranscript();
     QCoro::Task<> runUpdateCheck(QString manifestAddress);
     QString m_runningVersion;
-    // --- end outputs and prompts
 
-    // --- deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp)
+    // Deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp).
     QCoro::Task<> runDeleteSession(QString id, STTConfiguration config);
     QCoro::Task<> runDeleteAllSessions(QStringList ids, STTConfiguration config);
     QCoro::Task<> recoverStoppedSessionsFromServer(int fetchLimit, int importLimit,
@@ -587,7 +581,6 @@ private:
     void changeDeletionJobs(int delta, bool all);
     int m_deletionJobs = 0;
     bool m_isDeletingAllSessions = false;
-    // --- end deletion and recovery
 
     // transcription_view_model.cpp
     void setStatusText(const QString &text);
@@ -685,7 +678,7 @@ private:
     QString m_memoAIBackendStatus;
     bool m_isCrashRecoveryRunning = false;
 
-    // --- pause and resume (view_model_pause.cpp)
+    // Pause and resume (view_model_pause.cpp).
 public:
     Q_INVOKABLE void pauseRecording();
     Q_INVOKABLE void resumeRecording();
@@ -699,9 +692,8 @@ private:
     std::optional<QDateTime> m_pauseStartedAt;
     double m_accumulatedPausedDuration = 0;
     Timer *m_pauseTicker = nullptr;
-    // --- end of pause and resume
 
-    // --- health and fallbacks (view_model_health.cpp)
+    // Health and fallbacks (view_model_health.cpp).
     // "Audio <sent> • mic <frames>/<peak> • sys ... • mixDrop m:<n> s:<n>", shown while recording.
     Q_PROPERTY(QString realtimeDiagnosticsLabel READ realtimeDiagnosticsLabel NOTIFY
                    realtimeDiagnosticsLabelChanged)
@@ -739,9 +731,8 @@ private:
     void setLiveInputMode(AudioInputMode mode);
 
     std::optional<SessionMetaResponse> m_lastHealthMeta;
-    // --- end health and fallbacks
 
-    // --- audio test (view_model_audio_test.cpp)
+    // Audio test (view_model_audio_test.cpp).
 public:
     // Five seconds of the chosen sources without a backend session; nothing is sent.
     Q_INVOKABLE void runAudioQualityTest();
@@ -750,7 +741,6 @@ private:
     QCoro::Task<> runAudioTest(AudioInputMode mode, CaptureSelection selection,
                                JobSlot::Ticket ticket);
     void setAudioTestRunning(bool running);
-    // --- end audio test
 };
 
 } // namespace vernalo

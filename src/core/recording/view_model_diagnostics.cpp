@@ -147,7 +147,7 @@ QString TranscriptionViewModel::diagnosticsDirectory() const
 
 void TranscriptionViewModel::rememberDiagnosticsFile(const QString &path)
 {
-    m_lastDiagnosticsURL = path;
+    m_lastDiagnosticsPath = path;
     const QString name = QFileInfo(path).fileName();
     if (name != m_lastDiagnosticsFileName) {
         m_lastDiagnosticsFileName = name;
@@ -340,16 +340,16 @@ std::optional<QString> TranscriptionViewModel::latestDiagnosticsFromDownloads() 
     return std::min_element(candidates.begin(), candidates.end(), newer)->absoluteFilePath();
 }
 
-std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsURL() const
+std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsPath() const
 {
-    if (!m_lastDiagnosticsURL.isEmpty() && QFileInfo(m_lastDiagnosticsURL).isFile())
-        return m_lastDiagnosticsURL;
+    if (!m_lastDiagnosticsPath.isEmpty() && QFileInfo(m_lastDiagnosticsPath).isFile())
+        return m_lastDiagnosticsPath;
     return latestDiagnosticsFromDownloads();
 }
 
 std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsForAction()
 {
-    const std::optional<QString> path = resolveLatestDiagnosticsURL();
+    const std::optional<QString> path = resolveLatestDiagnosticsPath();
     if (!path) {
         setStatusText(QStringLiteral("Diagnostiikkatiedostoa ei löytynyt"));
         return std::nullopt;
@@ -387,7 +387,7 @@ void TranscriptionViewModel::revealLatestDiagnosticsInFileManager()
 void TranscriptionViewModel::copyDiagnosticsSupportTemplate()
 {
     QString packageName = QStringLiteral("(ei tallennettua pakettia)");
-    if (const std::optional<QString> path = resolveLatestDiagnosticsURL()) {
+    if (const std::optional<QString> path = resolveLatestDiagnosticsPath()) {
         rememberDiagnosticsFile(*path);
         packageName = m_lastDiagnosticsFileName;
     }

@@ -139,12 +139,12 @@ QCoro::Task<> TranscriptionViewModel::runStartAttempt(StartAttempt attempt)
     StreamClientPtr client(m_streamClientFactory().release());
     const quint64 generation = attempt.generation;
     try {
-        client->connect(streamUrl, attempt.language, attempt.model,
-                        [self, generation](const StreamEvent &event) {
-                            // Events of a stream that belongs to an older recording are dropped.
-                            if (self && self->m_generation == generation)
-                                self->handleStreamEvent(event);
-                        });
+        client->open(streamUrl, attempt.language, attempt.model,
+                     [self, generation](const StreamEvent &event) {
+                         // Events of a stream that belongs to an older recording are dropped.
+                         if (self && self->m_generation == generation)
+                             self->handleStreamEvent(event);
+                     });
     } catch (const APIClientError &error) {
         failStart(attempt, {error.localizedDescription(), std::nullopt, std::nullopt},
                   created->sessionId);
