@@ -95,7 +95,8 @@ void runConversion(benchmark::State &state, Capture &capture, HandFedAudioSystem
 {
     const QList<RawAudioFrames> buffers = tenSecondsOfStereoFloat(framesPerBuffer);
     qint64 chunks = 0;
-    capture.onPCMFrame = [&chunks](const QByteArray &chunk) { chunks += chunk.size() > 0; };
+    QObject::connect(&capture, &Capture::chunkReady,
+                     [&chunks](const QByteArray &chunk) { chunks += chunk.size() > 0; });
     capture.start();
     for (auto _ : state) {
         for (const RawAudioFrames &frames : buffers)
@@ -165,8 +166,10 @@ void BM_CaptureCpuShareMicAndSystem(benchmark::State &state)
     SystemAudioCapture system(&audio, &clock);
     qint64 micBytes = 0;
     qint64 systemBytes = 0;
-    microphone.onPCMFrame = [&](const QByteArray &chunk) { micBytes += chunk.size(); };
-    system.onPCMFrame = [&](const QByteArray &chunk) { systemBytes += chunk.size(); };
+    QObject::connect(&microphone, &MicrophoneCapture::chunkReady,
+                     [&](const QByteArray &chunk) { micBytes += chunk.size(); });
+    QObject::connect(&system, &SystemAudioCapture::chunkReady,
+                     [&](const QByteArray &chunk) { systemBytes += chunk.size(); });
 
     double cpu = 0;
     double wall = 0;

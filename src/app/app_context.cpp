@@ -195,8 +195,8 @@ void AppContext::mainWindowShown()
     m_adminPanel->prepareForDisplay(adminFeatureEnabled());
     pushAuthContext();
     m_transcription->refreshInputDevices();
-    m_transcription->refreshMicrophonePermissionStatus(false);
-    m_transcription->refreshSystemAudioPermissionStatus(false);
+    m_transcription->permissions()->refreshMicrophonePermissionStatus(false);
+    m_transcription->permissions()->refreshSystemAudioPermissionStatus(false);
     m_transcription->runStartupCrashRecoveryIfNeeded();
 }
 

@@ -119,13 +119,13 @@ Card {
     Label {
         objectName: "systemAudioPermissionSummary"
         textFormat: Text.PlainText
-        text: transcription.systemAudioPermissionSummary
+        text: transcription.permissions.systemAudioPermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
         textFormat: Text.PlainText
-        text: transcription.systemAudioPermissionDetails
+        text: transcription.permissions.systemAudioPermissionDetails
         wrapMode: Text.Wrap
         opacity: 0.7
         Layout.fillWidth: true

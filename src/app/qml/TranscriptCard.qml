@@ -71,31 +71,31 @@ Card {
             objectName: "grantSystemAudioButton"
             text: qsTr("Anna lupa")
             Accessible.name: text
-            visible: transcription.showSystemAudioPermissionHelp
-                     && transcription.canRequestSystemAudioPermissionPrompt
-            onClicked: transcription.requestSystemAudioPermissionFromUI()
+            visible: transcription.permissions.showSystemAudioPermissionHelp
+                     && transcription.permissions.canRequestSystemAudioPermissionPrompt
+            onClicked: transcription.permissions.requestSystemAudioPermissionFromUI()
         }
         Button {
             objectName: "openSystemAudioSettingsButton"
             text: qsTr("Avaa asetukset")
             Accessible.name: text
-            visible: transcription.showSystemAudioPermissionHelp
-                     && transcription.shouldOpenSystemAudioSystemSettings
-            onClicked: transcription.openSystemAudioSystemSettings()
+            visible: transcription.permissions.showSystemAudioPermissionHelp
+                     && transcription.permissions.shouldOpenSystemAudioSystemSettings
+            onClicked: transcription.permissions.openSystemAudioSystemSettings()
         }
         Button {
             objectName: "relaunchButton"
             text: qsTr("Käynnistä appi uudelleen")
             Accessible.name: text
-            visible: transcription.shouldSuggestSystemAudioRelaunch
-            onClicked: transcription.relaunchApplication()
+            visible: transcription.permissions.shouldSuggestSystemAudioRelaunch
+            onClicked: transcription.permissions.relaunchApplication()
         }
     }
     Label {
         objectName: "microphonePermissionHint"
-        visible: !transcription.isMicrophonePermissionGranted
+        visible: !transcription.permissions.isMicrophonePermissionGranted
         textFormat: Text.PlainText
-        text: transcription.microphonePermissionSummary
+        text: transcription.permissions.microphonePermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }

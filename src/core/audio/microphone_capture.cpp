@@ -112,12 +112,9 @@ void MicrophoneCapture::handleFrames(const RawAudioFrames &frames)
     if (pcm.isEmpty())
         return; // unsupported or empty buffers are dropped
     m_chunker.append(pcm);
-    // A callback may stop or restart the capture; that empties the chunker and ends the loop.
-    while (auto chunk = m_chunker.takeFullChunk()) {
-        const auto callback = onPCMFrame;
-        if (callback)
-            callback(*chunk);
-    }
+    // A receiver may stop or restart the capture; that empties the chunker and ends the loop.
+    while (auto chunk = m_chunker.takeFullChunk())
+        emit chunkReady(*chunk);
 }
 
 void MicrophoneCapture::handleEnded(const AudioServerError &error)
@@ -126,9 +123,7 @@ void MicrophoneCapture::handleEnded(const AudioServerError &error)
                       .arg(m_activeInputDeviceName, error.details()));
     releaseStream();
     m_chunker.clear();
-    const auto callback = onCaptureStopped;
-    if (callback)
-        callback(error);
+    emit captureEnded(error);
 }
 
 InputDeviceInventory MicrophoneCapture::inputDeviceInventory() const
@@ -143,26 +138,6 @@ QList<AudioInputDeviceOption> MicrophoneCapture::listAvailableInputDevices() con
     for (const InputDeviceInfo &device : inputDeviceInventory().devices)
         options.append(device.option());
     return options;
-}
-
-std::optional<AudioInputDeviceOption> MicrophoneCapture::stableFallbackInputDevice(quint32 id) const
-{
-    const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto fallback =
-        vernalo::stableFallbackInputDevice(inventory.devices, id, inventory.defaultId);
-    if (!fallback)
-        return std::nullopt;
-    return fallback->option();
-}
-
-std::optional<AudioInputDeviceOption>
-MicrophoneCapture::preferredStableInputDevice(std::optional<quint32> excluding) const
-{
-    const InputDeviceInventory inventory = inputDeviceInventory();
-    const auto ranked = rankStableCandidates(inventory.devices, inventory.defaultId, excluding);
-    if (!ranked)
-        return std::nullopt;
-    return ranked->option();
 }
 
 MicrophonePermissionSnapshot MicrophoneCapture::permissionSnapshot() const

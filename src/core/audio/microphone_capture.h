@@ -6,7 +6,6 @@
 #include "audio/input_device_selection.h"
 #include "ports/audio_system.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -24,14 +23,8 @@ public:
     explicit MicrophoneCapture(AudioSystem *audioSystem, QObject *parent = nullptr);
     ~MicrophoneCapture() override;
 
-    // Each finished chunk; a partial chunk waits for the next buffer.
-    std::function<void(const QByteArray &)> onPCMFrame;
-    // The open stream ended by itself (device removed, server gone); the capture is idle then.
-    std::function<void(const AudioServerError &)> onCaptureStopped;
-
     // Name of the device opened by the last start; empty after stop.
     QString activeInputDeviceName() const { return m_activeInputDeviceName; }
-    std::optional<quint32> preferredInputDeviceID() const { return m_preferredInputDeviceID; }
     // 0 or none: no preference.
     void setPreferredInputDeviceID(std::optional<quint32> id);
     bool isRunning() const { return m_stream != nullptr; }
@@ -44,15 +37,17 @@ public:
 
     QList<AudioInputDeviceOption> listAvailableInputDevices() const;
     InputDeviceInventory inputDeviceInventory() const;
-    // A stable device to use instead of `id` when `id` is a wireless headset.
-    std::optional<AudioInputDeviceOption> stableFallbackInputDevice(quint32 id) const;
-    // The ranked stable device other than `excluding`.
-    std::optional<AudioInputDeviceOption>
-    preferredStableInputDevice(std::optional<quint32> excluding) const;
 
     MicrophonePermissionSnapshot permissionSnapshot() const;
     // Re-checks access and logs every step; true when capture may be tried.
     QCoro::Task<bool> requestPermission();
+
+Q_SIGNALS:
+    // Each finished chunk; a partial chunk waits for the next buffer. A receiver may stop or
+    // restart the capture.
+    void chunkReady(const QByteArray &chunk);
+    // The open stream ended by itself (device removed, server gone); the capture is idle then.
+    void captureEnded(const vernalo::AudioServerError &error);
 
 private:
     struct StreamDeleter

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kHintEveryChunks = 25;
 constexpr double kAudibleLevel = 0.005;
+constexpr qint64 kQuietBeforeSilenceMs = 1200;
 
 } // namespace
 
@@ -73,7 +74,7 @@ void OutgoingAudioPipeline::deactivate()
 void OutgoingAudioPipeline::resetForNewRecording()
 {
     m_queues.clear();
-    m_micFramesSeen = m_systemFramesSeen = m_systemRawSamplesSeen = 0;
+    m_micFramesSeen = m_micFramesWithSignal = m_systemFramesSeen = m_systemRawSamplesSeen = 0;
     m_lagDropMic = m_lagDropSystem = 0;
     m_micLevel = m_micPeak = 0.0;
     m_systemLevel = m_systemPeak = 0.0;
@@ -90,7 +91,7 @@ void OutgoingAudioPipeline::resetForNewRecording()
 
 void OutgoingAudioPipeline::resetMicrophoneStats()
 {
-    m_micFramesSeen = 0;
+    m_micFramesSeen = m_micFramesWithSignal = 0;
     m_micLevel = m_micPeak = 0.0;
     emit countersChanged();
     emit micLevelChanged();
@@ -113,10 +114,20 @@ void OutgoingAudioPipeline::applyServerAudioStats(std::optional<int> audioFrameC
     }
 }
 
-void OutgoingAudioPipeline::markLocalAudioSent()
+void OutgoingAudioPipeline::sendKeepAlive()
 {
-    m_lastLocalAudioAt = m_clock->now();
-    emit lastLocalAudioAtChanged();
+    static const QByteArray silence(pcm::kChunkBytes, '\0');
+    if (m_paused) {
+        deliver(silence);
+        m_lastLocalAudioAt = m_clock->now();
+        emit lastLocalAudioAtChanged();
+        return;
+    }
+    // Before the first captured chunk there is nothing to bridge; the bridge itself does not
+    // count as captured audio, so it repeats until capture delivers again.
+    if (m_lastLocalAudioAt.isValid() &&
+        m_lastLocalAudioAt.msecsTo(m_clock->now()) > kQuietBeforeSilenceMs)
+        deliver(silence);
 }
 
 bool OutgoingAudioPipeline::accepts(Source source) const
@@ -175,6 +186,8 @@ void OutgoingAudioPipeline::measure(Source source, const QByteArray &chunk)
     const double level = estimatePCM16Level(chunk);
     if (source == Source::Mic) {
         ++m_micFramesSeen;
+        if (!isDigitalSilence(chunk))
+            ++m_micFramesWithSignal;
         m_micLevel = level;
         m_micPeak = std::max(m_micPeak, level);
         emit countersChanged();
@@ -211,13 +224,19 @@ void OutgoingAudioPipeline::drain()
     }
 }
 
-void OutgoingAudioPipeline::sendOut(const QByteArray &chunk)
+void OutgoingAudioPipeline::deliver(const QByteArray &bytes)
 {
     // Held for the call: the sink may deactivate this pipeline and so release its own slot.
     const std::shared_ptr<ChunkSink> sink = m_sink;
-    if (!sink || !*sink)
+    if (sink && *sink)
+        (*sink)(bytes);
+}
+
+void OutgoingAudioPipeline::sendOut(const QByteArray &chunk)
+{
+    if (!m_sink || !*m_sink)
         return;
-    (*sink)(m_paused ? QByteArray(chunk.size(), '\0') : chunk);
+    deliver(m_paused ? QByteArray(chunk.size(), '\0') : chunk);
 
     const double level = m_paused ? 0.0 : estimatePCM16Level(chunk);
     m_lastLocalAudioAt = m_clock->now();

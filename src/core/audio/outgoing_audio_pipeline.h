@@ -26,19 +26,6 @@ std::optional<QString> listeningHint(bool paused, int audioFramesSent, double ou
 class OutgoingAudioPipeline : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(int micFramesSeen READ micFramesSeen NOTIFY countersChanged)
-    Q_PROPERTY(int systemFramesSeen READ systemFramesSeen NOTIFY countersChanged)
-    Q_PROPERTY(int systemRawSamplesSeen READ systemRawSamplesSeen NOTIFY countersChanged)
-    Q_PROPERTY(int mixedLagDropMicChunks READ mixedLagDropMicChunks NOTIFY countersChanged)
-    Q_PROPERTY(int mixedLagDropSystemChunks READ mixedLagDropSystemChunks NOTIFY countersChanged)
-    Q_PROPERTY(double micAudioLevel READ micAudioLevel NOTIFY micLevelChanged)
-    Q_PROPERTY(double micAudioPeak READ micAudioPeak NOTIFY micLevelChanged)
-    Q_PROPERTY(double systemAudioLevel READ systemAudioLevel NOTIFY systemLevelChanged)
-    Q_PROPERTY(double systemAudioPeak READ systemAudioPeak NOTIFY systemLevelChanged)
-    Q_PROPERTY(double outgoingAudioLevel READ outgoingAudioLevel NOTIFY outgoingLevelChanged)
-    Q_PROPERTY(double outgoingAudioPeak READ outgoingAudioPeak NOTIFY outgoingLevelChanged)
-    Q_PROPERTY(int audioFramesSent READ audioFramesSent NOTIFY audioFramesSentChanged)
-    Q_PROPERTY(QDateTime lastLocalAudioAt READ lastLocalAudioAt NOTIFY lastLocalAudioAtChanged)
 
 public:
     using ChunkSink = std::function<void(const QByteArray &)>;
@@ -55,7 +42,6 @@ public:
     // Stops routing: chunks pushed afterwards (late deliveries of a stopped capture) are ignored,
     // nothing queued survives, the lag-drop counters return to 0 and the sink is released.
     void deactivate();
-    bool isActive() const { return m_active; }
     AudioInputMode mode() const { return m_mode; }
 
     void setMixSettings(const MixSettings &settings) { m_mixSettings = settings; }
@@ -64,7 +50,6 @@ public:
     // While paused every chunk still goes out, as zeros of the same length, so the stream keeps
     // its timing; capture, queues and input meters keep running.
     void setPaused(bool paused) { m_paused = paused; }
-    bool isPaused() const { return m_paused; }
 
     // A new recording: queues emptied, every counter, level and peak 0, no last-audio time.
     void resetForNewRecording();
@@ -74,10 +59,14 @@ public:
     // level replaces ours, its peak raises ours.
     void applyServerAudioStats(std::optional<int> audioFrameCount, std::optional<double> avgLevel,
                                std::optional<double> peakLevel);
-    // Other audio (the paused keep-alive's silence) went out now.
-    void markLocalAudioSent();
+    // One tick of the stream's keep-alive: while paused a chunk of silence goes out (and counts
+    // as local audio); while live, silence bridges a capture that has been quiet for more than
+    // 1.2 s. Nothing before the first chunk of the recording.
+    void sendKeepAlive();
 
     int micFramesSeen() const { return m_micFramesSeen; }
+    // Microphone chunks that carried any sound (not digital silence).
+    int micFramesWithSignal() const { return m_micFramesWithSignal; }
     int systemFramesSeen() const { return m_systemFramesSeen; }
     int systemRawSamplesSeen() const { return m_systemRawSamplesSeen; }
     int mixedLagDropMicChunks() const { return m_lagDropMic; }
@@ -118,6 +107,7 @@ private:
     void trimBacklog();
     void drain();
     void sendOut(const QByteArray &chunk);
+    void deliver(const QByteArray &bytes);
 
     Clock *m_clock;
     std::shared_ptr<ChunkSink> m_sink;
@@ -128,6 +118,7 @@ private:
     MixedQueues m_queues;
 
     int m_micFramesSeen = 0;
+    int m_micFramesWithSignal = 0;
     int m_systemFramesSeen = 0;
     int m_systemRawSamplesSeen = 0;
     int m_lagDropMic = 0;

@@ -1,10 +1,9 @@
 #include "audio/pcm_format.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <QtEndian>
 
 namespace vernalo {
 
@@ -63,9 +62,8 @@ std::vector<float> downmixToMono(const RawAudioFrames &frames)
     for (int i = 0; i < count; ++i) {
         float sum = 0.0f;
         for (int c = 0; c < channels; ++c) {
-            const qsizetype index = frames.interleaved
-                                        ? static_cast<qsizetype>(i) * channels + c
-                                        : static_cast<qsizetype>(c) * count + i;
+            const qsizetype index = frames.interleaved ? static_cast<qsizetype>(i) * channels + c
+                                                       : static_cast<qsizetype>(c) * count + i;
             sum += sampleAt(frames, index);
         }
         mono[static_cast<size_t>(i)] = sum / static_cast<float>(channels);
@@ -79,12 +77,12 @@ std::vector<float> resampleTo16k(std::span<const float> mono, double sourceRate)
         return {};
     const double rate = std::max(sourceRate, 1.0);
     const auto frames = static_cast<qint64>(mono.size());
-    const qint64 outCount
-        = std::max<qint64>(static_cast<qint64>(std::floor(frames * pcm::kSampleRate / rate)), 1);
+    const qint64 outCount =
+        std::max<qint64>(static_cast<qint64>(std::floor(frames * pcm::kSampleRate / rate)), 1);
     std::vector<float> out(static_cast<size_t>(outCount));
     for (qint64 j = 0; j < outCount; ++j) {
-        const auto source = std::min(static_cast<qint64>(std::floor(j * rate / pcm::kSampleRate)),
-                                     frames - 1);
+        const auto source =
+            std::min(static_cast<qint64>(std::floor(j * rate / pcm::kSampleRate)), frames - 1);
         out[static_cast<size_t>(j)] = mono[static_cast<size_t>(source)];
     }
     return out;
@@ -97,7 +95,8 @@ QByteArray quantizeToPCM16(std::span<const float> samples)
     for (size_t i = 0; i < samples.size(); ++i) {
         // NaN from a broken driver is silence, not undefined rounding.
         const float x = std::isnan(samples[i]) ? 0.0f : std::max(samples[i], -1.0f);
-        const qint16 value = x < 1.0f ? static_cast<qint16>(std::lround(x * 32767.0f)) : qint16(32767);
+        const qint16 value =
+            x < 1.0f ? static_cast<qint16>(std::lround(x * 32767.0f)) : qint16(32767);
         qToLittleEndian<qint16>(value, bytes + 2 * i);
     }
     return out;
@@ -110,6 +109,11 @@ QByteArray convertToPCM16(const RawAudioFrames &frames)
         return {};
     const auto resampled = resampleTo16k(mono, frames.sampleRate);
     return quantizeToPCM16(resampled);
+}
+
+bool isDigitalSilence(const QByteArray &pcm)
+{
+    return std::all_of(pcm.begin(), pcm.end(), [](char byte) { return byte == 0; });
 }
 
 } // namespace vernalo

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <span>
 #include <vector>
 
@@ -12,14 +11,17 @@ namespace vernalo {
 namespace pcm {
 inline constexpr int kSampleRate = 16000;
 inline constexpr int kBytesPerSample = 2;
-inline constexpr int kChunkBytes = 3200;     // 1600 samples = 100 ms
-inline constexpr int kMinChunkBytes = 640;   // 20 ms, the shortest system-audio chunk
+inline constexpr int kChunkBytes = 3200; // 1600 samples = 100 ms
+inline constexpr int kMinChunkBytes = 640; // 20 ms, the shortest system-audio chunk
 inline constexpr int kMaxChunkLatencyMs = 180;
 } // namespace pcm
 
 // Mean absolute sample value / 32768 over the whole 16-bit samples (0 for fewer than 2 bytes).
 // Every level, peak and threshold of the program is measured with this.
 double estimatePCM16Level(const QByteArray &data);
+
+// True when every sample is zero: nothing was heard, not even a noise floor.
+bool isDigitalSilence(const QByteArray &pcm);
 
 enum class SampleFormat { Float32, Int16, Unsupported };
 

@@ -146,10 +146,9 @@ void SystemAudioCapture::handleFrames(const RawAudioFrames &frames)
     ++m_rawSampleCount;
     if (m_rawSampleCount == 1)
         AppLog::write(QStringLiteral("SystemAudioCapture received first raw audio sample"));
-    if (const auto rawCallback = onRawAudioSample)
-        rawCallback();
+    emit rawSampleArrived();
     if (generation != m_generation || !m_stream)
-        return; // the callback stopped or restarted the capture
+        return; // a receiver stopped or restarted the capture
 
     if (frames.format == SampleFormat::Unsupported) {
         if (!m_hasLoggedUnsupportedFormat) {
@@ -194,8 +193,7 @@ void SystemAudioCapture::emitPCMChunk(const QByteArray &chunk)
     if (m_emittedChunkCount == 1)
         AppLog::write(
             QStringLiteral("SystemAudioCapture emitted first chunk bytes=%1").arg(chunk.size()));
-    if (const auto callback = onPCMFrame)
-        callback(chunk);
+    emit chunkReady(chunk);
 }
 
 void SystemAudioCapture::handleEnded(const AudioServerError &error)
@@ -206,8 +204,7 @@ void SystemAudioCapture::handleEnded(const AudioServerError &error)
     ++m_generation;
     releaseStream();
     m_chunker.clear();
-    if (const auto callback = onCaptureStopped)
-        callback(error);
+    emit captureEnded(error);
 }
 
 QList<SystemAudioDisplayOption> SystemAudioCapture::listDisplaySources() const

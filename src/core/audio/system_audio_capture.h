@@ -7,7 +7,6 @@
 #include "foundation/models.h"
 #include "ports/audio_system.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -26,17 +25,9 @@ public:
     SystemAudioCapture(AudioSystem *audioSystem, Clock *clock, QObject *parent = nullptr);
     ~SystemAudioCapture() override;
 
-    std::function<void(const QByteArray &)> onPCMFrame;
-    // Once per buffer the server delivers, before conversion.
-    std::function<void()> onRawAudioSample;
-    // The stream ended by itself (output device removed, server gone).
-    std::function<void(const AudioServerError &)> onCaptureStopped;
-
     // "Näyttö <display id> • <application label>" while capturing, else empty.
     QString activeSourceName() const { return m_activeSourceName; }
-    std::optional<quint32> preferredDisplayID() const { return m_preferredDisplayID; }
     void setPreferredDisplayID(std::optional<quint32> id); // 0 or none: the first display
-    QString preferredApplicationBundleID() const { return m_preferredApplicationBundleID; }
     void setPreferredApplicationBundleID(const QString &id); // empty: all applications
     bool isCapturing() const { return m_stream != nullptr; }
 
@@ -60,6 +51,14 @@ public:
     bool hasPermission() const;
     bool hasRequestedPermissionThisRun() const { return m_hasRequestedPermissionThisRun; }
     QCoro::Task<bool> requestPermission();
+
+Q_SIGNALS:
+    // Each finished chunk. A receiver may stop or restart the capture.
+    void chunkReady(const QByteArray &chunk);
+    // Once per buffer the server delivers, before conversion.
+    void rawSampleArrived();
+    // The stream ended by itself (output device removed, server gone).
+    void captureEnded(const vernalo::AudioServerError &error);
 
 private:
     struct StreamDeleter

@@ -74,8 +74,8 @@ WebSocketStreamClient::~WebSocketStreamClient()
     dropSocket();
 }
 
-void WebSocketStreamClient::connect(const QString &wsURL, const QString &language,
-                                    const QString &sttModel, EventHandler onEvent)
+void WebSocketStreamClient::open(const QString &wsURL, const QString &language,
+                                 const QString &sttModel, EventHandler onEvent)
 {
     const QUrl url(wsURL, QUrl::StrictMode);
     if (!isStreamAddress(url))
@@ -337,7 +337,7 @@ void WebSocketStreamClient::sendStop()
     sendFrame(StreamClientMessage::stopFrame(), true);
 }
 
-void WebSocketStreamClient::disconnect()
+void WebSocketStreamClient::close()
 {
     const bool wasRunning = m_isRunning;
     m_isRunning = false;

@@ -54,14 +54,14 @@ public:
     // Opens the stream and returns at once, without waiting for the server. Throws
     // APIClientError::invalidBaseURL, changing nothing, when wsURL is not a ws:// or wss://
     // address.
-    void connect(const QString &wsURL, const QString &language, const QString &sttModel,
-                 EventHandler onEvent);
+    void open(const QString &wsURL, const QString &language, const QString &sttModel,
+              EventHandler onEvent);
     bool isActive() const { return m_isRunning; }
     // One audio chunk, as a binary frame or, after the framing switch, as a JSON text frame.
     // While the stream reconnects the chunk is held for the new socket. Nothing is sent after
     // the stop message.
     void sendAudio(const QByteArray &data);
-    // Asks the server to finish; the socket stays open until disconnect(). During a reconnect
+    // Asks the server to finish; the socket stays open until close(). During a reconnect
     // the stop waits for the new socket and follows the audio held for it. When the server then
     // closes the socket, that is the end of the stream, not a failure: no reconnect follows.
     // Likewise a normal close right after the server's own "stopped" status ends the stream
@@ -69,7 +69,7 @@ public:
     void sendStop();
     // Closes with 1001 and forgets everything; safe at any time, also twice. No event reaches
     // the former handler afterwards.
-    void disconnect();
+    void close();
 
     // Read-outs for diagnostics.
     bool isReconnecting() const { return m_isReconnecting; }

@@ -192,11 +192,6 @@ AudioHealthDecision evaluateAudioHealthRules(const AudioHealthInput &input)
     return healthy;
 }
 
-bool isDigitalSilence(const QByteArray &pcm)
-{
-    return std::all_of(pcm.begin(), pcm.end(), [](char byte) { return byte == 0; });
-}
-
 QString realtimeDiagnosticsLabel(const RealtimeDiagnostics &d, const QDateTime &now)
 {
     return QStringLiteral("Audio %1 • mic %2/%3 • sys %4/%5 • partial %6 • final %7 • meta %8 • "

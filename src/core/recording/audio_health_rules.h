@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/pcm_format.h"
 #include "foundation/models.h"
 
 #include <optional>
@@ -62,9 +63,6 @@ struct AudioHealthDecision
 
 // The first rule that applies to the input. Pure: the controller applies the decision.
 AudioHealthDecision evaluateAudioHealthRules(const AudioHealthInput &input);
-
-// True when every sample is zero: nothing was heard, not even a noise floor.
-bool isDigitalSilence(const QByteArray &pcm);
 
 // The inputs of the one-line live diagnostics shown while recording.
 struct RealtimeDiagnostics

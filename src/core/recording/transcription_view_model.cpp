@@ -6,6 +6,8 @@
 #include "audio/system_audio_capture.h"
 #include "backend/health_response.h"
 #include "foundation/clock.h"
+#include "recording/capture_rig.h"
+#include "recording/status_line.h"
 #include "sessions/transcript_export.h"
 
 namespace vernalo {
@@ -26,7 +28,7 @@ QVariantList toVariantList(const auto &options)
 void TranscriptionViewModel::StreamClientDeleter::operator()(WebSocketStreamClient *client) const
 {
     // The client may be in the middle of delivering the event that ends the recording.
-    client->disconnect();
+    client->close();
     client->deleteLater();
 }
 
@@ -42,21 +44,23 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_desktop(collaborators.desktop)
     , m_clock(collaborators.clock)
     , m_autoExportDirectory(collaborators.autoExportDirectory)
-    , m_statusText(QStringLiteral("Valmis aloittamaan"))
     , m_startAttemptID(QUuid::createUuid())
     , m_resumeAttemptID(QUuid::createUuid())
     , m_startRecordingTimeout(m_clock->createTimer(this))
     , m_resumeRecordingTimeout(m_clock->createTimer(this))
     , m_audioKeepAlive(m_clock->createTimer(this))
-    , m_pipeline(new OutgoingAudioPipeline(m_clock, this))
+    , m_rig(new CaptureRig(m_microphone, m_systemAudio, m_clock, this))
+    , m_pipeline(m_rig->pipeline())
     , m_segments(new TranscriptSegmentModel(this))
     , m_sessionHistory(new SessionHistoryModel(this))
     , m_memoAIBackendStatus(memoAIStatusUnknownLabel())
 {
-    m_micPermission.summaryText = uncheckedMicrophonePermissionSummary();
-    m_micPermission.canRequestPrompt = true;
-    m_systemPermission.summaryText = uncheckedSystemAudioPermissionSummary();
-    m_systemPermission.canRequestPrompt = true;
+    m_status = new StatusLine(QStringLiteral("Valmis aloittamaan"), this);
+    m_permissions =
+        new RecordingPermissions(m_microphone, m_systemAudio, m_desktop, m_status, this);
+    connect(m_status, &StatusLine::textChanged, this, &TranscriptionViewModel::statusTextChanged);
+    connect(m_status, &StatusLine::hintChanged, this,
+            &TranscriptionViewModel::diagnosticHintChanged);
 
     m_startRecordingTimeout->setSingleShot(true);
     m_resumeRecordingTimeout->setSingleShot(true);
@@ -72,7 +76,7 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
             [this](const QString &hint) {
                 // Only until the first sentence arrives: after that the transcript speaks for
                 // itself.
-                if (m_isRecording && !m_isPaused && m_segments->isEmpty())
+                if (m_phase == RecordingPhase::Live && m_segments->isEmpty())
                     setStatusText(hint);
             });
     connect(m_segments, &TranscriptSegmentModel::countsChanged, this, [this] {
@@ -84,8 +88,8 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
 
     loadConfiguration();
     refreshInputDevices();
-    refreshMicrophonePermissionStatus(false);
-    applySystemAudioPermissionSnapshot(m_systemAudio->permissionSnapshot());
+    m_permissions->refreshMicrophonePermissionStatus(false);
+    m_permissions->refreshSystemAudioPermissionStatus(false);
     refreshSessionHistory();
 }
 
@@ -130,33 +134,32 @@ QVariantList TranscriptionViewModel::availableSystemApplicationList() const
 bool TranscriptionViewModel::canStart() const
 {
     // A stop still saving its recording owns the transcript until it is done.
-    return !m_isStartingRecording && !m_isRecording && !m_isResumingRecording &&
-        !m_isAudioTestRunning && !m_isStopping;
+    return m_phase == RecordingPhase::Idle && !m_isAudioTestRunning;
 }
 
 bool TranscriptionViewModel::canStop() const
 {
-    return m_isStartingRecording || m_isRecording || m_isResumingRecording;
+    return isStoppablePhase(m_phase);
 }
 
 bool TranscriptionViewModel::canPause() const
 {
-    return m_isRecording && !m_isPaused && !m_isResumingRecording;
+    return m_phase == RecordingPhase::Live;
 }
 
 bool TranscriptionViewModel::canResume() const
 {
-    return m_isRecording && m_isPaused && !m_isResumingRecording;
+    return m_phase == RecordingPhase::Paused;
 }
 
 bool TranscriptionViewModel::canSave() const
 {
-    return !m_segments->isEmpty() && !m_isRecording;
+    return !m_segments->isEmpty() && !isRecording();
 }
 
 bool TranscriptionViewModel::isTranscriptBusy() const
 {
-    return m_isStartingRecording || m_isRecording || m_isResumingRecording || m_isStopping;
+    return m_phase != RecordingPhase::Idle;
 }
 
 QString TranscriptionViewModel::transcriptText() const
@@ -179,20 +182,24 @@ double TranscriptionViewModel::outgoingAudioPeak() const
     return m_pipeline->outgoingAudioPeak();
 }
 
+QString TranscriptionViewModel::statusText() const
+{
+    return m_status->text();
+}
+
+QString TranscriptionViewModel::diagnosticHint() const
+{
+    return m_status->hint();
+}
+
 void TranscriptionViewModel::setStatusText(const QString &text)
 {
-    if (m_statusText == text)
-        return;
-    m_statusText = text;
-    emit statusTextChanged();
+    m_status->setText(text);
 }
 
 void TranscriptionViewModel::setDiagnosticHint(const QString &hint)
 {
-    if (m_diagnosticHint == hint)
-        return;
-    m_diagnosticHint = hint;
-    emit diagnosticHintChanged();
+    m_status->setHint(hint);
 }
 
 void TranscriptionViewModel::setInterimText(const QString &text)
@@ -211,35 +218,17 @@ void TranscriptionViewModel::setSessionId(const QString &id)
     emit sessionIdChanged();
 }
 
-void TranscriptionViewModel::setRecordingFlags(bool starting, bool recording, bool resuming,
-                                               bool paused)
+void TranscriptionViewModel::setPhase(RecordingPhase phase)
 {
-    if (m_isStartingRecording == starting && m_isRecording == recording &&
-        m_isResumingRecording == resuming && m_isPaused == paused)
+    if (m_phase == phase)
         return;
-    const bool recordingChanged = m_isRecording != recording;
-    m_isStartingRecording = starting;
-    m_isRecording = recording;
-    m_isResumingRecording = resuming;
-    m_isPaused = paused;
+    const bool recordingChanged = isRecordingPhase(m_phase) != isRecordingPhase(phase);
+    m_phase = phase;
     // Paused audio goes out as silence of the same length.
-    m_pipeline->setPaused(paused);
+    m_pipeline->setPaused(isPausedPhase(phase));
     emit recordingStateChanged();
     if (recordingChanged)
         emit canSaveChanged();
-}
-
-void TranscriptionViewModel::setStopping(bool stopping)
-{
-    if (m_isStopping == stopping)
-        return;
-    m_isStopping = stopping;
-    emit recordingStateChanged();
-}
-
-void TranscriptionViewModel::setPaused(bool paused)
-{
-    setRecordingFlags(m_isStartingRecording, m_isRecording, m_isResumingRecording, paused);
 }
 
 void TranscriptionViewModel::setFallbackNoticeVisible(bool visible)

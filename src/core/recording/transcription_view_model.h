@@ -9,7 +9,10 @@
 #include "diagnostics/diagnostic_export_payload.h"
 #include "foundation/models.h"
 #include "foundation/stt_configuration.h"
+#include "recording/capture_rig.h"
 #include "recording/job_slot.h"
+#include "recording/recording_permissions.h"
+#include "recording/recording_phase.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "sessions/transcript_export.h"
@@ -36,6 +39,7 @@ class SessionHistoryStore;
 class STTAPIClient;
 class STTConfigurationStore;
 class SystemAudioCapture;
+class StatusLine;
 class Timer;
 
 // The one recording controller the screens bind to. It runs a recording from start to stop
@@ -141,34 +145,7 @@ class TranscriptionViewModel : public QObject
                    setSelectedSessionHistoryId NOTIFY selectedSessionHistoryIdChanged)
 
     // Capture permissions.
-    Q_PROPERTY(QString microphonePermissionSummary READ microphonePermissionSummary NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(QString microphonePermissionDetails READ microphonePermissionDetails NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(bool isMicrophonePermissionGranted READ isMicrophonePermissionGranted NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(bool canRequestMicrophonePermissionPrompt READ canRequestMicrophonePermissionPrompt
-                   NOTIFY microphonePermissionChanged)
-    Q_PROPERTY(bool shouldOpenMicrophoneSystemSettings READ shouldOpenMicrophoneSystemSettings
-                   NOTIFY microphonePermissionChanged)
-    Q_PROPERTY(bool isRequestingMicrophonePermission READ isRequestingMicrophonePermission NOTIFY
-                   microphonePermissionChanged)
-    Q_PROPERTY(QString systemAudioPermissionSummary READ systemAudioPermissionSummary NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(QString systemAudioPermissionDetails READ systemAudioPermissionDetails NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool isSystemAudioPermissionGranted READ isSystemAudioPermissionGranted NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool canRequestSystemAudioPermissionPrompt READ canRequestSystemAudioPermissionPrompt
-                   NOTIFY systemAudioPermissionChanged)
-    Q_PROPERTY(bool shouldOpenSystemAudioSystemSettings READ shouldOpenSystemAudioSystemSettings
-                   NOTIFY systemAudioPermissionChanged)
-    Q_PROPERTY(bool isRequestingSystemAudioPermission READ isRequestingSystemAudioPermission NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool shouldSuggestSystemAudioRelaunch READ shouldSuggestSystemAudioRelaunch NOTIFY
-                   systemAudioPermissionChanged)
-    Q_PROPERTY(bool showSystemAudioPermissionHelp READ showSystemAudioPermissionHelp NOTIFY
-                   systemAudioPermissionChanged)
+    Q_PROPERTY(vernalo::RecordingPermissions *permissions READ permissions CONSTANT)
 
     // Set by the audio test, diagnostics, memo and crash-recovery actions.
     Q_PROPERTY(bool isAudioTestRunning READ isAudioTestRunning NOTIFY isAudioTestRunningChanged)
@@ -226,22 +203,12 @@ public:
     Q_INVOKABLE void setPreferredSystemDisplay(uint id);
     Q_INVOKABLE void setPreferredSystemApplication(const QString &bundleIdentifier);
 
-    // Permissions.
-    Q_INVOKABLE void refreshMicrophonePermissionStatus(bool showStatus);
-    Q_INVOKABLE void refreshSystemAudioPermissionStatus(bool showStatus,
-                                                        bool activelyProbe = false);
-    Q_INVOKABLE void requestMicrophonePermissionFromUI();
-    Q_INVOKABLE void requestSystemAudioPermissionFromUI();
-    Q_INVOKABLE void openMicrophoneSystemSettings();
-    Q_INVOKABLE void openSystemAudioSystemSettings();
-    Q_INVOKABLE void relaunchApplication();
-
     // History.
     Q_INVOKABLE void refreshSessionHistory();
     Q_INVOKABLE void loadSession(const QString &id);
     Q_INVOKABLE void loadSelectedSession();
 
-    // --- outputs and prompts
+    // Outputs and prompts.
     Q_INVOKABLE void promptForBackendURL();
     Q_INVOKABLE void promptForAPIKey();
     Q_INVOKABLE void promptForUpdateManifestURL();
@@ -257,9 +224,8 @@ public:
     Q_INVOKABLE QString currentAppVersion() const;
     // The version the update check compares against; the build's own by default.
     void setRunningVersionForUpdates(const QString &version) { m_runningVersion = version; }
-    // --- end outputs and prompts
 
-    // --- deletion and recovery
+    // Deletion and recovery.
     Q_INVOKABLE void deleteSession(const QString &id);
     Q_INVOKABLE void deleteAllSessions();
     // The quiet start-up run; only the first call of a process does anything.
@@ -277,9 +243,7 @@ Q_SIGNALS:
     void deletionStateChanged();
 
 public:
-    // --- end deletion and recovery
-
-    // --- memo and diagnostics
+    // Memo and diagnostics.
     // A memo request runs (generation may take up to 15 minutes); more than one may.
     Q_PROPERTY(bool isGeneratingSummary READ isGeneratingSummary NOTIFY isGeneratingSummaryChanged)
     // A diagnostics package or automatic diagnostics file is being made.
@@ -308,12 +272,12 @@ public:
     // The newest "vernalo-diagnoosi*.zip|.json" in the downloads folder.
     std::optional<QString> latestDiagnosticsFromDownloads() const;
     // The last file written or shown, while it exists; otherwise the newest in downloads.
-    std::optional<QString> resolveLatestDiagnosticsURL() const;
+    std::optional<QString> resolveLatestDiagnosticsPath() const;
     Q_INVOKABLE void openLatestDiagnostics();
     Q_INVOKABLE void revealLatestDiagnosticsInFileManager();
     Q_INVOKABLE void copyDiagnosticsSupportTemplate();
     // Path of the last diagnostics file written or shown; empty when none.
-    QString lastDiagnosticsURL() const { return m_lastDiagnosticsURL; }
+    QString lastDiagnosticsPath() const { return m_lastDiagnosticsPath; }
     // The chosen microphone (or the automatic choice and its recommendation), the device in use
     // while capturing, and the microphone permission summary.
     QString micStatusLabel() const;
@@ -357,12 +321,10 @@ private:
     bool m_isExportingDiagnosticsPackage = false;
     int m_autoDiagnosticsJobs = 0;
     double m_crashRecoveryProgress = 0;
-    QString m_lastDiagnosticsURL;
+    QString m_lastDiagnosticsPath;
     std::function<QStringList()> m_diagnosticSecretsProvider;
 
 public:
-    // --- end memo and diagnostics
-
     // Property readers.
     QVariantMap configMap() const;
     const STTConfiguration &configuration() const { return m_config; }
@@ -400,18 +362,19 @@ public:
     MixPreset mixedPreset() const { return m_mixedPreset; }
     QString mixedPresetName() const { return rawValue(m_mixedPreset); }
 
-    bool isRecording() const { return m_isRecording; }
-    bool isStartingRecording() const { return m_isStartingRecording; }
-    bool isResumingRecording() const { return m_isResumingRecording; }
-    bool isPaused() const { return m_isPaused; }
-    bool isStoppingRecording() const { return m_isStopping; }
+    RecordingPhase phase() const { return m_phase; }
+    bool isRecording() const { return isRecordingPhase(m_phase); }
+    bool isStartingRecording() const { return m_phase == RecordingPhase::Starting; }
+    bool isResumingRecording() const { return m_phase == RecordingPhase::Resuming; }
+    bool isPaused() const { return isPausedPhase(m_phase); }
+    bool isStoppingRecording() const { return m_phase == RecordingPhase::Stopping; }
     bool canStart() const;
     bool canStop() const;
     bool canPause() const;
     bool canResume() const;
     bool canSave() const;
-    QString statusText() const { return m_statusText; }
-    QString diagnosticHint() const { return m_diagnosticHint; }
+    QString statusText() const;
+    QString diagnosticHint() const;
     QString pauseElapsedLabel() const { return m_pauseElapsedLabel; }
     bool fallbackNoticeVisible() const { return m_fallbackNoticeVisible; }
 
@@ -431,29 +394,7 @@ public:
     SessionHistoryModel *sessionHistoryModel() const { return m_sessionHistory; }
     QString selectedSessionHistoryId() const { return m_selectedSessionHistoryId; }
 
-    QString microphonePermissionSummary() const { return m_micPermission.summaryText; }
-    QString microphonePermissionDetails() const { return m_micPermission.detailText; }
-    bool isMicrophonePermissionGranted() const { return m_micPermission.isGranted; }
-    bool canRequestMicrophonePermissionPrompt() const { return m_micPermission.canRequestPrompt; }
-    bool shouldOpenMicrophoneSystemSettings() const
-    {
-        return m_micPermission.shouldOpenSystemSettings;
-    }
-    bool isRequestingMicrophonePermission() const { return m_isRequestingMicPermission; }
-    QString systemAudioPermissionSummary() const { return m_systemPermission.summaryText; }
-    QString systemAudioPermissionDetails() const { return m_systemPermission.detailText; }
-    bool isSystemAudioPermissionGranted() const { return m_systemPermission.isGranted; }
-    bool canRequestSystemAudioPermissionPrompt() const
-    {
-        return m_systemPermission.canRequestPrompt;
-    }
-    bool shouldOpenSystemAudioSystemSettings() const
-    {
-        return m_systemPermission.shouldOpenSystemSettings;
-    }
-    bool isRequestingSystemAudioPermission() const { return m_isRequestingSystemPermission; }
-    bool shouldSuggestSystemAudioRelaunch() const { return m_shouldSuggestSystemAudioRelaunch; }
-    bool showSystemAudioPermissionHelp() const { return m_showSystemAudioPermissionHelp; }
+    RecordingPermissions *permissions() const { return m_permissions; }
 
     bool isAudioTestRunning() const { return m_isAudioTestRunning; }
     QString lastDiagnosticsFileName() const { return m_lastDiagnosticsFileName; }
@@ -502,8 +443,6 @@ Q_SIGNALS:
     void receiptTimesChanged();
     void audioLevelsChanged();
     void selectedSessionHistoryIdChanged();
-    void microphonePermissionChanged();
-    void systemAudioPermissionChanged();
     void isAudioTestRunningChanged();
     void lastDiagnosticsFileNameChanged();
     void memoAIBackendStatusChanged();
@@ -519,9 +458,7 @@ private:
         QString language;
         QString model;
         STTConfiguration config;
-        quint32 microphoneID = 0;
-        quint32 displayID = 0;
-        QString applicationBundleID;
+        CaptureSelection selection;
     };
 
     // Why a start failed: the text for the status line and, for capture errors, which kind.
@@ -578,7 +515,7 @@ private:
     FinishPlan makeFinishPlan(bool userStop) const;
     QCoro::Task<> finishRecording(FinishPlan plan, StreamClientPtr client);
     void completeUserStop(const FinishPlan &plan, bool haveSegments, const QString &exportStatus);
-    void startAudioKeepAlive(WebSocketStreamClient *client);
+    void startAudioKeepAlive();
     void keepAliveTick();
     void setListeningStatus(AudioInputMode mode);
     void resetCaptureState();
@@ -587,14 +524,12 @@ private:
     // view_model_capture.cpp
     QCoro::Task<bool> ensurePermissionsForMode(AudioInputMode mode);
     void activateLiveCapture(AudioInputMode mode, WebSocketStreamClient *client,
-                             quint32 selectedMicID, quint32 selectedSystemDisplayID,
-                             const QString &selectedSystemApplicationBundleID);
+                             const CaptureSelection &selection);
     void deactivateLiveCapture();
     void disposeStreamClient();
     // The liveness check and the health rules live in view_model_health.cpp.
     void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
     void evaluateAudioHealth(const SessionMetaResponse &meta);
-    void handleSystemAudioPermissionError(SystemAudioCaptureError::Kind kind);
 
     // view_model_transcript.cpp
     void applyFinalEvent(const StreamEvent::Final &final);
@@ -622,12 +557,6 @@ private:
     // The switch of the live microphone belongs to the audio health supervision.
     void restartMicrophoneCaptureForLiveDeviceChange(quint32 id);
 
-    // view_model_permissions.cpp
-    void applyMicrophonePermissionSnapshot(const MicrophonePermissionSnapshot &snapshot);
-    void applySystemAudioPermissionSnapshot(const SystemAudioPermissionSnapshot &snapshot);
-    QCoro::Task<> runMicrophonePermissionRequest();
-    QCoro::Task<> runSystemAudioPermissionRequest();
-
     // view_model_history.cpp
     // Stores a finished recording; the error text for the log when it could not be written.
     std::optional<QString> saveFinishedSession(const FinishPlan &plan,
@@ -635,16 +564,15 @@ private:
     // The status line of the automatic export; empty when it did nothing.
     QString autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot);
 
-    // --- outputs and prompts (view_model_outputs.cpp)
+    // Outputs and prompts (view_model_outputs.cpp).
     enum class PromptedSetting { BackendURL, APIKey, UpdateManifestURL };
     QCoro::Task<> runSettingPrompt(PromptedSetting setting);
     void storePromptedSetting(PromptedSetting setting, const QString &value);
     QCoro::Task<> runSaveTranscript();
     QCoro::Task<> runUpdateCheck(QString manifestAddress);
     QString m_runningVersion;
-    // --- end outputs and prompts
 
-    // --- deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp)
+    // Deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp).
     QCoro::Task<> runDeleteSession(QString id, STTConfiguration config);
     QCoro::Task<> runDeleteAllSessions(QStringList ids, STTConfiguration config);
     QCoro::Task<> recoverStoppedSessionsFromServer(int fetchLimit, int importLimit,
@@ -655,16 +583,16 @@ private:
     void changeDeletionJobs(int delta, bool all);
     int m_deletionJobs = 0;
     bool m_isDeletingAllSessions = false;
-    // --- end deletion and recovery
 
     // transcription_view_model.cpp
     void setStatusText(const QString &text);
     void setDiagnosticHint(const QString &hint);
     void setInterimText(const QString &text);
     void setSessionId(const QString &id);
-    void setRecordingFlags(bool starting, bool recording, bool resuming, bool paused);
-    void setStopping(bool stopping);
-    void setPaused(bool paused);
+    void setPhase(RecordingPhase phase);
+    // The one way out of starting, live, paused and resuming: pending starts and resumes go
+    // stale, capture ends, and all but a user stop drop the stream and the pollers at once.
+    void leaveLive(LeaveReason reason);
     void setFallbackNoticeVisible(bool visible);
     void setPauseElapsedLabel(const QString &label);
     void setSelectedInputDeviceID(quint32 id);
@@ -706,13 +634,7 @@ private:
     MixPreset m_mixedPreset = MixPreset::Meeting;
 
     // Recording state.
-    bool m_isStartingRecording = false;
-    bool m_isRecording = false;
-    bool m_isResumingRecording = false;
-    bool m_isPaused = false;
-    bool m_isStopping = false;
-    QString m_statusText;
-    QString m_diagnosticHint;
+    RecordingPhase m_phase = RecordingPhase::Idle;
     QString m_pauseElapsedLabel;
     bool m_fallbackNoticeVisible = false;
 
@@ -725,7 +647,6 @@ private:
     STTConfiguration m_startTimeoutConfig;
     QDateTime m_recordingStartedAt;
     StreamClientPtr m_webSocketClient;
-    QPointer<WebSocketStreamClient> m_keepAliveClient;
     Timer *m_startRecordingTimeout;
     Timer *m_resumeRecordingTimeout;
     Timer *m_audioKeepAlive;
@@ -733,7 +654,8 @@ private:
     JobSlot m_sessionMetaPoll;
     JobSlot m_microphoneLiveness;
     JobSlot m_audioTest;
-    OutgoingAudioPipeline *m_pipeline;
+    CaptureRig *m_rig;
+    OutgoingAudioPipeline *m_pipeline; // the rig's
     AudioHealthState m_health;
 
     // The transcript.
@@ -748,13 +670,9 @@ private:
     SessionHistoryModel *m_sessionHistory;
     QString m_selectedSessionHistoryId;
 
-    // Permissions.
-    MicrophonePermissionSnapshot m_micPermission;
-    bool m_isRequestingMicPermission = false;
-    SystemAudioPermissionSnapshot m_systemPermission;
-    bool m_isRequestingSystemPermission = false;
-    bool m_shouldSuggestSystemAudioRelaunch = false;
-    bool m_showSystemAudioPermissionHelp = false;
+    // Topics.
+    StatusLine *m_status;
+    RecordingPermissions *m_permissions;
 
     // Owned by other actions (audio test, diagnostics, memo, crash recovery).
     bool m_isAudioTestRunning = false;
@@ -762,7 +680,7 @@ private:
     QString m_memoAIBackendStatus;
     bool m_isCrashRecoveryRunning = false;
 
-    // --- pause and resume (view_model_pause.cpp)
+    // Pause and resume (view_model_pause.cpp).
 public:
     Q_INVOKABLE void pauseRecording();
     Q_INVOKABLE void resumeRecording();
@@ -776,9 +694,8 @@ private:
     std::optional<QDateTime> m_pauseStartedAt;
     double m_accumulatedPausedDuration = 0;
     Timer *m_pauseTicker = nullptr;
-    // --- end of pause and resume
 
-    // --- health and fallbacks (view_model_health.cpp)
+    // Health and fallbacks (view_model_health.cpp).
     // "Audio <sent> • mic <frames>/<peak> • sys ... • mixDrop m:<n> s:<n>", shown while recording.
     Q_PROPERTY(QString realtimeDiagnosticsLabel READ realtimeDiagnosticsLabel NOTIFY
                    realtimeDiagnosticsLabelChanged)
@@ -796,8 +713,6 @@ Q_SIGNALS:
 private:
     void initHealthSupervision();
     void resetHealthSupervision();
-    // The microphone's chunks into the pipeline, counting those that carry any sound.
-    std::function<void(const QByteArray &)> microphoneChunkHandler();
     QCoro::Task<> runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
                                              JobSlot::Ticket ticket, quint64 generation,
                                              QString sessionId, int framesAtSchedule);
@@ -818,20 +733,16 @@ private:
     void setLiveInputMode(AudioInputMode mode);
 
     std::optional<SessionMetaResponse> m_lastHealthMeta;
-    int m_micFramesWithSignal = 0;
-    // --- end health and fallbacks
 
-    // --- audio test (view_model_audio_test.cpp)
+    // Audio test (view_model_audio_test.cpp).
 public:
     // Five seconds of the chosen sources without a backend session; nothing is sent.
     Q_INVOKABLE void runAudioQualityTest();
 
 private:
-    QCoro::Task<> runAudioTest(AudioInputMode mode, quint32 microphoneID, quint32 displayID,
-                               QString applicationBundleID, JobSlot::Ticket ticket);
+    QCoro::Task<> runAudioTest(AudioInputMode mode, CaptureSelection selection,
+                               JobSlot::Ticket ticket);
     void setAudioTestRunning(bool running);
-    void stopAudioTestCapture();
-    // --- end audio test
 };
 
 } // namespace vernalo

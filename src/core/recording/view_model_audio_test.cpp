@@ -1,10 +1,9 @@
 // The five-second audio test: the chosen sources capture without a backend session, nothing is
 // sent, and the result says what arrived and what to do about it.
-#include "audio/microphone_capture.h"
-#include "audio/pcm_format.h"
-#include "audio/system_audio_capture.h"
+#include "audio/capture_errors.h"
 #include "foundation/clock.h"
 #include "recording/audio_test_verdict.h"
+#include "recording/capture_rig.h"
 #include "recording/transcription_view_model.h"
 
 namespace vernalo {
@@ -19,7 +18,7 @@ constexpr auto kAudioTestDuration = 5s;
 
 void TranscriptionViewModel::runAudioQualityTest()
 {
-    if (m_isStartingRecording || m_isRecording) {
+    if (isStartingRecording() || isRecording()) {
         setStatusText(QStringLiteral("Pysäytä tallennus ennen äänitestiä"));
         return;
     }
@@ -29,50 +28,30 @@ void TranscriptionViewModel::runAudioQualityTest()
     setStatusText(QStringLiteral("Äänitesti käynnissä (5 s)..."));
     setDiagnosticHint(QString());
     const JobSlot::Ticket ticket = m_audioTest.start();
-    runAudioTest(m_inputMode, m_selectedInputDeviceID, m_selectedSystemDisplayID,
-                 m_selectedSystemApplicationBundleID, ticket);
+    runAudioTest(
+        m_inputMode,
+        {m_selectedInputDeviceID, m_selectedSystemDisplayID, m_selectedSystemApplicationBundleID},
+        ticket);
 }
 
-QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, quint32 microphoneID,
-                                                   quint32 displayID, QString applicationBundleID,
+QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, CaptureSelection selection,
                                                    JobSlot::Ticket ticket)
 {
     QPointer<TranscriptionViewModel> self(this);
     Clock *clock = m_clock;
-    auto tally = std::make_shared<AudioTestTally>();
-    const auto counter = [self, tally, ticket](bool fromMicrophone) {
-        return [self, tally, ticket, fromMicrophone](const QByteArray &chunk) {
-            if (self && self->m_audioTest.isCurrent(ticket))
-                tally->add(fromMicrophone, estimatePCM16Level(chunk));
-        };
-    };
-
     std::optional<QString> failure;
     try {
-        if (mode != AudioInputMode::SystemAudio) {
-            m_microphone->onPCMFrame = counter(true);
-            m_microphone->setPreferredInputDeviceID(
-                microphoneID == 0 ? std::nullopt : std::optional(microphoneID));
-            m_microphone->start();
-        }
-        if (mode != AudioInputMode::Microphone) {
-            m_systemAudio->setPreferredDisplayID(displayID == 0 ? std::nullopt
-                                                                : std::optional(displayID));
-            m_systemAudio->setPreferredApplicationBundleID(applicationBundleID);
-            m_systemAudio->onRawAudioSample = nullptr;
-            m_systemAudio->onPCMFrame = counter(false);
-            m_systemAudio->start();
-        }
+        m_rig->startTest(mode, selection);
     } catch (const SystemAudioCaptureError &error) {
-        handleSystemAudioPermissionError(error.kind());
+        m_permissions->applySystemAudioCaptureError(error.kind());
         failure = error.errorDescription();
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         failure = error.errorDescription();
     }
     if (failure) {
         m_audioTest.finish(ticket);
-        stopAudioTestCapture();
+        m_rig->stopTest();
         setStatusText(QStringLiteral("Äänitesti epäonnistui: ") + *failure);
         setAudioTestRunning(false);
         co_return;
@@ -82,20 +61,10 @@ QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, quint32 
     if (!self || !m_audioTest.isCurrent(ticket))
         co_return;
     m_audioTest.finish(ticket);
-    stopAudioTestCapture();
-    const AudioTestVerdict verdict = audioTestVerdict(mode, *tally);
+    const AudioTestVerdict verdict = audioTestVerdict(mode, m_rig->stopTest());
     setStatusText(verdict.statusText);
     setDiagnosticHint(verdict.diagnosticHint);
     setAudioTestRunning(false);
-}
-
-void TranscriptionViewModel::stopAudioTestCapture()
-{
-    m_microphone->onPCMFrame = nullptr;
-    m_microphone->stop();
-    m_systemAudio->onPCMFrame = nullptr;
-    m_systemAudio->onRawAudioSample = nullptr;
-    m_systemAudio->stop();
 }
 
 void TranscriptionViewModel::setAudioTestRunning(bool running)

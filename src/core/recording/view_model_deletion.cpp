@@ -52,7 +52,7 @@ void TranscriptionViewModel::notePendingServerDeletions(const QStringList &faile
 
 void TranscriptionViewModel::deleteSession(const QString &id)
 {
-    if (m_isRecording || id.isEmpty())
+    if (isRecording() || id.isEmpty())
         return;
     setStatusText(QStringLiteral("Poistetaan sessio..."));
     changeDeletionJobs(+1, false);
@@ -92,7 +92,7 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
 void TranscriptionViewModel::deleteAllSessions()
 {
     // A second press while the first still runs would delete every session on the server twice.
-    if (m_isRecording || m_isDeletingAllSessions)
+    if (isRecording() || m_isDeletingAllSessions)
         return;
     QStringList ids;
     for (const SavedSessionListItem &item : m_historyStore->list())

@@ -59,7 +59,7 @@ QString TranscriptionViewModel::micStatusLabel() const
     const QString active = m_microphone ? m_microphone->activeInputDeviceName() : QString();
     if (!active.isEmpty())
         choice += QStringLiteral("; käytössä: ") + active;
-    return choice + QStringLiteral("; ") + m_micPermission.summaryText;
+    return choice + QStringLiteral("; ") + m_permissions->microphonePermissionSummary();
 }
 
 QString TranscriptionViewModel::selectedSystemDisplayName() const
@@ -104,10 +104,10 @@ DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
     runtime.systemApplication = m_selectedSystemApplicationBundleID.isEmpty()
         ? QStringLiteral("auto")
         : m_selectedSystemApplicationBundleID;
-    runtime.isStartingRecording = m_isStartingRecording;
-    runtime.isRecording = m_isRecording;
-    runtime.isResumingRecording = m_isResumingRecording;
-    runtime.isPaused = m_isPaused;
+    runtime.isStartingRecording = isStartingRecording();
+    runtime.isRecording = isRecording();
+    runtime.isResumingRecording = isResumingRecording();
+    runtime.isPaused = isPaused();
     runtime.audioFramesSent = audioFramesSent();
     runtime.outgoingAudioLevel = outgoingAudioLevel();
     runtime.outgoingAudioPeak = outgoingAudioPeak();
@@ -148,7 +148,7 @@ QString TranscriptionViewModel::diagnosticsDirectory() const
 
 void TranscriptionViewModel::rememberDiagnosticsFile(const QString &path)
 {
-    m_lastDiagnosticsURL = path;
+    m_lastDiagnosticsPath = path;
     const QString name = QFileInfo(path).fileName();
     if (name != m_lastDiagnosticsFileName) {
         m_lastDiagnosticsFileName = name;
@@ -309,8 +309,8 @@ TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
     AppLog::write(QStringLiteral("auto diagnostic exported path=") + path);
     rememberDiagnosticsFile(path);
     const QString name = m_lastDiagnosticsFileName;
-    if (!m_diagnosticHint.isEmpty())
-        setDiagnosticHint(m_diagnosticHint + QStringLiteral(" (Diagnoosi: ") + name + u')');
+    if (!diagnosticHint().isEmpty())
+        setDiagnosticHint(diagnosticHint() + QStringLiteral(" (Diagnoosi: ") + name + u')');
     else
         setDiagnosticHint(QStringLiteral("Automaattinen diagnostiikka tallennettu: ") + name);
 }
@@ -343,16 +343,16 @@ std::optional<QString> TranscriptionViewModel::latestDiagnosticsFromDownloads() 
     return std::min_element(candidates.begin(), candidates.end(), newer)->absoluteFilePath();
 }
 
-std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsURL() const
+std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsPath() const
 {
-    if (!m_lastDiagnosticsURL.isEmpty() && QFileInfo(m_lastDiagnosticsURL).isFile())
-        return m_lastDiagnosticsURL;
+    if (!m_lastDiagnosticsPath.isEmpty() && QFileInfo(m_lastDiagnosticsPath).isFile())
+        return m_lastDiagnosticsPath;
     return latestDiagnosticsFromDownloads();
 }
 
 std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsForAction()
 {
-    const std::optional<QString> path = resolveLatestDiagnosticsURL();
+    const std::optional<QString> path = resolveLatestDiagnosticsPath();
     if (!path) {
         setStatusText(QStringLiteral("Diagnostiikkatiedostoa ei löytynyt"));
         return std::nullopt;
@@ -390,7 +390,7 @@ void TranscriptionViewModel::revealLatestDiagnosticsInFileManager()
 void TranscriptionViewModel::copyDiagnosticsSupportTemplate()
 {
     QString packageName = QStringLiteral("(ei tallennettua pakettia)");
-    if (const std::optional<QString> path = resolveLatestDiagnosticsURL()) {
+    if (const std::optional<QString> path = resolveLatestDiagnosticsPath()) {
         rememberDiagnosticsFile(*path);
         packageName = m_lastDiagnosticsFileName;
     }

@@ -9,6 +9,7 @@
 #include "foundation/clock.h"
 #include "ports/audio_system.h"
 #include "recording/audio_health_rules.h"
+#include "recording/capture_rig.h"
 #include "recording/transcription_view_model.h"
 
 namespace vernalo {
@@ -53,11 +54,6 @@ std::optional<StableSwitchPlan> planStableSwitch(const InputDeviceInventory &inv
     return plan;
 }
 
-std::optional<quint32> preferenceOf(quint32 id)
-{
-    return id == 0 ? std::nullopt : std::optional(id);
-}
-
 } // namespace
 
 void TranscriptionViewModel::initHealthSupervision()
@@ -73,22 +69,7 @@ void TranscriptionViewModel::initHealthSupervision()
 void TranscriptionViewModel::resetHealthSupervision()
 {
     m_health = AudioHealthState {};
-    m_micFramesWithSignal = 0;
     m_lastHealthMeta.reset();
-}
-
-std::function<void(const QByteArray &)> TranscriptionViewModel::microphoneChunkHandler()
-{
-    // The capture objects outlive the controller; the handler must notice when it is gone.
-    const QPointer<OutgoingAudioPipeline> pipeline(m_pipeline);
-    const QPointer<TranscriptionViewModel> self(this);
-    return [pipeline, self](const QByteArray &chunk) {
-        if (!self || !pipeline)
-            return;
-        if (!isDigitalSilence(chunk))
-            ++self->m_micFramesWithSignal;
-        pipeline->pushMicrophoneChunk(chunk);
-    };
 }
 
 QString TranscriptionViewModel::realtimeDiagnosticsLabel() const
@@ -119,13 +100,11 @@ QString TranscriptionViewModel::selectedInputDeviceName() const
 
 bool TranscriptionViewModel::canRepairRecording(quint64 generation) const
 {
-    return m_generation == generation && m_isRecording && !m_isPaused && m_webSocketClient;
+    return m_generation == generation && m_phase == RecordingPhase::Live && m_webSocketClient;
 }
 
 void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
 {
-    if (m_pipeline->mode() != mode)
-        m_pipeline->setMode(mode);
     if (m_inputMode != mode) {
         m_inputMode = mode;
         emit inputModeChanged();
@@ -137,14 +116,14 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     m_lastHealthMeta = meta;
     AudioHealthInput input;
     input.mode = m_inputMode;
-    input.paused = m_isPaused;
+    input.paused = isPaused();
     input.audioFrameCount = meta.audioFrameCount;
     input.avgAudioLevel = meta.avgAudioLevel;
     input.interimCount = meta.interimCount;
     input.finalCount = meta.finalCount;
     if (meta.lastSttError && meta.lastSttError->message)
         input.sttErrorMessage = *meta.lastSttError->message;
-    input.micFramesWithSignal = m_micFramesWithSignal;
+    input.micFramesWithSignal = m_pipeline->micFramesWithSignal();
     input.micFramesSeen = m_pipeline->micFramesSeen();
     input.micAudioPeak = m_pipeline->micAudioPeak();
     input.systemFramesSeen = m_pipeline->systemFramesSeen();
@@ -155,7 +134,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     input.hasStreamClient = m_webSocketClient != nullptr;
     input.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
     // Asking the sound server for its devices is only worth it when the answer matters.
-    if (input.mode == AudioInputMode::MicrophoneAndSystem && m_micFramesWithSignal == 0)
+    if (input.mode == AudioInputMode::MicrophoneAndSystem && input.micFramesWithSignal == 0)
         input.canSwitchToStableMicrophone = stableMicrophoneCandidate().has_value();
 
     const AudioHealthDecision decision = evaluateAudioHealthRules(input);
@@ -187,7 +166,7 @@ void TranscriptionViewModel::scheduleMicrophoneLivenessCheck(AudioInputMode mode
         return;
     const JobSlot::Ticket ticket = m_microphoneLiveness.start();
     runMicrophoneLivenessCheck(mode, reason, ticket, m_generation, m_sessionId,
-                               m_micFramesWithSignal);
+                               m_pipeline->micFramesWithSignal());
 }
 
 QCoro::Task<>
@@ -201,10 +180,10 @@ TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString 
     if (!self || !m_microphoneLiveness.isCurrent(ticket))
         co_return;
     m_microphoneLiveness.finish(ticket);
-    if (m_generation != generation || !m_isRecording || !m_webSocketClient ||
+    if (m_generation != generation || !isRecording() || !m_webSocketClient ||
         m_sessionId != sessionId || m_inputMode != mode)
         co_return;
-    if (m_isPaused || m_micFramesWithSignal > framesAtSchedule) {
+    if (isPaused() || m_pipeline->micFramesWithSignal() > framesAtSchedule) {
         // Heard (or not to be judged while paused): watch the next stretch too, so a microphone
         // that falls silent in the middle of a recording is noticed as well.
         scheduleMicrophoneLivenessCheck(mode, reason);
@@ -263,17 +242,13 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
 {
     if (mode == AudioInputMode::SystemAudio)
         return false;
-    m_microphone->stop();
     m_pipeline->resetMicrophoneStats();
-    m_micFramesWithSignal = 0;
     m_health.hasAttemptedMixedMicrophoneRestart = false;
     m_microphoneLiveness.cancel();
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
         setDiagnosticHint(QStringLiteral("Mikrofonin käynnistys epäonnistui: ") +
                           error.errorDescription());
@@ -303,7 +278,7 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
 
 void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigger)
 {
-    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::MicrophoneAndSystem)
+    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::MicrophoneAndSystem)
         return;
     if (m_health.hasAttemptedMixedMicrophoneRestart) {
         setDiagnosticHint(QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse toinen "
@@ -314,13 +289,10 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
         return;
     m_health.hasAttemptedMixedMicrophoneRestart = true;
     AppLog::write(QStringLiteral("mixed microphone restart trigger=%1").arg(trigger));
-    m_microphone->stop();
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonin uudelleenkäynnistys epäonnistui: ") +
                           error.errorDescription());
         AppLog::write(
@@ -335,7 +307,7 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
 
 void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
 {
-    if (!m_isRecording || m_isPaused || m_inputMode != AudioInputMode::SystemAudio ||
+    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::SystemAudio ||
         m_health.hasAttemptedSystemFallback || !m_webSocketClient)
         return;
     m_health.hasAttemptedSystemFallback = true;
@@ -367,10 +339,8 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
         AppLog::write(QStringLiteral("system fallback failed: microphone permission denied"));
         co_return;
     }
-    m_microphone->onPCMFrame = microphoneChunkHandler();
-    m_microphone->setPreferredInputDeviceID(preferenceOf(m_selectedInputDeviceID));
     try {
-        m_microphone->start();
+        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
         m_health.hasAttemptedSystemFallback = false;
         setDiagnosticHint(QStringLiteral("Automaattinen varatila epäonnistui: ") +
@@ -394,7 +364,7 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
 
 void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32 id)
 {
-    if (!m_isRecording || m_isPaused)
+    if (m_phase != RecordingPhase::Live)
         return;
     if (!m_webSocketClient) {
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui: yhteys puuttuu"));
@@ -421,7 +391,7 @@ QCoro::Task<> TranscriptionViewModel::runLiveMicrophoneChange(AudioInputMode tar
     if (!self || !canRepairRecording(generation))
         co_return;
     if (!granted) {
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonilupa puuttuu. Anna lupa ääniasetuksissa ja "
                                          "kokeile uudelleen."));
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));

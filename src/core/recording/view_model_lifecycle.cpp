@@ -4,12 +4,12 @@
 #include "audio/capture_source_lists.h"
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
-#include "audio/pcm_format.h"
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
 #include "foundation/clock.h"
 #include "ports/audio_system.h"
+#include "recording/capture_rig.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_status_texts.h"
@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kStartTimeout = 30s;
 constexpr auto kKeepAliveInterval = 900ms;
-constexpr qint64 kQuietBeforeSilenceMs = 1200;
 constexpr auto kFinalSegmentsGrace = 1200ms;
 
 // Best effort and never awaited: a stop request that fails leaves the session to the server's
@@ -36,9 +35,9 @@ QCoro::Task<> stopSessionDetached(STTAPIClient *api, STTConfiguration config, QS
 
 void TranscriptionViewModel::startRecording()
 {
-    if (m_isStartingRecording || m_isRecording)
+    if (m_phase == RecordingPhase::Starting || isRecording())
         return;
-    if (m_isStopping) {
+    if (m_phase == RecordingPhase::Stopping) {
         // The previous recording is still being saved; a new one would take its transcript.
         AppLog::write(QStringLiteral("startRecording refused stopInProgress=true session=%1")
                           .arg(m_sessionId));
@@ -51,7 +50,7 @@ void TranscriptionViewModel::startRecording()
 
     ++m_generation;
     setStatusText(QStringLiteral("Yhdistetään..."));
-    setRecordingFlags(true, false, false, false);
+    setPhase(RecordingPhase::Starting);
     setInterimText(QString());
     m_segments->clear();
     cancelRecordingJobs();
@@ -83,9 +82,8 @@ void TranscriptionViewModel::startRecording()
     attempt.language = m_language;
     attempt.model = m_sttModel;
     attempt.config = m_config;
-    attempt.microphoneID = m_selectedInputDeviceID;
-    attempt.displayID = m_selectedSystemDisplayID;
-    attempt.applicationBundleID = m_selectedSystemApplicationBundleID;
+    attempt.selection = {m_selectedInputDeviceID, m_selectedSystemDisplayID,
+                         m_selectedSystemApplicationBundleID};
 
     AppLog::write(QStringLiteral("startRecording mode=%1 language=%2 model=%3")
                       .arg(rawValue(mode), attempt.language, attempt.model));
@@ -141,12 +139,12 @@ QCoro::Task<> TranscriptionViewModel::runStartAttempt(StartAttempt attempt)
     StreamClientPtr client(m_streamClientFactory().release());
     const quint64 generation = attempt.generation;
     try {
-        client->connect(streamUrl, attempt.language, attempt.model,
-                        [self, generation](const StreamEvent &event) {
-                            // Events of a stream that belongs to an older recording are dropped.
-                            if (self && self->m_generation == generation)
-                                self->handleStreamEvent(event);
-                        });
+        client->open(streamUrl, attempt.language, attempt.model,
+                     [self, generation](const StreamEvent &event) {
+                         // Events of a stream that belongs to an older recording are dropped.
+                         if (self && self->m_generation == generation)
+                             self->handleStreamEvent(event);
+                     });
     } catch (const APIClientError &error) {
         failStart(attempt, {error.localizedDescription(), std::nullopt, std::nullopt},
                   created->sessionId);
@@ -160,8 +158,7 @@ QCoro::Task<> TranscriptionViewModel::runStartAttempt(StartAttempt attempt)
 
     std::optional<StartFailure> captureFailure;
     try {
-        activateLiveCapture(attempt.mode, m_webSocketClient.get(), attempt.microphoneID,
-                            attempt.displayID, attempt.applicationBundleID);
+        activateLiveCapture(attempt.mode, m_webSocketClient.get(), attempt.selection);
     } catch (const MicrophoneCaptureError &error) {
         captureFailure = StartFailure {error.errorDescription(), error.kind(), std::nullopt};
     } catch (const SystemAudioCaptureError &error) {
@@ -192,19 +189,14 @@ void TranscriptionViewModel::failStart(const StartAttempt &attempt, const StartF
                                        const QString &createdSessionId)
 {
     if (failure.systemAudioError)
-        handleSystemAudioPermissionError(*failure.systemAudioError);
+        m_permissions->applySystemAudioCaptureError(*failure.systemAudioError);
     else if (failure.microphoneError)
-        refreshMicrophonePermissionStatus(false);
+        m_permissions->refreshMicrophonePermissionStatus(false);
     if (m_startAttemptID != attempt.id)
         return;
-    m_startRecordingTimeout->stop();
-    m_startAttemptID = QUuid::createUuid();
     AppLog::write(QStringLiteral("startRecording failed error=%1").arg(failure.description));
     setStatusText(failure.description);
-    setRecordingFlags(false, false, false, false);
-    deactivateLiveCapture();
-    disposeStreamClient();
-    cancelRecordingJobs();
+    leaveLive(LeaveReason::StartFailed);
     // Nothing will ever stream into a session whose start failed; leaving it open would keep it
     // alive on the server until its idle limit.
     if (!createdSessionId.isEmpty())
@@ -214,9 +206,9 @@ void TranscriptionViewModel::failStart(const StartAttempt &attempt, const StartF
 void TranscriptionViewModel::goLive(const StartAttempt &attempt, const QString &sessionId)
 {
     m_startRecordingTimeout->stop();
-    setRecordingFlags(false, true, false, false);
+    setPhase(RecordingPhase::Live);
     setListeningStatus(attempt.mode);
-    startAudioKeepAlive(m_webSocketClient.get());
+    startAudioKeepAlive();
     scheduleMicrophoneLivenessCheck(attempt.mode, QStringLiteral("start"));
     startTranscriptPolling(sessionId, attempt.config);
     startSessionMetaPolling(sessionId, attempt.config);
@@ -230,18 +222,14 @@ void TranscriptionViewModel::scheduleStartRecordingTimeout(const QUuid &attemptI
 
 void TranscriptionViewModel::handleStartRecordingTimeout()
 {
-    if (m_startAttemptID != m_startTimeoutAttemptID || m_isRecording)
+    if (m_startAttemptID != m_startTimeoutAttemptID || isRecording())
         return;
     const QString keptSessionId = m_sessionId;
-    m_startAttemptID = QUuid::createUuid();
     setStatusText(QStringLiteral("Aloitus aikakatkaistiin"));
     setDiagnosticHint(QStringLiteral(
         "Sessio syntyi, mutta äänen kaappaus tai yhteys ei käynnistynyt ajoissa. Yritä "
         "uudelleen ja vie diagnostiikka, jos tämä toistuu."));
-    setRecordingFlags(false, false, false, false);
-    deactivateLiveCapture();
-    disposeStreamClient();
-    cancelRecordingJobs();
+    leaveLive(LeaveReason::StartTimedOut);
     AppLog::write(QStringLiteral("startRecording timeout session=%1").arg(keptSessionId));
     if (!keptSessionId.isEmpty())
         stopSessionInBackground(m_startTimeoutConfig, keptSessionId);
@@ -249,23 +237,31 @@ void TranscriptionViewModel::handleStartRecordingTimeout()
 
 void TranscriptionViewModel::stopRecording()
 {
-    if (!m_isRecording && !m_isStartingRecording && !m_isResumingRecording)
+    if (!isStoppablePhase(m_phase))
         return;
-    setRecordingFlags(false, false, false, false);
+    leaveLive(LeaveReason::UserStop);
+    setStatusText(QStringLiteral("Pysäytetään..."));
+    AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
+    finishRecording(makeFinishPlan(true), std::move(m_webSocketClient));
+}
+
+void TranscriptionViewModel::leaveLive(LeaveReason reason)
+{
+    const bool finishing = reason == LeaveReason::UserStop || reason == LeaveReason::RemoteStop;
     m_startRecordingTimeout->stop();
     m_resumeRecordingTimeout->stop();
     m_startAttemptID = QUuid::createUuid();
     m_resumeAttemptID = QUuid::createUuid();
+    setPhase(finishing ? RecordingPhase::Stopping : RecordingPhase::Idle);
     stopPauseTracking();
-    setStatusText(QStringLiteral("Pysäytetään..."));
     m_audioKeepAlive->stop();
-    m_keepAliveClient = nullptr;
     deactivateLiveCapture();
-    AppLog::write(QStringLiteral("stopRecording session=%1").arg(m_sessionId));
-
-    FinishPlan plan = makeFinishPlan(true);
-    setStopping(true);
-    finishRecording(std::move(plan), std::move(m_webSocketClient));
+    // A user stop still sends the stream its stop message, and the pollers run until the
+    // closing fetch.
+    if (reason != LeaveReason::UserStop) {
+        disposeStreamClient();
+        cancelRecordingJobs();
+    }
 }
 
 TranscriptionViewModel::FinishPlan TranscriptionViewModel::makeFinishPlan(bool userStop) const
@@ -347,7 +343,8 @@ QCoro::Task<> TranscriptionViewModel::finishRecording(FinishPlan plan, StreamCli
             "Session tallennus historiaan epäonnistui. Teksti on yhä näkyvissä: tallenna se "
             "tiedostoon ennen uutta tallennusta."));
     }
-    setStopping(false);
+    if (m_phase == RecordingPhase::Stopping)
+        setPhase(RecordingPhase::Idle);
 }
 
 void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveSegments,
@@ -359,7 +356,6 @@ void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveS
     const double peak = m_pipeline->outgoingAudioPeak();
     resetCaptureState();
     setFallbackNoticeVisible(false);
-    setPaused(false);
 
     if (haveSegments || frames == 0) {
         // An export's own line (written or failed) says more than the plain stop.
@@ -377,34 +373,19 @@ void TranscriptionViewModel::completeUserStop(const FinishPlan &plan, bool haveS
     setStatusText(QStringLiteral("Pysäytetty ilman transkriptiota"));
 }
 
-void TranscriptionViewModel::startAudioKeepAlive(WebSocketStreamClient *client)
+void TranscriptionViewModel::startAudioKeepAlive()
 {
     m_audioKeepAlive->stop();
-    m_keepAliveClient = client;
     m_audioKeepAlive->start(kKeepAliveInterval);
 }
 
 void TranscriptionViewModel::keepAliveTick()
 {
-    if (!m_isRecording) {
+    if (!isRecording()) {
         m_audioKeepAlive->stop();
         return;
     }
-    static const QByteArray silence(pcm::kChunkBytes, '\0');
-    WebSocketStreamClient *client = m_keepAliveClient;
-    if (m_isPaused) {
-        if (client)
-            client->sendAudio(silence);
-        m_pipeline->markLocalAudioSent();
-        return;
-    }
-    // A capture that has gone quiet is bridged, so the server does not time the stream out;
-    // before the first captured chunk there is nothing to bridge.
-    const QDateTime last = m_pipeline->lastLocalAudioAt();
-    if (!last.isValid() || !client)
-        return;
-    if (last.msecsTo(m_clock->now()) > kQuietBeforeSilenceMs)
-        client->sendAudio(silence);
+    m_pipeline->sendKeepAlive();
 }
 
 void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)
@@ -416,7 +397,7 @@ void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)
     }
     if (selectedName.isEmpty())
         selectedName = m_microphone->activeInputDeviceName();
-    setStatusText(listeningStatusText(m_isPaused, mode, m_microphone->activeInputDeviceName(),
+    setStatusText(listeningStatusText(isPaused(), mode, m_microphone->activeInputDeviceName(),
                                       m_systemAudio->activeSourceName(), selectedName));
 }
 

@@ -128,7 +128,7 @@ QCoro::Task<> TranscriptionViewModel::runSaveTranscript()
     snapshot.sttModel = m_sttModel;
     snapshot.segments = m_segments->segments();
     const ExportOutcome outcome =
-        co_await saveTranscriptWithDialog(m_desktop, snapshot, m_exportFormat, m_isRecording);
+        co_await saveTranscriptWithDialog(m_desktop, snapshot, m_exportFormat, isRecording());
     if (!self)
         co_return;
     if (!outcome.detail.isEmpty())

@@ -22,11 +22,11 @@ constexpr auto kPauseTickInterval = 1s;
 
 void TranscriptionViewModel::pauseRecording()
 {
-    if (!m_isRecording || m_isPaused || m_isResumingRecording)
+    if (!canPause())
         return;
     m_resumeRecordingTimeout->stop();
     m_resumeAttemptID = QUuid::createUuid();
-    setRecordingFlags(m_isStartingRecording, true, false, true);
+    setPhase(RecordingPhase::Paused);
     setStatusText(QStringLiteral("Tauolla"));
     startPauseTracking();
     setDiagnosticHint(QStringLiteral("Tallennus tauolla"));
@@ -35,7 +35,7 @@ void TranscriptionViewModel::pauseRecording()
 
 void TranscriptionViewModel::resumeRecording()
 {
-    if (!m_isRecording || !m_isPaused || m_isResumingRecording)
+    if (!canResume())
         return;
     if (!m_webSocketClient) {
         // Nothing to resume into: the recording is over and a new one has to be started. The
@@ -48,7 +48,7 @@ void TranscriptionViewModel::resumeRecording()
     setStatusText(QStringLiteral("Jatketaan..."));
     const QUuid attemptID = QUuid::createUuid();
     m_resumeAttemptID = attemptID;
-    setRecordingFlags(m_isStartingRecording, true, true, true);
+    setPhase(RecordingPhase::Resuming);
     connect(m_resumeRecordingTimeout, &Timer::timeout, this,
             &TranscriptionViewModel::handleResumeRecordingTimeout, Qt::UniqueConnection);
     m_resumeRecordingTimeout->start(kResumeRecordingTimeout);
@@ -82,7 +82,7 @@ QCoro::Task<> TranscriptionViewModel::runResumeCheck(QUuid attemptID, QString se
     }
     m_resumeRecordingTimeout->stop();
     m_resumeAttemptID = QUuid::createUuid();
-    setRecordingFlags(m_isStartingRecording, true, false, false);
+    setPhase(RecordingPhase::Live);
     stopPauseTracking();
     setDiagnosticHint(QString());
     setListeningStatus(m_inputMode);
@@ -94,9 +94,9 @@ void TranscriptionViewModel::handleResumeRecordingTimeout()
 {
     // A newer attempt, a confirmed resume or a stop has already moved the attempt ID on, and
     // the timer is stopped with it; this only guards a timeout that was already due.
-    if (!m_isRecording || !m_isPaused || !m_isResumingRecording)
+    if (m_phase != RecordingPhase::Resuming)
         return;
-    setRecordingFlags(m_isStartingRecording, true, false, true);
+    setPhase(RecordingPhase::Paused);
     setStatusText(QStringLiteral("Jatkaminen aikakatkaistiin"));
     setDiagnosticHint(QStringLiteral(
         "Jatkaminen jäi odottamaan yhteyttä liian pitkäksi aikaa. Teksti säilyi, ja voit yrittää "
@@ -109,7 +109,7 @@ void TranscriptionViewModel::handleResumeRecordingTimeout()
 
 void TranscriptionViewModel::startPauseTracking()
 {
-    if (!m_isPaused)
+    if (!isPaused())
         return;
     if (!m_pauseStartedAt)
         m_pauseStartedAt = m_clock->now();
@@ -145,7 +145,7 @@ void TranscriptionViewModel::resetPauseTracking()
 
 void TranscriptionViewModel::updatePauseElapsedLabel()
 {
-    if (!m_isPaused) {
+    if (!isPaused()) {
         setPauseElapsedLabel(QString());
         return;
     }

@@ -84,7 +84,7 @@ void TranscriptionViewModel::runStartupCrashRecoveryIfNeeded()
 
 void TranscriptionViewModel::restoreLatestCrashedSessionFromDiagnostics()
 {
-    if (m_isRecording) {
+    if (isRecording()) {
         setStatusText(QStringLiteral("Pysäytä tallennus ennen kaatumispalautusta"));
         return;
     }
@@ -188,13 +188,13 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
             setStatusText(
                 QStringLiteral("Crash-recovery: palautettu %1 sessiota").arg(restored.size()));
     } else if (!restored.isEmpty()) {
-        if (!m_isRecording) {
+        if (!isRecording()) {
             setSelectedSessionHistoryId(restored.first());
             loadSelectedSession();
         }
         setStatusText(QStringLiteral("Palautettu kaatunut sessio: ") + restored.first());
     } else if (!seen.isEmpty() && m_historyStore->load(seen.first())) {
-        if (!m_isRecording) {
+        if (!isRecording()) {
             setSelectedSessionHistoryId(seen.first());
             loadSelectedSession();
         }

@@ -137,7 +137,7 @@ void TranscriptionViewModel::setInputModeName(const QString &raw)
 void TranscriptionViewModel::setInputMode(AudioInputMode mode)
 {
     // The running capture, its pipeline and its status texts were set up for one mode.
-    if (m_inputMode == mode || m_isStartingRecording || m_isRecording || m_isResumingRecording)
+    if (m_inputMode == mode || isStoppablePhase(m_phase))
         return;
     m_inputMode = mode;
     emit inputModeChanged();

@@ -36,7 +36,7 @@ void TranscriptionViewModel::setPreferredInputDevice(uint id)
         id, inputDeviceInventory(m_audioSystem->listSources()), m_inputDevices);
     const bool changed = selection.id != m_selectedInputDeviceID;
     storeSelectedInputDevice(selection.id);
-    if (changed && m_isRecording && !m_isPaused) {
+    if (changed && m_phase == RecordingPhase::Live) {
         restartMicrophoneCaptureForLiveDeviceChange(selection.id);
         return;
     }

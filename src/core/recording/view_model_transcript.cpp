@@ -36,7 +36,7 @@ void TranscriptionViewModel::handleStreamEvent(const StreamEvent &event)
         setInterimText(partial->text);
         m_lastPartialReceivedAt = m_clock->now();
         emit receiptTimesChanged();
-        if (m_isRecording && !m_isPaused)
+        if (m_phase == RecordingPhase::Live)
             setStatusText(partial->text.isEmpty() ? QStringLiteral("Odottaa")
                                                   : QStringLiteral("Kuuntelen..."));
     } else if (const auto *final = event.final()) {
@@ -54,7 +54,7 @@ void TranscriptionViewModel::applyFinalEvent(const StreamEvent::Final &final)
     setInterimText(QString());
     m_lastFinalReceivedAt = m_clock->now();
     emit receiptTimesChanged();
-    if (m_isRecording && !m_isPaused)
+    if (m_phase == RecordingPhase::Live)
         setListeningStatus(m_inputMode);
 }
 
@@ -67,19 +67,19 @@ void TranscriptionViewModel::applyStatusEvent(const StreamEvent::Status &status)
     }
     const QString &state = status.state;
     if (state == u"listening" || state == u"stream-rolled-over" || state == u"stream-restarting") {
-        if (m_isPaused)
+        if (isPaused())
             setStatusText(QStringLiteral("Tauolla"));
         else
             setListeningStatus(m_inputMode);
     } else if (state == u"waiting-for-audio") {
-        setStatusText(m_isPaused ? QStringLiteral("Tauolla") : QStringLiteral("Odottaa ääntä..."));
+        setStatusText(isPaused() ? QStringLiteral("Tauolla") : QStringLiteral("Odottaa ääntä..."));
     } else if (state == u"reconnecting") {
-        setStatusText(m_isPaused ? QStringLiteral("Tauolla (yhteys katkennut...)")
+        setStatusText(isPaused() ? QStringLiteral("Tauolla (yhteys katkennut...)")
                                  : QStringLiteral("Yhdistetään uudelleen..."));
     } else if (state == u"retrying-safe-model") {
         setStatusText(QStringLiteral("Puheentunnistus ei saanut tekstiä. Yritetään varamallia..."));
     } else if (state == u"stopped") {
-        if (m_isStartingRecording || m_isRecording || m_isResumingRecording)
+        if (isStoppablePhase(m_phase))
             handleRemoteSessionStopped(std::nullopt, QStringLiteral("ws-status-stopped"));
         else
             setStatusText(QStringLiteral("Pysäytetty"));
@@ -176,37 +176,27 @@ void TranscriptionViewModel::applySessionMeta(const SessionMetaResponse &meta)
         frames = static_cast<int>(std::clamp<qint64>(*meta.audioFrameCount, 0, INT_MAX));
     m_pipeline->applyServerAudioStats(frames, meta.avgAudioLevel, meta.peakAudioLevel);
 
-    const bool live = m_isStartingRecording || m_isRecording || m_isResumingRecording;
-    if (live && isTerminalSessionStatus(meta.status, meta.endedAt)) {
+    if (isStoppablePhase(m_phase) && isTerminalSessionStatus(meta.status, meta.endedAt)) {
         handleRemoteSessionStopped(meta, QStringLiteral("meta-stopped"));
         return;
     }
     // The health rules judge a running capture; between a stop and its last poll answer there
     // is none.
-    if (m_isRecording)
+    if (isRecording())
         evaluateAudioHealth(meta);
 }
 
 void TranscriptionViewModel::handleRemoteSessionStopped(
     const std::optional<SessionMetaResponse> &meta, const QString &reason)
 {
-    if (!m_isStartingRecording && !m_isRecording && !m_isResumingRecording)
+    if (!isStoppablePhase(m_phase))
         return;
     const QString status = meta && meta->status ? *meta->status : QStringLiteral("unknown");
     AppLog::write(QStringLiteral("remote session stopped reason=%1 session=%2 status=%3")
                       .arg(reason, m_sessionId, status));
 
     FinishPlan plan = makeFinishPlan(false);
-
-    m_startAttemptID = QUuid::createUuid();
-    m_resumeAttemptID = QUuid::createUuid();
-    m_startRecordingTimeout->stop();
-    m_resumeRecordingTimeout->stop();
-    setRecordingFlags(false, false, false, false);
-    stopPauseTracking();
-    deactivateLiveCapture();
-    disposeStreamClient();
-    cancelRecordingJobs();
+    leaveLive(LeaveReason::RemoteStop);
     setStatusText(reason.contains(QLatin1String("resume"))
                       ? QStringLiteral("Sessio sulkeutui tauon aikana")
                       : QStringLiteral("Yhteys katkesi"));
@@ -216,7 +206,6 @@ void TranscriptionViewModel::handleRemoteSessionStopped(
 
     // The text stays on screen and is kept in the history like any finished recording; the
     // server has ended the session, so there is nothing to stop there.
-    setStopping(true);
     finishRecording(std::move(plan), StreamClientPtr());
 }
 

@@ -78,8 +78,8 @@ bool LiveCore::signIn(const QString &email, const QString &password, QString *wh
     m_controller->updateAuthContext(m_auth->currentUserValue(),
                                     m_auth->currentBackendSessionToken().value_or(QString()));
     m_controller->refreshInputDevices();
-    m_controller->refreshMicrophonePermissionStatus(false);
-    m_controller->refreshSystemAudioPermissionStatus(false);
+    m_controller->permissions()->refreshMicrophonePermissionStatus(false);
+    m_controller->permissions()->refreshSystemAudioPermissionStatus(false);
     return true;
 }
 

@@ -148,7 +148,8 @@ private Q_SLOTS:
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         const auto device = deviceNamed(capture.listAvailableInputDevices(), deviceName);
         QVERIFY(device);
         capture.setPreferredInputDeviceID(device->id);
@@ -174,7 +175,8 @@ private Q_SLOTS:
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         const auto headset =
             deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Travel Headset"));
         QVERIFY(headset);
@@ -206,8 +208,10 @@ private Q_SLOTS:
         MicrophoneCapture capture(&audio);
         ChunkLog log;
         QList<AudioServerError> stops;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.onCaptureStopped = [&](const AudioServerError &error) { stops.append(error); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
+        QObject::connect(&capture, &MicrophoneCapture::captureEnded,
+                         [&](const AudioServerError &error) { stops.append(error); });
         capture.setPreferredInputDeviceID(
             deviceNamed(capture.listAvailableInputDevices(), QStringLiteral("Doomed Mic"))->id);
         capture.start();
@@ -247,7 +251,8 @@ private Q_SLOTS:
         SystemClock clock;
         SystemAudioCapture capture(&audio, &clock);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • Kaikki sovellukset"));
         m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.2, sink);
@@ -277,8 +282,10 @@ private Q_SLOTS:
 
         ChunkLog log;
         int stops = 0;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
-        capture.onCaptureStopped = [&](const AudioServerError &) { ++stops; };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
+        QObject::connect(&capture, &SystemAudioCapture::captureEnded,
+                         [&](const AudioServerError &) { ++stops; });
         capture.setPreferredApplicationBundleID(QStringLiteral("tone-gamma"));
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • tone-gamma"));
@@ -308,7 +315,8 @@ private Q_SLOTS:
         PulseAudioSystem audio;
         MicrophoneCapture capture(&audio);
         QByteArray pcm;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { pcm += chunk; };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { pcm += chunk; });
         capture.setPreferredInputDeviceID(
             deviceNamed(capture.listAvailableInputDevices(), deviceName)->id);
         capture.start();
@@ -343,7 +351,8 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(offered(), kAudioDeadlineMs);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         capture.setPreferredApplicationBundleID(QStringLiteral("pactl"));
         capture.start();
         QCOMPARE(capture.activeSourceName(), QStringLiteral("Näyttö 1 • pactl"));
@@ -389,7 +398,8 @@ private Q_SLOTS:
         SystemClock clock;
         SystemAudioCapture capture(&audio, &clock);
         ChunkLog log;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { log.chunks.append(chunk); };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [&](const QByteArray &chunk) { log.chunks.append(chunk); });
         capture.start();
         m_server.playTone(QStringLiteral("tone-after"), 660.0, 0.5, 1.0);
         QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.2) >= 3, kAudioDeadlineMs);

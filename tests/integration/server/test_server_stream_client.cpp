@@ -42,7 +42,7 @@ private Q_SLOTS:
 
         QList<StreamEvent> events;
         WebSocketStreamClient client(&server.clock());
-        client.connect(created.value("wsUrl").toString(), QStringLiteral("en-US"),
+        client.open(created.value("wsUrl").toString(), QStringLiteral("en-US"),
                        QStringLiteral("chirp_3"),
                        [&events](const StreamEvent &event) { events.append(event); });
         QVERIFY(QTest::qWaitFor([&] { return client.isStartConfirmed(); }, 5000));
@@ -85,7 +85,7 @@ private Q_SLOTS:
                 });
             },
             5000));
-        client.disconnect();
+        client.close();
     }
 };
 

@@ -171,7 +171,7 @@ private:
     {
         m_events.clear();
         m_stream = std::make_unique<WebSocketStreamClient>(&m_streamClock);
-        m_stream->connect(wsUrl, QStringLiteral("en-US"), QStringLiteral("chirp_3"),
+        m_stream->open(wsUrl, QStringLiteral("en-US"), QStringLiteral("chirp_3"),
                           [this](const StreamEvent &event) { m_events.append(event); });
         return waitUntil([this] { return m_stream->isStartConfirmed(); });
     }
@@ -331,7 +331,7 @@ private Q_SLOTS:
 
         // The stop as the recording controller makes it: stop message, close, backend stop.
         m_stream->sendStop();
-        m_stream->disconnect();
+        m_stream->close();
         QVERIFY(finish(m_api->stopSession(m_config, id))->value);
         const auto ended = finish(m_api->getSessionMeta(m_config, id));
         QVERIFY2(ended->value, qPrintable(failureOf(*ended)));

@@ -64,7 +64,8 @@ private Q_SLOTS:
         addTypicalDevices(audio);
         MicrophoneCapture capture(&audio);
         QList<QByteArray> chunks;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { chunks.append(chunk); });
         capture.start();
 
         QByteArray expected;
@@ -90,7 +91,8 @@ private Q_SLOTS:
         addTypicalDevices(audio);
         MicrophoneCapture capture(&audio);
         QList<QByteArray> chunks;
-        capture.onPCMFrame = [&](const QByteArray &chunk) { chunks.append(chunk); };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &chunk) { chunks.append(chunk); });
         capture.start();
         // 2000 bytes wait in the capture...
         audio.lastStream()->deliver(sineFrames(440, 0.5, 16000, 1, 1000, SampleFormat::Int16));
@@ -111,7 +113,8 @@ private Q_SLOTS:
         addTypicalDevices(audio);
         MicrophoneCapture capture(&audio);
         int chunks = 0;
-        capture.onPCMFrame = [&](const QByteArray &) { ++chunks; };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &) { ++chunks; });
         capture.start();
         QPointer<test::FakeCaptureStream> first = audio.lastStream();
         capture.start();
@@ -130,11 +133,10 @@ private Q_SLOTS:
         addTypicalDevices(audio);
         MicrophoneCapture capture(&audio);
         int chunks = 0;
-        capture.onPCMFrame = [&](const QByteArray &) {
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady, [&](const QByteArray &) {
             ++chunks;
-            capture.onPCMFrame = nullptr;
             capture.stop();
-        };
+        });
         capture.start();
         audio.lastStream()->deliver(sineFrames(440, 0.5, 16000, 1, 8000, SampleFormat::Int16));
         QCOMPARE(chunks, 1);
@@ -224,8 +226,10 @@ private Q_SLOTS:
         MicrophoneCapture capture(&audio);
         QList<AudioServerError> errors;
         int chunks = 0;
-        capture.onCaptureStopped = [&](const AudioServerError &error) { errors.append(error); };
-        capture.onPCMFrame = [&](const QByteArray &) { ++chunks; };
+        QObject::connect(&capture, &MicrophoneCapture::captureEnded,
+                         [&](const AudioServerError &error) { errors.append(error); });
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &) { ++chunks; });
         capture.start();
         auto *stream = audio.lastStream();
         stream->deliver(sineFrames(440, 0.5, 16000, 1, 1000, SampleFormat::Int16));
@@ -249,7 +253,8 @@ private Q_SLOTS:
         addTypicalDevices(audio);
         MicrophoneCapture capture(&audio);
         int chunks = 0;
-        capture.onPCMFrame = [&](const QByteArray &) { ++chunks; };
+        QObject::connect(&capture, &MicrophoneCapture::chunkReady,
+                         [&](const QByteArray &) { ++chunks; });
         capture.start();
         RawAudioFrames odd;
         odd.format = SampleFormat::Unsupported;
@@ -269,9 +274,6 @@ private Q_SLOTS:
         MicrophoneCapture capture(&audio);
         const auto listed = capture.listAvailableInputDevices();
         QCOMPARE(listed.size(), 3);
-        QCOMPARE(capture.stableFallbackInputDevice(1)->id, 3u);
-        QVERIFY(!capture.stableFallbackInputDevice(2));
-        QCOMPARE(capture.preferredStableInputDevice(3)->id, 2u);
         audio.reachable = false;
         QVERIFY(capture.listAvailableInputDevices().isEmpty());
     }

@@ -41,8 +41,9 @@ struct Harness
 
     Harness()
     {
-        capture.onPCMFrame = [this](const QByteArray &chunk) { chunks.append(chunk); };
-        capture.onRawAudioSample = [this] { ++rawSamples; };
+        QObject::connect(&capture, &SystemAudioCapture::chunkReady,
+                         [this](const QByteArray &chunk) { chunks.append(chunk); });
+        QObject::connect(&capture, &SystemAudioCapture::rawSampleArrived, [this] { ++rawSamples; });
     }
     QList<int> sizes() const
     {
@@ -296,13 +297,13 @@ private Q_SLOTS:
     {
         QFETCH(bool, fromRawCallback);
         Harness h;
+        // The harness records the chunks; this stops after it.
         if (fromRawCallback)
-            h.capture.onRawAudioSample = [&] { h.capture.stop(); };
+            QObject::connect(&h.capture, &SystemAudioCapture::rawSampleArrived,
+                             [&] { h.capture.stop(); });
         else
-            h.capture.onPCMFrame = [&](const QByteArray &chunk) {
-                h.chunks.append(chunk);
-                h.capture.stop();
-            };
+            QObject::connect(&h.capture, &SystemAudioCapture::chunkReady,
+                             [&] { h.capture.stop(); });
         h.capture.start();
         h.audio.lastStream()->deliver(pcmBytes(9600));
         QCOMPARE(h.chunks.size(), fromRawCallback ? 0 : 1);
@@ -314,7 +315,8 @@ private Q_SLOTS:
     {
         Harness h;
         QList<AudioServerError> errors;
-        h.capture.onCaptureStopped = [&](const AudioServerError &error) { errors.append(error); };
+        QObject::connect(&h.capture, &SystemAudioCapture::captureEnded,
+                         [&](const AudioServerError &error) { errors.append(error); });
         h.capture.start();
         h.audio.lastStream()->deliver(pcmBytes(3200));
         const qsizetype before = logSize();

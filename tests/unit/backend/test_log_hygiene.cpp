@@ -53,7 +53,7 @@ private Q_SLOTS:
         QList<StreamEvent> events;
         const QString address =
             stream.url(QStringLiteral("/v1/sessions/s1/stream?token=") + streamToken).toString();
-        streamClient.connect(address, QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        streamClient.open(address, QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
                              [&](const StreamEvent &event) { events.append(event); });
         QVERIFY(waitUntil([&] { return stream.connectionCount() == 1; }));
         stream.closeWith(4000);
@@ -61,7 +61,7 @@ private Q_SLOTS:
         clock.advance(400ms);
         QVERIFY(waitUntil([&] { return stream.connectionCount() == 2; }));
         QCOMPARE(stream.connection().requestUrl.query(), QStringLiteral("token=") + streamToken);
-        streamClient.disconnect();
+        streamClient.close();
 
         const QString log = AppLog::snapshot(1024 * 1024);
         // The stream did write its lines, so the absence below means something.

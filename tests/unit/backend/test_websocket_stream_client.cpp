@@ -112,7 +112,7 @@ private:
 
     void connectClient(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream"))
     {
-        m_client->connect(m_peer->url(pathAndQuery).toString(), QStringLiteral("fi-FI"),
+        m_client->open(m_peer->url(pathAndQuery).toString(), QStringLiteral("fi-FI"),
                           QStringLiteral("chirp_3"), recorder());
     }
 
@@ -307,7 +307,7 @@ private Q_SLOTS:
         QVERIFY(waitFrames(52));
         QCOMPARE(pattern(m_peer->connection().frames), QStringLiteral("S") + QString(51, u'J'));
 
-        m_client->disconnect();
+        m_client->close();
         connectClient();
         QVERIFY(waitConnections(3));
         m_client->sendAudio(chunk(52));
@@ -338,8 +338,8 @@ private Q_SLOTS:
     void disconnectClosesWithGoingAway()
     {
         QVERIFY(open());
-        m_client->disconnect();
-        m_client->disconnect();
+        m_client->close();
+        m_client->close();
         QVERIFY(!m_client->isActive());
         QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
         QCOMPARE(m_peer->connection().clientCloseCode, std::optional<int>(1001));
@@ -616,7 +616,7 @@ private Q_SLOTS:
     {
         auto *client = new WebSocketStreamClient(m_clock.get());
         QPointer<WebSocketStreamClient> watch(client);
-        client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"),
+        client->open(m_peer->url().toString(), QStringLiteral("fi-FI"),
                         QStringLiteral("chirp_3"), [client, this](const StreamEvent &event) {
                             m_events.append(event);
                             delete client;
@@ -631,10 +631,10 @@ private Q_SLOTS:
 
     void handlerMayDisconnect()
     {
-        m_client->connect(m_peer->url().toString(), QStringLiteral("fi-FI"),
+        m_client->open(m_peer->url().toString(), QStringLiteral("fi-FI"),
                           QStringLiteral("chirp_3"), [this](const StreamEvent &event) {
                               m_events.append(event);
-                              m_client->disconnect();
+                              m_client->close();
                           });
         QVERIFY(waitFrames(1));
         m_peer->sendText(R"({"type":"partial","text":"a"})");
@@ -649,7 +649,7 @@ private Q_SLOTS:
         m_peer->setCloseOnOpen(4000);
         connectClient();
         QVERIFY(waitEvents(1));
-        m_client->disconnect();
+        m_client->close();
         QCOMPARE(m_clock->activeTimerCount(), 0);
         m_clock->advance(10s);
         QCOMPARE(m_events.size(), 1);
@@ -670,7 +670,7 @@ private Q_SLOTS:
         QFETCH(QString, address);
         QVERIFY(open()); // an earlier, working stream is left alone
         try {
-            m_client->connect(address, QStringLiteral("sv-SE"), QStringLiteral("long"), recorder());
+            m_client->open(address, QStringLiteral("sv-SE"), QStringLiteral("long"), recorder());
             QFAIL("no error thrown");
         } catch (const APIClientError &error) {
             QCOMPARE(error.kind(), APIClientError::Kind::invalidBaseURL);

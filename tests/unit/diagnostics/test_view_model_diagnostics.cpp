@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(statuses.value(0), QStringLiteral("Kootaan diagnostiikka..."));
         QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: paketti.zip"));
         QCOMPARE(vm->lastDiagnosticsFileName(), QStringLiteral("paketti.zip"));
-        QCOMPARE(vm->lastDiagnosticsURL(), target);
+        QCOMPARE(vm->lastDiagnosticsPath(), target);
         QCOMPARE(h->desktop.saveDialogs.size(), 1);
         QCOMPARE(h->desktop.saveDialogs.first().suggestedFileName,
                  "vernalo-diagnoosi-" + diagnosticFileTimestamp(h->clock.now()) + ".zip");
@@ -182,7 +182,9 @@ private Q_SLOTS:
         QCOMPARE(runtime.value("systemApplication").toString(), QStringLiteral("auto"));
         QCOMPARE(runtime.value("systemDisplay").toString(),
                  QStringLiteral("Auto (ensimmäinen näyttö)"));
-        QVERIFY(runtime.value("micLabel").toString().endsWith(vm->microphonePermissionSummary()));
+        QVERIFY(runtime.value("micLabel")
+                    .toString()
+                    .endsWith(vm->permissions()->microphonePermissionSummary()));
         QVERIFY(record.value("logTail").toString().contains("diagnostics test marker line"));
         QCOMPARE(record.contains("sessionMeta"), names.contains("sessio-meta.json"));
         QCOMPARE(record.contains("transcript"), names.contains("transkriptio-server.json"));
@@ -296,7 +298,7 @@ private Q_SLOTS:
 
         QFile zipFile(target);
         QVERIFY(zipFile.open(QIODevice::ReadOnly));
-        QFile autoFile(vm->lastDiagnosticsURL());
+        QFile autoFile(vm->lastDiagnosticsPath());
         QVERIFY(autoFile.open(QIODevice::ReadOnly));
         QList<QPair<QString, QByteArray>> pieces {{"zip bytes", zipFile.readAll()},
                                                   {"automatic file", autoFile.readAll()}};
@@ -385,7 +387,7 @@ private Q_SLOTS:
         const QString name = vm->lastDiagnosticsFileName();
         QVERIFY2(name.startsWith("vernalo-diagnoosi-auto-system-audio-silent-"), qPrintable(name));
         QCOMPARE(vm->diagnosticHint(), "Tallennus tauolla (Diagnoosi: " + name + ")");
-        QFile file(vm->lastDiagnosticsURL());
+        QFile file(vm->lastDiagnosticsPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
         QCOMPARE(record.value("sessionId").toString(), QStringLiteral("live-1"));
@@ -441,7 +443,7 @@ private Q_SLOTS:
         const std::optional<QString> latest = vm->latestDiagnosticsFromDownloads();
         QCOMPARE(latest.value_or(QString()),
                  expected.isEmpty() ? QString() : h->exportFolder() + '/' + expected);
-        QCOMPARE(vm->resolveLatestDiagnosticsURL(), latest);
+        QCOMPARE(vm->resolveLatestDiagnosticsPath(), latest);
     }
 
     // The last file written wins while it exists, even outside downloads and older than what
@@ -455,12 +457,12 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(h->exportFolder()));
         const QString newer = h->exportFolder() + "/vernalo-diagnoosi-uusi.zip";
         writeFileAged(newer, -60);
-        QCOMPARE(vm->resolveLatestDiagnosticsURL(), std::optional<QString>(target));
+        QCOMPARE(vm->resolveLatestDiagnosticsPath(), std::optional<QString>(target));
         QVERIFY(QFile::remove(target));
         vm->openLatestDiagnostics();
         QCOMPARE(h->desktop.openedUrls, QList<QUrl> {QUrl::fromLocalFile(newer)});
         QCOMPARE(vm->lastDiagnosticsFileName(), QStringLiteral("vernalo-diagnoosi-uusi.zip"));
-        QCOMPARE(vm->lastDiagnosticsURL(), newer);
+        QCOMPARE(vm->lastDiagnosticsPath(), newer);
     }
 
     void openRevealAndSupportMessage_data()

@@ -172,7 +172,7 @@ private Q_SLOTS:
         QVERIFY(peer.start());
         WebSocketStreamClient client(m_clock.get());
         QList<StreamEvent> events;
-        client.connect(peer.url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        client.open(peer.url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
                        [&events](const StreamEvent &event) { events.append(event); });
         QVERIFY(waitUntil(
             [&] { return peer.connectionCount() == 1 && !peer.connection().frames.isEmpty(); }));
@@ -189,7 +189,7 @@ private Q_SLOTS:
         QVERIFY(client.isActive());
         QCOMPARE(peer.connectionCount(), 1);
         QCOMPARE(peer.openConnectionCount(), 1);
-        client.disconnect();
+        client.close();
     }
 
     void restAnswerIsRefused_data()

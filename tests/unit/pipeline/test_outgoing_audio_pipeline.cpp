@@ -27,7 +27,8 @@ int systemValue(int index)
 }
 
 // Drives one pipeline from a script: "m" / "m1280" pushes a microphone chunk (3200 bytes unless
-// given), "s…" a system chunk, "r" a raw system sample, "p" / "u" pause and unpause.
+// given), "s…" a system chunk, "r" a raw system sample, "p" / "u" pause and unpause, "k" a
+// keep-alive tick, "w…" that many milliseconds passing.
 struct Harness
 {
     FakeClock clock;
@@ -52,6 +53,10 @@ struct Harness
                 pipeline.pushSystemChunk(constantChunk(systemValue(systemSizes.size()), bytes));
             } else if (token == u"r") {
                 pipeline.noteSystemRawSample();
+            } else if (token == u"k") {
+                pipeline.sendKeepAlive();
+            } else if (token[0] == u'w') {
+                clock.advance(std::chrono::milliseconds(bytes));
             } else {
                 pipeline.setPaused(token == u"p");
             }
@@ -345,23 +350,41 @@ private Q_SLOTS:
         Harness h;
         h.activate(kMixed);
         h.run("m s s");
+        h.pipeline.pushMicrophoneChunk(QByteArray(3200, '\0'));
+        QCOMPARE(h.pipeline.micFramesWithSignal(), 1);
         h.pipeline.resetMicrophoneStats();
         QCOMPARE(h.pipeline.micFramesSeen(), 0);
+        QCOMPARE(h.pipeline.micFramesWithSignal(), 0);
         QCOMPARE(h.pipeline.micAudioPeak(), 0.0);
         QCOMPARE(h.pipeline.systemFramesSeen(), 2);
     }
 
-    void lastLocalAudioFollowsTheClock()
+    void keepAlive_data()
     {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<int>("lastLocalAudioAgoMs"); // -1: none yet
+        QTest::newRow("nothing to bridge before the first chunk") << "w5000 k" << "" << -1;
+        QTest::newRow("quiet 1.2 s: not yet") << "m w1200 k" << "m1" << 1200;
+        QTest::newRow("quiet longer: silence, again each tick")
+            << "m w1201 k w900 k" << "m1 0:3200 0:3200" << 2101;
+        QTest::newRow("paused: silence each tick, counted as local audio")
+            << "p w900 k w900 k" << "0:3200 0:3200" << 0;
+    }
+    void keepAlive()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, wire);
+        QFETCH(int, lastLocalAudioAgoMs);
         Harness h;
         h.activate(AudioInputMode::Microphone);
-        QVERIFY(!h.pipeline.lastLocalAudioAt().isValid());
-        h.clock.advance(std::chrono::milliseconds(1500));
-        h.run("m");
-        QCOMPARE(h.pipeline.lastLocalAudioAt(), h.clock.now());
-        h.clock.advance(std::chrono::milliseconds(900));
-        h.pipeline.markLocalAudioSent();
-        QCOMPARE(h.pipeline.lastLocalAudioAt(), h.clock.now());
+        h.run(script);
+        QList<QByteArray> expected;
+        for (const QString &token : wire.split(u' ', Qt::SkipEmptyParts))
+            expected << h.expected(token);
+        QCOMPARE(h.sent, expected);
+        const QDateTime last = h.pipeline.lastLocalAudioAt();
+        QCOMPARE(last.isValid() ? last.msecsTo(h.clock.now()) : -1, lastLocalAudioAgoMs);
     }
 
     void modeSwitch_data()

@@ -268,7 +268,7 @@ private Q_SLOTS:
             return vm->lastDiagnosticsFileName().startsWith(
                 "vernalo-diagnoosi-auto-raw-without-pcm-");
         }));
-        QVERIFY(QFileInfo::exists(vm->lastDiagnosticsURL()));
+        QVERIFY(QFileInfo::exists(vm->lastDiagnosticsPath()));
         QCOMPARE(vm->diagnosticHint(),
                  QStringLiteral("Systeemiääni ei tuottanut dataa. Vaihdettu automaattisesti "
                                 "tilaan Mikki + systeemiääni. (Diagnoosi: ") +

@@ -219,18 +219,18 @@ private Q_SLOTS:
         QFETCH(QString, systemAudio);
         h->audio.reachable = reachable;
         TranscriptionViewModel *vm = h->build();
-        QCOMPARE(vm->microphonePermissionSummary(), microphone);
-        QCOMPARE(vm->isMicrophonePermissionGranted(), reachable);
-        QCOMPARE(vm->systemAudioPermissionSummary(), systemAudio);
-        QCOMPARE(vm->isSystemAudioPermissionGranted(), reachable);
-        QCOMPARE(vm->shouldOpenSystemAudioSystemSettings(), !reachable);
+        QCOMPARE(vm->permissions()->microphonePermissionSummary(), microphone);
+        QCOMPARE(vm->permissions()->isMicrophonePermissionGranted(), reachable);
+        QCOMPARE(vm->permissions()->systemAudioPermissionSummary(), systemAudio);
+        QCOMPARE(vm->permissions()->isSystemAudioPermissionGranted(), reachable);
+        QCOMPARE(vm->permissions()->shouldOpenSystemAudioSystemSettings(), !reachable);
 
         // Coming back is noticed on the next refresh.
         h->audio.reachable = true;
-        vm->refreshMicrophonePermissionStatus(true);
-        vm->refreshSystemAudioPermissionStatus(false, true);
+        vm->permissions()->refreshMicrophonePermissionStatus(true);
+        vm->permissions()->refreshSystemAudioPermissionStatus(false, true);
         QCOMPARE(vm->statusText(), QStringLiteral("Mikrofonioikeus: sallittu"));
-        QVERIFY(vm->isSystemAudioPermissionGranted());
+        QVERIFY(vm->permissions()->isSystemAudioPermissionGranted());
     }
 
     void permissionRequests_data()
@@ -251,20 +251,20 @@ private Q_SLOTS:
         QFETCH(QString, systemStatus);
         h->audio.reachable = reachable;
         TranscriptionViewModel *vm = h->build();
-        vm->requestMicrophonePermissionFromUI();
-        QVERIFY(h->waitFor([&] { return !vm->isRequestingMicrophonePermission(); }));
+        vm->permissions()->requestMicrophonePermissionFromUI();
+        QVERIFY(h->waitFor([&] { return !vm->permissions()->isRequestingMicrophonePermission(); }));
         QCOMPARE(vm->statusText(), microphoneStatus);
 
-        vm->requestSystemAudioPermissionFromUI();
+        vm->permissions()->requestSystemAudioPermissionFromUI();
         // A second press while the first request runs is ignored.
-        vm->requestSystemAudioPermissionFromUI();
+        vm->permissions()->requestSystemAudioPermissionFromUI();
         // Retries for a server that is still starting wait in virtual time.
-        for (int i = 0; i < 3 && vm->isRequestingSystemAudioPermission(); ++i)
+        for (int i = 0; i < 3 && vm->permissions()->isRequestingSystemAudioPermission(); ++i)
             h->advance(350ms);
-        QVERIFY(!vm->isRequestingSystemAudioPermission());
+        QVERIFY(!vm->permissions()->isRequestingSystemAudioPermission());
         QCOMPARE(vm->statusText(), systemStatus);
-        QCOMPARE(vm->showSystemAudioPermissionHelp(), !reachable);
-        QCOMPARE(vm->isSystemAudioPermissionGranted(), reachable);
+        QCOMPARE(vm->permissions()->showSystemAudioPermissionHelp(), !reachable);
+        QCOMPARE(vm->permissions()->isSystemAudioPermissionGranted(), reachable);
     }
 };
 
