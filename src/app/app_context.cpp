@@ -17,7 +17,7 @@
 #include "sessions/session_history_store.h"
 
 #include <QNetworkAccessManager>
-#include <QQmlContext>
+#include <QQmlEngine>
 
 namespace vernalo {
 
@@ -100,18 +100,38 @@ bool AppContext::adminFeatureEnabled()
     return qEnvironmentVariable("VERNALO_INAPP_ADMIN_ENABLED") == QLatin1String("1");
 }
 
-void AppContext::exposeTo(QQmlContext *context)
+namespace {
+const char kContextProperty[] = "vernaloAppContext";
+}
+
+void AppContext::exposeTo(QQmlEngine *engine)
 {
-    context->setContextProperty(QStringLiteral("auth"), m_auth.get());
-    context->setContextProperty(QStringLiteral("desktop"), m_desktop.get());
-    context->setContextProperty(QStringLiteral("passwordReset"), m_passwordReset.get());
-    context->setContextProperty(QStringLiteral("changePassword"), m_changePassword.get());
-    context->setContextProperty(QStringLiteral("adminPanel"), m_adminPanel.get());
-    context->setContextProperty(QStringLiteral("transcription"), m_transcription.get());
-    context->setContextProperty(QStringLiteral("app"), this);
-    context->setContextProperty(QStringLiteral("adminFeatureEnabled"), adminFeatureEnabled());
-    context->setContextProperty(QStringLiteral("appVersion"), buildinfo::version());
-    context->setContextProperty(QStringLiteral("appBuild"), buildinfo::buildNumber());
+    engine->setProperty(kContextProperty, QVariant::fromValue(static_cast<QObject *>(this)));
+    // The resource root holds the module's qmldir, so `import Vernalo` resolves in tests too.
+    engine->addImportPath(QStringLiteral("qrc:/"));
+}
+
+QUrl AppContext::mainScreenUrl()
+{
+    return QUrl(QStringLiteral("qrc:/Vernalo/qml/Main.qml"));
+}
+
+AppContext *AppContext::create(QQmlEngine *engine, QJSEngine *)
+{
+    auto *context =
+        qobject_cast<AppContext *>(engine->property(kContextProperty).value<QObject *>());
+    Q_ASSERT(context);
+    QQmlEngine::setObjectOwnership(context, QQmlEngine::CppOwnership);
+    return context;
+}
+
+QString AppContext::version()
+{
+    return buildinfo::version();
+}
+QString AppContext::build()
+{
+    return buildinfo::buildNumber();
 }
 
 } // namespace vernalo

@@ -1,13 +1,22 @@
 #pragma once
 
+#include "auth/admin_panel.h"
+#include "auth/auth_manager.h"
+#include "auth/change_password_flow.h"
+#include "auth/password_reset_flow.h"
+#include "desktop/qt_desktop_services.h"
 #include "ports/audio_system.h"
+#include "recording/transcription_view_model.h"
 
 #include <memory>
 #include <QObject>
 #include <QString>
+#include <QtQml/qqmlregistration.h>
+#include <QUrl>
 
+class QJSEngine;
 class QNetworkAccessManager;
-class QQmlContext;
+class QQmlEngine;
 
 namespace vernalo {
 
@@ -34,10 +43,23 @@ struct BackendOverride
     QString authURL;
 };
 
-// Owns the long-lived objects of one application run and hands them to the screens.
+// Owns the long-lived objects of one application run and hands them to the screens, where it
+// is the singleton App of the Vernalo module.
 class AppContext : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(App)
+    QML_SINGLETON
+    Q_PROPERTY(vernalo::AuthManager *auth READ auth CONSTANT)
+    Q_PROPERTY(vernalo::QtDesktopServices *desktop READ desktop CONSTANT)
+    Q_PROPERTY(vernalo::PasswordResetFlow *passwordReset READ passwordReset CONSTANT)
+    Q_PROPERTY(vernalo::ChangePasswordFlow *changePassword READ changePassword CONSTANT)
+    Q_PROPERTY(vernalo::AdminPanel *adminPanel READ adminPanel CONSTANT)
+    Q_PROPERTY(vernalo::TranscriptionViewModel *transcription READ transcription CONSTANT)
+    Q_PROPERTY(bool adminFeatureEnabled READ adminFeatureEnabled CONSTANT)
+    Q_PROPERTY(QString version READ version CONSTANT)
+    Q_PROPERTY(QString build READ build CONSTANT)
+
 public:
     // The sound server defaults to the desktop's and the clock to the system's; tests and the
     // screenshot tour hand in their own.
@@ -46,7 +68,11 @@ public:
                         std::unique_ptr<Clock> clock = {}, QObject *parent = nullptr);
     ~AppContext() override;
 
-    void exposeTo(QQmlContext *context);
+    // Makes this the App singleton of the engine's screens; before the first load.
+    void exposeTo(QQmlEngine *engine);
+    static QUrl mainScreenUrl();
+    // The singleton factory: the context the engine was handed.
+    static AppContext *create(QQmlEngine *engine, QJSEngine *);
 
     // The main window appeared: the admin key is filled or dropped, the controller learns who is
     // signed in, refreshes its devices and permissions without asking and, the first time only,
@@ -58,6 +84,11 @@ public:
     SecureSettings *settings() const { return m_settings.get(); }
     Clock *clock() const { return m_clock.get(); }
     TranscriptionViewModel *transcription() const { return m_transcription.get(); }
+    PasswordResetFlow *passwordReset() const { return m_passwordReset.get(); }
+    ChangePasswordFlow *changePassword() const { return m_changePassword.get(); }
+    AdminPanel *adminPanel() const { return m_adminPanel.get(); }
+    static QString version();
+    static QString build();
 
     // The in-app user administration is offered only when this is exactly "1".
     static bool adminFeatureEnabled();

@@ -10,10 +10,12 @@
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
 #include <QUrl>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 namespace {
 
@@ -96,11 +98,11 @@ int main(int argc, char *argv[])
         std::move(audioSystem), std::move(clock));
 
     QQmlApplicationEngine engine;
-    context.exposeTo(engine.rootContext());
+    context.exposeTo(&engine);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+    engine.load(vernalo::AppContext::mainScreenUrl());
 
     std::unique_ptr<vernalo::ScreenshotTour> tour;
     if (touring) {

@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -24,8 +25,8 @@ Dialog {
             placeholderText: qsTr("Nykyinen salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeCurrentPassword
-            onTextEdited: changePassword.changeCurrentPassword = text
+            text: App.changePassword.changeCurrentPassword
+            onTextEdited: App.changePassword.changeCurrentPassword = text
             Layout.fillWidth: true
         }
         TextField {
@@ -33,8 +34,8 @@ Dialog {
             placeholderText: qsTr("Uusi salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeNewPassword
-            onTextEdited: changePassword.changeNewPassword = text
+            text: App.changePassword.changeNewPassword
+            onTextEdited: App.changePassword.changeNewPassword = text
             Layout.fillWidth: true
         }
         TextField {
@@ -42,8 +43,8 @@ Dialog {
             placeholderText: qsTr("Toista uusi salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeConfirmPassword
-            onTextEdited: changePassword.changeConfirmPassword = text
+            text: App.changePassword.changeConfirmPassword
+            onTextEdited: App.changePassword.changeConfirmPassword = text
             Layout.fillWidth: true
         }
         RowLayout {
@@ -57,22 +58,22 @@ Dialog {
             Item { Layout.fillWidth: true }
             Button {
                 objectName: "changePasswordSave"
-                text: changePassword.isChangingPassword ? qsTr("Tallennetaan...") : qsTr("Tallenna")
+                text: App.changePassword.isChangingPassword ? qsTr("Tallennetaan...") : qsTr("Tallenna")
                 Accessible.name: text
-                enabled: !changePassword.isChangingPassword
+                enabled: !App.changePassword.isChangingPassword
                 highlighted: true
-                onClicked: changePassword.submit()
+                onClicked: App.changePassword.submit()
             }
         }
         Label {
-            visible: changePassword.changePasswordMessage.length > 0
-            text: changePassword.changePasswordMessage
+            visible: App.changePassword.changePasswordMessage.length > 0
+            text: App.changePassword.changePasswordMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
-            visible: changePassword.changePasswordError.length > 0
-            text: changePassword.changePasswordError
+            visible: App.changePassword.changePasswordError.length > 0
+            text: App.changePassword.changePasswordError
             color: "#b3261e"
             wrapMode: Text.Wrap
             Layout.fillWidth: true

@@ -1,12 +1,22 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "connectionCard"
     title: qsTr("Yhteysasetukset (edistynyt)")
     collapsible: true
     toggleName: "connectionToggle"
+
+    // One stored address or key of the configuration, "" when unset.
+    function field(key) {
+        return lookup(App.transcription.config, key)
+    }
+    function lookup(map, key) {
+        return map[key] || ""
+    }
 
     GridLayout {
         columns: 3
@@ -14,7 +24,7 @@ Card {
         Label { text: qsTr("Backend URL") }
         Label {
             objectName: "backendURLValue"
-            text: transcription.config.baseURL || ""
+            text: card.field("baseURL")
             elide: Text.ElideMiddle
             Layout.preferredWidth: 420
         }
@@ -22,24 +32,24 @@ Card {
             objectName: "editBackendURLButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Backend URL") + " " + text
-            onClicked: transcription.promptForBackendURL()
+            onClicked: App.transcription.promptForBackendURL()
         }
         Label { text: qsTr("API Key") }
         // The key itself never shows on screen.
         Label {
             objectName: "apiKeyValue"
-            text: (transcription.config.apiKey || "").length > 0 ? "••••••••" : ""
+            text: card.field("apiKey").length > 0 ? "••••••••" : ""
         }
         Button {
             objectName: "editAPIKeyButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("API Key") + " " + text
-            onClicked: transcription.promptForAPIKey()
+            onClicked: App.transcription.promptForAPIKey()
         }
         Label { text: qsTr("Auth URL") }
         Label {
             objectName: "authURLValue"
-            text: auth.authURL
+            text: App.auth.authURL
             elide: Text.ElideMiddle
             Layout.preferredWidth: 420
         }
@@ -47,12 +57,12 @@ Card {
             objectName: "editAuthURLButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Auth URL") + " " + text
-            onClicked: auth.editAuthURL()
+            onClicked: App.auth.editAuthURL()
         }
         Label { text: qsTr("Päivitysfeed URL") }
         Label {
             objectName: "updateFeedURLValue"
-            text: transcription.config.updateManifestURL || ""
+            text: card.field("updateManifestURL")
             elide: Text.ElideMiddle
             Layout.preferredWidth: 420
         }
@@ -60,7 +70,7 @@ Card {
             objectName: "editUpdateFeedButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Päivitysfeed URL") + " " + text
-            onClicked: transcription.promptForUpdateManifestURL()
+            onClicked: App.transcription.promptForUpdateManifestURL()
         }
     }
     Flow {
@@ -70,31 +80,31 @@ Card {
             objectName: "defaultBackendButton"
             text: qsTr("Oletus backend")
             Accessible.name: text
-            onClicked: transcription.useDefaultBackendURL()
+            onClicked: App.transcription.useDefaultBackendURL()
         }
         Button {
             objectName: "defaultAPIKeyButton"
             text: qsTr("Oletus API key")
             Accessible.name: text
-            onClicked: transcription.useDefaultSharedAPIKey()
+            onClicked: App.transcription.useDefaultSharedAPIKey()
         }
         Button {
             objectName: "defaultAuthButton"
             text: qsTr("Oletus auth")
             Accessible.name: text
-            onClicked: auth.useDefaultAuthURL()
+            onClicked: App.auth.useDefaultAuthURL()
         }
         Button {
             objectName: "defaultUpdateFeedButton"
             text: qsTr("Oletus päivitysfeed")
             Accessible.name: text
-            onClicked: transcription.useDefaultUpdateManifestURL()
+            onClicked: App.transcription.useDefaultUpdateManifestURL()
         }
         Button {
             objectName: "apiKeyFromClipboardButton"
             text: qsTr("API key leikepöydältä")
             Accessible.name: text
-            onClicked: transcription.useAPIKeyFromClipboard()
+            onClicked: App.transcription.useAPIKeyFromClipboard()
         }
     }
 }

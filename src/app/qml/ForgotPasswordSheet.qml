@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -22,19 +23,19 @@ Dialog {
             objectName: "resetEmailField"
             placeholderText: qsTr("etunimi.sukunimi@kestrova.fi")
             Accessible.name: qsTr("Sähköposti")
-            text: passwordReset.resetEmail
-            onTextEdited: passwordReset.resetEmail = text
+            text: App.passwordReset.resetEmail
+            onTextEdited: App.passwordReset.resetEmail = text
             Layout.fillWidth: true
         }
         RowLayout {
             Layout.fillWidth: true
             Button {
                 objectName: "resetSendButton"
-                text: passwordReset.isSendingReset ? qsTr("Lähetetään...") : qsTr("Lähetä palautusohje")
+                text: App.passwordReset.isSendingReset ? qsTr("Lähetetään...") : qsTr("Lähetä palautusohje")
                 Accessible.name: text
-                enabled: !passwordReset.isSendingReset
+                enabled: !App.passwordReset.isSendingReset
                 highlighted: true
-                onClicked: passwordReset.send()
+                onClicked: App.passwordReset.send()
             }
             Item { Layout.fillWidth: true }
             Button {
@@ -46,15 +47,15 @@ Dialog {
         }
         Label {
             objectName: "resetMessage"
-            visible: passwordReset.resetMessage.length > 0
-            text: passwordReset.resetMessage
+            visible: App.passwordReset.resetMessage.length > 0
+            text: App.passwordReset.resetMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
             objectName: "resetError"
-            visible: passwordReset.resetError.length > 0
-            text: passwordReset.resetError
+            visible: App.passwordReset.resetError.length > 0
+            text: App.passwordReset.resetError
             color: "#b3261e"
             wrapMode: Text.Wrap
             Layout.fillWidth: true

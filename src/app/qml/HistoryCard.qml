@@ -1,15 +1,18 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "historyCard"
     title: qsTr("Sessiot")
 
     // The controller ignores deletions while recording; none starts while another runs.
-    readonly property bool deletingAll: transcription.isDeletingAllSessions
-    readonly property bool canDelete: !transcription.isRecording && !transcription.isStartingRecording
-                                      && !transcription.isDeletingSessions
+    readonly property bool deletingAll: App.transcription.isDeletingAllSessions
+    readonly property bool canDelete: !App.transcription.isRecording && !App.transcription.isStartingRecording
+                                      && !App.transcription.isDeletingSessions
 
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
@@ -23,39 +26,43 @@ Card {
     Repeater {
         id: sessionRepeater
         objectName: "sessionRepeater"
-        model: transcription.sessionHistory
+        model: App.transcription.sessionHistory
         RowLayout {
-            objectName: "sessionRow_" + model.sessionId
+            id: row
+            required property string sessionId
+            required property string endedAtLabel
+            required property int segmentCount
+            objectName: "sessionRow_" + sessionId
             spacing: 8
             Label {
-                objectName: "sessionLabel_" + model.sessionId
-                text: model.endedAtLabel + " • " + model.segmentCount + qsTr(" segmenttiä")
-                font.weight: model.sessionId === transcription.selectedSessionHistoryId
+                objectName: "sessionLabel_" + row.sessionId
+                text: row.endedAtLabel + " • " + row.segmentCount + qsTr(" segmenttiä")
+                font.weight: row.sessionId === App.transcription.selectedSessionHistoryId
                              ? Font.DemiBold : Font.Normal
                 Layout.fillWidth: true
             }
             Button {
-                objectName: "loadSession_" + model.sessionId
+                objectName: "loadSession_" + row.sessionId
                 text: qsTr("Lataa")
                 Accessible.name: text
-                enabled: !transcription.isRecording
-                onClicked: transcription.loadSession(model.sessionId)
+                enabled: !App.transcription.isRecording
+                onClicked: App.transcription.loadSession(row.sessionId)
             }
             Button {
-                objectName: "deleteSession_" + model.sessionId
+                objectName: "deleteSession_" + row.sessionId
                 text: qsTr("Poista")
                 Accessible.name: text
-                enabled: canDelete
-                onClicked: transcription.deleteSession(model.sessionId)
+                enabled: card.canDelete
+                onClicked: App.transcription.deleteSession(row.sessionId)
             }
         }
     }
     Button {
         objectName: "deleteAllSessionsButton"
-        text: deletingAll ? qsTr("Poistetaan...") : qsTr("Poista kaikki")
+        text: card.deletingAll ? qsTr("Poistetaan...") : qsTr("Poista kaikki")
         Accessible.name: text
         visible: sessionRepeater.count > 0
-        enabled: canDelete
-        onClicked: transcription.deleteAllSessions()
+        enabled: card.canDelete
+        onClicked: App.transcription.deleteAllSessions()
     }
 }

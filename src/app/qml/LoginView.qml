@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -51,22 +52,22 @@ Item {
                 objectName: "rememberBox"
                 text: qsTr("Muista minut tällä laitteella")
                 Accessible.name: text
-                checked: auth.rememberSession
+                checked: App.auth.rememberSession
             }
             Button {
                 id: loginButton
                 objectName: "loginButton"
-                text: auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
+                text: App.auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
                 Accessible.name: text
-                enabled: !auth.isBusy
+                enabled: !App.auth.isBusy
                 highlighted: true
                 Layout.fillWidth: true
-                onClicked: auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
+                onClicked: App.auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
             }
             Label {
                 objectName: "loginError"
-                visible: auth.errorMessage.length > 0
-                text: auth.errorMessage
+                visible: App.auth.errorMessage.length > 0
+                text: App.auth.errorMessage
                 color: "#b3261e"
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true

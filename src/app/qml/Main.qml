@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -13,13 +14,13 @@ ApplicationWindow {
     title: "Vernalo"
     font.family: "Inter"
 
-    // The root switch follows the auth state live: checking, signed out, signed in.
+    // The root switch follows the App.auth state live: checking, signed out, signed in.
     Loader {
         id: rootLoader
         objectName: "rootLoader"
         anchors.fill: parent
-        sourceComponent: auth.isChecking ? checkingView
-                        : (auth.isAuthenticated ? mainView : loginView)
+        sourceComponent: App.auth.isChecking ? checkingView
+                        : (App.auth.isAuthenticated ? mainView : loginView)
     }
 
     Component {
@@ -47,7 +48,7 @@ ApplicationWindow {
     }
 
     Connections {
-        target: desktop
+        target: App.desktop
         function onFrontRequested() {
             window.raise()
             window.requestActivate()

@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -6,7 +7,7 @@ Item {
     id: mainView
     objectName: "mainView"
 
-    Component.onCompleted: app.mainWindowShown()
+    Component.onCompleted: App.mainWindowShown()
 
     // Scrolls the main column so the named section starts at the top (or as far as it goes).
     function scrollToSection(name) {
@@ -46,7 +47,7 @@ Item {
                 SettingsCard {}
                 ActionsCard {}
                 DiagnosticsCard {}
-                AdminCard { visible: adminFeatureEnabled && auth.isAdmin }
+                AdminCard { visible: App.adminFeatureEnabled && App.auth.isAdmin }
                 ConnectionCard {}
                 HistoryCard {}
             }

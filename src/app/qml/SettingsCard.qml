@@ -1,26 +1,43 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "settingsCard"
     title: qsTr("Asetukset")
 
-    readonly property bool locked: transcription.isRecording || transcription.isStartingRecording
+    readonly property bool locked: App.transcription.isRecording || App.transcription.isStartingRecording
+
+    // The list with the value added at its end when it is not in it yet.
+    function withEntry(list, value) {
+        const all = Array.from(list)
+        if (all.indexOf(value) < 0)
+            all.push(value)
+        return all
+    }
+    // An "Auto" entry followed by the controller's options.
+    function withAuto(auto, options) {
+        const all = [auto]
+        for (let i = 0; i < options.length; ++i)
+            all.push(options[i])
+        return all
+    }
 
     RowLayout {
         spacing: 12
         Repeater {
-            model: [{ value: "microphone", label: qsTr("Mikrofoni") },
-                    { value: "systemAudio", label: qsTr("Systeemiääni") },
-                    { value: "microphoneAndSystem", label: qsTr("Mikki + systeemiääni") }]
+            model: Choices.inputModes
             RadioButton {
+                required property var modelData
                 objectName: "inputMode_" + modelData.value
                 text: modelData.label
                 Accessible.name: text
-                enabled: !locked
-                checked: transcription.inputMode === modelData.value
-                onToggled: if (checked) transcription.inputMode = modelData.value
+                enabled: !card.locked
+                checked: App.transcription.inputMode === modelData.value
+                onToggled: if (checked) App.transcription.inputMode = modelData.value
             }
         }
     }
@@ -28,8 +45,8 @@ Card {
         objectName: "allowSystemFallback"
         text: qsTr("Automaattinen varatila systeemiäänelle")
         Accessible.name: text
-        checked: transcription.allowSystemFallback
-        onToggled: transcription.allowSystemFallback = checked
+        checked: App.transcription.allowSystemFallback
+        onToggled: App.transcription.allowSystemFallback = checked
     }
     GridLayout {
         columns: 2
@@ -38,20 +55,18 @@ Card {
         ComboBox {
             objectName: "languageBox"
             Accessible.name: qsTr("Kieli")
-            model: transcription.availableLanguages
-            currentIndex: model.indexOf(transcription.language)
-            onActivated: transcription.language = currentText
+            model: App.transcription.availableLanguages
+            currentIndex: model.indexOf(App.transcription.language)
+            onActivated: App.transcription.language = currentText
         }
         Label { text: qsTr("STT-malli") }
         ComboBox {
             objectName: "modelBox"
             Accessible.name: qsTr("STT-malli")
             // The server may name a model of its own while recording; it shows as it is.
-            model: transcription.availableModels.indexOf(transcription.sttModel) >= 0
-                   ? transcription.availableModels
-                   : transcription.availableModels.concat([transcription.sttModel])
-            currentIndex: model.indexOf(transcription.sttModel)
-            onActivated: transcription.sttModel = currentText
+            model: card.withEntry(App.transcription.availableModels, App.transcription.sttModel)
+            currentIndex: model.indexOf(App.transcription.sttModel)
+            onActivated: App.transcription.sttModel = currentText
         }
         Label { text: qsTr("Mikrofoni") }
         RowLayout {
@@ -60,18 +75,18 @@ Card {
                 objectName: "inputDeviceBox"
                 Accessible.name: qsTr("Mikrofoni")
                 Layout.preferredWidth: 320
-                readonly property var options: [{ id: 0, name: qsTr("Auto (suositus: %1)")
-                                                            .arg(transcription.recommendedInputDeviceName) }]
-                                                .concat(transcription.availableInputDevices)
+                readonly property var options: card.withAuto({ id: 0, name: qsTr("Auto (suositus: %1)")
+                                                                .arg(App.transcription.recommendedInputDeviceName) },
+                                                        App.transcription.availableInputDevices)
                 model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === transcription.selectedInputDeviceID))
-                onActivated: index => transcription.setPreferredInputDevice(options[index].id)
+                currentIndex: Math.max(0, options.findIndex(o => o.id === App.transcription.selectedInputDeviceID))
+                onActivated: index => App.transcription.setPreferredInputDevice(options[index].id)
             }
             Button {
                 objectName: "refreshDevicesButton"
                 text: qsTr("Päivitä laitteet")
                 Accessible.name: text
-                onClicked: transcription.refreshInputDevices()
+                onClicked: App.transcription.refreshInputDevices()
             }
         }
         Label { text: qsTr("Näyttö") }
@@ -80,17 +95,17 @@ Card {
                 objectName: "displayBox"
                 Accessible.name: qsTr("Näyttö")
                 Layout.preferredWidth: 320
-                readonly property var options: [{ id: 0, name: qsTr("Auto (ensimmäinen näyttö)") }]
-                                                .concat(transcription.availableSystemDisplays)
+                readonly property var options: card.withAuto({ id: 0, name: qsTr("Auto (ensimmäinen näyttö)") },
+                                                        App.transcription.availableSystemDisplays)
                 model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === transcription.selectedSystemDisplayID))
-                onActivated: index => transcription.setPreferredSystemDisplay(options[index].id)
+                currentIndex: Math.max(0, options.findIndex(o => o.id === App.transcription.selectedSystemDisplayID))
+                onActivated: index => App.transcription.setPreferredSystemDisplay(options[index].id)
             }
             Button {
                 objectName: "refreshDisplaysButton"
                 text: qsTr("Päivitä näytöt")
                 Accessible.name: text
-                onClicked: transcription.refreshSystemAudioDisplays()
+                onClicked: App.transcription.refreshSystemAudioDisplays()
             }
         }
         Label { text: qsTr("Sovellus (valinnainen)") }
@@ -99,18 +114,18 @@ Card {
                 objectName: "applicationBox"
                 Accessible.name: qsTr("Sovellus (valinnainen)")
                 Layout.preferredWidth: 320
-                readonly property var options: [{ bundleIdentifier: "", name: qsTr("Auto (kaikki sovellukset)") }]
-                                                .concat(transcription.availableSystemApplications)
+                readonly property var options: card.withAuto({ bundleIdentifier: "", name: qsTr("Auto (kaikki sovellukset)") },
+                                                        App.transcription.availableSystemApplications)
                 model: options.map(o => o.name)
                 currentIndex: Math.max(0, options.findIndex(
-                                           o => o.bundleIdentifier === transcription.selectedSystemApplicationBundleID))
-                onActivated: index => transcription.setPreferredSystemApplication(options[index].bundleIdentifier)
+                                           o => o.bundleIdentifier === App.transcription.selectedSystemApplicationBundleID))
+                onActivated: index => App.transcription.setPreferredSystemApplication(options[index].bundleIdentifier)
             }
             Button {
                 objectName: "refreshApplicationsButton"
                 text: qsTr("Päivitä sovellukset")
                 Accessible.name: text
-                onClicked: transcription.refreshSystemAudioApplications()
+                onClicked: App.transcription.refreshSystemAudioApplications()
             }
         }
     }
@@ -118,12 +133,12 @@ Card {
     Label { text: qsTr("Systeemiäänen oikeudet ja diagnostiikka"); font.weight: Font.Medium }
     Label {
         objectName: "systemAudioPermissionSummary"
-        text: transcription.systemAudioPermissionSummary
+        text: App.transcription.systemAudioPermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
-        text: transcription.systemAudioPermissionDetails
+        text: App.transcription.systemAudioPermissionDetails
         wrapMode: Text.Wrap
         opacity: 0.7
         Layout.fillWidth: true
@@ -136,35 +151,36 @@ Card {
         ComboBox {
             objectName: "mixPresetBox"
             Accessible.name: qsTr("Miksausprofiili")
-            readonly property var values: ["meeting", "interview", "webinar", "custom"]
-            model: [qsTr("Kokous"), qsTr("Haastattelu"), qsTr("Webinaari"), qsTr("Mukautettu")]
-            currentIndex: Math.max(0, values.indexOf(transcription.mixedPreset))
-            onActivated: index => transcription.applyMixPreset(values[index])
+            model: Choices.mixPresets
+            textRole: "label"
+            valueRole: "value"
+            currentIndex: Math.max(0, indexOfValue(App.transcription.mixedPreset))
+            onActivated: App.transcription.applyMixPreset(currentValue)
         }
         Label { text: qsTr("Mikin taso") }
         Slider {
             objectName: "micGainSlider"
             Accessible.name: qsTr("Mikin taso")
-            from: 0.1; to: 2
-            value: transcription.mixedMicGain
-            onMoved: transcription.mixedMicGain = value
+            from: Choices.minGain; to: Choices.maxGain
+            value: App.transcription.mixedMicGain
+            onMoved: App.transcription.mixedMicGain = value
         }
         Label { text: qsTr("Systeemiäänen taso") }
         Slider {
             objectName: "systemGainSlider"
             Accessible.name: qsTr("Systeemiäänen taso")
-            from: 0.1; to: 2
-            value: transcription.mixedSystemGain
-            onMoved: transcription.mixedSystemGain = value
+            from: Choices.minGain; to: Choices.maxGain
+            value: App.transcription.mixedSystemGain
+            onMoved: App.transcription.mixedSystemGain = value
         }
         Label { text: qsTr("Ducking-voimakkuus") }
         Slider {
             objectName: "duckingSlider"
             Accessible.name: qsTr("Ducking-voimakkuus")
-            from: 0; to: 0.9
-            enabled: transcription.mixedAutoDuckEnabled
-            value: transcription.mixedDuckingStrength
-            onMoved: transcription.mixedDuckingStrength = value
+            from: 0; to: Choices.maxDuckingStrength
+            enabled: App.transcription.mixedAutoDuckEnabled
+            value: App.transcription.mixedDuckingStrength
+            onMoved: App.transcription.mixedDuckingStrength = value
         }
     }
     RowLayout {
@@ -172,15 +188,15 @@ Card {
             objectName: "limiterCheck"
             text: qsTr("Rajoitin")
             Accessible.name: text
-            checked: transcription.mixedLimiterEnabled
-            onToggled: transcription.mixedLimiterEnabled = checked
+            checked: App.transcription.mixedLimiterEnabled
+            onToggled: App.transcription.mixedLimiterEnabled = checked
         }
         CheckBox {
             objectName: "autoDuckCheck"
             text: qsTr("Automaattinen ducking")
             Accessible.name: text
-            checked: transcription.mixedAutoDuckEnabled
-            onToggled: transcription.mixedAutoDuckEnabled = checked
+            checked: App.transcription.mixedAutoDuckEnabled
+            onToggled: App.transcription.mixedAutoDuckEnabled = checked
         }
     }
     RowLayout {
@@ -188,17 +204,18 @@ Card {
         ComboBox {
             objectName: "exportFormatBox"
             Accessible.name: qsTr("Tallennusmuoto")
-            readonly property var values: ["txt", "json", "csv"]
-            model: ["TXT", "JSON", "CSV"]
-            currentIndex: Math.max(0, values.indexOf(transcription.exportFormat))
-            onActivated: index => transcription.exportFormat = values[index]
+            model: Choices.exportFormats
+            textRole: "label"
+            valueRole: "value"
+            currentIndex: Math.max(0, indexOfValue(App.transcription.exportFormat))
+            onActivated: App.transcription.exportFormat = currentValue
         }
         CheckBox {
             objectName: "autoExportCheck"
             text: qsTr("Auto-export")
             Accessible.name: text
-            checked: transcription.autoExportEnabled
-            onToggled: transcription.autoExportEnabled = checked
+            checked: App.transcription.autoExportEnabled
+            onToggled: App.transcription.autoExportEnabled = checked
         }
     }
 }

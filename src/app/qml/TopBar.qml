@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -16,7 +17,7 @@ RowLayout {
     Item { Layout.fillWidth: true }
     Label {
         objectName: "signedInEmail"
-        text: auth.currentUser ? auth.currentUser.email : ""
+        text: App.auth.currentUser ? App.auth.currentUser.email : ""
     }
     Button {
         objectName: "changePasswordButton"
@@ -28,7 +29,7 @@ RowLayout {
         objectName: "logoutButton"
         text: qsTr("Kirjaudu ulos")
         Accessible.name: text
-        onClicked: auth.logout()
+        onClicked: App.auth.logout()
     }
 
     ChangePasswordSheet { id: changePasswordSheet }

@@ -1,33 +1,35 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "transcriptCard"
     title: qsTr("Transkriptio")
 
-    readonly property int wordCount: {
-        const text = transcription.transcriptText.trim()
-        return text.length === 0 ? 0 : text.split(/\s+/).length
-    }
+    // Words of the segments' own text, counted by the model as segments arrive.
+    readonly property int wordCount: App.transcription.segments.wordCount
 
     Label {
         objectName: "transcriptCounts"
-        text: qsTr("%1 sanaa • %2 segmenttiä").arg(wordCount).arg(segmentList.count)
+        text: (card.wordCount === 1 ? qsTr("1 sana") : qsTr("%1 sanaa").arg(card.wordCount))
+              + qsTr(" • %1 segmenttiä").arg(App.transcription.segments.count)
         opacity: 0.7
     }
     RowLayout {
-        visible: transcription.sessionId.length > 0
+        visible: App.transcription.sessionId.length > 0
         spacing: 8
         Label {
             objectName: "sessionIdLabel"
-            text: qsTr("Sessio: ") + transcription.sessionId
+            text: qsTr("Sessio: ") + App.transcription.sessionId
         }
         ToolButton {
             objectName: "copySessionIdButton"
             text: qsTr("Kopioi ID")
             Accessible.name: text
-            onClicked: transcription.copySessionIdToClipboard()
+            onClicked: App.transcription.copySessionIdToClipboard()
         }
     }
     Frame {
@@ -38,19 +40,30 @@ Card {
             objectName: "segmentList"
             anchors.fill: parent
             clip: true
-            model: transcription.segments
+            model: App.transcription.segments
             onCountChanged: positionViewAtEnd()
-            delegate: Label {
+            delegate: Item {
+                id: segment
+                required property string timeLabel
+                required property bool hasSpeakerLabel
+                required property string speakerLabel
+                required property string text
                 width: ListView.view.width
-                wrapMode: Text.Wrap
-                text: "[" + model.timeLabel + "] "
-                      + (model.hasSpeakerLabel ? model.speakerLabel + ": " : "") + model.text
+                implicitHeight: line.implicitHeight
+                Label {
+                    id: line
+                    width: parent.width
+                    wrapMode: Text.Wrap
+                    textFormat: Text.PlainText
+                    text: "[" + segment.timeLabel + "] "
+                          + (segment.hasSpeakerLabel ? segment.speakerLabel + ": " : "") + segment.text
+                }
             }
             footer: Label {
                 objectName: "interimText"
                 width: ListView.view.width
                 wrapMode: Text.Wrap
-                text: transcription.interimText
+                text: App.transcription.interimText
                 opacity: 0.6
             }
         }
@@ -62,36 +75,36 @@ Card {
             text: qsTr("Kopioi")
             Accessible.name: text
             enabled: segmentList.count > 0
-            onClicked: transcription.copyTranscriptToClipboard()
+            onClicked: App.transcription.copyTranscriptToClipboard()
         }
         Button {
             objectName: "grantSystemAudioButton"
             text: qsTr("Anna lupa")
             Accessible.name: text
-            visible: transcription.showSystemAudioPermissionHelp
-                     && transcription.canRequestSystemAudioPermissionPrompt
-            onClicked: transcription.requestSystemAudioPermissionFromUI()
+            visible: App.transcription.showSystemAudioPermissionHelp
+                     && App.transcription.canRequestSystemAudioPermissionPrompt
+            onClicked: App.transcription.requestSystemAudioPermissionFromUI()
         }
         Button {
             objectName: "openSystemAudioSettingsButton"
             text: qsTr("Avaa asetukset")
             Accessible.name: text
-            visible: transcription.showSystemAudioPermissionHelp
-                     && transcription.shouldOpenSystemAudioSystemSettings
-            onClicked: transcription.openSystemAudioSystemSettings()
+            visible: App.transcription.showSystemAudioPermissionHelp
+                     && App.transcription.shouldOpenSystemAudioSystemSettings
+            onClicked: App.transcription.openSystemAudioSystemSettings()
         }
         Button {
             objectName: "relaunchButton"
             text: qsTr("Käynnistä appi uudelleen")
             Accessible.name: text
-            visible: transcription.shouldSuggestSystemAudioRelaunch
-            onClicked: transcription.relaunchApplication()
+            visible: App.transcription.shouldSuggestSystemAudioRelaunch
+            onClicked: App.transcription.relaunchApplication()
         }
     }
     Label {
         objectName: "microphonePermissionHint"
-        visible: !transcription.isMicrophonePermissionGranted
-        text: transcription.microphonePermissionSummary
+        visible: !App.transcription.isMicrophonePermissionGranted
+        text: App.transcription.microphonePermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }

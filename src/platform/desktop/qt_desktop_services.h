@@ -10,7 +10,7 @@ namespace vernalo {
 // DesktopServices for the Qt Quick application. Modal questions cannot block a QML scene, so
 // each prompt, confirmation, message and save dialog is published as a request with an id that
 // the QML dialog host shows; the host answers with respond(), which resumes the waiting task.
-class QtDesktopServices final : public QObject, public DesktopServices
+class QtDesktopServices : public QObject, public DesktopServices
 {
     Q_OBJECT
 public:

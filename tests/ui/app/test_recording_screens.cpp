@@ -24,6 +24,9 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -99,8 +102,8 @@ private:
         m_context = std::make_unique<AppContext>(BackendOverride {url, url}, std::move(audio),
                                                  std::move(clock));
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_context->exposeTo(m_engine->rootContext());
-        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        m_context->exposeTo(m_engine.get());
+        m_engine->load(AppContext::mainScreenUrl());
         QVERIFY(!m_engine->rootObjects().isEmpty());
     }
 
@@ -300,6 +303,32 @@ private Q_SLOTS:
                  qPrintable(transcriptOnScreen()));
         QVERIFY(read(QStringLiteral("saveTranscriptButton"), "enabled").toBool());
         QVERIFY(read(QStringLiteral("startButton"), "enabled").toBool());
+    }
+
+    // Only the segments' own words count: not their times or speaker labels.
+    void wordCountCountsTheSegmentsText_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("counts");
+        QTest::newRow("one word") << QStringList {QStringLiteral("Kiitos")}
+                                  << QStringLiteral("1 sana • 1 segmenttiä");
+        QTest::newRow("two with speakers")
+            << QStringList {QStringLiteral("hyvää huomenta"), QStringLiteral(" aloitetaan ")}
+            << QStringLiteral("3 sanaa • 2 segmenttiä");
+    }
+
+    void wordCountCountsTheSegmentsText()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, counts);
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QList<TranscriptSegment> segments;
+        for (const QString &text : texts)
+            segments.append({QUuid::createUuid(), text, QDateTime::currentDateTimeUtc(),
+                             QStringLiteral("Anna")});
+        vm()->segmentModel()->replace(segments);
+        QTRY_COMPARE(read(QStringLiteral("transcriptCounts"), "text").toString(), counts);
     }
 
     void pauseShowsTheTimerAndResumeHidesIt()

@@ -12,6 +12,9 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -44,8 +47,8 @@ private:
         m_context = std::make_unique<AppContext>(BackendOverride {url, url},
                                                  std::make_unique<FakeAudioSystem>());
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_context->exposeTo(m_engine->rootContext());
-        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        m_context->exposeTo(m_engine.get());
+        m_engine->load(AppContext::mainScreenUrl());
         QVERIFY(!m_engine->rootObjects().isEmpty());
         QObject *loader = find("rootLoader");
         QVERIFY(loader);
