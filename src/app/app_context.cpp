@@ -7,6 +7,7 @@
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
 #include "backend/stt_api_client.h"
+#include "desktop/desktop_notifier.h"
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"
@@ -15,6 +16,10 @@
 #include "pulse/pulse_audio_system.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "window_geometry.h"
+
+#include <QGuiApplication>
+#include <QQuickStyle>
 
 #include <QNetworkAccessManager>
 #include <QQmlEngine>
@@ -69,6 +74,24 @@ AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSys
     collaborators.clock = m_clock.get();
     m_transcription = std::make_unique<TranscriptionViewModel>(std::move(collaborators));
     connect(m_auth.get(), &AuthManager::currentUserChanged, this, &AppContext::pushAuthContext);
+    m_monitor = std::make_unique<RecordingMonitor>(m_transcription.get(), m_clock.get());
+    m_colorScheme = std::make_unique<ColorScheme>();
+    m_notifier = std::make_unique<DesktopNotifier>();
+    connect(m_monitor.get(), &RecordingMonitor::endedByItself, this,
+            &AppContext::recordingEndedByItself);
+}
+
+// A person looking at another window learns that the meeting is no longer being recorded.
+void AppContext::recordingEndedByItself(const QString &status)
+{
+    if (QGuiApplication::applicationState() != Qt::ApplicationActive)
+        m_notifier->notify(QStringLiteral("Vernalo"), status);
+}
+
+void AppContext::rememberGeometry(QWindow *window)
+{
+    if (window)
+        new WindowGeometry(window, window);
 }
 
 void AppContext::pushAuthContext()
@@ -82,6 +105,9 @@ void AppContext::mainWindowShown()
     m_adminPanel->prepareForDisplay(adminFeatureEnabled());
     pushAuthContext();
     m_transcription->refreshInputDevices();
+    // The source pickers show a stored display or application by its name from the start.
+    m_transcription->refreshSystemAudioDisplays();
+    m_transcription->refreshSystemAudioApplications();
     m_transcription->refreshMicrophonePermissionStatus(false);
     m_transcription->refreshSystemAudioPermissionStatus(false);
     m_transcription->runStartupCrashRecoveryIfNeeded();
@@ -90,6 +116,7 @@ void AppContext::mainWindowShown()
 // The controller goes first: it holds the captures, which hold the sound server.
 AppContext::~AppContext()
 {
+    m_monitor.reset();
     m_transcription.reset();
     m_systemAudio.reset();
     m_microphone.reset();
@@ -106,6 +133,12 @@ const char kContextProperty[] = "vernaloAppContext";
 
 void AppContext::exposeTo(QQmlEngine *engine)
 {
+    // A desktop style themed by the screens' own palette, on every desktop alike.
+    static const bool styled = [] {
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        return true;
+    }();
+    Q_UNUSED(styled);
     engine->setProperty(kContextProperty, QVariant::fromValue(static_cast<QObject *>(this)));
     // The resource root holds the module's qmldir, so `import Vernalo` resolves in tests too.
     engine->addImportPath(QStringLiteral("qrc:/"));

@@ -4,8 +4,10 @@
 #include "auth/auth_manager.h"
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
+#include "desktop/color_scheme.h"
 #include "desktop/qt_desktop_services.h"
 #include "ports/audio_system.h"
+#include "recording/recording_monitor.h"
 #include "recording/transcription_view_model.h"
 
 #include <memory>
@@ -13,9 +15,11 @@
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 #include <QUrl>
+#include <QWindow>
 
 class QJSEngine;
 class QNetworkAccessManager;
+
 class QQmlEngine;
 
 namespace vernalo {
@@ -25,6 +29,7 @@ class ChangePasswordFlow;
 class Clock;
 class PasswordResetFlow;
 class AdminPanel;
+class DesktopNotifier;
 
 class MicrophoneCapture;
 class SessionHistoryStore;
@@ -56,6 +61,8 @@ class AppContext : public QObject
     Q_PROPERTY(vernalo::ChangePasswordFlow *changePassword READ changePassword CONSTANT)
     Q_PROPERTY(vernalo::AdminPanel *adminPanel READ adminPanel CONSTANT)
     Q_PROPERTY(vernalo::TranscriptionViewModel *transcription READ transcription CONSTANT)
+    Q_PROPERTY(vernalo::RecordingMonitor *monitor READ monitor CONSTANT)
+    Q_PROPERTY(vernalo::ColorScheme *colorScheme READ colorScheme CONSTANT)
     Q_PROPERTY(bool adminFeatureEnabled READ adminFeatureEnabled CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString build READ build CONSTANT)
@@ -78,6 +85,8 @@ public:
     // signed in, refreshes its devices and permissions without asking and, the first time only,
     // looks for sessions a crash cut off.
     Q_INVOKABLE void mainWindowShown();
+    // The window's place and size are restored now and stored when it closes.
+    Q_INVOKABLE void rememberGeometry(QWindow *window);
 
     AuthManager *auth() const { return m_auth.get(); }
     QtDesktopServices *desktop() const { return m_desktop.get(); }
@@ -87,6 +96,8 @@ public:
     PasswordResetFlow *passwordReset() const { return m_passwordReset.get(); }
     ChangePasswordFlow *changePassword() const { return m_changePassword.get(); }
     AdminPanel *adminPanel() const { return m_adminPanel.get(); }
+    RecordingMonitor *monitor() const { return m_monitor.get(); }
+    ColorScheme *colorScheme() const { return m_colorScheme.get(); }
     static QString version();
     static QString build();
 
@@ -95,6 +106,7 @@ public:
 
 private:
     void pushAuthContext();
+    void recordingEndedByItself(const QString &status);
 
     std::unique_ptr<SecureSettings> m_settings;
     std::unique_ptr<Clock> m_clock;
@@ -111,6 +123,9 @@ private:
     std::unique_ptr<MicrophoneCapture> m_microphone;
     std::unique_ptr<SystemAudioCapture> m_systemAudio;
     std::unique_ptr<TranscriptionViewModel> m_transcription;
+    std::unique_ptr<RecordingMonitor> m_monitor;
+    std::unique_ptr<ColorScheme> m_colorScheme;
+    std::unique_ptr<DesktopNotifier> m_notifier;
 };
 
 // Applies command-line addresses to the stored settings.

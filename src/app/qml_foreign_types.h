@@ -4,7 +4,9 @@
 #include "auth/auth_manager.h"
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
+#include "desktop/color_scheme.h"
 #include "desktop/qt_desktop_services.h"
+#include "recording/recording_monitor.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
@@ -77,6 +79,22 @@ struct ForeignSessionHistory
     QML_FOREIGN(vernalo::SessionHistoryModel)
     QML_NAMED_ELEMENT(SessionHistory)
     QML_UNCREATABLE("Owned by the controller.")
+};
+
+struct ForeignRecordingMonitor
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::RecordingMonitor)
+    QML_NAMED_ELEMENT(RecordingMonitor)
+    QML_UNCREATABLE("Owned by the application.")
+};
+
+struct ForeignColorScheme
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::ColorScheme)
+    QML_NAMED_ELEMENT(ColorScheme)
+    QML_UNCREATABLE("Owned by the application.")
 };
 
 } // namespace vernalo::qmltypes

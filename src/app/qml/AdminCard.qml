@@ -8,16 +8,18 @@ Card {
     objectName: "adminCard"
     title: qsTr("Käyttäjähallinta (admin)")
 
-    RowLayout {
-        TextField {
-            objectName: "adminKeyField"
-            placeholderText: qsTr("Syötä admin-avain")
-            Accessible.name: qsTr("Admin-avain")
-            echoMode: TextInput.Password
-            Layout.preferredWidth: 280
-            text: App.adminPanel.adminKey
-            onTextEdited: App.adminPanel.adminKey = text
-        }
+    TextField {
+        objectName: "adminKeyField"
+        placeholderText: qsTr("Syötä admin-avain")
+        Accessible.name: qsTr("Admin-avain")
+        echoMode: TextInput.Password
+        Layout.fillWidth: true
+        text: App.adminPanel.adminKey
+        onTextEdited: App.adminPanel.adminKey = text
+    }
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         Button {
             objectName: "saveAdminKeyButton"
             text: qsTr("Tallenna avain")
@@ -38,7 +40,9 @@ Card {
             onClicked: App.adminPanel.loadUsers()
         }
     }
-    RowLayout {
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         TextField {
             objectName: "newUserEmailField"
             placeholderText: qsTr("email")
@@ -54,8 +58,9 @@ Card {
             text: App.adminPanel.adminNewUserPassword
             onTextEdited: App.adminPanel.adminNewUserPassword = text
         }
-        Label { text: qsTr("Rooli") }
+        Label { text: qsTr("Rooli"); height: roleBox.height; verticalAlignment: Text.AlignVCenter }
         ComboBox {
+            id: roleBox
             objectName: "newUserRoleBox"
             Accessible.name: qsTr("Rooli")
             model: ["user", "admin"]
@@ -79,16 +84,22 @@ Card {
         objectName: "adminError"
         text: App.adminPanel.adminError
         visible: text.length > 0
-        color: "#b3261e"
+        color: Theme.recording
     }
     Repeater {
         model: App.adminPanel.adminUsers
-        RowLayout {
+        Flow {
             id: userRow
             required property var modelData
-            spacing: 8
-            Label { text: userRow.modelData.email + "  #" + userRow.modelData.id + "  " + userRow.modelData.role + "  " + userRow.modelData.statusLabel }
-            Item { Layout.fillWidth: true }
+            Layout.fillWidth: true
+            spacing: Theme.unit
+            Label {
+                text: userRow.modelData.email + "  #" + userRow.modelData.id + "  " + userRow.modelData.role + "  "
+                      + userRow.modelData.statusLabel
+                textFormat: Text.PlainText
+                width: userRow.width
+                wrapMode: Text.WrapAnywhere
+            }
             Button {
                 objectName: "makeAdmin_" + userRow.modelData.id
                 text: qsTr("Tee admin"); Accessible.name: text

@@ -11,6 +11,13 @@ Dialog {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 460
+    closePolicy: Popup.CloseOnEscape
+    onOpened: currentField.forceActiveFocus()
+    // Enter in any field saves, as the button would.
+    function submit() {
+        if (saveButton.enabled)
+            App.changePassword.submit()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -21,12 +28,14 @@ Dialog {
             Layout.fillWidth: true
         }
         TextField {
+            id: currentField
             objectName: "currentPasswordField"
             placeholderText: qsTr("Nykyinen salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
             text: App.changePassword.changeCurrentPassword
             onTextEdited: App.changePassword.changeCurrentPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         TextField {
@@ -36,6 +45,7 @@ Dialog {
             echoMode: TextInput.Password
             text: App.changePassword.changeNewPassword
             onTextEdited: App.changePassword.changeNewPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         TextField {
@@ -45,6 +55,7 @@ Dialog {
             echoMode: TextInput.Password
             text: App.changePassword.changeConfirmPassword
             onTextEdited: App.changePassword.changeConfirmPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         RowLayout {
@@ -57,6 +68,7 @@ Dialog {
             }
             Item { Layout.fillWidth: true }
             Button {
+                id: saveButton
                 objectName: "changePasswordSave"
                 text: App.changePassword.isChangingPassword ? qsTr("Tallennetaan...") : qsTr("Tallenna")
                 Accessible.name: text
@@ -74,7 +86,7 @@ Dialog {
         Label {
             visible: App.changePassword.changePasswordError.length > 0
             text: App.changePassword.changePasswordError
-            color: "#b3261e"
+            color: Theme.recording
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }

@@ -20,13 +20,15 @@ Card {
 
     GridLayout {
         columns: 3
-        columnSpacing: 12
+        columnSpacing: Theme.unit * 2
+        Layout.fillWidth: true
         Label { text: qsTr("Backend URL") }
         Label {
             objectName: "backendURLValue"
             text: card.field("baseURL")
             elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+            textFormat: Text.PlainText
+            Layout.fillWidth: true
         }
         Button {
             objectName: "editBackendURLButton"
@@ -38,6 +40,7 @@ Card {
         // The key itself never shows on screen.
         Label {
             objectName: "apiKeyValue"
+            Layout.fillWidth: true
             text: card.field("apiKey").length > 0 ? "••••••••" : ""
         }
         Button {
@@ -51,7 +54,8 @@ Card {
             objectName: "authURLValue"
             text: App.auth.authURL
             elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+            textFormat: Text.PlainText
+            Layout.fillWidth: true
         }
         Button {
             objectName: "editAuthURLButton"
@@ -64,7 +68,8 @@ Card {
             objectName: "updateFeedURLValue"
             text: card.field("updateManifestURL")
             elide: Text.ElideMiddle
-            Layout.preferredWidth: 420
+            textFormat: Text.PlainText
+            Layout.fillWidth: true
         }
         Button {
             objectName: "editUpdateFeedButton"
@@ -75,7 +80,7 @@ Card {
     }
     Flow {
         Layout.fillWidth: true
-        spacing: 8
+        spacing: Theme.unit
         Button {
             objectName: "defaultBackendButton"
             text: qsTr("Oletus backend")

@@ -10,6 +10,8 @@ Dialog {
     modal: true
     anchors.centerIn: Overlay.overlay
     width: Math.min(460, Overlay.overlay ? Overlay.overlay.width - 40 : 460)
+    closePolicy: Popup.CloseOnEscape
+    onOpened: resetEmailField.forceActiveFocus()
 
     ColumnLayout {
         anchors.fill: parent
@@ -20,16 +22,19 @@ Dialog {
             Layout.fillWidth: true
         }
         TextField {
+            id: resetEmailField
             objectName: "resetEmailField"
             placeholderText: qsTr("etunimi.sukunimi@kestrova.fi")
             Accessible.name: qsTr("Sähköposti")
             text: App.passwordReset.resetEmail
             onTextEdited: App.passwordReset.resetEmail = text
+            onAccepted: if (sendButton.enabled) App.passwordReset.send()
             Layout.fillWidth: true
         }
         RowLayout {
             Layout.fillWidth: true
             Button {
+                id: sendButton
                 objectName: "resetSendButton"
                 text: App.passwordReset.isSendingReset ? qsTr("Lähetetään...") : qsTr("Lähetä palautusohje")
                 Accessible.name: text
@@ -56,7 +61,7 @@ Dialog {
             objectName: "resetError"
             visible: App.passwordReset.resetError.length > 0
             text: App.passwordReset.resetError
-            color: "#b3261e"
+            color: Theme.recording
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }

@@ -7,10 +7,13 @@ Item {
     id: login
     objectName: "loginView"
 
+    Component.onCompleted: emailField.forceActiveFocus()
+
     Pane {
         anchors.centerIn: parent
-        width: Math.min(parent.width - 48, 420)
-        padding: 28
+        width: Math.min(parent.width - Theme.unit * 6, 440)
+        padding: Theme.unit * 4
+        background: Rectangle { color: Theme.card; border.color: Theme.border; radius: Theme.radius * 1.5 }
 
         ColumnLayout {
             anchors.fill: parent
@@ -68,7 +71,7 @@ Item {
                 objectName: "loginError"
                 visible: App.auth.errorMessage.length > 0
                 text: App.auth.errorMessage
-                color: "#b3261e"
+                color: Theme.recording
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }

@@ -8,11 +8,36 @@ ApplicationWindow {
     objectName: "mainWindow"
     width: 1280
     height: 800
-    minimumWidth: 900
-    minimumHeight: 600
+    minimumWidth: 1024
+    minimumHeight: 700
     visible: true
     title: "Vernalo"
-    font.family: "Inter"
+    font.family: Theme.fontFamily
+    font.pixelSize: 14
+    color: Theme.window
+
+    // Fusion draws every control from this palette, in the light or dark scheme of the desktop.
+    palette.window: Theme.window
+    palette.windowText: Theme.text
+    palette.base: Theme.input
+    palette.alternateBase: Theme.card
+    palette.text: Theme.text
+    palette.button: Theme.card
+    palette.buttonText: Theme.text
+    palette.brightText: Theme.accentText
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
+    palette.placeholderText: Theme.mutedText
+    palette.toolTipBase: Theme.card
+    palette.toolTipText: Theme.text
+    palette.light: Theme.light
+    palette.midlight: Theme.midlight
+    palette.mid: Theme.border
+    palette.dark: Theme.shade
+    palette.shadow: Theme.shade
+    palette.link: Theme.accent
+
+    Component.onCompleted: App.rememberGeometry(window)
 
     // The root switch follows the App.auth state live: checking, signed out, signed in.
     Loader {

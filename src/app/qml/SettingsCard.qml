@@ -1,15 +1,18 @@
 pragma ComponentBehavior: Bound
 import QtQuick
-import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
+import Vernalo
 
+// What and how to record. Source, language and model are fixed while a recording runs.
 Card {
     id: card
     objectName: "settingsCard"
     title: qsTr("Asetukset")
 
     readonly property bool locked: App.transcription.isRecording || App.transcription.isStartingRecording
+    property bool showSystemAudioPermissionDiagnostics: false
+    readonly property int labelWidth: 128
 
     // The list with the value added at its end when it is not in it yet.
     function withEntry(list, value) {
@@ -17,6 +20,10 @@ Card {
         if (all.indexOf(value) < 0)
             all.push(value)
         return all
+    }
+    // A member read by name; the unsigned ids have no QML type of their own.
+    function member(object, name) {
+        return object[name]
     }
     // An "Auto" entry followed by the controller's options.
     function withAuto(auto, options) {
@@ -26,8 +33,8 @@ Card {
         return all
     }
 
-    RowLayout {
-        spacing: 12
+    ColumnLayout {
+        spacing: 0
         Repeater {
             model: Choices.inputModes
             RadioButton {
@@ -50,140 +57,162 @@ Card {
     }
     GridLayout {
         columns: 2
-        columnSpacing: 12
-        Label { text: qsTr("Kieli") }
+        columnSpacing: Theme.unit * 2
+        rowSpacing: Theme.unit
+        Layout.fillWidth: true
+
+        Label { text: qsTr("Kieli"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "languageBox"
             Accessible.name: qsTr("Kieli")
+            Layout.fillWidth: true
+            enabled: !card.locked
             model: App.transcription.availableLanguages
             currentIndex: model.indexOf(App.transcription.language)
             onActivated: App.transcription.language = currentText
         }
-        Label { text: qsTr("STT-malli") }
+        Label { text: qsTr("STT-malli"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "modelBox"
             Accessible.name: qsTr("STT-malli")
+            Layout.fillWidth: true
+            enabled: !card.locked
             // The server may name a model of its own while recording; it shows as it is.
             model: card.withEntry(App.transcription.availableModels, App.transcription.sttModel)
             currentIndex: model.indexOf(App.transcription.sttModel)
             onActivated: App.transcription.sttModel = currentText
         }
-        Label { text: qsTr("Mikrofoni") }
-        RowLayout {
-            ComboBox {
-                id: deviceBox
-                objectName: "inputDeviceBox"
-                Accessible.name: qsTr("Mikrofoni")
-                Layout.preferredWidth: 320
-                readonly property var options: card.withAuto({ id: 0, name: qsTr("Auto (suositus: %1)")
-                                                                .arg(App.transcription.recommendedInputDeviceName) },
-                                                        App.transcription.availableInputDevices)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === App.transcription.selectedInputDeviceID))
-                onActivated: index => App.transcription.setPreferredInputDevice(options[index].id)
-            }
-            Button {
-                objectName: "refreshDevicesButton"
-                text: qsTr("Päivitä laitteet")
-                Accessible.name: text
-                onClicked: App.transcription.refreshInputDevices()
-            }
+        Label { text: qsTr("Mikrofoni"); Layout.preferredWidth: card.labelWidth }
+        SourcePicker {
+            boxName: "inputDeviceBox"
+            buttonName: "refreshDevicesButton"
+            label: qsTr("Mikrofoni")
+            refreshText: qsTr("Päivitä laitteet")
+            // Without a recommendation the entry reads plain "Auto".
+            autoName: App.transcription.recommendedInputDeviceName.length > 0
+                      ? qsTr("Auto (suositus: %1)").arg(App.transcription.recommendedInputDeviceName)
+                      : qsTr("Auto")
+            options: App.transcription.availableInputDevices
+            selected: card.member(App.transcription, "selectedInputDeviceID")
+            onPicked: value => App.transcription.setPreferredInputDevice(value)
+            onRefresh: App.transcription.refreshInputDevices()
         }
-        Label { text: qsTr("Näyttö") }
-        RowLayout {
-            ComboBox {
-                objectName: "displayBox"
-                Accessible.name: qsTr("Näyttö")
-                Layout.preferredWidth: 320
-                readonly property var options: card.withAuto({ id: 0, name: qsTr("Auto (ensimmäinen näyttö)") },
-                                                        App.transcription.availableSystemDisplays)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === App.transcription.selectedSystemDisplayID))
-                onActivated: index => App.transcription.setPreferredSystemDisplay(options[index].id)
-            }
-            Button {
-                objectName: "refreshDisplaysButton"
-                text: qsTr("Päivitä näytöt")
-                Accessible.name: text
-                onClicked: App.transcription.refreshSystemAudioDisplays()
-            }
+        Label { text: qsTr("Näyttö"); Layout.preferredWidth: card.labelWidth }
+        SourcePicker {
+            boxName: "displayBox"
+            buttonName: "refreshDisplaysButton"
+            label: qsTr("Näyttö")
+            refreshText: qsTr("Päivitä näytöt")
+            autoName: qsTr("Auto (ensimmäinen näyttö)")
+            options: App.transcription.availableSystemDisplays
+            selected: card.member(App.transcription, "selectedSystemDisplayID")
+            onPicked: value => App.transcription.setPreferredSystemDisplay(value)
+            onRefresh: App.transcription.refreshSystemAudioDisplays()
         }
-        Label { text: qsTr("Sovellus (valinnainen)") }
-        RowLayout {
-            ComboBox {
-                objectName: "applicationBox"
-                Accessible.name: qsTr("Sovellus (valinnainen)")
-                Layout.preferredWidth: 320
-                readonly property var options: card.withAuto({ bundleIdentifier: "", name: qsTr("Auto (kaikki sovellukset)") },
-                                                        App.transcription.availableSystemApplications)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(
-                                           o => o.bundleIdentifier === App.transcription.selectedSystemApplicationBundleID))
-                onActivated: index => App.transcription.setPreferredSystemApplication(options[index].bundleIdentifier)
-            }
-            Button {
-                objectName: "refreshApplicationsButton"
-                text: qsTr("Päivitä sovellukset")
-                Accessible.name: text
-                onClicked: App.transcription.refreshSystemAudioApplications()
-            }
+        Label { text: qsTr("Sovellus (valinnainen)"); Layout.preferredWidth: card.labelWidth; wrapMode: Text.Wrap }
+        SourcePicker {
+            boxName: "applicationBox"
+            buttonName: "refreshApplicationsButton"
+            label: qsTr("Sovellus (valinnainen)")
+            refreshText: qsTr("Päivitä sovellukset")
+            autoName: qsTr("Auto (kaikki sovellukset)")
+            key: "bundleIdentifier"
+            autoValue: ""
+            options: App.transcription.availableSystemApplications
+            selected: App.transcription.selectedSystemApplicationBundleID
+            onPicked: value => App.transcription.setPreferredSystemApplication(value)
+            onRefresh: App.transcription.refreshSystemAudioApplications()
         }
     }
 
-    Label { text: qsTr("Systeemiäänen oikeudet ja diagnostiikka"); font.weight: Font.Medium }
+    RowLayout {
+        Layout.fillWidth: true
+        Label {
+            text: qsTr("Systeemiäänen oikeudet ja diagnostiikka")
+            font.weight: Font.DemiBold
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+        }
+        ToolButton {
+            objectName: "permissionDiagnosticsToggle"
+            text: card.showSystemAudioPermissionDiagnostics ? qsTr("Piilota") : qsTr("Näytä")
+            Accessible.name: qsTr("Systeemiäänen oikeudet ja diagnostiikka") + " " + text
+            onClicked: card.showSystemAudioPermissionDiagnostics = !card.showSystemAudioPermissionDiagnostics
+        }
+    }
     Label {
         objectName: "systemAudioPermissionSummary"
         text: App.transcription.systemAudioPermissionSummary
+        textFormat: Text.PlainText
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
+        objectName: "systemAudioPermissionDetails"
+        visible: card.showSystemAudioPermissionDiagnostics
         text: App.transcription.systemAudioPermissionDetails
-        wrapMode: Text.Wrap
-        opacity: 0.7
+        textFormat: Text.PlainText
+        wrapMode: Text.WrapAnywhere
+        color: Theme.mutedText
+        font.pixelSize: 12
         Layout.fillWidth: true
     }
 
     GridLayout {
-        columns: 2
-        columnSpacing: 12
-        Label { text: qsTr("Miksausprofiili") }
+        columns: 3
+        columnSpacing: Theme.unit * 2
+        rowSpacing: Theme.unit
+        Layout.fillWidth: true
+        Label { text: qsTr("Miksausprofiili"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "mixPresetBox"
             Accessible.name: qsTr("Miksausprofiili")
+            Layout.fillWidth: true
+            Layout.columnSpan: 2
             model: Choices.mixPresets
             textRole: "label"
             valueRole: "value"
             currentIndex: Math.max(0, indexOfValue(App.transcription.mixedPreset))
             onActivated: App.transcription.applyMixPreset(currentValue)
         }
-        Label { text: qsTr("Mikin taso") }
+        Label { text: qsTr("Mikin taso"); Layout.preferredWidth: card.labelWidth }
         Slider {
+            id: micGain
             objectName: "micGainSlider"
             Accessible.name: qsTr("Mikin taso")
+            Layout.fillWidth: true
             from: Choices.minGain; to: Choices.maxGain
             value: App.transcription.mixedMicGain
             onMoved: App.transcription.mixedMicGain = value
         }
-        Label { text: qsTr("Systeemiäänen taso") }
+        Label { text: micGain.value.toFixed(2) }
+        Label { text: qsTr("Systeemiäänen taso"); Layout.preferredWidth: card.labelWidth; wrapMode: Text.Wrap }
         Slider {
+            id: systemGain
             objectName: "systemGainSlider"
             Accessible.name: qsTr("Systeemiäänen taso")
+            Layout.fillWidth: true
             from: Choices.minGain; to: Choices.maxGain
             value: App.transcription.mixedSystemGain
             onMoved: App.transcription.mixedSystemGain = value
         }
-        Label { text: qsTr("Ducking-voimakkuus") }
+        Label { text: systemGain.value.toFixed(2) }
+        Label { text: qsTr("Ducking-voimakkuus"); Layout.preferredWidth: card.labelWidth }
         Slider {
+            id: ducking
             objectName: "duckingSlider"
             Accessible.name: qsTr("Ducking-voimakkuus")
+            Layout.fillWidth: true
             from: 0; to: Choices.maxDuckingStrength
             enabled: App.transcription.mixedAutoDuckEnabled
             value: App.transcription.mixedDuckingStrength
             onMoved: App.transcription.mixedDuckingStrength = value
         }
+        Label { text: ducking.value.toFixed(2) }
     }
-    RowLayout {
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         CheckBox {
             objectName: "limiterCheck"
             text: qsTr("Rajoitin")
@@ -200,7 +229,8 @@ Card {
         }
     }
     RowLayout {
-        Label { text: qsTr("Tallennusmuoto") }
+        spacing: Theme.unit * 2
+        Label { text: qsTr("Tallennusmuoto"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "exportFormatBox"
             Accessible.name: qsTr("Tallennusmuoto")

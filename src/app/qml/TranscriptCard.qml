@@ -1,29 +1,75 @@
 pragma ComponentBehavior: Bound
 import QtQuick
-import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
+import Vernalo
 
+// The live or loaded transcript, filling the height it is given. Each line is plain,
+// selectable text; the view follows new text only while it is scrolled to the end.
 Card {
     id: card
     objectName: "transcriptCard"
     title: qsTr("Transkriptio")
+    fillBody: true
 
     // Words of the segments' own text, counted by the model as segments arrive.
     readonly property int wordCount: App.transcription.segments.wordCount
+    property bool following: true
 
-    Label {
-        objectName: "transcriptCounts"
-        text: (card.wordCount === 1 ? qsTr("1 sana") : qsTr("%1 sanaa").arg(card.wordCount))
-              + qsTr(" • %1 segmenttiä").arg(App.transcription.segments.count)
-        opacity: 0.7
+    function focusSearch() {
+        searchField.forceActiveFocus()
+        searchField.selectAll()
     }
+    function showNewest() {
+        following = true
+        segmentList.positionViewAtEnd()
+    }
+
+    TranscriptSearch {
+        id: search
+        model: App.transcription.segments
+        query: searchField.text
+        onCurrentRowChanged: if (currentRow >= 0) {
+            card.following = false
+            segmentList.positionViewAtIndex(currentRow, ListView.Center)
+        }
+    }
+
+    headerItems: [
+        Label {
+            objectName: "transcriptCounts"
+            text: (card.wordCount === 1 ? qsTr("1 sana") : qsTr("%1 sanaa").arg(card.wordCount))
+                  + qsTr(" • %1 segmenttiä").arg(App.transcription.segments.count)
+            color: Theme.mutedText
+        },
+        TextField {
+            id: searchField
+            objectName: "transcriptSearch"
+            placeholderText: qsTr("Hae transkriptiosta (Ctrl+F)")
+            Accessible.name: qsTr("Hae transkriptiosta")
+            Layout.preferredWidth: 240
+            selectByMouse: true
+            onAccepted: search.next()
+            Keys.onEscapePressed: text = ""
+        },
+        Label {
+            objectName: "searchHits"
+            visible: searchField.text.trim().length > 0
+            text: search.currentNumber + "/" + search.hitCount
+            color: search.hitCount > 0 ? Theme.text : Theme.recording
+        }
+    ]
+
     RowLayout {
         visible: App.transcription.sessionId.length > 0
-        spacing: 8
+        spacing: Theme.unit
         Label {
             objectName: "sessionIdLabel"
             text: qsTr("Sessio: ") + App.transcription.sessionId
+            textFormat: Text.PlainText
+            color: Theme.mutedText
+            elide: Text.ElideMiddle
+            Layout.fillWidth: true
         }
         ToolButton {
             objectName: "copySessionIdButton"
@@ -32,44 +78,101 @@ Card {
             onClicked: App.transcription.copySessionIdToClipboard()
         }
     }
-    Frame {
+
+    Item {
         Layout.fillWidth: true
-        Layout.preferredHeight: 260
+        Layout.fillHeight: true
+        Layout.minimumHeight: 120
+
         ListView {
             id: segmentList
             objectName: "segmentList"
             anchors.fill: parent
             clip: true
+            spacing: Theme.unit
             model: App.transcription.segments
-            onCountChanged: positionViewAtEnd()
-            delegate: Item {
-                id: segment
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar { objectName: "transcriptScrollBar" }
+            // A person scrolling back to read stops the following; reaching the end resumes it.
+            onMovementEnded: card.following = atYEnd
+            onCountChanged: if (card.following) positionViewAtEnd()
+            onContentHeightChanged: if (card.following) positionViewAtEnd()
+
+            delegate: RowLayout {
+                id: row
                 required property string timeLabel
-                required property bool hasSpeakerLabel
                 required property string speakerLabel
+                required property bool hasSpeakerLabel
                 required property string text
-                width: ListView.view.width
-                implicitHeight: line.implicitHeight
+                width: ListView.view.width - Theme.unit
+                spacing: Theme.unit
                 Label {
+                    text: "[" + row.timeLabel + "]"
+                    color: Theme.mutedText
+                    Layout.alignment: Qt.AlignTop
+                }
+                TextEdit {
                     id: line
-                    width: parent.width
-                    wrapMode: Text.Wrap
-                    textFormat: Text.PlainText
-                    text: "[" + segment.timeLabel + "] "
-                          + (segment.hasSpeakerLabel ? segment.speakerLabel + ": " : "") + segment.text
+                    Layout.fillWidth: true
+                    readOnly: true
+                    selectByMouse: true
+                    selectByKeyboard: true
+                    persistentSelection: true
+                    wrapMode: TextEdit.Wrap
+                    textFormat: TextEdit.PlainText
+                    color: Theme.text
+                    selectionColor: Theme.accent
+                    selectedTextColor: Theme.accentText
+                    text: (row.hasSpeakerLabel ? row.speakerLabel + ": " : "") + row.text
+                    TranscriptHighlighter {
+                        document: line.textDocument
+                        speakerLength: row.hasSpeakerLabel ? row.speakerLabel.length + 1 : 0
+                        speakerColor: Theme.speakerColor(row.speakerLabel)
+                        query: search.query
+                        matchColor: Theme.highlight
+                    }
                 }
             }
             footer: Label {
                 objectName: "interimText"
-                width: ListView.view.width
+                width: ListView.view.width - Theme.unit
+                topPadding: Theme.unit
                 wrapMode: Text.Wrap
+                textFormat: Text.PlainText
                 text: App.transcription.interimText
-                opacity: 0.6
+                color: Theme.interim
+                font.italic: true
             }
         }
+
+        Label {
+            objectName: "transcriptPlaceholder"
+            anchors.centerIn: parent
+            width: parent.width * 0.7
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            visible: segmentList.count === 0 && App.transcription.interimText.length === 0
+            text: App.transcription.isRecording ? qsTr("Kuunnellaan – teksti ilmestyy tähän.")
+                                                : qsTr("Transkriptio näkyy tässä, kun aloitat tallennuksen tai lataat session.")
+            color: Theme.mutedText
+        }
+
+        Button {
+            objectName: "newestButton"
+            anchors.horizontalCenter: parent.horizontalCenter
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: Theme.unit
+            visible: !card.following && segmentList.count > 0
+            text: qsTr("Uusimpaan")
+            Accessible.name: text
+            highlighted: true
+            onClicked: card.showNewest()
+        }
     }
-    RowLayout {
-        spacing: 8
+
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         Button {
             objectName: "copyTranscriptButton"
             text: qsTr("Kopioi")
@@ -83,6 +186,7 @@ Card {
             Accessible.name: text
             visible: App.transcription.showSystemAudioPermissionHelp
                      && App.transcription.canRequestSystemAudioPermissionPrompt
+            enabled: !App.transcription.isRequestingSystemAudioPermission
             onClicked: App.transcription.requestSystemAudioPermissionFromUI()
         }
         Button {
@@ -91,6 +195,7 @@ Card {
             Accessible.name: text
             visible: App.transcription.showSystemAudioPermissionHelp
                      && App.transcription.shouldOpenSystemAudioSystemSettings
+            enabled: !App.transcription.isRequestingSystemAudioPermission
             onClicked: App.transcription.openSystemAudioSystemSettings()
         }
         Button {
@@ -101,11 +206,5 @@ Card {
             onClicked: App.transcription.relaunchApplication()
         }
     }
-    Label {
-        objectName: "microphonePermissionHint"
-        visible: !App.transcription.isMicrophonePermissionGranted
-        text: App.transcription.microphonePermissionSummary
-        wrapMode: Text.Wrap
-        Layout.fillWidth: true
-    }
+    MicrophonePermissionRow { Layout.fillWidth: true }
 }

@@ -182,21 +182,44 @@ private Q_SLOTS:
 
     // At 1280x800 the main column scrolls, every section can be brought into view and no
     // control sticks out past the right edge of the window.
-    void mainWindowFitsTheSmallestSupportedSize()
+    void mainWindowFitsEverySize_data()
     {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("smallest") << QSize(1024, 700);
+        QTest::newRow("laptop") << QSize(1280, 800);
+        QTest::newRow("large") << QSize(2560, 1440);
+    }
+
+    // The control card stays whole on top, the transcript takes at least half the height beside
+    // the side panel, and no button leaves the window.
+    void mainWindowFitsEverySize()
+    {
+        QFETCH(QSize, size);
         qputenv("VERNALO_INAPP_ADMIN_ENABLED", "1");
         openApp();
         auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-        window->resize(1280, 800);
+        window->resize(size);
         signIn(kAdminEmail, kPassword);
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), 10000);
         for (const char *toggle : {"diagnosticsToggle", "connectionToggle"})
             QMetaObject::invokeMethod(find(toggle), "clicked");
 
+        const auto sceneBox = [this](const char *name) {
+            auto *item = qobject_cast<QQuickItem *>(find(name));
+            return item ? item->mapRectToScene(item->boundingRect()) : QRectF();
+        };
+        QTRY_VERIFY(sceneBox("transcriptCard").height() >= 0.5 * size.height());
+        const QRectF control = sceneBox("controlCard");
+        const QRectF transcript = sceneBox("transcriptCard");
+        const QRectF side = sceneBox("mainScroll");
+        QVERIFY(QRectF(QPointF(0, 0), QSizeF(size)).contains(control.united(transcript)));
+        QVERIFY(control.bottom() <= transcript.top());
+        QVERIFY(transcript.right() <= side.left());
+
         auto *flick = find("mainScroll")->property("contentItem").value<QQuickItem *>();
         QVERIFY(flick);
-        QTRY_VERIFY(flick->property("contentHeight").toDouble() > flick->height());
+        QTRY_VERIFY(flick->property("contentHeight").toDouble() > 0);
         for (const char *section : {"historyCard", "connectionCard", "diagnosticsCard"}) {
             QVariant found;
             QMetaObject::invokeMethod(find("mainView"), "scrollToSection",
