@@ -19,10 +19,9 @@
 #include "window_geometry.h"
 
 #include <QGuiApplication>
-#include <QQuickStyle>
-
 #include <QNetworkAccessManager>
 #include <QQmlEngine>
+#include <QQuickStyle>
 
 namespace vernalo {
 

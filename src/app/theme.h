@@ -79,7 +79,10 @@ Q_SIGNALS:
     void changed();
 
 private:
-    QColor pick(const char *light, const char *dark) const { return QColor(this->dark() ? dark : light); }
+    QColor pick(const char *light, const char *dark) const
+    {
+        return QColor(this->dark() ? dark : light);
+    }
 
     QPointer<ColorScheme> m_scheme;
 };

@@ -6,8 +6,7 @@ namespace vernalo {
 
 TranscriptHighlighter::TranscriptHighlighter(QObject *parent)
     : QSyntaxHighlighter(parent)
-{
-}
+{ }
 
 void TranscriptHighlighter::setDocument(QQuickTextDocument *document)
 {

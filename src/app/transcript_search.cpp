@@ -4,8 +4,7 @@ namespace vernalo {
 
 TranscriptSearch::TranscriptSearch(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 void TranscriptSearch::setModel(QAbstractItemModel *model)
 {

@@ -24,7 +24,10 @@ WindowGeometry::WindowGeometry(QWindow *window, QObject *parent)
     });
 }
 
-WindowGeometry::~WindowGeometry() { save(); }
+WindowGeometry::~WindowGeometry()
+{
+    save();
+}
 
 void WindowGeometry::restore()
 {

@@ -29,10 +29,12 @@ Card {
         id: search
         model: App.transcription.segments
         query: searchField.text
-        onCurrentRowChanged: if (currentRow >= 0) {
-            card.following = false
-            segmentList.positionViewAtIndex(currentRow, ListView.Center)
-        }
+    }
+    // Each new hit is brought into view; the view then stays there instead of following.
+    readonly property int hitRow: search.currentRow
+    onHitRowChanged: if (hitRow >= 0) {
+        following = false
+        segmentList.positionViewAtIndex(hitRow, ListView.Center)
     }
 
     headerItems: [

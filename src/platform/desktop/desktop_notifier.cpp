@@ -15,7 +15,8 @@ bool DesktopNotifier::notify(const QString &title, const QString &body)
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const QVariantMap hints {{QStringLiteral("desktop-entry"), QStringLiteral("com.kestrova.vernalo")}};
+    const QVariantMap hints {
+        {QStringLiteral("desktop-entry"), QStringLiteral("com.kestrova.vernalo")}};
     call << QStringLiteral("Vernalo") << uint(0) << QStringLiteral("com.kestrova.vernalo") << title
          << body << QStringList() << hints << int(-1);
     return bus.send(call);

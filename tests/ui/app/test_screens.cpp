@@ -231,6 +231,8 @@ private Q_SLOTS:
             QVERIFY2(inView.top() >= -0.5 && inView.top() < flick->height(), section);
         }
 
+        // A picture makes every layout settle first.
+        window->grabWindow();
         QStringList outside;
         const std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
             if (!item->isVisible())
