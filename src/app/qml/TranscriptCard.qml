@@ -109,8 +109,9 @@ Card {
                 width: ListView.view.width - Theme.unit
                 spacing: Theme.unit
                 Label {
-                    text: "[" + row.timeLabel + "]"
+                    text: row.timeLabel
                     color: Theme.mutedText
+                    topPadding: 2
                     Layout.alignment: Qt.AlignTop
                 }
                 TextEdit {
@@ -123,6 +124,7 @@ Card {
                     wrapMode: TextEdit.Wrap
                     textFormat: TextEdit.PlainText
                     color: Theme.text
+                    font.pixelSize: 15
                     selectionColor: Theme.accent
                     selectedTextColor: Theme.accentText
                     text: (row.hasSpeakerLabel ? row.speakerLabel + ": " : "") + row.text
@@ -164,7 +166,7 @@ Card {
             anchors.horizontalCenter: parent.horizontalCenter
             anchors.bottom: parent.bottom
             anchors.bottomMargin: Theme.unit
-            visible: !card.following && segmentList.count > 0
+            visible: !card.following && !segmentList.atYEnd && segmentList.count > 0
             text: qsTr("Uusimpaan")
             Accessible.name: text
             highlighted: true

@@ -110,7 +110,8 @@ void TranscriptionViewModel::openSystemAudioSystemSettings()
 
 void TranscriptionViewModel::relaunchApplication()
 {
-    m_desktop->relaunch();
+    if (const std::optional<QString> error = m_desktop->relaunch())
+        setStatusText(QStringLiteral("Uudelleenkäynnistys epäonnistui: ") + *error);
 }
 
 } // namespace vernalo

@@ -27,7 +27,7 @@ public:
     bool revealInFolder(const QString &path) override;
     bool openSoundSettings() override;
     void bringToFront() override;
-    void relaunch() override;
+    std::optional<QString> relaunch() override;
 
     // Called by the dialog host. `value` is the entered text or the chosen file URL/path.
     Q_INVOKABLE void respond(int requestId, bool accepted, const QString &value = {});
