@@ -9,7 +9,7 @@ Card {
 
     Flow {
         Layout.fillWidth: true
-        spacing: 8
+        spacing: Theme.unit
         Button {
             objectName: "audioTestButton"
             text: App.transcription.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
@@ -44,6 +44,6 @@ Card {
     Label {
         objectName: "versionLabel"
         text: qsTr("Versio ") + (App.version || "-") + qsTr(" • build ") + (App.build || "-")
-        opacity: 0.7
+        color: Theme.mutedText
     }
 }

@@ -12,16 +12,30 @@ Card {
 
     // Members a newer controller publishes read as false on an older one.
     readonly property bool exporting: App.transcription.isExportingDiagnostics === true
+    readonly property string realtimeDiagnostics: App.transcription.realtimeDiagnosticsLabel || ""
+
+    // The live counters of the running recording, for support.
+    Label {
+        objectName: "realtimeDiagnostics"
+        visible: App.transcription.isRecording && card.realtimeDiagnostics.length > 0
+        text: card.realtimeDiagnostics
+        textFormat: Text.PlainText
+        font.family: "monospace"
+        font.pixelSize: 12
+        color: Theme.mutedText
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
 
     Label {
         text: qsTr("Diagnostiikkapaketti sisältää asetukset, äänen tilan, transkriptin ja sovelluksen lokin tukea varten.")
         wrapMode: Text.Wrap
-        opacity: 0.7
+        color: Theme.mutedText
         Layout.fillWidth: true
     }
     Flow {
         Layout.fillWidth: true
-        spacing: 8
+        spacing: Theme.unit
         Button {
             objectName: "exportDiagnosticsButton"
             text: card.exporting ? qsTr("Kootaan...") : qsTr("Vie diagnostiikka")

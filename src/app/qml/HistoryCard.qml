@@ -16,7 +16,7 @@ Card {
 
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
-        opacity: 0.7
+        color: Theme.mutedText
     }
     Label {
         objectName: "noSessionsLabel"
@@ -33,7 +33,7 @@ Card {
             required property string endedAtLabel
             required property int segmentCount
             objectName: "sessionRow_" + sessionId
-            spacing: 8
+            spacing: Theme.unit
             Label {
                 objectName: "sessionLabel_" + row.sessionId
                 text: row.endedAtLabel + " • " + row.segmentCount + qsTr(" segmenttiä")

@@ -12,7 +12,7 @@ RowLayout {
     ColumnLayout {
         spacing: 0
         Label { text: "Vernalo"; font.pixelSize: 22; font.weight: Font.Black }
-        Label { text: qsTr("Reaaliaikainen litterointi suoraan työpöydällä"); opacity: 0.7 }
+        Label { text: qsTr("Reaaliaikainen litterointi suoraan työpöydällä"); color: Theme.mutedText }
     }
     Item { Layout.fillWidth: true }
     Label {
