@@ -63,7 +63,8 @@ Item {
                 text: App.auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
                 Accessible.name: text
                 enabled: !App.auth.isBusy
-                highlighted: true
+                palette.button: Theme.accent
+                palette.buttonText: Theme.accentText
                 Layout.fillWidth: true
                 onClicked: App.auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
             }
