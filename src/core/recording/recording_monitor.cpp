@@ -21,6 +21,8 @@ RecordingMonitor::RecordingMonitor(TranscriptionViewModel *controller, Clock *cl
     connect(m_ticker, &Timer::timeout, this, &RecordingMonitor::elapsedChanged);
     connect(controller, &TranscriptionViewModel::recordingStateChanged, this,
             &RecordingMonitor::recordingStateChanged);
+    connect(controller, &TranscriptionViewModel::statusTextChanged, this,
+            &RecordingMonitor::checkHowItEnded);
     if (m_pipeline) {
         connect(m_pipeline, &OutgoingAudioPipeline::micLevelChanged, this,
                 &RecordingMonitor::levelsChanged);
@@ -37,11 +39,13 @@ void RecordingMonitor::recordingStateChanged()
     if (running && !m_running) {
         m_startedMs = now;
         m_pausedMs = 0;
+        m_awaitingEndStatus = false;
         m_ticker->start(1s);
     } else if (!running && m_running) {
         m_ticker->stop();
-        // The controller writes why the recording ended right after it leaves the live state.
-        QMetaObject::invokeMethod(this, &RecordingMonitor::checkHowItEnded, Qt::QueuedConnection);
+        // The controller's next status line, written right after it leaves the live state, says
+        // why the recording ended.
+        m_awaitingEndStatus = true;
     }
     if (paused && !m_paused)
         m_pauseBeganMs = now;
@@ -61,8 +65,11 @@ void RecordingMonitor::checkHowItEnded()
     // The stop button's own status line; every other way out of a live recording ended it by
     // itself.
     static const QString kUserStopStatus = QStringLiteral("Pysäytetään...");
+    if (!m_awaitingEndStatus)
+        return;
+    m_awaitingEndStatus = false;
     const QString status = m_controller->statusText();
-    if (!m_running && status != kUserStopStatus && m_controller->isStoppingRecording())
+    if (!m_running && status != kUserStopStatus)
         emit endedByItself(status);
 }
 

@@ -46,6 +46,7 @@ private:
     Timer *m_ticker;
     bool m_running = false;
     bool m_paused = false;
+    bool m_awaitingEndStatus = false;
     qint64 m_startedMs = 0;
     qint64 m_pausedMs = 0;
     qint64 m_pauseBeganMs = 0;

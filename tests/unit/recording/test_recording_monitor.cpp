@@ -54,11 +54,12 @@ private Q_SLOTS:
         RecordingMonitor monitor(vm, &h.clock);
         QSignalSpy ended(&monitor, &RecordingMonitor::endedByItself);
         QVERIFY(h.startLive());
-        if (byUser)
-            vm->stopRecording();
-        else
+        if (byUser) {
+            QVERIFY(h.stopAndFinish());
+        } else {
             h.sendEvent(R"({"type":"status","state":"stopped"})");
-        QVERIFY(h.waitStopFinished());
+            QVERIFY(h.waitFor([vm] { return !vm->isRecording(); }));
+        }
         QCOMPARE(ended.count(), reports);
         if (reports)
             QCOMPARE(ended.first().first().toString(), QStringLiteral("Yhteys katkesi"));
