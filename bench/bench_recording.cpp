@@ -56,7 +56,7 @@ public:
     bool revealInFolder(const QString &) override { return false; }
     bool openSoundSettings() override { return false; }
     void bringToFront() override { }
-    void relaunch() override { }
+    std::optional<QString> relaunch() override { return std::nullopt; }
 };
 
 // Everything a controller is built from, with the outside world left out.

@@ -7,6 +7,7 @@
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
 #include "backend/stt_api_client.h"
+#include "desktop/desktop_notifier.h"
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
 #include "foundation/clock.h"
@@ -14,19 +15,22 @@
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "foundation/transport_security.h"
-#include "pulse/pulse_audio_system.h"
 #include "ports/desktop_services.h"
+#include "pulse/pulse_audio_system.h"
 #include "recording/pending_deletion_retry.h"
 #include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
 #include "sessions/session_search_model.h"
+#include "window_geometry.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QPointer>
-#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickStyle>
 
 namespace vernalo {
 
@@ -95,6 +99,24 @@ AppContext::AppContext(const BackendOverride &override, std::unique_ptr<AudioSys
         if (!m_auth->isAuthenticated())
             forgetSignedOutUser();
     });
+    m_monitor = std::make_unique<RecordingMonitor>(m_transcription.get(), m_clock.get());
+    m_colorScheme = std::make_unique<ColorScheme>();
+    m_notifier = std::make_unique<DesktopNotifier>();
+    connect(m_monitor.get(), &RecordingMonitor::endedByItself, this,
+            &AppContext::recordingEndedByItself);
+}
+
+// A person looking at another window learns that the meeting is no longer being recorded.
+void AppContext::recordingEndedByItself(const QString &status)
+{
+    if (QGuiApplication::applicationState() != Qt::ApplicationActive)
+        m_notifier->notify(QStringLiteral("Vernalo"), status);
+}
+
+void AppContext::rememberGeometry(QWindow *window)
+{
+    if (window)
+        new WindowGeometry(window, window);
 }
 
 void AppContext::forgetSignedOutUser()
@@ -106,11 +128,12 @@ void AppContext::forgetSignedOutUser()
     // A stop that outlived the sign-out's limit still owns the transcript; clear it after.
     if (m_shutdown->isRecordingActive()) {
         auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
-            disconnect(*connection);
-            if (!m_auth->isAuthenticated())
-                m_transcription->clearForNextUser();
-        });
+        *connection =
+            connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
+                disconnect(*connection);
+                if (!m_auth->isAuthenticated())
+                    m_transcription->clearForNextUser();
+            });
     }
 }
 
@@ -195,6 +218,9 @@ void AppContext::mainWindowShown()
     m_adminPanel->prepareForDisplay(adminFeatureEnabled());
     pushAuthContext();
     m_transcription->refreshInputDevices();
+    // The source pickers show a stored display or application by its name from the start.
+    m_transcription->refreshSystemAudioDisplays();
+    m_transcription->refreshSystemAudioApplications();
     m_transcription->permissions()->refreshMicrophonePermissionStatus(false);
     m_transcription->permissions()->refreshSystemAudioPermissionStatus(false);
     m_transcription->runStartupCrashRecoveryIfNeeded();
@@ -203,6 +229,7 @@ void AppContext::mainWindowShown()
 // The controller goes first: it holds the captures, which hold the sound server.
 AppContext::~AppContext()
 {
+    m_monitor.reset();
     m_deletionRetry.reset();
     m_shutdown.reset();
     m_transcription.reset();
@@ -215,19 +242,44 @@ bool AppContext::adminFeatureEnabled()
     return qEnvironmentVariable("VERNALO_INAPP_ADMIN_ENABLED") == QLatin1String("1");
 }
 
-void AppContext::exposeTo(QQmlContext *context)
+namespace {
+const char kContextProperty[] = "vernaloAppContext";
+}
+
+void AppContext::exposeTo(QQmlEngine *engine)
 {
-    context->setContextProperty(QStringLiteral("auth"), m_auth.get());
-    context->setContextProperty(QStringLiteral("desktop"), m_desktop.get());
-    context->setContextProperty(QStringLiteral("passwordReset"), m_passwordReset.get());
-    context->setContextProperty(QStringLiteral("changePassword"), m_changePassword.get());
-    context->setContextProperty(QStringLiteral("adminPanel"), m_adminPanel.get());
-    context->setContextProperty(QStringLiteral("transcription"), m_transcription.get());
-    context->setContextProperty(QStringLiteral("sessionSearch"), m_sessionSearch.get());
-    context->setContextProperty(QStringLiteral("app"), this);
-    context->setContextProperty(QStringLiteral("adminFeatureEnabled"), adminFeatureEnabled());
-    context->setContextProperty(QStringLiteral("appVersion"), buildinfo::version());
-    context->setContextProperty(QStringLiteral("appBuild"), buildinfo::buildNumber());
+    // A desktop style themed by the screens' own palette, on every desktop alike.
+    static const bool styled = [] {
+        QQuickStyle::setStyle(QStringLiteral("Fusion"));
+        return true;
+    }();
+    Q_UNUSED(styled);
+    engine->setProperty(kContextProperty, QVariant::fromValue(static_cast<QObject *>(this)));
+    // The resource root holds the module's qmldir, so `import Vernalo` resolves in tests too.
+    engine->addImportPath(QStringLiteral("qrc:/"));
+}
+
+QUrl AppContext::mainScreenUrl()
+{
+    return QUrl(QStringLiteral("qrc:/Vernalo/qml/Main.qml"));
+}
+
+AppContext *AppContext::create(QQmlEngine *engine, QJSEngine *)
+{
+    auto *context =
+        qobject_cast<AppContext *>(engine->property(kContextProperty).value<QObject *>());
+    Q_ASSERT(context);
+    QQmlEngine::setObjectOwnership(context, QQmlEngine::CppOwnership);
+    return context;
+}
+
+QString AppContext::version()
+{
+    return buildinfo::version();
+}
+QString AppContext::build()
+{
+    return buildinfo::buildNumber();
 }
 
 } // namespace vernalo

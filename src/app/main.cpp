@@ -15,11 +15,13 @@
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QSessionManager>
 #include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
 #include <QUrl>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 namespace {
 
@@ -133,11 +135,11 @@ int main(int argc, char *argv[])
                      context.desktop(), [&context] { context.desktop()->bringToFront(); });
 
     QQmlApplicationEngine engine;
-    context.exposeTo(engine.rootContext());
+    context.exposeTo(&engine);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
         [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+    engine.load(vernalo::AppContext::mainScreenUrl());
 
     std::unique_ptr<vernalo::ScreenshotTour> tour;
     if (touring) {

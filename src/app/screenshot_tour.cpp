@@ -132,6 +132,18 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     if (!co_await shoot(QStringLiteral("03-recording.png")) || !self)
         co_return QStringList();
 
+    if (!press(QStringLiteral("pauseButton")))
+        co_return QStringList();
+    const qint64 pausedUntil = m_context->clock()->monotonicMs() + 2000;
+    if (!co_await waitUntil(
+            [this, vm, pausedUntil] {
+                return vm->isPaused() && m_context->clock()->monotonicMs() >= pausedUntil;
+            },
+            QStringLiteral("the pause")))
+        co_return QStringList();
+    if (!co_await shoot(QStringLiteral("04-paused.png")) || !self)
+        co_return QStringList();
+
     if (!press(QStringLiteral("stopButton")))
         co_return QStringList();
     if (!co_await waitUntil(
@@ -141,10 +153,20 @@ QCoro::Task<QStringList> ScreenshotTour::run()
             },
             QStringLiteral("the stopped session in the history")))
         co_return QStringList();
+    QObject *search = find(QStringLiteral("transcriptSearch"));
+    if (!search) {
+        m_error = QStringLiteral("no transcript search field");
+        co_return QStringList();
+    }
+    search->setProperty("text", QStringLiteral("viikko"));
+    if (!co_await shoot(QStringLiteral("05-search.png")) || !self)
+        co_return QStringList();
+    search->setProperty("text", QString());
+
     QObject *mainView = find(QStringLiteral("mainView"));
     QMetaObject::invokeMethod(mainView, "scrollToSection",
                               Q_ARG(QVariant, QStringLiteral("historyCard")));
-    if (!co_await shoot(QStringLiteral("04-history.png")) || !self)
+    if (!co_await shoot(QStringLiteral("06-history.png")) || !self)
         co_return QStringList();
     co_return m_written;
 }

@@ -49,18 +49,20 @@ StartupScan scanStartupResources(const QStringList &candidates, const QString &d
                       .arg(desktopFileId, version, buildNumber, scan.resourceRoot));
     // Linux has no usage-description keys to declare; capture access is the sound server's.
     AppLog::write(QStringLiteral("startup permissions keys mic=true screen=true systemAudio=true"));
-    AppLog::write(QStringLiteral("startup resources bundleCandidates=%1").arg(scan.candidates.size()));
+    AppLog::write(
+        QStringLiteral("startup resources bundleCandidates=%1").arg(scan.candidates.size()));
     for (int i = 0; i < scan.candidates.size(); ++i) {
         const QString &path = scan.candidates.at(i);
-        AppLog::write(QStringLiteral("startup resources candidate[%1] name=%2 path=%3")
-                          .arg(i)
-                          .arg(QFileInfo(path).fileName().isEmpty() ? path : QFileInfo(path).fileName(),
-                               path));
+        AppLog::write(
+            QStringLiteral("startup resources candidate[%1] name=%2 path=%3")
+                .arg(i)
+                .arg(QFileInfo(path).fileName().isEmpty() ? path : QFileInfo(path).fileName(),
+                     path));
     }
     if (!scan.resourceRoot.isEmpty()) {
         for (const auto &font : kFontFiles) {
-            const QString path = scan.resourceRoot + QStringLiteral("/fonts/")
-                                 + QLatin1String(font.file);
+            const QString path =
+                scan.resourceRoot + QStringLiteral("/fonts/") + QLatin1String(font.file);
             if (QFileInfo::exists(path)) {
                 scan.fonts.append({QLatin1String(font.label), path});
                 AppLog::write(QStringLiteral("startup resources %1=ok path=%2")
@@ -82,7 +84,8 @@ int registerStartupFonts(const StartupScan &scan)
         if (QFontDatabase::addApplicationFont(font.path) >= 0)
             ++loaded;
         else
-            AppLog::write(QStringLiteral("startup font registration failed path=%1").arg(font.path));
+            AppLog::write(
+                QStringLiteral("startup font registration failed path=%1").arg(font.path));
     }
     return loaded;
 }

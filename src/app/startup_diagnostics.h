@@ -13,9 +13,9 @@ struct StartupFontFile
 
 struct StartupScan
 {
-    QString resourceRoot;           // the folder the resources were taken from
-    QStringList candidates;         // resource folders looked at, in order
-    QList<StartupFontFile> fonts;   // brand font files found
+    QString resourceRoot; // the folder the resources were taken from
+    QStringList candidates; // resource folders looked at, in order
+    QList<StartupFontFile> fonts; // brand font files found
 };
 
 // Looks for the program's resource folders (fonts, logo) and writes what it found to the log,

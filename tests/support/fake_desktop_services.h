@@ -26,7 +26,11 @@ public:
     bool revealInFolder(const QString &path) override;
     bool openSoundSettings() override;
     void bringToFront() override { ++frontCount; }
-    void relaunch() override { ++relaunchCount; }
+    std::optional<QString> relaunch() override
+    {
+        ++relaunchCount;
+        return relaunchError;
+    }
 
     // Scripted answers, consumed in order.
     QQueue<std::optional<QString>> promptAnswers;
@@ -44,6 +48,7 @@ public:
     int soundSettingsOpened = 0;
     int frontCount = 0;
     int relaunchCount = 0;
+    std::optional<QString> relaunchError;
     std::optional<QString> clipboard;
 };
 

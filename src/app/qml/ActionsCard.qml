@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -8,42 +9,42 @@ Card {
 
     Flow {
         Layout.fillWidth: true
-        spacing: 8
+        spacing: Theme.unit
         Button {
             objectName: "audioTestButton"
-            text: transcription.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
+            text: App.transcription.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
             Accessible.name: text
             // While recording the controller answers with its own status line.
-            enabled: !transcription.isAudioTestRunning
-            onClicked: transcription.runAudioQualityTest()
+            enabled: !App.transcription.isAudioTestRunning
+            onClicked: App.transcription.runAudioQualityTest()
         }
         Button {
             objectName: "testConnectionButton"
             text: qsTr("Testaa yhteys")
             Accessible.name: text
-            onClicked: transcription.testBackendConnection()
+            onClicked: App.transcription.testBackendConnection()
         }
         Button {
             objectName: "saveSettingsButton"
             text: qsTr("Tallenna asetukset")
             Accessible.name: text
-            onClicked: transcription.saveConfig(true)
+            onClicked: App.transcription.saveConfig(true)
         }
         Button {
             objectName: "checkUpdatesButton"
             text: qsTr("Tarkista päivitykset")
             Accessible.name: text
-            onClicked: transcription.checkForUpdates()
+            onClicked: App.transcription.checkForUpdates()
         }
     }
     Label {
         objectName: "memoBackendStatus"
+        text: qsTr("Muistio-AI: ") + App.transcription.memoAIBackendStatus
         textFormat: Text.PlainText
-        text: qsTr("Muistio-AI: ") + transcription.memoAIBackendStatus
     }
     Label {
         objectName: "versionLabel"
-        text: qsTr("Versio ") + (appVersion || "-") + qsTr(" • build ") + (appBuild || "-")
-        opacity: 0.7
+        text: qsTr("Versio ") + (App.version || "-") + qsTr(" • build ") + (App.build || "-")
+        color: Theme.mutedText
     }
 }

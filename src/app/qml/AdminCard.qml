@@ -1,4 +1,6 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -6,120 +8,133 @@ Card {
     objectName: "adminCard"
     title: qsTr("Käyttäjähallinta (admin)")
 
-    RowLayout {
-        TextField {
-            objectName: "adminKeyField"
-            placeholderText: qsTr("Syötä admin-avain")
-            Accessible.name: qsTr("Admin-avain")
-            echoMode: TextInput.Password
-            Layout.preferredWidth: 280
-            text: adminPanel.adminKey
-            onTextEdited: adminPanel.adminKey = text
-        }
+    TextField {
+        objectName: "adminKeyField"
+        placeholderText: qsTr("Syötä admin-avain")
+        Accessible.name: qsTr("Admin-avain")
+        echoMode: TextInput.Password
+        Layout.fillWidth: true
+        text: App.adminPanel.adminKey
+        onTextEdited: App.adminPanel.adminKey = text
+    }
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         Button {
             objectName: "saveAdminKeyButton"
             text: qsTr("Tallenna avain")
             Accessible.name: text
-            onClicked: adminPanel.saveKey()
+            onClicked: App.adminPanel.saveKey()
         }
         Button {
             objectName: "clearAdminKeyButton"
             text: qsTr("Tyhjennä avain")
             Accessible.name: text
-            onClicked: adminPanel.clearKey()
+            onClicked: App.adminPanel.clearKey()
         }
         Button {
             objectName: "loadUsersButton"
-            text: adminPanel.adminBusy ? qsTr("Haetaan...") : qsTr("Lataa käyttäjät")
+            text: App.adminPanel.adminBusy ? qsTr("Haetaan...") : qsTr("Lataa käyttäjät")
             Accessible.name: text
-            enabled: !adminPanel.adminBusy
-            onClicked: adminPanel.loadUsers()
+            enabled: !App.adminPanel.adminBusy
+            onClicked: App.adminPanel.loadUsers()
         }
     }
-    RowLayout {
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         TextField {
             objectName: "newUserEmailField"
             placeholderText: qsTr("email")
             Accessible.name: placeholderText
-            text: adminPanel.adminNewUserEmail
-            onTextEdited: adminPanel.adminNewUserEmail = text
+            text: App.adminPanel.adminNewUserEmail
+            onTextEdited: App.adminPanel.adminNewUserEmail = text
         }
         TextField {
             objectName: "newUserPasswordField"
             placeholderText: qsTr("salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: adminPanel.adminNewUserPassword
-            onTextEdited: adminPanel.adminNewUserPassword = text
+            text: App.adminPanel.adminNewUserPassword
+            onTextEdited: App.adminPanel.adminNewUserPassword = text
         }
-        Label { text: qsTr("Rooli") }
+        Label { text: qsTr("Rooli"); height: roleBox.height; verticalAlignment: Text.AlignVCenter }
         ComboBox {
+            id: roleBox
             objectName: "newUserRoleBox"
             Accessible.name: qsTr("Rooli")
             model: ["user", "admin"]
-            currentIndex: Math.max(0, model.indexOf(adminPanel.adminNewUserRole))
-            onActivated: adminPanel.adminNewUserRole = currentText
+            currentIndex: Math.max(0, model.indexOf(App.adminPanel.adminNewUserRole))
+            onActivated: App.adminPanel.adminNewUserRole = currentText
         }
         Button {
             objectName: "createUserButton"
             text: qsTr("Luo käyttäjä")
             Accessible.name: text
-            enabled: !adminPanel.adminBusy
-            onClicked: adminPanel.createUser()
+            enabled: !App.adminPanel.adminBusy
+            onClicked: App.adminPanel.createUser()
         }
     }
     Label {
         objectName: "adminMessage"
+        text: App.adminPanel.adminMessage
         textFormat: Text.PlainText
-        text: adminPanel.adminMessage
         visible: text.length > 0
     }
     Label {
         objectName: "adminError"
+        text: App.adminPanel.adminError
         textFormat: Text.PlainText
-        text: adminPanel.adminError
         visible: text.length > 0
-        color: "#b3261e"
+        color: Theme.recording
     }
     Repeater {
-        model: adminPanel.adminUsers
-        RowLayout {
-            spacing: 8
-            Label { textFormat: Text.PlainText; text: modelData.email + "  #" + modelData.id + "  " + modelData.role + "  " + modelData.statusLabel }
-            Item { Layout.fillWidth: true }
+        model: App.adminPanel.adminUsers
+        Flow {
+            id: userRow
+            required property var modelData
+            Layout.fillWidth: true
+            spacing: Theme.unit
+            Label {
+                text: userRow.modelData.email + "  #" + userRow.modelData.id + "  " + userRow.modelData.role + "  "
+                      + userRow.modelData.statusLabel
+                textFormat: Text.PlainText
+                width: userRow.width
+                wrapMode: Text.WrapAnywhere
+            }
             Button {
-                objectName: "makeAdmin_" + modelData.id
+                objectName: "makeAdmin_" + userRow.modelData.id
                 text: qsTr("Tee admin"); Accessible.name: text
-                visible: modelData.canMakeAdmin
-                onClicked: adminPanel.setUserRole(modelData.id, "admin")
+                visible: userRow.modelData.canMakeAdmin
+                onClicked: App.adminPanel.setUserRole(userRow.modelData.id, "admin")
             }
             Button {
-                objectName: "makeUser_" + modelData.id
+                objectName: "makeUser_" + userRow.modelData.id
                 text: qsTr("Tee user"); Accessible.name: text
-                visible: modelData.canMakeUser
-                onClicked: adminPanel.setUserRole(modelData.id, "user")
+                visible: userRow.modelData.canMakeUser
+                onClicked: App.adminPanel.setUserRole(userRow.modelData.id, "user")
             }
             Button {
-                objectName: "enable_" + modelData.id
+                objectName: "enable_" + userRow.modelData.id
                 text: qsTr("Aktivoi"); Accessible.name: text
-                visible: modelData.canEnable
-                onClicked: adminPanel.setUserEnabled(modelData.id, true)
+                visible: userRow.modelData.canEnable
+                onClicked: App.adminPanel.setUserEnabled(userRow.modelData.id, true)
             }
             Button {
-                objectName: "disable_" + modelData.id
+                objectName: "disable_" + userRow.modelData.id
                 text: qsTr("Estä"); Accessible.name: text
-                visible: modelData.canDisable
-                onClicked: adminPanel.setUserEnabled(modelData.id, false)
+                visible: userRow.modelData.canDisable
+                onClicked: App.adminPanel.setUserEnabled(userRow.modelData.id, false)
             }
             Button {
-                objectName: "resetPassword_" + modelData.id
+                objectName: "resetPassword_" + userRow.modelData.id
                 text: qsTr("Nollaa salasana"); Accessible.name: text
-                onClicked: adminPanel.resetUserPassword(modelData.id)
+                onClicked: App.adminPanel.resetUserPassword(userRow.modelData.id)
             }
             Button {
-                objectName: "deleteUser_" + modelData.id
+                objectName: "deleteUser_" + userRow.modelData.id
                 text: qsTr("Poista"); Accessible.name: text
-                onClicked: adminPanel.deleteUser(modelData.id)
+                onClicked: App.adminPanel.deleteUser(userRow.modelData.id)
             }
         }
     }

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 
 // The Vernalo mark: three rising bars and a V, drawn with plain rectangles.

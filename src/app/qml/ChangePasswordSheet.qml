@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -10,8 +11,15 @@ Dialog {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 460
+    closePolicy: Popup.CloseOnEscape
+    onOpened: currentField.forceActiveFocus()
     // Typed passwords and old lines never wait for the next opening (or the next user).
-    onClosed: changePassword.reset()
+    onClosed: App.changePassword.reset()
+    // Enter in any field saves, as the button would.
+    function submit() {
+        if (saveButton.enabled)
+            App.changePassword.submit()
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -22,12 +30,14 @@ Dialog {
             Layout.fillWidth: true
         }
         TextField {
+            id: currentField
             objectName: "currentPasswordField"
             placeholderText: qsTr("Nykyinen salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeCurrentPassword
-            onTextEdited: changePassword.changeCurrentPassword = text
+            text: App.changePassword.changeCurrentPassword
+            onTextEdited: App.changePassword.changeCurrentPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         TextField {
@@ -35,8 +45,9 @@ Dialog {
             placeholderText: qsTr("Uusi salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeNewPassword
-            onTextEdited: changePassword.changeNewPassword = text
+            text: App.changePassword.changeNewPassword
+            onTextEdited: App.changePassword.changeNewPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         TextField {
@@ -44,8 +55,9 @@ Dialog {
             placeholderText: qsTr("Toista uusi salasana")
             Accessible.name: placeholderText
             echoMode: TextInput.Password
-            text: changePassword.changeConfirmPassword
-            onTextEdited: changePassword.changeConfirmPassword = text
+            text: App.changePassword.changeConfirmPassword
+            onTextEdited: App.changePassword.changeConfirmPassword = text
+            onAccepted: sheet.submit()
             Layout.fillWidth: true
         }
         RowLayout {
@@ -58,26 +70,27 @@ Dialog {
             }
             Item { Layout.fillWidth: true }
             Button {
+                id: saveButton
                 objectName: "changePasswordSave"
-                text: changePassword.isChangingPassword ? qsTr("Tallennetaan...") : qsTr("Tallenna")
+                text: App.changePassword.isChangingPassword ? qsTr("Tallennetaan...") : qsTr("Tallenna")
                 Accessible.name: text
-                enabled: !changePassword.isChangingPassword
+                enabled: !App.changePassword.isChangingPassword
                 highlighted: true
-                onClicked: changePassword.submit()
+                onClicked: App.changePassword.submit()
             }
         }
         Label {
-            visible: changePassword.changePasswordMessage.length > 0
+            visible: App.changePassword.changePasswordMessage.length > 0
+            text: App.changePassword.changePasswordMessage
             textFormat: Text.PlainText
-            text: changePassword.changePasswordMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
-            visible: changePassword.changePasswordError.length > 0
+            visible: App.changePassword.changePasswordError.length > 0
+            text: App.changePassword.changePasswordError
             textFormat: Text.PlainText
-            text: changePassword.changePasswordError
-            color: "#b3261e"
+            color: Theme.recording
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }

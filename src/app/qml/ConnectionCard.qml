@@ -1,127 +1,142 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "connectionCard"
     title: qsTr("Yhteysasetukset (edistynyt)")
     collapsible: true
     toggleName: "connectionToggle"
 
+    // One stored address or key of the configuration, "" when unset.
+    function field(key) {
+        return lookup(App.transcription.config, key)
+    }
+    function lookup(map, key) {
+        return map[key] || ""
+    }
+
     GridLayout {
         columns: 3
-        columnSpacing: 12
+        columnSpacing: Theme.unit * 2
+        Layout.fillWidth: true
         Label { text: qsTr("Backend URL") }
         RowLayout {
+            Layout.fillWidth: true
             Label {
                 objectName: "backendURLValue"
-                textFormat: Text.PlainText
-                text: transcription.config.baseURL || ""
+                text: card.field("baseURL")
                 elide: Text.ElideMiddle
-                Layout.preferredWidth: 420
+                textFormat: Text.PlainText
+                Layout.fillWidth: true
             }
             Label {
                 objectName: "backendURLUnencrypted"
-                visible: app.isUnencryptedRemote(transcription.config.baseURL || "")
+                visible: App.isUnencryptedRemote(card.field("baseURL"))
                 text: qsTr("Yhteys ei ole salattu")
-                color: "#b3261e"
+                color: Theme.recording
             }
         }
         Button {
             objectName: "editBackendURLButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Backend URL") + " " + text
-            onClicked: transcription.promptForBackendURL()
+            onClicked: App.transcription.promptForBackendURL()
         }
         Label { text: qsTr("API Key") }
         // The key itself never shows on screen.
         Label {
             objectName: "apiKeyValue"
-            text: (transcription.config.apiKey || "").length > 0 ? "••••••••" : ""
+            Layout.fillWidth: true
+            text: card.field("apiKey").length > 0 ? "••••••••" : ""
         }
         Button {
             objectName: "editAPIKeyButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("API Key") + " " + text
-            onClicked: transcription.promptForAPIKey()
+            onClicked: App.transcription.promptForAPIKey()
         }
         Label { text: qsTr("Auth URL") }
         RowLayout {
+            Layout.fillWidth: true
             Label {
                 objectName: "authURLValue"
-                textFormat: Text.PlainText
-                text: auth.authURL
+                text: App.auth.authURL
                 elide: Text.ElideMiddle
-                Layout.preferredWidth: 420
+                textFormat: Text.PlainText
+                Layout.fillWidth: true
             }
             Label {
                 objectName: "authURLUnencrypted"
-                visible: app.isUnencryptedRemote(auth.authURL)
+                visible: App.isUnencryptedRemote(App.auth.authURL)
                 text: qsTr("Yhteys ei ole salattu")
-                color: "#b3261e"
+                color: Theme.recording
             }
         }
         Button {
             objectName: "editAuthURLButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Auth URL") + " " + text
-            onClicked: auth.editAuthURL()
+            onClicked: App.auth.editAuthURL()
         }
         Label { text: qsTr("Päivitysfeed URL") }
         RowLayout {
+            Layout.fillWidth: true
             Label {
                 objectName: "updateFeedURLValue"
-                textFormat: Text.PlainText
-                text: transcription.config.updateManifestURL || ""
+                text: card.field("updateManifestURL")
                 elide: Text.ElideMiddle
-                Layout.preferredWidth: 420
+                textFormat: Text.PlainText
+                Layout.fillWidth: true
             }
             Label {
                 objectName: "updateFeedURLUnencrypted"
-                visible: app.isUnencryptedRemote(transcription.config.updateManifestURL || "")
+                visible: App.isUnencryptedRemote(card.field("updateManifestURL"))
                 text: qsTr("Yhteys ei ole salattu")
-                color: "#b3261e"
+                color: Theme.recording
             }
         }
         Button {
             objectName: "editUpdateFeedButton"
             text: qsTr("Muokkaa")
             Accessible.name: qsTr("Päivitysfeed URL") + " " + text
-            onClicked: transcription.promptForUpdateManifestURL()
+            onClicked: App.transcription.promptForUpdateManifestURL()
         }
     }
     Flow {
         Layout.fillWidth: true
-        spacing: 8
+        spacing: Theme.unit
         Button {
             objectName: "defaultBackendButton"
             text: qsTr("Oletus backend")
             Accessible.name: text
-            onClicked: transcription.useDefaultBackendURL()
+            onClicked: App.transcription.useDefaultBackendURL()
         }
         Button {
             objectName: "defaultAPIKeyButton"
             text: qsTr("Oletus API key")
             Accessible.name: text
-            onClicked: transcription.useDefaultSharedAPIKey()
+            onClicked: App.transcription.useDefaultSharedAPIKey()
         }
         Button {
             objectName: "defaultAuthButton"
             text: qsTr("Oletus auth")
             Accessible.name: text
-            onClicked: auth.useDefaultAuthURL()
+            onClicked: App.auth.useDefaultAuthURL()
         }
         Button {
             objectName: "defaultUpdateFeedButton"
             text: qsTr("Oletus päivitysfeed")
             Accessible.name: text
-            onClicked: transcription.useDefaultUpdateManifestURL()
+            onClicked: App.transcription.useDefaultUpdateManifestURL()
         }
         Button {
             objectName: "apiKeyFromClipboardButton"
             text: qsTr("API key leikepöydältä")
             Accessible.name: text
-            onClicked: transcription.useAPIKeyFromClipboard()
+            onClicked: App.transcription.useAPIKeyFromClipboard()
         }
     }
 }

@@ -1,10 +1,11 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
 
 // Shows the prompts, confirmations, messages and save dialogs the core asks for, one at a
-// time, and answers each through desktop.respond().
+// time, and answers each through App.desktop.respond().
 Item {
     id: host
     property var queue: []
@@ -26,7 +27,7 @@ Item {
     function finish(accepted, value) {
         const request = current
         current = null
-        desktop.respond(request.id, accepted, value || "")
+        App.desktop.respond(request.id, accepted, value || "")
         if (queue.length > 0) {
             const next = queue[0]
             queue = queue.slice(1)
@@ -35,7 +36,7 @@ Item {
     }
 
     Connections {
-        target: desktop
+        target: App.desktop
         function onDialogRequested(requestId, kind, fields) {
             const request = { id: requestId, kind: kind, fields: fields }
             if (host.current === null)
@@ -113,7 +114,7 @@ Item {
         id: saveDialog
         objectName: "saveDialog"
         fileMode: FileDialog.SaveFile
-        onAccepted: host.finish(true, selectedFile.toString())
+        onAccepted: host.finish(true, String(selectedFile))
         onRejected: host.finish(false, "")
     }
 }

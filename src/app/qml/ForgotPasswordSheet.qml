@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -9,7 +10,9 @@ Dialog {
     modal: true
     anchors.centerIn: Overlay.overlay
     width: Math.min(460, Overlay.overlay ? Overlay.overlay.width - 40 : 460)
-    onClosed: passwordReset.reset()
+    closePolicy: Popup.CloseOnEscape
+    onOpened: resetEmailField.forceActiveFocus()
+    onClosed: App.passwordReset.reset()
 
     ColumnLayout {
         anchors.fill: parent
@@ -20,22 +23,25 @@ Dialog {
             Layout.fillWidth: true
         }
         TextField {
+            id: resetEmailField
             objectName: "resetEmailField"
             placeholderText: qsTr("etunimi.sukunimi@kestrova.fi")
             Accessible.name: qsTr("Sähköposti")
-            text: passwordReset.resetEmail
-            onTextEdited: passwordReset.resetEmail = text
+            text: App.passwordReset.resetEmail
+            onTextEdited: App.passwordReset.resetEmail = text
+            onAccepted: if (sendButton.enabled) App.passwordReset.send()
             Layout.fillWidth: true
         }
         RowLayout {
             Layout.fillWidth: true
             Button {
+                id: sendButton
                 objectName: "resetSendButton"
-                text: passwordReset.isSendingReset ? qsTr("Lähetetään...") : qsTr("Lähetä palautusohje")
+                text: App.passwordReset.isSendingReset ? qsTr("Lähetetään...") : qsTr("Lähetä palautusohje")
                 Accessible.name: text
-                enabled: !passwordReset.isSendingReset
+                enabled: !App.passwordReset.isSendingReset
                 highlighted: true
-                onClicked: passwordReset.send()
+                onClicked: App.passwordReset.send()
             }
             Item { Layout.fillWidth: true }
             Button {
@@ -47,18 +53,18 @@ Dialog {
         }
         Label {
             objectName: "resetMessage"
-            visible: passwordReset.resetMessage.length > 0
+            visible: App.passwordReset.resetMessage.length > 0
+            text: App.passwordReset.resetMessage
             textFormat: Text.PlainText
-            text: passwordReset.resetMessage
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }
         Label {
             objectName: "resetError"
-            visible: passwordReset.resetError.length > 0
+            visible: App.passwordReset.resetError.length > 0
+            text: App.passwordReset.resetError
             textFormat: Text.PlainText
-            text: passwordReset.resetError
-            color: "#b3261e"
+            color: Theme.recording
             wrapMode: Text.Wrap
             Layout.fillWidth: true
         }

@@ -1,47 +1,55 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
 Card {
+    id: card
     objectName: "historyCard"
     title: qsTr("Sessiot")
 
     // The controller ignores deletions while recording; none starts while another runs.
-    readonly property bool deletingAll: transcription.isDeletingAllSessions
-    readonly property bool canDelete: !transcription.isRecording && !transcription.isStartingRecording
-                                      && !transcription.isDeletingSessions
+    readonly property bool deletingAll: App.transcription.isDeletingAllSessions
+    readonly property bool canDelete: !App.transcription.isRecording && !App.transcription.isStartingRecording
+                                      && !App.transcription.isDeletingSessions
 
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
-        opacity: 0.7
+        color: Theme.mutedText
     }
     TextField {
         objectName: "sessionSearchField"
         placeholderText: qsTr("Hae sessioista")
         Accessible.name: qsTr("Hae sessioista")
         Layout.fillWidth: true
-        text: sessionSearch.query
-        onTextEdited: sessionSearch.query = text
-        onAccepted: sessionSearch.searchNow()
-        Keys.onEscapePressed: sessionSearch.query = ""
+        text: App.sessionSearch.query
+        onTextEdited: App.sessionSearch.query = text
+        onAccepted: App.sessionSearch.searchNow()
+        Keys.onEscapePressed: App.sessionSearch.query = ""
     }
     Label {
         objectName: "noSearchResultsLabel"
-        visible: sessionSearch.noResults
+        visible: App.sessionSearch.noResults
         text: qsTr("Ei osumia.")
     }
     Repeater {
         objectName: "searchResultRepeater"
-        model: sessionSearch
+        model: App.sessionSearch
         RowLayout {
-            spacing: 8
+            id: hit
+            required property string sessionId
+            required property string dateLabel
+            required property string timeLabel
+            required property string snippetHtml
+            spacing: Theme.unit
             Label {
-                text: model.dateLabel + " " + model.timeLabel
-                opacity: 0.7
+                text: hit.dateLabel + " " + hit.timeLabel
+                color: Theme.mutedText
             }
             Label {
                 // Escaped by the model; its <b> marks around the matches are the only markup.
-                text: model.snippetHtml
+                text: hit.snippetHtml
                 textFormat: Text.StyledText
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
@@ -49,8 +57,8 @@ Card {
             Button {
                 text: qsTr("Lataa")
                 Accessible.name: text
-                enabled: !transcription.isRecording
-                onClicked: transcription.loadSession(model.sessionId)
+                enabled: !App.transcription.isRecording
+                onClicked: App.transcription.loadSession(hit.sessionId)
             }
         }
     }
@@ -62,40 +70,44 @@ Card {
     Repeater {
         id: sessionRepeater
         objectName: "sessionRepeater"
-        model: transcription.sessionHistory
+        model: App.transcription.sessionHistory
         RowLayout {
-            objectName: "sessionRow_" + model.sessionId
-            spacing: 8
+            id: row
+            required property string sessionId
+            required property string endedAtLabel
+            required property int segmentCount
+            objectName: "sessionRow_" + sessionId
+            spacing: Theme.unit
             Label {
-                objectName: "sessionLabel_" + model.sessionId
+                objectName: "sessionLabel_" + row.sessionId
+                text: row.endedAtLabel + " • " + row.segmentCount + qsTr(" segmenttiä")
                 textFormat: Text.PlainText
-                text: model.endedAtLabel + " • " + model.segmentCount + qsTr(" segmenttiä")
-                font.weight: model.sessionId === transcription.selectedSessionHistoryId
+                font.weight: row.sessionId === App.transcription.selectedSessionHistoryId
                              ? Font.DemiBold : Font.Normal
                 Layout.fillWidth: true
             }
             Button {
-                objectName: "loadSession_" + model.sessionId
+                objectName: "loadSession_" + row.sessionId
                 text: qsTr("Lataa")
                 Accessible.name: text
-                enabled: !transcription.isRecording
-                onClicked: transcription.loadSession(model.sessionId)
+                enabled: !App.transcription.isRecording
+                onClicked: App.transcription.loadSession(row.sessionId)
             }
             Button {
-                objectName: "deleteSession_" + model.sessionId
+                objectName: "deleteSession_" + row.sessionId
                 text: qsTr("Poista")
                 Accessible.name: text
-                enabled: canDelete
-                onClicked: app.confirmDeleteSession(model.sessionId)
+                enabled: card.canDelete
+                onClicked: App.confirmDeleteSession(row.sessionId)
             }
         }
     }
     Button {
         objectName: "deleteAllSessionsButton"
-        text: deletingAll ? qsTr("Poistetaan...") : qsTr("Poista kaikki")
+        text: card.deletingAll ? qsTr("Poistetaan...") : qsTr("Poista kaikki")
         Accessible.name: text
         visible: sessionRepeater.count > 0
-        enabled: canDelete
-        onClicked: app.confirmDeleteAllSessions()
+        enabled: card.canDelete
+        onClicked: App.confirmDeleteAllSessions()
     }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -6,10 +7,13 @@ Item {
     id: login
     objectName: "loginView"
 
+    Component.onCompleted: emailField.forceActiveFocus()
+
     Pane {
         anchors.centerIn: parent
-        width: Math.min(parent.width - 48, 420)
-        padding: 28
+        width: Math.min(parent.width - Theme.unit * 6, 440)
+        padding: Theme.unit * 4
+        background: Rectangle { color: Theme.card; border.color: Theme.border; radius: Theme.radius * 1.5 }
 
         ColumnLayout {
             anchors.fill: parent
@@ -51,24 +55,25 @@ Item {
                 objectName: "rememberBox"
                 text: qsTr("Muista minut tällä laitteella")
                 Accessible.name: text
-                checked: auth.rememberSession
+                checked: App.auth.rememberSession
             }
             Button {
                 id: loginButton
                 objectName: "loginButton"
-                text: auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
+                text: App.auth.isBusy ? qsTr("Kirjaudutaan...") : qsTr("Kirjaudu")
                 Accessible.name: text
-                enabled: !auth.isBusy
-                highlighted: true
+                enabled: !App.auth.isBusy
+                palette.button: Theme.accent
+                palette.buttonText: Theme.accentText
                 Layout.fillWidth: true
-                onClicked: auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
+                onClicked: App.auth.submitLogin(emailField.text, passwordField.text, rememberBox.checked)
             }
             Label {
                 objectName: "loginError"
-                visible: auth.errorMessage.length > 0
+                visible: App.auth.errorMessage.length > 0
+                text: App.auth.errorMessage
                 textFormat: Text.PlainText
-                text: auth.errorMessage
-                color: "#b3261e"
+                color: Theme.recording
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }

@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -7,27 +8,52 @@ ApplicationWindow {
     objectName: "mainWindow"
     width: 1280
     height: 800
-    minimumWidth: 900
-    minimumHeight: 600
+    minimumWidth: 1024
+    minimumHeight: 700
     visible: true
     title: "Vernalo"
-    font.family: "Inter"
+    font.family: Theme.fontFamily
+    font.pixelSize: 14
+    color: Theme.window
 
-    // Closing mid-recording asks first and ends only after the recording is saved.
+    // Fusion draws every control from this palette, in the light or dark scheme of the desktop.
+    palette.window: Theme.window
+    palette.windowText: Theme.text
+    palette.base: Theme.input
+    palette.alternateBase: Theme.card
+    palette.text: Theme.text
+    palette.button: Theme.card
+    palette.buttonText: Theme.text
+    palette.brightText: Theme.accentText
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
+    palette.placeholderText: Theme.mutedText
+    palette.toolTipBase: Theme.card
+    palette.toolTipText: Theme.text
+    palette.light: Theme.light
+    palette.midlight: Theme.midlight
+    palette.mid: Theme.border
+    palette.dark: Theme.shade
+    palette.shadow: Theme.shade
+    palette.link: Theme.accent
+
+    Component.onCompleted: App.rememberGeometry(window)
+
+    // Closing mid-recording (also Ctrl+Q) asks first and ends only after the recording is saved.
     onClosing: (close) => {
-        if (app.isRecordingActive()) {
+        if (App.isRecordingActive()) {
             close.accepted = false
-            app.closeAfterRecording()
+            App.closeAfterRecording()
         }
     }
 
-    // The root switch follows the auth state live: checking, signed out, signed in.
+    // The root switch follows the App.auth state live: checking, signed out, signed in.
     Loader {
         id: rootLoader
         objectName: "rootLoader"
         anchors.fill: parent
-        sourceComponent: auth.isChecking ? checkingView
-                        : (auth.isAuthenticated ? mainView : loginView)
+        sourceComponent: App.auth.isChecking ? checkingView
+                        : (App.auth.isAuthenticated ? mainView : loginView)
     }
 
     Component {
@@ -55,7 +81,7 @@ ApplicationWindow {
     }
 
     Connections {
-        target: desktop
+        target: App.desktop
         function onFrontRequested() {
             window.raise()
             window.requestActivate()

@@ -1,26 +1,50 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Vernalo
 
+// What and how to record. Source, language and model are fixed while a recording runs.
 Card {
+    id: card
     objectName: "settingsCard"
     title: qsTr("Asetukset")
 
-    readonly property bool locked: transcription.isRecording || transcription.isStartingRecording
+    readonly property bool locked: App.transcription.isRecording || App.transcription.isStartingRecording
+    property bool showSystemAudioPermissionDiagnostics: false
+    readonly property int labelWidth: 128
 
-    RowLayout {
-        spacing: 12
+    // The list with the value added at its end when it is not in it yet.
+    function withEntry(list, value) {
+        const all = Array.from(list)
+        if (all.indexOf(value) < 0)
+            all.push(value)
+        return all
+    }
+    // A member read by name; the unsigned ids have no QML type of their own.
+    function member(object, name) {
+        return object[name]
+    }
+    // An "Auto" entry followed by the controller's options.
+    function withAuto(auto, options) {
+        const all = [auto]
+        for (let i = 0; i < options.length; ++i)
+            all.push(options[i])
+        return all
+    }
+
+    ColumnLayout {
+        spacing: 0
         Repeater {
-            model: [{ value: "microphone", label: qsTr("Mikrofoni") },
-                    { value: "systemAudio", label: qsTr("Systeemiääni") },
-                    { value: "microphoneAndSystem", label: qsTr("Mikki + systeemiääni") }]
+            model: Choices.inputModes
             RadioButton {
+                required property var modelData
                 objectName: "inputMode_" + modelData.value
                 text: modelData.label
                 Accessible.name: text
-                enabled: !locked
-                checked: transcription.inputMode === modelData.value
-                onToggled: if (checked) transcription.inputMode = modelData.value
+                enabled: !card.locked
+                checked: App.transcription.inputMode === modelData.value
+                onToggled: if (checked) App.transcription.inputMode = modelData.value
             }
         }
     }
@@ -28,179 +52,200 @@ Card {
         objectName: "allowSystemFallback"
         text: qsTr("Automaattinen varatila systeemiäänelle")
         Accessible.name: text
-        checked: transcription.allowSystemFallback
-        onToggled: transcription.allowSystemFallback = checked
+        checked: App.transcription.allowSystemFallback
+        onToggled: App.transcription.allowSystemFallback = checked
     }
     GridLayout {
         columns: 2
-        columnSpacing: 12
-        Label { text: qsTr("Kieli") }
+        columnSpacing: Theme.unit * 2
+        rowSpacing: Theme.unit
+        Layout.fillWidth: true
+
+        Label { text: qsTr("Kieli"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "languageBox"
             Accessible.name: qsTr("Kieli")
-            model: transcription.availableLanguages
-            currentIndex: model.indexOf(transcription.language)
-            onActivated: transcription.language = currentText
+            Layout.fillWidth: true
+            enabled: !card.locked
+            model: App.transcription.availableLanguages
+            currentIndex: model.indexOf(App.transcription.language)
+            onActivated: App.transcription.language = currentText
         }
-        Label { text: qsTr("STT-malli") }
+        Label { text: qsTr("STT-malli"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "modelBox"
             Accessible.name: qsTr("STT-malli")
+            Layout.fillWidth: true
+            enabled: !card.locked
             // The server may name a model of its own while recording; it shows as it is.
-            model: transcription.availableModels.indexOf(transcription.sttModel) >= 0
-                   ? transcription.availableModels
-                   : transcription.availableModels.concat([transcription.sttModel])
-            currentIndex: model.indexOf(transcription.sttModel)
-            onActivated: transcription.sttModel = currentText
+            model: card.withEntry(App.transcription.availableModels, App.transcription.sttModel)
+            currentIndex: model.indexOf(App.transcription.sttModel)
+            onActivated: App.transcription.sttModel = currentText
         }
-        Label { text: qsTr("Mikrofoni") }
-        RowLayout {
-            ComboBox {
-                id: deviceBox
-                objectName: "inputDeviceBox"
-                Accessible.name: qsTr("Mikrofoni")
-                Layout.preferredWidth: 320
-                readonly property var options: [{ id: 0, name: qsTr("Auto (suositus: %1)")
-                                                            .arg(transcription.recommendedInputDeviceName) }]
-                                                .concat(transcription.availableInputDevices)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === transcription.selectedInputDeviceID))
-                onActivated: index => transcription.setPreferredInputDevice(options[index].id)
-            }
-            Button {
-                objectName: "refreshDevicesButton"
-                text: qsTr("Päivitä laitteet")
-                Accessible.name: text
-                onClicked: transcription.refreshInputDevices()
-            }
+        Label { text: qsTr("Mikrofoni"); Layout.preferredWidth: card.labelWidth }
+        SourcePicker {
+            boxName: "inputDeviceBox"
+            buttonName: "refreshDevicesButton"
+            label: qsTr("Mikrofoni")
+            refreshText: qsTr("Päivitä laitteet")
+            // Without a recommendation the entry reads plain "Auto".
+            autoName: App.transcription.recommendedInputDeviceName.length > 0
+                      ? qsTr("Auto (suositus: %1)").arg(App.transcription.recommendedInputDeviceName)
+                      : qsTr("Auto")
+            options: App.transcription.availableInputDevices
+            selected: card.member(App.transcription, "selectedInputDeviceID")
+            onPicked: value => App.transcription.setPreferredInputDevice(value)
+            onRefresh: App.transcription.refreshInputDevices()
         }
-        Label { text: qsTr("Näyttö") }
-        RowLayout {
-            ComboBox {
-                objectName: "displayBox"
-                Accessible.name: qsTr("Näyttö")
-                Layout.preferredWidth: 320
-                readonly property var options: [{ id: 0, name: qsTr("Auto (ensimmäinen näyttö)") }]
-                                                .concat(transcription.availableSystemDisplays)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(o => o.id === transcription.selectedSystemDisplayID))
-                onActivated: index => transcription.setPreferredSystemDisplay(options[index].id)
-            }
-            Button {
-                objectName: "refreshDisplaysButton"
-                text: qsTr("Päivitä näytöt")
-                Accessible.name: text
-                onClicked: transcription.refreshSystemAudioDisplays()
-            }
+        Label { text: qsTr("Näyttö"); Layout.preferredWidth: card.labelWidth }
+        SourcePicker {
+            boxName: "displayBox"
+            buttonName: "refreshDisplaysButton"
+            label: qsTr("Näyttö")
+            refreshText: qsTr("Päivitä näytöt")
+            autoName: qsTr("Auto (ensimmäinen näyttö)")
+            options: App.transcription.availableSystemDisplays
+            selected: card.member(App.transcription, "selectedSystemDisplayID")
+            onPicked: value => App.transcription.setPreferredSystemDisplay(value)
+            onRefresh: App.transcription.refreshSystemAudioDisplays()
         }
-        Label { text: qsTr("Sovellus (valinnainen)") }
-        RowLayout {
-            ComboBox {
-                objectName: "applicationBox"
-                Accessible.name: qsTr("Sovellus (valinnainen)")
-                Layout.preferredWidth: 320
-                readonly property var options: [{ bundleIdentifier: "", name: qsTr("Auto (kaikki sovellukset)") }]
-                                                .concat(transcription.availableSystemApplications)
-                model: options.map(o => o.name)
-                currentIndex: Math.max(0, options.findIndex(
-                                           o => o.bundleIdentifier === transcription.selectedSystemApplicationBundleID))
-                onActivated: index => transcription.setPreferredSystemApplication(options[index].bundleIdentifier)
-            }
-            Button {
-                objectName: "refreshApplicationsButton"
-                text: qsTr("Päivitä sovellukset")
-                Accessible.name: text
-                onClicked: transcription.refreshSystemAudioApplications()
-            }
+        Label { text: qsTr("Sovellus (valinnainen)"); Layout.preferredWidth: card.labelWidth; wrapMode: Text.Wrap }
+        SourcePicker {
+            boxName: "applicationBox"
+            buttonName: "refreshApplicationsButton"
+            label: qsTr("Sovellus (valinnainen)")
+            refreshText: qsTr("Päivitä sovellukset")
+            autoName: qsTr("Auto (kaikki sovellukset)")
+            key: "bundleIdentifier"
+            autoValue: ""
+            options: App.transcription.availableSystemApplications
+            selected: App.transcription.selectedSystemApplicationBundleID
+            onPicked: value => App.transcription.setPreferredSystemApplication(value)
+            onRefresh: App.transcription.refreshSystemAudioApplications()
         }
     }
 
-    Label { text: qsTr("Systeemiäänen oikeudet ja diagnostiikka"); font.weight: Font.Medium }
+    RowLayout {
+        Layout.fillWidth: true
+        Label {
+            text: qsTr("Systeemiäänen oikeudet ja diagnostiikka")
+            font.weight: Font.DemiBold
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+        }
+        ToolButton {
+            objectName: "permissionDiagnosticsToggle"
+            text: card.showSystemAudioPermissionDiagnostics ? qsTr("Piilota") : qsTr("Näytä")
+            Accessible.name: qsTr("Systeemiäänen oikeudet ja diagnostiikka") + " " + text
+            onClicked: card.showSystemAudioPermissionDiagnostics = !card.showSystemAudioPermissionDiagnostics
+        }
+    }
     Label {
         objectName: "systemAudioPermissionSummary"
+        text: App.transcription.permissions.systemAudioPermissionSummary
         textFormat: Text.PlainText
-        text: transcription.permissions.systemAudioPermissionSummary
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
     Label {
+        objectName: "systemAudioPermissionDetails"
+        visible: card.showSystemAudioPermissionDiagnostics
+        text: App.transcription.permissions.systemAudioPermissionDetails
         textFormat: Text.PlainText
-        text: transcription.permissions.systemAudioPermissionDetails
-        wrapMode: Text.Wrap
-        opacity: 0.7
+        wrapMode: Text.WrapAnywhere
+        color: Theme.mutedText
+        font.pixelSize: 12
         Layout.fillWidth: true
     }
 
     GridLayout {
-        columns: 2
-        columnSpacing: 12
-        Label { text: qsTr("Miksausprofiili") }
+        columns: 3
+        columnSpacing: Theme.unit * 2
+        rowSpacing: Theme.unit
+        Layout.fillWidth: true
+        Label { text: qsTr("Miksausprofiili"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "mixPresetBox"
             Accessible.name: qsTr("Miksausprofiili")
-            readonly property var values: ["meeting", "interview", "webinar", "custom"]
-            model: [qsTr("Kokous"), qsTr("Haastattelu"), qsTr("Webinaari"), qsTr("Mukautettu")]
-            currentIndex: Math.max(0, values.indexOf(transcription.mixedPreset))
-            onActivated: index => transcription.applyMixPreset(values[index])
+            Layout.fillWidth: true
+            Layout.columnSpan: 2
+            model: Choices.mixPresets
+            textRole: "label"
+            valueRole: "value"
+            currentIndex: Math.max(0, indexOfValue(App.transcription.mixedPreset))
+            onActivated: App.transcription.applyMixPreset(currentValue)
         }
-        Label { text: qsTr("Mikin taso") }
+        Label { text: qsTr("Mikin taso"); Layout.preferredWidth: card.labelWidth }
         Slider {
+            id: micGain
             objectName: "micGainSlider"
             Accessible.name: qsTr("Mikin taso")
-            from: 0.1; to: 2
-            value: transcription.mixedMicGain
-            onMoved: transcription.mixedMicGain = value
+            Layout.fillWidth: true
+            from: Choices.minGain; to: Choices.maxGain
+            value: App.transcription.mixedMicGain
+            onMoved: App.transcription.mixedMicGain = value
         }
-        Label { text: qsTr("Systeemiäänen taso") }
+        Label { text: micGain.value.toFixed(2) }
+        Label { text: qsTr("Systeemiäänen taso"); Layout.preferredWidth: card.labelWidth; wrapMode: Text.Wrap }
         Slider {
+            id: systemGain
             objectName: "systemGainSlider"
             Accessible.name: qsTr("Systeemiäänen taso")
-            from: 0.1; to: 2
-            value: transcription.mixedSystemGain
-            onMoved: transcription.mixedSystemGain = value
+            Layout.fillWidth: true
+            from: Choices.minGain; to: Choices.maxGain
+            value: App.transcription.mixedSystemGain
+            onMoved: App.transcription.mixedSystemGain = value
         }
-        Label { text: qsTr("Ducking-voimakkuus") }
+        Label { text: systemGain.value.toFixed(2) }
+        Label { text: qsTr("Ducking-voimakkuus"); Layout.preferredWidth: card.labelWidth }
         Slider {
+            id: ducking
             objectName: "duckingSlider"
             Accessible.name: qsTr("Ducking-voimakkuus")
-            from: 0; to: 0.9
-            enabled: transcription.mixedAutoDuckEnabled
-            value: transcription.mixedDuckingStrength
-            onMoved: transcription.mixedDuckingStrength = value
+            Layout.fillWidth: true
+            from: 0; to: Choices.maxDuckingStrength
+            enabled: App.transcription.mixedAutoDuckEnabled
+            value: App.transcription.mixedDuckingStrength
+            onMoved: App.transcription.mixedDuckingStrength = value
         }
+        Label { text: ducking.value.toFixed(2) }
     }
-    RowLayout {
+    Flow {
+        Layout.fillWidth: true
+        spacing: Theme.unit
         CheckBox {
             objectName: "limiterCheck"
             text: qsTr("Rajoitin")
             Accessible.name: text
-            checked: transcription.mixedLimiterEnabled
-            onToggled: transcription.mixedLimiterEnabled = checked
+            checked: App.transcription.mixedLimiterEnabled
+            onToggled: App.transcription.mixedLimiterEnabled = checked
         }
         CheckBox {
             objectName: "autoDuckCheck"
             text: qsTr("Automaattinen ducking")
             Accessible.name: text
-            checked: transcription.mixedAutoDuckEnabled
-            onToggled: transcription.mixedAutoDuckEnabled = checked
+            checked: App.transcription.mixedAutoDuckEnabled
+            onToggled: App.transcription.mixedAutoDuckEnabled = checked
         }
     }
     RowLayout {
-        Label { text: qsTr("Tallennusmuoto") }
+        spacing: Theme.unit * 2
+        Label { text: qsTr("Tallennusmuoto"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
             objectName: "exportFormatBox"
             Accessible.name: qsTr("Tallennusmuoto")
-            readonly property var values: ["txt", "json", "csv", "srt", "vtt", "md"]
-            model: ["TXT", "JSON", "CSV", "SRT", "WebVTT", "Markdown"]
-            currentIndex: Math.max(0, values.indexOf(transcription.exportFormat))
-            onActivated: index => transcription.exportFormat = values[index]
+            model: Choices.exportFormats
+            textRole: "label"
+            valueRole: "value"
+            currentIndex: Math.max(0, indexOfValue(App.transcription.exportFormat))
+            onActivated: App.transcription.exportFormat = currentValue
         }
         CheckBox {
             objectName: "autoExportCheck"
             text: qsTr("Auto-export")
             Accessible.name: text
-            checked: transcription.autoExportEnabled
-            onToggled: transcription.autoExportEnabled = checked
+            checked: App.transcription.autoExportEnabled
+            onToggled: App.transcription.autoExportEnabled = checked
         }
     }
 }

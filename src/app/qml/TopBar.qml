@@ -1,4 +1,5 @@
 import QtQuick
+import Vernalo
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -11,13 +12,13 @@ RowLayout {
     ColumnLayout {
         spacing: 0
         Label { text: "Vernalo"; font.pixelSize: 22; font.weight: Font.Black }
-        Label { text: qsTr("Reaaliaikainen litterointi suoraan työpöydällä"); opacity: 0.7 }
+        Label { text: qsTr("Reaaliaikainen litterointi suoraan työpöydällä"); color: Theme.mutedText }
     }
     Item { Layout.fillWidth: true }
     Label {
         objectName: "signedInEmail"
+        text: App.auth.currentUser ? App.auth.currentUser.email : ""
         textFormat: Text.PlainText
-        text: auth.currentUser ? auth.currentUser.email : ""
     }
     Button {
         objectName: "changePasswordButton"
@@ -29,7 +30,7 @@ RowLayout {
         objectName: "logoutButton"
         text: qsTr("Kirjaudu ulos")
         Accessible.name: text
-        onClicked: app.signOut()
+        onClicked: App.signOut()
     }
 
     ChangePasswordSheet { id: changePasswordSheet }

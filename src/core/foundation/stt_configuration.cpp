@@ -3,16 +3,22 @@
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
 #include "foundation/json_fields.h"
+#include "foundation/mix_ranges.h"
 #include "foundation/secure_settings.h"
 
-#include <QJsonDocument>
-
 #include <algorithm>
+#include <QJsonDocument>
 
 namespace vernalo {
 
-double clampGain(double gain) { return std::clamp(gain, 0.1, 2.0); }
-double clampDuckingStrength(double strength) { return std::clamp(strength, 0.0, 0.9); }
+double clampGain(double gain)
+{
+    return std::clamp(gain, kMinGain, kMaxGain);
+}
+double clampDuckingStrength(double strength)
+{
+    return std::clamp(strength, 0.0, kMaxDuckingStrength);
+}
 
 QStringList supportedLanguages()
 {
@@ -35,7 +41,7 @@ STTConfiguration STTConfiguration::defaults()
 
 QJsonObject STTConfiguration::toJson() const
 {
-    QJsonObject object{
+    QJsonObject object {
         {QStringLiteral("baseURL"), baseURL},
         {QStringLiteral("apiKey"), apiKey},
         {QStringLiteral("updateManifestURL"), updateManifestURL},
@@ -68,20 +74,21 @@ std::optional<STTConfiguration> STTConfiguration::fromJson(const QJsonObject &ob
     STTConfiguration config;
     config.baseURL = reader.optionalString("baseURL").value_or(fallback.baseURL);
     config.apiKey = reader.optionalString("apiKey").value_or(QString());
-    config.updateManifestURL
-        = reader.optionalString("updateManifestURL").value_or(fallback.updateManifestURL);
-    config.defaultLanguage = reader.optionalString("defaultLanguage").value_or(fallback.defaultLanguage);
+    config.updateManifestURL =
+        reader.optionalString("updateManifestURL").value_or(fallback.updateManifestURL);
+    config.defaultLanguage =
+        reader.optionalString("defaultLanguage").value_or(fallback.defaultLanguage);
     config.defaultModel = reader.optionalString("defaultModel").value_or(fallback.defaultModel);
     config.preferredInputDeviceID = reader.optionalUInt32("preferredInputDeviceID");
     config.preferredSystemDisplayID = reader.optionalUInt32("preferredSystemDisplayID");
-    config.preferredSystemApplicationBundleID
-        = reader.optionalString("preferredSystemApplicationBundleID");
+    config.preferredSystemApplicationBundleID =
+        reader.optionalString("preferredSystemApplicationBundleID");
     config.allowSystemFallback = reader.optionalBool("allowSystemFallback").value_or(true);
     config.mixedMicGain = clampGain(reader.optionalDouble("mixedMicGain").value_or(1.0));
     config.mixedSystemGain = clampGain(reader.optionalDouble("mixedSystemGain").value_or(1.0));
     config.mixedAutoDuckEnabled = reader.optionalBool("mixedAutoDuckEnabled").value_or(true);
-    config.mixedDuckingStrength
-        = clampDuckingStrength(reader.optionalDouble("mixedDuckingStrength").value_or(0.55));
+    config.mixedDuckingStrength =
+        clampDuckingStrength(reader.optionalDouble("mixedDuckingStrength").value_or(0.55));
     config.mixedLimiterEnabled = reader.optionalBool("mixedLimiterEnabled").value_or(true);
     if (!reader.ok()) {
         if (error)
@@ -98,7 +105,7 @@ QByteArray STTConfiguration::encode() const
 
 std::optional<STTConfiguration> STTConfiguration::decode(const QByteArray &bytes, QString *error)
 {
-    QJsonParseError parseError{};
+    QJsonParseError parseError {};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         if (error)
@@ -136,8 +143,7 @@ STTConfiguration withBuildDefaults(STTConfiguration config)
 
 STTConfigurationStore::STTConfigurationStore(SecureSettings *settings)
     : m_settings(settings)
-{
-}
+{ }
 
 STTConfiguration STTConfigurationStore::load() const
 {

@@ -1,12 +1,10 @@
 #pragma once
 
+#include <optional>
+#include <qcoro/qcorotask.h>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
-#include <qcoro/qcorotask.h>
-
-#include <optional>
 
 namespace vernalo {
 
@@ -36,7 +34,7 @@ struct SaveDialogRequest
 {
     QString title;
     QString suggestedFileName;
-    QString directory;       // empty: the dialog's own choice
+    QString directory; // empty: the dialog's own choice
     QStringList nameFilters; // e.g. "TXT (*.txt)"
 };
 
@@ -64,8 +62,9 @@ public:
     // The desktop's sound settings, where capture devices and access are managed.
     virtual bool openSoundSettings() = 0;
     virtual void bringToFront() = 0;
-    // Starts a new instance of the program and quits this one.
-    virtual void relaunch() = 0;
+    // Starts a new instance of the program and quits this one; when the new instance cannot
+    // start, this one keeps running and the reason is returned.
+    virtual std::optional<QString> relaunch() = 0;
 };
 
 } // namespace vernalo

@@ -153,7 +153,8 @@ void RecordingPermissions::openSystemAudioSystemSettings()
 
 void RecordingPermissions::relaunchApplication()
 {
-    m_desktop->relaunch();
+    if (const std::optional<QString> error = m_desktop->relaunch())
+        m_status->setText(QStringLiteral("Uudelleenkäynnistys epäonnistui: ") + *error);
 }
 
 } // namespace vernalo

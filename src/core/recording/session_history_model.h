@@ -8,7 +8,7 @@ namespace vernalo {
 
 // The saved sessions as the session list binds to them, newest first, as the history store
 // listed them.
-class SessionHistoryModel final : public QAbstractListModel
+class SessionHistoryModel : public QAbstractListModel
 {
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)

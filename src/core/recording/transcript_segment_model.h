@@ -10,7 +10,7 @@ namespace vernalo {
 // the word and segment counts kept up to date on every insert instead of being recounted. Rows
 // are announced one by one where they land, so a view never rebuilds the whole list for one
 // sentence.
-class TranscriptSegmentModel final : public QAbstractListModel, private TranscriptAssembly::Observer
+class TranscriptSegmentModel : public QAbstractListModel, private TranscriptAssembly::Observer
 {
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countsChanged)

@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <qcoro/qcorosignal.h>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
@@ -13,14 +14,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <qcoro/qcorosignal.h>
-
 namespace vernalo {
 
 QtDesktopServices::QtDesktopServices(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 QCoro::Task<QtDesktopServices::Answer> QtDesktopServices::ask(QString kind, QVariantMap fields)
 {
@@ -45,13 +43,13 @@ void QtDesktopServices::respond(int requestId, bool accepted, const QString &val
 
 QCoro::Task<std::optional<QString>> QtDesktopServices::promptText(TextPromptRequest request)
 {
-    QVariantMap fields{{QStringLiteral("title"), request.title},
-                       {QStringLiteral("informativeText"), request.informativeText},
-                       {QStringLiteral("initialText"), request.initialText},
-                       {QStringLiteral("placeholder"), request.placeholder},
-                       {QStringLiteral("secure"), request.secure},
-                       {QStringLiteral("acceptButton"), request.acceptButton},
-                       {QStringLiteral("cancelButton"), request.cancelButton}};
+    QVariantMap fields {{QStringLiteral("title"), request.title},
+                        {QStringLiteral("informativeText"), request.informativeText},
+                        {QStringLiteral("initialText"), request.initialText},
+                        {QStringLiteral("placeholder"), request.placeholder},
+                        {QStringLiteral("secure"), request.secure},
+                        {QStringLiteral("acceptButton"), request.acceptButton},
+                        {QStringLiteral("cancelButton"), request.cancelButton}};
     bringToFront();
     const Answer answer = co_await ask(QStringLiteral("prompt"), fields);
     if (!answer.accepted)
@@ -61,18 +59,18 @@ QCoro::Task<std::optional<QString>> QtDesktopServices::promptText(TextPromptRequ
 
 QCoro::Task<bool> QtDesktopServices::confirm(ConfirmRequest request)
 {
-    QVariantMap fields{{QStringLiteral("title"), request.title},
-                       {QStringLiteral("message"), request.message},
-                       {QStringLiteral("acceptButton"), request.acceptButton},
-                       {QStringLiteral("cancelButton"), request.cancelButton},
-                       {QStringLiteral("destructive"), request.destructive}};
+    QVariantMap fields {{QStringLiteral("title"), request.title},
+                        {QStringLiteral("message"), request.message},
+                        {QStringLiteral("acceptButton"), request.acceptButton},
+                        {QStringLiteral("cancelButton"), request.cancelButton},
+                        {QStringLiteral("destructive"), request.destructive}};
     const Answer answer = co_await ask(QStringLiteral("confirm"), fields);
     co_return answer.accepted;
 }
 
 QCoro::Task<> QtDesktopServices::showMessage(QString title, QString message)
 {
-    QVariantMap fields{{QStringLiteral("title"), title}, {QStringLiteral("message"), message}};
+    QVariantMap fields {{QStringLiteral("title"), title}, {QStringLiteral("message"), message}};
     co_await ask(QStringLiteral("message"), fields);
 }
 
@@ -81,10 +79,10 @@ QCoro::Task<std::optional<QString>> QtDesktopServices::chooseSaveFile(SaveDialog
     QString directory = request.directory;
     if (directory.isEmpty())
         directory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    QVariantMap fields{{QStringLiteral("title"), request.title},
-                       {QStringLiteral("suggestedFileName"), request.suggestedFileName},
-                       {QStringLiteral("directory"), QUrl::fromLocalFile(directory).toString()},
-                       {QStringLiteral("nameFilters"), request.nameFilters}};
+    QVariantMap fields {{QStringLiteral("title"), request.title},
+                        {QStringLiteral("suggestedFileName"), request.suggestedFileName},
+                        {QStringLiteral("directory"), QUrl::fromLocalFile(directory).toString()},
+                        {QStringLiteral("nameFilters"), request.nameFilters}};
     const Answer answer = co_await ask(QStringLiteral("save"), fields);
     if (!answer.accepted || answer.value.isEmpty())
         co_return std::nullopt;
@@ -110,15 +108,19 @@ void QtDesktopServices::setClipboardText(const QString &text)
         clipboard->setText(text);
 }
 
-bool QtDesktopServices::openUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+bool QtDesktopServices::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
+}
 
 bool QtDesktopServices::revealInFolder(const QString &path)
 {
     // The freedesktop file-manager interface selects the file; without one, open its folder.
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    call << QStringList {QUrl::fromLocalFile(path).toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return true;
@@ -134,16 +136,23 @@ bool QtDesktopServices::openSoundSettings()
     return QProcess::startDetached(command->program, command->arguments);
 }
 
-void QtDesktopServices::bringToFront() { Q_EMIT frontRequested(); }
-
-void QtDesktopServices::relaunch()
+void QtDesktopServices::bringToFront()
 {
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (QProcess::startDetached(QCoreApplication::applicationFilePath(), arguments))
+    Q_EMIT frontRequested();
+}
+
+std::optional<QString> QtDesktopServices::relaunch()
+{
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    if (process.startDetached()) {
         QCoreApplication::quit();
-    else
-        AppLog::write(QStringLiteral("relaunch failed program=%1")
-                          .arg(QCoreApplication::applicationFilePath()));
+        return std::nullopt;
+    }
+    AppLog::write(QStringLiteral("relaunch failed program=%1 error=%2")
+                      .arg(QCoreApplication::applicationFilePath(), process.errorString()));
+    return process.errorString();
 }
 
 } // namespace vernalo

@@ -12,7 +12,7 @@ namespace vernalo {
 // DesktopServices for the Qt Quick application. Modal questions cannot block a QML scene, so
 // each prompt, confirmation, message and save dialog is published as a request with an id that
 // the QML dialog host shows; the host answers with respond(), which resumes the waiting task.
-class QtDesktopServices final : public QObject, public DesktopServices
+class QtDesktopServices : public QObject, public DesktopServices
 {
     Q_OBJECT
 public:
@@ -29,7 +29,7 @@ public:
     bool revealInFolder(const QString &path) override;
     bool openSoundSettings() override;
     void bringToFront() override;
-    void relaunch() override;
+    std::optional<QString> relaunch() override;
 
     // Called by the dialog host. `value` is the entered text or the chosen file URL/path.
     Q_INVOKABLE void respond(int requestId, bool accepted, const QString &value = {});

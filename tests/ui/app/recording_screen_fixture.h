@@ -21,11 +21,13 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 // Helpers verify as they go; a failure inside one ends the test at once.
 #define CHECKED(call)                                                                              \
@@ -96,8 +98,8 @@ protected:
         m_context = std::make_unique<AppContext>(BackendOverride {url, url}, std::move(audio),
                                                  std::move(clock));
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_context->exposeTo(m_engine->rootContext());
-        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        m_context->exposeTo(m_engine.get());
+        m_engine->load(AppContext::mainScreenUrl());
         QVERIFY(!m_engine->rootObjects().isEmpty());
     }
 
@@ -239,7 +241,7 @@ protected:
 
     QObject *screenObject(const char *name) const
     {
-        return m_engine->rootContext()->contextProperty(QLatin1String(name)).value<QObject *>();
+        return m_context->property(name).value<QObject *>();
     }
 
     QStringList sessionRowsOnScreen() const

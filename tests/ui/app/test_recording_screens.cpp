@@ -1,5 +1,7 @@
 #include "recording_screen_fixture.h"
 
+#include <functional>
+
 using namespace vernalo;
 using namespace vernalo::test;
 using namespace std::chrono_literals;
@@ -64,6 +66,120 @@ private Q_SLOTS:
         QVERIFY(read(QStringLiteral("startButton"), "enabled").toBool());
     }
 
+    // Only the segments' own words count: not their times or speaker labels.
+    void wordCountCountsTheSegmentsText_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("counts");
+        QTest::newRow("one word") << QStringList {QStringLiteral("Kiitos")}
+                                  << QStringLiteral("1 sana • 1 segmenttiä");
+        QTest::newRow("two with speakers")
+            << QStringList {QStringLiteral("hyvää huomenta"), QStringLiteral(" aloitetaan ")}
+            << QStringLiteral("3 sanaa • 2 segmenttiä");
+    }
+
+    void wordCountCountsTheSegmentsText()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, counts);
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QList<TranscriptSegment> segments;
+        for (const QString &text : texts)
+            segments.append({QUuid::createUuid(), text, QDateTime::currentDateTimeUtc(),
+                             QStringLiteral("Anna")});
+        vm()->segmentModel()->replace(segments);
+        QTRY_COMPARE(read(QStringLiteral("transcriptCounts"), "text").toString(), counts);
+    }
+
+    // The keyboard alone runs a recording: start, pause, resume, search, stop.
+    void shortcutsDriveTheRecording()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        window->requestActivate();
+        QTRY_VERIFY(window->isActive());
+        const std::pair<Qt::Key, std::function<bool()>> steps[] = {
+            {Qt::Key_R, [this] { return vm()->isRecording(); }},
+            {Qt::Key_P, [this] { return vm()->isPaused(); }},
+            {Qt::Key_P, [this] { return vm()->isRecording() && !vm()->isPaused(); }},
+            {Qt::Key_F,
+             [this] { return read(QStringLiteral("transcriptSearch"), "activeFocus").toBool(); }},
+            {Qt::Key_R, [this] { return !vm()->isRecording() && !vm()->isStoppingRecording(); }},
+        };
+        for (const auto &[key, reached] : steps) {
+            QTest::keyClick(window, key, Qt::ControlModifier);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    m_clock->advance(200ms);
+                    return reached();
+                }(),
+                10000);
+        }
+    }
+
+    // The indicator, the elapsed time without the pause, the microphone meter, and the
+    // settings that cannot change mid-recording.
+    void recordingStateShowsAtAGlance()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QVERIFY(!read(QStringLiteral("recordingIndicator"), "visible").toBool());
+        CHECKED(startRecording());
+        QVERIFY(read(QStringLiteral("recordingIndicator"), "visible").toBool());
+        QCOMPARE(read(QStringLiteral("recordingStateLabel"), "text").toString(),
+                 QStringLiteral("Tallennetaan"));
+        QVERIFY(!read(QStringLiteral("languageBox"), "enabled").toBool());
+        QVERIFY(!read(QStringLiteral("modelBox"), "enabled").toBool());
+        QCOMPARE(read(QStringLiteral("microphoneMeter"), "level").toDouble(), 0.0);
+        CHECKED(speak(500));
+        QTRY_VERIFY(read(QStringLiteral("microphoneMeter"), "level").toDouble() > 0.01);
+        for (int i = 0; i < 3; ++i)
+            m_clock->advance(1s);
+        QCOMPARE(read(QStringLiteral("elapsedLabel"), "text").toString(), QStringLiteral("00:03"));
+        QVERIFY(press(QStringLiteral("pauseButton")));
+        for (int i = 0; i < 5; ++i)
+            m_clock->advance(1s);
+        QCOMPARE(read(QStringLiteral("elapsedLabel"), "text").toString(), QStringLiteral("00:03"));
+        QCOMPARE(read(QStringLiteral("recordingStateLabel"), "text").toString(),
+                 QStringLiteral("Tauolla"));
+        CHECKED(stopRecording());
+        QVERIFY(!read(QStringLiteral("recordingIndicator"), "visible").toBool());
+    }
+
+    // The view follows new text only while it is at the end; search finds and counts rows.
+    void transcriptFollowsOnlyAtTheEndAndSearchFindsRows()
+    {
+        CHECKED(openApp());
+        CHECKED(signIn(newUser()));
+        QList<TranscriptSegment> segments;
+        const QDateTime start = QDateTime::currentDateTimeUtc();
+        for (int i = 0; i < 80; ++i)
+            segments.append({QUuid::createUuid(), QStringLiteral("rivi %1").arg(i),
+                             start.addSecs(i), std::nullopt});
+        vm()->segmentModel()->replace(segments);
+        QObject *list = find(QStringLiteral("segmentList"));
+        QTRY_VERIFY(list->property("atYEnd").toBool());
+        QVERIFY(!read(QStringLiteral("newestButton"), "visible").toBool());
+
+        // Scrolled back by hand.
+        QMetaObject::invokeMethod(list, "positionViewAtBeginning");
+        QMetaObject::invokeMethod(list, "movementEnded");
+        QVERIFY(read(QStringLiteral("newestButton"), "visible").toBool());
+        vm()->segmentModel()->appendStreamFinal(QStringLiteral("uusi rivi"), start.addSecs(99),
+                                                std::nullopt);
+        QTRY_COMPARE(list->property("count").toInt(), 81);
+        QVERIFY(!list->property("atYEnd").toBool());
+        QVERIFY(press(QStringLiteral("newestButton")));
+        QTRY_VERIFY(list->property("atYEnd").toBool());
+
+        find(QStringLiteral("transcriptSearch"))->setProperty("text", QStringLiteral("RIVI 7"));
+        QTRY_COMPARE(read(QStringLiteral("searchHits"), "text").toString(), QStringLiteral("1/11"));
+        // The first hit is shown, so the view no longer follows the end.
+        QVERIFY(read(QStringLiteral("newestButton"), "visible").toBool());
+    }
+
     void pauseShowsTheTimerAndResumeHidesIt()
     {
         CHECKED(openApp());
@@ -111,7 +227,8 @@ private Q_SLOTS:
         QObject guard;
         connect(vm(), &TranscriptionViewModel::deletionStateChanged, &guard, [&] {
             if (vm()->isDeletingSessions())
-                othersDisabled = !read(QStringLiteral("deleteSession_") + second, "enabled").toBool() &&
+                othersDisabled =
+                    !read(QStringLiteral("deleteSession_") + second, "enabled").toBool() &&
                     !read(QStringLiteral("deleteAllSessionsButton"), "enabled").toBool();
         });
         QVERIFY(press(QStringLiteral("deleteSession_") + first));
@@ -323,7 +440,7 @@ private Q_SLOTS:
         }
         QCOMPARE(names,
                  (QStringList {"01-sign-in.png", "02-main-idle.png", "03-recording.png",
-                               "04-history.png"}));
+                               "04-paused.png", "05-search.png", "06-history.png"}));
         QVERIFY(vm()->sessionHistoryModel()->count() == 1);
         QVERIFY(vm()->transcriptText().contains(u"hyvää huomenta kaikille"));
     }

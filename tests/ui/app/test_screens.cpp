@@ -12,6 +12,9 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(VernaloPlugin)
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -44,8 +47,8 @@ private:
         m_context = std::make_unique<AppContext>(BackendOverride {url, url},
                                                  std::make_unique<FakeAudioSystem>());
         m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_context->exposeTo(m_engine->rootContext());
-        m_engine->load(QUrl::fromLocalFile(QStringLiteral(VERNALO_QML_DIR "/Main.qml")));
+        m_context->exposeTo(m_engine.get());
+        m_engine->load(AppContext::mainScreenUrl());
         QVERIFY(!m_engine->rootObjects().isEmpty());
         QObject *loader = find("rootLoader");
         QVERIFY(loader);
@@ -179,21 +182,44 @@ private Q_SLOTS:
 
     // At 1280x800 the main column scrolls, every section can be brought into view and no
     // control sticks out past the right edge of the window.
-    void mainWindowFitsTheSmallestSupportedSize()
+    void mainWindowFitsEverySize_data()
     {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("smallest") << QSize(1024, 700);
+        QTest::newRow("laptop") << QSize(1280, 800);
+        QTest::newRow("large") << QSize(2560, 1440);
+    }
+
+    // The control card stays whole on top, the transcript takes at least half the height beside
+    // the side panel, and no button leaves the window.
+    void mainWindowFitsEverySize()
+    {
+        QFETCH(QSize, size);
         qputenv("VERNALO_INAPP_ADMIN_ENABLED", "1");
         openApp();
         auto *window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-        window->resize(1280, 800);
+        window->resize(size);
         signIn(kAdminEmail, kPassword);
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(find("adminCard")->property("visible").toBool(), 10000);
         for (const char *toggle : {"diagnosticsToggle", "connectionToggle"})
             QMetaObject::invokeMethod(find(toggle), "clicked");
 
+        const auto sceneBox = [this](const char *name) {
+            auto *item = qobject_cast<QQuickItem *>(find(name));
+            return item ? item->mapRectToScene(item->boundingRect()) : QRectF();
+        };
+        QTRY_VERIFY(sceneBox("transcriptCard").height() >= 0.5 * size.height());
+        const QRectF control = sceneBox("controlCard");
+        const QRectF transcript = sceneBox("transcriptCard");
+        const QRectF side = sceneBox("mainScroll");
+        QVERIFY(QRectF(QPointF(0, 0), QSizeF(size)).contains(control.united(transcript)));
+        QVERIFY(control.bottom() <= transcript.top());
+        QVERIFY(transcript.right() <= side.left());
+
         auto *flick = find("mainScroll")->property("contentItem").value<QQuickItem *>();
         QVERIFY(flick);
-        QTRY_VERIFY(flick->property("contentHeight").toDouble() > flick->height());
+        QTRY_VERIFY(flick->property("contentHeight").toDouble() > 0);
         for (const char *section : {"historyCard", "connectionCard", "diagnosticsCard"}) {
             QVariant found;
             QMetaObject::invokeMethod(find("mainView"), "scrollToSection",
@@ -205,6 +231,8 @@ private Q_SLOTS:
             QVERIFY2(inView.top() >= -0.5 && inView.top() < flick->height(), section);
         }
 
+        // A picture makes every layout settle first.
+        window->grabWindow();
         QStringList outside;
         const std::function<void(QQuickItem *)> walk = [&](QQuickItem *item) {
             if (!item->isVisible())

@@ -266,6 +266,27 @@ private Q_SLOTS:
         QCOMPARE(vm->permissions()->showSystemAudioPermissionHelp(), !reachable);
         QCOMPARE(vm->permissions()->isSystemAudioPermissionGranted(), reachable);
     }
+
+    void relaunchFailureIsShown_data()
+    {
+        QTest::addColumn<QString>("error"); // empty: the new instance started
+        QTest::addColumn<QString>("status");
+        QTest::newRow("started") << QString() << QString();
+        QTest::newRow("failed") << QStringLiteral("ei löydy")
+                                << QStringLiteral("Uudelleenkäynnistys epäonnistui: ei löydy");
+    }
+    void relaunchFailureIsShown()
+    {
+        QFETCH(QString, error);
+        QFETCH(QString, status);
+        TranscriptionViewModel *vm = h->build();
+        const QString before = vm->statusText();
+        if (!error.isEmpty())
+            h->desktop.relaunchError = error;
+        vm->permissions()->relaunchApplication();
+        QCOMPARE(h->desktop.relaunchCount, 1);
+        QCOMPARE(vm->statusText(), status.isEmpty() ? before : status);
+    }
 };
 
 VERNALO_TEST_MAIN(ViewModelSourcesTest)
