@@ -154,6 +154,118 @@ private Q_SLOTS:
         QCOMPARE(logCount(QStringLiteral("microphone stable fallback")), 1);
     }
 
+    // A microphone muted in the sound server, or one already heard, stays through any silence
+    // although another stable microphone is at hand: the silence is the speaker's choice.
+    void keptMicrophoneIsNeverReplaced_data()
+    {
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<bool>("speakFirst");
+        QTest::addColumn<bool>("mute");
+        QTest::addColumn<QString>("hint");
+        const QString muted = QStringLiteral("Mikrofoni on mykistetty.");
+        const auto mic = AudioInputMode::Microphone;
+        QTest::newRow("muted from the start") << mic << false << true << muted;
+        QTest::newRow("muted after speaking") << mic << true << true << muted;
+        QTest::newRow("silent after speaking") << mic << true << false << QString();
+        QTest::newRow("mixed, muted from the start")
+            << AudioInputMode::MicrophoneAndSystem << false << true << muted;
+    }
+    void keptMicrophoneIsNeverReplaced()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(bool, speakFirst);
+        QFETCH(bool, mute);
+        QFETCH(QString, hint);
+        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
+        startLiveIn(mode);
+        h->setServerMeta(kSession, R"({"status":"active","audioFrameCount":100,"finalCount":1})");
+        if (speakFirst) {
+            h->speak(ControllerHarness::testChunk(1));
+            QVERIFY(h->nextSessionMetaPoll(kSession));
+        }
+        h->audio.sources.first().muted = mute;
+        for (int poll = 0; poll < 5; ++poll) {
+            h->speak(kSilence);
+            h->playSystemAudio(ControllerHarness::testChunk(poll));
+            QVERIFY(h->nextSessionMetaPoll(kSession));
+        }
+        QCOMPARE(h->microphoneStream()->target().sourceId, ControllerHarness::kMicrophoneId);
+        QCOMPARE(microphoneOpens(), 1);
+        QCOMPARE(vm->selectedInputDeviceID(), 0u);
+        QCOMPARE(h->storedConfiguration().preferredInputDeviceID, std::nullopt);
+        QCOMPARE(vm->diagnosticHint(), hint);
+    }
+
+    // An unplugged microphone (its stream ends, the server stays) is replaced at once, even
+    // one that was heard.
+    void unpluggedMicrophoneIsReplacedAtOnce()
+    {
+        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
+        startLiveIn(AudioInputMode::MicrophoneAndSystem);
+        holdMetaPolls();
+        h->speak(ControllerHarness::testChunk(1));
+        h->audio.sources.removeFirst();
+        h->microphoneStream()->endWith({QStringLiteral("pulse"), 5, QStringLiteral("gone")});
+        QCOMPARE(h->microphoneStream()->target().sourceId, kSecondUsbId);
+        QCOMPARE(vm->statusText(), QStringLiteral("Mikrofoni vaihdettu: Podcast Mic"));
+        QCOMPARE(logCount(QStringLiteral("microphone stable fallback trigger=mic-ended "
+                                         "previous=Desk Mic fallback=Podcast Mic")),
+                 1);
+        QCOMPARE(vm->inputMode(), AudioInputMode::MicrophoneAndSystem);
+    }
+
+    // While the sound server is gone the status says so and nothing is switched; when it is
+    // back the recording's sources reopen by themselves, also when its devices show up late.
+    void soundServerRestartResumesCapture_data()
+    {
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<bool>("devicesLate");
+        QTest::newRow("microphone") << AudioInputMode::Microphone << false;
+        QTest::newRow("system audio") << AudioInputMode::SystemAudio << false;
+        QTest::newRow("both") << AudioInputMode::MicrophoneAndSystem << false;
+        QTest::newRow("microphone listed a second late") << AudioInputMode::Microphone << true;
+    }
+    void soundServerRestartResumesCapture()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(bool, devicesLate);
+        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
+        startLiveIn(mode);
+        holdMetaPolls();
+        const int streamsOpen = h->audio.openStreams().size();
+        h->audio.reachable = false;
+        for (FakeCaptureStream *stream : h->audio.openStreams())
+            stream->endWith(h->audio.unreachableError);
+        emit h->audio.events().serverLost(h->audio.unreachableError);
+        h->advance(10s);
+        QCOMPARE(vm->statusText(), QStringLiteral("Äänipalvelin ei vastaa"));
+        QVERIFY(h->audio.openStreams().isEmpty());
+
+        const QList<AudioSourceInfo> sources = h->audio.sources;
+        if (devicesLate)
+            h->audio.sources.clear();
+        h->audio.reachable = true;
+        emit h->audio.events().serverBack(QStringLiteral("fake 1.0"));
+        if (devicesLate) {
+            h->audio.sources = sources;
+            h->advance(1s);
+        }
+        QCOMPARE(h->audio.openStreams().size(), streamsOpen);
+        QCOMPARE(logCount(QStringLiteral("capture resumed after sound server restart mode=") +
+                          rawValue(mode)),
+                 1);
+        QVERIFY2(vm->statusText().startsWith(QStringLiteral("Kuuntelen...")),
+                 qPrintable(vm->statusText()));
+        if (mode != AudioInputMode::SystemAudio)
+            QCOMPARE(h->microphoneStream()->target().sourceId, ControllerHarness::kMicrophoneId);
+        const int before = h->audioReceived().size();
+        h->speak(ControllerHarness::testChunk(3));
+        h->playSystemAudio(ControllerHarness::testChunk(4));
+        QVERIFY(h->waitAudioChunks(before + 1));
+        QCOMPARE(logCount(QStringLiteral("microphone stable fallback")), 0);
+        QVERIFY(vm->isRecording());
+    }
+
     // Each repair runs once per recording however long its cause lasts.
     void eachRepairRunsOncePerRecording_data()
     {
