@@ -206,6 +206,7 @@ private Q_SLOTS:
         h->speak(ControllerHarness::testChunk(1));
         h->audio.sources.removeFirst();
         h->microphoneStream()->endWith({QStringLiteral("pulse"), 5, QStringLiteral("gone")});
+        QVERIFY(h->microphoneStream());
         QCOMPARE(h->microphoneStream()->target().sourceId, kSecondUsbId);
         QCOMPARE(vm->statusText(), QStringLiteral("Mikrofoni vaihdettu: Podcast Mic"));
         QCOMPARE(logCount(QStringLiteral("microphone stable fallback trigger=mic-ended "
