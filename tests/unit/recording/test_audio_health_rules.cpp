@@ -106,13 +106,6 @@ private Q_SLOTS:
         QTest::newRow("silent mic in a mixed recording switches to a stable device")
             << changed(mixedWithSilentMic(), [](auto &i) { i.canSwitchToStableMicrophone = true; })
             << kKeep << AudioHealthRepair::StableMicrophoneFallback << mixedTrigger << 0 << "";
-        QTest::newRow("a muted mic is neither switched nor restarted")
-            << changed(mixedWithSilentMic(),
-                       [](auto &i) {
-                           i.canSwitchToStableMicrophone = true;
-                           i.microphoneMuted = true;
-                       })
-            << "Mikrofoni on mykistetty." << none << "" << 0 << "";
         QTest::newRow("59 server frames are too few to judge the mixed sources")
             << changed(mixedWithSilentMic(),
                        [](auto &i) {
