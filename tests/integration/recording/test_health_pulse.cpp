@@ -10,7 +10,6 @@
 #include "support/test_environment.h"
 #include "support/tone_analysis.h"
 
-#include <algorithm>
 #include <QtTest>
 
 using namespace vernalo;
@@ -68,16 +67,10 @@ private Q_SLOTS:
     void silentHeadsetCheckedAfterStart()
     {
         QFETCH(bool, muted);
+        // Set before the sound server is first asked, so its first answer has it.
+        QVERIFY(m_server.pactl({QStringLiteral("set-source-mute"), m_headset->sourceName,
+                                muted ? QStringLiteral("1") : QStringLiteral("0")}));
         PulseAudioSystem audio;
-        const QString mute = muted ? QStringLiteral("1") : QStringLiteral("0");
-        QVERIFY(m_server.pactl({QStringLiteral("set-source-mute"), m_headset->sourceName, mute}));
-        const auto headsetMuted = [&] {
-            const QList<AudioSourceInfo> sources = audio.listSources().sources;
-            return std::any_of(sources.begin(), sources.end(), [&](const AudioSourceInfo &s) {
-                return s.name == m_headset->sourceName && s.muted;
-            });
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(headsetMuted(), muted, kAudioDeadlineMs);
         ControllerHarness h;
         QVERIFY(h.start());
         h.useAudioSystem(&audio);
@@ -95,8 +88,6 @@ private Q_SLOTS:
             h.advance(4s);
             QCOMPARE(vm->diagnosticHint(), QStringLiteral("Mikrofoni on mykistetty."));
             QVERIFY(h.stopAndFinish());
-            QVERIFY(m_server.pactl(
-                {QStringLiteral("set-source-mute"), m_headset->sourceName, QStringLiteral("0")}));
             return;
         }
 
