@@ -45,6 +45,7 @@ void MicrophoneCapture::start()
     releaseStream();
     m_chunker.clear();
     m_activeInputDeviceName.clear();
+    m_activeInputDeviceID = 0;
 
     const InputDeviceInventory inventory = inputDeviceInventory();
     const auto picked =
@@ -85,6 +86,7 @@ bool MicrophoneCapture::openStream(const InputDeviceInfo &device)
         return false;
     }
     m_stream.reset(opened.stream.release());
+    m_activeInputDeviceID = device.id;
     connect(m_stream.get(), &AudioCaptureStream::framesArrived, this,
             &MicrophoneCapture::handleFrames);
     connect(m_stream.get(), &AudioCaptureStream::ended, this, &MicrophoneCapture::handleEnded);
@@ -96,6 +98,7 @@ void MicrophoneCapture::stop()
     releaseStream();
     m_chunker.clear();
     m_activeInputDeviceName.clear();
+    m_activeInputDeviceID = 0;
 }
 
 void MicrophoneCapture::releaseStream()

@@ -25,6 +25,9 @@ public:
 
     // Name of the device opened by the last start; empty after stop.
     QString activeInputDeviceName() const { return m_activeInputDeviceName; }
+    // Source id of the device the last start opened, kept when its stream ends by itself; 0
+    // after stop.
+    quint32 activeInputDeviceID() const { return m_activeInputDeviceID; }
     // 0 or none: no preference.
     void setPreferredInputDeviceID(std::optional<quint32> id);
     bool isRunning() const { return m_stream != nullptr; }
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<AudioCaptureStream, StreamDeleter> m_stream;
     CaptureChunker m_chunker;
     QString m_activeInputDeviceName;
+    quint32 m_activeInputDeviceID = 0;
     std::optional<quint32> m_preferredInputDeviceID;
 };
 

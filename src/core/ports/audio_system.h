@@ -34,6 +34,7 @@ struct AudioSourceInfo
     QString formFactor; // "headset", "hands-free", "webcam", "internal", ... or empty
     QString deviceClass; // "sound", "monitor", "filter", "abstract", ... or empty
     bool isMonitor = false; // records what a sink plays
+    bool muted = false; // muted in the sound server: it records only silence
 };
 
 struct AudioSourceList

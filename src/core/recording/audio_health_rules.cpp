@@ -178,6 +178,9 @@ AudioHealthDecision evaluateAudioHealthRules(const AudioHealthInput &input)
         decision.hint = QStringLiteral("Tallennus tauolla");
         return decision;
     }
+    // Muting explains every silent-microphone rule below, and none of their repairs may undo it.
+    if (input.microphoneMuted && input.mode != AudioInputMode::SystemAudio)
+        return hinted(input, QStringLiteral("Mikrofoni on mykistetty."));
     const qint64 frames = std::max<qint64>(input.audioFrameCount.value_or(0), 0);
     if (auto decision = mixedRules(input, frames))
         return *decision;

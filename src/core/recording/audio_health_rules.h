@@ -39,6 +39,8 @@ struct AudioHealthInput
     bool hasAttemptedMixedMicrophoneRestart = false;
     // A stable microphone other than the current one exists and the switch has not been tried.
     bool canSwitchToStableMicrophone = false;
+    // The open microphone is muted in the sound server: its silence is the user's choice.
+    bool microphoneMuted = false;
 };
 
 // The repair the controller runs after applying a decision.

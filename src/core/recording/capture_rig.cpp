@@ -67,6 +67,22 @@ void CaptureRig::restartMicrophone(quint32 deviceID, AudioInputMode mode)
     emit microphoneStarted(mode);
 }
 
+void CaptureRig::restartSystemAudio()
+{
+    m_systemAudio->stop();
+    m_systemAudio->start();
+}
+
+bool CaptureRig::isMicrophoneRunning() const
+{
+    return m_microphone->isRunning();
+}
+
+bool CaptureRig::isSystemAudioRunning() const
+{
+    return m_systemAudio->isCapturing();
+}
+
 void CaptureRig::stop()
 {
     m_use = Use::Idle;

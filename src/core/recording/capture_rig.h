@@ -46,6 +46,11 @@ public:
     // records `mode` (a microphone added to system audio makes it mixed). Throws
     // MicrophoneCaptureError.
     void restartMicrophone(quint32 deviceID, AudioInputMode mode);
+    // Reopens the system audio of the running recording with its display and application.
+    // Throws SystemAudioCaptureError.
+    void restartSystemAudio();
+    bool isMicrophoneRunning() const;
+    bool isSystemAudioRunning() const;
     // Closes both sources and empties the pipeline's queues.
     void stop();
 

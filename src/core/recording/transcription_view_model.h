@@ -494,6 +494,11 @@ private:
         bool hasAttemptedMixedMicrophoneRestart = false;
         bool hasAttemptedMicrophoneDeviceFallback = false;
         bool hasAutoExportedFallbackDiagnostics = false;
+        // Microphones (source ids) that delivered sound in this recording: never replaced.
+        QList<quint32> heardMicrophones;
+        // Why the microphone last (re)opened; the liveness check after it names it.
+        QString microphoneStartReason = QStringLiteral("start");
+        bool microphoneMuteLogged = false;
     };
 
     struct StreamClientDeleter
@@ -731,8 +736,15 @@ private:
     // The recording can take a repair: live, unpaused, with its stream, and still `generation`.
     bool canRepairRecording(quint64 generation) const;
     void setLiveInputMode(AudioInputMode mode);
+    void noteMicrophoneHeard();
+    bool isMicrophoneMuted();
+    // Capture that ends by itself, and the sound server going away and coming back.
+    void handleCaptureEnded(CaptureSource source, const AudioServerError &error);
+    void handleSoundServerLost();
+    QCoro::Task<> resumeCaptureAfterServerBack(JobSlot::Ticket ticket, quint64 generation);
 
     std::optional<SessionMetaResponse> m_lastHealthMeta;
+    JobSlot m_captureResume;
 
     // Audio test (view_model_audio_test.cpp).
 public:

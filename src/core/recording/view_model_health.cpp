@@ -1,6 +1,7 @@
 // Audio health of a running recording: the rules over each metadata poll, the microphone
 // liveness check, the repairs the controller makes by itself (each at most once per recording),
-// the live microphone change from the settings, and the live diagnostics line.
+// the live microphone change from the settings, capture that ends by itself (an unplugged
+// microphone, a sound server that restarts), and the live diagnostics line.
 #include "audio/capture_source_lists.h"
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
@@ -19,6 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kMicrophoneLivenessDelay = 4s;
+// A restarted sound server may still be setting up its devices when it first answers.
+constexpr auto kCaptureResumeRetry = 1s;
+constexpr int kCaptureResumeAttempts = 5;
 
 // The switch away from a microphone that delivers nothing: where to, and what it replaces.
 struct StableSwitchPlan
@@ -39,7 +43,8 @@ std::optional<StableSwitchPlan> planStableSwitch(const InputDeviceInventory &inv
         if (!current && !openedName.isEmpty() && device.name == openedName)
             current = device.id;
     }
-    if (!current)
+    // An opened device that is gone (unplugged) excludes nothing; the default may be its heir.
+    if (!current && openedName.isEmpty())
         current = inventory.defaultId;
     const auto target = rankStableCandidates(inventory.devices, inventory.defaultId, current);
     if (!target)
@@ -64,6 +69,19 @@ void TranscriptionViewModel::initHealthSupervision()
     connect(m_pipeline, &OutgoingAudioPipeline::systemLevelChanged, this, relabel);
     connect(m_pipeline, &OutgoingAudioPipeline::audioFramesSentChanged, this, relabel);
     connect(this, &TranscriptionViewModel::receiptTimesChanged, this, relabel);
+
+    // Every (re)start of the microphone is judged once, a few seconds later.
+    connect(m_rig, &CaptureRig::microphoneStarted, this, [this](AudioInputMode mode) {
+        scheduleMicrophoneLivenessCheck(mode, m_health.microphoneStartReason);
+    });
+    connect(m_rig, &CaptureRig::captureEnded, this, &TranscriptionViewModel::handleCaptureEnded);
+    AudioSystemEvents &events = m_audioSystem->events();
+    connect(&events, &AudioSystemEvents::serverLost, this,
+            &TranscriptionViewModel::handleSoundServerLost);
+    connect(&events, &AudioSystemEvents::serverBack, this, [this] {
+        if (isRecording())
+            resumeCaptureAfterServerBack(m_captureResume.start(), m_generation);
+    });
 }
 
 void TranscriptionViewModel::resetHealthSupervision()
@@ -111,9 +129,30 @@ void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
     }
 }
 
+void TranscriptionViewModel::noteMicrophoneHeard()
+{
+    const quint32 id = m_microphone->activeInputDeviceID();
+    if (id != 0 && m_pipeline->micFramesWithSignal() > 0 && !m_health.heardMicrophones.contains(id))
+        m_health.heardMicrophones.append(id);
+}
+
+bool TranscriptionViewModel::isMicrophoneMuted()
+{
+    const quint32 id = m_microphone->activeInputDeviceID();
+    for (const AudioSourceInfo &source : m_audioSystem->listSources().sources) {
+        if (id != 0 && source.id == id)
+            return source.muted;
+    }
+    return false;
+}
+
 void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta)
 {
     m_lastHealthMeta = meta;
+    // Without a sound server every source is silent; the status already says why.
+    if (!m_audioSystem->serverStatus().reachable)
+        return;
+    noteMicrophoneHeard();
     AudioHealthInput input;
     input.mode = m_inputMode;
     input.paused = isPaused();
@@ -133,8 +172,17 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     input.allowSystemFallback = m_allowSystemFallback;
     input.hasStreamClient = m_webSocketClient != nullptr;
     input.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
-    // Asking the sound server for its devices is only worth it when the answer matters.
-    if (input.mode == AudioInputMode::MicrophoneAndSystem && input.micFramesWithSignal == 0)
+    if (input.mode != AudioInputMode::SystemAudio) {
+        input.microphoneMuted = isMicrophoneMuted();
+        if (input.microphoneMuted && !m_health.microphoneMuteLogged)
+            AppLog::write(QStringLiteral("microphone muted device=%1")
+                              .arg(m_microphone->activeInputDeviceName()));
+        m_health.microphoneMuteLogged = input.microphoneMuted;
+    }
+    // Asking the sound server for its devices is only worth it when the answer matters. A
+    // microphone heard in this recording is kept: its silence now is the speaker's.
+    if (input.mode == AudioInputMode::MicrophoneAndSystem && input.micFramesWithSignal == 0 &&
+        !m_health.heardMicrophones.contains(m_microphone->activeInputDeviceID()))
         input.canSwitchToStableMicrophone = stableMicrophoneCandidate().has_value();
 
     const AudioHealthDecision decision = evaluateAudioHealthRules(input);
@@ -183,10 +231,30 @@ TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString 
     if (m_generation != generation || !isRecording() || !m_webSocketClient ||
         m_sessionId != sessionId || m_inputMode != mode)
         co_return;
-    if (isPaused() || m_pipeline->micFramesWithSignal() > framesAtSchedule) {
-        // Heard (or not to be judged while paused): watch the next stretch too, so a microphone
-        // that falls silent in the middle of a recording is noticed as well.
+    if (isPaused()) {
+        // Not judged while paused: the check waits for the next unpaused stretch.
         scheduleMicrophoneLivenessCheck(mode, reason);
+        co_return;
+    }
+    // Judged once per start: a heard microphone is kept for the rest of the recording, and one
+    // that ended is the capture-ended handling's.
+    if (m_pipeline->micFramesWithSignal() > framesAtSchedule) {
+        noteMicrophoneHeard();
+        co_return;
+    }
+    if (!m_rig->isMicrophoneRunning())
+        co_return;
+    const QString device = m_microphone->activeInputDeviceName();
+    if (isMicrophoneMuted()) {
+        setDiagnosticHint(QStringLiteral("Mikrofoni on mykistetty."));
+        AppLog::write(QStringLiteral("microphone liveness muted kept reason=%1 device=%2")
+                          .arg(reason, device));
+        co_return;
+    }
+    if (m_health.heardMicrophones.contains(m_microphone->activeInputDeviceID())) {
+        setDiagnosticHint(QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni."));
+        AppLog::write(QStringLiteral("microphone liveness silent kept reason=%1 device=%2")
+                          .arg(reason, device));
         co_return;
     }
     if (attemptStableMicrophoneFallback(QStringLiteral("mic-liveness-") + reason, mode))
@@ -242,9 +310,11 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
 {
     if (mode == AudioInputMode::SystemAudio)
         return false;
+    noteMicrophoneHeard();
     m_pipeline->resetMicrophoneStats();
     m_health.hasAttemptedMixedMicrophoneRestart = false;
     m_microphoneLiveness.cancel();
+    m_health.microphoneStartReason = reason;
     try {
         m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
     } catch (const MicrophoneCaptureError &error) {
@@ -272,7 +342,6 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     AppLog::write(QStringLiteral("microphone live restart started reason=%1 mode=%2 id=%3")
                       .arg(reason, rawValue(mode))
                       .arg(m_selectedInputDeviceID));
-    scheduleMicrophoneLivenessCheck(mode, reason);
     return true;
 }
 
@@ -289,6 +358,8 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
         return;
     m_health.hasAttemptedMixedMicrophoneRestart = true;
     AppLog::write(QStringLiteral("mixed microphone restart trigger=%1").arg(trigger));
+    noteMicrophoneHeard();
+    m_health.microphoneStartReason = trigger;
     try {
         m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
@@ -302,7 +373,6 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
     setDiagnosticHint(
         QStringLiteral("Mikrofoni käynnistettiin uudelleen. Odotetaan mikrofonidataa..."));
     AppLog::write(QStringLiteral("mixed microphone restart started"));
-    scheduleMicrophoneLivenessCheck(AudioInputMode::MicrophoneAndSystem, trigger);
 }
 
 void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
@@ -339,6 +409,7 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
         AppLog::write(QStringLiteral("system fallback failed: microphone permission denied"));
         co_return;
     }
+    m_health.microphoneStartReason = QStringLiteral("system-fallback");
     try {
         m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
@@ -358,8 +429,6 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
                       .arg(systemName.isEmpty() ? QStringLiteral("Järjestelmä") : systemName,
                            selectedInputDeviceName()));
     AppLog::write(QStringLiteral("system fallback activated -> microphoneAndSystem"));
-    scheduleMicrophoneLivenessCheck(AudioInputMode::MicrophoneAndSystem,
-                                    QStringLiteral("system-fallback"));
 }
 
 void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32 id)
@@ -399,6 +468,89 @@ QCoro::Task<> TranscriptionViewModel::runLiveMicrophoneChange(AudioInputMode tar
         co_return;
     }
     restartMicrophoneCapture(targetMode, QStringLiteral("live-device-change"));
+}
+
+void TranscriptionViewModel::handleCaptureEnded(CaptureSource source, const AudioServerError &error)
+{
+    if (!isRecording())
+        return;
+    if (!m_audioSystem->serverStatus().reachable) {
+        // Every stream ends with the server; it is reopened when the server is back.
+        handleSoundServerLost();
+        return;
+    }
+    if (source == CaptureSource::SystemAudio) {
+        AppLog::write(QStringLiteral("system audio capture ended error=%1").arg(error.details()));
+        return;
+    }
+    noteMicrophoneHeard();
+    const bool delivered = m_pipeline->micFramesSeen() > 0;
+    AppLog::write(
+        QStringLiteral("microphone capture ended device=%1 error=%2 mode=%3")
+            .arg(m_microphone->activeInputDeviceName(), error.details(), rawValue(m_inputMode)));
+    // Unplugged or switched off: the device is gone, heard or not, so the stable switch applies
+    // at once. Reopening a stream that never delivered could only end again.
+    if (attemptStableMicrophoneFallback(QStringLiteral("mic-ended"), m_inputMode))
+        return;
+    if (delivered && restartMicrophoneCapture(m_inputMode, QStringLiteral("mic-ended")))
+        return;
+    setDiagnosticHint(QStringLiteral("Mikrofoni ei ole mukana tallennuksessa. Valitse toinen "
+                                     "mikrofoni tai tarkista mikrofonin käyttöoikeus."));
+}
+
+void TranscriptionViewModel::handleSoundServerLost()
+{
+    if (!isRecording())
+        return;
+    m_captureResume.cancel();
+    m_microphoneLiveness.cancel();
+    setStatusText(QStringLiteral("Äänipalvelin ei vastaa"));
+}
+
+QCoro::Task<> TranscriptionViewModel::resumeCaptureAfterServerBack(JobSlot::Ticket ticket,
+                                                                   quint64 generation)
+{
+    QPointer<TranscriptionViewModel> self(this);
+    Clock *clock = m_clock;
+    QString failure;
+    for (int attempt = 1; attempt <= kCaptureResumeAttempts; ++attempt) {
+        if (attempt > 1) {
+            co_await clock->sleep(kCaptureResumeRetry);
+            if (!self || !m_captureResume.isCurrent(ticket))
+                co_return;
+        }
+        if (m_generation != generation || !isRecording())
+            break;
+        const AudioInputMode mode = m_inputMode;
+        try {
+            if (mode != AudioInputMode::SystemAudio && !m_rig->isMicrophoneRunning()) {
+                noteMicrophoneHeard();
+                m_health.microphoneStartReason = QStringLiteral("sound-server-back");
+                m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
+            }
+            if (mode != AudioInputMode::Microphone && !m_rig->isSystemAudioRunning())
+                m_rig->restartSystemAudio();
+        } catch (const MicrophoneCaptureError &error) {
+            failure = error.errorDescription();
+            continue;
+        } catch (const SystemAudioCaptureError &error) {
+            failure = error.errorDescription();
+            continue;
+        }
+        m_captureResume.finish(ticket);
+        AppLog::write(QStringLiteral("capture resumed after sound server restart mode=%1 "
+                                     "attempt=%2")
+                          .arg(rawValue(mode))
+                          .arg(attempt));
+        setListeningStatus(mode);
+        co_return;
+    }
+    m_captureResume.finish(ticket);
+    if (m_generation != generation || !isRecording())
+        co_return;
+    AppLog::write(
+        QStringLiteral("capture resume failed after sound server restart error=%1").arg(failure));
+    setStatusText(failure);
 }
 
 } // namespace vernalo

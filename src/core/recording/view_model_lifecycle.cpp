@@ -209,7 +209,6 @@ void TranscriptionViewModel::goLive(const StartAttempt &attempt, const QString &
     setPhase(RecordingPhase::Live);
     setListeningStatus(attempt.mode);
     startAudioKeepAlive();
-    scheduleMicrophoneLivenessCheck(attempt.mode, QStringLiteral("start"));
     startTranscriptPolling(sessionId, attempt.config);
     startSessionMetaPolling(sessionId, attempt.config);
 }

@@ -224,6 +224,7 @@ void PulseServerWatch::refresh()
             entry.info.formFactor = property(source->proplist, PA_PROP_DEVICE_FORM_FACTOR);
             entry.info.deviceClass = property(source->proplist, PA_PROP_DEVICE_CLASS);
             entry.info.isMonitor = source->monitor_of_sink != PA_INVALID_INDEX;
+            entry.info.muted = source->mute != 0;
             entry.sampleSpec = source->sample_spec;
             entry.channelMap = source->channel_map;
             watch->m_building.sources.append(entry);

@@ -154,6 +154,103 @@ private Q_SLOTS:
         QCOMPARE(logCount(QStringLiteral("microphone stable fallback")), 1);
     }
 
+    // A microphone muted in the sound server, or one already heard, stays through any silence
+    // although another stable microphone is at hand: the silence is the speaker's choice.
+    void keptMicrophoneIsNeverReplaced_data()
+    {
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<bool>("speakFirst");
+        QTest::addColumn<bool>("mute");
+        QTest::addColumn<QString>("hint");
+        const QString muted = QStringLiteral("Mikrofoni on mykistetty.");
+        const auto mic = AudioInputMode::Microphone;
+        QTest::newRow("muted from the start") << mic << false << true << muted;
+        QTest::newRow("muted after speaking") << mic << true << true << muted;
+        QTest::newRow("silent after speaking") << mic << true << false << QString();
+        QTest::newRow("mixed, muted from the start")
+            << AudioInputMode::MicrophoneAndSystem << false << true << muted;
+    }
+    void keptMicrophoneIsNeverReplaced()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(bool, speakFirst);
+        QFETCH(bool, mute);
+        QFETCH(QString, hint);
+        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
+        startLiveIn(mode);
+        h->setServerMeta(kSession, R"({"status":"active","audioFrameCount":100,"finalCount":1})");
+        if (speakFirst) {
+            h->speak(ControllerHarness::testChunk(1));
+            QVERIFY(h->nextSessionMetaPoll(kSession));
+        }
+        h->audio.sources.first().muted = mute;
+        for (int poll = 0; poll < 5; ++poll) {
+            h->speak(kSilence);
+            h->playSystemAudio(ControllerHarness::testChunk(poll));
+            QVERIFY(h->nextSessionMetaPoll(kSession));
+        }
+        QCOMPARE(h->microphoneStream()->target().sourceId, ControllerHarness::kMicrophoneId);
+        QCOMPARE(h->storedConfiguration().preferredInputDeviceID, std::nullopt);
+        QCOMPARE(vm->diagnosticHint(), hint);
+    }
+
+    // Capture that ends by itself during a recording. An unplugged microphone (the server stays)
+    // is replaced at once, even a heard one. While the sound server is gone the status says so;
+    // when it is back the sources reopen by themselves, also when its devices show up late.
+    void endedCaptureIsReopened_data()
+    {
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<bool>("serverLost");
+        QTest::addColumn<bool>("devicesLate");
+        QTest::addColumn<QString>("logLine");
+        const QString resumed = QStringLiteral("capture resumed after sound server restart mode=");
+        const auto mic = AudioInputMode::Microphone, both = AudioInputMode::MicrophoneAndSystem;
+        QTest::newRow("microphone unplugged") << both << false << false
+                                              << "microphone stable fallback trigger=mic-ended "
+                                                 "previous=Desk Mic fallback=Podcast Mic";
+        QTest::newRow("server restart, system audio")
+            << AudioInputMode::SystemAudio << true << false << resumed + "systemAudio";
+        QTest::newRow("server restart, both") << both << true << false << resumed + rawValue(both);
+        QTest::newRow("server restart, devices late")
+            << mic << true << true << resumed + "microphone";
+    }
+    void endedCaptureIsReopened()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(bool, serverLost);
+        QFETCH(bool, devicesLate);
+        QFETCH(QString, logLine);
+        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
+        startLiveIn(mode);
+        holdMetaPolls();
+        h->speak(ControllerHarness::testChunk(1));
+        const int streamsOpen = h->audio.openStreams().size();
+        const QList<AudioSourceInfo> sources = h->audio.sources;
+        h->audio.sources.removeFirst();
+        h->audio.reachable = !serverLost;
+        for (FakeCaptureStream *stream : h->audio.openStreams()) {
+            if (serverLost || stream == h->microphoneStream())
+                stream->endWith(h->audio.unreachableError);
+        }
+        if (serverLost) {
+            emit h->audio.events().serverLost(h->audio.unreachableError);
+            h->advance(10s);
+            QCOMPARE(vm->statusText(), QStringLiteral("Äänipalvelin ei vastaa"));
+            h->audio.sources = devicesLate ? QList<AudioSourceInfo>() : sources;
+            h->audio.reachable = true;
+            emit h->audio.events().serverBack(QStringLiteral("fake 1.0"));
+            h->audio.sources = sources;
+            h->advance(1s);
+        }
+        QCOMPARE(h->audio.openStreams().size(), streamsOpen);
+        QCOMPARE(logCount(logLine), 1);
+        QVERIFY2(vm->statusText().startsWith(serverLost ? "Kuuntelen..." : "Mikrofoni vaihdettu"),
+                 qPrintable(vm->statusText()));
+        if (mode != AudioInputMode::SystemAudio)
+            QCOMPARE(h->microphoneStream()->target().sourceId,
+                     serverLost ? ControllerHarness::kMicrophoneId : kSecondUsbId);
+    }
+
     // Each repair runs once per recording however long its cause lasts.
     void eachRepairRunsOncePerRecording_data()
     {
