@@ -1,11 +1,11 @@
 #include "auth_api.h"
 
 #include "auth_wire.h"
-#include "foundation/app_log.h"
-#include "foundation/json_fields.h"
 #include "password_hasher.h"
+#include "server_log.h"
 #include "stt_api.h"
 #include "user_store.h"
+#include "wire/json_fields.h"
 
 #include <QTextBoundaryFinder>
 
@@ -95,7 +95,7 @@ HttpReply AuthApi::login(const HttpRequest &request)
         return HttpReply::error(400, QStringLiteral("Syötä sähköposti ja salasana."));
     const auto user = m_users.findByEmail(email);
     if (!user || !m_users.checkPassword(user->id, password)) {
-        AppLog::write(QStringLiteral("server login rejected"));
+        ServerLog::write(QStringLiteral("server login rejected"));
         return HttpReply::error(401, QStringLiteral("Väärä sähköposti tai salasana."));
     }
     if (!user->isActive)
@@ -104,7 +104,7 @@ HttpReply AuthApi::login(const HttpRequest &request)
     if (token.isEmpty())
         return HttpReply::error(500, QStringLiteral("Kirjautuminen epäonnistui."));
     m_users.recordLogin(user->id);
-    AppLog::write(QStringLiteral("server login user=") + QString::number(user->id));
+    ServerLog::write(QStringLiteral("server login user=") + QString::number(user->id));
     return HttpReply::json(200, encodeLoginResponse(token, *user));
 }
 
@@ -127,8 +127,9 @@ HttpReply AuthApi::requestPasswordReset(const HttpRequest &request)
         return HttpReply::error(400, QStringLiteral("Syötä sähköpostiosoite."));
     // This server sends no mail; the answer is the same whether the address exists or not, so
     // it cannot be used to find accounts.
-    AppLog::write(QStringLiteral("server password reset requested known=") +
-                  (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
+    ServerLog::write(
+        QStringLiteral("server password reset requested known=") +
+        (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
     return HttpReply::json(200,
                            encodeMessageResponse(QStringLiteral(
                                "Jos osoite on rekisteröity, palautusohje on lähetetty.")));
@@ -219,7 +220,7 @@ HttpReply AuthApi::createUser(const HttpRequest &request)
     case UserStore::CreateResult::Created:
         break;
     }
-    AppLog::write(QStringLiteral("server admin created user=") + QString::number(id));
+    ServerLog::write(QStringLiteral("server admin created user=") + QString::number(id));
     return HttpReply::json(201, encodeCreatedUser(*m_users.findById(id)));
 }
 
@@ -266,7 +267,7 @@ HttpReply AuthApi::deleteUser(const HttpRequest &request, const QString &idText)
         return HttpReply::error(404, QStringLiteral("Käyttäjää ei löydy."));
     if (!m_users.deleteUser(*id))
         return HttpReply::error(500, QStringLiteral("Käyttäjän poisto epäonnistui."));
-    AppLog::write(QStringLiteral("server admin deleted user=") + QString::number(*id));
+    ServerLog::write(QStringLiteral("server admin deleted user=") + QString::number(*id));
     return HttpReply::json(200, encodeMessageResponse(QStringLiteral("Käyttäjä poistettu.")));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "backend/app_update_manifest.h"
 #include "server_options.h"
+#include "wire/app_update_manifest.h"
 
 #include <memory>
 #include <QObject>
@@ -38,7 +38,8 @@ public:
                     std::unique_ptr<RecognizerFactory> recognizers, QObject *parent = nullptr);
     ~ReferenceServer() override;
 
-    // Opens the database, creates the demo users, picks up open sessions and starts listening.
+    // Opens its log and the database, creates the demo users, picks up open sessions and starts
+    // listening.
     bool start(QString *error);
     quint16 port() const { return m_port; }
     QUrl baseUrl() const;
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<QHttpServer> m_http;
     GuardedTcpServer *m_tcp = nullptr;
     AppUpdateManifest m_manifest;
+    QString m_logPath;
     quint16 m_port = 0;
 };
 

@@ -1,6 +1,6 @@
 #include "request_size_guard.h"
 
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

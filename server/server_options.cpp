@@ -46,6 +46,11 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     const QCommandLineOption data(QStringLiteral("data"),
                                   QStringLiteral("Folder of the SQLite database."),
                                   QStringLiteral("DIR"));
+    const QCommandLineOption logFile(
+        QStringLiteral("log-file"),
+        QStringLiteral("Append the server's log to this file (default server.log in the data "
+                       "folder)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption demoUser(QStringLiteral("demo-user"),
                                       QStringLiteral("Create this user at start (repeatable)."),
                                       QStringLiteral("EMAIL:PASSWORD"));
@@ -70,8 +75,8 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     const QCommandLineOption maxBody(QStringLiteral("max-body-bytes"),
                                      QStringLiteral("Largest accepted request body."),
                                      QStringLiteral("BYTES"));
-    parser.addOptions({help, port, bind, data, demoUser, apiKey, adminKey, recognizer, script,
-                       grammar, manifest, maxBody});
+    parser.addOptions({help, port, bind, data, logFile, demoUser, apiKey, adminKey, recognizer,
+                       script, grammar, manifest, maxBody});
 
     auto failWith = [error](const QString &message) -> std::optional<ServerOptions> {
         if (error)
@@ -100,6 +105,7 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     if (!options.bindAddress.setAddress(parser.value(bind)))
         return failWith(QStringLiteral("invalid --bind address: ") + parser.value(bind));
     options.dataDir = parser.isSet(data) ? parser.value(data) : defaultDataDir();
+    options.logFile = parser.value(logFile);
     for (const QString &value : parser.values(demoUser)) {
         const auto credentials = splitCredentials(value);
         if (!credentials)

@@ -9,12 +9,12 @@
 #include "backend/stt_api_client.h"
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "pulse/pulse_audio_system.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "wire/clock.h"
 
 #include <QNetworkAccessManager>
 #include <QQmlContext>

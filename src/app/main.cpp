@@ -2,9 +2,9 @@
 #include "demo_audio_system.h"
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
 #include "screenshot_tour.h"
 #include "startup_diagnostics.h"
+#include "wire/clock.h"
 
 #include <cstdio>
 #include <QCommandLineParser>

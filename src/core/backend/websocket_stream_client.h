@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/stream_event.h"
+#include "wire/stream_event.h"
 
 #include <chrono>
 #include <functional>

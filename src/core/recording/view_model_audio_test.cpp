@@ -3,9 +3,9 @@
 #include "audio/microphone_capture.h"
 #include "audio/pcm_format.h"
 #include "audio/system_audio_capture.h"
-#include "foundation/clock.h"
 #include "recording/audio_test_verdict.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

@@ -1,6 +1,6 @@
 #include "sessions/summary_fallback.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 namespace vernalo {
 

@@ -1,7 +1,7 @@
 #include "sessions/transcript_export.h"
 
-#include "foundation/json_fields.h"
 #include "sessions/session_id.h"
+#include "wire/json_fields.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
