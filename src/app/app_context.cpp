@@ -9,19 +9,19 @@
 #include "backend/stt_api_client.h"
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
 #include "foundation/keyring_secrets.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "foundation/transport_security.h"
-#include "pulse/pulse_audio_system.h"
 #include "ports/desktop_services.h"
+#include "pulse/pulse_audio_system.h"
 #include "recording/pending_deletion_retry.h"
 #include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
 #include "sessions/session_search_model.h"
+#include "wire/clock.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -106,11 +106,12 @@ void AppContext::forgetSignedOutUser()
     // A stop that outlived the sign-out's limit still owns the transcript; clear it after.
     if (m_shutdown->isRecordingActive()) {
         auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
-            disconnect(*connection);
-            if (!m_auth->isAuthenticated())
-                m_transcription->clearForNextUser();
-        });
+        *connection =
+            connect(m_shutdown.get(), &RecordingShutdown::settled, this, [this, connection] {
+                disconnect(*connection);
+                if (!m_auth->isAuthenticated())
+                    m_transcription->clearForNextUser();
+            });
     }
 }
 

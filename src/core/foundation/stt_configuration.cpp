@@ -2,8 +2,8 @@
 
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
-#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
+#include "wire/json_fields.h"
 
 #include <QJsonDocument>
 
