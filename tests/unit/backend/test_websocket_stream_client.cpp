@@ -543,7 +543,7 @@ private Q_SLOTS:
         QVERIFY(waitConnections(2));
         QVERIFY(waitFrames(302));
         m_client->sendAudio(chunk(306));
-        m_client->disconnect();
+        m_client->close();
         QVERIFY(waitUntil([&] { return m_peer->connection().closed; }));
         const auto &frames = m_peer->connection().frames;
         QCOMPARE(frames.size(), 302);
