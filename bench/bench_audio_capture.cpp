@@ -8,9 +8,9 @@
 #include "audio/stream_resampler.h"
 #include "audio/system_audio_capture.h"
 #include "bench_qt_main.h"
-#include "foundation/clock.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/pulse_fixture.h"
+#include "wire/clock.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/pcm_format.h"
 #include "audio/pcm_mixer.h"
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -7,13 +7,13 @@
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
 #include "bench_qt_main.h"
-#include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "ports/audio_system.h"
 #include "ports/desktop_services.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "wire/clock.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

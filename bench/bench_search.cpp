@@ -3,9 +3,9 @@
 // <= 1.5x), and a query (goal P95 <= 20 ms and <= 1/20 of a linear scan of the parsed
 // transcripts for the same words).
 #include "bench_qt_main.h"
-#include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
+#include "wire/json_fields.h"
 
 #include <algorithm>
 #include <cmath>

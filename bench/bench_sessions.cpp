@@ -1,8 +1,8 @@
 // Listing the history must cost little more than reading its files at all: compares
 // SessionHistoryStore::list() over 1,000 sessions of 500 segments with merely reading and
 // JSON-parsing the same files, in the same run.
-#include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
+#include "wire/json_fields.h"
 
 #include <benchmark/benchmark.h>
 #include <ctime>

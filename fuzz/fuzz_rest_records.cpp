@@ -3,13 +3,13 @@
 // client (or the reference server) decodes it.
 
 #include "auth/auth_manager.h"
-#include "auth/auth_wire_records.h"
-#include "backend/health_response.h"
-#include "backend/session_records.h"
-#include "backend/stream_messages.h"
-#include "backend/summary_records.h"
-#include "backend/wire_coding.h"
 #include "fuzz_support.h"
+#include "wire/auth_wire_records.h"
+#include "wire/health_response.h"
+#include "wire/session_records.h"
+#include "wire/stream_messages.h"
+#include "wire/summary_records.h"
+#include "wire/wire_coding.h"
 
 using namespace vernalo;
 

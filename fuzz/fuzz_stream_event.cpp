@@ -1,8 +1,8 @@
 // One server frame of the live stream, as the stream client hands it to StreamEvent::parse.
 
-#include "backend/stream_event.h"
-#include "backend/wire_coding.h"
 #include "fuzz_support.h"
+#include "wire/stream_event.h"
+#include "wire/wire_coding.h"
 
 using namespace vernalo;
 

@@ -1,9 +1,9 @@
 // The published update manifest, as the update check fetches and compares it.
 
-#include "backend/app_update_manifest.h"
-#include "backend/wire_coding.h"
 #include "fuzz_support.h"
 #include "updates/semantic_version.h"
+#include "wire/app_update_manifest.h"
+#include "wire/wire_coding.h"
 
 #include <QStringList>
 

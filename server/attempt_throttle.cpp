@@ -1,6 +1,6 @@
 #include "attempt_throttle.h"
 
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 namespace vernalo::server {
 

@@ -1,11 +1,11 @@
 #include "auth_api.h"
 
 #include "auth_wire.h"
-#include "foundation/app_log.h"
-#include "foundation/json_fields.h"
 #include "password_hasher.h"
+#include "server_log.h"
 #include "stt_api.h"
 #include "user_store.h"
+#include "wire/json_fields.h"
 
 #include <QTextBoundaryFinder>
 
@@ -127,7 +127,7 @@ HttpReply AuthApi::login(const HttpRequest &request)
         m_users.checkNoPassword(password);
     if (!user || !m_users.checkPassword(user->id, password)) {
         m_throttle.failed(keys);
-        AppLog::write(QStringLiteral("server login rejected"));
+        ServerLog::write(QStringLiteral("server login rejected"));
         return HttpReply::error(401, QStringLiteral("Väärä sähköposti tai salasana."));
     }
     m_throttle.succeeded(accountKey);
@@ -135,7 +135,7 @@ HttpReply AuthApi::login(const HttpRequest &request)
     if (token.isEmpty())
         return HttpReply::error(500, QStringLiteral("Kirjautuminen epäonnistui."));
     m_users.recordLogin(user->id);
-    AppLog::write(QStringLiteral("server login user=") + QString::number(user->id));
+    ServerLog::write(QStringLiteral("server login user=") + QString::number(user->id));
     return HttpReply::json(200, encodeLoginResponse(token, *user));
 }
 
@@ -158,8 +158,9 @@ HttpReply AuthApi::requestPasswordReset(const HttpRequest &request)
         return HttpReply::error(400, QStringLiteral("Syötä sähköpostiosoite."));
     // This server sends no mail; the answer is the same whether the address exists or not, so
     // it cannot be used to find accounts.
-    AppLog::write(QStringLiteral("server password reset requested known=") +
-                  (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
+    ServerLog::write(
+        QStringLiteral("server password reset requested known=") +
+        (m_users.findByEmail(email) ? QStringLiteral("true") : QStringLiteral("false")));
     return HttpReply::json(200,
                            encodeMessageResponse(QStringLiteral(
                                "Jos osoite on rekisteröity, palautusohje on lähetetty.")));
@@ -262,7 +263,7 @@ HttpReply AuthApi::createUser(const HttpRequest &request)
     case UserStore::CreateResult::Created:
         break;
     }
-    AppLog::write(QStringLiteral("server admin created user=") + QString::number(id));
+    ServerLog::write(QStringLiteral("server admin created user=") + QString::number(id));
     return HttpReply::json(201, encodeCreatedUser(*m_users.findById(id)));
 }
 
@@ -312,7 +313,7 @@ HttpReply AuthApi::deleteUser(const HttpRequest &request, const QString &idText)
     m_userBlocked(*id);
     if (!m_users.deleteUser(*id))
         return HttpReply::error(500, QStringLiteral("Käyttäjän poisto epäonnistui."));
-    AppLog::write(QStringLiteral("server admin deleted user=") + QString::number(*id));
+    ServerLog::write(QStringLiteral("server admin deleted user=") + QString::number(*id));
     return HttpReply::json(200, encodeMessageResponse(QStringLiteral("Käyttäjä poistettu.")));
 }
 

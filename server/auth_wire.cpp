@@ -1,6 +1,6 @@
 #include "auth_wire.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 namespace vernalo::server {
 

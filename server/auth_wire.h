@@ -1,15 +1,15 @@
 #pragma once
 
-#include "auth/auth_user.h"
-#include "auth/auth_wire_records.h"
 #include "user_store.h"
+#include "wire/auth_user.h"
+#include "wire/auth_wire_records.h"
 
 #include <QJsonObject>
 
 namespace vernalo::server {
 
-// The auth service's JSON on the server side: the client's own auth records, filled from the
-// server's user records. Requests are read with the same records (see AuthApi).
+// The auth service's JSON on the server side: the shared auth records (vernalo_wire), filled from
+// the server's user records. Requests are read with the same records (see AuthApi).
 
 AuthUser toAuthUser(const UserRecord &user);
 // One row of the user administration list.

@@ -1,6 +1,6 @@
 #include "docx_writer.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <QXmlStreamWriter>
 #include <utility>

@@ -1,11 +1,11 @@
 #include "live_stream.h"
 
-#include "audio/pcm_format.h"
-#include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "recognition_worker.h"
+#include "server_log.h"
 #include "session_registry.h"
 #include "stream_wire.h"
+#include "wire/clock.h"
+#include "wire/stream_audio_format.h"
 
 #include <algorithm>
 #include <QWebSocket>
@@ -82,7 +82,7 @@ void LiveStream::onText(const QString &text)
     case ClientStreamMessage::Type::Stop:
         if (!m_stopRequested) {
             m_stopRequested = true;
-            AppLog::write(QStringLiteral("server stream stop session=") + m_sessionId);
+            ServerLog::write(QStringLiteral("server stream stop session=") + m_sessionId);
             if (m_worker)
                 m_worker->finish();
         }
@@ -219,8 +219,8 @@ void LiveStream::onDisconnected()
     if (m_disconnected)
         return;
     m_disconnected = true;
-    AppLog::write(QStringLiteral("server stream closed session=") + m_sessionId +
-                  QStringLiteral(" code=") + QString::number(m_socket->closeCode()));
+    ServerLog::write(QStringLiteral("server stream closed session=") + m_sessionId +
+                     QStringLiteral(" code=") + QString::number(m_socket->closeCode()));
     if (!m_worker || m_workerFinished) {
         emitGone();
         return;

@@ -1,11 +1,11 @@
 // vernalo-reference-server: a local STT backend, live stream and auth service for demos and
 // end-to-end tests.
 
-#include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "recognizer.h"
 #include "reference_server.h"
+#include "server_log.h"
 #include "server_options.h"
+#include "wire/clock.h"
 
 #include <csignal>
 #include <cstdio>
@@ -77,12 +77,12 @@ int main(int argc, char *argv[])
         std::signal(SIGTERM, onSignal);
     }
 
-    std::printf("vernalo-reference-server listening on %s (data %s)\n",
-                qPrintable(server->baseUrl().toString()), qPrintable(options->dataDir));
+    std::printf("vernalo-reference-server listening on %s (data %s, log %s)\n",
+                qPrintable(server->baseUrl().toString()), qPrintable(options->dataDir),
+                qPrintable(vernalo::server::ServerLog::path()));
     std::fflush(stdout);
     const int status = app.exec();
     QThreadPool::globalInstance()->waitForDone();
     server.reset();
-    vernalo::AppLog::flush();
     return status;
 }

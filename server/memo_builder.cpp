@@ -1,6 +1,6 @@
 #include "memo_builder.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -166,7 +166,7 @@ Memo MemoBuilder::build(const QList<StoredSegment> &segments, const QString &lan
 }
 
 QList<StoredSegment> mergeMemoSegments(const QList<StoredSegment> &server,
-                                       const QList<SummarySegmentInput> &fallback,
+                                       const QList<SummaryGenerateRequest::Segment> &fallback,
                                        const QDateTime &fallbackTime)
 {
     QList<StoredSegment> merged = server;
@@ -174,7 +174,7 @@ QList<StoredSegment> mergeMemoSegments(const QList<StoredSegment> &server,
     for (const StoredSegment &segment : server)
         known.insert(normalizedKey(segment.text, segment.timestamp));
     qint64 step = 0;
-    for (const SummarySegmentInput &input : fallback) {
+    for (const SummaryGenerateRequest::Segment &input : fallback) {
         if (input.text.trimmed().isEmpty())
             continue;
         StoredSegment segment;

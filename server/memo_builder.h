@@ -37,7 +37,7 @@ public:
 // The transcript a memo is made from: the server's segments, completed by the client's copy
 // where the server missed something (same text in the same second counts as present).
 QList<StoredSegment> mergeMemoSegments(const QList<StoredSegment> &server,
-                                       const QList<SummarySegmentInput> &fallback,
+                                       const QList<SummaryGenerateRequest::Segment> &fallback,
                                        const QDateTime &fallbackTime);
 
 } // namespace vernalo::server

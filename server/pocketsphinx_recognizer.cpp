@@ -1,7 +1,7 @@
 #include "pocketsphinx_recognizer.h"
 
-#include "audio/pcm_format.h"
-#include "foundation/app_log.h"
+#include "server_log.h"
+#include "wire/stream_audio_format.h"
 
 #include <algorithm>
 #include <pocketsphinx.h>
@@ -92,7 +92,7 @@ ps_decoder_t *PocketsphinxRecognizerFactory::acquire()
     // Loading under the lock keeps two first streams from loading two models at once.
     ps_decoder_t *decoder = load();
     if (!decoder)
-        AppLog::write(QStringLiteral("server pocketsphinx load failed"));
+        ServerLog::write(QStringLiteral("server pocketsphinx load failed"));
     return decoder;
 }
 

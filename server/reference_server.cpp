@@ -1,20 +1,21 @@
 #include "reference_server.h"
 
 #include "auth_api.h"
-#include "foundation/app_log.h"
-#include "foundation/build_info.h"
-#include "foundation/clock.h"
+#include "build_config.h"
 #include "host_policy.h"
 #include "http_router.h"
 #include "recognizer.h"
 #include "request_size_guard.h"
 #include "server_database.h"
+#include "server_log.h"
 #include "session_registry.h"
 #include "session_store.h"
 #include "stt_api.h"
 #include "update_manifest.h"
 #include "user_store.h"
+#include "wire/clock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -105,6 +106,8 @@ ReferenceServer::~ReferenceServer()
     // (so clients reconnect) and the counters are written.
     m_registry.reset();
     m_http.reset();
+    if (ServerLog::path() == m_logPath)
+        ServerLog::close();
 }
 
 QUrl ReferenceServer::baseUrl() const
@@ -119,6 +122,11 @@ QUrl ReferenceServer::baseUrl() const
 
 bool ReferenceServer::start(QString *error)
 {
+    m_logPath = m_options.logFile.isEmpty()
+        ? QDir(m_options.dataDir).filePath(QStringLiteral("server.log"))
+        : m_options.logFile;
+    if (!ServerLog::open(m_logPath, error))
+        return false;
     m_db = std::make_unique<ServerDatabase>();
     if (!m_db->open(m_options.dataDir, error))
         return false;
@@ -181,7 +189,7 @@ bool ReferenceServer::start(QString *error)
     m_http->bind(m_tcp);
     m_port = m_tcp->serverPort();
     // Requests are only served from the event loop, so the routes can follow the port.
-    QStringList keys {buildinfo::defaultSharedAPIKey()};
+    QStringList keys {QStringLiteral(VERNALO_DEFAULT_SHARED_API_KEY)};
     keys += m_options.extraApiKeys;
     m_stt = std::make_unique<SttApi>(*m_registry, *m_sessions, *m_users, m_clock, keys,
                                      baseUrl().authority(), m_options.maxOpenSessionsPerUser);
@@ -198,8 +206,8 @@ bool ReferenceServer::start(QString *error)
                           return HttpReply::json(200, m_manifest.toJson());
                       });
     }
-    AppLog::write(QStringLiteral("server listening url=") + baseUrl().toString() +
-                  QStringLiteral(" recognizer=") + m_recognizers->modelName());
+    ServerLog::write(QStringLiteral("server listening url=") + baseUrl().toString() +
+                     QStringLiteral(" recognizer=") + m_recognizers->modelName());
     return true;
 }
 

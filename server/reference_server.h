@@ -1,8 +1,8 @@
 #pragma once
 
-#include "backend/app_update_manifest.h"
 #include "http_router.h"
 #include "server_options.h"
+#include "wire/app_update_manifest.h"
 
 #include <memory>
 #include <QObject>
@@ -39,7 +39,8 @@ public:
                     std::unique_ptr<RecognizerFactory> recognizers, QObject *parent = nullptr);
     ~ReferenceServer() override;
 
-    // Opens the database, creates the demo users, picks up open sessions and starts listening.
+    // Opens its log and the database, creates the demo users, picks up open sessions and starts
+    // listening.
     bool start(QString *error);
     quint16 port() const { return m_port; }
     QUrl baseUrl() const;
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<QHttpServer> m_http;
     GuardedTcpServer *m_tcp = nullptr;
     AppUpdateManifest m_manifest;
+    QString m_logPath;
     quint16 m_port = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "request_size_guard.h"
 
-#include "foundation/clock.h"
 #include "request_head.h"
+#include "wire/clock.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

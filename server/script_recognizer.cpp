@@ -1,6 +1,6 @@
 #include "script_recognizer.h"
 
-#include "audio/pcm_format.h"
+#include "wire/stream_audio_format.h"
 
 #include <algorithm>
 #include <QRegularExpression>

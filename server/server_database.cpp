@@ -1,6 +1,6 @@
 #include "server_database.h"
 
-#include "foundation/app_log.h"
+#include "server_log.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,8 +159,9 @@ QSqlQuery ServerDatabase::prepare(const QString &statement) const
 {
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     if (!query.prepare(statement))
-        AppLog::write(QStringLiteral("server db prepare failed error=") + query.lastError().text() +
-                      QStringLiteral(" sql=") + statement.simplified());
+        ServerLog::write(QStringLiteral("server db prepare failed error=") +
+                         query.lastError().text() + QStringLiteral(" sql=") +
+                         statement.simplified());
     return query;
 }
 
@@ -168,8 +169,8 @@ bool ServerDatabase::exec(QSqlQuery &query) const
 {
     if (query.exec())
         return true;
-    AppLog::write(QStringLiteral("server db query failed error=") + query.lastError().text() +
-                  QStringLiteral(" sql=") + query.lastQuery().simplified());
+    ServerLog::write(QStringLiteral("server db query failed error=") + query.lastError().text() +
+                     QStringLiteral(" sql=") + query.lastQuery().simplified());
     return false;
 }
 

@@ -86,6 +86,11 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     const QCommandLineOption data(QStringLiteral("data"),
                                   QStringLiteral("Folder of the SQLite database."),
                                   QStringLiteral("DIR"));
+    const QCommandLineOption logFile(
+        QStringLiteral("log-file"),
+        QStringLiteral("Append the server's log to this file (default server.log in the data "
+                       "folder)."),
+        QStringLiteral("FILE"));
     const QCommandLineOption demoUser(QStringLiteral("demo-user"),
                                       QStringLiteral("Create this user at start (repeatable)."),
                                       QStringLiteral("EMAIL:PASSWORD"));
@@ -152,11 +157,11 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
                                     QStringLiteral("PEM private key of --tls-cert."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({help,        port,          bind,           data,       demoUser,
-                       apiKey,      adminKey,      recognizer,     script,     grammar,
-                       manifest,    maxBody,       demoUserFile,   apiKeyFile, adminKeyFile,
-                       allowedHost, allowedOrigin, maxConnections, maxStreams, maxSessions,
-                       idleTimeout, headTimeout,   tlsCert,        tlsKey});
+    parser.addOptions({help,         port,        bind,          data,           logFile,
+                       demoUser,     apiKey,      adminKey,      recognizer,     script,
+                       grammar,      manifest,    maxBody,       demoUserFile,   apiKeyFile,
+                       adminKeyFile, allowedHost, allowedOrigin, maxConnections, maxStreams,
+                       maxSessions,  idleTimeout, headTimeout,   tlsCert,        tlsKey});
 
     auto failWith = [error](const QString &message) -> std::optional<ServerOptions> {
         if (error)
@@ -185,6 +190,7 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     if (!options.bindAddress.setAddress(parser.value(bind)))
         return failWith(QStringLiteral("invalid --bind address: ") + parser.value(bind));
     options.dataDir = parser.isSet(data) ? parser.value(data) : defaultDataDir();
+    options.logFile = parser.value(logFile);
     QString secretError;
     const auto demoUsers =
         secretValues(parser, demoUser, demoUserFile, "VERNALO_DEMO_USERS", &secretError);

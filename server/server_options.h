@@ -14,6 +14,8 @@ struct ServerOptions
     QHostAddress bindAddress = QHostAddress::LocalHost;
     quint16 port = 8787;
     QString dataDir;
+    // The server's own log; empty: server.log in the data folder.
+    QString logFile;
     // "email:password" pairs created (or reset) at start.
     QList<QPair<QString, QString>> demoUsers;
     // Accepted besides the build-time shared key.

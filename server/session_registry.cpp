@@ -1,12 +1,12 @@
 #include "session_registry.h"
 
-#include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "live_stream.h"
 #include "password_hasher.h"
 #include "recognizer.h"
+#include "server_log.h"
 #include "stream_wire.h"
 #include "user_store.h"
+#include "wire/clock.h"
 
 #include <algorithm>
 #include <QUrlQuery>
@@ -44,8 +44,8 @@ void SessionRegistry::loadOpenSessions()
 {
     for (const SessionRecord &record : m_store.openSessions())
         m_open.insert(record.id, OpenSession {record, nullptr, 0});
-    AppLog::write(QStringLiteral("server loaded open sessions count=") +
-                  QString::number(m_open.size()));
+    ServerLog::write(QStringLiteral("server loaded open sessions count=") +
+                     QString::number(m_open.size()));
     sweep();
 }
 
@@ -106,8 +106,8 @@ QPair<SessionRecord, QString> SessionRegistry::create(const SessionCreateParams 
     if (!m_store.insert(record))
         return {SessionRecord {}, QString()};
     m_open.insert(record.id, OpenSession {record, nullptr, m_clock.monotonicMs()});
-    AppLog::write(QStringLiteral("server session created id=") + record.id +
-                  QStringLiteral(" language=") + record.language);
+    ServerLog::write(QStringLiteral("server session created id=") + record.id +
+                     QStringLiteral(" language=") + record.language);
     return {record, token};
 }
 
@@ -132,8 +132,8 @@ bool SessionRegistry::stop(const QString &id, const QString &reason)
     m_open.erase(it);
     if (stream)
         stream->close(QWebSocketProtocol::CloseCodeNormal, true);
-    AppLog::write(QStringLiteral("server session stopped id=") + id + QStringLiteral(" reason=") +
-                  reason);
+    ServerLog::write(QStringLiteral("server session stopped id=") + id +
+                     QStringLiteral(" reason=") + reason);
     Q_EMIT sessionStopped(id, reason);
     return true;
 }
@@ -149,7 +149,7 @@ bool SessionRegistry::remove(const QString &id)
     }
     const bool removed = m_store.remove(id);
     if (removed)
-        AppLog::write(QStringLiteral("server session deleted id=") + id);
+        ServerLog::write(QStringLiteral("server session deleted id=") + id);
     return removed;
 }
 
@@ -172,7 +172,7 @@ void refuse(std::unique_ptr<QWebSocket> socket, QObject *owner, const QByteArray
 void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket, const QString &refusal)
 {
     if (!refusal.isEmpty()) {
-        AppLog::write(QStringLiteral("server stream refused reason=host-or-origin"));
+        ServerLog::write(QStringLiteral("server stream refused reason=host-or-origin"));
         refuse(std::move(socket), this, encodeErrorEvent(refusal),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
@@ -192,21 +192,21 @@ void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket, const QSt
                    QWebSocketProtocol::CloseCodeNormal);
             return;
         }
-        AppLog::write(QStringLiteral("server stream refused reason=unknown-session"));
+        ServerLog::write(QStringLiteral("server stream refused reason=unknown-session"));
         refuse(std::move(socket), this,
                encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
     if (!constantTimeEquals(tokenDigest(token), it->record.streamTokenHash)) {
-        AppLog::write(QStringLiteral("server stream refused reason=bad-token session=") + id);
+        ServerLog::write(QStringLiteral("server stream refused reason=bad-token session=") + id);
         refuse(std::move(socket), this,
                encodeErrorEvent(QStringLiteral("Tuntematon sessio tai virheellinen striimiavain")),
                QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
     if (!mayOpenStream(id)) {
-        AppLog::write(QStringLiteral("server stream refused reason=stream-cap session=") + id);
+        ServerLog::write(QStringLiteral("server stream refused reason=stream-cap session=") + id);
         refuse(std::move(socket), this,
                encodeErrorEvent(QStringLiteral(
                    "Palvelimella on liian monta striimiä. Yritä hetken päästä uudelleen.")),
@@ -226,7 +226,7 @@ void SessionRegistry::acceptStream(std::unique_ptr<QWebSocket> socket, const QSt
             [this](LiveStream *gone) { streamGone(gone->sessionId(), gone); });
     it->stream = stream;
     persist(*it);
-    AppLog::write(QStringLiteral("server stream opened session=") + id);
+    ServerLog::write(QStringLiteral("server stream opened session=") + id);
 }
 
 void SessionRegistry::streamGone(const QString &id, LiveStream *stream)
@@ -289,9 +289,9 @@ qint64 SessionRegistry::heldAudioBytes(const QString &id, qint64 offset, qint64 
     const qint64 end = it->record.audioBytes + it->audioGapBytes;
     if (offset > end) {
         it->audioGapBytes += offset - end;
-        AppLog::write(QStringLiteral("server stream audio gap session=%1 bytes=%2")
-                          .arg(id)
-                          .arg(offset - end));
+        ServerLog::write(QStringLiteral("server stream audio gap session=%1 bytes=%2")
+                             .arg(id)
+                             .arg(offset - end));
     }
     return std::clamp<qint64>(end - offset, 0, bytes);
 }
@@ -351,7 +351,7 @@ void SessionRegistry::sweep()
         if (LiveStream *stream = it->stream.data()) {
             if (monotonic - it->lastFrameMonotonicMs >=
                 std::chrono::duration_cast<std::chrono::milliseconds>(kStreamIdleAfter).count()) {
-                AppLog::write(QStringLiteral("server stream idle session=") + it.key());
+                ServerLog::write(QStringLiteral("server stream idle session=") + it.key());
                 stream->close(QWebSocketProtocol::CloseCodeGoingAway, false);
                 continue;
             }

@@ -1,9 +1,9 @@
 #include "stream_wire.h"
 
-#include "backend/stream_event.h"
-#include "backend/stream_messages.h"
+#include "wire/stream_event.h"
+#include "wire/stream_messages.h"
+#include "wire/wire_coding.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <variant>
 
@@ -14,10 +14,10 @@ namespace {
 // Why the client's records refused a frame, in words for the client's status line.
 QString refusal(const QByteArray &text)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(text);
-    if (!document.isObject())
+    const auto object = wire::parseObject(text);
+    if (!object)
         return QStringLiteral("Virheellinen JSON-viesti");
-    const QJsonValue type = document.object().value(QStringLiteral("type"));
+    const QJsonValue type = object->value(QStringLiteral("type"));
     if (!type.isString())
         return QStringLiteral("Viestistä puuttuu tyyppi");
     if (type.toString() == QLatin1String("audio"))
@@ -29,7 +29,7 @@ QString refusal(const QByteArray &text)
 
 QByteArray compact(const StreamEvent &event)
 {
-    return QJsonDocument(event.toJson()).toJson(QJsonDocument::Compact);
+    return wire::compact(event.toJson());
 }
 
 } // namespace

@@ -7,8 +7,8 @@
 
 namespace vernalo::server {
 
-// The live stream's JSON on the server side, read and written with the client's own stream
-// records; only the error texts for frames the records refuse are the server's.
+// The live stream's JSON on the server side, read and written with the shared stream records
+// (vernalo_wire); only the error texts for frames the records refuse are the server's.
 
 struct ClientStreamMessage
 {

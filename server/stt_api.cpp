@@ -1,12 +1,12 @@
 #include "stt_api.h"
 
 #include "docx_writer.h"
-#include "foundation/clock.h"
 #include "memo_builder.h"
 #include "password_hasher.h"
 #include "session_registry.h"
 #include "stt_wire.h"
 #include "user_store.h"
+#include "wire/clock.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

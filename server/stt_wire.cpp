@@ -1,9 +1,9 @@
 #include "stt_wire.h"
 
-#include "backend/health_response.h"
-#include "backend/session_records.h"
-#include "backend/summary_records.h"
-#include "foundation/json_fields.h"
+#include "wire/health_response.h"
+#include "wire/json_fields.h"
+#include "wire/session_records.h"
+#include "wire/summary_records.h"
 
 namespace vernalo::server {
 
@@ -28,19 +28,16 @@ std::optional<SessionCreateParams> decodeSessionCreateRequest(const QJsonObject 
     return params;
 }
 
-std::optional<QList<SummarySegmentInput>> decodeSummaryRequest(const QJsonObject &object,
-                                                               QString *error)
+std::optional<QList<SummaryGenerateRequest::Segment>>
+decodeSummaryRequest(const QJsonObject &object, QString *error)
 {
     // The client sends no body at all when it has no segments of its own.
     if (object.isEmpty())
-        return QList<SummarySegmentInput>();
+        return QList<SummaryGenerateRequest::Segment>();
     const auto request = SummaryGenerateRequest::fromJson(object, error);
     if (!request)
         return std::nullopt;
-    QList<SummarySegmentInput> segments;
-    for (const SummaryGenerateRequest::Segment &segment : request->transcriptSegments)
-        segments.append({segment.text, segment.ts, segment.speakerLabel});
-    return segments;
+    return request->transcriptSegments;
 }
 
 QJsonObject encodeSessionCreateResponse(const QString &sessionId, const QString &wsUrl,

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "backend/session_records.h"
 #include "session_store.h"
+#include "wire/session_records.h"
+#include "wire/summary_records.h"
 
 #include <optional>
 #include <QJsonObject>
@@ -9,8 +10,8 @@
 
 namespace vernalo::server {
 
-// The STT REST interface's JSON on the server side: the client's own wire records, filled from
-// and read into the server's records.
+// The STT REST interface's JSON on the server side: the shared wire records (vernalo_wire), filled
+// from and read into the server's records.
 
 struct SessionCreateParams
 {
@@ -19,13 +20,6 @@ struct SessionCreateParams
     QString sttModel = QStringLiteral("chirp_3");
     bool enableSpeakerDiarization = false;
     int speakerCount = 0;
-};
-
-struct SummarySegmentInput
-{
-    QString text;
-    QString ts;
-    std::optional<QString> speakerLabel;
 };
 
 struct MemoContent
@@ -41,8 +35,8 @@ struct MemoContent
 std::optional<SessionCreateParams> decodeSessionCreateRequest(const QJsonObject &object,
                                                               QString *error);
 // An empty object (no body) means no segments; otherwise the client's record, read strictly.
-std::optional<QList<SummarySegmentInput>> decodeSummaryRequest(const QJsonObject &object,
-                                                               QString *error);
+std::optional<QList<SummaryGenerateRequest::Segment>>
+decodeSummaryRequest(const QJsonObject &object, QString *error);
 
 QJsonObject encodeSessionCreateResponse(const QString &sessionId, const QString &wsUrl,
                                         const QString &token);

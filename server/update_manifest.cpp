@@ -1,8 +1,8 @@
 #include "update_manifest.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/build_info.h"
-#include "foundation/json_fields.h"
+#include "build_config.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 #include <QFile>
 
@@ -13,8 +13,8 @@ AppUpdateManifest UpdateManifest::generated(const QDateTime &publishedAt)
     AppUpdateManifest manifest;
     manifest.app = QStringLiteral("Vernalo");
     manifest.channel = QStringLiteral("stable");
-    manifest.version = buildinfo::version();
-    manifest.buildNumber = buildinfo::buildNumber();
+    manifest.version = QStringLiteral(VERNALO_VERSION);
+    manifest.buildNumber = QStringLiteral(VERNALO_BUILD_NUMBER);
     manifest.publishedAt = toIso8601(publishedAt);
     manifest.minimumSystemVersion = QStringLiteral("Debian 12");
     return manifest;

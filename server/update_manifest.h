@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/app_update_manifest.h"
+#include "wire/app_update_manifest.h"
 
 #include <optional>
 #include <QDateTime>

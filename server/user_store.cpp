@@ -1,6 +1,6 @@
 #include "user_store.h"
 
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>

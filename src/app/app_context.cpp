@@ -10,7 +10,6 @@
 #include "desktop/desktop_notifier.h"
 #include "desktop/qt_desktop_services.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
 #include "foundation/keyring_secrets.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
@@ -24,6 +23,7 @@
 #include "sessions/session_search_index.h"
 #include "sessions/session_search_model.h"
 #include "window_geometry.h"
+#include "wire/clock.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

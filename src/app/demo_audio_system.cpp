@@ -1,6 +1,6 @@
 #include "demo_audio_system.h"
 
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <algorithm>
 #include <cmath>

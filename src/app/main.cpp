@@ -3,12 +3,12 @@
 #include "desktop/qt_desktop_services.h"
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
 #include "foundation/unix_signal_watcher.h"
 #include "recording/recording_shutdown.h"
 #include "screenshot_tour.h"
 #include "single_instance.h"
 #include "startup_diagnostics.h"
+#include "wire/clock.h"
 
 #include <csignal>
 #include <cstdio>
@@ -127,12 +127,12 @@ int main(int argc, char *argv[])
     std::unique_ptr<vernalo::AudioSystem> audioSystem;
     if (touring || parser.isSet(demoAudioOption))
         audioSystem = std::make_unique<vernalo::DemoAudioSystem>(clock.get());
-    vernalo::AppContext context(vernalo::BackendOverride {parser.value(backendOption),
-                                                          parser.value(authOption), !oneShot},
-                                std::move(audioSystem), std::move(clock));
+    vernalo::AppContext context(
+        vernalo::BackendOverride {parser.value(backendOption), parser.value(authOption), !oneShot},
+        std::move(audioSystem), std::move(clock));
     saveRecordingOnEveryExit(app, context.shutdown());
-    QObject::connect(&instance, &vernalo::SingleInstance::activationRequested,
-                     context.desktop(), [&context] { context.desktop()->bringToFront(); });
+    QObject::connect(&instance, &vernalo::SingleInstance::activationRequested, context.desktop(),
+                     [&context] { context.desktop()->bringToFront(); });
 
     QQmlApplicationEngine engine;
     context.exposeTo(&engine);

@@ -1,10 +1,10 @@
 #include "screenshot_tour.h"
 
 #include "app_context.h"
-#include "foundation/clock.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 #include <QDir>
 #include <QPointer>

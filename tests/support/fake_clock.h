@@ -1,6 +1,6 @@
 #pragma once
 
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <QList>
 #include <QPointer>

@@ -2,7 +2,7 @@
 
 #include "audio/pcm_format.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <algorithm>
 

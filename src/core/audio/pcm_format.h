@@ -1,24 +1,19 @@
 #pragma once
 
+#include "wire/stream_audio_format.h"
+
 #include <QByteArray>
 #include <span>
 #include <vector>
 
 namespace vernalo {
 
-// The one audio format that leaves the program: signed 16-bit little-endian mono at 16 kHz,
-// normally in 100 ms chunks.
+// The one audio format that leaves the program is the live stream's (wire/stream_audio_format.h,
+// with the level measure); these are the capture side's limits on its chunks.
 namespace pcm {
-inline constexpr int kSampleRate = 16000;
-inline constexpr int kBytesPerSample = 2;
-inline constexpr int kChunkBytes = 3200; // 1600 samples = 100 ms
 inline constexpr int kMinChunkBytes = 640; // 20 ms, the shortest system-audio chunk
 inline constexpr int kMaxChunkLatencyMs = 180;
 } // namespace pcm
-
-// Mean absolute sample value / 32768 over the whole 16-bit samples (0 for fewer than 2 bytes).
-// Every level, peak and threshold of the program is measured with this.
-double estimatePCM16Level(const QByteArray &data);
 
 // True when every sample is zero: nothing was heard, not even a noise floor.
 bool isDigitalSilence(const QByteArray &pcm);

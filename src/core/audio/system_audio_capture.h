@@ -3,9 +3,9 @@
 #include "audio/capture_chunker.h"
 #include "audio/capture_errors.h"
 #include "audio/capture_permissions.h"
-#include "foundation/clock.h"
 #include "foundation/models.h"
 #include "ports/audio_system.h"
+#include "wire/clock.h"
 
 #include <memory>
 #include <optional>

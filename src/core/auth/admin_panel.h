@@ -1,7 +1,7 @@
 #pragma once
 
 #include "auth/auth_request_error.h"
-#include "auth/auth_wire_records.h"
+#include "wire/auth_wire_records.h"
 
 #include <functional>
 #include <optional>

@@ -2,10 +2,11 @@
 
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
-#include "foundation/clock.h"
-#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
 #include "ports/desktop_services.h"
+#include "wire/clock.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 #include <QNetworkAccessManager>
 #include <QRegularExpression>
@@ -146,7 +147,7 @@ std::optional<StoredAuthMeta> AuthManager::loadMeta() const
     const QVariant stored = m_settings->value(key(kAuthMetaKey));
     if (!stored.isValid())
         return std::nullopt;
-    const auto object = decodeJsonObject(stored.toString().toUtf8());
+    const auto object = wire::parseObject(stored.toString().toUtf8());
     if (!object)
         return std::nullopt;
     return StoredAuthMeta::fromJson(*object);
@@ -158,7 +159,7 @@ void AuthManager::saveMeta(const AuthUser &user, const QString &authURL)
     meta.user = user;
     meta.verifiedAt = toIso8601(m_clock->now());
     meta.authURL = authURL;
-    m_settings->setValue(key(kAuthMetaKey), QString::fromUtf8(encodeJsonObject(meta.toJson())));
+    m_settings->setValue(key(kAuthMetaKey), QString::fromUtf8(wire::compact(meta.toJson())));
 }
 
 bool AuthManager::isMetaFresh(const StoredAuthMeta &meta) const

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "auth/auth_request_error.h"
-#include "auth/auth_transport.h"
-#include "auth/auth_user.h"
-#include "auth/auth_wire_records.h"
+#include "auth/stored_auth_meta.h"
+#include "backend/http_exchange.h"
+#include "wire/auth_user.h"
+#include "wire/auth_wire_records.h"
 
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -91,9 +92,9 @@ public:
     // --- Requests ----------------------------------------------------------------------------
     // Any call to the auth service at the current address: the context header first, then the
     // given headers (which win over it). The reply is returned whatever its status.
-    QCoro::Task<AuthResult<AuthHttpReply>> performRequest(QString path, QByteArray method,
-                                                          AuthHeaders headers,
-                                                          std::optional<QByteArray> body);
+    QCoro::Task<AuthResult<HttpAnswer>> performRequest(QString path, QByteArray method,
+                                                       HttpHeaders headers,
+                                                       std::optional<QByteArray> body);
     // The error text a failed reply carries: "detail", else "error", else "message" of a JSON
     // object; a plain-text body as it is; an HTML page as "Palvelinvirhe (<status>)". No value
     // when the reply says nothing usable (empty, blank, JSON without a text, not UTF-8).
@@ -147,20 +148,19 @@ private:
         QString path;
         QString secondPath;
         QByteArray method;
-        AuthHeaders headers;
+        HttpHeaders headers;
         std::optional<QByteArray> body;
         QString fallback;
         QString notAvailableText;
         QStringList secrets;
     };
-    QCoro::Task<AuthResult<AuthHttpReply>> runCall(Call call);
+    QCoro::Task<AuthResult<HttpAnswer>> runCall(Call call);
     // runCall for the operations that only need to know it succeeded.
     QCoro::Task<AuthResult<>> finishCall(Call call);
-    AuthFailure failureFromReply(const AuthHttpReply &reply, const QString &fallback,
+    AuthFailure failureFromReply(const HttpAnswer &reply, const QString &fallback,
                                  const QStringList &secrets) const;
-    QCoro::Task<AuthResult<AuthHttpReply>> sendTo(QString baseURL, QString path, QByteArray method,
-                                                  AuthHeaders headers,
-                                                  std::optional<QByteArray> body);
+    QCoro::Task<AuthResult<HttpAnswer>> sendTo(QString baseURL, QString path, QByteArray method,
+                                               HttpHeaders headers, std::optional<QByteArray> body);
 
     QCoro::Task<AuthResult<AuthLoginResponse>> loginRequest(QString email, QString password,
                                                             QString authURL);

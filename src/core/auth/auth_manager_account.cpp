@@ -1,4 +1,5 @@
 #include "auth/auth_manager.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 
@@ -7,9 +8,9 @@ namespace {
 // The confirmation text of a password operation: "message", else "detail", else `fallback`.
 // A reply that is not JSON may carry a plain-text message when `plainTextCounts`; an HTML page
 // never does.
-QString confirmationText(const AuthHttpReply &reply, const QString &fallback, bool plainTextCounts)
+QString confirmationText(const HttpAnswer &reply, const QString &fallback, bool plainTextCounts)
 {
-    if (const auto object = decodeJsonObject(reply.body)) {
+    if (const auto object = wire::parseObject(reply.body)) {
         for (const char *key : {"message", "detail"}) {
             const QJsonValue value = object->value(QLatin1String(key));
             if (value.isString())
@@ -40,10 +41,10 @@ QCoro::Task<AuthResult<QString>> AuthManager::requestPasswordReset(QString email
     call.secondPath = QStringLiteral("/auth/forgot-password");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}};
-    call.body = encodeJsonObject(AuthPasswordResetRequest {normalizedEmail}.toJson());
+    call.body = wire::compact(AuthPasswordResetRequest {normalizedEmail}.toJson());
     call.fallback = QStringLiteral("Salasanan palautus epäonnistui.");
     call.notAvailableText = QStringLiteral("Salasanan palautus ei ole käytössä auth-palvelussa.");
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
+    const AuthResult<HttpAnswer> reply = co_await runCall(call);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)
@@ -72,11 +73,11 @@ QCoro::Task<AuthResult<QString>> AuthManager::changePassword(QString currentPass
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"},
                     {"Authorization", "Bearer " + m_sessionToken->toUtf8()}};
-    call.body = encodeJsonObject(AuthChangePasswordRequest {current, replacement}.toJson());
+    call.body = wire::compact(AuthChangePasswordRequest {current, replacement}.toJson());
     call.fallback = QStringLiteral("Salasanan vaihto epäonnistui.");
     call.notAvailableText = QStringLiteral("Salasanan vaihto ei ole käytössä auth-palvelussa.");
     call.secrets = {current, replacement};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
+    const AuthResult<HttpAnswer> reply = co_await runCall(call);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)

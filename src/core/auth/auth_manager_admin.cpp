@@ -1,5 +1,6 @@
 #include "auth/auth_manager.h"
 #include "foundation/secure_settings.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 
@@ -18,7 +19,7 @@ QString userPath(qint64 userID, const char *suffix = "")
 QCoro::Task<AuthResult<>> AuthManager::finishCall(Call call)
 {
     // The body of a successful reply carries nothing these operations need.
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
+    const AuthResult<HttpAnswer> reply = co_await runCall(call);
     if (!reply)
         co_return reply.failure();
     const AuthResult<> done(std::monostate {});
@@ -57,14 +58,14 @@ QCoro::Task<AuthResult<QList<AuthAdminUser>>> AuthManager::adminListUsers(QStrin
     call.headers = {{"X-Admin-Key", key.toUtf8()}};
     call.fallback = QStringLiteral("Käyttäjien haku epäonnistui.");
     call.secrets = {key};
-    const AuthResult<AuthHttpReply> reply = co_await runCall(call);
+    const AuthResult<HttpAnswer> reply = co_await runCall(call);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!reply)
         co_return reply.failure();
     QString error;
     std::optional<AuthAdminUsersResponse> response;
-    if (const auto object = decodeJsonObject(reply.value().body, &error))
+    if (const auto object = wire::parseObject(reply.value().body, &error))
         response = AuthAdminUsersResponse::fromJson(*object, &error);
     if (!response)
         co_return AuthFailure::withoutText(QStringLiteral("users reply ") + error,
@@ -90,7 +91,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminCreateUser(QString email, QString pa
     call.path = QStringLiteral("/admin/users");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
-    call.body = encodeJsonObject(
+    call.body = wire::compact(
         AuthAdminCreateUserRequest {normalizedEmail, trimmedPassword, normalizedRole}.toJson());
     call.fallback = QStringLiteral("Käyttäjän luonti epäonnistui.");
     call.secrets = {key, trimmedPassword};
@@ -112,7 +113,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminSetUserRole(qint64 userID, QString r
     call.secondPath = userPath(userID, "/set-role");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
-    call.body = encodeJsonObject(AuthAdminRoleRequest {normalizedRole}.toJson());
+    call.body = wire::compact(AuthAdminRoleRequest {normalizedRole}.toJson());
     call.fallback = QStringLiteral("Roolin vaihto epäonnistui.");
     call.notAvailableText = QStringLiteral("Roolin vaihto ei ole käytössä auth-palvelussa.");
     call.secrets = {key};
@@ -165,7 +166,7 @@ QCoro::Task<AuthResult<>> AuthManager::adminResetPassword(qint64 userID, QString
     call.path = userPath(userID, "/reset-password");
     call.method = "POST";
     call.headers = {{"Content-Type", "application/json"}, {"X-Admin-Key", key.toUtf8()}};
-    call.body = encodeJsonObject(AuthAdminPasswordRequest {trimmedPassword}.toJson());
+    call.body = wire::compact(AuthAdminPasswordRequest {trimmedPassword}.toJson());
     call.fallback = QStringLiteral("Salasanan nollaus epäonnistui.");
     call.secrets = {key, trimmedPassword};
     co_return co_await finishCall(call);

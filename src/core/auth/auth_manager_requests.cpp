@@ -12,6 +12,10 @@ namespace {
 constexpr auto kContextHeader = "X-VN-App-Context";
 // Kept as written: the service tells its clients apart by this value.
 constexpr auto kContextValue = "vernalo-mac";
+// Every auth call gives up after this long and counts as unreachable.
+constexpr std::chrono::seconds kRequestTimeout {60};
+// Auth replies are small; a reply above this is refused unread.
+constexpr qint64 kMaxReplyBytes = 1024 * 1024;
 
 // The first of the keys that holds a string; mistyped values are passed over.
 std::optional<QString> firstText(const QJsonObject &object,
@@ -116,32 +120,42 @@ std::optional<QString> AuthManager::parseServerError(const QByteArray &body, int
     return text->trimmed();
 }
 
-QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::performRequest(QString path, QByteArray method,
-                                                                   AuthHeaders headers,
-                                                                   std::optional<QByteArray> body)
+QCoro::Task<AuthResult<HttpAnswer>> AuthManager::performRequest(QString path, QByteArray method,
+                                                                HttpHeaders headers,
+                                                                std::optional<QByteArray> body)
 {
     return sendTo(m_authURL, std::move(path), std::move(method), std::move(headers),
                   std::move(body));
 }
 
-QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::sendTo(QString baseURL, QString path,
-                                                           QByteArray method, AuthHeaders headers,
-                                                           std::optional<QByteArray> body)
+QCoro::Task<AuthResult<HttpAnswer>> AuthManager::sendTo(QString baseURL, QString path,
+                                                        QByteArray method, HttpHeaders headers,
+                                                        std::optional<QByteArray> body)
 {
     const AuthResult<QUrl> endpoint = authEndpoint(path, baseURL);
     if (!endpoint)
         co_return endpoint.failure();
-    AuthHttpRequest request;
+    HttpRequest request;
     request.url = endpoint.value();
     request.method = method;
     request.headers.append(qMakePair(QByteArray(kContextHeader), QByteArray(kContextValue)));
     request.headers.append(headers);
     request.body = body;
+    // The bearer token and the admin key never travel to another server.
+    request.sameOriginRedirectsOnly = true;
+    request.timeLimit = HttpRequest::TimeLimit::total;
+    request.timeout = kRequestTimeout;
+    request.maxBodyBytes = kMaxReplyBytes;
     // Only locals are touched after this point, so the manager may be gone when it resumes.
-    co_return co_await sendAuthRequest(m_network, m_clock, request);
+    const HttpAnswer answer = co_await sendHttpRequest(m_network, m_clock, std::move(request));
+    // An answer with a status is the service's reply whatever the status, also one cut off after
+    // its status line (its body then does not decode).
+    if (answer.hasStatus() && answer.failure != HttpFailure::bodyTooLarge)
+        co_return answer;
+    co_return AuthFailure::fromExchange(answer);
 }
 
-AuthFailure AuthManager::failureFromReply(const AuthHttpReply &reply, const QString &fallback,
+AuthFailure AuthManager::failureFromReply(const HttpAnswer &reply, const QString &fallback,
                                           const QStringList &secrets) const
 {
     const std::optional<QString> text =
@@ -150,10 +164,10 @@ AuthFailure AuthManager::failureFromReply(const AuthHttpReply &reply, const QStr
     return AuthFailure::from(AuthRequestError::server(message), reply.status);
 }
 
-QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::runCall(Call call)
+QCoro::Task<AuthResult<HttpAnswer>> AuthManager::runCall(Call call)
 {
     QPointer<AuthManager> self(this);
-    AuthResult<AuthHttpReply> sent =
+    AuthResult<HttpAnswer> sent =
         co_await performRequest(call.path, call.method, call.headers, call.body);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
@@ -177,7 +191,7 @@ QCoro::Task<AuthResult<AuthHttpReply>> AuthManager::runCall(Call call)
                      failure.reason));
         co_return failure;
     }
-    const AuthHttpReply &reply = sent.value();
+    const HttpAnswer &reply = sent.value();
     AppLog::write(
         QStringLiteral("auth request op=%1 status=%2").arg(call.operation).arg(reply.status));
     if (!reply.isSuccess())

@@ -1,6 +1,7 @@
 #include "auth/auth_manager.h"
 #include "foundation/app_log.h"
 #include "foundation/secure_settings.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 
@@ -164,21 +165,21 @@ QCoro::Task<AuthResult<AuthLoginResponse>>
 AuthManager::loginRequest(QString email, QString password, QString authURL)
 {
     QPointer<AuthManager> self(this);
-    const QByteArray body = encodeJsonObject(AuthLoginRequest {email, password}.toJson());
-    const AuthHeaders headers {{"Content-Type", "application/json"}};
-    const AuthResult<AuthHttpReply> sent =
+    const QByteArray body = wire::compact(AuthLoginRequest {email, password}.toJson());
+    const HttpHeaders headers {{"Content-Type", "application/json"}};
+    const AuthResult<HttpAnswer> sent =
         co_await sendTo(authURL, QStringLiteral("/auth/login"), "POST", headers, body);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!sent)
         co_return sent.failure();
-    const AuthHttpReply &reply = sent.value();
+    const HttpAnswer &reply = sent.value();
     if (!reply.isSuccess()) {
         const QStringList secrets(password);
         co_return failureFromReply(reply, kLoginFallback, secrets);
     }
     QString error;
-    const auto object = decodeJsonObject(reply.body, &error);
+    const auto object = wire::parseObject(reply.body, &error);
     std::optional<AuthLoginResponse> response;
     if (object)
         response = AuthLoginResponse::fromJson(*object, &error);
@@ -190,22 +191,22 @@ AuthManager::loginRequest(QString email, QString password, QString authURL)
 QCoro::Task<AuthResult<AuthUser>> AuthManager::verifyToken(QString token, QString authURL)
 {
     QPointer<AuthManager> self(this);
-    const AuthHeaders headers {{"Content-Type", "application/json"},
+    const HttpHeaders headers {{"Content-Type", "application/json"},
                                {"Authorization", "Bearer " + token.toUtf8()}};
-    const AuthResult<AuthHttpReply> sent =
+    const AuthResult<HttpAnswer> sent =
         co_await sendTo(authURL, QStringLiteral("/auth/verify"), "POST", headers, std::nullopt);
     if (!self)
         co_return AuthFailure::withoutText(QStringLiteral("manager gone"));
     if (!sent)
         co_return sent.failure();
-    const AuthHttpReply &reply = sent.value();
+    const HttpAnswer &reply = sent.value();
     if (!reply.isSuccess()) {
         const QStringList secrets(token);
         co_return failureFromReply(reply, QStringLiteral("Sessio vanhentunut, kirjaudu uudelleen."),
                                    secrets);
     }
     QString error;
-    const auto object = decodeJsonObject(reply.body, &error);
+    const auto object = wire::parseObject(reply.body, &error);
     std::optional<AuthVerifyResponse> response;
     if (object)
         response = AuthVerifyResponse::fromJson(*object, &error);

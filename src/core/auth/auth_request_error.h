@@ -7,6 +7,8 @@
 
 namespace vernalo {
 
+struct HttpAnswer;
+
 // The error of every auth call; its description is what the user sees.
 class AuthRequestError
 {
@@ -54,6 +56,11 @@ struct AuthFailure
     {
         return AuthFailure {std::nullopt, std::move(reason), httpStatus};
     }
+    // The failure of an exchange that brought no reply to read: a failure below HTTP means the
+    // service was not reached (offline); a refused redirect or another protocol failure is
+    // "Yhteys auth-palveluun epäonnistui"; an answer that is not HTTP or too large is
+    // "Virheellinen vastaus auth-palvelulta"; a header that cannot be sent safely has no text.
+    static AuthFailure fromExchange(const HttpAnswer &answer);
 
     bool isOffline() const { return error && error->kind() == AuthRequestError::Kind::Offline; }
     // The error's own text, or the caller's fallback when it has none.

@@ -1,5 +1,7 @@
 #include "backend/api_client_error.h"
 
+#include "backend/http_exchange.h"
+
 namespace vernalo {
 
 APIClientError::APIClientError(Kind kind, QString description, Transport transport,
@@ -51,6 +53,30 @@ APIClientError APIClientError::transport(Transport reason, int networkErrorCode)
         break;
     }
     return {Kind::transport, text, reason, networkErrorCode};
+}
+
+APIClientError APIClientError::fromExchange(HttpFailure failure, int networkErrorCode)
+{
+    switch (failure) {
+    case HttpFailure::timedOut:
+        return transport(Transport::timedOut, networkErrorCode);
+    case HttpFailure::unreachable:
+        return transport(Transport::unreachable, networkErrorCode);
+    case HttpFailure::connectionLost:
+        return transport(Transport::connectionLost, networkErrorCode);
+    case HttpFailure::secureChannel:
+        return transport(Transport::secureChannel, networkErrorCode);
+    case HttpFailure::transport:
+        return transport(Transport::other, networkErrorCode);
+    case HttpFailure::none:
+    case HttpFailure::unsafeHeader:
+    case HttpFailure::redirectRefused:
+    case HttpFailure::protocol:
+    case HttpFailure::notHttp:
+    case HttpFailure::bodyTooLarge:
+        break;
+    }
+    return invalidResponse();
 }
 
 } // namespace vernalo

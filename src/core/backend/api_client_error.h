@@ -6,6 +6,8 @@
 
 namespace vernalo {
 
+enum class HttpFailure;
+
 // The failure every backend operation throws. Its description is what reaches the status line,
 // so every text is Finnish or the server's own "error" string.
 class APIClientError : public std::exception
@@ -26,6 +28,9 @@ public:
     // `httpStatus`: the answer's status when there was one (0: none).
     static APIClientError serverError(const QString &text, int httpStatus = 0);
     static APIClientError transport(Transport reason, int networkErrorCode = 0);
+    // The error of an HTTP exchange that brought no usable answer: a failure below HTTP is a
+    // transport error, anything else (a refused redirect, no HTTP status) an invalid response.
+    static APIClientError fromExchange(HttpFailure failure, int networkErrorCode);
 
     Kind kind() const { return m_kind; }
     Transport transportReason() const { return m_transport; }

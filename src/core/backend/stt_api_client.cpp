@@ -1,11 +1,12 @@
 #include "backend/stt_api_client.h"
 
-#include "backend/wire_coding.h"
 #include "foundation/text.h"
+#include "wire/wire_coding.h"
 
 #include <algorithm>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 
 namespace vernalo {
 
@@ -19,39 +20,31 @@ bool isWebAddress(const QUrl &url)
         !url.host().isEmpty();
 }
 
-// A header value with a line break or other control character inside could smuggle a second
-// header onto the wire; such a value is not sent at all.
-bool isSafeHeaderValue(const QString &value)
-{
-    return std::none_of(value.cbegin(), value.cend(),
-                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
-}
-
 void addHeaderIfPresent(HttpRequest &request, const QByteArray &name, const QString &raw)
 {
-    const QString value = trimmedInput(raw);
-    if (!value.isEmpty() && isSafeHeaderValue(value))
-        request.headers.append({name, value.toUtf8()});
+    // A value that could smuggle a second header onto the wire is not sent at all.
+    const QByteArray value = trimmedInput(raw).toUtf8();
+    if (!value.isEmpty() && isSafeHeaderBytes(value))
+        request.headers.append({name, value});
 }
 
 // The answer check every operation but stop applies before decoding anything.
 QByteArray successBody(const HttpAnswer &answer)
 {
-    if (answer.transportError)
-        throw *answer.transportError;
-    if (answer.unusable)
-        throw APIClientError::invalidResponse();
-    if (answer.status >= 200 && answer.status <= 299) {
-        if (answer.bodyTooLarge)
+    if (answer.failure == HttpFailure::bodyTooLarge) {
+        if (answer.isSuccess())
             throw APIClientError::invalidResponse();
-        return answer.body;
+        throw APIClientError::serverError(QStringLiteral("Palvelinvirhe (%1)").arg(answer.status),
+                                          answer.status);
     }
-    if (!answer.bodyTooLarge) {
-        if (const auto object = wire::parseObject(answer.body)) {
-            const QJsonValue error = object->value(QStringLiteral("error"));
-            if (error.isString())
-                throw APIClientError::serverError(error.toString(), answer.status);
-        }
+    if (answer.failure != HttpFailure::none)
+        throw APIClientError::fromExchange(answer.failure, answer.networkError);
+    if (answer.isSuccess())
+        return answer.body;
+    if (const auto object = wire::parseObject(answer.body)) {
+        const QJsonValue error = object->value(QStringLiteral("error"));
+        if (error.isString())
+            throw APIClientError::serverError(error.toString(), answer.status);
     }
     throw APIClientError::serverError(QStringLiteral("Palvelinvirhe (%1)").arg(answer.status),
                                       answer.status);

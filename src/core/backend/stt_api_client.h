@@ -1,12 +1,12 @@
 #pragma once
 
 #include "backend/api_client_error.h"
-#include "backend/app_update_manifest.h"
-#include "backend/health_response.h"
 #include "backend/http_exchange.h"
-#include "backend/session_records.h"
-#include "backend/summary_records.h"
 #include "foundation/stt_configuration.h"
+#include "wire/app_update_manifest.h"
+#include "wire/health_response.h"
+#include "wire/session_records.h"
+#include "wire/summary_records.h"
 
 #include <optional>
 #include <qcoro/qcorotask.h>

@@ -1,9 +1,9 @@
 #include "backend/websocket_stream_client.h"
 
 #include "backend/api_client_error.h"
-#include "backend/stream_messages.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
+#include "wire/clock.h"
+#include "wire/stream_messages.h"
 
 #include <algorithm>
 #include <QMetaEnum>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backend/stream_audio_buffer.h"
-#include "backend/stream_event.h"
+#include "wire/stream_event.h"
 
 #include <chrono>
 #include <functional>

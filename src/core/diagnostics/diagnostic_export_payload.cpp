@@ -1,6 +1,6 @@
 #include "diagnostics/diagnostic_export_payload.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <QJsonDocument>
 #include <QLocale>

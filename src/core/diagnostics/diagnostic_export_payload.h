@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/session_records.h"
+#include "wire/session_records.h"
 
 #include <optional>
 #include <QByteArray>

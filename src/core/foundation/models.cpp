@@ -1,6 +1,6 @@
 #include "foundation/models.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <cmath>
 

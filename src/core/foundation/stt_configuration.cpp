@@ -2,9 +2,9 @@
 
 #include "foundation/app_log.h"
 #include "foundation/build_info.h"
-#include "foundation/json_fields.h"
 #include "foundation/mix_ranges.h"
 #include "foundation/secure_settings.h"
+#include "wire/json_fields.h"
 
 #include <algorithm>
 #include <QJsonDocument>

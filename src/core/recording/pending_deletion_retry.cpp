@@ -3,9 +3,9 @@
 #include "backend/api_client_error.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

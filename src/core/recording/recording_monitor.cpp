@@ -1,9 +1,9 @@
 #include "recording/recording_monitor.h"
 
 #include "audio/outgoing_audio_pipeline.h"
-#include "foundation/clock.h"
 #include "recording/pause_label.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

@@ -1,10 +1,10 @@
 #include "recording/recording_shutdown.h"
 
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "ports/desktop_services.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "wire/clock.h"
 
 #include <qcoro/qcorosignal.h>
 

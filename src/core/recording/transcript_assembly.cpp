@@ -1,6 +1,6 @@
 #include "recording/transcript_assembly.h"
 
-#include "backend/stream_event.h"
+#include "wire/stream_event.h"
 
 #include <QRegularExpression>
 

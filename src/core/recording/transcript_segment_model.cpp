@@ -1,6 +1,6 @@
 #include "recording/transcript_segment_model.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 namespace vernalo {
 

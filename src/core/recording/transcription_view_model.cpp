@@ -4,11 +4,11 @@
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/system_audio_capture.h"
-#include "backend/health_response.h"
-#include "foundation/clock.h"
+#include "backend/health_status_texts.h"
 #include "recording/capture_rig.h"
 #include "recording/status_line.h"
 #include "sessions/transcript_export.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

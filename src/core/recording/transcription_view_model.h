@@ -2,9 +2,6 @@
 
 #include "audio/capture_errors.h"
 #include "audio/capture_permissions.h"
-#include "backend/session_records.h"
-#include "backend/stream_event.h"
-#include "backend/summary_records.h"
 #include "backend/websocket_stream_client.h"
 #include "diagnostics/diagnostic_export_payload.h"
 #include "foundation/models.h"
@@ -16,6 +13,9 @@
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "sessions/transcript_export.h"
+#include "wire/session_records.h"
+#include "wire/stream_event.h"
+#include "wire/summary_records.h"
 
 #include <functional>
 #include <memory>

@@ -1,10 +1,10 @@
 // The five-second audio test: the chosen sources capture without a backend session, nothing is
 // sent, and the result says what arrived and what to do about it.
 #include "audio/capture_errors.h"
-#include "foundation/clock.h"
 #include "recording/audio_test_verdict.h"
 #include "recording/capture_rig.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

@@ -9,12 +9,12 @@
 #include "diagnostics/off_main_thread.h"
 #include "diagnostics/secret_redaction.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "ports/desktop_services.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/atomic_file.h"
 #include "sessions/transcript_export_writer.h"
+#include "wire/clock.h"
 
 #include <algorithm>
 #include <QDir>

@@ -7,11 +7,11 @@
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/system_audio_capture.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "ports/audio_system.h"
 #include "recording/audio_health_rules.h"
 #include "recording/capture_rig.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

@@ -1,9 +1,9 @@
 // The session history: the list, loading a stored session back into the transcript, storing a
 // finished recording and the automatic export after it.
-#include "foundation/clock.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "sessions/transcript_export_writer.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

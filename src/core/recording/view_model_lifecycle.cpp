@@ -7,12 +7,12 @@
 #include "audio/system_audio_capture.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "ports/audio_system.h"
 #include "recording/capture_rig.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_status_texts.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

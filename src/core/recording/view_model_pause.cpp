@@ -4,10 +4,10 @@
 #include "backend/stt_api_client.h"
 #include "backend/websocket_stream_client.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "recording/pause_label.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

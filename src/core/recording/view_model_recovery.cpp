@@ -2,11 +2,11 @@
 // (the program ended during or right after a recording) are fetched and stored as history.
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
-#include "foundation/json_fields.h"
 #include "recording/transcript_assembly.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "wire/clock.h"
+#include "wire/json_fields.h"
 
 #include <algorithm>
 #include <QPointer>

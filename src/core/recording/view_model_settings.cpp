@@ -1,7 +1,7 @@
 // The configuration as the settings screen sees it: loading and repairing it at start-up,
 // saving it, mixing presets and values, the session token and the connection test.
 #include "audio/outgoing_audio_pipeline.h"
-#include "backend/health_response.h"
+#include "backend/health_status_texts.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
 #include "foundation/text.h"

@@ -3,9 +3,9 @@
 #include "audio/outgoing_audio_pipeline.h"
 #include "backend/stt_api_client.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
+#include "wire/clock.h"
 
 namespace vernalo {
 

@@ -1,6 +1,6 @@
 #include "sessions/saved_session.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,10 +1,10 @@
 #include "sessions/session_search_index.h"
 
 #include "foundation/app_log.h"
-#include "foundation/json_fields.h"
 #include "sessions/search_terms.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_id.h"
+#include "wire/json_fields.h"
 
 #include <algorithm>
 #include <limits>

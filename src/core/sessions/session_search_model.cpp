@@ -1,7 +1,7 @@
 #include "sessions/session_search_model.h"
 
-#include "foundation/clock.h"
 #include "sessions/search_terms.h"
+#include "wire/clock.h"
 
 #include <QLocale>
 

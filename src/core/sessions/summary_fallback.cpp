@@ -1,7 +1,7 @@
 #include "sessions/summary_fallback.h"
 
-#include "foundation/json_fields.h"
 #include "sessions/transcript_export.h"
+#include "wire/json_fields.h"
 
 namespace vernalo {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "backend/summary_records.h"
 #include "foundation/models.h"
+#include "wire/summary_records.h"
 
 #include <QList>
 #include <QString>

@@ -1,8 +1,8 @@
 #include "sessions/transcript_export.h"
 
-#include "foundation/json_fields.h"
 #include "sessions/session_id.h"
 #include "sessions/timed_text_export.h"
+#include "wire/json_fields.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -31,9 +31,8 @@ QString transcriptText(const QList<TranscriptSegment> &segments)
     QStringList lines;
     lines.reserve(segments.size());
     for (const auto &segment : segments) {
-        QString line = u'['
-            + finnish().toString(segment.timestamp.toLocalTime(), QStringLiteral("HH:mm:ss"))
-            + u']';
+        QString line = u'[' +
+            finnish().toString(segment.timestamp.toLocalTime(), QStringLiteral("HH:mm:ss")) + u']';
         if (segment.speakerLabel)
             line += QStringLiteral(" [") + *segment.speakerLabel + u']';
         line += u' ' + segment.text;
@@ -48,9 +47,9 @@ QString formatCSV(const QList<TranscriptSegment> &segments)
     lines.reserve(segments.size() + 1);
     lines.append(QStringLiteral("timestamp,speaker,text"));
     for (const auto &segment : segments) {
-        lines.append(toIso8601(segment.timestamp) + u','
-                     + quotedField(segment.speakerLabel.value_or(QString())) + u','
-                     + quotedField(segment.text));
+        lines.append(toIso8601(segment.timestamp) + u',' +
+                     quotedField(segment.speakerLabel.value_or(QString())) + u',' +
+                     quotedField(segment.text));
     }
     return lines.join(u'\n');
 }
@@ -59,16 +58,16 @@ QString formatJSON(const TranscriptSnapshot &snapshot)
 {
     QJsonArray segments;
     for (const auto &segment : snapshot.segments) {
-        const QJsonValue speaker = segment.speakerLabel ? QJsonValue(*segment.speakerLabel)
-                                                        : QJsonValue(QJsonValue::Null);
-        segments.append(QJsonObject{{QStringLiteral("timestamp"), toIso8601(segment.timestamp)},
-                                    {QStringLiteral("speakerLabel"), speaker},
-                                    {QStringLiteral("text"), segment.text}});
+        const QJsonValue speaker =
+            segment.speakerLabel ? QJsonValue(*segment.speakerLabel) : QJsonValue(QJsonValue::Null);
+        segments.append(QJsonObject {{QStringLiteral("timestamp"), toIso8601(segment.timestamp)},
+                                     {QStringLiteral("speakerLabel"), speaker},
+                                     {QStringLiteral("text"), segment.text}});
     }
-    const QJsonObject object{{QStringLiteral("sessionId"), snapshot.sessionId},
-                             {QStringLiteral("language"), snapshot.language},
-                             {QStringLiteral("sttModel"), snapshot.sttModel},
-                             {QStringLiteral("segments"), segments}};
+    const QJsonObject object {{QStringLiteral("sessionId"), snapshot.sessionId},
+                              {QStringLiteral("language"), snapshot.language},
+                              {QStringLiteral("sttModel"), snapshot.sttModel},
+                              {QStringLiteral("segments"), segments}};
     // Strings, nulls and arrays only: this serialisation cannot fail.
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
@@ -108,9 +107,9 @@ QString exportFileName(const QString &sessionId, TranscriptExportFormat format)
 QString autoExportFileName(const QString &sessionId, TranscriptExportFormat format,
                            const QDateTime &now)
 {
-    return exportFileStem(sessionId) + u'-'
-        + finnish().toString(now.toLocalTime(), QStringLiteral("yyyyMMdd-HHmmss")) + u'.'
-        + rawValue(format);
+    return exportFileStem(sessionId) + u'-' +
+        finnish().toString(now.toLocalTime(), QStringLiteral("yyyyMMdd-HHmmss")) + u'.' +
+        rawValue(format);
 }
 
 } // namespace vernalo

@@ -4,13 +4,13 @@
 #include "audio/system_audio_capture.h"
 #include "auth/auth_manager.h"
 #include "backend/stt_api_client.h"
-#include "foundation/clock.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "pulse/pulse_audio_system.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "support/fake_desktop_services.h"
+#include "wire/clock.h"
 
 #include <memory>
 #include <QNetworkAccessManager>

@@ -2,12 +2,12 @@
 #include "audio/microphone_capture.h"
 #include "audio/system_audio_capture.h"
 #include "foundation/app_log.h"
-#include "foundation/clock.h"
 #include "pulse/pulse_audio_system.h"
 #include "support/fake_clock.h"
 #include "support/pulse_fixture.h"
 #include "support/test_environment.h"
 #include "support/tone_analysis.h"
+#include "wire/clock.h"
 
 #include <cmath>
 #include <QGuiApplication>

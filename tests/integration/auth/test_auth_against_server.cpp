@@ -2,12 +2,12 @@
 #include "auth/auth_manager.h"
 #include "auth/change_password_flow.h"
 #include "auth/password_reset_flow.h"
-#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
 #include "server_test_support.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
-#include "backend/app_update_manifest.h"
-#include "backend/wire_coding.h"
 #include "foundation/build_info.h"
-#include "foundation/json_fields.h"
 #include "server_test_support.h"
 #include "support/test_environment.h"
+#include "wire/app_update_manifest.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 #include <QJsonDocument>
 #include <QTemporaryFile>

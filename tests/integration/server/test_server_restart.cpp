@@ -1,3 +1,4 @@
+#include "foundation/app_log.h"
 #include "server_test_support.h"
 #include "support/test_environment.h"
 
@@ -178,6 +179,43 @@ private Q_SLOTS:
         QCOMPARE(meta.value("audioFrameCount").toInteger(), 7);
         QCOMPARE(meta.value("audioBytes").toInteger(), 7 * 3200);
         QCOMPARE(meta.value("status").toString(), QStringLiteral("active"));
+    }
+
+    // The server's lines go to its own file, server.log in the data folder unless --log-file
+    // names another, and never into the client's log of the same user.
+    void logsToItsOwnFile_data()
+    {
+        QTest::addColumn<bool>("logOption");
+        QTest::newRow("default in the data folder") << false;
+        QTest::newRow("--log-file") << true;
+    }
+    void logsToItsOwnFile()
+    {
+        QFETCH(bool, logOption);
+        const QString data = m_dir.filePath(logOption ? "log-option" : "log-default");
+        const QString logFile = logOption ? m_dir.filePath(QStringLiteral("elsewhere/own.log"))
+                                          : data + QStringLiteral("/server.log");
+        ServerProcess server(data, m_script);
+        const quint16 port =
+            server.start(0, logOption ? QStringList {"--log-file", logFile} : QStringList {});
+        QVERIFY(port != 0);
+        HttpCaller http(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        QVERIFY(
+            !http.login(QStringLiteral("demo@vernalo.local"), QStringLiteral("demo")).isEmpty());
+        QCOMPARE(server.stop(), 0);
+
+        QFile file(logFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray log = file.readAll();
+        QVERIFY2(log.contains("server listening url=http://127.0.0.1:" + QByteArray::number(port)),
+                 log.constData());
+        QVERIFY2(log.contains("server login user="), log.constData());
+        QCOMPARE(QFile::exists(data + QStringLiteral("/server.log")), !logOption);
+        vernalo::AppLog::flush();
+        QFile clientLog(vernalo::AppLog::currentLogURL());
+        const QByteArray clientText =
+            clientLog.open(QIODevice::ReadOnly) ? clientLog.readAll() : QByteArray();
+        QVERIFY(!clientText.contains("server listening") && !clientText.contains("server login"));
     }
 
     void startFailures_data()

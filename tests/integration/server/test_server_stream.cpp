@@ -1,7 +1,7 @@
-#include "foundation/json_fields.h"
 #include "server_test_support.h"
 #include "session_registry.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <QJsonDocument>
 #include <QSqlDatabase>

@@ -1,10 +1,9 @@
 #include "audio/pcm_format.h"
 #include "auth/auth_manager.h"
-#include "backend/health_response.h"
+#include "backend/health_status_texts.h"
 #include "backend/stt_api_client.h"
 #include "backend/websocket_stream_client.h"
 #include "foundation/build_info.h"
-#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
 #include "recording/recording_rules.h"
 #include "recording/transcript_assembly.h"
@@ -16,6 +15,7 @@
 #include "support/task_outcome.h"
 #include "support/test_environment.h"
 #include "updates/update_checker.h"
+#include "wire/json_fields.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>

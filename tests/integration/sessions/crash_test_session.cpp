@@ -1,6 +1,6 @@
 #include "crash_test_session.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 namespace vernalo::test {
 

@@ -5,6 +5,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
 #include "support/loopback_http_peer.h"
+#include "wire/wire_coding.h"
 
 #include <memory>
 #include <qcoro/qcorotask.h>
@@ -78,7 +79,7 @@ struct AuthHarness
         meta.verifiedAt = clock.now().addSecs(-*metaAgeSeconds).toString(Qt::ISODate);
         meta.authURL = metaURL.isEmpty() ? peer.baseUrl().toString() : metaURL;
         settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
-                           QString::fromUtf8(encodeJsonObject(meta.toJson())));
+                           QString::fromUtf8(wire::compact(meta.toJson())));
     }
 };
 

@@ -1,7 +1,7 @@
 #include "auth/admin_panel.h"
 #include "auth/auth_manager.h"
-#include "auth/auth_wire_records.h"
 #include "support/test_environment.h"
+#include "wire/auth_wire_records.h"
 
 #include <QJsonDocument>
 #include <QtTest>

@@ -4,11 +4,11 @@
 // and a way to run any operation from a data table.
 
 #include "backend/stt_api_client.h"
-#include "backend/wire_coding.h"
 #include "support/fake_clock.h"
 #include "support/loopback_http_peer.h"
 #include "support/socket_wait.h"
 #include "support/task_outcome.h"
+#include "wire/wire_coding.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,11 +1,11 @@
 #include "backend/api_client_error.h"
-#include "backend/stream_messages.h"
 #include "backend/websocket_stream_client.h"
-#include "backend/wire_coding.h"
 #include "support/fake_clock.h"
 #include "support/loopback_stream_peer.h"
 #include "support/socket_wait.h"
 #include "support/test_environment.h"
+#include "wire/stream_messages.h"
+#include "wire/wire_coding.h"
 
 #include <QJsonDocument>
 #include <QSignalSpy>

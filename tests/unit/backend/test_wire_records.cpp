@@ -1,11 +1,11 @@
-#include "backend/app_update_manifest.h"
-#include "backend/health_response.h"
-#include "backend/session_records.h"
-#include "backend/stream_event.h"
-#include "backend/stream_messages.h"
-#include "backend/summary_records.h"
-#include "backend/wire_coding.h"
+#include "backend/health_status_texts.h"
 #include "support/test_environment.h"
+#include "wire/app_update_manifest.h"
+#include "wire/session_records.h"
+#include "wire/stream_event.h"
+#include "wire/stream_messages.h"
+#include "wire/summary_records.h"
+#include "wire/wire_coding.h"
 
 #include <QJsonDocument>
 #include <QtTest>

@@ -4,10 +4,10 @@
 #include "auth/auth_manager.h"
 #include "diagnostics/diagnostic_export_payload.h"
 #include "foundation/app_log.h"
-#include "foundation/json_fields.h"
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 #include "support/zip_contents.h"
+#include "wire/json_fields.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "foundation/json_fields.h"
 #include "foundation/models.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <QJsonDocument>
 #include <QtTest>

@@ -2,13 +2,14 @@
 // never signs anybody in, never stores a token and never lists users.
 
 #include "auth/auth_manager.h"
-#include "auth/auth_wire_records.h"
 #include "foundation/secure_settings.h"
 #include "hostile_corpus.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
 #include "support/loopback_http_peer.h"
 #include "support/test_environment.h"
+#include "wire/auth_wire_records.h"
+#include "wire/wire_coding.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -26,7 +27,7 @@ const QString kOversized = QStringLiteral("Virheellinen vastaus auth-palvelulta"
 
 template<typename Record> bool decodes(const QByteArray &body)
 {
-    const auto object = decodeJsonObject(body);
+    const auto object = wire::parseObject(body);
     return object && Record::fromJson(*object).has_value();
 }
 
@@ -125,7 +126,7 @@ private Q_SLOTS:
     void verifyReplySignsNobodyIn()
     {
         QFETCH(QByteArray, body);
-        const auto object = decodeJsonObject(body);
+        const auto object = wire::parseObject(body);
         const auto reply = object ? AuthVerifyResponse::fromJson(*object) : std::nullopt;
         QVERIFY(!reply || !reply->user);
 
@@ -137,7 +138,7 @@ private Q_SLOTS:
             AuthUser {7, QStringLiteral("anna@example.fi"), QStringLiteral("admin")},
             rig.clock.now().addSecs(-60).toString(Qt::ISODate), rig.peer.baseUrl().toString()};
         rig.settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
-                               QString::fromUtf8(encodeJsonObject(meta.toJson())));
+                               QString::fromUtf8(wire::compact(meta.toJson())));
         rig.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::json(200, body));
 
         QVERIFY(rig.start());

@@ -3,15 +3,15 @@
 // file still list and load, the bad file itself is left exactly as it was, and a bad
 // configuration gives the defaults without stopping the next save.
 
-#include "backend/stream_event.h"
 #include "foundation/app_log.h"
-#include "foundation/json_fields.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "hostile_corpus.h"
 #include "recording/transcript_assembly.h"
 #include "sessions/session_history_store.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
+#include "wire/stream_event.h"
 
 #include <QFile>
 #include <QFileInfo>

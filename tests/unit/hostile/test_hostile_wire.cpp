@@ -2,13 +2,8 @@
 // fed both to its decoder and through the real client over loopback, and must be refused the
 // way the program refuses bad server data, never taken for a result.
 
-#include "backend/health_response.h"
-#include "backend/session_records.h"
-#include "backend/stream_event.h"
 #include "backend/stt_api_client.h"
-#include "backend/summary_records.h"
 #include "backend/websocket_stream_client.h"
-#include "backend/wire_coding.h"
 #include "hostile_corpus.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
@@ -18,6 +13,11 @@
 #include "support/task_outcome.h"
 #include "support/test_environment.h"
 #include "updates/update_checker.h"
+#include "wire/health_response.h"
+#include "wire/session_records.h"
+#include "wire/stream_event.h"
+#include "wire/summary_records.h"
+#include "wire/wire_coding.h"
 
 #include <QNetworkAccessManager>
 #include <QtTest>

@@ -1,8 +1,8 @@
 // The transcript list model: every change is announced to views the way item views require,
 // and the counts follow every change.
-#include "foundation/json_fields.h"
 #include "recording/transcript_segment_model.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

@@ -99,7 +99,7 @@ private Q_SLOTS:
     void mergeFillsGapsWithoutDuplicates()
     {
         const QList<StoredSegment> server {segment("first point", 5), segment("third point", 30)};
-        const QList<SummarySegmentInput> fallback {
+        const QList<vernalo::SummaryGenerateRequest::Segment> fallback {
             {"First  Point", "2026-03-02T14:00:05Z", std::nullopt}, // same text, same second
             {"second point", "2026-03-02T14:00:10Z", QString("Anna")},
             {"undated", "", std::nullopt},

@@ -1,6 +1,6 @@
-#include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,9 +1,9 @@
-#include "foundation/json_fields.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
 #include "sessions/session_search_model.h"
 #include "support/fake_clock.h"
 #include "support/test_environment.h"
+#include "wire/json_fields.h"
 
 #include <memory>
 #include <QFile>

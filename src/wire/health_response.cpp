@@ -1,8 +1,7 @@
-#include "backend/health_response.h"
+#include "wire/health_response.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/json_fields.h"
-#include "foundation/text.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 
@@ -46,42 +45,6 @@ std::optional<HealthResponse> HealthResponse::fromJson(const QJsonObject &object
     health.openAIModel = reader.optionalString("openAIModel");
     health.memoAI = wire::readOptionalObject<MemoAIStatus>(reader, "memoAI");
     return wire::finish(reader, health, error);
-}
-
-QString memoAIStatusUnknownLabel()
-{
-    return QStringLiteral("Ei tiedossa (testaa yhteys)");
-}
-
-QString memoAIStatusConnectionErrorLabel()
-{
-    return QStringLiteral("Tuntematon (yhteysvirhe)");
-}
-
-QString memoAIStatusLabel(const HealthResponse &health)
-{
-    std::optional<bool> configured = health.openAIConfigured;
-    if (health.memoAI && health.memoAI->configured)
-        configured = health.memoAI->configured;
-    std::optional<QString> model = health.openAIModel;
-    if (health.memoAI && health.memoAI->model)
-        model = health.memoAI->model;
-    const QString trimmedModel = model ? trimmedInput(*model) : QString();
-
-    if (!configured)
-        return QStringLiteral("Ei tiedossa (vanha backend)");
-    if (!*configured)
-        return QStringLiteral("Ei konfiguroitu");
-    if (trimmedModel.isEmpty())
-        return QStringLiteral("Käytössä");
-    return QStringLiteral("Käytössä (%1)").arg(trimmedModel);
-}
-
-QString connectionTestStatusText(const HealthResponse &health)
-{
-    if (!health.ok)
-        return QStringLiteral("Yhteystesti epäonnistui");
-    return QStringLiteral("Yhteys ok (%1)").arg(health.time.left(19));
 }
 
 } // namespace vernalo

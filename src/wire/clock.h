@@ -32,8 +32,8 @@ private:
     bool m_singleShot = false;
 };
 
-// Every timer, sleep and time stamp of the core goes through a Clock, so tests can run a
-// 30-second time-out in microseconds.
+// Every timer, sleep and time stamp of the core and of the reference server goes through a Clock,
+// so tests can run a 30-second time-out in microseconds, and drive both peers on one fake time.
 class Clock
 {
 public:

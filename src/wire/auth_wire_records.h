@@ -1,22 +1,17 @@
 #pragma once
 
-#include "auth/auth_user.h"
+#include "wire/auth_user.h"
 
 #include <optional>
-#include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 
 namespace vernalo {
 
-// The JSON records exchanged with the auth service, shared by the client and any server that
-// answers it. Decoders ignore unknown keys; a null value counts as a missing key.
-
-// Compact UTF-8 JSON of an object.
-QByteArray encodeJsonObject(const QJsonObject &object);
-// The top-level object of a body; no value when the body is not a JSON object.
-std::optional<QJsonObject> decodeJsonObject(const QByteArray &body, QString *error = nullptr);
+// The JSON records exchanged with the auth service, shared by the client and the reference server
+// that answers it. Decoders ignore unknown keys; a null value counts as a missing key. Bodies are
+// read and written with wire::parseObject and wire::compact (wire/wire_coding.h).
 
 struct AuthLoginRequest
 {
@@ -74,20 +69,6 @@ struct AuthMessageResponse
     QJsonObject toJson() const;
     static std::optional<AuthMessageResponse> fromJson(const QJsonObject &object,
                                                        QString *error = nullptr);
-};
-
-// The last successful sign-in or verification, kept between runs.
-struct StoredAuthMeta
-{
-    AuthUser user;
-    QString verifiedAt; // ISO 8601 UTC, whole seconds, trailing "Z"
-    QString authURL;
-
-    bool operator==(const StoredAuthMeta &other) const = default;
-    QJsonObject toJson() const;
-    // All three keys are required.
-    static std::optional<StoredAuthMeta> fromJson(const QJsonObject &object,
-                                                  QString *error = nullptr);
 };
 
 // One user in the admin list. Keys are snake_case on the wire.

@@ -1,7 +1,7 @@
-#include "backend/stream_event.h"
+#include "wire/stream_event.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
-#include "backend/app_update_manifest.h"
+#include "wire/app_update_manifest.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 

@@ -1,7 +1,7 @@
-#include "backend/session_records.h"
+#include "wire/session_records.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 

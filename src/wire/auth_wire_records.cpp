@@ -1,30 +1,17 @@
-#include "auth/auth_wire_records.h"
+#include "wire/auth_wire_records.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 #include <cmath>
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace vernalo {
 
 namespace {
 
-template<typename T> std::optional<T> finish(const JsonReader &reader, T value, QString *error)
-{
-    if (!reader.ok()) {
-        if (error)
-            *error = reader.error();
-        return std::nullopt;
-    }
-    return value;
-}
-
-void insertIfPresent(QJsonObject &object, const char *key, const std::optional<QString> &value)
-{
-    if (value)
-        object.insert(QLatin1String(key), *value);
-}
+using wire::finish;
+using wire::insertOptional;
 
 // A nested user: absent when missing or null, a failure of the whole record when malformed.
 std::optional<AuthUser> optionalUser(JsonReader &reader, const QJsonObject &object)
@@ -47,28 +34,6 @@ std::optional<QString> lenientString(const QJsonObject &object, const char *key)
 
 } // namespace
 
-QByteArray encodeJsonObject(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-std::optional<QJsonObject> decodeJsonObject(const QByteArray &body, QString *error)
-{
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        if (error)
-            *error = parseError.errorString();
-        return std::nullopt;
-    }
-    if (!document.isObject()) {
-        if (error)
-            *error = QStringLiteral("expected a JSON object");
-        return std::nullopt;
-    }
-    return document.object();
-}
-
 QJsonObject AuthLoginRequest::toJson() const
 {
     return {{QStringLiteral("email"), email}, {QStringLiteral("password"), password}};
@@ -87,7 +52,7 @@ std::optional<AuthLoginRequest> AuthLoginRequest::fromJson(const QJsonObject &ob
 QJsonObject AuthLoginResponse::toJson() const
 {
     QJsonObject object;
-    insertIfPresent(object, "token", token);
+    insertOptional(object, "token", token);
     if (user)
         object.insert(QStringLiteral("user"), user->toJson());
     return object;
@@ -126,9 +91,9 @@ std::optional<AuthVerifyResponse> AuthVerifyResponse::fromJson(const QJsonObject
 QJsonObject AuthErrorResponse::toJson() const
 {
     QJsonObject object;
-    insertIfPresent(object, "detail", detail);
-    insertIfPresent(object, "error", error);
-    insertIfPresent(object, "message", message);
+    insertOptional(object, "detail", detail);
+    insertOptional(object, "error", error);
+    insertOptional(object, "message", message);
     return object;
 }
 
@@ -148,8 +113,8 @@ QJsonObject AuthMessageResponse::toJson() const
     QJsonObject object;
     if (ok)
         object.insert(QStringLiteral("ok"), *ok);
-    insertIfPresent(object, "detail", detail);
-    insertIfPresent(object, "message", message);
+    insertOptional(object, "detail", detail);
+    insertOptional(object, "message", message);
     return object;
 }
 
@@ -164,36 +129,16 @@ std::optional<AuthMessageResponse> AuthMessageResponse::fromJson(const QJsonObje
     return finish(reader, response, error);
 }
 
-QJsonObject StoredAuthMeta::toJson() const
-{
-    return {{QStringLiteral("user"), user.toJson()},
-            {QStringLiteral("verifiedAt"), verifiedAt},
-            {QStringLiteral("authURL"), authURL}};
-}
-
-std::optional<StoredAuthMeta> StoredAuthMeta::fromJson(const QJsonObject &object, QString *error)
-{
-    JsonReader reader(object);
-    StoredAuthMeta meta;
-    if (auto user = optionalUser(reader, object))
-        meta.user = *user;
-    else if (reader.ok())
-        reader.fail(QStringLiteral("user: missing"));
-    meta.verifiedAt = reader.requireString("verifiedAt");
-    meta.authURL = reader.requireString("authURL");
-    return finish(reader, meta, error);
-}
-
 QJsonObject AuthAdminUser::toJson() const
 {
     QJsonObject object {{QStringLiteral("id"), static_cast<double>(id)},
                         {QStringLiteral("email"), email},
                         {QStringLiteral("role"), role},
                         {QStringLiteral("is_active"), isActive}};
-    insertIfPresent(object, "created_at", createdAt);
-    insertIfPresent(object, "updated_at", updatedAt);
-    insertIfPresent(object, "disabled_at", disabledAt);
-    insertIfPresent(object, "last_login_at", lastLoginAt);
+    insertOptional(object, "created_at", createdAt);
+    insertOptional(object, "updated_at", updatedAt);
+    insertOptional(object, "disabled_at", disabledAt);
+    insertOptional(object, "last_login_at", lastLoginAt);
     return object;
 }
 
@@ -232,10 +177,7 @@ std::optional<AuthAdminUser> AuthAdminUser::fromJson(const QJsonValue &value, QS
 
 QJsonObject AuthAdminUsersResponse::toJson() const
 {
-    QJsonArray array;
-    for (const AuthAdminUser &user : users)
-        array.append(user.toJson());
-    return {{QStringLiteral("users"), array}};
+    return {{QStringLiteral("users"), wire::writeList(users)}};
 }
 
 std::optional<AuthAdminUsersResponse> AuthAdminUsersResponse::fromJson(const QJsonObject &object,

@@ -1,4 +1,4 @@
-#include "foundation/clock.h"
+#include "wire/clock.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

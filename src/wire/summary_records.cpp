@@ -1,7 +1,7 @@
-#include "backend/summary_records.h"
+#include "wire/summary_records.h"
 
-#include "backend/wire_coding.h"
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
+#include "wire/wire_coding.h"
 
 namespace vernalo {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <optional>
 #include <QByteArray>

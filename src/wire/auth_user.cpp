@@ -1,6 +1,6 @@
-#include "auth/auth_user.h"
+#include "wire/auth_user.h"
 
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 namespace vernalo {
 

@@ -1,4 +1,4 @@
-#include "foundation/json_fields.h"
+#include "wire/json_fields.h"
 
 #include <QJsonArray>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "backend/wire_coding.h"
+#include "wire/wire_coding.h"
 
 #include <QJsonParseError>
 
