@@ -82,7 +82,7 @@ bool BenchRecordingRig::startRecording()
             &BenchRecordingRig::progress);
 
     TranscriptionViewModel *vm = m_controller.get();
-    vm->setInputModeName(QStringLiteral("microphone"));
+    vm->settings()->setInputModeName(QStringLiteral("microphone"));
     vm->startRecording();
     return waitFor([vm] { return vm->isRecording() || !vm->isStartingRecording(); }) &&
         vm->isRecording() && waitFor([this] { return m_peer.streamStarted(); });

@@ -6,9 +6,13 @@
 #include "auth/password_reset_flow.h"
 #include "desktop/color_scheme.h"
 #include "desktop/qt_desktop_services.h"
+#include "recording/capture_sources.h"
+#include "recording/history_state.h"
 #include "recording/recording_monitor.h"
 #include "recording/recording_permissions.h"
+#include "recording/recording_settings.h"
 #include "recording/session_history_model.h"
+#include "recording/support_state.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_search_model.h"
@@ -72,6 +76,38 @@ struct ForeignRecordingPermissions
     Q_GADGET
     QML_FOREIGN(vernalo::RecordingPermissions)
     QML_NAMED_ELEMENT(RecordingPermissions)
+    QML_UNCREATABLE("Owned by the controller.")
+};
+
+struct ForeignRecordingSettings
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::RecordingSettings)
+    QML_NAMED_ELEMENT(RecordingSettings)
+    QML_UNCREATABLE("Owned by the controller.")
+};
+
+struct ForeignCaptureSources
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::CaptureSources)
+    QML_NAMED_ELEMENT(CaptureSources)
+    QML_UNCREATABLE("Owned by the controller.")
+};
+
+struct ForeignHistoryState
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::HistoryState)
+    QML_NAMED_ELEMENT(HistoryState)
+    QML_UNCREATABLE("Owned by the controller.")
+};
+
+struct ForeignSupportState
+{
+    Q_GADGET
+    QML_FOREIGN(vernalo::SupportState)
+    QML_NAMED_ELEMENT(SupportState)
     QML_UNCREATABLE("Owned by the controller.")
 };
 

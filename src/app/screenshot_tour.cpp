@@ -1,6 +1,7 @@
 #include "screenshot_tour.h"
 
 #include "app_context.h"
+#include "recording/history_state.h"
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
@@ -109,7 +110,9 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     if (!press(QStringLiteral("loginButton")))
         co_return QStringList();
     if (!co_await waitUntil(
-            [this, vm] { return currentScreen() == u"mainView" && !vm->isCrashRecoveryRunning(); },
+            [this, vm] {
+                return currentScreen() == u"mainView" && !vm->history()->isCrashRecoveryRunning();
+            },
             QStringLiteral("the main window")))
         co_return QStringList();
     if (!co_await shoot(QStringLiteral("02-main-idle.png")) || !self)
@@ -149,7 +152,7 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     if (!co_await waitUntil(
             [vm] {
                 return !vm->isRecording() && !vm->isStoppingRecording() &&
-                    vm->sessionHistoryModel()->count() > 0;
+                    vm->history()->model()->count() > 0;
             },
             QStringLiteral("the stopped session in the history")))
         co_return QStringList();

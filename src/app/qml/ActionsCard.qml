@@ -12,10 +12,10 @@ Card {
         spacing: Theme.unit
         Button {
             objectName: "audioTestButton"
-            text: App.transcription.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
+            text: App.transcription.support.isAudioTestRunning ? qsTr("Äänitesti käynnissä...") : qsTr("Äänitesti (5 s)")
             Accessible.name: text
             // While recording the controller answers with its own status line.
-            enabled: !App.transcription.isAudioTestRunning
+            enabled: !App.transcription.support.isAudioTestRunning
             onClicked: App.transcription.runAudioQualityTest()
         }
         Button {
@@ -39,7 +39,7 @@ Card {
     }
     Label {
         objectName: "memoBackendStatus"
-        text: qsTr("Muistio-AI: ") + App.transcription.memoAIBackendStatus
+        text: qsTr("Muistio-AI: ") + App.transcription.support.memoAIBackendStatus
         textFormat: Text.PlainText
     }
     Label {

@@ -12,7 +12,7 @@ Card {
 
     // One stored address or key of the configuration, "" when unset.
     function field(key) {
-        return lookup(App.transcription.config, key)
+        return lookup(App.transcription.settings.config, key)
     }
     function lookup(map, key) {
         return map[key] || ""

@@ -11,10 +11,10 @@ Card {
     title: qsTr("Ohjaus")
 
     // Members a newer controller publishes read as false or empty on an older one.
-    readonly property bool generatingSummary: App.transcription.isGeneratingSummary === true
+    readonly property bool generatingSummary: App.transcription.support.isGeneratingSummary === true
     readonly property bool recording: App.transcription.isRecording
     readonly property bool paused: App.transcription.isPaused
-    readonly property string mode: App.transcription.inputMode
+    readonly property string mode: App.transcription.settings.inputMode
     readonly property bool usesMicrophone: mode !== Choices.inputModeValue(Choices.SystemAudio)
     readonly property bool usesSystemAudio: mode !== Choices.inputModeValue(Choices.Microphone)
 

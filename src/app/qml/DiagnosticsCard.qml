@@ -11,7 +11,7 @@ Card {
     toggleName: "diagnosticsToggle"
 
     // Members a newer controller publishes read as false on an older one.
-    readonly property bool exporting: App.transcription.isExportingDiagnostics === true
+    readonly property bool exporting: App.transcription.support.isExportingDiagnostics === true
     readonly property string realtimeDiagnostics: App.transcription.realtimeDiagnosticsLabel || ""
 
     // The live counters of the running recording, for support.
@@ -63,16 +63,16 @@ Card {
         }
         Button {
             objectName: "restoreCrashedSessionButton"
-            text: App.transcription.isCrashRecoveryRunning ? qsTr("Palautetaan...") : qsTr("Palauta kaatunut sessio")
+            text: App.transcription.history.isCrashRecoveryRunning ? qsTr("Palautetaan...") : qsTr("Palauta kaatunut sessio")
             Accessible.name: text
-            enabled: !App.transcription.isCrashRecoveryRunning
+            enabled: !App.transcription.history.isCrashRecoveryRunning
             onClicked: App.transcription.restoreLatestCrashedSessionFromDiagnostics()
         }
     }
     Label {
         objectName: "lastDiagnosticsFileName"
-        visible: App.transcription.lastDiagnosticsFileName.length > 0
-        text: qsTr("Viimeisin paketti: ") + App.transcription.lastDiagnosticsFileName
+        visible: App.transcription.support.lastDiagnosticsFileName.length > 0
+        text: qsTr("Viimeisin paketti: ") + App.transcription.support.lastDiagnosticsFileName
         textFormat: Text.PlainText
         elide: Text.ElideMiddle
         Layout.fillWidth: true

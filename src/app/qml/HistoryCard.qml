@@ -10,9 +10,9 @@ Card {
     title: qsTr("Sessiot")
 
     // The controller ignores deletions while recording; none starts while another runs.
-    readonly property bool deletingAll: App.transcription.isDeletingAllSessions
+    readonly property bool deletingAll: App.transcription.history.isDeletingAllSessions
     readonly property bool canDelete: !App.transcription.isRecording && !App.transcription.isStartingRecording
-                                      && !App.transcription.isDeletingSessions
+                                      && !App.transcription.history.isDeletingSessions
 
     Label {
         text: qsTr("Sessiot tallennetaan tämän tietokoneen paikalliseen muistiin.")
@@ -70,7 +70,7 @@ Card {
     Repeater {
         id: sessionRepeater
         objectName: "sessionRepeater"
-        model: App.transcription.sessionHistory
+        model: App.transcription.history.sessionHistory
         RowLayout {
             id: row
             required property string sessionId
@@ -82,7 +82,7 @@ Card {
                 objectName: "sessionLabel_" + row.sessionId
                 text: row.endedAtLabel + " • " + row.segmentCount + qsTr(" segmenttiä")
                 textFormat: Text.PlainText
-                font.weight: row.sessionId === App.transcription.selectedSessionHistoryId
+                font.weight: row.sessionId === App.transcription.history.selectedSessionHistoryId
                              ? Font.DemiBold : Font.Normal
                 Layout.fillWidth: true
             }

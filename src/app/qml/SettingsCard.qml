@@ -43,8 +43,8 @@ Card {
                 text: modelData.label
                 Accessible.name: text
                 enabled: !card.locked
-                checked: App.transcription.inputMode === modelData.value
-                onToggled: if (checked) App.transcription.inputMode = modelData.value
+                checked: App.transcription.settings.inputMode === modelData.value
+                onToggled: if (checked) App.transcription.settings.inputMode = modelData.value
             }
         }
     }
@@ -52,8 +52,8 @@ Card {
         objectName: "allowSystemFallback"
         text: qsTr("Automaattinen varatila systeemiäänelle")
         Accessible.name: text
-        checked: App.transcription.allowSystemFallback
-        onToggled: App.transcription.allowSystemFallback = checked
+        checked: App.transcription.settings.allowSystemFallback
+        onToggled: App.transcription.settings.allowSystemFallback = checked
     }
     GridLayout {
         columns: 2
@@ -67,9 +67,9 @@ Card {
             Accessible.name: qsTr("Kieli")
             Layout.fillWidth: true
             enabled: !card.locked
-            model: App.transcription.availableLanguages
-            currentIndex: model.indexOf(App.transcription.language)
-            onActivated: App.transcription.language = currentText
+            model: App.transcription.settings.availableLanguages
+            currentIndex: model.indexOf(App.transcription.settings.language)
+            onActivated: App.transcription.settings.language = currentText
         }
         Label { text: qsTr("STT-malli"); Layout.preferredWidth: card.labelWidth }
         ComboBox {
@@ -78,9 +78,9 @@ Card {
             Layout.fillWidth: true
             enabled: !card.locked
             // The server may name a model of its own while recording; it shows as it is.
-            model: card.withEntry(App.transcription.availableModels, App.transcription.sttModel)
-            currentIndex: model.indexOf(App.transcription.sttModel)
-            onActivated: App.transcription.sttModel = currentText
+            model: card.withEntry(App.transcription.settings.availableModels, App.transcription.settings.sttModel)
+            currentIndex: model.indexOf(App.transcription.settings.sttModel)
+            onActivated: App.transcription.settings.sttModel = currentText
         }
         Label { text: qsTr("Mikrofoni"); Layout.preferredWidth: card.labelWidth }
         SourcePicker {
@@ -89,11 +89,11 @@ Card {
             label: qsTr("Mikrofoni")
             refreshText: qsTr("Päivitä laitteet")
             // Without a recommendation the entry reads plain "Auto".
-            autoName: App.transcription.recommendedInputDeviceName.length > 0
-                      ? qsTr("Auto (suositus: %1)").arg(App.transcription.recommendedInputDeviceName)
+            autoName: App.transcription.sources.recommendedInputDeviceName.length > 0
+                      ? qsTr("Auto (suositus: %1)").arg(App.transcription.sources.recommendedInputDeviceName)
                       : qsTr("Auto")
-            options: App.transcription.availableInputDevices
-            selected: card.member(App.transcription, "selectedInputDeviceID")
+            options: App.transcription.sources.availableInputDevices
+            selected: card.member(App.transcription.sources, "selectedInputDeviceID")
             onPicked: value => App.transcription.setPreferredInputDevice(value)
             onRefresh: App.transcription.refreshInputDevices()
         }
@@ -104,8 +104,8 @@ Card {
             label: qsTr("Näyttö")
             refreshText: qsTr("Päivitä näytöt")
             autoName: qsTr("Auto (ensimmäinen näyttö)")
-            options: App.transcription.availableSystemDisplays
-            selected: card.member(App.transcription, "selectedSystemDisplayID")
+            options: App.transcription.sources.availableSystemDisplays
+            selected: card.member(App.transcription.sources, "selectedSystemDisplayID")
             onPicked: value => App.transcription.setPreferredSystemDisplay(value)
             onRefresh: App.transcription.refreshSystemAudioDisplays()
         }
@@ -118,8 +118,8 @@ Card {
             autoName: qsTr("Auto (kaikki sovellukset)")
             key: "bundleIdentifier"
             autoValue: ""
-            options: App.transcription.availableSystemApplications
-            selected: App.transcription.selectedSystemApplicationBundleID
+            options: App.transcription.sources.availableSystemApplications
+            selected: App.transcription.sources.selectedSystemApplicationBundleID
             onPicked: value => App.transcription.setPreferredSystemApplication(value)
             onRefresh: App.transcription.refreshSystemAudioApplications()
         }
@@ -172,7 +172,7 @@ Card {
             model: Choices.mixPresets
             textRole: "label"
             valueRole: "value"
-            currentIndex: Math.max(0, indexOfValue(App.transcription.mixedPreset))
+            currentIndex: Math.max(0, indexOfValue(App.transcription.settings.mixedPreset))
             onActivated: App.transcription.applyMixPreset(currentValue)
         }
         Label { text: qsTr("Mikin taso"); Layout.preferredWidth: card.labelWidth }
@@ -182,8 +182,8 @@ Card {
             Accessible.name: qsTr("Mikin taso")
             Layout.fillWidth: true
             from: Choices.minGain; to: Choices.maxGain
-            value: App.transcription.mixedMicGain
-            onMoved: App.transcription.mixedMicGain = value
+            value: App.transcription.settings.mixedMicGain
+            onMoved: App.transcription.settings.mixedMicGain = value
         }
         Label { text: micGain.value.toFixed(2) }
         Label { text: qsTr("Systeemiäänen taso"); Layout.preferredWidth: card.labelWidth; wrapMode: Text.Wrap }
@@ -193,8 +193,8 @@ Card {
             Accessible.name: qsTr("Systeemiäänen taso")
             Layout.fillWidth: true
             from: Choices.minGain; to: Choices.maxGain
-            value: App.transcription.mixedSystemGain
-            onMoved: App.transcription.mixedSystemGain = value
+            value: App.transcription.settings.mixedSystemGain
+            onMoved: App.transcription.settings.mixedSystemGain = value
         }
         Label { text: systemGain.value.toFixed(2) }
         Label { text: qsTr("Ducking-voimakkuus"); Layout.preferredWidth: card.labelWidth }
@@ -204,9 +204,9 @@ Card {
             Accessible.name: qsTr("Ducking-voimakkuus")
             Layout.fillWidth: true
             from: 0; to: Choices.maxDuckingStrength
-            enabled: App.transcription.mixedAutoDuckEnabled
-            value: App.transcription.mixedDuckingStrength
-            onMoved: App.transcription.mixedDuckingStrength = value
+            enabled: App.transcription.settings.mixedAutoDuckEnabled
+            value: App.transcription.settings.mixedDuckingStrength
+            onMoved: App.transcription.settings.mixedDuckingStrength = value
         }
         Label { text: ducking.value.toFixed(2) }
     }
@@ -217,15 +217,15 @@ Card {
             objectName: "limiterCheck"
             text: qsTr("Rajoitin")
             Accessible.name: text
-            checked: App.transcription.mixedLimiterEnabled
-            onToggled: App.transcription.mixedLimiterEnabled = checked
+            checked: App.transcription.settings.mixedLimiterEnabled
+            onToggled: App.transcription.settings.mixedLimiterEnabled = checked
         }
         CheckBox {
             objectName: "autoDuckCheck"
             text: qsTr("Automaattinen ducking")
             Accessible.name: text
-            checked: App.transcription.mixedAutoDuckEnabled
-            onToggled: App.transcription.mixedAutoDuckEnabled = checked
+            checked: App.transcription.settings.mixedAutoDuckEnabled
+            onToggled: App.transcription.settings.mixedAutoDuckEnabled = checked
         }
     }
     RowLayout {
@@ -237,15 +237,15 @@ Card {
             model: Choices.exportFormats
             textRole: "label"
             valueRole: "value"
-            currentIndex: Math.max(0, indexOfValue(App.transcription.exportFormat))
-            onActivated: App.transcription.exportFormat = currentValue
+            currentIndex: Math.max(0, indexOfValue(App.transcription.settings.exportFormat))
+            onActivated: App.transcription.settings.exportFormat = currentValue
         }
         CheckBox {
             objectName: "autoExportCheck"
             text: qsTr("Auto-export")
             Accessible.name: text
-            checked: App.transcription.autoExportEnabled
-            onToggled: App.transcription.autoExportEnabled = checked
+            checked: App.transcription.settings.autoExportEnabled
+            onToggled: App.transcription.settings.autoExportEnabled = checked
         }
     }
 }

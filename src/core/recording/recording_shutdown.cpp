@@ -98,8 +98,8 @@ void RecordingShutdown::saveWhatIsOnScreen()
     const SavedSession session {id,
                                 segments.first().timestamp,
                                 now,
-                                m_controller->language(),
-                                m_controller->sttModel(),
+                                m_controller->settings()->language(),
+                                m_controller->settings()->sttModel(),
                                 segments};
     if (const auto error = m_history->save(session))
         AppLog::write(QStringLiteral("shutdown save failed session=%1 error=%2")

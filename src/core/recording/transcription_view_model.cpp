@@ -4,26 +4,13 @@
 #include "audio/microphone_capture.h"
 #include "audio/outgoing_audio_pipeline.h"
 #include "audio/system_audio_capture.h"
-#include "backend/health_status_texts.h"
 #include "recording/capture_rig.h"
+#include "recording/recording_permissions.h"
 #include "recording/status_line.h"
 #include "sessions/transcript_export.h"
 #include "wire/clock.h"
 
 namespace vernalo {
-
-namespace {
-
-QVariantList toVariantList(const auto &options)
-{
-    QVariantList list;
-    list.reserve(options.size());
-    for (const auto &option : options)
-        list.append(option.toJson().toVariantMap());
-    return list;
-}
-
-} // namespace
 
 void TranscriptionViewModel::StreamClientDeleter::operator()(WebSocketStreamClient *client) const
 {
@@ -44,6 +31,13 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_desktop(collaborators.desktop)
     , m_clock(collaborators.clock)
     , m_autoExportDirectory(collaborators.autoExportDirectory)
+    , m_status(new StatusLine(QStringLiteral("Valmis aloittamaan"), this))
+    , m_settings(new RecordingSettings(this))
+    , m_sources(new CaptureSources(this))
+    , m_permissions(
+          new RecordingPermissions(m_microphone, m_systemAudio, m_desktop, m_status, this))
+    , m_history(new HistoryState(this))
+    , m_support(new SupportState(this))
     , m_startAttemptID(QUuid::createUuid())
     , m_resumeAttemptID(QUuid::createUuid())
     , m_startRecordingTimeout(m_clock->createTimer(this))
@@ -52,15 +46,16 @@ TranscriptionViewModel::TranscriptionViewModel(Collaborators collaborators, QObj
     , m_rig(new CaptureRig(m_microphone, m_systemAudio, m_clock, this))
     , m_pipeline(m_rig->pipeline())
     , m_segments(new TranscriptSegmentModel(this))
-    , m_sessionHistory(new SessionHistoryModel(this))
-    , m_memoAIBackendStatus(memoAIStatusUnknownLabel())
 {
-    m_status = new StatusLine(QStringLiteral("Valmis aloittamaan"), this);
-    m_permissions =
-        new RecordingPermissions(m_microphone, m_systemAudio, m_desktop, m_status, this);
     connect(m_status, &StatusLine::textChanged, this, &TranscriptionViewModel::statusTextChanged);
     connect(m_status, &StatusLine::hintChanged, this,
             &TranscriptionViewModel::diagnosticHintChanged);
+    // A running mixed recording hears a mixing change at once.
+    connect(m_settings, &RecordingSettings::mixingChanged, this,
+            [this] { m_pipeline->setMixSettings(m_settings->mix()); });
+    // The start button waits for the audio test.
+    connect(m_support, &SupportState::isAudioTestRunningChanged, this,
+            &TranscriptionViewModel::recordingStateChanged);
 
     m_startRecordingTimeout->setSingleShot(true);
     m_resumeRecordingTimeout->setSingleShot(true);
@@ -101,40 +96,10 @@ TranscriptionViewModel::~TranscriptionViewModel()
     m_webSocketClient.reset();
 }
 
-QVariantMap TranscriptionViewModel::configMap() const
-{
-    return m_config.toJson().toVariantMap();
-}
-
-QStringList TranscriptionViewModel::availableLanguages() const
-{
-    return supportedLanguages();
-}
-
-QStringList TranscriptionViewModel::availableModels() const
-{
-    return supportedModels();
-}
-
-QVariantList TranscriptionViewModel::availableInputDeviceList() const
-{
-    return toVariantList(m_inputDevices);
-}
-
-QVariantList TranscriptionViewModel::availableSystemDisplayList() const
-{
-    return toVariantList(m_displays);
-}
-
-QVariantList TranscriptionViewModel::availableSystemApplicationList() const
-{
-    return toVariantList(m_applications);
-}
-
 bool TranscriptionViewModel::canStart() const
 {
     // A stop still saving its recording owns the transcript until it is done.
-    return m_phase == RecordingPhase::Idle && !m_isAudioTestRunning;
+    return m_phase == RecordingPhase::Idle && !m_support->isAudioTestRunning();
 }
 
 bool TranscriptionViewModel::canStop() const
@@ -218,12 +183,24 @@ void TranscriptionViewModel::setSessionId(const QString &id)
     emit sessionIdChanged();
 }
 
+const STTConfiguration &TranscriptionViewModel::configuration() const
+{
+    return m_settings->configuration();
+}
+
+STTConfiguration &TranscriptionViewModel::currentConfig()
+{
+    return m_settings->mutableConfiguration();
+}
+
 void TranscriptionViewModel::setPhase(RecordingPhase phase)
 {
     if (m_phase == phase)
         return;
     const bool recordingChanged = isRecordingPhase(m_phase) != isRecordingPhase(phase);
     m_phase = phase;
+    // The running capture, its pipeline and its status texts were set up for one mode.
+    m_settings->setLocked(isStoppablePhase(phase));
     // Paused audio goes out as silence of the same length.
     m_pipeline->setPaused(isPausedPhase(phase));
     emit recordingStateChanged();
@@ -245,25 +222,6 @@ void TranscriptionViewModel::setPauseElapsedLabel(const QString &label)
         return;
     m_pauseElapsedLabel = label;
     emit pauseElapsedLabelChanged();
-}
-
-void TranscriptionViewModel::setSelectedInputDeviceID(quint32 id)
-{
-    if (m_selectedInputDeviceID == id)
-        return;
-    m_selectedInputDeviceID = id;
-    emit selectedInputDeviceIDChanged();
-}
-
-void TranscriptionViewModel::setSelectedSystemSource(quint32 displayID,
-                                                     const QString &bundleIdentifier)
-{
-    if (m_selectedSystemDisplayID == displayID &&
-        m_selectedSystemApplicationBundleID == bundleIdentifier)
-        return;
-    m_selectedSystemDisplayID = displayID;
-    m_selectedSystemApplicationBundleID = bundleIdentifier;
-    emit selectedSystemSourceChanged();
 }
 
 } // namespace vernalo

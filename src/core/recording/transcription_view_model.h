@@ -1,16 +1,16 @@
 #pragma once
 
-#include "audio/capture_errors.h"
-#include "audio/capture_permissions.h"
 #include "backend/websocket_stream_client.h"
 #include "diagnostics/diagnostic_export_payload.h"
-#include "foundation/models.h"
-#include "foundation/stt_configuration.h"
 #include "recording/capture_rig.h"
+#include "recording/capture_sources.h"
+#include "recording/history_state.h"
 #include "recording/job_slot.h"
 #include "recording/recording_permissions.h"
 #include "recording/recording_phase.h"
-#include "recording/session_history_model.h"
+#include "recording/recording_plans.h"
+#include "recording/recording_settings.h"
+#include "recording/support_state.h"
 #include "recording/transcript_segment_model.h"
 #include "sessions/transcript_export.h"
 #include "wire/session_records.h"
@@ -23,10 +23,7 @@
 #include <qcoro/qcorotask.h>
 #include <QDateTime>
 #include <QObject>
-#include <QPointer>
 #include <QUuid>
-#include <QVariantList>
-#include <QVariantMap>
 
 namespace vernalo {
 
@@ -38,72 +35,31 @@ class OutgoingAudioPipeline;
 class SessionHistoryStore;
 class STTAPIClient;
 class STTConfigurationStore;
-class SystemAudioCapture;
 class StatusLine;
+class SystemAudioCapture;
 class Timer;
 
 // The one recording controller the screens bind to. It runs a recording from start to stop
 // (permissions, backend session, live stream, capture, keep-alive, pollers, the stop with its
-// final fetch, save and export), assembles the live transcript, mirrors the configuration into
-// the settings screen and keeps the source pickers, permissions and history list current.
+// final fetch, save and export) and assembles the live transcript. What the other screens show
+// lives in topic objects it owns: settings, sources, permissions, history and support; the
+// actions that change them are called here, so one object drives them all.
 //
-// Main thread only. Every published field below is a property with a change signal; lists that
-// grow during a recording are list models (segments, sessionHistory), short pick lists are
-// QVariantLists of maps. Long steps are coroutines that hold the controller weakly: each checks
-// that the controller still exists after every wait, and that the recording (generation) and
-// its job ticket it belongs to are still current, so a late answer of an older recording is
-// dropped, never merged.
+// Main thread only. Long steps are coroutines that hold the controller weakly: each checks that
+// the controller still exists after every wait, and that the recording (generation) and its job
+// ticket are still current, so a late answer of an older recording is dropped, never merged.
 //
-// The methods live in files by topic: lifecycle (start, stop, keep-alive, time-out), capture
-// (sources and pipeline wiring), transcript (stream events, pollers, remote stop), settings,
-// sources, permissions and history.
+// The methods live in files by topic: lifecycle, capture, transcript, pause, health, audio
+// test, settings, sources, history, deletion, recovery, outputs, memo and diagnostics.
 class TranscriptionViewModel : public QObject
 {
     Q_OBJECT
 
-    // Settings mirrored from the configuration.
-    Q_PROPERTY(QVariantMap config READ configMap NOTIFY configChanged)
-    Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
-    Q_PROPERTY(QString sttModel READ sttModel WRITE setSttModel NOTIFY sttModelChanged)
-    Q_PROPERTY(QStringList availableLanguages READ availableLanguages CONSTANT)
-    Q_PROPERTY(QStringList availableModels READ availableModels CONSTANT)
-
-    // Capture sources. Options are maps: devices {id, name, isVirtual}, displays {id, name},
-    // applications {id, name, bundleIdentifier}.
-    Q_PROPERTY(
-        QVariantList availableInputDevices READ availableInputDeviceList NOTIFY inputDevicesChanged)
-    Q_PROPERTY(
-        uint selectedInputDeviceID READ selectedInputDeviceID NOTIFY selectedInputDeviceIDChanged)
-    Q_PROPERTY(QString recommendedInputDeviceName READ recommendedInputDeviceName NOTIFY
-                   inputDevicesChanged)
-    Q_PROPERTY(QVariantList availableSystemDisplays READ availableSystemDisplayList NOTIFY
-                   systemSourcesChanged)
-    Q_PROPERTY(QVariantList availableSystemApplications READ availableSystemApplicationList NOTIFY
-                   systemSourcesChanged)
-    Q_PROPERTY(uint selectedSystemDisplayID READ selectedSystemDisplayID NOTIFY
-                   selectedSystemSourceChanged)
-    Q_PROPERTY(QString selectedSystemApplicationBundleID READ selectedSystemApplicationBundleID
-                   NOTIFY selectedSystemSourceChanged)
-    // Raw values: "microphone", "systemAudio", "microphoneAndSystem"; "txt", "json", "csv".
-    Q_PROPERTY(QString inputMode READ inputModeName WRITE setInputModeName NOTIFY inputModeChanged)
-    Q_PROPERTY(QString exportFormat READ exportFormatName WRITE setExportFormatName NOTIFY
-                   exportFormatChanged)
-    Q_PROPERTY(bool autoExportEnabled READ autoExportEnabled WRITE setAutoExportEnabled NOTIFY
-                   autoExportEnabledChanged)
-    Q_PROPERTY(bool allowSystemFallback READ allowSystemFallback WRITE setAllowSystemFallback NOTIFY
-                   allowSystemFallbackChanged)
-
-    // Mixing of both sources; the preset is a raw value ("meeting", ..., "custom").
-    Q_PROPERTY(double mixedMicGain READ mixedMicGain WRITE setMixedMicGain NOTIFY mixingChanged)
-    Q_PROPERTY(
-        double mixedSystemGain READ mixedSystemGain WRITE setMixedSystemGain NOTIFY mixingChanged)
-    Q_PROPERTY(bool mixedAutoDuckEnabled READ mixedAutoDuckEnabled WRITE setMixedAutoDuckEnabled
-                   NOTIFY mixingChanged)
-    Q_PROPERTY(bool mixedLimiterEnabled READ mixedLimiterEnabled WRITE setMixedLimiterEnabled NOTIFY
-                   mixingChanged)
-    Q_PROPERTY(double mixedDuckingStrength READ mixedDuckingStrength WRITE setMixedDuckingStrength
-                   NOTIFY mixingChanged)
-    Q_PROPERTY(QString mixedPreset READ mixedPresetName NOTIFY mixingChanged)
+    Q_PROPERTY(vernalo::RecordingSettings *settings READ settings CONSTANT)
+    Q_PROPERTY(vernalo::CaptureSources *sources READ sources CONSTANT)
+    Q_PROPERTY(vernalo::RecordingPermissions *permissions READ permissions CONSTANT)
+    Q_PROPERTY(vernalo::HistoryState *history READ history CONSTANT)
+    Q_PROPERTY(vernalo::SupportState *support READ support CONSTANT)
 
     // Recording state and the gates of the controls.
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY recordingStateChanged)
@@ -122,6 +78,9 @@ class TranscriptionViewModel : public QObject
     Q_PROPERTY(QString pauseElapsedLabel READ pauseElapsedLabel NOTIFY pauseElapsedLabelChanged)
     Q_PROPERTY(
         bool fallbackNoticeVisible READ fallbackNoticeVisible NOTIFY fallbackNoticeVisibleChanged)
+    // "Audio <sent> • mic <frames>/<peak> • sys ... • mixDrop m:<n> s:<n>", shown while recording.
+    Q_PROPERTY(QString realtimeDiagnosticsLabel READ realtimeDiagnosticsLabel NOTIFY
+                   realtimeDiagnosticsLabelChanged)
 
     // The transcript.
     Q_PROPERTY(QString interimText READ interimText NOTIFY interimTextChanged)
@@ -138,23 +97,6 @@ class TranscriptionViewModel : public QObject
     Q_PROPERTY(int audioFramesSent READ audioFramesSent NOTIFY audioLevelsChanged)
     Q_PROPERTY(double outgoingAudioLevel READ outgoingAudioLevel NOTIFY audioLevelsChanged)
     Q_PROPERTY(double outgoingAudioPeak READ outgoingAudioPeak NOTIFY audioLevelsChanged)
-
-    // History.
-    Q_PROPERTY(vernalo::SessionHistoryModel *sessionHistory READ sessionHistoryModel CONSTANT)
-    Q_PROPERTY(QString selectedSessionHistoryId READ selectedSessionHistoryId WRITE
-                   setSelectedSessionHistoryId NOTIFY selectedSessionHistoryIdChanged)
-
-    // Capture permissions.
-    Q_PROPERTY(vernalo::RecordingPermissions *permissions READ permissions CONSTANT)
-
-    // Set by the audio test, diagnostics, memo and crash-recovery actions.
-    Q_PROPERTY(bool isAudioTestRunning READ isAudioTestRunning NOTIFY isAudioTestRunningChanged)
-    Q_PROPERTY(QString lastDiagnosticsFileName READ lastDiagnosticsFileName NOTIFY
-                   lastDiagnosticsFileNameChanged)
-    Q_PROPERTY(
-        QString memoAIBackendStatus READ memoAIBackendStatus NOTIFY memoAIBackendStatusChanged)
-    Q_PROPERTY(bool isCrashRecoveryRunning READ isCrashRecoveryRunning NOTIFY
-                   isCrashRecoveryRunningChanged)
 
 public:
     // What the controller works with. None is owned; all must outlive the controller.
@@ -178,9 +120,18 @@ public:
     explicit TranscriptionViewModel(Collaborators collaborators, QObject *parent = nullptr);
     ~TranscriptionViewModel() override;
 
-    // Recording.
+    RecordingSettings *settings() const { return m_settings; }
+    CaptureSources *sources() const { return m_sources; }
+    RecordingPermissions *permissions() const { return m_permissions; }
+    HistoryState *history() const { return m_history; }
+    SupportState *support() const { return m_support; }
+    const STTConfiguration &configuration() const;
+
+    // Recording (lifecycle, pause).
     Q_INVOKABLE void startRecording();
     Q_INVOKABLE void stopRecording();
+    Q_INVOKABLE void pauseRecording();
+    Q_INVOKABLE void resumeRecording();
     // Applies one event of the live stream (the stream client's handler calls this).
     void handleStreamEvent(const StreamEvent &event);
     Q_INVOKABLE void clearTranscript();
@@ -202,11 +153,24 @@ public:
     Q_INVOKABLE void refreshSystemAudioApplications();
     Q_INVOKABLE void setPreferredSystemDisplay(uint id);
     Q_INVOKABLE void setPreferredSystemApplication(const QString &bundleIdentifier);
+    // The chosen microphone (or the automatic choice and its recommendation), the device in use
+    // while capturing, and the microphone permission summary.
+    QString micStatusLabel() const;
+    // The chosen system-audio display by name, or the automatic choice.
+    QString selectedSystemDisplayName() const;
 
-    // History.
+    // History, deletion and recovery.
     Q_INVOKABLE void refreshSessionHistory();
     Q_INVOKABLE void loadSession(const QString &id);
     Q_INVOKABLE void loadSelectedSession();
+    Q_INVOKABLE void deleteSession(const QString &id);
+    Q_INVOKABLE void deleteAllSessions();
+    // The quiet start-up run; only the first call of a process does anything.
+    Q_INVOKABLE void runStartupCrashRecoveryIfNeeded();
+    Q_INVOKABLE void restoreLatestCrashedSessionFromDiagnostics();
+    // Sessions deleted here whose server deletion failed; recovery never brings them back.
+    QStringList pendingServerDeletions() const;
+    static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
 
     // Outputs and prompts.
     Q_INVOKABLE void promptForBackendURL();
@@ -225,40 +189,13 @@ public:
     // The version the update check compares against; the build's own by default.
     void setRunningVersionForUpdates(const QString &version) { m_runningVersion = version; }
 
-    // Deletion and recovery.
-    Q_INVOKABLE void deleteSession(const QString &id);
-    Q_INVOKABLE void deleteAllSessions();
-    // The quiet start-up run; only the first call of a process does anything.
-    Q_INVOKABLE void runStartupCrashRecoveryIfNeeded();
-    Q_INVOKABLE void restoreLatestCrashedSessionFromDiagnostics();
-    // Sessions deleted here whose server deletion failed; recovery never brings them back.
-    QStringList pendingServerDeletions() const;
-    static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
-    // A deletion runs: of one session, or of every listed one.
-    Q_PROPERTY(bool isDeletingSessions READ isDeletingSessions NOTIFY deletionStateChanged)
-    Q_PROPERTY(bool isDeletingAllSessions READ isDeletingAllSessions NOTIFY deletionStateChanged)
-    bool isDeletingSessions() const { return m_deletionJobs > 0; }
-    bool isDeletingAllSessions() const { return m_isDeletingAllSessions; }
-Q_SIGNALS:
-    void deletionStateChanged();
-
-public:
-    // Memo and diagnostics.
-    // A memo request runs (generation may take up to 15 minutes); more than one may.
-    Q_PROPERTY(bool isGeneratingSummary READ isGeneratingSummary NOTIFY isGeneratingSummaryChanged)
-    // A diagnostics package or automatic diagnostics file is being made.
-    Q_PROPERTY(bool isExportingDiagnostics READ isExportingDiagnostics NOTIFY
-                   isExportingDiagnosticsChanged)
-    // Share of the listed sessions a crash recovery run has gone through, 0 to 1.
-    Q_PROPERTY(
-        double crashRecoveryProgress READ crashRecoveryProgress NOTIFY crashRecoveryProgressChanged)
-
-public:
+    // Support: audio test, memo and diagnostics.
+    // Five seconds of the chosen sources without a backend session; nothing is sent.
+    Q_INVOKABLE void runAudioQualityTest();
     // Asks the backend for the memo of the current session, downloads it and offers to save it.
     Q_INVOKABLE void generateSummaryDocx();
     // The transcript on screen as the memo request's fallback, one entry per segment.
     QList<SummaryGenerateRequest::Segment> makeSummaryFallbackSegments() const;
-
     // Fetches the server's view of the session, packs everything into a zip and offers to save
     // it. A second press while one is being made is ignored.
     Q_INVOKABLE void exportDiagnosticsPackage();
@@ -276,92 +213,14 @@ public:
     Q_INVOKABLE void openLatestDiagnostics();
     Q_INVOKABLE void revealLatestDiagnosticsInFileManager();
     Q_INVOKABLE void copyDiagnosticsSupportTemplate();
-    // Path of the last diagnostics file written or shown; empty when none.
-    QString lastDiagnosticsPath() const { return m_lastDiagnosticsPath; }
-    // The chosen microphone (or the automatic choice and its recommendation), the device in use
-    // while capturing, and the microphone permission summary.
-    QString micStatusLabel() const;
-    // The chosen system-audio display by name, or the automatic choice.
-    QString selectedSystemDisplayName() const;
     // Secrets the controller does not hold itself (passwords typed into the auth screens) that
     // must never leave in a diagnostics package.
     void setDiagnosticSecretsProvider(std::function<QStringList()> provider)
     {
         m_diagnosticSecretsProvider = std::move(provider);
     }
-    bool isGeneratingSummary() const { return m_summaryJobs > 0; }
-    bool isExportingDiagnostics() const
-    {
-        return m_isExportingDiagnosticsPackage || m_autoDiagnosticsJobs > 0;
-    }
-    double crashRecoveryProgress() const { return m_crashRecoveryProgress; }
 
-Q_SIGNALS:
-    void isGeneratingSummaryChanged();
-    void isExportingDiagnosticsChanged();
-    void crashRecoveryProgressChanged();
-
-private:
-    QCoro::Task<> runSummaryGeneration(STTConfiguration config, QString sessionId,
-                                       QList<SummaryGenerateRequest::Segment> segments);
-    QCoro::Task<> runDiagnosticsExport(STTConfiguration config, QString sessionId);
-    QCoro::Task<> runAutoDiagnosticsExport(QString slug,
-                                           std::optional<SessionMetaResponse> sessionMeta,
-                                           STTConfiguration config, QString sessionId);
-    void changeSummaryJobs(int delta);
-    void setExportingDiagnosticsPackage(bool exporting);
-    void changeAutoDiagnosticsJobs(int delta);
-    void setCrashRecoveryProgress(double progress);
-    QStringList diagnosticSecrets() const;
-    QString diagnosticsDirectory() const;
-    void rememberDiagnosticsFile(const QString &path);
-    std::optional<QString> resolveLatestDiagnosticsForAction();
-
-    int m_summaryJobs = 0;
-    bool m_isExportingDiagnosticsPackage = false;
-    int m_autoDiagnosticsJobs = 0;
-    double m_crashRecoveryProgress = 0;
-    QString m_lastDiagnosticsPath;
-    std::function<QStringList()> m_diagnosticSecretsProvider;
-
-public:
     // Property readers.
-    QVariantMap configMap() const;
-    const STTConfiguration &configuration() const { return m_config; }
-    QString language() const { return m_language; }
-    QString sttModel() const { return m_sttModel; }
-    QStringList availableLanguages() const;
-    QStringList availableModels() const;
-    const QList<AudioInputDeviceOption> &availableInputDevices() const { return m_inputDevices; }
-    QVariantList availableInputDeviceList() const;
-    uint selectedInputDeviceID() const { return m_selectedInputDeviceID; }
-    QString recommendedInputDeviceName() const { return m_recommendedInputDeviceName; }
-    const QList<SystemAudioDisplayOption> &availableSystemDisplays() const { return m_displays; }
-    QVariantList availableSystemDisplayList() const;
-    const QList<SystemAudioApplicationOption> &availableSystemApplications() const
-    {
-        return m_applications;
-    }
-    QVariantList availableSystemApplicationList() const;
-    uint selectedSystemDisplayID() const { return m_selectedSystemDisplayID; }
-    QString selectedSystemApplicationBundleID() const
-    {
-        return m_selectedSystemApplicationBundleID;
-    }
-    AudioInputMode inputMode() const { return m_inputMode; }
-    QString inputModeName() const { return rawValue(m_inputMode); }
-    TranscriptExportFormat exportFormat() const { return m_exportFormat; }
-    QString exportFormatName() const { return rawValue(m_exportFormat); }
-    bool autoExportEnabled() const { return m_autoExportEnabled; }
-    bool allowSystemFallback() const { return m_allowSystemFallback; }
-    double mixedMicGain() const { return m_mix.micGain; }
-    double mixedSystemGain() const { return m_mix.systemGain; }
-    bool mixedAutoDuckEnabled() const { return m_mix.autoDuckEnabled; }
-    bool mixedLimiterEnabled() const { return m_mix.limiterEnabled; }
-    double mixedDuckingStrength() const { return m_mix.duckingStrength; }
-    MixPreset mixedPreset() const { return m_mixedPreset; }
-    QString mixedPresetName() const { return rawValue(m_mixedPreset); }
-
     RecordingPhase phase() const { return m_phase; }
     bool isRecording() const { return isRecordingPhase(m_phase); }
     bool isStartingRecording() const { return m_phase == RecordingPhase::Starting; }
@@ -377,7 +236,7 @@ public:
     QString diagnosticHint() const;
     QString pauseElapsedLabel() const { return m_pauseElapsedLabel; }
     bool fallbackNoticeVisible() const { return m_fallbackNoticeVisible; }
-
+    QString realtimeDiagnosticsLabel() const;
     QString interimText() const { return m_interimText; }
     TranscriptSegmentModel *segmentModel() const { return m_segments; }
     const QList<TranscriptSegment> &segments() const { return m_segments->segments(); }
@@ -386,128 +245,37 @@ public:
     QDateTime lastPartialReceivedAt() const { return m_lastPartialReceivedAt; }
     QDateTime lastFinalReceivedAt() const { return m_lastFinalReceivedAt; }
     QDateTime lastSessionMetaReceivedAt() const { return m_lastSessionMetaReceivedAt; }
-
     int audioFramesSent() const;
     double outgoingAudioLevel() const;
     double outgoingAudioPeak() const;
-
-    SessionHistoryModel *sessionHistoryModel() const { return m_sessionHistory; }
-    QString selectedSessionHistoryId() const { return m_selectedSessionHistoryId; }
-
-    RecordingPermissions *permissions() const { return m_permissions; }
-
-    bool isAudioTestRunning() const { return m_isAudioTestRunning; }
-    QString lastDiagnosticsFileName() const { return m_lastDiagnosticsFileName; }
-    QString memoAIBackendStatus() const { return m_memoAIBackendStatus; }
-    bool isCrashRecoveryRunning() const { return m_isCrashRecoveryRunning; }
-
-    // Property writers of the settings screen. They change what the controller uses; the
-    // configuration is stored by saveConfig().
-    void setLanguage(const QString &language);
-    void setSttModel(const QString &model);
-    // Ignored while a recording starts or runs: the running capture keeps its mode.
-    void setInputModeName(const QString &raw);
-    void setInputMode(AudioInputMode mode);
-    void setExportFormatName(const QString &raw);
-    void setAutoExportEnabled(bool enabled);
-    void setAllowSystemFallback(bool allowed);
-    void setMixedMicGain(double gain);
-    void setMixedSystemGain(double gain);
-    void setMixedAutoDuckEnabled(bool enabled);
-    void setMixedLimiterEnabled(bool enabled);
-    void setMixedDuckingStrength(double strength);
-    void setSelectedSessionHistoryId(const QString &id);
+    // The metadata of the latest health evaluation of this recording; none before the first.
+    const std::optional<SessionMetaResponse> &lastHealthMeta() const { return m_lastHealthMeta; }
 
 Q_SIGNALS:
-    void configChanged();
-    void languageChanged();
-    void sttModelChanged();
-    void inputDevicesChanged();
-    void selectedInputDeviceIDChanged();
-    void systemSourcesChanged();
-    void selectedSystemSourceChanged();
-    void inputModeChanged();
-    void exportFormatChanged();
-    void autoExportEnabledChanged();
-    void allowSystemFallbackChanged();
-    void mixingChanged();
     void recordingStateChanged();
     void canSaveChanged();
     void statusTextChanged();
     void diagnosticHintChanged();
     void pauseElapsedLabelChanged();
     void fallbackNoticeVisibleChanged();
+    void realtimeDiagnosticsLabelChanged();
     void interimTextChanged();
     void transcriptChanged();
     void sessionIdChanged();
     void receiptTimesChanged();
     void audioLevelsChanged();
-    void selectedSessionHistoryIdChanged();
-    void isAudioTestRunningChanged();
-    void lastDiagnosticsFileNameChanged();
-    void memoAIBackendStatusChanged();
-    void isCrashRecoveryRunningChanged();
+    // The automatic switch to the mixed mode wants a diagnostics file of the failed source, at
+    // most once per recording. Connect it directly: the once-flag is set when the emit returns.
+    void fallbackDiagnosticsRequested(const QString &reason);
 
 private:
-    // What a start works with, read once when it is pressed.
-    struct StartAttempt
-    {
-        QUuid id;
-        quint64 generation = 0;
-        AudioInputMode mode = AudioInputMode::Microphone;
-        QString language;
-        QString model;
-        STTConfiguration config;
-        CaptureSelection selection;
-    };
-
-    // Why a start failed: the text for the status line and, for capture errors, which kind.
-    struct StartFailure
-    {
-        QString description;
-        std::optional<MicrophoneCaptureError::Kind> microphoneError;
-        std::optional<SystemAudioCaptureError::Kind> systemAudioError;
-    };
-
-    // What the closing steps of a recording work with, captured when it ended. A stop pressed
-    // by the user asks the server to finish and stops the backend session; a stop the server
-    // or the stream caused does neither.
-    struct FinishPlan
-    {
-        quint64 generation = 0;
-        bool userStop = true;
-        QString sessionId;
-        QList<TranscriptSegment> segmentsAtStop;
-        QDateTime startedAt;
-        QString language;
-        QString model;
-        STTConfiguration config;
-        AudioInputMode mode = AudioInputMode::Microphone;
-    };
-
-    // Once-per-recording repairs and counters of the audio health rules; reset by every start
-    // and stop.
-    struct AudioHealthState
-    {
-        int rawWithoutPCMStreak = 0;
-        bool hasAttemptedSystemFallback = false;
-        bool hasAttemptedMixedMicrophoneRestart = false;
-        bool hasAttemptedMicrophoneDeviceFallback = false;
-        bool hasAutoExportedFallbackDiagnostics = false;
-        // Microphones (source ids) that delivered sound in this recording: never replaced.
-        QList<quint32> heardMicrophones;
-        // Why the microphone last (re)opened; the liveness check after it names it.
-        QString microphoneStartReason = QStringLiteral("start");
-        bool microphoneMuteLogged = false;
-    };
-
     struct StreamClientDeleter
     {
         void operator()(WebSocketStreamClient *client) const;
     };
     using StreamClientPtr = std::unique_ptr<WebSocketStreamClient, StreamClientDeleter>;
 
-    // view_model_lifecycle.cpp
+    // Lifecycle (view_model_lifecycle.cpp).
     QCoro::Task<> runStartAttempt(StartAttempt attempt);
     void failStart(const StartAttempt &attempt, const StartFailure &failure,
                    const QString &createdSessionId);
@@ -525,18 +293,18 @@ private:
     void setListeningStatus(AudioInputMode mode);
     void resetCaptureState();
     void stopSessionInBackground(const STTConfiguration &config, const QString &sessionId);
+    // The one way out of starting, live, paused and resuming: pending starts and resumes go
+    // stale, capture ends, and all but a user stop drop the stream and the pollers at once.
+    void leaveLive(LeaveReason reason);
 
-    // view_model_capture.cpp
+    // Capture (view_model_capture.cpp).
     QCoro::Task<bool> ensurePermissionsForMode(AudioInputMode mode);
     void activateLiveCapture(AudioInputMode mode, WebSocketStreamClient *client,
                              const CaptureSelection &selection);
     void deactivateLiveCapture();
     void disposeStreamClient();
-    // The liveness check and the health rules live in view_model_health.cpp.
-    void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
-    void evaluateAudioHealth(const SessionMetaResponse &meta);
 
-    // view_model_transcript.cpp
+    // Transcript (view_model_transcript.cpp).
     void applyFinalEvent(const StreamEvent::Final &final);
     void applyStatusEvent(const StreamEvent::Status &status);
     void applyErrorEvent(const StreamEvent::Error &error);
@@ -552,22 +320,69 @@ private:
                                     const QString &reason);
     void cancelRecordingJobs();
 
-    // view_model_settings.cpp
-    void loadConfiguration();
-    void publishMixSettings(const MixSettings &settings);
-    QCoro::Task<> runConnectionTest(STTConfiguration config);
+    // Pause (view_model_pause.cpp). A start resets the tracking, an end stops it.
+    QCoro::Task<> runResumeCheck(QUuid attemptID, QString sessionId, STTConfiguration config);
+    void handleResumeRecordingTimeout();
+    void startPauseTracking();
+    void updatePauseElapsedLabel();
+    void resetPauseTracking();
+    void stopPauseTracking();
 
-    // view_model_sources.cpp
-    void storeSelectedInputDevice(quint32 id);
+    // Health and repairs (view_model_health.cpp).
+    void initHealthSupervision();
+    void resetHealthSupervision();
+    void scheduleMicrophoneLivenessCheck(AudioInputMode mode, const QString &reason);
+    QCoro::Task<> runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
+                                             JobSlot::Ticket ticket, quint64 generation,
+                                             QString sessionId, int framesAtSchedule);
+    void evaluateAudioHealth(const SessionMetaResponse &meta);
+    // A stable microphone other than the current one; none when there is none or the switch
+    // was tried in this recording.
+    std::optional<AudioInputDeviceOption> stableMicrophoneCandidate() const;
+    bool attemptStableMicrophoneFallback(const QString &trigger, AudioInputMode mode);
+    void attemptMixedMicrophoneRestart(const QString &trigger);
+    void attemptSystemAudioFallback(const QString &trigger);
+    QCoro::Task<> runSystemAudioFallback(quint64 generation);
+    // announce: write the restart's own status and hint (a caller may have written better ones).
+    bool restartMicrophoneCapture(AudioInputMode mode, const QString &reason, bool announce = true);
     // The switch of the live microphone belongs to the audio health supervision.
     void restartMicrophoneCaptureForLiveDeviceChange(quint32 id);
+    QCoro::Task<> runLiveMicrophoneChange(AudioInputMode targetMode, quint64 generation);
+    // The listed name of the selection, else the device the microphone opened.
+    QString selectedInputDeviceName() const;
+    // The recording can take a repair: live, unpaused, with its stream, and still `generation`.
+    bool canRepairRecording(quint64 generation) const;
+    void setLiveInputMode(AudioInputMode mode);
+    void noteMicrophoneHeard();
+    bool isMicrophoneMuted();
+    // Capture that ends by itself, and the sound server going away and coming back.
+    void handleCaptureEnded(CaptureSource source, const AudioServerError &error);
+    void handleSoundServerLost();
+    QCoro::Task<> resumeCaptureAfterServerBack(JobSlot::Ticket ticket, quint64 generation);
 
-    // view_model_history.cpp
+    // Audio test (view_model_audio_test.cpp).
+    QCoro::Task<> runAudioTest(AudioInputMode mode, CaptureSelection selection,
+                               JobSlot::Ticket ticket);
+
+    // Settings and sources (view_model_settings.cpp, view_model_sources.cpp).
+    void loadConfiguration();
+    STTConfiguration &currentConfig();
+    const STTConfiguration &currentConfig() const { return configuration(); }
+    QCoro::Task<> runConnectionTest(STTConfiguration config);
+    void storeSelectedInputDevice(quint32 id);
+
+    // History, deletion and recovery (view_model_history.cpp, view_model_deletion.cpp,
+    // view_model_recovery.cpp).
     // Stores a finished recording; the error text for the log when it could not be written.
     std::optional<QString> saveFinishedSession(const FinishPlan &plan,
                                                const QList<TranscriptSegment> &segments);
     // The status line of the automatic export; empty when it did nothing.
     QString autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot);
+    QCoro::Task<> runDeleteSession(QString id, STTConfiguration config);
+    QCoro::Task<> runDeleteAllSessions(QStringList ids, STTConfiguration config);
+    QCoro::Task<> recoverStoppedSessionsFromServer(int fetchLimit, int importLimit,
+                                                   bool startupMode);
+    void notePendingServerDeletions(const QStringList &failed, const QStringList &succeeded);
 
     // Outputs and prompts (view_model_outputs.cpp).
     enum class PromptedSetting { BackendURL, APIKey, UpdateManifestURL };
@@ -575,36 +390,26 @@ private:
     void storePromptedSetting(PromptedSetting setting, const QString &value);
     QCoro::Task<> runSaveTranscript();
     QCoro::Task<> runUpdateCheck(QString manifestAddress);
-    QString m_runningVersion;
 
-    // Deletion and recovery (view_model_deletion.cpp, view_model_recovery.cpp).
-    QCoro::Task<> runDeleteSession(QString id, STTConfiguration config);
-    QCoro::Task<> runDeleteAllSessions(QStringList ids, STTConfiguration config);
-    QCoro::Task<> recoverStoppedSessionsFromServer(int fetchLimit, int importLimit,
-                                                   bool startupMode);
-    void setCrashRecoveryRunning(bool running);
-    void notePendingServerDeletions(const QStringList &failed, const QStringList &succeeded);
-    bool m_hasAttemptedStartupCrashRecovery = false;
-    void changeDeletionJobs(int delta, bool all);
-    int m_deletionJobs = 0;
-    bool m_isDeletingAllSessions = false;
+    // Memo and diagnostics (view_model_memo.cpp, view_model_diagnostics.cpp).
+    QCoro::Task<> runSummaryGeneration(STTConfiguration config, QString sessionId,
+                                       QList<SummaryGenerateRequest::Segment> segments);
+    QCoro::Task<> runDiagnosticsExport(STTConfiguration config, QString sessionId);
+    QCoro::Task<> runAutoDiagnosticsExport(QString slug,
+                                           std::optional<SessionMetaResponse> sessionMeta,
+                                           STTConfiguration config, QString sessionId);
+    QStringList diagnosticSecrets() const;
+    QString diagnosticsDirectory() const;
+    std::optional<QString> resolveLatestDiagnosticsForAction();
 
-    // transcription_view_model.cpp
+    // Published fields (transcription_view_model.cpp).
     void setStatusText(const QString &text);
     void setDiagnosticHint(const QString &hint);
     void setInterimText(const QString &text);
     void setSessionId(const QString &id);
     void setPhase(RecordingPhase phase);
-    // The one way out of starting, live, paused and resuming: pending starts and resumes go
-    // stale, capture ends, and all but a user stop drop the stream and the pollers at once.
-    void leaveLive(LeaveReason reason);
     void setFallbackNoticeVisible(bool visible);
     void setPauseElapsedLabel(const QString &label);
-    void setSelectedInputDeviceID(quint32 id);
-    void setSelectedSystemSource(quint32 displayID, const QString &bundleIdentifier);
-    // Pause tracking belongs to pause and resume; a start resets it, an end stops it.
-    void resetPauseTracking();
-    void stopPauseTracking();
     // True while the stop sequence or a start owns the transcript.
     bool isTranscriptBusy() const;
 
@@ -619,32 +424,22 @@ private:
     DesktopServices *m_desktop;
     Clock *m_clock;
     QString m_autoExportDirectory;
+    QString m_runningVersion;
+    std::function<QStringList()> m_diagnosticSecretsProvider;
 
-    // Settings.
-    STTConfiguration m_config;
-    QString m_language;
-    QString m_sttModel;
-    QList<AudioInputDeviceOption> m_inputDevices;
-    quint32 m_selectedInputDeviceID = 0;
-    QString m_recommendedInputDeviceName;
-    QList<SystemAudioDisplayOption> m_displays;
-    QList<SystemAudioApplicationOption> m_applications;
-    quint32 m_selectedSystemDisplayID = 0;
-    QString m_selectedSystemApplicationBundleID;
-    AudioInputMode m_inputMode = AudioInputMode::Microphone;
-    TranscriptExportFormat m_exportFormat = TranscriptExportFormat::Txt;
-    bool m_autoExportEnabled = false;
-    bool m_allowSystemFallback = true;
-    MixSettings m_mix;
-    MixPreset m_mixedPreset = MixPreset::Meeting;
+    // Topics.
+    StatusLine *m_status;
+    RecordingSettings *m_settings;
+    CaptureSources *m_sources;
+    RecordingPermissions *m_permissions;
+    HistoryState *m_history;
+    SupportState *m_support;
 
-    // Recording state.
+    // Recording state. The generation grows with every start, so work that belongs to an older
+    // recording can tell.
     RecordingPhase m_phase = RecordingPhase::Idle;
     QString m_pauseElapsedLabel;
     bool m_fallbackNoticeVisible = false;
-
-    // The current recording. The generation grows with every start, so work that belongs to an
-    // older recording can tell.
     quint64 m_generation = 0;
     QUuid m_startAttemptID;
     QUuid m_resumeAttemptID;
@@ -659,9 +454,15 @@ private:
     JobSlot m_sessionMetaPoll;
     JobSlot m_microphoneLiveness;
     JobSlot m_audioTest;
+    JobSlot m_captureResume;
     CaptureRig *m_rig;
     OutgoingAudioPipeline *m_pipeline; // the rig's
     AudioHealthState m_health;
+    std::optional<SessionMetaResponse> m_lastHealthMeta;
+    std::optional<QDateTime> m_pauseStartedAt;
+    double m_accumulatedPausedDuration = 0;
+    Timer *m_pauseTicker = nullptr;
+    bool m_hasAttemptedStartupCrashRecovery = false;
 
     // The transcript.
     TranscriptSegmentModel *m_segments;
@@ -670,91 +471,6 @@ private:
     QDateTime m_lastPartialReceivedAt;
     QDateTime m_lastFinalReceivedAt;
     QDateTime m_lastSessionMetaReceivedAt;
-
-    // History.
-    SessionHistoryModel *m_sessionHistory;
-    QString m_selectedSessionHistoryId;
-
-    // Topics.
-    StatusLine *m_status;
-    RecordingPermissions *m_permissions;
-
-    // Owned by other actions (audio test, diagnostics, memo, crash recovery).
-    bool m_isAudioTestRunning = false;
-    QString m_lastDiagnosticsFileName;
-    QString m_memoAIBackendStatus;
-    bool m_isCrashRecoveryRunning = false;
-
-    // Pause and resume (view_model_pause.cpp).
-public:
-    Q_INVOKABLE void pauseRecording();
-    Q_INVOKABLE void resumeRecording();
-
-private:
-    QCoro::Task<> runResumeCheck(QUuid attemptID, QString sessionId, STTConfiguration config);
-    void handleResumeRecordingTimeout();
-    void startPauseTracking();
-    void updatePauseElapsedLabel();
-
-    std::optional<QDateTime> m_pauseStartedAt;
-    double m_accumulatedPausedDuration = 0;
-    Timer *m_pauseTicker = nullptr;
-
-    // Health and fallbacks (view_model_health.cpp).
-    // "Audio <sent> • mic <frames>/<peak> • sys ... • mixDrop m:<n> s:<n>", shown while recording.
-    Q_PROPERTY(QString realtimeDiagnosticsLabel READ realtimeDiagnosticsLabel NOTIFY
-                   realtimeDiagnosticsLabelChanged)
-public:
-    QString realtimeDiagnosticsLabel() const;
-    // The metadata of the latest health evaluation of this recording; none before the first.
-    const std::optional<SessionMetaResponse> &lastHealthMeta() const { return m_lastHealthMeta; }
-
-Q_SIGNALS:
-    void realtimeDiagnosticsLabelChanged();
-    // The automatic switch to the mixed mode wants a diagnostics file of the failed source, at
-    // most once per recording. Connect it directly: the once-flag is set when the emit returns.
-    void fallbackDiagnosticsRequested(const QString &reason);
-
-private:
-    void initHealthSupervision();
-    void resetHealthSupervision();
-    QCoro::Task<> runMicrophoneLivenessCheck(AudioInputMode mode, QString reason,
-                                             JobSlot::Ticket ticket, quint64 generation,
-                                             QString sessionId, int framesAtSchedule);
-    // A stable microphone other than the current one; none when there is none or the switch
-    // was tried in this recording.
-    std::optional<AudioInputDeviceOption> stableMicrophoneCandidate() const;
-    bool attemptStableMicrophoneFallback(const QString &trigger, AudioInputMode mode);
-    void attemptMixedMicrophoneRestart(const QString &trigger);
-    void attemptSystemAudioFallback(const QString &trigger);
-    QCoro::Task<> runSystemAudioFallback(quint64 generation);
-    // announce: write the restart's own status and hint (a caller may have written better ones).
-    bool restartMicrophoneCapture(AudioInputMode mode, const QString &reason, bool announce = true);
-    QCoro::Task<> runLiveMicrophoneChange(AudioInputMode targetMode, quint64 generation);
-    // The listed name of the selection, else the device the microphone opened.
-    QString selectedInputDeviceName() const;
-    // The recording can take a repair: live, unpaused, with its stream, and still `generation`.
-    bool canRepairRecording(quint64 generation) const;
-    void setLiveInputMode(AudioInputMode mode);
-    void noteMicrophoneHeard();
-    bool isMicrophoneMuted();
-    // Capture that ends by itself, and the sound server going away and coming back.
-    void handleCaptureEnded(CaptureSource source, const AudioServerError &error);
-    void handleSoundServerLost();
-    QCoro::Task<> resumeCaptureAfterServerBack(JobSlot::Ticket ticket, quint64 generation);
-
-    std::optional<SessionMetaResponse> m_lastHealthMeta;
-    JobSlot m_captureResume;
-
-    // Audio test (view_model_audio_test.cpp).
-public:
-    // Five seconds of the chosen sources without a backend session; nothing is sent.
-    Q_INVOKABLE void runAudioQualityTest();
-
-private:
-    QCoro::Task<> runAudioTest(AudioInputMode mode, CaptureSelection selection,
-                               JobSlot::Ticket ticket);
-    void setAudioTestRunning(bool running);
 };
 
 } // namespace vernalo

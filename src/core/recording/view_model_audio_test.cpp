@@ -3,6 +3,7 @@
 #include "audio/capture_errors.h"
 #include "recording/audio_test_verdict.h"
 #include "recording/capture_rig.h"
+#include "recording/recording_permissions.h"
 #include "recording/transcription_view_model.h"
 #include "wire/clock.h"
 
@@ -22,16 +23,16 @@ void TranscriptionViewModel::runAudioQualityTest()
         setStatusText(QStringLiteral("Pysäytä tallennus ennen äänitestiä"));
         return;
     }
-    if (m_isAudioTestRunning)
+    if (m_support->isAudioTestRunning())
         return;
-    setAudioTestRunning(true);
+    m_support->setAudioTestRunning(true);
     setStatusText(QStringLiteral("Äänitesti käynnissä (5 s)..."));
     setDiagnosticHint(QString());
     const JobSlot::Ticket ticket = m_audioTest.start();
-    runAudioTest(
-        m_inputMode,
-        {m_selectedInputDeviceID, m_selectedSystemDisplayID, m_selectedSystemApplicationBundleID},
-        ticket);
+    runAudioTest(m_settings->inputMode(),
+                 {m_sources->selectedInputDeviceID(), m_sources->selectedSystemDisplayID(),
+                  m_sources->selectedSystemApplicationBundleID()},
+                 ticket);
 }
 
 QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, CaptureSelection selection,
@@ -53,7 +54,7 @@ QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, CaptureS
         m_audioTest.finish(ticket);
         m_rig->stopTest();
         setStatusText(QStringLiteral("Äänitesti epäonnistui: ") + *failure);
-        setAudioTestRunning(false);
+        m_support->setAudioTestRunning(false);
         co_return;
     }
 
@@ -64,17 +65,7 @@ QCoro::Task<> TranscriptionViewModel::runAudioTest(AudioInputMode mode, CaptureS
     const AudioTestVerdict verdict = audioTestVerdict(mode, m_rig->stopTest());
     setStatusText(verdict.statusText);
     setDiagnosticHint(verdict.diagnosticHint);
-    setAudioTestRunning(false);
-}
-
-void TranscriptionViewModel::setAudioTestRunning(bool running)
-{
-    if (m_isAudioTestRunning == running)
-        return;
-    m_isAudioTestRunning = running;
-    emit isAudioTestRunningChanged();
-    // The start button waits for the test.
-    emit recordingStateChanged();
+    m_support->setAudioTestRunning(false);
 }
 
 } // namespace vernalo

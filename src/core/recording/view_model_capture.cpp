@@ -23,7 +23,7 @@ void TranscriptionViewModel::activateLiveCapture(AudioInputMode mode, WebSocketS
                                                  const CaptureSelection &selection)
 {
     const QPointer<WebSocketStreamClient> target(client);
-    m_pipeline->setMixSettings(m_mix);
+    m_pipeline->setMixSettings(m_settings->mix());
     m_pipeline->setPaused(isPaused());
     m_rig->start(mode, selection, [target](const QByteArray &chunk) {
         if (target)

@@ -55,16 +55,8 @@ void TranscriptionViewModel::deleteSession(const QString &id)
     if (isRecording() || id.isEmpty())
         return;
     setStatusText(QStringLiteral("Poistetaan sessio..."));
-    changeDeletionJobs(+1, false);
-    runDeleteSession(id, m_config);
-}
-
-void TranscriptionViewModel::changeDeletionJobs(int delta, bool all)
-{
-    m_deletionJobs += delta;
-    if (all)
-        m_isDeletingAllSessions = delta > 0;
-    emit deletionStateChanged();
+    m_history->changeDeletionJobs(+1, false);
+    runDeleteSession(id, currentConfig());
 }
 
 QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfiguration config)
@@ -73,15 +65,15 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
     const bool serverDeleted = co_await deleteOnServer(m_apiClient, config, id);
     if (!self)
         co_return;
-    changeDeletionJobs(-1, false);
+    m_history->changeDeletionJobs(-1, false);
     if (m_historyStore->deleteSession(id)) {
         setStatusText(QStringLiteral("Session poisto epäonnistui"));
         co_return;
     }
     notePendingServerDeletions(serverDeleted ? QStringList() : QStringList {id},
                                serverDeleted ? QStringList {id} : QStringList());
-    if (m_selectedSessionHistoryId == id)
-        setSelectedSessionHistoryId(QString());
+    if (m_history->selectedSessionHistoryId() == id)
+        m_history->setSelectedSessionHistoryId(QString());
     refreshSessionHistory();
     setStatusText(
         serverDeleted
@@ -92,14 +84,14 @@ QCoro::Task<> TranscriptionViewModel::runDeleteSession(QString id, STTConfigurat
 void TranscriptionViewModel::deleteAllSessions()
 {
     // A second press while the first still runs would delete every session on the server twice.
-    if (isRecording() || m_isDeletingAllSessions)
+    if (isRecording() || m_history->isDeletingAllSessions())
         return;
     QStringList ids;
     for (const SavedSessionListItem &item : m_historyStore->list())
         ids.append(item.id);
     setStatusText(QStringLiteral("Poistetaan kaikki sessiot..."));
-    changeDeletionJobs(+1, true);
-    runDeleteAllSessions(ids, m_config);
+    m_history->changeDeletionJobs(+1, true);
+    runDeleteAllSessions(ids, currentConfig());
 }
 
 QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTConfiguration config)
@@ -113,7 +105,7 @@ QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTC
             co_return;
         (deleted ? succeeded : failed).append(id);
     }
-    changeDeletionJobs(-1, true);
+    m_history->changeDeletionJobs(-1, true);
     // Only what was listed when the action started: a recording saved while the server
     // deletions ran stays.
     bool localFailure = false;
@@ -125,7 +117,7 @@ QCoro::Task<> TranscriptionViewModel::runDeleteAllSessions(QStringList ids, STTC
         setStatusText(QStringLiteral("Sessioiden poisto epäonnistui"));
         co_return;
     }
-    setSelectedSessionHistoryId(QString());
+    m_history->setSelectedSessionHistoryId(QString());
     refreshSessionHistory();
     setStatusText(failed.isEmpty() ? QStringLiteral("Kaikki sessiot poistettu (myös palvelimelta)")
                                    : QStringLiteral("Kaikki sessiot poistettu paikallisesti (%1 "

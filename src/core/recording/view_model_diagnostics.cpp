@@ -11,6 +11,7 @@
 #include "foundation/app_log.h"
 #include "foundation/secure_settings.h"
 #include "ports/desktop_services.h"
+#include "recording/recording_permissions.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/atomic_file.h"
 #include "sessions/transcript_export_writer.h"
@@ -44,17 +45,19 @@ bool isDiagnosticsFileName(const QString &name)
 QString TranscriptionViewModel::micStatusLabel() const
 {
     QString choice;
-    if (m_selectedInputDeviceID == 0) {
-        choice = m_recommendedInputDeviceName.isEmpty()
+    if (m_sources->selectedInputDeviceID() == 0) {
+        choice = m_sources->recommendedInputDeviceName().isEmpty()
             ? QStringLiteral("Auto")
-            : QStringLiteral("Auto (suositus: %1)").arg(m_recommendedInputDeviceName);
+            : QStringLiteral("Auto (suositus: %1)").arg(m_sources->recommendedInputDeviceName());
     } else {
-        const auto it = std::find_if(
-            m_inputDevices.begin(), m_inputDevices.end(),
-            [this](const AudioInputDeviceOption &o) { return o.id == m_selectedInputDeviceID; });
-        choice = it != m_inputDevices.end()
+        const auto it = std::find_if(m_sources->availableInputDevices().begin(),
+                                     m_sources->availableInputDevices().end(),
+                                     [this](const AudioInputDeviceOption &o) {
+                                         return o.id == m_sources->selectedInputDeviceID();
+                                     });
+        choice = it != m_sources->availableInputDevices().end()
             ? it->name
-            : QStringLiteral("Laite %1 (ei saatavilla)").arg(m_selectedInputDeviceID);
+            : QStringLiteral("Laite %1 (ei saatavilla)").arg(m_sources->selectedInputDeviceID());
     }
     const QString active = m_microphone ? m_microphone->activeInputDeviceName() : QString();
     if (!active.isEmpty())
@@ -64,13 +67,13 @@ QString TranscriptionViewModel::micStatusLabel() const
 
 QString TranscriptionViewModel::selectedSystemDisplayName() const
 {
-    if (m_selectedSystemDisplayID == 0)
+    if (m_sources->selectedSystemDisplayID() == 0)
         return QStringLiteral("Auto (ensimmäinen näyttö)");
-    for (const SystemAudioDisplayOption &display : m_displays) {
-        if (display.id == m_selectedSystemDisplayID)
+    for (const SystemAudioDisplayOption &display : m_sources->availableSystemDisplays()) {
+        if (display.id == m_sources->selectedSystemDisplayID())
             return display.name;
     }
-    return QStringLiteral("Näyttö %1 (ei saatavilla)").arg(m_selectedSystemDisplayID);
+    return QStringLiteral("Näyttö %1 (ei saatavilla)").arg(m_sources->selectedSystemDisplayID());
 }
 
 DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
@@ -82,28 +85,28 @@ DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
     payload.sessionId = m_sessionId;
 
     DiagnosticConfigSnapshot &config = payload.config;
-    config.baseURL = m_config.baseURL;
-    config.apiKeyMasked = apiKeyMasked(m_config.apiKey);
-    config.updateManifestURL = m_config.updateManifestURL;
-    config.defaultLanguage = m_config.defaultLanguage;
-    config.defaultModel = m_config.defaultModel;
-    config.allowSystemFallback = m_allowSystemFallback;
-    config.mixedPreset = rawValue(m_mixedPreset);
-    config.mixedMicGain = m_mix.micGain;
-    config.mixedSystemGain = m_mix.systemGain;
-    config.mixedAutoDuckEnabled = m_mix.autoDuckEnabled;
-    config.mixedDuckingStrength = m_mix.duckingStrength;
-    config.mixedLimiterEnabled = m_mix.limiterEnabled;
+    config.baseURL = currentConfig().baseURL;
+    config.apiKeyMasked = apiKeyMasked(currentConfig().apiKey);
+    config.updateManifestURL = currentConfig().updateManifestURL;
+    config.defaultLanguage = currentConfig().defaultLanguage;
+    config.defaultModel = currentConfig().defaultModel;
+    config.allowSystemFallback = m_settings->allowSystemFallback();
+    config.mixedPreset = rawValue(m_settings->mixedPreset());
+    config.mixedMicGain = m_settings->mix().micGain;
+    config.mixedSystemGain = m_settings->mix().systemGain;
+    config.mixedAutoDuckEnabled = m_settings->mix().autoDuckEnabled;
+    config.mixedDuckingStrength = m_settings->mix().duckingStrength;
+    config.mixedLimiterEnabled = m_settings->mix().limiterEnabled;
 
     DiagnosticRuntimeSnapshot &runtime = payload.runtime;
-    runtime.language = m_language;
-    runtime.sttModel = m_sttModel;
-    runtime.inputMode = rawValue(m_inputMode);
+    runtime.language = m_settings->language();
+    runtime.sttModel = m_settings->sttModel();
+    runtime.inputMode = rawValue(m_settings->inputMode());
     runtime.micLabel = micStatusLabel();
     runtime.systemDisplay = selectedSystemDisplayName();
-    runtime.systemApplication = m_selectedSystemApplicationBundleID.isEmpty()
+    runtime.systemApplication = m_sources->selectedSystemApplicationBundleID().isEmpty()
         ? QStringLiteral("auto")
-        : m_selectedSystemApplicationBundleID;
+        : m_sources->selectedSystemApplicationBundleID();
     runtime.isStartingRecording = isStartingRecording();
     runtime.isRecording = isRecording();
     runtime.isResumingRecording = isResumingRecording();
@@ -131,7 +134,7 @@ DiagnosticExportPayload TranscriptionViewModel::makeDiagnosticPayload(
 
 QStringList TranscriptionViewModel::diagnosticSecrets() const
 {
-    QStringList secrets {m_config.apiKey, m_config.authToken.value_or(QString())};
+    QStringList secrets {currentConfig().apiKey, currentConfig().authToken.value_or(QString())};
     if (SecureSettings *settings = m_configStore->settings()) {
         for (const char *key : {AuthManager::kSessionTokenKey, AuthManager::kAdminKeyStorageKey})
             secrets.append(settings->value(QLatin1String(key)).toString());
@@ -146,46 +149,20 @@ QString TranscriptionViewModel::diagnosticsDirectory() const
     return m_autoExportDirectory.isEmpty() ? defaultAutoExportDirectory() : m_autoExportDirectory;
 }
 
-void TranscriptionViewModel::rememberDiagnosticsFile(const QString &path)
-{
-    m_lastDiagnosticsPath = path;
-    const QString name = QFileInfo(path).fileName();
-    if (name != m_lastDiagnosticsFileName) {
-        m_lastDiagnosticsFileName = name;
-        emit lastDiagnosticsFileNameChanged();
-    }
-}
-
-void TranscriptionViewModel::setExportingDiagnosticsPackage(bool exporting)
-{
-    const bool was = isExportingDiagnostics();
-    m_isExportingDiagnosticsPackage = exporting;
-    if (was != isExportingDiagnostics())
-        emit isExportingDiagnosticsChanged();
-}
-
-void TranscriptionViewModel::changeAutoDiagnosticsJobs(int delta)
-{
-    const bool was = isExportingDiagnostics();
-    m_autoDiagnosticsJobs += delta;
-    if (was != isExportingDiagnostics())
-        emit isExportingDiagnosticsChanged();
-}
-
 void TranscriptionViewModel::exportDiagnosticsPackage()
 {
     // One package at a time: two in the same second would share the temporary zip's name.
-    if (m_isExportingDiagnosticsPackage)
+    if (m_support->isExportingPackage())
         return;
     setStatusText(QStringLiteral("Kootaan diagnostiikka..."));
-    runDiagnosticsExport(m_config, m_sessionId);
+    runDiagnosticsExport(currentConfig(), m_sessionId);
 }
 
 QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration config,
                                                            QString sessionId)
 {
     QPointer<TranscriptionViewModel> self(this);
-    setExportingDiagnosticsPackage(true);
+    m_support->setExportingPackage(true);
     std::optional<SessionMetaResponse> meta;
     std::optional<ServerTranscriptResponse> transcript;
     if (!sessionId.isEmpty()) {
@@ -225,7 +202,7 @@ QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration conf
     if (!archive.ok()) {
         AppLog::write(QStringLiteral("diagnostics package failed: ") + archive.error);
         setStatusText(QStringLiteral("Diagnostiikan tallennus epäonnistui"));
-        setExportingDiagnosticsPackage(false);
+        m_support->setExportingPackage(false);
         co_return;
     }
 
@@ -241,7 +218,7 @@ QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration conf
     QFile::remove(archive.path);
     if (!self)
         co_return;
-    setExportingDiagnosticsPackage(false);
+    m_support->setExportingPackage(false);
     if (!chosen || chosen->isEmpty()) {
         setStatusText(QStringLiteral("Diagnostiikka peruttu"));
         co_return;
@@ -256,8 +233,9 @@ QCoro::Task<> TranscriptionViewModel::runDiagnosticsExport(STTConfiguration conf
         setStatusText(QStringLiteral("Diagnostiikan tallennus epäonnistui"));
         co_return;
     }
-    rememberDiagnosticsFile(*chosen);
-    setStatusText(QStringLiteral("Diagnostiikka tallennettu: ") + m_lastDiagnosticsFileName);
+    m_support->rememberDiagnosticsFile(*chosen);
+    setStatusText(QStringLiteral("Diagnostiikka tallennettu: ") +
+                  m_support->lastDiagnosticsFileName());
 }
 
 void TranscriptionViewModel::autoExportFallbackDiagnostics(
@@ -267,7 +245,8 @@ void TranscriptionViewModel::autoExportFallbackDiagnostics(
     if (m_health.hasAutoExportedFallbackDiagnostics)
         return;
     m_health.hasAutoExportedFallbackDiagnostics = true;
-    runAutoDiagnosticsExport(diagnosticReasonSlug(reason), sessionMeta, m_config, m_sessionId);
+    runAutoDiagnosticsExport(diagnosticReasonSlug(reason), sessionMeta, currentConfig(),
+                             m_sessionId);
 }
 
 QCoro::Task<>
@@ -276,7 +255,7 @@ TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
                                                  STTConfiguration config, QString sessionId)
 {
     QPointer<TranscriptionViewModel> self(this);
-    changeAutoDiagnosticsJobs(+1);
+    m_support->changeAutoDiagnosticsJobs(+1);
     std::optional<ServerTranscriptResponse> transcript;
     if (!sessionId.isEmpty()) {
         try {
@@ -301,14 +280,14 @@ TranscriptionViewModel::runAutoDiagnosticsExport(QString slug,
         co_await runOffMainThread<std::optional<QString>>(std::move(write));
     if (!self)
         co_return;
-    changeAutoDiagnosticsJobs(-1);
+    m_support->changeAutoDiagnosticsJobs(-1);
     if (error) {
         AppLog::write(QStringLiteral("auto diagnostic export failed: ") + *error);
         co_return;
     }
     AppLog::write(QStringLiteral("auto diagnostic exported path=") + path);
-    rememberDiagnosticsFile(path);
-    const QString name = m_lastDiagnosticsFileName;
+    m_support->rememberDiagnosticsFile(path);
+    const QString name = m_support->lastDiagnosticsFileName();
     if (!diagnosticHint().isEmpty())
         setDiagnosticHint(diagnosticHint() + QStringLiteral(" (Diagnoosi: ") + name + u')');
     else
@@ -345,8 +324,9 @@ std::optional<QString> TranscriptionViewModel::latestDiagnosticsFromDownloads() 
 
 std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsPath() const
 {
-    if (!m_lastDiagnosticsPath.isEmpty() && QFileInfo(m_lastDiagnosticsPath).isFile())
-        return m_lastDiagnosticsPath;
+    if (!m_support->lastDiagnosticsPath().isEmpty() &&
+        QFileInfo(m_support->lastDiagnosticsPath()).isFile())
+        return m_support->lastDiagnosticsPath();
     return latestDiagnosticsFromDownloads();
 }
 
@@ -357,7 +337,7 @@ std::optional<QString> TranscriptionViewModel::resolveLatestDiagnosticsForAction
         setStatusText(QStringLiteral("Diagnostiikkatiedostoa ei löytynyt"));
         return std::nullopt;
     }
-    rememberDiagnosticsFile(*path);
+    m_support->rememberDiagnosticsFile(*path);
     return path;
 }
 
@@ -368,10 +348,10 @@ void TranscriptionViewModel::openLatestDiagnostics()
         return;
     if (!m_desktop->openUrl(QUrl::fromLocalFile(*path))) {
         setStatusText(QStringLiteral("Tiedoston avaaminen epäonnistui: ") +
-                      m_lastDiagnosticsFileName);
+                      m_support->lastDiagnosticsFileName());
         return;
     }
-    setStatusText(QStringLiteral("Avattiin: ") + m_lastDiagnosticsFileName);
+    setStatusText(QStringLiteral("Avattiin: ") + m_support->lastDiagnosticsFileName());
 }
 
 void TranscriptionViewModel::revealLatestDiagnosticsInFileManager()
@@ -381,26 +361,28 @@ void TranscriptionViewModel::revealLatestDiagnosticsInFileManager()
         return;
     if (!m_desktop->revealInFolder(*path)) {
         setStatusText(QStringLiteral("Tiedostonhallinnan avaaminen epäonnistui: ") +
-                      m_lastDiagnosticsFileName);
+                      m_support->lastDiagnosticsFileName());
         return;
     }
-    setStatusText(QStringLiteral("Näytetään tiedostonhallinnassa: ") + m_lastDiagnosticsFileName);
+    setStatusText(QStringLiteral("Näytetään tiedostonhallinnassa: ") +
+                  m_support->lastDiagnosticsFileName());
 }
 
 void TranscriptionViewModel::copyDiagnosticsSupportTemplate()
 {
     QString packageName = QStringLiteral("(ei tallennettua pakettia)");
     if (const std::optional<QString> path = resolveLatestDiagnosticsPath()) {
-        rememberDiagnosticsFile(*path);
-        packageName = m_lastDiagnosticsFileName;
+        m_support->rememberDiagnosticsFile(*path);
+        packageName = m_support->lastDiagnosticsFileName();
     }
     static const QLocale finnish(QStringLiteral("fi_FI"));
     const QString text = QStringLiteral("Hei tuki,\n\nLiitän Vernalo-diagnoosin.\n\n- Aika: ") +
         finnish.toString(m_clock->now().toLocalTime(), QStringLiteral("dd.MM.yyyy HH:mm")) +
         QStringLiteral("\n- Sessio-ID: ") +
         (m_sessionId.isEmpty() ? QStringLiteral("-") : m_sessionId) +
-        QStringLiteral("\n- Äänilähde: ") + label(m_inputMode) + QStringLiteral("\n- STT-malli: ") +
-        m_sttModel + QStringLiteral("\n- Diagnostiikkapaketti: ") + packageName +
+        QStringLiteral("\n- Äänilähde: ") + label(m_settings->inputMode()) +
+        QStringLiteral("\n- STT-malli: ") + m_settings->sttModel() +
+        QStringLiteral("\n- Diagnostiikkapaketti: ") + packageName +
         QStringLiteral("\n\nKuvaus:\n[Kirjaa tähän mitä tapahtui]");
     m_desktop->setClipboardText(text);
     setStatusText(QStringLiteral("Tukiviestipohja kopioitu leikepöydälle"));

@@ -10,6 +10,7 @@
 #include "ports/audio_system.h"
 #include "recording/audio_health_rules.h"
 #include "recording/capture_rig.h"
+#include "recording/recording_permissions.h"
 #include "recording/transcription_view_model.h"
 #include "wire/clock.h"
 
@@ -108,8 +109,9 @@ QString TranscriptionViewModel::realtimeDiagnosticsLabel() const
 
 QString TranscriptionViewModel::selectedInputDeviceName() const
 {
-    for (const AudioInputDeviceOption &device : m_inputDevices) {
-        if (device.id == m_selectedInputDeviceID && m_selectedInputDeviceID != 0)
+    for (const AudioInputDeviceOption &device : m_sources->availableInputDevices()) {
+        if (device.id == m_sources->selectedInputDeviceID() &&
+            m_sources->selectedInputDeviceID() != 0)
             return device.name;
     }
     const QString opened = m_microphone->activeInputDeviceName();
@@ -123,10 +125,7 @@ bool TranscriptionViewModel::canRepairRecording(quint64 generation) const
 
 void TranscriptionViewModel::setLiveInputMode(AudioInputMode mode)
 {
-    if (m_inputMode != mode) {
-        m_inputMode = mode;
-        emit inputModeChanged();
-    }
+    m_settings->setLiveInputMode(mode);
 }
 
 void TranscriptionViewModel::noteMicrophoneHeard()
@@ -154,7 +153,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
         return;
     noteMicrophoneHeard();
     AudioHealthInput input;
-    input.mode = m_inputMode;
+    input.mode = m_settings->inputMode();
     input.paused = isPaused();
     input.audioFrameCount = meta.audioFrameCount;
     input.avgAudioLevel = meta.avgAudioLevel;
@@ -169,7 +168,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     input.systemRawSamplesSeen = m_pipeline->systemRawSamplesSeen();
     input.systemAudioPeak = m_pipeline->systemAudioPeak();
     input.rawWithoutPCMStreak = m_health.rawWithoutPCMStreak;
-    input.allowSystemFallback = m_allowSystemFallback;
+    input.allowSystemFallback = m_settings->allowSystemFallback();
     input.hasStreamClient = m_webSocketClient != nullptr;
     input.hasAttemptedMixedMicrophoneRestart = m_health.hasAttemptedMixedMicrophoneRestart;
     if (input.mode != AudioInputMode::SystemAudio) {
@@ -195,7 +194,7 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     case AudioHealthRepair::None:
         break;
     case AudioHealthRepair::StableMicrophoneFallback:
-        attemptStableMicrophoneFallback(decision.trigger, m_inputMode);
+        attemptStableMicrophoneFallback(decision.trigger, m_settings->inputMode());
         break;
     case AudioHealthRepair::MixedMicrophoneRestart:
         attemptMixedMicrophoneRestart(decision.trigger);
@@ -229,7 +228,7 @@ TranscriptionViewModel::runMicrophoneLivenessCheck(AudioInputMode mode, QString 
         co_return;
     m_microphoneLiveness.finish(ticket);
     if (m_generation != generation || !isRecording() || !m_webSocketClient ||
-        m_sessionId != sessionId || m_inputMode != mode)
+        m_sessionId != sessionId || m_settings->inputMode() != mode)
         co_return;
     if (isPaused()) {
         // Not judged while paused: the check waits for the next unpaused stretch.
@@ -273,7 +272,7 @@ std::optional<AudioInputDeviceOption> TranscriptionViewModel::stableMicrophoneCa
         return std::nullopt;
     const auto plan =
         planStableSwitch(inputDeviceInventory(m_audioSystem->listSources()),
-                         m_selectedInputDeviceID, m_microphone->activeInputDeviceName());
+                         m_sources->selectedInputDeviceID(), m_microphone->activeInputDeviceName());
     if (!plan)
         return std::nullopt;
     return plan->target.option();
@@ -286,7 +285,7 @@ bool TranscriptionViewModel::attemptStableMicrophoneFallback(const QString &trig
         return false;
     const auto plan =
         planStableSwitch(inputDeviceInventory(m_audioSystem->listSources()),
-                         m_selectedInputDeviceID, m_microphone->activeInputDeviceName());
+                         m_sources->selectedInputDeviceID(), m_microphone->activeInputDeviceName());
     if (!plan)
         return false;
     m_health.hasAttemptedMicrophoneDeviceFallback = true;
@@ -316,7 +315,7 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     m_microphoneLiveness.cancel();
     m_health.microphoneStartReason = reason;
     try {
-        m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
+        m_rig->restartMicrophone(m_sources->selectedInputDeviceID(), mode);
     } catch (const MicrophoneCaptureError &error) {
         m_permissions->refreshMicrophonePermissionStatus(false);
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui"));
@@ -330,9 +329,9 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     // the liveness check runs and later texts name the mode that is really recording.
     setLiveInputMode(mode);
     if (announce) {
-        setStatusText(
-            QStringLiteral("Mikrofoni vaihdettu: ") +
-            (m_selectedInputDeviceID == 0 ? QStringLiteral("Auto") : selectedInputDeviceName()));
+        setStatusText(QStringLiteral("Mikrofoni vaihdettu: ") +
+                      (m_sources->selectedInputDeviceID() == 0 ? QStringLiteral("Auto")
+                                                               : selectedInputDeviceName()));
         setDiagnosticHint(mode == AudioInputMode::MicrophoneAndSystem
                               ? QStringLiteral("Mikrofoni liitetty käynnissä olevaan "
                                                "tallennukseen. Odotetaan mikrofonidataa...")
@@ -341,13 +340,14 @@ bool TranscriptionViewModel::restartMicrophoneCapture(AudioInputMode mode, const
     }
     AppLog::write(QStringLiteral("microphone live restart started reason=%1 mode=%2 id=%3")
                       .arg(reason, rawValue(mode))
-                      .arg(m_selectedInputDeviceID));
+                      .arg(m_sources->selectedInputDeviceID()));
     return true;
 }
 
 void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigger)
 {
-    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::MicrophoneAndSystem)
+    if (m_phase != RecordingPhase::Live ||
+        m_settings->inputMode() != AudioInputMode::MicrophoneAndSystem)
         return;
     if (m_health.hasAttemptedMixedMicrophoneRestart) {
         setDiagnosticHint(QStringLiteral("Mikrofoni ei edelleenkään tuota dataa. Valitse toinen "
@@ -361,7 +361,8 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
     noteMicrophoneHeard();
     m_health.microphoneStartReason = trigger;
     try {
-        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
+        m_rig->restartMicrophone(m_sources->selectedInputDeviceID(),
+                                 AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
         m_permissions->refreshMicrophonePermissionStatus(false);
         setDiagnosticHint(QStringLiteral("Mikrofonin uudelleenkäynnistys epäonnistui: ") +
@@ -377,7 +378,7 @@ void TranscriptionViewModel::attemptMixedMicrophoneRestart(const QString &trigge
 
 void TranscriptionViewModel::attemptSystemAudioFallback(const QString &trigger)
 {
-    if (m_phase != RecordingPhase::Live || m_inputMode != AudioInputMode::SystemAudio ||
+    if (m_phase != RecordingPhase::Live || m_settings->inputMode() != AudioInputMode::SystemAudio ||
         m_health.hasAttemptedSystemFallback || !m_webSocketClient)
         return;
     m_health.hasAttemptedSystemFallback = true;
@@ -397,7 +398,7 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
     const bool granted = co_await microphone->requestPermission();
     if (!self || m_generation != generation)
         co_return;
-    if (!canRepairRecording(generation) || m_inputMode != AudioInputMode::SystemAudio) {
+    if (!canRepairRecording(generation) || m_settings->inputMode() != AudioInputMode::SystemAudio) {
         // Paused or changed meanwhile: a later update of this recording may try again.
         m_health.hasAttemptedSystemFallback = false;
         co_return;
@@ -411,7 +412,8 @@ QCoro::Task<> TranscriptionViewModel::runSystemAudioFallback(quint64 generation)
     }
     m_health.microphoneStartReason = QStringLiteral("system-fallback");
     try {
-        m_rig->restartMicrophone(m_selectedInputDeviceID, AudioInputMode::MicrophoneAndSystem);
+        m_rig->restartMicrophone(m_sources->selectedInputDeviceID(),
+                                 AudioInputMode::MicrophoneAndSystem);
     } catch (const MicrophoneCaptureError &error) {
         m_health.hasAttemptedSystemFallback = false;
         setDiagnosticHint(QStringLiteral("Automaattinen varatila epäonnistui: ") +
@@ -439,15 +441,16 @@ void TranscriptionViewModel::restartMicrophoneCaptureForLiveDeviceChange(quint32
         setStatusText(QStringLiteral("Mikrofonin vaihto epäonnistui: yhteys puuttuu"));
         return;
     }
-    const bool adding = m_inputMode == AudioInputMode::SystemAudio;
-    const AudioInputMode target = adding ? AudioInputMode::MicrophoneAndSystem : m_inputMode;
+    const bool adding = m_settings->inputMode() == AudioInputMode::SystemAudio;
+    const AudioInputMode target =
+        adding ? AudioInputMode::MicrophoneAndSystem : m_settings->inputMode();
     setStatusText(adding ? QStringLiteral("Lisätään mikrofoni tallennukseen...")
                          : QStringLiteral("Vaihdetaan mikrofonia..."));
     setDiagnosticHint(QString());
     AppLog::write(QStringLiteral("microphone live change requested id=%1 previousMode=%2 "
                                  "targetMode=%3")
                       .arg(id)
-                      .arg(rawValue(m_inputMode), rawValue(target)));
+                      .arg(rawValue(m_settings->inputMode()), rawValue(target)));
     runLiveMicrophoneChange(target, m_generation);
 }
 
@@ -485,14 +488,14 @@ void TranscriptionViewModel::handleCaptureEnded(CaptureSource source, const Audi
     }
     noteMicrophoneHeard();
     const bool delivered = m_pipeline->micFramesSeen() > 0;
-    AppLog::write(
-        QStringLiteral("microphone capture ended device=%1 error=%2 mode=%3")
-            .arg(m_microphone->activeInputDeviceName(), error.details(), rawValue(m_inputMode)));
+    AppLog::write(QStringLiteral("microphone capture ended device=%1 error=%2 mode=%3")
+                      .arg(m_microphone->activeInputDeviceName(), error.details(),
+                           rawValue(m_settings->inputMode())));
     // Unplugged or switched off: the device is gone, heard or not, so the stable switch applies
     // at once. Reopening a stream that never delivered could only end again.
-    if (attemptStableMicrophoneFallback(QStringLiteral("mic-ended"), m_inputMode))
+    if (attemptStableMicrophoneFallback(QStringLiteral("mic-ended"), m_settings->inputMode()))
         return;
-    if (delivered && restartMicrophoneCapture(m_inputMode, QStringLiteral("mic-ended")))
+    if (delivered && restartMicrophoneCapture(m_settings->inputMode(), QStringLiteral("mic-ended")))
         return;
     setDiagnosticHint(QStringLiteral("Mikrofoni ei ole mukana tallennuksessa. Valitse toinen "
                                      "mikrofoni tai tarkista mikrofonin käyttöoikeus."));
@@ -521,12 +524,12 @@ QCoro::Task<> TranscriptionViewModel::resumeCaptureAfterServerBack(JobSlot::Tick
         }
         if (m_generation != generation || !isRecording())
             break;
-        const AudioInputMode mode = m_inputMode;
+        const AudioInputMode mode = m_settings->inputMode();
         try {
             if (mode != AudioInputMode::SystemAudio && !m_rig->isMicrophoneRunning()) {
                 noteMicrophoneHeard();
                 m_health.microphoneStartReason = QStringLiteral("sound-server-back");
-                m_rig->restartMicrophone(m_selectedInputDeviceID, mode);
+                m_rig->restartMicrophone(m_sources->selectedInputDeviceID(), mode);
             }
             if (mode != AudioInputMode::Microphone && !m_rig->isSystemAudioRunning())
                 m_rig->restartSystemAudio();

@@ -9,18 +9,10 @@ namespace vernalo {
 
 void TranscriptionViewModel::refreshSessionHistory()
 {
-    m_sessionHistory->setItems(m_historyStore->list());
-    if (!m_selectedSessionHistoryId.isEmpty() &&
-        !m_sessionHistory->contains(m_selectedSessionHistoryId))
-        setSelectedSessionHistoryId(QString());
-}
-
-void TranscriptionViewModel::setSelectedSessionHistoryId(const QString &id)
-{
-    if (m_selectedSessionHistoryId == id)
-        return;
-    m_selectedSessionHistoryId = id;
-    emit selectedSessionHistoryIdChanged();
+    m_history->model()->setItems(m_historyStore->list());
+    if (!m_history->selectedSessionHistoryId().isEmpty() &&
+        !m_history->model()->contains(m_history->selectedSessionHistoryId()))
+        m_history->setSelectedSessionHistoryId(QString());
 }
 
 void TranscriptionViewModel::loadSession(const QString &id)
@@ -28,20 +20,21 @@ void TranscriptionViewModel::loadSession(const QString &id)
     // A recording, or a stop still saving one, owns the transcript.
     if (isTranscriptBusy())
         return;
-    setSelectedSessionHistoryId(id);
+    m_history->setSelectedSessionHistoryId(id);
     loadSelectedSession();
 }
 
 void TranscriptionViewModel::loadSelectedSession()
 {
-    if (isTranscriptBusy() || m_selectedSessionHistoryId.isEmpty())
+    if (isTranscriptBusy() || m_history->selectedSessionHistoryId().isEmpty())
         return;
-    const std::optional<SavedSession> session = m_historyStore->load(m_selectedSessionHistoryId);
+    const std::optional<SavedSession> session =
+        m_historyStore->load(m_history->selectedSessionHistoryId());
     if (!session)
         return;
     setSessionId(session->id);
-    setLanguage(session->language);
-    setSttModel(session->sttModel);
+    m_settings->setLanguage(session->language);
+    m_settings->setSttModel(session->sttModel);
     m_segments->replace(session->segments);
     setInterimText(QString());
     setStatusText(QStringLiteral("Sessio ladattu"));
@@ -60,7 +53,8 @@ TranscriptionViewModel::saveFinishedSession(const FinishPlan &plan,
 
 QString TranscriptionViewModel::autoExportAfterStopIfEnabled(const TranscriptSnapshot &snapshot)
 {
-    return autoExportTranscript(snapshot, m_exportFormat, m_autoExportEnabled, m_clock->now(),
+    return autoExportTranscript(snapshot, m_settings->exportFormat(),
+                                m_settings->autoExportEnabled(), m_clock->now(),
                                 m_autoExportDirectory)
         .statusText;
 }

@@ -9,6 +9,7 @@
 #include "foundation/app_log.h"
 #include "ports/audio_system.h"
 #include "recording/capture_rig.h"
+#include "recording/recording_permissions.h"
 #include "recording/recording_rules.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_status_texts.h"
@@ -43,7 +44,7 @@ void TranscriptionViewModel::startRecording()
                           .arg(m_sessionId));
         return;
     }
-    if (m_isAudioTestRunning) {
+    if (m_support->isAudioTestRunning()) {
         setStatusText(QStringLiteral("Odota, että äänitesti valmistuu"));
         return;
     }
@@ -68,22 +69,22 @@ void TranscriptionViewModel::startRecording()
     m_startRecordingTimeout->stop();
     m_startAttemptID = QUuid::createUuid();
 
-    const AudioInputMode mode = m_inputMode;
+    const AudioInputMode mode = m_settings->inputMode();
     const StableInputSelection stable = stableInputDeviceSelection(
-        m_selectedInputDeviceID, inputDeviceInventory(m_audioSystem->listSources()),
-        m_inputDevices);
-    if (stable.id != m_selectedInputDeviceID)
+        m_sources->selectedInputDeviceID(), inputDeviceInventory(m_audioSystem->listSources()),
+        m_sources->availableInputDevices());
+    if (stable.id != m_sources->selectedInputDeviceID())
         storeSelectedInputDevice(stable.id);
 
     StartAttempt attempt;
     attempt.id = m_startAttemptID;
     attempt.generation = m_generation;
     attempt.mode = mode;
-    attempt.language = m_language;
-    attempt.model = m_sttModel;
-    attempt.config = m_config;
-    attempt.selection = {m_selectedInputDeviceID, m_selectedSystemDisplayID,
-                         m_selectedSystemApplicationBundleID};
+    attempt.language = m_settings->language();
+    attempt.model = m_settings->sttModel();
+    attempt.config = currentConfig();
+    attempt.selection = {m_sources->selectedInputDeviceID(), m_sources->selectedSystemDisplayID(),
+                         m_sources->selectedSystemApplicationBundleID()};
 
     AppLog::write(QStringLiteral("startRecording mode=%1 language=%2 model=%3")
                       .arg(rawValue(mode), attempt.language, attempt.model));
@@ -263,7 +264,7 @@ void TranscriptionViewModel::leaveLive(LeaveReason reason)
     }
 }
 
-TranscriptionViewModel::FinishPlan TranscriptionViewModel::makeFinishPlan(bool userStop) const
+FinishPlan TranscriptionViewModel::makeFinishPlan(bool userStop) const
 {
     FinishPlan plan;
     plan.generation = m_generation;
@@ -271,10 +272,10 @@ TranscriptionViewModel::FinishPlan TranscriptionViewModel::makeFinishPlan(bool u
     plan.sessionId = m_sessionId;
     plan.segmentsAtStop = m_segments->segments();
     plan.startedAt = m_recordingStartedAt.isValid() ? m_recordingStartedAt : m_clock->now();
-    plan.language = m_language;
-    plan.model = m_sttModel;
-    plan.config = m_config;
-    plan.mode = m_inputMode;
+    plan.language = m_settings->language();
+    plan.model = m_settings->sttModel();
+    plan.config = currentConfig();
+    plan.mode = m_settings->inputMode();
     return plan;
 }
 
@@ -390,8 +391,8 @@ void TranscriptionViewModel::keepAliveTick()
 void TranscriptionViewModel::setListeningStatus(AudioInputMode mode)
 {
     QString selectedName;
-    for (const AudioInputDeviceOption &device : std::as_const(m_inputDevices)) {
-        if (device.id == m_selectedInputDeviceID)
+    for (const AudioInputDeviceOption &device : std::as_const(m_sources->availableInputDevices())) {
+        if (device.id == m_sources->selectedInputDeviceID())
             selectedName = device.name;
     }
     if (selectedName.isEmpty())

@@ -22,15 +22,7 @@ void TranscriptionViewModel::generateSummaryDocx()
     if (!canSave() || m_sessionId.isEmpty())
         return;
     setStatusText(QStringLiteral("Muodostetaan muistio..."));
-    runSummaryGeneration(m_config, m_sessionId, makeSummaryFallbackSegments());
-}
-
-void TranscriptionViewModel::changeSummaryJobs(int delta)
-{
-    const bool was = isGeneratingSummary();
-    m_summaryJobs += delta;
-    if (was != isGeneratingSummary())
-        emit isGeneratingSummaryChanged();
+    runSummaryGeneration(currentConfig(), m_sessionId, makeSummaryFallbackSegments());
 }
 
 QCoro::Task<>
@@ -38,7 +30,7 @@ TranscriptionViewModel::runSummaryGeneration(STTConfiguration config, QString se
                                              QList<SummaryGenerateRequest::Segment> segments)
 {
     QPointer<TranscriptionViewModel> self(this);
-    changeSummaryJobs(+1);
+    m_support->changeSummaryJobs(+1);
     QByteArray document;
     std::optional<QString> failure;
     try {
@@ -54,7 +46,7 @@ TranscriptionViewModel::runSummaryGeneration(STTConfiguration config, QString se
     if (failure) {
         AppLog::write(
             QStringLiteral("memo generation failed session=%1 error=%2").arg(sessionId, *failure));
-        changeSummaryJobs(-1);
+        m_support->changeSummaryJobs(-1);
         setStatusText(QStringLiteral("Muistion luonti epäonnistui: ") + *failure);
         co_return;
     }
@@ -66,7 +58,7 @@ TranscriptionViewModel::runSummaryGeneration(STTConfiguration config, QString se
     const std::optional<QString> chosen = co_await m_desktop->chooseSaveFile(request);
     if (!self)
         co_return;
-    changeSummaryJobs(-1);
+    m_support->changeSummaryJobs(-1);
     if (!chosen || chosen->isEmpty()) {
         setStatusText(QStringLiteral("Muistio valmis"));
         co_return;

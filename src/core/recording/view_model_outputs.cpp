@@ -64,7 +64,7 @@ QCoro::Task<> TranscriptionViewModel::runSettingPrompt(PromptedSetting setting)
 {
     QPointer<TranscriptionViewModel> self(this);
     m_desktop->bringToFront();
-    const TextPromptRequest request = promptFor(static_cast<int>(setting), m_config);
+    const TextPromptRequest request = promptFor(static_cast<int>(setting), currentConfig());
     const std::optional<QString> answer = co_await m_desktop->promptText(request);
     if (!self || !answer)
         co_return;
@@ -75,13 +75,13 @@ void TranscriptionViewModel::storePromptedSetting(PromptedSetting setting, const
 {
     switch (setting) {
     case PromptedSetting::BackendURL:
-        m_config.baseURL = value;
+        currentConfig().baseURL = value;
         break;
     case PromptedSetting::APIKey:
-        m_config.apiKey = value;
+        currentConfig().apiKey = value;
         break;
     case PromptedSetting::UpdateManifestURL:
-        m_config.updateManifestURL = value;
+        currentConfig().updateManifestURL = value;
         break;
     }
     saveConfig(true);
@@ -124,11 +124,11 @@ QCoro::Task<> TranscriptionViewModel::runSaveTranscript()
     QPointer<TranscriptionViewModel> self(this);
     TranscriptSnapshot snapshot;
     snapshot.sessionId = m_sessionId;
-    snapshot.language = m_language;
-    snapshot.sttModel = m_sttModel;
+    snapshot.language = m_settings->language();
+    snapshot.sttModel = m_settings->sttModel();
     snapshot.segments = m_segments->segments();
-    const ExportOutcome outcome =
-        co_await saveTranscriptWithDialog(m_desktop, snapshot, m_exportFormat, isRecording());
+    const ExportOutcome outcome = co_await saveTranscriptWithDialog(
+        m_desktop, snapshot, m_settings->exportFormat(), isRecording());
     if (!self)
         co_return;
     if (!outcome.detail.isEmpty())
@@ -164,7 +164,7 @@ QString TranscriptionViewModel::currentAppVersion() const
 
 void TranscriptionViewModel::checkForUpdates()
 {
-    runUpdateCheck(m_config.updateManifestURL);
+    runUpdateCheck(currentConfig().updateManifestURL);
 }
 
 QCoro::Task<> TranscriptionViewModel::runUpdateCheck(QString manifestAddress)

@@ -52,7 +52,7 @@ void TranscriptionViewModel::resumeRecording()
     connect(m_resumeRecordingTimeout, &Timer::timeout, this,
             &TranscriptionViewModel::handleResumeRecordingTimeout, Qt::UniqueConnection);
     m_resumeRecordingTimeout->start(kResumeRecordingTimeout);
-    runResumeCheck(attemptID, m_sessionId, m_config);
+    runResumeCheck(attemptID, m_sessionId, currentConfig());
 }
 
 QCoro::Task<> TranscriptionViewModel::runResumeCheck(QUuid attemptID, QString sessionId,
@@ -85,9 +85,9 @@ QCoro::Task<> TranscriptionViewModel::runResumeCheck(QUuid attemptID, QString se
     setPhase(RecordingPhase::Live);
     stopPauseTracking();
     setDiagnosticHint(QString());
-    setListeningStatus(m_inputMode);
+    setListeningStatus(m_settings->inputMode());
     AppLog::write(QStringLiteral("recording resumed session=%1 mode=%2 capture=unmuted")
-                      .arg(sessionId, rawValue(m_inputMode)));
+                      .arg(sessionId, rawValue(m_settings->inputMode())));
 }
 
 void TranscriptionViewModel::handleResumeRecordingTimeout()
@@ -102,7 +102,7 @@ void TranscriptionViewModel::handleResumeRecordingTimeout()
         "Jatkaminen jäi odottamaan yhteyttä liian pitkäksi aikaa. Teksti säilyi, ja voit yrittää "
         "jatkaa tai lopettaa tallennuksen."));
     AppLog::write(QStringLiteral("resumeRecording timeout session=%1 mode=%2")
-                      .arg(m_sessionId, rawValue(m_inputMode)));
+                      .arg(m_sessionId, rawValue(m_settings->inputMode())));
     // The attempt that timed out must not finish the resume when its answer comes late.
     m_resumeAttemptID = QUuid::createUuid();
 }

@@ -58,22 +58,6 @@ QString nonEmptyOr(const std::optional<QString> &value, const QString &fallback)
 
 } // namespace
 
-void TranscriptionViewModel::setCrashRecoveryRunning(bool running)
-{
-    if (m_isCrashRecoveryRunning == running)
-        return;
-    m_isCrashRecoveryRunning = running;
-    emit isCrashRecoveryRunningChanged();
-}
-
-void TranscriptionViewModel::setCrashRecoveryProgress(double progress)
-{
-    if (qFuzzyCompare(m_crashRecoveryProgress + 1, progress + 1))
-        return;
-    m_crashRecoveryProgress = progress;
-    emit crashRecoveryProgressChanged();
-}
-
 void TranscriptionViewModel::runStartupCrashRecoveryIfNeeded()
 {
     if (m_hasAttemptedStartupCrashRecovery)
@@ -95,9 +79,9 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
                                                                        int importLimit,
                                                                        bool startupMode)
 {
-    if (m_isCrashRecoveryRunning)
+    if (m_history->isCrashRecoveryRunning())
         co_return;
-    const STTConfiguration config = m_config;
+    const STTConfiguration config = currentConfig();
     if (config.authToken.value_or(QString()).isEmpty()) {
         if (!startupMode)
             setStatusText(QStringLiteral("Sessiopalautus vaatii aktiivisen kirjautumisen"));
@@ -112,8 +96,8 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         known.insert(id);
 
     QPointer<TranscriptionViewModel> self(this);
-    setCrashRecoveryProgress(0);
-    setCrashRecoveryRunning(true);
+    m_history->setCrashRecoveryProgress(0);
+    m_history->setCrashRecoveryRunning(true);
     if (!startupMode)
         setStatusText(QStringLiteral("Palautetaan kaatunutta sessiota..."));
 
@@ -128,8 +112,8 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         AppLog::write(QStringLiteral("crash recovery failed error=") + description);
         if (!startupMode)
             setStatusText(QStringLiteral("Kaatumispalautus epäonnistui: ") + description);
-        setCrashRecoveryProgress(1);
-        setCrashRecoveryRunning(false);
+        m_history->setCrashRecoveryProgress(1);
+        m_history->setCrashRecoveryRunning(false);
         co_return;
     }
     if (!self)
@@ -139,7 +123,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
     QStringList restored;
     for (qsizetype index = 0; index < stopped.size(); ++index) {
         const SessionMetaResponse &meta = stopped.at(index);
-        setCrashRecoveryProgress(double(index) / double(stopped.size()));
+        m_history->setCrashRecoveryProgress(double(index) / double(stopped.size()));
         const QString id = meta.id.value_or(QString()).trimmed();
         if (id.isEmpty())
             continue;
@@ -180,7 +164,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
         if (restored.size() >= importLimit)
             break;
     }
-    setCrashRecoveryProgress(1);
+    m_history->setCrashRecoveryProgress(1);
     refreshSessionHistory();
 
     if (startupMode) {
@@ -189,13 +173,13 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
                 QStringLiteral("Crash-recovery: palautettu %1 sessiota").arg(restored.size()));
     } else if (!restored.isEmpty()) {
         if (!isRecording()) {
-            setSelectedSessionHistoryId(restored.first());
+            m_history->setSelectedSessionHistoryId(restored.first());
             loadSelectedSession();
         }
         setStatusText(QStringLiteral("Palautettu kaatunut sessio: ") + restored.first());
     } else if (!seen.isEmpty() && m_historyStore->load(seen.first())) {
         if (!isRecording()) {
-            setSelectedSessionHistoryId(seen.first());
+            m_history->setSelectedSessionHistoryId(seen.first());
             loadSelectedSession();
         }
         setStatusText(QStringLiteral("Viimeisin kaatunut sessio oli jo historiassa: ") +
@@ -203,7 +187,7 @@ QCoro::Task<> TranscriptionViewModel::recoverStoppedSessionsFromServer(int fetch
     } else {
         setStatusText(QStringLiteral("Palautettavaa kaatunutta sessiota ei löytynyt"));
     }
-    setCrashRecoveryRunning(false);
+    m_history->setCrashRecoveryRunning(false);
 }
 
 } // namespace vernalo

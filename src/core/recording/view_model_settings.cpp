@@ -11,57 +11,39 @@ namespace vernalo {
 
 void TranscriptionViewModel::loadConfiguration()
 {
-    m_config = withBuildDefaults(m_configStore->load());
-    m_language = m_config.defaultLanguage;
-    m_sttModel = m_config.defaultModel;
-    m_selectedInputDeviceID = m_config.preferredInputDeviceID.value_or(0);
-    m_selectedSystemDisplayID = m_config.preferredSystemDisplayID.value_or(0);
-    m_selectedSystemApplicationBundleID =
-        m_config.preferredSystemApplicationBundleID.value_or(QString());
-    m_allowSystemFallback = m_config.allowSystemFallback;
-    m_mix = m_config.mixSettings();
-    m_mixedPreset = recognizeMixPreset(m_mix);
-    m_pipeline->setMixSettings(m_mix);
+    const STTConfiguration config = withBuildDefaults(m_configStore->load());
+    m_settings->adopt(config);
+    m_sources->setSelectedInputDeviceID(config.preferredInputDeviceID.value_or(0));
+    m_sources->setSelectedSystemSource(
+        config.preferredSystemDisplayID.value_or(0),
+        config.preferredSystemApplicationBundleID.value_or(QString()));
+    m_pipeline->setMixSettings(m_settings->mix());
     // A fresh installation gets the shared key; a broken stored blob is replaced at once.
-    m_configStore->save(m_config);
+    m_configStore->save(config);
 }
 
 void TranscriptionViewModel::saveConfig(bool showStatus)
 {
-    m_config.baseURL = trimmedInput(m_config.baseURL);
-    m_config.apiKey = trimmedInput(m_config.apiKey);
-    m_config.updateManifestURL = trimmedInput(m_config.updateManifestURL);
-    m_config.defaultLanguage = m_language;
-    m_config.defaultModel = m_sttModel;
-    m_config.preferredInputDeviceID =
-        m_selectedInputDeviceID == 0 ? std::nullopt : std::optional(m_selectedInputDeviceID);
-    m_config.preferredSystemDisplayID =
-        m_selectedSystemDisplayID == 0 ? std::nullopt : std::optional(m_selectedSystemDisplayID);
-    m_config.preferredSystemApplicationBundleID = m_selectedSystemApplicationBundleID.isEmpty()
-        ? std::nullopt
-        : std::optional(m_selectedSystemApplicationBundleID);
-    m_config.allowSystemFallback = m_allowSystemFallback;
-    m_config.setMixSettings(m_mix);
-    publishMixSettings(m_config.mixSettings());
-    m_configStore->save(m_config);
-    emit configChanged();
+    STTConfiguration &config = currentConfig();
+    config.baseURL = trimmedInput(config.baseURL);
+    config.apiKey = trimmedInput(config.apiKey);
+    config.updateManifestURL = trimmedInput(config.updateManifestURL);
+    config.defaultLanguage = m_settings->language();
+    config.defaultModel = m_settings->sttModel();
+    const quint32 device = m_sources->selectedInputDeviceID();
+    config.preferredInputDeviceID = device == 0 ? std::nullopt : std::optional(device);
+    const quint32 display = m_sources->selectedSystemDisplayID();
+    config.preferredSystemDisplayID = display == 0 ? std::nullopt : std::optional(display);
+    const QString application = m_sources->selectedSystemApplicationBundleID();
+    config.preferredSystemApplicationBundleID =
+        application.isEmpty() ? std::nullopt : std::optional(application);
+    config.allowSystemFallback = m_settings->allowSystemFallback();
+    config.setMixSettings(m_settings->mix());
+    m_settings->setMix(config.mixSettings());
+    m_configStore->save(config);
+    m_settings->publishConfiguration();
     if (showStatus)
         setStatusText(QStringLiteral("Asetukset tallennettu"));
-}
-
-void TranscriptionViewModel::publishMixSettings(const MixSettings &settings)
-{
-    const MixSettings clamped {
-        clampGain(settings.micGain), clampGain(settings.systemGain), settings.autoDuckEnabled,
-        clampDuckingStrength(settings.duckingStrength), settings.limiterEnabled};
-    const MixPreset preset = recognizeMixPreset(clamped);
-    if (clamped == m_mix && preset == m_mixedPreset)
-        return;
-    m_mix = clamped;
-    m_mixedPreset = preset;
-    // A running mixed recording hears the change at once.
-    m_pipeline->setMixSettings(m_mix);
-    emit mixingChanged();
 }
 
 void TranscriptionViewModel::applyMixPreset(const QString &preset)
@@ -72,109 +54,18 @@ void TranscriptionViewModel::applyMixPreset(const QString &preset)
     const std::optional<MixSettings> values = mixSettings(*chosen);
     if (!values)
         return; // custom: nothing changes, not even the status line
-    publishMixSettings(*values);
+    m_settings->setMix(*values);
     saveConfig(false);
     setStatusText(QStringLiteral("Miksausprofiili: ") + label(*chosen));
-}
-
-void TranscriptionViewModel::setMixedMicGain(double gain)
-{
-    MixSettings settings = m_mix;
-    settings.micGain = gain;
-    publishMixSettings(settings);
-}
-
-void TranscriptionViewModel::setMixedSystemGain(double gain)
-{
-    MixSettings settings = m_mix;
-    settings.systemGain = gain;
-    publishMixSettings(settings);
-}
-
-void TranscriptionViewModel::setMixedAutoDuckEnabled(bool enabled)
-{
-    MixSettings settings = m_mix;
-    settings.autoDuckEnabled = enabled;
-    publishMixSettings(settings);
-}
-
-void TranscriptionViewModel::setMixedLimiterEnabled(bool enabled)
-{
-    MixSettings settings = m_mix;
-    settings.limiterEnabled = enabled;
-    publishMixSettings(settings);
-}
-
-void TranscriptionViewModel::setMixedDuckingStrength(double strength)
-{
-    MixSettings settings = m_mix;
-    settings.duckingStrength = strength;
-    publishMixSettings(settings);
-}
-
-void TranscriptionViewModel::setLanguage(const QString &language)
-{
-    if (m_language == language)
-        return;
-    m_language = language;
-    emit languageChanged();
-}
-
-void TranscriptionViewModel::setSttModel(const QString &model)
-{
-    if (m_sttModel == model)
-        return;
-    m_sttModel = model;
-    emit sttModelChanged();
-}
-
-void TranscriptionViewModel::setInputModeName(const QString &raw)
-{
-    if (const auto mode = audioInputModeFromRaw(raw))
-        setInputMode(*mode);
-}
-
-void TranscriptionViewModel::setInputMode(AudioInputMode mode)
-{
-    // The running capture, its pipeline and its status texts were set up for one mode.
-    if (m_inputMode == mode || isStoppablePhase(m_phase))
-        return;
-    m_inputMode = mode;
-    emit inputModeChanged();
-}
-
-void TranscriptionViewModel::setExportFormatName(const QString &raw)
-{
-    const auto format = exportFormatFromRaw(raw);
-    if (!format || *format == m_exportFormat)
-        return;
-    m_exportFormat = *format;
-    emit exportFormatChanged();
-}
-
-void TranscriptionViewModel::setAutoExportEnabled(bool enabled)
-{
-    if (m_autoExportEnabled == enabled)
-        return;
-    m_autoExportEnabled = enabled;
-    emit autoExportEnabledChanged();
-}
-
-void TranscriptionViewModel::setAllowSystemFallback(bool allowed)
-{
-    if (m_allowSystemFallback == allowed)
-        return;
-    m_allowSystemFallback = allowed;
-    emit allowSystemFallbackChanged();
 }
 
 void TranscriptionViewModel::updateAuthContext(const QVariant &user, const QString &sessionToken)
 {
     const QString token = trimmedInput(sessionToken);
     const std::optional<QString> next = token.isEmpty() ? std::nullopt : std::optional(token);
-    if (next == m_config.authToken)
+    if (next == currentConfig().authToken)
         return;
-    m_config.authToken = next;
+    currentConfig().authToken = next;
     AppLog::write(QStringLiteral("auth context updated user=%1 token=%2")
                       .arg(user.toMap().value(QStringLiteral("email")).toString(),
                            next ? QStringLiteral("present") : QStringLiteral("absent")));
@@ -183,7 +74,7 @@ void TranscriptionViewModel::updateAuthContext(const QVariant &user, const QStri
 void TranscriptionViewModel::testBackendConnection()
 {
     setStatusText(QStringLiteral("Testataan yhteyttä..."));
-    runConnectionTest(m_config);
+    runConnectionTest(currentConfig());
 }
 
 QCoro::Task<> TranscriptionViewModel::runConnectionTest(STTConfiguration config)
@@ -202,10 +93,7 @@ QCoro::Task<> TranscriptionViewModel::runConnectionTest(STTConfiguration config)
         co_return;
     const QString memoStatus =
         health ? memoAIStatusLabel(*health) : memoAIStatusConnectionErrorLabel();
-    if (memoStatus != m_memoAIBackendStatus) {
-        m_memoAIBackendStatus = memoStatus;
-        emit memoAIBackendStatusChanged();
-    }
+    m_support->setMemoAIBackendStatus(memoStatus);
     setStatusText(health ? connectionTestStatusText(*health)
                          : QStringLiteral("Yhteysvirhe: ") + failure);
 }

@@ -12,7 +12,7 @@ void TranscriptionViewModel::clearForNextUser()
     setSessionId(QString());
     setStatusText(QString());
     setDiagnosticHint(QString());
-    setSelectedSessionHistoryId(QString());
+    m_history->setSelectedSessionHistoryId(QString());
     m_recordingStartedAt = QDateTime();
     resetPauseTracking();
 }

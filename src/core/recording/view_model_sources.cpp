@@ -11,14 +11,9 @@ namespace vernalo {
 void TranscriptionViewModel::refreshInputDevices()
 {
     const AudioSourceList sources = m_audioSystem->listSources();
-    const InputDeviceRefresh refresh =
-        vernalo::refreshInputDevices(inputDeviceInventory(sources), m_selectedInputDeviceID);
-    if (refresh.availableInputDevices != m_inputDevices ||
-        refresh.recommendedInputDeviceName != m_recommendedInputDeviceName) {
-        m_inputDevices = refresh.availableInputDevices;
-        m_recommendedInputDeviceName = refresh.recommendedInputDeviceName;
-        emit inputDevicesChanged();
-    }
+    const InputDeviceRefresh refresh = vernalo::refreshInputDevices(
+        inputDeviceInventory(sources), m_sources->selectedInputDeviceID());
+    m_sources->setInputDevices(refresh.availableInputDevices, refresh.recommendedInputDeviceName);
     // A server that cannot be asked says nothing about the stored microphone: it stays.
     if (refresh.selectionChanged && !sources.error)
         storeSelectedInputDevice(refresh.selectedInputDeviceID);
@@ -26,15 +21,15 @@ void TranscriptionViewModel::refreshInputDevices()
 
 void TranscriptionViewModel::storeSelectedInputDevice(quint32 id)
 {
-    setSelectedInputDeviceID(id);
+    m_sources->setSelectedInputDeviceID(id);
     saveConfig(false);
 }
 
 void TranscriptionViewModel::setPreferredInputDevice(uint id)
 {
     const StableInputSelection selection = stableInputDeviceSelection(
-        id, inputDeviceInventory(m_audioSystem->listSources()), m_inputDevices);
-    const bool changed = selection.id != m_selectedInputDeviceID;
+        id, inputDeviceInventory(m_audioSystem->listSources()), m_sources->availableInputDevices());
+    const bool changed = selection.id != m_sources->selectedInputDeviceID();
     storeSelectedInputDevice(selection.id);
     if (changed && m_phase == RecordingPhase::Live) {
         restartMicrophoneCaptureForLiveDeviceChange(selection.id);
@@ -46,13 +41,12 @@ void TranscriptionViewModel::setPreferredInputDevice(uint id)
 void TranscriptionViewModel::refreshSystemAudioDisplays()
 {
     const QList<SystemAudioDisplayOption> displays = m_systemAudio->listDisplaySources();
-    if (displays != m_displays) {
-        m_displays = displays;
-        emit systemSourcesChanged();
-    }
-    const quint32 selected = normalizedDisplaySelection(m_displays, m_selectedSystemDisplayID);
-    if (selected != m_selectedSystemDisplayID) {
-        setSelectedSystemSource(selected, m_selectedSystemApplicationBundleID);
+    m_sources->setDisplays(displays);
+    const quint32 selected = normalizedDisplaySelection(m_sources->availableSystemDisplays(),
+                                                        m_sources->selectedSystemDisplayID());
+    if (selected != m_sources->selectedSystemDisplayID()) {
+        m_sources->setSelectedSystemSource(selected,
+                                           m_sources->selectedSystemApplicationBundleID());
         saveConfig(false);
     }
 }
@@ -65,34 +59,29 @@ void TranscriptionViewModel::refreshSystemAudioApplications()
     } catch (const SystemAudioCaptureError &) {
         // The sound server could not be asked: nothing to offer, and nothing is known about the
         // stored choice, which therefore stays.
-        if (!m_applications.isEmpty()) {
-            m_applications.clear();
-            emit systemSourcesChanged();
-        }
+        m_sources->setApplications({});
         return;
     }
-    if (applications != m_applications) {
-        m_applications = applications;
-        emit systemSourcesChanged();
-    }
-    const QString selected =
-        normalizedApplicationSelection(m_applications, m_selectedSystemApplicationBundleID);
-    if (selected != m_selectedSystemApplicationBundleID) {
-        setSelectedSystemSource(m_selectedSystemDisplayID, selected);
+    m_sources->setApplications(applications);
+    const QString selected = normalizedApplicationSelection(
+        m_sources->availableSystemApplications(), m_sources->selectedSystemApplicationBundleID());
+    if (selected != m_sources->selectedSystemApplicationBundleID()) {
+        m_sources->setSelectedSystemSource(m_sources->selectedSystemDisplayID(), selected);
         saveConfig(false);
     }
 }
 
 void TranscriptionViewModel::setPreferredSystemDisplay(uint id)
 {
-    setSelectedSystemSource(id, m_selectedSystemApplicationBundleID);
+    m_sources->setSelectedSystemSource(id, m_sources->selectedSystemApplicationBundleID());
     saveConfig(false);
     setStatusText(QStringLiteral("Systeemiäänen lähde päivitetty"));
 }
 
 void TranscriptionViewModel::setPreferredSystemApplication(const QString &bundleIdentifier)
 {
-    setSelectedSystemSource(m_selectedSystemDisplayID, trimmedInput(bundleIdentifier));
+    m_sources->setSelectedSystemSource(m_sources->selectedSystemDisplayID(),
+                                       trimmedInput(bundleIdentifier));
     saveConfig(false);
     setStatusText(QStringLiteral("Systeemiäänen sovellussuodatin päivitetty"));
 }

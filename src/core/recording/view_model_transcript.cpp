@@ -55,22 +55,20 @@ void TranscriptionViewModel::applyFinalEvent(const StreamEvent::Final &final)
     m_lastFinalReceivedAt = m_clock->now();
     emit receiptTimesChanged();
     if (m_phase == RecordingPhase::Live)
-        setListeningStatus(m_inputMode);
+        setListeningStatus(m_settings->inputMode());
 }
 
 void TranscriptionViewModel::applyStatusEvent(const StreamEvent::Status &status)
 {
     // The server may switch to another model by itself.
-    if (status.model && !status.model->isEmpty() && *status.model != m_sttModel) {
-        m_sttModel = *status.model;
-        emit sttModelChanged();
-    }
+    if (status.model && !status.model->isEmpty())
+        m_settings->setSttModel(*status.model);
     const QString &state = status.state;
     if (state == u"listening" || state == u"stream-rolled-over" || state == u"stream-restarting") {
         if (isPaused())
             setStatusText(QStringLiteral("Tauolla"));
         else
-            setListeningStatus(m_inputMode);
+            setListeningStatus(m_settings->inputMode());
     } else if (state == u"waiting-for-audio") {
         setStatusText(isPaused() ? QStringLiteral("Tauolla") : QStringLiteral("Odottaa ääntä..."));
     } else if (state == u"reconnecting") {

@@ -86,10 +86,10 @@ bool LiveCore::signIn(const QString &email, const QString &password, QString *wh
 bool LiveCore::selectMicrophone(const QString &name)
 {
     m_controller->refreshInputDevices();
-    for (const AudioInputDeviceOption &device : m_controller->availableInputDevices()) {
+    for (const AudioInputDeviceOption &device : m_controller->sources()->availableInputDevices()) {
         if (device.name == name) {
             m_controller->setPreferredInputDevice(device.id);
-            return m_controller->selectedInputDeviceID() == device.id;
+            return m_controller->sources()->selectedInputDeviceID() == device.id;
         }
     }
     return false;
@@ -98,7 +98,7 @@ bool LiveCore::selectMicrophone(const QString &name)
 bool LiveCore::startRecording(const QString &mode, QString *why)
 {
     TranscriptionViewModel *vm = m_controller.get();
-    vm->setInputModeName(mode);
+    vm->settings()->setInputModeName(mode);
     vm->startRecording();
     const bool live = waitUntil([vm] { return vm->isRecording() || !vm->isStartingRecording(); },
                                 kStartDeadlineMs) &&

@@ -156,8 +156,8 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = m_core->controller();
         vm->testBackendConnection();
         QVERIFY(m_core->selectMicrophone(QStringLiteral("Meeting Mic")));
-        vm->setExportFormatName(QStringLiteral("json"));
-        vm->setAutoExportEnabled(true);
+        vm->settings()->setExportFormatName(QStringLiteral("json"));
+        vm->settings()->setAutoExportEnabled(true);
         QVERIFY2(m_core->startRecording(QStringLiteral("microphone"), &why), qPrintable(why));
         const QString sessionId = vm->sessionId();
         const QByteArray samples = wavSamples(QStringLiteral(VERNALO_E2E_CLIPS_DIR "/mic_two.wav"));
@@ -170,7 +170,7 @@ private Q_SLOTS:
         // The user saves the transcript in every format.
         for (const QString &format :
              {QStringLiteral("txt"), QStringLiteral("json"), QStringLiteral("csv")}) {
-            vm->setExportFormatName(format);
+            vm->settings()->setExportFormatName(format);
             const QString target = m_chosenFolder.filePath(QStringLiteral("chosen.") + format);
             m_core->desktop.saveAnswers.enqueue(target);
             vm->saveTranscript();
@@ -180,8 +180,9 @@ private Q_SLOTS:
         const QString package = m_chosenFolder.filePath(QStringLiteral("diagnostics.zip"));
         m_core->desktop.saveAnswers.enqueue(package);
         vm->exportDiagnosticsPackage();
-        QVERIFY(waitUntil([&] { return !vm->isExportingDiagnostics() && QFile::exists(package); },
-                          30000));
+        QVERIFY(waitUntil(
+            [&] { return !vm->support()->isExportingDiagnostics() && QFile::exists(package); },
+            30000));
         auth->logout();
 
         const OutputFileSet files = clientOutputs();

@@ -94,8 +94,8 @@ private Q_SLOTS:
 
         m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
         QVERIFY2(m_core->signIn(kEmail, kPassword, &error), qPrintable(error));
-        m_core->controller()->setExportFormatName(QStringLiteral("txt"));
-        m_core->controller()->setAutoExportEnabled(true);
+        m_core->controller()->settings()->setExportFormatName(QStringLiteral("txt"));
+        m_core->controller()->settings()->setAutoExportEnabled(true);
     }
 
     void cleanupTestCase()

@@ -166,7 +166,7 @@ private:
         TranscriptionViewModel vm(std::move(collaborators));
         vm.updateAuthContext(QVariantMap {}, m_token);
         vm.runStartupCrashRecoveryIfNeeded();
-        QVERIFY2(waitUntil([&] { return !vm.isCrashRecoveryRunning(); }, 20000),
+        QVERIFY2(waitUntil([&] { return !vm.history()->isCrashRecoveryRunning(); }, 20000),
                  qPrintable(where + QStringLiteral(": recovery did not finish")));
     }
 

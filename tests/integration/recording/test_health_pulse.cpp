@@ -75,7 +75,7 @@ private Q_SLOTS:
         QVERIFY(h.start());
         h.useAudioSystem(&audio);
         TranscriptionViewModel *vm = h.build();
-        vm->setInputMode(AudioInputMode::Microphone);
+        vm->settings()->setInputMode(AudioInputMode::Microphone);
         h.expectSession(kSession);
         QString why;
         QVERIFY2(h.startLive(&why), qPrintable(why));
@@ -106,9 +106,9 @@ private Q_SLOTS:
                  1);
         QCOMPARE(vm->statusText(), QStringLiteral("Mikrofoni vaihdettu: Desk USB Mic"));
         QCOMPARE(h.microphone->activeInputDeviceName(), QStringLiteral("Desk USB Mic"));
-        QVERIFY(vm->selectedInputDeviceID() != 0);
+        QVERIFY(vm->sources()->selectedInputDeviceID() != 0);
         QCOMPARE(h.storedConfiguration().preferredInputDeviceID,
-                 std::optional<quint32>(vm->selectedInputDeviceID()));
+                 std::optional<quint32>(vm->sources()->selectedInputDeviceID()));
 
         const qsizetype before = h.audioReceived().size();
         QVERIFY(m_server.writeTone(*wired, 1000.0, 0.5, 1.0));

@@ -159,7 +159,7 @@ protected:
         QVERIFY(press(QStringLiteral("loginButton")));
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
         // The start-up recovery asks the server once; let it finish before anything else.
-        QTRY_VERIFY_WITH_TIMEOUT(!vm()->isCrashRecoveryRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!vm()->history()->isCrashRecoveryRunning(), 10000);
     }
 
     // Hands the open microphone stream `ms` milliseconds of a voiced, syllable-shaped signal,

@@ -225,8 +225,8 @@ private Q_SLOTS:
         // While the server is asked, no second deletion can start.
         bool othersDisabled = false;
         QObject guard;
-        connect(vm(), &TranscriptionViewModel::deletionStateChanged, &guard, [&] {
-            if (vm()->isDeletingSessions())
+        connect(vm()->history(), &HistoryState::deletionStateChanged, &guard, [&] {
+            if (vm()->history()->isDeletingSessions())
                 othersDisabled =
                     !read(QStringLiteral("deleteSession_") + second, "enabled").toBool() &&
                     !read(QStringLiteral("deleteAllSessionsButton"), "enabled").toBool();
@@ -289,7 +289,7 @@ private Q_SLOTS:
         find(QStringLiteral("passwordField"))->setProperty("text", kPassword);
         QVERIFY(press(QStringLiteral("loginButton")));
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
-        QVERIFY(!vm()->isCrashRecoveryRunning());
+        QVERIFY(!vm()->history()->isCrashRecoveryRunning());
         QVERIFY(sessionRowsOnScreen().isEmpty());
     }
 
@@ -359,7 +359,7 @@ private Q_SLOTS:
         CHECKED(openApp());
         CHECKED(signIn(newUser()));
         STTConfigurationStore store(m_context->settings());
-        const QVariantMap before = vm()->configMap();
+        const QVariantMap before = vm()->settings()->configMap();
         vm()->setProperty("language", QStringLiteral("sv-SE"));
         QGuiApplication::clipboard()->setText(clipboard);
 
@@ -371,13 +371,14 @@ private Q_SLOTS:
             find(QStringLiteral("promptField"))->setProperty("text", typed);
             QVERIFY(press(QStringLiteral("promptAcceptButton")));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(vm()->configMap().value(field).toString(), expected, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(vm()->settings()->configMap().value(field).toString(), expected,
+                                  5000);
         QCOMPARE(vm()->statusText(), QStringLiteral("Asetukset tallennettu"));
         QCOMPARE(store.load().defaultLanguage, QStringLiteral("sv-SE"));
         for (const QString &other : {QStringLiteral("baseURL"), QStringLiteral("apiKey"),
                                      QStringLiteral("updateManifestURL")}) {
             if (other != field)
-                QCOMPARE(vm()->configMap().value(other), before.value(other));
+                QCOMPARE(vm()->settings()->configMap().value(other), before.value(other));
         }
     }
 
@@ -441,7 +442,7 @@ private Q_SLOTS:
         QCOMPARE(names,
                  (QStringList {"01-sign-in.png", "02-main-idle.png", "03-recording.png",
                                "04-paused.png", "05-search.png", "06-history.png"}));
-        QVERIFY(vm()->sessionHistoryModel()->count() == 1);
+        QVERIFY(vm()->history()->model()->count() == 1);
         QVERIFY(vm()->transcriptText().contains(u"hyvää huomenta kaikille"));
     }
 

@@ -80,7 +80,7 @@ class ViewModelDiagnosticsTest : public QObject
     bool exportAndWait(TranscriptionViewModel *vm)
     {
         vm->exportDiagnosticsPackage();
-        return h->waitFor([&] { return !vm->isExportingDiagnostics(); });
+        return h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); });
     }
 
     QStringList tempLeftovers() const
@@ -139,18 +139,18 @@ private Q_SLOTS:
         AppLog::write(QStringLiteral("diagnostics test marker line"));
         const QString target = chosen->filePath("paketti.zip");
         h->desktop.saveAnswers.enqueue(target);
-        QSignalSpy busy(vm, &TranscriptionViewModel::isExportingDiagnosticsChanged);
+        QSignalSpy busy(vm->support(), &SupportState::isExportingDiagnosticsChanged);
         QStringList statuses;
         QObject::connect(vm, &TranscriptionViewModel::statusTextChanged, vm,
                          [&] { statuses.append(vm->statusText()); });
 
         vm->exportDiagnosticsPackage();
-        QVERIFY(h->waitFor([&] { return !vm->isExportingDiagnostics(); }));
+        QVERIFY(h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); }));
         QCOMPARE(busy.size(), 2);
         QCOMPARE(statuses.value(0), QStringLiteral("Kootaan diagnostiikka..."));
         QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: paketti.zip"));
-        QCOMPARE(vm->lastDiagnosticsFileName(), QStringLiteral("paketti.zip"));
-        QCOMPARE(vm->lastDiagnosticsPath(), target);
+        QCOMPARE(vm->support()->lastDiagnosticsFileName(), QStringLiteral("paketti.zip"));
+        QCOMPARE(vm->support()->lastDiagnosticsPath(), target);
         QCOMPARE(h->desktop.saveDialogs.size(), 1);
         QCOMPARE(h->desktop.saveDialogs.first().suggestedFileName,
                  "vernalo-diagnoosi-" + diagnosticFileTimestamp(h->clock.now()) + ".zip");
@@ -177,7 +177,8 @@ private Q_SLOTS:
         QCOMPARE(config.value("apiKeyMasked").toString(), apiKeyMasked("test-api-key"));
         QCOMPARE(config.value("baseURL").toString(), h->storedConfiguration().baseURL);
         const QJsonObject runtime = record.value("runtime").toObject();
-        QCOMPARE(runtime.value("language").toString(), withSession ? "sv-SE" : vm->language());
+        QCOMPARE(runtime.value("language").toString(),
+                 withSession ? "sv-SE" : vm->settings()->language());
         QCOMPARE(runtime.value("inputMode").toString(), QStringLiteral("microphone"));
         QCOMPARE(runtime.value("systemApplication").toString(), QStringLiteral("auto"));
         QCOMPARE(runtime.value("systemDisplay").toString(),
@@ -230,7 +231,7 @@ private Q_SLOTS:
         QCOMPARE(vm->statusText(), status);
         QCOMPARE(tempLeftovers(), QStringList {});
         const bool written = status.startsWith("Diagnostiikka tallennettu");
-        QCOMPARE(vm->lastDiagnosticsFileName(), written ? destination : QString());
+        QCOMPARE(vm->support()->lastDiagnosticsFileName(), written ? destination : QString());
         if (written)
             QCOMPARE(ZipContents::read(target)->names, packageEntries(false));
         else if (!target.isEmpty())
@@ -248,7 +249,7 @@ private Q_SLOTS:
         h->desktop.saveAnswers.enqueue(chosen->filePath("a.zip"));
         vm->exportDiagnosticsPackage();
         vm->exportDiagnosticsPackage();
-        QVERIFY(h->waitFor([&] { return !vm->isExportingDiagnostics(); }));
+        QVERIFY(h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); }));
         QCOMPARE(h->desktop.saveDialogs.size(), 1);
         QCOMPARE(h->requests("GET", "/v1/sessions/s1").size(), 1);
         QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: a.zip"));
@@ -294,11 +295,12 @@ private Q_SLOTS:
         QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: salainen.zip"));
 
         vm->autoExportFallbackDiagnostics(QStringLiteral("secret check"), std::nullopt);
-        QVERIFY(h->waitFor([&] { return vm->lastDiagnosticsFileName().endsWith(".json"); }));
+        QVERIFY(
+            h->waitFor([&] { return vm->support()->lastDiagnosticsFileName().endsWith(".json"); }));
 
         QFile zipFile(target);
         QVERIFY(zipFile.open(QIODevice::ReadOnly));
-        QFile autoFile(vm->lastDiagnosticsPath());
+        QFile autoFile(vm->support()->lastDiagnosticsPath());
         QVERIFY(autoFile.open(QIODevice::ReadOnly));
         QList<QPair<QString, QByteArray>> pieces {{"zip bytes", zipFile.readAll()},
                                                   {"automatic file", autoFile.readAll()}};
@@ -337,8 +339,8 @@ private Q_SLOTS:
 
         vm->autoExportFallbackDiagnostics(QStringLiteral("No PCM: system/raw"), meta);
         vm->autoExportFallbackDiagnostics(QStringLiteral("again"), meta);
-        QVERIFY(h->waitFor([&] { return vm->lastDiagnosticsFileName() == first; }));
-        QVERIFY(h->waitFor([&] { return !vm->isExportingDiagnostics(); }));
+        QVERIFY(h->waitFor([&] { return vm->support()->lastDiagnosticsFileName() == first; }));
+        QVERIFY(h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); }));
         QCOMPARE(QDir(h->exportFolder()).entryList(QDir::Files), QStringList {first});
         QCOMPARE(vm->diagnosticHint(), "Automaattinen diagnostiikka tallennettu: " + first);
         QCOMPARE(h->requests("GET", "/v1/sessions/s1/transcript").size(), 1);
@@ -361,12 +363,12 @@ private Q_SLOTS:
         vm->autoExportFallbackDiagnostics(QStringLiteral("Silence"), std::nullopt);
         QVERIFY(h->waitFor(
             [&] { return AppLog::snapshot(100000).contains("auto diagnostic export failed: "); }));
-        QVERIFY(h->waitFor([&] { return !vm->isExportingDiagnostics(); }));
-        QCOMPARE(vm->lastDiagnosticsFileName(), first);
+        QVERIFY(h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); }));
+        QCOMPARE(vm->support()->lastDiagnosticsFileName(), first);
         QFile::remove(h->exportFolder());
         vm->autoExportFallbackDiagnostics(QStringLiteral("Silence"), std::nullopt);
         h->advance(std::chrono::milliseconds(0));
-        QVERIFY(!vm->isExportingDiagnostics());
+        QVERIFY(!vm->support()->isExportingDiagnostics());
         QVERIFY(!QFileInfo::exists(h->exportFolder()));
     }
 
@@ -383,11 +385,11 @@ private Q_SLOTS:
         QCOMPARE(vm->diagnosticHint(), QStringLiteral("Tallennus tauolla"));
 
         vm->autoExportFallbackDiagnostics(QStringLiteral("System audio: silent"), std::nullopt);
-        QVERIFY(h->waitFor([&] { return !vm->lastDiagnosticsFileName().isEmpty(); }));
-        const QString name = vm->lastDiagnosticsFileName();
+        QVERIFY(h->waitFor([&] { return !vm->support()->lastDiagnosticsFileName().isEmpty(); }));
+        const QString name = vm->support()->lastDiagnosticsFileName();
         QVERIFY2(name.startsWith("vernalo-diagnoosi-auto-system-audio-silent-"), qPrintable(name));
         QCOMPARE(vm->diagnosticHint(), "Tallennus tauolla (Diagnoosi: " + name + ")");
-        QFile file(vm->lastDiagnosticsPath());
+        QFile file(vm->support()->lastDiagnosticsPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
         QCOMPARE(record.value("sessionId").toString(), QStringLiteral("live-1"));
@@ -401,7 +403,8 @@ private Q_SLOTS:
         QCOMPARE(QDir(h->exportFolder()).entryList({"vernalo-diagnoosi-*"}, QDir::Files).size(), 1);
         h->advance(std::chrono::seconds(2));
         vm->autoExportFallbackDiagnostics(QStringLiteral("after stop"), std::nullopt);
-        QVERIFY(h->waitFor([&] { return vm->lastDiagnosticsFileName().contains("after-stop"); }));
+        QVERIFY(h->waitFor(
+            [&] { return vm->support()->lastDiagnosticsFileName().contains("after-stop"); }));
         QCOMPARE(QDir(h->exportFolder()).entryList({"vernalo-diagnoosi-*"}, QDir::Files).size(), 2);
     }
 
@@ -461,8 +464,9 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(target));
         vm->openLatestDiagnostics();
         QCOMPARE(h->desktop.openedUrls, QList<QUrl> {QUrl::fromLocalFile(newer)});
-        QCOMPARE(vm->lastDiagnosticsFileName(), QStringLiteral("vernalo-diagnoosi-uusi.zip"));
-        QCOMPARE(vm->lastDiagnosticsPath(), newer);
+        QCOMPARE(vm->support()->lastDiagnosticsFileName(),
+                 QStringLiteral("vernalo-diagnoosi-uusi.zip"));
+        QCOMPARE(vm->support()->lastDiagnosticsPath(), newer);
     }
 
     void openRevealAndSupportMessage_data()
@@ -509,7 +513,7 @@ private Q_SLOTS:
         else
             vm->copyDiagnosticsSupportTemplate();
         QCOMPARE(vm->statusText(), status);
-        QCOMPARE(vm->lastDiagnosticsFileName(), haveFile ? name : QString());
+        QCOMPARE(vm->support()->lastDiagnosticsFileName(), haveFile ? name : QString());
         QCOMPARE(h->desktop.openedUrls.size(), action == "open" && haveFile ? 1 : 0);
         QCOMPARE(h->desktop.revealedPaths,
                  action == "reveal" && haveFile ? QStringList {path} : QStringList {});
@@ -519,7 +523,7 @@ private Q_SLOTS:
             QCOMPARE(h->desktop.clipboard.value_or(QString()),
                      "Hei tuki,\n\nLiitän Vernalo-diagnoosin.\n\n- Aika: " + time +
                          "\n- Sessio-ID: -\n- Äänilähde: Mikrofoni\n- STT-malli: " +
-                         vm->sttModel() + "\n- Diagnostiikkapaketti: " +
+                         vm->settings()->sttModel() + "\n- Diagnostiikkapaketti: " +
                          (haveFile ? name : QStringLiteral("(ei tallennettua pakettia)")) +
                          "\n\nKuvaus:\n[Kirjaa tähän mitä tapahtui]");
         }
@@ -541,7 +545,7 @@ private Q_SLOTS:
         QFETCH(QString, source);
         TranscriptionViewModel *vm = buildWithSession();
         QVERIFY(vm);
-        vm->setInputModeName(mode);
+        vm->settings()->setInputModeName(mode);
         vm->copyDiagnosticsSupportTemplate();
         const QString text = h->desktop.clipboard.value_or(QString());
         QVERIFY2(

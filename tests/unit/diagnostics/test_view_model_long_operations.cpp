@@ -144,12 +144,12 @@ private Q_SLOTS:
         }
         h->desktop.saveAnswers.enqueue(target.isEmpty() ? std::nullopt
                                                         : std::optional<QString>(target));
-        QSignalSpy busy(vm, &TranscriptionViewModel::isGeneratingSummaryChanged);
+        QSignalSpy busy(vm->support(), &SupportState::isGeneratingSummaryChanged);
 
         vm->generateSummaryDocx();
         QCOMPARE(vm->statusText(), QStringLiteral("Muodostetaan muistio..."));
-        QVERIFY(vm->isGeneratingSummary());
-        QVERIFY(h->waitFor([&] { return !vm->isGeneratingSummary(); }));
+        QVERIFY(vm->support()->isGeneratingSummary());
+        QVERIFY(h->waitFor([&] { return !vm->support()->isGeneratingSummary(); }));
         QCOMPARE(busy.size(), 2);
         QCOMPARE(vm->statusText(), status);
 
@@ -207,7 +207,7 @@ private Q_SLOTS:
         vm->generateSummaryDocx();
         h->advance(std::chrono::milliseconds(0));
         QCOMPARE(vm->statusText(), before);
-        QVERIFY(!vm->isGeneratingSummary());
+        QVERIFY(!vm->support()->isGeneratingSummary());
         for (const RecordedRequest &request : h->backend.requests())
             QVERIFY2(!request.path.endsWith("/summary"), qPrintable(request.path));
     }
@@ -220,11 +220,11 @@ private Q_SLOTS:
                       ScriptedResponse::withType(200, documentBytes(), "application/octet-stream"));
         TranscriptionViewModel *vm = buildWithMemoSession();
         QVERIFY(vm);
-        QSignalSpy busy(vm, &TranscriptionViewModel::isGeneratingSummaryChanged);
+        QSignalSpy busy(vm->support(), &SupportState::isGeneratingSummaryChanged);
         vm->generateSummaryDocx();
         vm->generateSummaryDocx();
         QVERIFY(h->waitFor([&] { return h->desktop.saveDialogs.size() == 2; }));
-        QVERIFY(h->waitFor([&] { return !vm->isGeneratingSummary(); }));
+        QVERIFY(h->waitFor([&] { return !vm->support()->isGeneratingSummary(); }));
         QCOMPARE(busy.size(), 2);
         QCOMPARE(h->requests("POST", "/v1/sessions/memo-7/summary").size(), 2);
         QCOMPARE(vm->statusText(), QStringLiteral("Muistio valmis"));
@@ -263,12 +263,13 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = h->build();
         vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, QStringLiteral("tok"));
         QList<QPair<double, bool>> seen;
-        QObject::connect(vm, &TranscriptionViewModel::crashRecoveryProgressChanged, vm, [&] {
-            seen.append({vm->crashRecoveryProgress(), vm->isCrashRecoveryRunning()});
+        QObject::connect(vm->history(), &HistoryState::crashRecoveryProgressChanged, vm, [&] {
+            seen.append(
+                {vm->history()->crashRecoveryProgress(), vm->history()->isCrashRecoveryRunning()});
         });
         // The start-up run: it may store up to 6, so it walks all four.
         vm->runStartupCrashRecoveryIfNeeded();
-        QVERIFY(h->waitFor([&] { return !vm->isCrashRecoveryRunning(); }));
+        QVERIFY(h->waitFor([&] { return !vm->history()->isCrashRecoveryRunning(); }));
         QList<double> values;
         for (const auto &[progress, running] : seen) {
             QVERIFY(running);
@@ -278,7 +279,7 @@ private Q_SLOTS:
 
         seen.clear();
         vm->restoreLatestCrashedSessionFromDiagnostics();
-        QVERIFY(h->waitFor([&] { return !vm->isCrashRecoveryRunning(); }));
+        QVERIFY(h->waitFor([&] { return !vm->history()->isCrashRecoveryRunning(); }));
         QVERIFY(!seen.isEmpty());
         QCOMPARE(seen.first().first, 0.0);
         QCOMPARE(seen.last().first, 1.0);

@@ -24,7 +24,7 @@ class ViewModelAudioTestTest : public QObject
 
     void verifyNothingLeftOpenOrSent()
     {
-        QVERIFY(!vm->isAudioTestRunning());
+        QVERIFY(!vm->support()->isAudioTestRunning());
         QVERIFY(vm->canStart());
         QCOMPARE(h->audio.openStreams().size(), 0);
         QCOMPARE(h->requests("POST", QStringLiteral("/v1/sessions")).size(), 0);
@@ -81,10 +81,10 @@ private Q_SLOTS:
         QFETCH(QString, status);
         QFETCH(QString, hintStart);
         QFETCH(QString, hintEnd);
-        vm->setInputMode(mode);
+        vm->settings()->setInputMode(mode);
 
         vm->runAudioQualityTest();
-        QVERIFY(vm->isAudioTestRunning());
+        QVERIFY(vm->support()->isAudioTestRunning());
         QVERIFY(!vm->canStart());
         QCOMPARE(vm->statusText(), QStringLiteral("Äänitesti käynnissä (5 s)..."));
         const bool withMicrophone = mode != AudioInputMode::SystemAudio;
@@ -97,7 +97,7 @@ private Q_SLOTS:
                 h->playSystemAudio(systemChunk);
             h->advance(99ms);
         }
-        QVERIFY(vm->isAudioTestRunning());
+        QVERIFY(vm->support()->isAudioTestRunning());
         h->advance(50ms);
 
         QCOMPARE(vm->statusText(), status);
@@ -130,7 +130,7 @@ private Q_SLOTS:
         QFETCH(bool, serverReachable);
         QFETCH(QString, status);
         QFETCH(bool, permissionHelp);
-        vm->setInputMode(mode);
+        vm->settings()->setInputMode(mode);
         h->audio.reachable = serverReachable;
         const AudioServerError broken {QStringLiteral("pulse"), 5,
                                        QStringLiteral("No such entity")};
@@ -163,7 +163,7 @@ private Q_SLOTS:
         verifyNothingLeftOpenOrSent();
         // A new press after the result runs a new test.
         vm->runAudioQualityTest();
-        QVERIFY(vm->isAudioTestRunning());
+        QVERIFY(vm->support()->isAudioTestRunning());
         QCOMPARE(h->audio.openRequests.size(), 2);
     }
 
@@ -175,13 +175,13 @@ private Q_SLOTS:
         QCOMPARE(vm->statusText(), QStringLiteral("Odota, että äänitesti valmistuu"));
         QVERIFY(!vm->isStartingRecording());
         h->advance(5s);
-        QVERIFY(!vm->isAudioTestRunning());
+        QVERIFY(!vm->support()->isAudioTestRunning());
 
         h->expectSession(QStringLiteral("rec-1"));
         QVERIFY(h->startLive());
         vm->runAudioQualityTest();
         QCOMPARE(vm->statusText(), QStringLiteral("Pysäytä tallennus ennen äänitestiä"));
-        QVERIFY(!vm->isAudioTestRunning());
+        QVERIFY(!vm->support()->isAudioTestRunning());
         // The recording's capture is untouched: its audio still goes out.
         h->speak(ControllerHarness::testChunk(4));
         QVERIFY(h->waitAudioChunks(1));

@@ -67,7 +67,7 @@ class ViewModelHealthTest : public QObject
     {
         if (!vm)
             vm = h->build();
-        vm->setInputMode(mode);
+        vm->settings()->setInputMode(mode);
         m_session = session;
         h->expectSession(session);
         QString why;
@@ -129,7 +129,7 @@ private Q_SLOTS:
         QCOMPARE(vm->diagnosticHint(),
                  QStringLiteral("Jabra Evolve Headset ei tuottanut mikrofonidataa. Vaihdettiin "
                                 "automaattisesti vakaampaan mikrofoniin: Desk Mic."));
-        QCOMPARE(vm->selectedInputDeviceID(), uint(ControllerHarness::kMicrophoneId));
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), uint(ControllerHarness::kMicrophoneId));
         QCOMPARE(h->storedConfiguration().preferredInputDeviceID,
                  std::optional<quint32>(ControllerHarness::kMicrophoneId));
         QCOMPARE(h->audio.openStreams().size(), 1);
@@ -331,7 +331,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, allowed);
         vm = h->build();
-        vm->setAllowSystemFallback(allowed);
+        vm->settings()->setAllowSystemFallback(allowed);
         startLiveIn(AudioInputMode::SystemAudio);
         QSignalSpy exports(vm, &TranscriptionViewModel::fallbackDiagnosticsRequested);
         h->systemStream()->deliver(unconvertibleFrames());
@@ -343,33 +343,34 @@ private Q_SLOTS:
             "systeemiääni.");
         serverMeta(R"({"status":"active"})");
         QCOMPARE(vm->diagnosticHint(), allowed ? notConverting : enableFallback);
-        QCOMPARE(vm->inputMode(), AudioInputMode::SystemAudio);
+        QCOMPARE(vm->settings()->inputMode(), AudioInputMode::SystemAudio);
         serverMeta(R"({"status":"active"})");
 
         if (!allowed) {
             QCOMPARE(vm->diagnosticHint(), enableFallback);
             serverMeta(R"({"status":"active"})");
-            QCOMPARE(vm->inputMode(), AudioInputMode::SystemAudio);
+            QCOMPARE(vm->settings()->inputMode(), AudioInputMode::SystemAudio);
             QVERIFY(!vm->fallbackNoticeVisible());
             QCOMPARE(exports.size(), 0);
             QCOMPARE(h->microphoneStream(), nullptr);
             return;
         }
-        QVERIFY(h->waitFor([&] { return vm->inputMode() == AudioInputMode::MicrophoneAndSystem; }));
+        QVERIFY(h->waitFor(
+            [&] { return vm->settings()->inputMode() == AudioInputMode::MicrophoneAndSystem; }));
         QVERIFY(vm->fallbackNoticeVisible());
         QCOMPARE(exports.size(), 1);
         QCOMPARE(exports.first().first().toString(), QStringLiteral("raw-without-pcm"));
         QVERIFY(vm->lastHealthMeta().has_value());
         // The fallback leaves its diagnostics file behind, named after its trigger.
         QVERIFY(h->waitFor([&] {
-            return vm->lastDiagnosticsFileName().startsWith(
+            return vm->support()->lastDiagnosticsFileName().startsWith(
                 "vernalo-diagnoosi-auto-raw-without-pcm-");
         }));
-        QVERIFY(QFileInfo::exists(vm->lastDiagnosticsPath()));
+        QVERIFY(QFileInfo::exists(vm->support()->lastDiagnosticsPath()));
         QCOMPARE(vm->diagnosticHint(),
                  QStringLiteral("Systeemiääni ei tuottanut dataa. Vaihdettu automaattisesti "
                                 "tilaan Mikki + systeemiääni. (Diagnoosi: ") +
-                     vm->lastDiagnosticsFileName() + u')');
+                     vm->support()->lastDiagnosticsFileName() + u')');
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Kuuntelen... (Näyttö 1 • Kaikki sovellukset + Desk Mic)"));
         QVERIFY(h->microphoneStream());
@@ -422,7 +423,7 @@ private Q_SLOTS:
             statuses,
             (QStringList {requestedStatus, QStringLiteral("Mikrofoni vaihdettu: Podcast Mic")}));
         QCOMPARE(vm->diagnosticHint(), hint);
-        QCOMPARE(vm->inputMode(), modeAfter);
+        QCOMPARE(vm->settings()->inputMode(), modeAfter);
         QCOMPARE(h->microphoneStream()->target().sourceId, kSecondUsbId);
         QCOMPARE(h->audio.openStreams().size(), mode == AudioInputMode::Microphone ? 1 : 2);
 
@@ -434,7 +435,7 @@ private Q_SLOTS:
                                          "trigger=mic-liveness-live-device-change "
                                          "previous=Podcast Mic fallback=Desk Mic")),
                  1);
-        QCOMPARE(vm->inputMode(), modeAfter);
+        QCOMPARE(vm->settings()->inputMode(), modeAfter);
         QVERIFY(vm->isRecording());
     }
 
@@ -449,7 +450,7 @@ private Q_SLOTS:
         serverMeta(R"({"status":"active","audioFrameCount":600})");
         QCOMPARE(vm->diagnosticHint(), QStringLiteral("Tallennus tauolla"));
         h->advance(8s);
-        QCOMPARE(vm->selectedInputDeviceID(), 0u);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), 0u);
         QCOMPARE(logCount(QStringLiteral("microphone stable fallback")), 0);
         QCOMPARE(microphoneOpens(), 1);
     }

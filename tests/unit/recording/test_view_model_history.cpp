@@ -48,7 +48,7 @@ private Q_SLOTS:
 
     void listIsNewestFirst()
     {
-        SessionHistoryModel *model = vm->sessionHistoryModel();
+        SessionHistoryModel *model = vm->history()->model();
         QCOMPARE(model->count(), 2);
         QCOMPARE(model->data(model->index(0), SessionHistoryModel::SessionIdRole).toString(),
                  QStringLiteral("noon"));
@@ -60,10 +60,10 @@ private Q_SLOTS:
     void loadingPutsTheSessionOnScreen()
     {
         vm->loadSession(QStringLiteral("noon"));
-        QCOMPARE(vm->selectedSessionHistoryId(), QStringLiteral("noon"));
+        QCOMPARE(vm->history()->selectedSessionHistoryId(), QStringLiteral("noon"));
         QCOMPARE(vm->sessionId(), QStringLiteral("noon"));
-        QCOMPARE(vm->language(), QStringLiteral("sv-SE"));
-        QCOMPARE(vm->sttModel(), QStringLiteral("long"));
+        QCOMPARE(vm->settings()->language(), QStringLiteral("sv-SE"));
+        QCOMPARE(vm->settings()->sttModel(), QStringLiteral("long"));
         QCOMPARE(vm->statusText(), QStringLiteral("Sessio ladattu"));
         // Shown in time order, whatever order the file had.
         QCOMPARE(vm->segments().first().text, QStringLiteral("Ensin tämä."));
@@ -94,7 +94,7 @@ private Q_SLOTS:
         vm->loadSession(QStringLiteral("noon"));
         QCOMPARE(vm->sessionId(), QStringLiteral("rec-1"));
         QVERIFY(vm->segments().isEmpty());
-        QVERIFY(vm->selectedSessionHistoryId().isEmpty());
+        QVERIFY(vm->history()->selectedSessionHistoryId().isEmpty());
     }
 
     void selectionIsDroppedWhenItsFileGoes()
@@ -102,8 +102,8 @@ private Q_SLOTS:
         vm->loadSession(QStringLiteral("morning"));
         QVERIFY(QFile::remove(h->history->filePath(QStringLiteral("morning"))));
         vm->refreshSessionHistory();
-        QCOMPARE(vm->sessionHistoryModel()->count(), 1);
-        QCOMPARE(vm->selectedSessionHistoryId(), QString());
+        QCOMPARE(vm->history()->model()->count(), 1);
+        QCOMPARE(vm->history()->selectedSessionHistoryId(), QString());
     }
 };
 

@@ -233,7 +233,7 @@ private Q_SLOTS:
         }
         h->backend.on("POST", "/v1/sessions/rec-1/stop", ScriptedResponse::json(200, "{}"));
         TranscriptionViewModel *vm = h->build();
-        vm->setInputModeName(mode);
+        vm->settings()->setInputModeName(mode);
         vm->startRecording();
         QVERIFY(h->waitFor([vm] { return !vm->isStartingRecording(); }));
 

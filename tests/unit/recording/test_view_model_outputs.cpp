@@ -114,7 +114,7 @@ private Q_SLOTS:
         QFETCH(bool, confirm);
         QVERIFY(!h->history->save(twoLineSession()));
         TranscriptionViewModel *vm = h->build();
-        vm->setExportFormatName(QStringLiteral("csv"));
+        vm->settings()->setExportFormatName(QStringLiteral("csv"));
         vm->loadSession(QStringLiteral("memo-7"));
         QVERIFY(vm->canSave());
         QTemporaryDir target;

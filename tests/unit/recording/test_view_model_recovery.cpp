@@ -69,10 +69,10 @@ private Q_SLOTS:
                          });
         // A second press while the first runs changes nothing.
         vm->deleteAllSessions();
-        QVERIFY(vm->isDeletingSessions() && vm->isDeletingAllSessions());
+        QVERIFY(vm->history()->isDeletingSessions() && vm->history()->isDeletingAllSessions());
         vm->deleteAllSessions();
         QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Kaikki sessiot"); }));
-        QVERIFY(!vm->isDeletingSessions() && !vm->isDeletingAllSessions());
+        QVERIFY(!vm->history()->isDeletingSessions() && !vm->history()->isDeletingAllSessions());
         int deletions = 0;
         for (const RecordedRequest &request : h->backend.requests())
             deletions += request.method == "DELETE" ? 1 : 0;
@@ -95,9 +95,9 @@ private Q_SLOTS:
                       ScriptedResponse::json(503, R"({"error":"busy"})"));
         TranscriptionViewModel *vm = h->build();
         vm->deleteSession(QStringLiteral("gone"));
-        QVERIFY(vm->isDeletingSessions() && !vm->isDeletingAllSessions());
+        QVERIFY(vm->history()->isDeletingSessions() && !vm->history()->isDeletingAllSessions());
         QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Sessio poistettu"); }));
-        QVERIFY(!vm->isDeletingSessions());
+        QVERIFY(!vm->history()->isDeletingSessions());
 
         h->backend.on("GET", QStringLiteral("/v1/sessions"),
                       ScriptedResponse::json(200, R"({"items":[
@@ -116,7 +116,8 @@ private Q_SLOTS:
         for (int run = 0; run < 2; ++run)
             vm->runStartupCrashRecoveryIfNeeded();
         QVERIFY(h->waitFor([&] {
-            return !vm->isCrashRecoveryRunning() && vm->statusText().startsWith("Crash-recovery");
+            return !vm->history()->isCrashRecoveryRunning() &&
+                vm->statusText().startsWith("Crash-recovery");
         }));
         QCOMPARE(vm->statusText(), QStringLiteral("Crash-recovery: palautettu 2 sessiota"));
         QCOMPARE(historyIds(*h->history), (QStringList {"known", "s1", "s2"}));
@@ -134,13 +135,14 @@ private Q_SLOTS:
 
         vm->restoreLatestCrashedSessionFromDiagnostics();
         QVERIFY(h->waitFor([&] {
-            return !vm->isCrashRecoveryRunning() && vm->statusText().startsWith("Viimeisin");
+            return !vm->history()->isCrashRecoveryRunning() &&
+                vm->statusText().startsWith("Viimeisin");
         }));
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Viimeisin kaatunut sessio oli jo historiassa: s1"));
         QCOMPARE(h->requests("GET", QStringLiteral("/v1/sessions")).size(), 2);
         QCOMPARE(h->requests("GET", QStringLiteral("/v1/sessions/s1/transcript")).size(), 1);
-        QCOMPARE(vm->selectedSessionHistoryId(), QStringLiteral("s1"));
+        QCOMPARE(vm->history()->selectedSessionHistoryId(), QStringLiteral("s1"));
     }
 
     // Deletions the server missed are asked again once signed in and then every few minutes,

@@ -76,10 +76,10 @@ private Q_SLOTS:
         QFETCH(uint, device);
         storeRaw(stored);
         TranscriptionViewModel *vm = h->build();
-        QCOMPARE(vm->language(), language);
-        QCOMPARE(vm->mixedMicGain(), micGain);
-        QCOMPARE(vm->mixedPresetName(), preset);
-        QCOMPARE(vm->selectedInputDeviceID(), device);
+        QCOMPARE(vm->settings()->language(), language);
+        QCOMPARE(vm->settings()->mixedMicGain(), micGain);
+        QCOMPARE(vm->settings()->mixedPresetName(), preset);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), device);
         QCOMPARE(vm->statusText(), QStringLiteral("Valmis aloittamaan"));
 
         const QJsonObject written = parseStored(h->storedConfigurationValue());
@@ -96,12 +96,12 @@ private Q_SLOTS:
         storeRaw(
             R"({"baseURL":" BASE \n","apiKey":" k-1\t","preferredSystemApplicationBundleID":"gone"})");
         TranscriptionViewModel *vm = h->build();
-        QSignalSpy configChanged(vm, &TranscriptionViewModel::configChanged);
-        vm->setLanguage(QStringLiteral("en-US"));
-        vm->setSttModel(QStringLiteral("long"));
-        vm->setMixedSystemGain(0.01);
-        vm->setMixedDuckingStrength(0.95);
-        vm->setAllowSystemFallback(false);
+        QSignalSpy configChanged(vm->settings(), &RecordingSettings::configChanged);
+        vm->settings()->setLanguage(QStringLiteral("en-US"));
+        vm->settings()->setSttModel(QStringLiteral("long"));
+        vm->settings()->setMixedSystemGain(0.01);
+        vm->settings()->setMixedDuckingStrength(0.95);
+        vm->settings()->setAllowSystemFallback(false);
         vm->setPreferredSystemApplication(QString());
         vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}},
                               QStringLiteral("secret-token"));
@@ -120,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(!written.contains("preferredSystemApplicationBundleID"));
         QVERIFY(!written.contains("preferredInputDeviceID"));
         QVERIFY(!h->storedConfigurationValue().toString().contains("secret-token"));
-        QCOMPARE(vm->mixedSystemGain(), 0.1);
+        QCOMPARE(vm->settings()->mixedSystemGain(), 0.1);
     }
 
     void presetsSetTheFiveValuesTogether_data()
@@ -143,18 +143,18 @@ private Q_SLOTS:
         QFETCH(double, systemGain);
         QFETCH(bool, autoDuck);
         TranscriptionViewModel *vm = h->build();
-        vm->setMixedMicGain(1.3);
-        vm->setMixedSystemGain(0.5);
-        vm->setMixedLimiterEnabled(false);
+        vm->settings()->setMixedMicGain(1.3);
+        vm->settings()->setMixedSystemGain(0.5);
+        vm->settings()->setMixedLimiterEnabled(false);
         vm->saveConfig(false);
         const QVariant before = h->storedConfigurationValue();
         vm->applyMixPreset(preset);
 
-        QCOMPARE(vm->mixedMicGain(), micGain);
-        QCOMPARE(vm->mixedSystemGain(), systemGain);
-        QCOMPARE(vm->mixedAutoDuckEnabled(), autoDuck);
-        QCOMPARE(vm->mixedLimiterEnabled(), applies);
-        QCOMPARE(vm->mixedPresetName(), applies ? preset : QStringLiteral("custom"));
+        QCOMPARE(vm->settings()->mixedMicGain(), micGain);
+        QCOMPARE(vm->settings()->mixedSystemGain(), systemGain);
+        QCOMPARE(vm->settings()->mixedAutoDuckEnabled(), autoDuck);
+        QCOMPARE(vm->settings()->mixedLimiterEnabled(), applies);
+        QCOMPARE(vm->settings()->mixedPresetName(), applies ? preset : QStringLiteral("custom"));
         if (!applies) {
             QCOMPARE(vm->statusText(), QStringLiteral("Valmis aloittamaan"));
             QCOMPARE(h->storedConfigurationValue(), before);
@@ -171,11 +171,11 @@ private Q_SLOTS:
     {
         TranscriptionViewModel *vm = h->build();
         vm->applyMixPreset(QStringLiteral("meeting"));
-        QCOMPARE(vm->mixedPresetName(), QStringLiteral("meeting"));
-        vm->setMixedDuckingStrength(0.49);
-        QCOMPARE(vm->mixedPresetName(), QStringLiteral("meeting"));
-        vm->setMixedDuckingStrength(0.6);
-        QCOMPARE(vm->mixedPresetName(), QStringLiteral("custom"));
+        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("meeting"));
+        vm->settings()->setMixedDuckingStrength(0.49);
+        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("meeting"));
+        vm->settings()->setMixedDuckingStrength(0.6);
+        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("custom"));
     }
 
     void sessionTokenGoesWithBackendRequests_data()
@@ -233,12 +233,13 @@ private Q_SLOTS:
         QFETCH(QString, memo);
         h->backend.on("GET", "/health", ScriptedResponse::json(status, body));
         TranscriptionViewModel *vm = h->build();
-        QCOMPARE(vm->memoAIBackendStatus(), QStringLiteral("Ei tiedossa (testaa yhteys)"));
+        QCOMPARE(vm->support()->memoAIBackendStatus(),
+                 QStringLiteral("Ei tiedossa (testaa yhteys)"));
         vm->testBackendConnection();
         QCOMPARE(vm->statusText(), QStringLiteral("Testataan yhteyttä..."));
         QVERIFY(h->waitFor([&] { return vm->statusText() != u"Testataan yhteyttä..."; }));
         QCOMPARE(vm->statusText(), statusText);
-        QCOMPARE(vm->memoAIBackendStatus(), memo);
+        QCOMPARE(vm->support()->memoAIBackendStatus(), memo);
         QVERIFY(!h->requests("GET", "/health").first().hasHeader("x-api-key"));
     }
 
@@ -271,7 +272,7 @@ private Q_SLOTS:
                  QStringLiteral("Mikrofonioikeus: sallittu"));
         // Settings written through the property system reach the controller.
         QVERIFY(vm->setProperty("exportFormat", QStringLiteral("csv")));
-        QCOMPARE(vm->exportFormat(), TranscriptExportFormat::Csv);
+        QCOMPARE(vm->settings()->exportFormat(), TranscriptExportFormat::Csv);
     }
 
     // The input mode is fixed for a running recording; the screen can change it between them.
@@ -280,13 +281,13 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = h->build();
         h->expectSession(QStringLiteral("rec-1"));
         QVERIFY(h->startLive());
-        vm->setInputModeName(QStringLiteral("systemAudio"));
-        QCOMPARE(vm->inputModeName(), QStringLiteral("microphone"));
+        vm->settings()->setInputModeName(QStringLiteral("systemAudio"));
+        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("microphone"));
         QVERIFY(h->stopAndFinish());
-        vm->setInputModeName(QStringLiteral("systemAudio"));
-        QCOMPARE(vm->inputModeName(), QStringLiteral("systemAudio"));
-        vm->setInputModeName(QStringLiteral("mic"));
-        QCOMPARE(vm->inputModeName(), QStringLiteral("systemAudio"));
+        vm->settings()->setInputModeName(QStringLiteral("systemAudio"));
+        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("systemAudio"));
+        vm->settings()->setInputModeName(QStringLiteral("mic"));
+        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("systemAudio"));
     }
 };
 

@@ -69,12 +69,12 @@ private Q_SLOTS:
         if (builtInPresent)
             h->audio.addSource(kBuiltInId, QStringLiteral("Front Mic"), QStringLiteral("pci"));
         TranscriptionViewModel *vm = h->build();
-        QCOMPARE(vm->availableInputDevices().size(), builtInPresent ? 3 : 2);
-        QCOMPARE(vm->recommendedInputDeviceName(),
+        QCOMPARE(vm->sources()->availableInputDevices().size(), builtInPresent ? 3 : 2);
+        QCOMPARE(vm->sources()->recommendedInputDeviceName(),
                  builtInPresent ? QStringLiteral("Front Mic") : QStringLiteral("Desk Mic"));
 
         vm->setPreferredInputDevice(chosen);
-        QCOMPARE(vm->selectedInputDeviceID(), selected);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), selected);
         QCOMPARE(vm->statusText(), QStringLiteral("Mikrofoni päivitetty"));
         const QJsonObject written = storedConfig(*h);
         QCOMPARE(written.contains("preferredInputDeviceID"), selected != 0);
@@ -91,11 +91,11 @@ private Q_SLOTS:
         h->audio.addSource(kBuiltInId, QStringLiteral("Front Mic"), QStringLiteral("pci"));
         TranscriptionViewModel *vm = h->build();
         vm->setPreferredInputDevice(kBuiltInId);
-        QCOMPARE(vm->selectedInputDeviceID(), kBuiltInId);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), kBuiltInId);
         h->audio.sources.removeLast();
         vm->refreshInputDevices();
-        QCOMPARE(vm->availableInputDevices().size(), 1);
-        QCOMPARE(vm->selectedInputDeviceID(), 0u);
+        QCOMPARE(vm->sources()->availableInputDevices().size(), 1);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), 0u);
         QVERIFY(!storedConfig(*h).contains("preferredInputDeviceID"));
     }
 
@@ -106,7 +106,7 @@ private Q_SLOTS:
         vm->setPreferredInputDevice(kBuiltInId);
         h->audio.reachable = false;
         vm->refreshInputDevices();
-        QCOMPARE(vm->selectedInputDeviceID(), kBuiltInId);
+        QCOMPARE(vm->sources()->selectedInputDeviceID(), kBuiltInId);
         QCOMPARE(storedConfig(*h).value("preferredInputDeviceID").toInteger(), qint64(kBuiltInId));
     }
 
@@ -118,10 +118,10 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = h->build();
         vm->refreshSystemAudioDisplays();
         vm->refreshSystemAudioApplications();
-        QCOMPARE(vm->availableSystemDisplays().size(), 2);
-        QCOMPARE(vm->availableSystemDisplayList().at(1).toMap().value("name").toString(),
+        QCOMPARE(vm->sources()->availableSystemDisplays().size(), 2);
+        QCOMPARE(vm->sources()->availableSystemDisplayList().at(1).toMap().value("name").toString(),
                  QStringLiteral("Näyttö 2 (2560x1440)"));
-        QCOMPARE(vm->availableSystemApplications().size(), 2);
+        QCOMPARE(vm->sources()->availableSystemApplications().size(), 2);
 
         vm->setPreferredSystemDisplay(2);
         QCOMPARE(vm->statusText(), QStringLiteral("Systeemiäänen lähde päivitetty"));
@@ -133,8 +133,8 @@ private Q_SLOTS:
         // An unreachable sound server tells nothing about the stored choice: it stays.
         h->audio.reachable = false;
         vm->refreshSystemAudioApplications();
-        QVERIFY(vm->availableSystemApplications().isEmpty());
-        QCOMPARE(vm->selectedSystemApplicationBundleID(), QStringLiteral("meet"));
+        QVERIFY(vm->sources()->availableSystemApplications().isEmpty());
+        QCOMPARE(vm->sources()->selectedSystemApplicationBundleID(), QStringLiteral("meet"));
 
         // Choices that are gone fall back to automatic, and that is stored.
         h->audio.reachable = true;
@@ -142,8 +142,8 @@ private Q_SLOTS:
         h->audio.playbacks.removeLast();
         vm->refreshSystemAudioDisplays();
         vm->refreshSystemAudioApplications();
-        QCOMPARE(vm->selectedSystemDisplayID(), 0u);
-        QCOMPARE(vm->selectedSystemApplicationBundleID(), QString());
+        QCOMPARE(vm->sources()->selectedSystemDisplayID(), 0u);
+        QCOMPARE(vm->sources()->selectedSystemApplicationBundleID(), QString());
         QVERIFY(!storedConfig(*h).contains("preferredSystemDisplayID"));
         QVERIFY(!storedConfig(*h).contains("preferredSystemApplicationBundleID"));
     }
@@ -154,7 +154,7 @@ private Q_SLOTS:
         h->audio.playbacks = {{QStringLiteral("meet"), QStringLiteral("Meet"), 4343}};
         TranscriptionViewModel *vm = h->build();
         vm->setPreferredSystemApplication(QStringLiteral("meet"));
-        vm->setInputModeName(QStringLiteral("systemAudio"));
+        vm->settings()->setInputModeName(QStringLiteral("systemAudio"));
         h->expectSession(QStringLiteral("rec-1"));
         QVERIFY(h->startLive());
         QCOMPARE(vm->statusText(), QStringLiteral("Kuuntelen... (Näyttö 1 • Meet)"));
@@ -174,9 +174,9 @@ private Q_SLOTS:
     void mixedRecordingSendsOneMixPerPair()
     {
         TranscriptionViewModel *vm = h->build();
-        vm->setInputModeName(QStringLiteral("microphoneAndSystem"));
-        vm->setMixedMicGain(0.5);
-        vm->setMixedLimiterEnabled(false);
+        vm->settings()->setInputModeName(QStringLiteral("microphoneAndSystem"));
+        vm->settings()->setMixedMicGain(0.5);
+        vm->settings()->setMixedLimiterEnabled(false);
         h->expectSession(QStringLiteral("rec-1"));
         QVERIFY(h->startLive());
         QCOMPARE(h->audio.openRequests.size(), 2);
@@ -189,7 +189,7 @@ private Q_SLOTS:
         h->speak(mic);
         h->playSystemAudio(system);
         // Changed during the recording: the next pair hears it.
-        vm->setMixedMicGain(1.5);
+        vm->settings()->setMixedMicGain(1.5);
         h->speak(mic);
         h->playSystemAudio(system);
         QVERIFY(h->waitAudioChunks(2));

@@ -91,7 +91,7 @@ private Q_SLOTS:
         QCOMPARE(saved->sttModel, QStringLiteral("chirp_3"));
         QCOMPARE(texts(vm->segments()), texts(saved->segments));
         QCOMPARE(vm->statusText(), QStringLiteral("Pysäytetty"));
-        QCOMPARE(vm->sessionHistoryModel()->count(), 1);
+        QCOMPARE(vm->history()->model()->count(), 1);
         QVERIFY(vm->canStart());
         QVERIFY(vm->canSave());
         QVERIFY(h->audio.openStreams().isEmpty());
@@ -236,8 +236,8 @@ private Q_SLOTS:
         QFETCH(bool, enabled);
         QFETCH(QString, format);
         QFETCH(QString, firstLine);
-        vm->setAutoExportEnabled(enabled);
-        vm->setExportFormatName(format);
+        vm->settings()->setAutoExportEnabled(enabled);
+        vm->settings()->setExportFormatName(format);
         QVERIFY(h->startLive());
         say("Päätös tehty.", "2026-03-01T12:00:04Z", "S1");
         QVERIFY(h->stopAndFinish());

@@ -345,7 +345,7 @@ private Q_SLOTS:
         QVERIFY(h->startLive());
         h->sendEvent(event);
         QVERIFY(h->waitFor([&] { return vm->statusText() == status; }));
-        QCOMPARE(vm->sttModel(), model);
+        QCOMPARE(vm->settings()->sttModel(), model);
         say("Malli kirjataan.", "2026-03-01T12:00:01Z");
         QVERIFY(h->stopAndFinish());
         // The session is stored with the model the server really used.
