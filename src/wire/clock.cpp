@@ -1,11 +1,9 @@
 #include "wire/clock.h"
 
+#include <memory>
+#include <qcoro/qcorosignal.h>
 #include <QElapsedTimer>
 #include <QTimer>
-
-#include <qcoro/qcorosignal.h>
-
-#include <memory>
 
 namespace vernalo {
 
@@ -54,7 +52,10 @@ QCoro::Task<> Clock::sleep(std::chrono::milliseconds delay)
     co_await qCoro(timer.get(), &Timer::timeout);
 }
 
-QDateTime SystemClock::now() const { return QDateTime::currentDateTimeUtc(); }
+QDateTime SystemClock::now() const
+{
+    return QDateTime::currentDateTimeUtc();
+}
 
 qint64 SystemClock::monotonicMs() const
 {
@@ -66,6 +67,9 @@ qint64 SystemClock::monotonicMs() const
     return origin.elapsed();
 }
 
-Timer *SystemClock::createTimer(QObject *parent) { return new QtTimer(parent); }
+Timer *SystemClock::createTimer(QObject *parent)
+{
+    return new QtTimer(parent);
+}
 
 } // namespace vernalo

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QDateTime>
-#include <QObject>
-
-#include <qcoro/qcorotask.h>
-
 #include <chrono>
 #include <functional>
+#include <qcoro/qcorotask.h>
+#include <QDateTime>
+#include <QObject>
 
 namespace vernalo {
 

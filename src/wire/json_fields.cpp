@@ -1,9 +1,8 @@
 #include "wire/json_fields.h"
 
+#include <cmath>
 #include <QJsonArray>
 #include <QTimeZone>
-
-#include <cmath>
 
 namespace vernalo {
 
@@ -127,23 +126,40 @@ std::optional<QJsonObject> JsonReader::optionalObject(const char *key)
     return value.toObject();
 }
 
-template<typename T>
-T JsonReader::required(const char *key, std::optional<T> value)
+template<typename T> T JsonReader::required(const char *key, std::optional<T> value)
 {
     if (!value) {
         if (ok())
             fail(QStringLiteral("%1: missing").arg(QLatin1String(key)));
-        return T{};
+        return T {};
     }
     return *value;
 }
 
-QString JsonReader::requireString(const char *key) { return required(key, optionalString(key)); }
-double JsonReader::requireDouble(const char *key) { return required(key, optionalDouble(key)); }
-bool JsonReader::requireBool(const char *key) { return required(key, optionalBool(key)); }
-qint64 JsonReader::requireInt(const char *key) { return required(key, optionalInt(key)); }
-QUuid JsonReader::requireUuid(const char *key) { return required(key, optionalUuid(key)); }
-QJsonArray JsonReader::requireArray(const char *key) { return required(key, optionalArray(key)); }
+QString JsonReader::requireString(const char *key)
+{
+    return required(key, optionalString(key));
+}
+double JsonReader::requireDouble(const char *key)
+{
+    return required(key, optionalDouble(key));
+}
+bool JsonReader::requireBool(const char *key)
+{
+    return required(key, optionalBool(key));
+}
+qint64 JsonReader::requireInt(const char *key)
+{
+    return required(key, optionalInt(key));
+}
+QUuid JsonReader::requireUuid(const char *key)
+{
+    return required(key, optionalUuid(key));
+}
+QJsonArray JsonReader::requireArray(const char *key)
+{
+    return required(key, optionalArray(key));
+}
 
 double toReferenceSeconds(const QDateTime &date)
 {
@@ -155,9 +171,9 @@ QDateTime fromReferenceSeconds(double seconds)
     // Checked before the conversion to an integer, which is undefined for numbers out of range.
     static const double lowestMs = static_cast<double>(
         QDateTime(QDate(1, 1, 1), QTime(0, 0), QTimeZone::utc()).toMSecsSinceEpoch());
-    static const double highestMs = static_cast<double>(
-        QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc())
-            .toMSecsSinceEpoch());
+    static const double highestMs =
+        static_cast<double>(QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc())
+                                .toMSecsSinceEpoch());
     const double epochMs = static_cast<double>(kReferenceEpochSecs) * 1000.0;
     const double ms = std::round(seconds * 1000.0) + epochMs;
     if (!(ms >= lowestMs && ms <= highestMs))

@@ -1,12 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QUuid>
-
-#include <optional>
 
 namespace vernalo {
 
@@ -18,8 +17,7 @@ class JsonReader
 public:
     explicit JsonReader(const QJsonObject &object)
         : m_object(object)
-    {
-    }
+    { }
 
     bool ok() const { return m_error.isEmpty(); }
     const QString &error() const { return m_error; }
@@ -45,8 +43,7 @@ public:
     void fail(const QString &message);
 
 private:
-    template<typename T>
-    T required(const char *key, std::optional<T> value);
+    template<typename T> T required(const char *key, std::optional<T> value);
     void wrongType(const char *key, const char *expected);
 
     QJsonObject m_object;

@@ -1,15 +1,13 @@
 #include "support/fake_clock.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
+#include <QCoreApplication>
 
 namespace vernalo::test {
 
 FakeClock::FakeClock(QDateTime start)
     : m_start(std::move(start))
-{
-}
+{ }
 
 FakeClock::~FakeClock()
 {
@@ -17,7 +15,10 @@ FakeClock::~FakeClock()
         timer->m_clock = nullptr;
 }
 
-QDateTime FakeClock::now() const { return m_start.addMSecs(m_nowMs); }
+QDateTime FakeClock::now() const
+{
+    return m_start.addMSecs(m_nowMs);
+}
 
 Timer *FakeClock::createTimer(QObject *parent)
 {
@@ -33,7 +34,10 @@ void FakeClock::arm(FakeTimer *timer)
     timer->m_sequence = ++m_sequence;
 }
 
-void FakeClock::forget(FakeTimer *timer) { m_timers.removeAll(timer); }
+void FakeClock::forget(FakeTimer *timer)
+{
+    m_timers.removeAll(timer);
+}
 
 FakeTimer *FakeClock::nextDue(qint64 limitMs) const
 {
@@ -41,8 +45,8 @@ FakeTimer *FakeClock::nextDue(qint64 limitMs) const
     for (FakeTimer *timer : m_timers) {
         if (!timer->m_active || timer->m_dueMs > limitMs)
             continue;
-        if (!best || timer->m_dueMs < best->m_dueMs
-            || (timer->m_dueMs == best->m_dueMs && timer->m_sequence < best->m_sequence))
+        if (!best || timer->m_dueMs < best->m_dueMs ||
+            (timer->m_dueMs == best->m_dueMs && timer->m_sequence < best->m_sequence))
             best = timer;
     }
     return best;
@@ -96,8 +100,7 @@ std::optional<qint64> FakeClock::nextDueMs() const
 FakeTimer::FakeTimer(FakeClock *clock, QObject *parent)
     : Timer(parent)
     , m_clock(clock)
-{
-}
+{ }
 
 FakeTimer::~FakeTimer()
 {
@@ -112,6 +115,9 @@ void FakeTimer::start(std::chrono::milliseconds interval)
         m_clock->arm(this);
 }
 
-void FakeTimer::stop() { m_active = false; }
+void FakeTimer::stop()
+{
+    m_active = false;
+}
 
 } // namespace vernalo::test

@@ -2,11 +2,10 @@
 
 #include "wire/clock.h"
 
-#include <QList>
-#include <QPointer>
-
 #include <chrono>
 #include <optional>
+#include <QList>
+#include <QPointer>
 
 namespace vernalo::test {
 

@@ -1,10 +1,9 @@
 #include "support/test_environment.h"
 
+#include <cstdlib>
 #include <QDir>
 #include <QLocale>
 #include <QStandardPaths>
-
-#include <cstdlib>
 
 namespace vernalo::test {
 
@@ -36,8 +35,8 @@ void TestEnvironment::prepareProcess()
     }
     const QString runtime = base + QStringLiteral("/runtime");
     QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                       | QFileDevice::ExeOwner);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     qputenv("TZ", qgetenv("TZ").isEmpty() ? QByteArray("UTC") : qgetenv("TZ"));
     qputenv("LC_ALL", "C.UTF-8");
@@ -45,7 +44,10 @@ void TestEnvironment::prepareProcess()
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
-QString TestEnvironment::root() { return rootDir()->path(); }
+QString TestEnvironment::root()
+{
+    return rootDir()->path();
+}
 
 QString TestEnvironment::dataPath(const QString &relative)
 {

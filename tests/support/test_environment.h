@@ -1,9 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <memory>
 
 namespace vernalo::test {
 
@@ -23,13 +22,13 @@ public:
 } // namespace vernalo::test
 
 // Like QTEST_GUILESS_MAIN, with the isolated environment set up first.
-#define VERNALO_TEST_MAIN(TestClass)                                                              \
-    int main(int argc, char *argv[])                                                             \
-    {                                                                                            \
-        vernalo::test::TestEnvironment::prepareProcess();                                        \
-        QCoreApplication app(argc, argv);                                                        \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                 \
-        TestClass tc;                                                                            \
-        QTEST_SET_MAIN_SOURCE_PATH                                                               \
-        return QTest::qExec(&tc, argc, argv);                                                    \
+#define VERNALO_TEST_MAIN(TestClass)                                                               \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        vernalo::test::TestEnvironment::prepareProcess();                                          \
+        QCoreApplication app(argc, argv);                                                          \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestClass tc;                                                                              \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
     }

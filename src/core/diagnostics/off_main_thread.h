@@ -1,12 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorotask.h>
 #include <QFuture>
 #include <QObject>
 #include <QPromise>
 #include <QThread>
-#include <qcoro/qcorofuture.h>
-#include <qcoro/qcorotask.h>
 
 namespace vernalo {
 
@@ -15,8 +15,7 @@ namespace vernalo {
 // audio it forwards). `work` must only touch what it holds by value. The thread deletes itself
 // once done; the result is handed over through a future, so a thread that finishes before the
 // caller starts waiting is never missed.
-template<typename Result, typename Work>
-QCoro::Task<Result> runOffMainThread(Work work)
+template<typename Result, typename Work> QCoro::Task<Result> runOffMainThread(Work work)
 {
     auto promise = std::make_shared<QPromise<Result>>();
     const QFuture<Result> future = promise->future();

@@ -1,10 +1,5 @@
 #include "foundation/app_log.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStringDecoder>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +7,10 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
 #include <thread>
 
 namespace vernalo {
@@ -24,8 +23,7 @@ class LogWorker
 public:
     LogWorker()
         : m_thread([this] { run(); })
-    {
-    }
+    { }
 
     ~LogWorker()
     {
@@ -142,9 +140,9 @@ QString AppLog::currentLogURL()
 
 void AppLog::write(const QString &message)
 {
-    const QByteArray line
-        = (formatTimestamp(nowSecondsSince1970()) + QLatin1Char(' ') + message + QLatin1Char('\n'))
-              .toUtf8();
+    const QByteArray line =
+        (formatTimestamp(nowSecondsSince1970()) + QLatin1Char(' ') + message + QLatin1Char('\n'))
+            .toUtf8();
     const QString path = currentLogURL();
     worker().post([path, line] { appendLine(path, line); });
 }

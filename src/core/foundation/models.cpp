@@ -41,9 +41,9 @@ std::optional<QDateTime> decodeDate(JsonReader &reader, const char *key, DateCod
 
 QJsonObject TranscriptSegment::toJson(DateCoding coding) const
 {
-    QJsonObject object{{QStringLiteral("id"), uuidText(id)},
-                       {QStringLiteral("text"), text},
-                       {QStringLiteral("timestamp"), encodeDate(timestamp, coding)}};
+    QJsonObject object {{QStringLiteral("id"), uuidText(id)},
+                        {QStringLiteral("text"), text},
+                        {QStringLiteral("timestamp"), encodeDate(timestamp, coding)}};
     if (speakerLabel)
         object.insert(QStringLiteral("speakerLabel"), *speakerLabel);
     return object;
@@ -130,7 +130,8 @@ QJsonObject SystemAudioDisplayOption::toJson() const
     return {{QStringLiteral("id"), static_cast<qint64>(id)}, {QStringLiteral("name"), name}};
 }
 
-std::optional<SystemAudioDisplayOption> SystemAudioDisplayOption::fromJson(const QJsonObject &object)
+std::optional<SystemAudioDisplayOption>
+SystemAudioDisplayOption::fromJson(const QJsonObject &object)
 {
     JsonReader reader(object);
     SystemAudioDisplayOption option;
@@ -246,11 +247,11 @@ std::optional<MixSettings> mixSettings(MixPreset preset)
 {
     switch (preset) {
     case MixPreset::Meeting:
-        return MixSettings{1.0, 1.0, true, 0.45, true};
+        return MixSettings {1.0, 1.0, true, 0.45, true};
     case MixPreset::Interview:
-        return MixSettings{1.15, 0.72, true, 0.65, true};
+        return MixSettings {1.15, 0.72, true, 0.65, true};
     case MixPreset::Webinar:
-        return MixSettings{0.85, 1.2, false, 0.0, true};
+        return MixSettings {0.85, 1.2, false, 0.0, true};
     case MixPreset::Custom:
         return std::nullopt;
     }
@@ -270,10 +271,10 @@ MixPreset recognizeMixPreset(const MixSettings &settings)
 {
     for (auto preset : kSelectableMixPresets) {
         const MixSettings target = *mixSettings(preset);
-        if (within(settings.micGain, target.micGain, 0.03)
-            && within(settings.systemGain, target.systemGain, 0.03)
-            && within(settings.duckingStrength, target.duckingStrength, 0.05)
-            && settings.autoDuckEnabled == target.autoDuckEnabled && settings.limiterEnabled)
+        if (within(settings.micGain, target.micGain, 0.03) &&
+            within(settings.systemGain, target.systemGain, 0.03) &&
+            within(settings.duckingStrength, target.duckingStrength, 0.05) &&
+            settings.autoDuckEnabled == target.autoDuckEnabled && settings.limiterEnabled)
             return preset;
     }
     return MixPreset::Custom;

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <array>
+#include <optional>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QUuid>
-
-#include <array>
-#include <optional>
 
 namespace vernalo {
 
@@ -43,9 +42,8 @@ namespace vernalo {
 
 enum class AudioInputMode { Microphone, SystemAudio, MicrophoneAndSystem };
 
-inline constexpr std::array kAllAudioInputModes{AudioInputMode::Microphone,
-                                                AudioInputMode::SystemAudio,
-                                                AudioInputMode::MicrophoneAndSystem};
+inline constexpr std::array kAllAudioInputModes {
+    AudioInputMode::Microphone, AudioInputMode::SystemAudio, AudioInputMode::MicrophoneAndSystem};
 QString rawValue(AudioInputMode mode);
 QString label(AudioInputMode mode);
 std::optional<AudioInputMode> audioInputModeFromRaw(const QString &raw);
@@ -93,11 +91,11 @@ std::optional<TranscriptExportFormat> exportFormatFromRaw(const QString &raw);
 
 enum class MixPreset { Meeting, Interview, Webinar, Custom };
 
-inline constexpr std::array kAllMixPresets{MixPreset::Meeting, MixPreset::Interview,
-                                           MixPreset::Webinar, MixPreset::Custom};
+inline constexpr std::array kAllMixPresets {MixPreset::Meeting, MixPreset::Interview,
+                                            MixPreset::Webinar, MixPreset::Custom};
 // The presets a user can pick; Custom is only the result of editing values by hand.
-inline constexpr std::array kSelectableMixPresets{MixPreset::Meeting, MixPreset::Interview,
-                                                  MixPreset::Webinar};
+inline constexpr std::array kSelectableMixPresets {MixPreset::Meeting, MixPreset::Interview,
+                                                   MixPreset::Webinar};
 QString rawValue(MixPreset preset);
 QString label(MixPreset preset);
 std::optional<MixPreset> mixPresetFromRaw(const QString &raw);

@@ -15,20 +15,20 @@ namespace {
 
 QString defaultSettingsPath()
 {
-    const QString configRoot = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString configRoot =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return configRoot + QStringLiteral("/Kestrova/Vernalo.conf");
 }
 
 constexpr auto kOwnerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr auto kOwnerOnlyDir = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                               | QFileDevice::ExeOwner;
+constexpr auto kOwnerOnlyDir =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 } // namespace
 
 SecureSettings::SecureSettings()
     : SecureSettings(defaultSettingsPath())
-{
-}
+{ }
 
 SecureSettings::SecureSettings(const QString &filePath)
 {
@@ -159,6 +159,9 @@ bool SecureSettings::sync()
     return m_settings->status() == QSettings::NoError;
 }
 
-QString SecureSettings::fileName() const { return m_settings->fileName(); }
+QString SecureSettings::fileName() const
+{
+    return m_settings->fileName();
+}
 
 } // namespace vernalo

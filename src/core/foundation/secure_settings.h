@@ -1,10 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <QHash>
 #include <QString>
 #include <QVariant>
-
-#include <memory>
 
 class QSettings;
 

@@ -2,10 +2,9 @@
 
 #include "foundation/models.h"
 
+#include <optional>
 #include <QDateTime>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

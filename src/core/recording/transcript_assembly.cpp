@@ -2,10 +2,9 @@
 
 #include "wire/stream_event.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
 #include <cmath>
+#include <QRegularExpression>
 
 namespace vernalo {
 
@@ -33,8 +32,8 @@ QString normalizedSegmentText(const QString &text)
 QString segmentKey(const QString &text, const QDateTime &timestamp)
 {
     const double seconds = static_cast<double>(timestamp.toMSecsSinceEpoch()) / 1000.0;
-    return QString::number(static_cast<qint64>(std::llround(seconds))) + QLatin1Char('|')
-           + normalizedSegmentText(text);
+    return QString::number(static_cast<qint64>(std::llround(seconds))) + QLatin1Char('|') +
+        normalizedSegmentText(text);
 }
 
 bool TranscriptAssembly::appendStreamFinal(const QString &text, const QDateTime &timestamp,
@@ -60,12 +59,11 @@ bool TranscriptAssembly::insertFinal(const QString &text, const QDateTime &times
     if (textOnlyDuplicateCheck) {
         const QString normalized = normalizedSegmentText(trimmed);
         const QString speaker = speakerOrEmpty(speakerLabel);
-        const bool duplicate = std::any_of(m_segments.cbegin(), m_segments.cend(),
-                                           [&](const TranscriptSegment &segment) {
-                                               return speakerOrEmpty(segment.speakerLabel) == speaker
-                                                      && normalizedSegmentText(segment.text)
-                                                             == normalized;
-                                           });
+        const bool duplicate = std::any_of(
+            m_segments.cbegin(), m_segments.cend(), [&](const TranscriptSegment &segment) {
+                return speakerOrEmpty(segment.speakerLabel) == speaker &&
+                    normalizedSegmentText(segment.text) == normalized;
+            });
         if (duplicate)
             return false;
     }
@@ -73,7 +71,7 @@ bool TranscriptAssembly::insertFinal(const QString &text, const QDateTime &times
     if (m_knownKeys.contains(key))
         return false;
     m_knownKeys.insert(key);
-    insertSorted(TranscriptSegment{QUuid::createUuid(), trimmed, timestamp, speakerLabel},
+    insertSorted(TranscriptSegment {QUuid::createUuid(), trimmed, timestamp, speakerLabel},
                  serverOrder);
     return true;
 }
@@ -82,9 +80,11 @@ void TranscriptAssembly::insertSorted(TranscriptSegment segment, const ServerOrd
 {
     // Inserting after every segment with an equal or earlier time is the same as appending and
     // stable-sorting, without re-sorting the whole list for each final.
-    const auto position = std::upper_bound(
-        m_segments.cbegin(), m_segments.cend(), segment.timestamp,
-        [](const QDateTime &time, const TranscriptSegment &existing) { return time < existing.timestamp; });
+    const auto position =
+        std::upper_bound(m_segments.cbegin(), m_segments.cend(), segment.timestamp,
+                         [](const QDateTime &time, const TranscriptSegment &existing) {
+                             return time < existing.timestamp;
+                         });
     qsizetype row = position - m_segments.cbegin();
     if (serverOrder) {
         // Server times have whole seconds, so one second can hold several sentences. A sentence
@@ -92,9 +92,11 @@ void TranscriptAssembly::insertSorted(TranscriptSegment segment, const ServerOrd
         // lists after it, rather than behind everything of its second. The poll is the server's
         // whole list at one moment, so a streamed sentence it lacks was stored after it.
         const qsizetype mine = serverOrder->value(segmentKey(segment.text, segment.timestamp), -1);
-        const auto first = std::lower_bound(
-            m_segments.cbegin(), position, segment.timestamp,
-            [](const TranscriptSegment &existing, const QDateTime &time) { return existing.timestamp < time; });
+        const auto first =
+            std::lower_bound(m_segments.cbegin(), position, segment.timestamp,
+                             [](const TranscriptSegment &existing, const QDateTime &time) {
+                                 return existing.timestamp < time;
+                             });
         for (auto it = first; mine >= 0 && it != position; ++it) {
             const qsizetype theirs = serverOrder->value(segmentKey(it->text, it->timestamp), -1);
             if (theirs < 0 || theirs > mine) {

@@ -2,13 +2,12 @@
 
 #include "foundation/models.h"
 
+#include <optional>
 #include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

@@ -1,12 +1,11 @@
 #include "sessions/atomic_file.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <unistd.h>
 
 namespace vernalo {

@@ -82,9 +82,9 @@ bool isDecodableSegment(const QJsonValue &value)
         return false;
     const QJsonValue speaker = object.value(kSpeakerLabel);
     const QJsonValue timestamp = object.value(kTimestamp);
-    return object.value(kText).isString() && timestamp.isDouble()
-        && fromReferenceSeconds(timestamp.toDouble()).isValid()
-        && (speaker.isUndefined() || speaker.isNull() || speaker.isString());
+    return object.value(kText).isString() && timestamp.isDouble() &&
+        fromReferenceSeconds(timestamp.toDouble()).isValid() &&
+        (speaker.isUndefined() || speaker.isNull() || speaker.isString());
 }
 
 std::optional<QJsonObject> parseObject(const QByteArray &bytes, QString *error)

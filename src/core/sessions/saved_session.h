@@ -2,13 +2,12 @@
 
 #include "foundation/models.h"
 
+#include <optional>
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

@@ -20,16 +20,15 @@ const QString kExtension = QStringLiteral(".json");
 
 SessionStoreError unsafeIdError(const QString &id, const QString &problem)
 {
-    AppLog::write(QStringLiteral("session id refused id=%1 reason=%2")
-                      .arg(sessionIdForLog(id), problem));
+    AppLog::write(
+        QStringLiteral("session id refused id=%1 reason=%2").arg(sessionIdForLog(id), problem));
     return {SessionStoreError::Kind::UnsafeId, id, problem};
 }
 } // namespace
 
 SessionHistoryStore::SessionHistoryStore()
     : SessionHistoryStore(defaultDirectory())
-{
-}
+{ }
 
 SessionHistoryStore::SessionHistoryStore(QString directory)
     : m_directory(std::move(directory))
@@ -70,12 +69,12 @@ std::optional<SessionStoreError> SessionHistoryStore::save(const SavedSession &s
     if (!ensureDirectory()) {
         const QString detail = QStringLiteral("cannot create folder %1").arg(m_directory);
         AppLog::write(QStringLiteral("session save failed id=%1 error=%2").arg(session.id, detail));
-        return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, detail};
+        return SessionStoreError {SessionStoreError::Kind::WriteFailed, session.id, detail};
     }
     if (const auto failure = writeFileAtomically(filePath(session.id), session.encode())) {
         AppLog::write(
             QStringLiteral("session save failed id=%1 error=%2").arg(session.id, *failure));
-        return SessionStoreError{SessionStoreError::Kind::WriteFailed, session.id, *failure};
+        return SessionStoreError {SessionStoreError::Kind::WriteFailed, session.id, *failure};
     }
     // The file is already the truth; an index that misses this update catches up at the next
     // start because its stamp for the file is then out of date.
@@ -154,7 +153,7 @@ std::optional<SessionStoreError> SessionHistoryStore::deleteSession(const QStrin
     if (!file.remove()) {
         const QString detail = file.errorString();
         AppLog::write(QStringLiteral("session delete failed id=%1 error=%2").arg(id, detail));
-        return SessionStoreError{SessionStoreError::Kind::RemoveFailed, id, detail};
+        return SessionStoreError {SessionStoreError::Kind::RemoveFailed, id, detail};
     }
     syncDirectory(m_directory);
     if (m_index)
@@ -170,7 +169,7 @@ std::optional<SessionStoreError> SessionHistoryStore::deleteAll() const
     if (!folder.isDir() || !folder.isReadable()) {
         const QString detail = QStringLiteral("cannot read folder %1").arg(m_directory);
         AppLog::write(QStringLiteral("session delete all failed error=%1").arg(detail));
-        return SessionStoreError{SessionStoreError::Kind::ListFailed, {}, detail};
+        return SessionStoreError {SessionStoreError::Kind::ListFailed, {}, detail};
     }
     std::optional<SessionStoreError> failure;
     for (const auto &[path, stem] : sessionFiles()) {
@@ -179,7 +178,7 @@ std::optional<SessionStoreError> SessionHistoryStore::deleteAll() const
             const QString detail = file.errorString();
             AppLog::write(QStringLiteral("session delete failed id=%1 error=%2")
                               .arg(sessionIdForLog(stem), detail));
-            failure = SessionStoreError{SessionStoreError::Kind::RemoveFailed, stem, detail};
+            failure = SessionStoreError {SessionStoreError::Kind::RemoveFailed, stem, detail};
             break;
         }
         if (m_index)

@@ -3,10 +3,9 @@
 #include "sessions/saved_session.h"
 #include "sessions/session_store_error.h"
 
+#include <optional>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 namespace vernalo {
 

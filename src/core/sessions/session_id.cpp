@@ -30,7 +30,10 @@ std::optional<QString> sessionIdProblem(const QString &id)
     return std::nullopt;
 }
 
-bool isSafeSessionId(const QString &id) { return !sessionIdProblem(id).has_value(); }
+bool isSafeSessionId(const QString &id)
+{
+    return !sessionIdProblem(id).has_value();
+}
 
 QString sessionIdForLog(const QString &id)
 {

@@ -9,10 +9,10 @@ namespace vernalo {
 struct SessionStoreError
 {
     enum class Kind {
-        UnsafeId,     // the ID could name a path outside the history folder; nothing was touched
-        WriteFailed,  // the folder could not be made or the file not written
+        UnsafeId, // the ID could name a path outside the history folder; nothing was touched
+        WriteFailed, // the folder could not be made or the file not written
         RemoveFailed, // a file exists but could not be removed
-        ListFailed,   // the history folder exists but cannot be read
+        ListFailed, // the history folder exists but cannot be read
     };
 
     Kind kind;

@@ -23,11 +23,10 @@ std::optional<QString> writeExport(const QString &path, const QString &text)
 
 QCoro::Task<ExportOutcome> saveTranscriptWithDialog(DesktopServices *desktop,
                                                     TranscriptSnapshot snapshot,
-                                                    TranscriptExportFormat format,
-                                                    bool isRecording)
+                                                    TranscriptExportFormat format, bool isRecording)
 {
     if (isRecording || snapshot.segments.isEmpty())
-        co_return ExportOutcome{};
+        co_return ExportOutcome {};
     // Rendered before the dialog opens: the file holds what was on screen when the user asked.
     const QString text = renderTranscript(snapshot, format);
     SaveDialogRequest request;
@@ -36,17 +35,19 @@ QCoro::Task<ExportOutcome> saveTranscriptWithDialog(DesktopServices *desktop,
     request.nameFilters = {QStringLiteral("%1 (*.%2)").arg(label(format), rawValue(format))};
     const std::optional<QString> chosen = co_await desktop->chooseSaveFile(request);
     if (!chosen || chosen->isEmpty())
-        co_return ExportOutcome{ExportOutcome::Result::Cancelled, {}, {}, {}};
+        co_return ExportOutcome {ExportOutcome::Result::Cancelled, {}, {}, {}};
 
     const QString path = *chosen;
     if (const auto failure = writeExport(path, text)) {
         AppLog::write(
             QStringLiteral("transcript save failed path=%1 error=%2").arg(path, *failure));
-        co_return ExportOutcome{ExportOutcome::Result::Failed, SessionStatusText::saveFailed(),
-                                path, *failure};
+        co_return ExportOutcome {ExportOutcome::Result::Failed, SessionStatusText::saveFailed(),
+                                 path, *failure};
     }
-    co_return ExportOutcome{ExportOutcome::Result::Written,
-                            SessionStatusText::saved(QFileInfo(path).fileName()), path, {}};
+    co_return ExportOutcome {ExportOutcome::Result::Written,
+                             SessionStatusText::saved(QFileInfo(path).fileName()),
+                             path,
+                             {}};
 }
 
 QString defaultAutoExportDirectory()

@@ -2,9 +2,8 @@
 
 #include "sessions/transcript_export.h"
 
-#include <QString>
-
 #include <qcoro/qcorotask.h>
+#include <QString>
 
 namespace vernalo {
 
@@ -15,15 +14,15 @@ struct ExportOutcome
 {
     enum class Result {
         NothingToDo, // preconditions not met; nothing written, status left alone
-        Cancelled,   // the user closed the dialog; nothing written, status left alone
+        Cancelled, // the user closed the dialog; nothing written, status left alone
         Written,
         Failed,
     };
 
     Result result = Result::NothingToDo;
     QString statusText; // empty: keep the current status text
-    QString filePath;   // where the file was (or was to be) written
-    QString detail;     // English failure reason for the log; never shown to the user
+    QString filePath; // where the file was (or was to be) written
+    QString detail; // English failure reason for the log; never shown to the user
 
     bool changesStatus() const { return !statusText.isEmpty(); }
 };

@@ -13,7 +13,7 @@ soundSettingsCommand(const std::function<QString(const QString &)> &findProgram)
     for (const auto &candidate : candidates) {
         const QString path = findProgram(candidate.program);
         if (!path.isEmpty())
-            return LaunchCommand{path, candidate.arguments};
+            return LaunchCommand {path, candidate.arguments};
     }
     return std::nullopt;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
 #include <functional>
 #include <optional>
+#include <QString>
+#include <QStringList>
 
 namespace vernalo {
 

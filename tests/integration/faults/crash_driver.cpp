@@ -11,8 +11,8 @@
 #include "backend/stt_api_client.h"
 #include "backend/websocket_stream_client.h"
 #include "foundation/secure_settings.h"
-#include "foundation/unix_signal_watcher.h"
 #include "foundation/stt_configuration.h"
+#include "foundation/unix_signal_watcher.h"
 #include "recording/recording_shutdown.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
@@ -22,9 +22,9 @@
 #include "support/fake_desktop_services.h"
 #include "support/socket_wait.h"
 
+#include <csignal>
 #include <cstdio>
 #include <QCoreApplication>
-#include <csignal>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QTimer>
@@ -121,9 +121,8 @@ int main(int argc, char *argv[])
         QElapsedTimer real;
         real.start();
         QTimer pump;
-        QObject::connect(&pump, &QTimer::timeout, &app, [&] {
-            clock.advance(std::chrono::milliseconds(real.restart()));
-        });
+        QObject::connect(&pump, &QTimer::timeout, &app,
+                         [&] { clock.advance(std::chrono::milliseconds(real.restart())); });
         pump.start(10);
         say(QStringLiteral("recording"));
         app.exec();

@@ -43,8 +43,8 @@ private Q_SLOTS:
         QList<StreamEvent> events;
         WebSocketStreamClient client(&server.clock());
         client.open(created.value("wsUrl").toString(), QStringLiteral("en-US"),
-                       QStringLiteral("chirp_3"),
-                       [&events](const StreamEvent &event) { events.append(event); });
+                    QStringLiteral("chirp_3"),
+                    [&events](const StreamEvent &event) { events.append(event); });
         QVERIFY(QTest::qWaitFor([&] { return client.isStartConfirmed(); }, 5000));
         for (const QByteArray &chunk : speechChunks(chunks * 100)) {
             client.sendAudio(chunk);

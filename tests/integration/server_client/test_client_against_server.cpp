@@ -172,7 +172,7 @@ private:
         m_events.clear();
         m_stream = std::make_unique<WebSocketStreamClient>(&m_streamClock);
         m_stream->open(wsUrl, QStringLiteral("en-US"), QStringLiteral("chirp_3"),
-                          [this](const StreamEvent &event) { m_events.append(event); });
+                       [this](const StreamEvent &event) { m_events.append(event); });
         return waitUntil([this] { return m_stream->isStartConfirmed(); });
     }
 

@@ -86,17 +86,17 @@ private Q_SLOTS:
                 const QString path = store.filePath(crashTestSessionId(slot));
                 QFile file(path);
                 if (!file.exists()) {
-                    QVERIFY2(!committed.contains(slot),
-                             qPrintable(QStringLiteral("round %1: %2 vanished")
-                                            .arg(round)
-                                            .arg(path)));
+                    QVERIFY2(
+                        !committed.contains(slot),
+                        qPrintable(QStringLiteral("round %1: %2 vanished").arg(round).arg(path)));
                     continue;
                 }
                 QVERIFY(file.open(QIODevice::ReadOnly));
                 QString error;
                 const auto session = SavedSession::decode(file.readAll(), &error);
-                QVERIFY2(session, qPrintable(QStringLiteral("round %1: %2 torn: %3")
-                                                 .arg(round).arg(path, error)));
+                QVERIFY2(session,
+                         qPrintable(
+                             QStringLiteral("round %1: %2 torn: %3").arg(round).arg(path, error)));
                 const qint64 version = crashTestVersion(*session);
                 const bool isOld = committed.value(slot, -1) == version;
                 const bool isNew = slot == inFlightSlot && version == inFlightVersion;
@@ -117,8 +117,8 @@ private Q_SLOTS:
 
         // The history is intact as a whole, whatever the kills left beside it.
         QCOMPARE(store.list().size(), committed.size());
-        const QStringList leftovers
-            = QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".json."));
+        const QStringList leftovers =
+            QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".json."));
         qInfo("rounds %d, versions written %lld, killed after rename %d, concurrent reads %d, "
               "leftover temporary files %lld",
               kRounds, static_cast<long long>(firstVersion), killedMidSave, concurrentReads,

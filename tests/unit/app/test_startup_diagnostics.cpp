@@ -46,18 +46,26 @@ private Q_SLOTS:
         const qsizetype offset = AppLog::snapshot(1 << 20).size();
         const auto scan = scanStartupResources({empty, m_dir.filePath("missing"), installed, later},
                                                "com.kestrova.vernalo", "1.2.3", "42");
-        QCOMPARE(scan.candidates, (QStringList{empty, installed, later}));
+        QCOMPARE(scan.candidates, (QStringList {empty, installed, later}));
         QCOMPARE(scan.resourceRoot, installed);
         QCOMPARE(scan.fonts.size(), 2);
         QCOMPARE(scan.fonts[0].label, QStringLiteral("font-regular"));
         QCOMPARE(scan.fonts[1].label, QStringLiteral("font-black"));
 
         const QStringList lines = logLinesSince(offset);
-        QCOMPARE(lines.first(), QStringLiteral("startup begin bundleId=com.kestrova.vernalo version=1.2.3 build=42 resourceRoot=%1").arg(installed));
+        QCOMPARE(lines.first(),
+                 QStringLiteral("startup begin bundleId=com.kestrova.vernalo version=1.2.3 "
+                                "build=42 resourceRoot=%1")
+                     .arg(installed));
         QVERIFY(lines.contains(QStringLiteral("startup resources bundleCandidates=3")));
-        QVERIFY(lines.contains(QStringLiteral("startup resources candidate[1] name=b path=%1").arg(installed)));
-        QVERIFY(lines.contains(QStringLiteral("startup resources font-regular=ok path=%1/fonts/Inter-Regular.otf").arg(installed)));
-        QVERIFY(lines.contains(QStringLiteral("startup resources font-medium=missing path=%1/fonts/Inter-Medium.otf").arg(installed)));
+        QVERIFY(lines.contains(
+            QStringLiteral("startup resources candidate[1] name=b path=%1").arg(installed)));
+        QVERIFY(lines.contains(
+            QStringLiteral("startup resources font-regular=ok path=%1/fonts/Inter-Regular.otf")
+                .arg(installed)));
+        QVERIFY(lines.contains(
+            QStringLiteral("startup resources font-medium=missing path=%1/fonts/Inter-Medium.otf")
+                .arg(installed)));
         QCOMPARE(lines.last(), QStringLiteral("startup pre-ui resource scan complete"));
     }
 

@@ -1,10 +1,9 @@
 #include "audio/pcm_format.h"
 #include "support/test_environment.h"
 
+#include <cmath>
 #include <QtEndian>
 #include <QtTest>
-
-#include <cmath>
 
 using namespace vernalo;
 
@@ -69,7 +68,8 @@ private Q_SLOTS:
         // Mean |sin| is 2/pi; a full-scale sine measures about 0.6366.
         std::vector<float> sine(48000);
         for (size_t i = 0; i < sine.size(); ++i)
-            sine[i] = static_cast<float>(std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 48000.0) * 0.5);
+            sine[i] = static_cast<float>(
+                std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 48000.0) * 0.5);
         const QByteArray pcm = convertToPCM16(floatFrames(sine, 1, 48000));
         QVERIFY(std::abs(estimatePCM16Level(pcm) - 0.5 * 2 / M_PI) < 0.002);
     }
@@ -99,12 +99,12 @@ private Q_SLOTS:
     {
         std::vector<float> interleaved;
         for (int i = 0; i < 12; ++i) {
-            interleaved.push_back(static_cast<float>(i) / 32.0f);  // left
+            interleaved.push_back(static_cast<float>(i) / 32.0f); // left
             interleaved.push_back(static_cast<float>(-i) / 64.0f); // right
         }
         const QByteArray pcm = convertToPCM16(floatFrames(interleaved, 2, 44100));
         // floor(12·16000/44100) = 4 samples from frames 0, 2, 5, 8 (j·2.75625).
-        const QList<int> expectedFrames{0, 2, 5, 8};
+        const QList<int> expectedFrames {0, 2, 5, 8};
         QList<int> expected;
         for (int f : expectedFrames)
             expected << static_cast<int>(std::lround((f / 32.0 - f / 64.0) / 2.0 * 32767.0));
@@ -128,7 +128,7 @@ private Q_SLOTS:
         QFETCH(float, input);
         QFETCH(int, expected);
         const float sample[] = {input};
-        QCOMPARE(samplesOf(quantizeToPCM16(sample)), QList<int>{expected});
+        QCOMPARE(samplesOf(quantizeToPCM16(sample)), QList<int> {expected});
     }
 
     void int16InputIsScaled()
@@ -139,14 +139,14 @@ private Q_SLOTS:
         frames.channels = 2;
         frames.sampleRate = 16000;
         // Frame 0 averages to 0; frame 1 to 32767/32768.
-        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int>{0, 32766}));
+        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int> {0, 32766}));
     }
 
     void planarChannelsAreRead()
     {
         RawAudioFrames frames = floatFrames({0.5f, 0.5f, -0.5f, 0.0f}, 2, 16000);
         frames.interleaved = false; // left: 0.5, 0.5; right: -0.5, 0.0
-        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int>{0, 8192}));
+        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int> {0, 8192}));
     }
 
     void nothingToConvert_data()

@@ -428,8 +428,7 @@ private Q_SLOTS:
     {
         AuthHarness h;
         h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"),
-                       ScriptedResponse::silence());
+        h.peer.enqueue("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
         auto first =
             h.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-1"));
         QTRY_COMPARE(h.peer.heldCount(), 1);

@@ -54,7 +54,7 @@ private Q_SLOTS:
         const QString address =
             stream.url(QStringLiteral("/v1/sessions/s1/stream?token=") + streamToken).toString();
         streamClient.open(address, QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
-                             [&](const StreamEvent &event) { events.append(event); });
+                          [&](const StreamEvent &event) { events.append(event); });
         QVERIFY(waitUntil([&] { return stream.connectionCount() == 1; }));
         stream.closeWith(4000);
         QVERIFY(waitUntil([&] { return events.size() == 1; }));

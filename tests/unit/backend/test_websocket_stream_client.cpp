@@ -113,7 +113,7 @@ private:
     void connectClient(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream"))
     {
         m_client->open(m_peer->url(pathAndQuery).toString(), QStringLiteral("fi-FI"),
-                          QStringLiteral("chirp_3"), recorder());
+                       QStringLiteral("chirp_3"), recorder());
     }
 
     // Connects and waits until the peer holds the start message.
@@ -616,11 +616,11 @@ private Q_SLOTS:
     {
         auto *client = new WebSocketStreamClient(m_clock.get());
         QPointer<WebSocketStreamClient> watch(client);
-        client->open(m_peer->url().toString(), QStringLiteral("fi-FI"),
-                        QStringLiteral("chirp_3"), [client, this](const StreamEvent &event) {
-                            m_events.append(event);
-                            delete client;
-                        });
+        client->open(m_peer->url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+                     [client, this](const StreamEvent &event) {
+                         m_events.append(event);
+                         delete client;
+                     });
         QVERIFY(waitFrames(1));
         m_peer->closeWith(4000);
         QVERIFY(waitUntil([&] { return watch.isNull(); }));
@@ -631,11 +631,11 @@ private Q_SLOTS:
 
     void handlerMayDisconnect()
     {
-        m_client->open(m_peer->url().toString(), QStringLiteral("fi-FI"),
-                          QStringLiteral("chirp_3"), [this](const StreamEvent &event) {
-                              m_events.append(event);
-                              m_client->close();
-                          });
+        m_client->open(m_peer->url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+                       [this](const StreamEvent &event) {
+                           m_events.append(event);
+                           m_client->close();
+                       });
         QVERIFY(waitFrames(1));
         m_peer->sendText(R"({"type":"partial","text":"a"})");
         m_peer->sendText(R"({"type":"partial","text":"b"})");

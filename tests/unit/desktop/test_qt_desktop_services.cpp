@@ -2,10 +2,9 @@
 #include "desktop/sound_settings.h"
 #include "support/test_environment.h"
 
+#include <qcoro/qcorotask.h>
 #include <QSignalSpy>
 #include <QtTest>
-
-#include <qcoro/qcorotask.h>
 
 using namespace vernalo;
 
@@ -45,16 +44,19 @@ private Q_SLOTS:
     {
         QtDesktopServices services;
         QSignalSpy requests(&services, &QtDesktopServices::dialogRequested);
-        auto first = services.confirm(ConfirmRequest{QStringLiteral("Poista"), QStringLiteral("?")});
+        auto first =
+            services.confirm(ConfirmRequest {QStringLiteral("Poista"), QStringLiteral("?")});
         SaveDialogRequest save;
         save.suggestedFileName = QStringLiteral("istunto.txt");
         save.directory = QStringLiteral("/tmp");
         auto second = services.chooseSaveFile(save);
         QCOMPARE(requests.size(), 2);
-        QCOMPARE(requests[1][2].toMap().value("directory").toString(), QStringLiteral("file:///tmp"));
+        QCOMPARE(requests[1][2].toMap().value("directory").toString(),
+                 QStringLiteral("file:///tmp"));
 
         services.respond(requests[1][0].toInt(), true, QStringLiteral("file:///tmp/istunto.txt"));
-        QCOMPARE(QCoro::waitFor(second), std::optional<QString>(QStringLiteral("/tmp/istunto.txt")));
+        QCOMPARE(QCoro::waitFor(second),
+                 std::optional<QString>(QStringLiteral("/tmp/istunto.txt")));
         QVERIFY(!first.isReady());
         services.respond(requests[0][0].toInt(), false);
         QCOMPARE(QCoro::waitFor(first), false);
@@ -64,7 +66,7 @@ private Q_SLOTS:
     {
         QtDesktopServices services;
         QSignalSpy requests(&services, &QtDesktopServices::dialogRequested);
-        auto task = services.promptText(TextPromptRequest{});
+        auto task = services.promptText(TextPromptRequest {});
         services.respond(requests[0][0].toInt(), false, QStringLiteral("typed but cancelled"));
         QCOMPARE(QCoro::waitFor(task), std::optional<QString>());
     }
@@ -74,13 +76,13 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("gnome first") << QStringList{"pavucontrol", "gnome-control-center"}
-                                     << "/usr/bin/gnome-control-center" << QStringList{"sound"};
-        QTest::newRow("kde") << QStringList{"systemsettings", "pavucontrol"}
-                             << "/usr/bin/systemsettings" << QStringList{"kcm_pulseaudio"};
-        QTest::newRow("mixer only") << QStringList{"pavucontrol"} << "/usr/bin/pavucontrol"
-                                    << QStringList{};
-        QTest::newRow("nothing") << QStringList{} << QString() << QStringList{};
+        QTest::newRow("gnome first") << QStringList {"pavucontrol", "gnome-control-center"}
+                                     << "/usr/bin/gnome-control-center" << QStringList {"sound"};
+        QTest::newRow("kde") << QStringList {"systemsettings", "pavucontrol"}
+                             << "/usr/bin/systemsettings" << QStringList {"kcm_pulseaudio"};
+        QTest::newRow("mixer only")
+            << QStringList {"pavucontrol"} << "/usr/bin/pavucontrol" << QStringList {};
+        QTest::newRow("nothing") << QStringList {} << QString() << QStringList {};
     }
     void soundSettingsChoice()
     {

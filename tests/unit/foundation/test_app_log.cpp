@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <thread>
 
 using namespace vernalo;
@@ -36,8 +35,8 @@ private Q_SLOTS:
     void init()
     {
         // Each case gets a state folder without a log.
-        const QString folder = m_state.filePath(QString::fromLatin1(QTest::currentTestFunction())
-                                                + QString::fromLatin1(QTest::currentDataTag()));
+        const QString folder = m_state.filePath(QString::fromLatin1(QTest::currentTestFunction()) +
+                                                QString::fromLatin1(QTest::currentDataTag()));
         qputenv("XDG_STATE_HOME", folder.toUtf8());
     }
 
@@ -48,7 +47,8 @@ private Q_SLOTS:
         const QByteArray content = logBytes();
         QVERIFY(AppLog::currentLogURL().endsWith(QStringLiteral("/Vernalo/desktop.log")));
         QCOMPARE(content.count('\n'), 1);
-        static const QRegularExpression line(QStringLiteral("^\\d+\\.\\d+ session created id=ABC\\n$"));
+        static const QRegularExpression line(
+            QStringLiteral("^\\d+\\.\\d+ session created id=ABC\\n$"));
         QVERIFY2(line.match(QString::fromUtf8(content)).hasMatch(), content.constData());
     }
 
@@ -111,7 +111,10 @@ private Q_SLOTS:
         for (int t = 0; t < kThreads; ++t) {
             writers.emplace_back([t] {
                 for (int i = 0; i < kLines; ++i)
-                    AppLog::write(QStringLiteral("writer=%1 seq=%2 %3").arg(t).arg(i).arg(QString(40, QChar('a' + t))));
+                    AppLog::write(QStringLiteral("writer=%1 seq=%2 %3")
+                                      .arg(t)
+                                      .arg(i)
+                                      .arg(QString(40, QChar('a' + t))));
             });
         }
         for (auto &writer : writers)
@@ -147,15 +150,20 @@ private Q_SLOTS:
         const QByteArray hundred(100, 'a');
         QTest::newRow("missing file") << QByteArray() << qint64(100) << QString();
         QTest::newRow("exactly max") << hundred << qint64(100) << QString(100, 'a');
-        QTest::newRow("one over max") << QByteArray("b" + hundred.left(99)) << qint64(99) << QString(99, 'a');
+        QTest::newRow("one over max")
+            << QByteArray("b" + hundred.left(99)) << qint64(99) << QString(99, 'a');
         // "ä" is two bytes; a tail of 3 bytes starts inside it.
-        QTest::newRow("cut inside a character") << QByteArray("x\xc3\xa4yz") << qint64(3)
-                                                << QString(QChar(0xFFFD)) + "yz";
+        QTest::newRow("cut inside a character")
+            << QByteArray("x\xc3\xa4yz") << qint64(3) << QString(QChar(0xFFFD)) + "yz";
         // "€" is three bytes; cutting after its first byte leaves two continuation bytes.
-        QTest::newRow("cut inside a 3-byte character") << QByteArray("\xe2\x82\xac!") << qint64(3)
-                                                       << QString(QChar(0xFFFD)) + QChar(0xFFFD) + "!";
-        QTest::newRow("whole file not utf-8") << QByteArray("ok \xff bad") << qint64(100) << QString();
-        QTest::newRow("tail of a file not utf-8 is repaired") << QByteArray("\xff" "abc") << qint64(3) << "abc";
+        QTest::newRow("cut inside a 3-byte character")
+            << QByteArray("\xe2\x82\xac!") << qint64(3)
+            << QString(QChar(0xFFFD)) + QChar(0xFFFD) + "!";
+        QTest::newRow("whole file not utf-8")
+            << QByteArray("ok \xff bad") << qint64(100) << QString();
+        QTest::newRow("tail of a file not utf-8 is repaired") << QByteArray("\xff"
+                                                                            "abc")
+                                                              << qint64(3) << "abc";
     }
     void snapshotTail()
     {

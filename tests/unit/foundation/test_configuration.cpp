@@ -17,9 +17,8 @@ namespace {
 QJsonObject storedObject(const QString &path)
 {
     QSettings raw(path, QSettings::IniFormat);
-    return QJsonDocument::fromJson(raw.value(QLatin1String(STTConfigurationStore::kKey))
-                                       .toString()
-                                       .toUtf8())
+    return QJsonDocument::fromJson(
+               raw.value(QLatin1String(STTConfigurationStore::kKey)).toString().toUtf8())
         .object();
 }
 
@@ -32,7 +31,10 @@ private:
     QTemporaryDir m_dir;
     int m_counter = 0;
 
-    QString freshPath() { return m_dir.filePath(QStringLiteral("settings-%1.conf").arg(++m_counter)); }
+    QString freshPath()
+    {
+        return m_dir.filePath(QStringLiteral("settings-%1.conf").arg(++m_counter));
+    }
 
     STTConfiguration loadFromBlob(const QVariant &blob)
     {
@@ -55,13 +57,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("apiKey");
         QTest::addColumn<QString>("language");
 
-        QTest::newRow("empty object") << QByteArray("{}") << 1.0 << 1.0 << 0.55 << "" << "fi-FI";
-        QTest::newRow("gain above range") << QByteArray(R"({"mixedMicGain":5})") << 2.0 << 1.0 << 0.55 << "" << "fi-FI";
-        QTest::newRow("gain below range") << QByteArray(R"({"mixedMicGain":0.01,"mixedSystemGain":-3})") << 0.1 << 0.1 << 0.55 << "" << "fi-FI";
-        QTest::newRow("negative ducking") << QByteArray(R"({"mixedDuckingStrength":-1})") << 1.0 << 1.0 << 0.0 << "" << "fi-FI";
-        QTest::newRow("ducking above range") << QByteArray(R"({"mixedDuckingStrength":0.95})") << 1.0 << 1.0 << 0.9 << "" << "fi-FI";
-        QTest::newRow("values kept") << QByteArray(R"({"apiKey":"k1","defaultLanguage":"sv-SE","mixedMicGain":1.15})") << 1.15 << 1.0 << 0.55 << "k1" << "sv-SE";
-        QTest::newRow("null means missing") << QByteArray(R"({"apiKey":null,"mixedMicGain":null})") << 1.0 << 1.0 << 0.55 << "" << "fi-FI";
+        QTest::newRow("empty object") << QByteArray("{}") << 1.0 << 1.0 << 0.55 << ""
+                                      << "fi-FI";
+        QTest::newRow("gain above range")
+            << QByteArray(R"({"mixedMicGain":5})") << 2.0 << 1.0 << 0.55 << ""
+            << "fi-FI";
+        QTest::newRow("gain below range")
+            << QByteArray(R"({"mixedMicGain":0.01,"mixedSystemGain":-3})") << 0.1 << 0.1 << 0.55
+            << ""
+            << "fi-FI";
+        QTest::newRow("negative ducking")
+            << QByteArray(R"({"mixedDuckingStrength":-1})") << 1.0 << 1.0 << 0.0 << ""
+            << "fi-FI";
+        QTest::newRow("ducking above range")
+            << QByteArray(R"({"mixedDuckingStrength":0.95})") << 1.0 << 1.0 << 0.9 << ""
+            << "fi-FI";
+        QTest::newRow("values kept")
+            << QByteArray(R"({"apiKey":"k1","defaultLanguage":"sv-SE","mixedMicGain":1.15})")
+            << 1.15 << 1.0 << 0.55 << "k1"
+            << "sv-SE";
+        QTest::newRow("null means missing")
+            << QByteArray(R"({"apiKey":null,"mixedMicGain":null})") << 1.0 << 1.0 << 0.55 << ""
+            << "fi-FI";
     }
     void lenientDecoding()
     {
@@ -79,24 +96,28 @@ private Q_SLOTS:
         QCOMPARE(config->apiKey, apiKey);
         QCOMPARE(config->defaultLanguage, language);
         QCOMPARE(config->baseURL, buildinfo::defaultBackendURL());
-        QVERIFY(config->allowSystemFallback && config->mixedAutoDuckEnabled && config->mixedLimiterEnabled);
+        QVERIFY(config->allowSystemFallback && config->mixedAutoDuckEnabled &&
+                config->mixedLimiterEnabled);
     }
 
     // Stored data that cannot be used never crashes the program: the default record is used.
     void unusableStoredDataFallsBackToDefaults_data()
     {
         QTest::addColumn<QVariant>("blob");
-        QTest::newRow("limiter as string") << QVariant(R"({"mixedLimiterEnabled":"yes","apiKey":"x"})");
+        QTest::newRow("limiter as string")
+            << QVariant(R"({"mixedLimiterEnabled":"yes","apiKey":"x"})");
         QTest::newRow("gain as string") << QVariant(R"({"mixedMicGain":"1.0","apiKey":"x"})");
-        QTest::newRow("device id negative") << QVariant(R"({"preferredInputDeviceID":-5,"apiKey":"x"})");
-        QTest::newRow("device id fractional") << QVariant(R"({"preferredInputDeviceID":2.5,"apiKey":"x"})");
+        QTest::newRow("device id negative")
+            << QVariant(R"({"preferredInputDeviceID":-5,"apiKey":"x"})");
+        QTest::newRow("device id fractional")
+            << QVariant(R"({"preferredInputDeviceID":2.5,"apiKey":"x"})");
         QTest::newRow("base url as object") << QVariant(R"({"baseURL":{},"apiKey":"x"})");
         QTest::newRow("not json") << QVariant("this is not json");
         QTest::newRow("truncated json") << QVariant(R"({"apiKey":"x","mixedMicGain":1.)");
         QTest::newRow("json array") << QVariant(R"([{"apiKey":"x"}])");
         QTest::newRow("invalid utf-8") << QVariant(QByteArray("{\"apiKey\":\"\xff\xfe\"}"));
         QTest::newRow("a number, not text") << QVariant(42);
-        QTest::newRow("a list, not text") << QVariant(QStringList{"a", "b"});
+        QTest::newRow("a list, not text") << QVariant(QStringList {"a", "b"});
     }
     void unusableStoredDataFallsBackToDefaults()
     {
@@ -170,12 +191,14 @@ private Q_SLOTS:
         const STTConfiguration repaired = withBuildDefaults(config);
         QCOMPARE(repaired.baseURL, replaced ? buildinfo::defaultBackendURL() : stored);
         QCOMPARE(repaired.apiKey, replaced ? buildinfo::defaultSharedAPIKey() : stored);
-        QCOMPARE(repaired.updateManifestURL, replaced ? buildinfo::defaultUpdateManifestURL() : stored);
+        QCOMPARE(repaired.updateManifestURL,
+                 replaced ? buildinfo::defaultUpdateManifestURL() : stored);
     }
 
     void defaultManifestNamesTheLinuxFeed()
     {
-        QVERIFY(buildinfo::defaultUpdateManifestURL().endsWith(QStringLiteral("/vernalo/latest-linux.json")));
+        QVERIFY(buildinfo::defaultUpdateManifestURL().endsWith(
+            QStringLiteral("/vernalo/latest-linux.json")));
         QCOMPARE(buildinfo::defaultSharedAPIKey().size(), 28);
     }
 
@@ -187,13 +210,14 @@ private Q_SLOTS:
         const QString path = dir + QStringLiteral("/Vernalo.conf");
         SecureSettings settings(path);
         constexpr auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-        const auto otherBits = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-                               | QFileDevice::ReadOther | QFileDevice::WriteOther
-                               | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+        const auto otherBits = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeGroup |
+            QFileDevice::ExeOther;
         QVERIFY(QFileInfo::exists(path));
         QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | otherBits), ownerOnly);
         for (int i = 0; i < 3; ++i) {
-            settings.setValue(QStringLiteral("vernalo.auth.token"), QStringLiteral("tok-%1").arg(i));
+            settings.setValue(QStringLiteral("vernalo.auth.token"),
+                              QStringLiteral("tok-%1").arg(i));
             QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | otherBits), ownerOnly);
         }
         QCOMPARE(QFileInfo(dir).permissions() & otherBits, QFileDevice::Permissions());
@@ -207,11 +231,12 @@ private Q_SLOTS:
         {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                QFileDevice::ReadGroup | QFileDevice::ReadOther);
         }
         SecureSettings settings(path);
-        QVERIFY(!(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+        QVERIFY(
+            !(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
     }
 
     void unencryptedRemoteAddresses_data()

@@ -20,15 +20,19 @@ private Q_SLOTS:
         QStringList fired;
         QObject owner;
         // Armed out of order; equal due times fire in the order they were armed.
-        clock.singleShot(300ms, &owner, [&] { fired << QStringLiteral("c@%1").arg(clock.monotonicMs()); });
-        clock.singleShot(100ms, &owner, [&] { fired << QStringLiteral("a@%1").arg(clock.monotonicMs()); });
-        clock.singleShot(300ms, &owner, [&] { fired << QStringLiteral("d@%1").arg(clock.monotonicMs()); });
-        clock.singleShot(200ms, &owner, [&] { fired << QStringLiteral("b@%1").arg(clock.monotonicMs()); });
+        clock.singleShot(300ms, &owner,
+                         [&] { fired << QStringLiteral("c@%1").arg(clock.monotonicMs()); });
+        clock.singleShot(100ms, &owner,
+                         [&] { fired << QStringLiteral("a@%1").arg(clock.monotonicMs()); });
+        clock.singleShot(300ms, &owner,
+                         [&] { fired << QStringLiteral("d@%1").arg(clock.monotonicMs()); });
+        clock.singleShot(200ms, &owner,
+                         [&] { fired << QStringLiteral("b@%1").arg(clock.monotonicMs()); });
         clock.advance(250ms);
-        QCOMPARE(fired, (QStringList{"a@100", "b@200"}));
+        QCOMPARE(fired, (QStringList {"a@100", "b@200"}));
         QCOMPARE(clock.monotonicMs(), 250);
         clock.advance(50ms);
-        QCOMPARE(fired, (QStringList{"a@100", "b@200", "c@300", "d@300"}));
+        QCOMPARE(fired, (QStringList {"a@100", "b@200", "c@300", "d@300"}));
     }
 
     void timerArmedWhileFiringIsIncluded()
@@ -41,7 +45,7 @@ private Q_SLOTS:
             clock.singleShot(500ms, &owner, [&] { fired << clock.monotonicMs(); });
         });
         clock.advance(2000ms);
-        QCOMPARE(fired, (QList<qint64>{1000, 1500}));
+        QCOMPARE(fired, (QList<qint64> {1000, 1500}));
         QCOMPARE(clock.activeTimerCount(), 0);
     }
 
@@ -54,7 +58,7 @@ private Q_SLOTS:
         timer->start(900ms);
         clock.advance(2000ms);
         clock.advance(800ms);
-        QCOMPARE(ticks, (QList<qint64>{900, 1800, 2700}));
+        QCOMPARE(ticks, (QList<qint64> {900, 1800, 2700}));
         timer->stop();
         clock.advance(5000ms);
         QCOMPARE(ticks.size(), 3);
@@ -102,9 +106,9 @@ private Q_SLOTS:
         clock.advance(1199ms);
         QVERIFY(resumed.isEmpty());
         clock.advance(1ms);
-        QCOMPARE(resumed, (QList<qint64>{1200}));
+        QCOMPARE(resumed, (QList<qint64> {1200}));
         clock.advance(10000ms);
-        QCOMPARE(resumed, (QList<qint64>{1200, 2000}));
+        QCOMPARE(resumed, (QList<qint64> {1200, 2000}));
         QVERIFY(task.isReady());
     }
 

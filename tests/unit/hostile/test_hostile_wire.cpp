@@ -173,7 +173,7 @@ private Q_SLOTS:
         WebSocketStreamClient client(m_clock.get());
         QList<StreamEvent> events;
         client.open(peer.url().toString(), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
-                       [&events](const StreamEvent &event) { events.append(event); });
+                    [&events](const StreamEvent &event) { events.append(event); });
         QVERIFY(waitUntil(
             [&] { return peer.connectionCount() == 1 && !peer.connection().frames.isEmpty(); }));
 

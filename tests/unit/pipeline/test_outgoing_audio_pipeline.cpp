@@ -364,12 +364,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("wire");
         QTest::addColumn<int>("lastLocalAudioAgoMs"); // -1: none yet
-        QTest::newRow("nothing to bridge before the first chunk") << "w5000 k" << "" << -1;
-        QTest::newRow("quiet 1.2 s: not yet") << "m w1200 k" << "m1" << 1200;
-        QTest::newRow("quiet longer: silence, again each tick")
-            << "m w1201 k w900 k" << "m1 0:3200 0:3200" << 2101;
-        QTest::newRow("paused: silence each tick, counted as local audio")
-            << "p w900 k w900 k" << "0:3200 0:3200" << 0;
+        QTest::newRow("nothing to bridge before the first chunk") << "w5000 k"
+                                                                  << "" << -1;
+        QTest::newRow("quiet 1.2 s: not yet") << "m w1200 k"
+                                              << "m1" << 1200;
+        QTest::newRow("quiet longer: silence, again each tick") << "m w1201 k w900 k"
+                                                                << "m1 0:3200 0:3200" << 2101;
+        QTest::newRow("paused: silence each tick, counted as local audio") << "p w900 k w900 k"
+                                                                           << "0:3200 0:3200" << 0;
     }
     void keepAlive()
     {

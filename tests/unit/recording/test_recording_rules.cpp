@@ -19,12 +19,17 @@ private Q_SLOTS:
         const int mic = int(AudioInputMode::Microphone);
         const int sys = int(AudioInputMode::SystemAudio);
         const int both = int(AudioInputMode::MicrophoneAndSystem);
-        QTest::newRow("short beats silence") << 9 << 0.0 << 0.0 << mic << "Tallennus jäi hyvin lyhyeksi";
-        QTest::newRow("silent microphone") << 10 << 0.0009 << 0.019 << mic << "Äänitaso oli lähes nolla.";
-        QTest::newRow("silent system audio names the Linux permission") << 50 << 0.0 << 0.0 << sys
-            << "Systeemiäänen taso oli lähes nolla. Tarkista valittu näyttö/sovellus ja systeemiäänen kaappausoikeus.";
+        QTest::newRow("short beats silence")
+            << 9 << 0.0 << 0.0 << mic << "Tallennus jäi hyvin lyhyeksi";
+        QTest::newRow("silent microphone")
+            << 10 << 0.0009 << 0.019 << mic << "Äänitaso oli lähes nolla.";
+        QTest::newRow("silent system audio names the Linux permission")
+            << 50 << 0.0 << 0.0 << sys
+            << "Systeemiäänen taso oli lähes nolla. Tarkista valittu näyttö/sovellus ja "
+               "systeemiäänen kaappausoikeus.";
         QTest::newRow("silent both") << 50 << 0.0 << 0.0 << both << "Mikin ja systeemiäänen taso";
-        QTest::newRow("peak rules out silence") << 50 << 0.0009 << 0.02 << mic << "Ääni oli hyvin hiljainen";
+        QTest::newRow("peak rules out silence")
+            << 50 << 0.0009 << 0.02 << mic << "Ääni oli hyvin hiljainen";
         QTest::newRow("quiet") << 50 << 0.004 << 0.3 << sys << "Ääni oli hyvin hiljainen";
         QTest::newRow("audible but no text") << 50 << 0.005 << 0.3 << mic << "Ääntä lähetettiin";
     }
@@ -35,7 +40,8 @@ private Q_SLOTS:
         QFETCH(double, peak);
         QFETCH(int, mode);
         QFETCH(QString, hintStart);
-        const auto diagnosis = diagnoseNoTranscript(chunks, level, peak, static_cast<AudioInputMode>(mode));
+        const auto diagnosis =
+            diagnoseNoTranscript(chunks, level, peak, static_cast<AudioInputMode>(mode));
         QVERIFY2(diagnosis.hint.startsWith(hintStart), qPrintable(diagnosis.hint));
         QVERIFY(!diagnosis.hint.contains(QStringLiteral("Screen")));
     }
@@ -47,13 +53,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mic");
         QTest::addColumn<QString>("system");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("paused wins") << true << int(AudioInputMode::Microphone) << "USB" << "" << "Tauolla";
-        QTest::newRow("mic named") << false << int(AudioInputMode::Microphone) << "USB Mic" << "" << "Kuuntelen... (USB Mic)";
-        QTest::newRow("mic unnamed") << false << int(AudioInputMode::Microphone) << "" << "Näyttö 1" << "Kuuntelen...";
-        QTest::newRow("system") << false << int(AudioInputMode::SystemAudio) << "USB" << "Näyttö 1 • Kaikki sovellukset"
+        QTest::newRow("paused wins") << true << int(AudioInputMode::Microphone) << "USB"
+                                     << ""
+                                     << "Tauolla";
+        QTest::newRow("mic named") << false << int(AudioInputMode::Microphone) << "USB Mic"
+                                   << ""
+                                   << "Kuuntelen... (USB Mic)";
+        QTest::newRow("mic unnamed") << false << int(AudioInputMode::Microphone) << ""
+                                     << "Näyttö 1"
+                                     << "Kuuntelen...";
+        QTest::newRow("system") << false << int(AudioInputMode::SystemAudio) << "USB"
+                                << "Näyttö 1 • Kaikki sovellukset"
                                 << "Kuuntelen... (Näyttö 1 • Kaikki sovellukset)";
-        QTest::newRow("both without system name") << false << int(AudioInputMode::MicrophoneAndSystem) << "USB" << ""
-                                                  << "Kuuntelen... (Valittu + Järjestelmä)";
+        QTest::newRow("both without system name")
+            << false << int(AudioInputMode::MicrophoneAndSystem) << "USB"
+            << ""
+            << "Kuuntelen... (Valittu + Järjestelmä)";
     }
     void listeningStatus()
     {
@@ -85,8 +100,10 @@ private Q_SLOTS:
         QFETCH(QString, status);
         QFETCH(bool, hasEnd);
         QFETCH(bool, terminal);
-        const std::optional<QString> s = status == "<none>" ? std::nullopt : std::optional<QString>(status);
-        const std::optional<QString> end = hasEnd ? std::optional<QString>("2026-03-01T12:00:00Z") : std::nullopt;
+        const std::optional<QString> s =
+            status == "<none>" ? std::nullopt : std::optional<QString>(status);
+        const std::optional<QString> end =
+            hasEnd ? std::optional<QString>("2026-03-01T12:00:00Z") : std::nullopt;
         QCOMPARE(isTerminalSessionStatus(s, end), terminal);
     }
 
@@ -95,10 +112,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ws");
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("upgraded for https") << "ws://stt.example/v1/ws/1" << "https://stt.example" << "wss://stt.example/v1/ws/1";
-        QTest::newRow("kept for http") << "ws://127.0.0.1:8787/ws" << "http://127.0.0.1:8787" << "ws://127.0.0.1:8787/ws";
-        QTest::newRow("wss kept") << "wss://a/ws" << "https://a" << "wss://a/ws";
-        QTest::newRow("schemes in capitals") << "WS://a/ws" << "HTTPS://a" << "wss://a/ws";
+        QTest::newRow("upgraded for https") << "ws://stt.example/v1/ws/1"
+                                            << "https://stt.example"
+                                            << "wss://stt.example/v1/ws/1";
+        QTest::newRow("kept for http") << "ws://127.0.0.1:8787/ws"
+                                       << "http://127.0.0.1:8787"
+                                       << "ws://127.0.0.1:8787/ws";
+        QTest::newRow("wss kept") << "wss://a/ws"
+                                  << "https://a"
+                                  << "wss://a/ws";
+        QTest::newRow("schemes in capitals") << "WS://a/ws"
+                                             << "HTTPS://a"
+                                             << "wss://a/ws";
     }
     void streamUrl()
     {

@@ -2,6 +2,7 @@
 #include "support/test_environment.h"
 #include "wire/json_fields.h"
 
+#include <dirent.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -11,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <dirent.h>
-
 using namespace vernalo;
 using namespace Qt::StringLiterals;
 using vernalo::test::TestEnvironment;
@@ -21,12 +20,12 @@ namespace {
 
 SavedSession makeSession(const QString &id, double endedAt, int segmentCount = 2)
 {
-    SavedSession session{id,
-                         fromReferenceSeconds(endedAt - 600),
-                         fromReferenceSeconds(endedAt),
-                         QStringLiteral("fi-FI"),
-                         QStringLiteral("chirp_3"),
-                         {}};
+    SavedSession session {id,
+                          fromReferenceSeconds(endedAt - 600),
+                          fromReferenceSeconds(endedAt),
+                          QStringLiteral("fi-FI"),
+                          QStringLiteral("chirp_3"),
+                          {}};
     for (int i = 0; i < segmentCount; ++i) {
         const auto speaker = i % 2 ? std::nullopt : std::optional(QStringLiteral("S%1").arg(i));
         session.segments.append({QUuid::createUuid(), QStringLiteral("Rivi %1 \"lainaus\"").arg(i),
@@ -102,19 +101,19 @@ private Q_SLOTS:
 
     void fileMatchesTheGoldenHistoryFormat()
     {
-        SavedSession session{QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"),
-                             fromReferenceSeconds(794059200),
-                             fromReferenceSeconds(794063730.25),
-                             QStringLiteral("fi-FI"),
-                             QStringLiteral("chirp_3"),
-                             {{QUuid(QStringLiteral("6f9619ff-8b86-4011-b42d-00c04fc964ff")),
-                               QStringLiteral("Hyvää huomenta"), fromReferenceSeconds(794059387),
-                               QStringLiteral("S1")},
-                              {QUuid(QStringLiteral("a8098c1a-f86e-11da-bd1a-00112444be1e")),
-                               QStringLiteral("Toinen \"rivi\"\nja rivinvaihto"),
-                               fromReferenceSeconds(794059389.75), std::nullopt},
-                              {QUuid(QStringLiteral("00000000-0000-4000-8000-000000000001")),
-                               QString(), fromReferenceSeconds(794059390.001), QString()}}};
+        SavedSession session {QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"),
+                              fromReferenceSeconds(794059200),
+                              fromReferenceSeconds(794063730.25),
+                              QStringLiteral("fi-FI"),
+                              QStringLiteral("chirp_3"),
+                              {{QUuid(QStringLiteral("6f9619ff-8b86-4011-b42d-00c04fc964ff")),
+                                QStringLiteral("Hyvää huomenta"), fromReferenceSeconds(794059387),
+                                QStringLiteral("S1")},
+                               {QUuid(QStringLiteral("a8098c1a-f86e-11da-bd1a-00112444be1e")),
+                                QStringLiteral("Toinen \"rivi\"\nja rivinvaihto"),
+                                fromReferenceSeconds(794059389.75), std::nullopt},
+                               {QUuid(QStringLiteral("00000000-0000-4000-8000-000000000001")),
+                                QString(), fromReferenceSeconds(794059390.001), QString()}}};
         const SessionHistoryStore store(m_folder);
         QVERIFY(!store.save(session));
         const QString path = store.filePath(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
@@ -131,30 +130,30 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("two sessions, a text file, a corrupt file")
-            << QStringList{"A.json:valid@794059200", "B.json:valid@794062800", "muistio.txt:text",
-                           "C.json:corrupt"}
-            << QStringList{"B", "A"};
+            << QStringList {"A.json:valid@794059200", "B.json:valid@794062800", "muistio.txt:text",
+                            "C.json:corrupt"}
+            << QStringList {"B", "A"};
         QTest::newRow("extension compared exactly")
-            << QStringList{"A.json:valid@1", "B.JSON:valid@2", "C.Json:valid@3"}
-            << QStringList{"A"};
+            << QStringList {"A.json:valid@1", "B.JSON:valid@2", "C.Json:valid@3"}
+            << QStringList {"A"};
         QTest::newRow("hidden files")
-            << QStringList{".A.json:valid@2", "B.json:valid@1", ".json:valid@3"}
-            << QStringList{"B"};
+            << QStringList {".A.json:valid@2", "B.json:valid@1", ".json:valid@3"}
+            << QStringList {"B"};
         QTest::newRow("undecodable contents")
-            << QStringList{"A.json:wrongShape", "B.json:empty", "C.json:valid@5", "D.json:otherId",
-                           "E.json:missingField"}
-            << QStringList{"C"};
+            << QStringList {"A.json:wrongShape", "B.json:empty", "C.json:valid@5", "D.json:otherId",
+                            "E.json:missingField"}
+            << QStringList {"C"};
         QTest::newRow("folder named like a session")
-            << QStringList{"A.json:dir", "B.json:valid@1"} << QStringList{"B"};
+            << QStringList {"A.json:dir", "B.json:valid@1"} << QStringList {"B"};
         QTest::newRow("names that only look like sessions")
-            << QStringList{"A.json.tmp:valid@1", "A.json~:valid@1", "json:valid@1",
-                           "A.jsonx:valid@1"}
-            << QStringList{};
+            << QStringList {"A.json.tmp:valid@1", "A.json~:valid@1", "json:valid@1",
+                            "A.jsonx:valid@1"}
+            << QStringList {};
         QTest::newRow("before 2001 and far ahead")
-            << QStringList{"old.json:valid@-86400.5", "new.json:valid@4000000000",
-                           "mid.json:valid@0"}
-            << QStringList{"new", "mid", "old"};
-        QTest::newRow("empty folder") << QStringList{} << QStringList{};
+            << QStringList {"old.json:valid@-86400.5", "new.json:valid@4000000000",
+                            "mid.json:valid@0"}
+            << QStringList {"new", "mid", "old"};
+        QTest::newRow("empty folder") << QStringList {} << QStringList {};
     }
     void listing()
     {
@@ -213,38 +212,60 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("json");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("untouched") << "language" << "\"fi-FI\"" << true;
-        QTest::newRow("segment id missing") << "segments/1/id" << "-" << false;
-        QTest::newRow("segment id null") << "segments/1/id" << "null" << false;
-        QTest::newRow("segment id not a UUID") << "segments/1/id" << "\"S1\"" << false;
+        QTest::newRow("untouched") << "language"
+                                   << "\"fi-FI\"" << true;
+        QTest::newRow("segment id missing") << "segments/1/id"
+                                            << "-" << false;
+        QTest::newRow("segment id null") << "segments/1/id"
+                                         << "null" << false;
+        QTest::newRow("segment id not a UUID") << "segments/1/id"
+                                               << "\"S1\"" << false;
         QTest::newRow("segment id in braces")
-            << "segments/1/id" << "\"{6F9619FF-8B86-4011-B42D-00C04FC964FF}\"" << false;
+            << "segments/1/id"
+            << "\"{6F9619FF-8B86-4011-B42D-00C04FC964FF}\"" << false;
         QTest::newRow("segment id lower case")
-            << "segments/1/id" << "\"6f9619ff-8b86-4011-b42d-00c04fc964ff\"" << true;
-        QTest::newRow("text missing") << "segments/0/text" << "-" << false;
-        QTest::newRow("text null") << "segments/0/text" << "null" << false;
-        QTest::newRow("text a number") << "segments/0/text" << "5" << false;
-        QTest::newRow("timestamp missing") << "segments/1/timestamp" << "-" << false;
-        QTest::newRow("timestamp as text") << "segments/1/timestamp" << "\"794059387\"" << false;
-        QTest::newRow("timestamp whole") << "segments/1/timestamp" << "794059387" << true;
-        QTest::newRow("speaker null") << "segments/0/speakerLabel" << "null" << true;
-        QTest::newRow("speaker a number") << "segments/0/speakerLabel" << "1" << false;
-        QTest::newRow("unknown key") << "segments/0/confidence" << "0.9" << true;
-        QTest::newRow("segment not an object") << "segments/1" << "\"rivi\"" << false;
-        QTest::newRow("segments an object") << "segments" << "{}" << false;
-        QTest::newRow("no segments") << "segments" << "[]" << true;
-        QTest::newRow("endedAt as text") << "endedAt" << "\"2026-03-01T12:00:00Z\"" << false;
-        QTest::newRow("createdAt missing") << "createdAt" << "-" << false;
-        QTest::newRow("language null") << "language" << "null" << false;
-        QTest::newRow("model a number") << "sttModel" << "3" << false;
+            << "segments/1/id"
+            << "\"6f9619ff-8b86-4011-b42d-00c04fc964ff\"" << true;
+        QTest::newRow("text missing") << "segments/0/text"
+                                      << "-" << false;
+        QTest::newRow("text null") << "segments/0/text"
+                                   << "null" << false;
+        QTest::newRow("text a number") << "segments/0/text"
+                                       << "5" << false;
+        QTest::newRow("timestamp missing") << "segments/1/timestamp"
+                                           << "-" << false;
+        QTest::newRow("timestamp as text") << "segments/1/timestamp"
+                                           << "\"794059387\"" << false;
+        QTest::newRow("timestamp whole") << "segments/1/timestamp"
+                                         << "794059387" << true;
+        QTest::newRow("speaker null") << "segments/0/speakerLabel"
+                                      << "null" << true;
+        QTest::newRow("speaker a number") << "segments/0/speakerLabel"
+                                          << "1" << false;
+        QTest::newRow("unknown key") << "segments/0/confidence"
+                                     << "0.9" << true;
+        QTest::newRow("segment not an object") << "segments/1"
+                                               << "\"rivi\"" << false;
+        QTest::newRow("segments an object") << "segments"
+                                            << "{}" << false;
+        QTest::newRow("no segments") << "segments"
+                                     << "[]" << true;
+        QTest::newRow("endedAt as text") << "endedAt"
+                                         << "\"2026-03-01T12:00:00Z\"" << false;
+        QTest::newRow("createdAt missing") << "createdAt"
+                                           << "-" << false;
+        QTest::newRow("language null") << "language"
+                                       << "null" << false;
+        QTest::newRow("model a number") << "sttModel"
+                                        << "3" << false;
     }
     void listRowsFollowTheFullDecodingRules()
     {
         QFETCH(QString, path);
         QFETCH(QString, json);
         QFETCH(bool, decodes);
-        const QJsonValue document = edited(makeSession(QStringLiteral("s"), 100, 3).toJson(),
-                                           path.split(u'/'), json);
+        const QJsonValue document =
+            edited(makeSession(QStringLiteral("s"), 100, 3).toJson(), path.split(u'/'), json);
         const QByteArray bytes = QJsonDocument(document.toObject()).toJson();
         const auto full = SavedSession::decode(bytes);
         const auto row = SavedSessionListItem::decode(bytes);
@@ -303,7 +324,7 @@ private Q_SLOTS:
         QVERIFY(!store.save(first));
         QVERIFY(!store.save(second));
         QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{"sess-1.json"});
+                 QStringList {"sess-1.json"});
         QCOMPARE(store.load(QStringLiteral("sess-1")), std::optional(second));
         QCOMPARE(store.list().size(), 1);
     }
@@ -334,14 +355,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("fails");
         QTest::addColumn<QStringList>("remaining");
-        QTest::newRow("existing") << "b" << false << QStringList{"a.json", "c.json", "notes.txt"};
+        QTest::newRow("existing") << "b" << false << QStringList {"a.json", "c.json", "notes.txt"};
         QTest::newRow("unknown") << "nobody" << false
-                                 << QStringList{"a.json", "b.json", "c.json", "notes.txt"};
+                                 << QStringList {"a.json", "b.json", "c.json", "notes.txt"};
         QTest::newRow("corrupt file of that name")
-            << "c" << false << QStringList{"a.json", "b.json", "notes.txt"};
+            << "c" << false << QStringList {"a.json", "b.json", "notes.txt"};
         QTest::newRow("a folder in the way")
             << "blocked" << true
-            << QStringList{"a.json", "b.json", "blocked.json", "c.json", "notes.txt"};
+            << QStringList {"a.json", "b.json", "blocked.json", "c.json", "notes.txt"};
     }
     void deleting()
     {
@@ -398,9 +419,9 @@ private Q_SLOTS:
         const SessionHistoryStore store(m_folder);
         const SavedSession session = makeSession(id, 5);
         QVERIFY(!store.save(session));
-        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{id + QStringLiteral(".json")});
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList {id + QStringLiteral(".json")});
         QCOMPARE(store.load(id), std::optional(session));
-        QCOMPARE(ids(store.list()), QStringList{id});
+        QCOMPARE(ids(store.list()), QStringList {id});
         QVERIFY(!store.deleteSession(id));
         QVERIFY(QDir(m_folder).isEmpty());
     }
@@ -432,8 +453,8 @@ private Q_SLOTS:
         QVERIFY(!store.save(makeSession(QStringLiteral("kept"), 1)));
         // A valid session where the unsafe ID would lead, to prove it is neither read nor removed.
         const QString lure = QDir::cleanPath(m_folder + u'/' + id + QStringLiteral(".json"));
-        if (!id.isEmpty() && !id.contains(QChar(0)) && lure.startsWith(m_root->path())
-            && !lure.startsWith(m_folder + QStringLiteral("/kept"))) {
+        if (!id.isEmpty() && !id.contains(QChar(0)) && lure.startsWith(m_root->path()) &&
+            !lure.startsWith(m_folder + QStringLiteral("/kept"))) {
             QVERIFY(QDir().mkpath(QFileInfo(lure).absolutePath()));
             QVERIFY(writeBytes(lure, makeSession(QStringLiteral("lure"), 2).encode()));
         }
@@ -449,7 +470,7 @@ private Q_SLOTS:
         QCOMPARE(deleteError->kind, SessionStoreError::Kind::UnsafeId);
 
         QCOMPARE(tree(m_root->path()), before);
-        QCOMPARE(ids(store.list()), QStringList{"kept"});
+        QCOMPARE(ids(store.list()), QStringList {"kept"});
     }
 
     void defaultFolderIsSharedByEveryStore()
@@ -461,7 +482,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(first.directory()).isDir());
         QVERIFY(!first.save(makeSession(QStringLiteral("shared"), 7)));
         const SessionHistoryStore second;
-        QCOMPARE(ids(second.list()), QStringList{"shared"});
+        QCOMPARE(ids(second.list()), QStringList {"shared"});
         QVERIFY(!second.deleteAll());
     }
 

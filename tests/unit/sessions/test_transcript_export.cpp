@@ -1,19 +1,18 @@
 // Runs twice: once in UTC and once with TZ=Europe/Helsinki, so local-time output is checked
 // in a zone with an offset and summer time, and UTC output is checked not to move with it.
-#include "sessions/transcript_export.h"
 #include "sessions/summary_fallback.h"
+#include "sessions/transcript_export.h"
 #include "sessions/transcript_export_writer.h"
 #include "support/fake_desktop_services.h"
 #include "support/test_environment.h"
 
+#include <qcoro/qcorotask.h>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <qcoro/qcorotask.h>
 
 using namespace vernalo;
 using namespace Qt::StringLiterals;
@@ -40,23 +39,30 @@ TranscriptSnapshot goldenSnapshot(const QString &name)
 {
     using S = std::optional<QString>;
     if (name == u"speakers")
-        return {QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"), QStringLiteral("fi-FI"),
+        return {QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"),
+                QStringLiteral("fi-FI"),
                 QStringLiteral("chirp_3"),
                 {segment("2026-03-01T12:03:07Z", S(u"S1"_s), u"Hyvää huomenta"_s),
                  segment("2026-03-01T12:03:09.750Z", S(u"S2"_s),
                          u"Aloitetaan, kun kaikki ovat paikalla."_s),
                  segment("2026-07-15T21:59:59Z", S(u"S1"_s), u"Kesäaika alkaa."_s)}};
     if (name == u"no_speaker")
-        return {QString(), QStringLiteral("en-US"), QStringLiteral("latest_long"),
+        return {QString(),
+                QStringLiteral("en-US"),
+                QStringLiteral("latest_long"),
                 {segment("2026-03-01T12:03:07Z", std::nullopt, u"Hyvää huomenta"_s),
                  segment("2026-03-01T12:04:00Z", std::nullopt, u"Toinen rivi"_s)}};
     if (name == u"empty_speaker")
-        return {QStringLiteral("sess_01HZX3"), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        return {QStringLiteral("sess_01HZX3"),
+                QStringLiteral("fi-FI"),
+                QStringLiteral("chirp_3"),
                 {segment("2026-03-01T12:03:07Z", S(QString()), u"Kuka puhuu?"_s),
                  segment("2026-03-01T12:03:08Z", std::nullopt, u"Ei tiedetä."_s),
                  segment("2026-03-01T12:03:09Z", S(u"S3"_s), u"Minä."_s)}};
     if (name == u"quotes_and_breaks")
-        return {QStringLiteral("quotes-1"), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        return {QStringLiteral("quotes-1"),
+                QStringLiteral("fi-FI"),
+                QStringLiteral("chirp_3"),
                 {segment("2026-03-01T12:03:07Z", S(u"Sanna \"S\" K."_s),
                          u"Hän sanoi \"heippa\" ja lähti"_s),
                  segment("2026-03-01T12:03:10Z", std::nullopt,
@@ -95,7 +101,7 @@ QByteArray readFile(const QString &path)
 // A strict reader of the CSV this program writes: quoted fields may hold anything.
 QList<QStringList> parseCsv(const QString &text)
 {
-    QList<QStringList> rows{{}};
+    QList<QStringList> rows {{}};
     QString field;
     bool quoted = false, wasQuoted = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -173,17 +179,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("speaker");
         QTest::addColumn<QString>("text");
-        QTest::newRow("word in quotes") << "S1" << "sanoi \"heippa\" eilen";
-        QTest::newRow("only quotes") << "\"" << "\"\"\"";
-        QTest::newRow("comma and line breaks") << "a,b" << "yksi,\nkaksi\r\nkolme\n";
-        QTest::newRow("empty text") << "" << "";
-        QTest::newRow("looks like a header") << "speaker" << "timestamp,speaker,text";
+        QTest::newRow("word in quotes") << "S1"
+                                        << "sanoi \"heippa\" eilen";
+        QTest::newRow("only quotes") << "\""
+                                     << "\"\"\"";
+        QTest::newRow("comma and line breaks") << "a,b"
+                                               << "yksi,\nkaksi\r\nkolme\n";
+        QTest::newRow("empty text") << ""
+                                    << "";
+        QTest::newRow("looks like a header") << "speaker"
+                                             << "timestamp,speaker,text";
     }
     void csvFieldsSurviveARoundTrip()
     {
         QFETCH(QString, speaker);
         QFETCH(QString, text);
-        const QList<TranscriptSegment> segments{
+        const QList<TranscriptSegment> segments {
             segment("2026-03-01T12:03:07Z", speaker, text),
             segment("2026-03-01T23:59:59.999Z", std::nullopt, QStringLiteral("perässä"))};
         const auto rows = parseCsv(formatCSV(segments));
@@ -202,22 +213,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("autoNameUtc");
         QTest::addColumn<QString>("autoNameHelsinki");
         QTest::newRow("no session, txt")
-            << "" << TranscriptExportFormat::Txt << "2026-03-01T12:03:07Z" << "transkriptio.txt"
-            << "transkriptio-20260301-120307.txt" << "transkriptio-20260301-140307.txt";
+            << "" << TranscriptExportFormat::Txt << "2026-03-01T12:03:07Z"
+            << "transkriptio.txt"
+            << "transkriptio-20260301-120307.txt"
+            << "transkriptio-20260301-140307.txt";
         QTest::newRow("no session, csv")
-            << "" << TranscriptExportFormat::Csv << "2026-03-01T12:03:07Z" << "transkriptio.csv"
-            << "transkriptio-20260301-120307.csv" << "transkriptio-20260301-140307.csv";
+            << "" << TranscriptExportFormat::Csv << "2026-03-01T12:03:07Z"
+            << "transkriptio.csv"
+            << "transkriptio-20260301-120307.csv"
+            << "transkriptio-20260301-140307.csv";
         QTest::newRow("uuid across new year")
             << "3F2504E0-4F89-41D3-9A0C-0305E82C3301" << TranscriptExportFormat::Json
-            << "2025-12-31T22:30:05Z" << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json"
+            << "2025-12-31T22:30:05Z"
+            << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json"
             << "3F2504E0-4F89-41D3-9A0C-0305E82C3301-20251231-223005.json"
             << "3F2504E0-4F89-41D3-9A0C-0305E82C3301-20260101-003005.json";
         QTest::newRow("summer time")
-            << "sess_7" << TranscriptExportFormat::Txt << "2026-07-15T09:00:00Z" << "sess_7.txt"
-            << "sess_7-20260715-090000.txt" << "sess_7-20260715-120000.txt";
+            << "sess_7" << TranscriptExportFormat::Txt << "2026-07-15T09:00:00Z"
+            << "sess_7.txt"
+            << "sess_7-20260715-090000.txt"
+            << "sess_7-20260715-120000.txt";
         QTest::newRow("id that climbs folders")
             << "../../.bashrc" << TranscriptExportFormat::Txt << "2026-03-01T12:03:07Z"
-            << "transkriptio.txt" << "transkriptio-20260301-120307.txt"
+            << "transkriptio.txt"
+            << "transkriptio-20260301-120307.txt"
             << "transkriptio-20260301-140307.txt";
     }
     void fileNames()
@@ -246,23 +265,27 @@ private Q_SLOTS:
         using R = ExportOutcome::Result;
         QTest::newRow("csv without session id")
             << "no_speaker" << TranscriptExportFormat::Csv << false << "valittu.csv" << R::Written
-            << "transkriptio.csv" << "Tallennettu: valittu.csv";
+            << "transkriptio.csv"
+            << "Tallennettu: valittu.csv";
         QTest::newRow("json into a new folder")
             << "speakers" << TranscriptExportFormat::Json << false << "uusi/kansio/t.json"
-            << R::Written << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json" << "Tallennettu: t.json";
+            << R::Written << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.json"
+            << "Tallennettu: t.json";
         QTest::newRow("webvtt") << "turns" << TranscriptExportFormat::WebVtt << false << "t.vtt"
                                 << R::Written << "turns-1.vtt"
                                 << "Tallennettu: t.vtt";
         QTest::newRow("cancelled") << "speakers" << TranscriptExportFormat::Txt << false << "cancel"
                                    << R::Cancelled << "3F2504E0-4F89-41D3-9A0C-0305E82C3301.txt"
                                    << "";
-        QTest::newRow("unwritable location")
-            << "quotes_and_breaks" << TranscriptExportFormat::Txt << false << "blocked" << R::Failed
-            << "quotes-1.txt" << "Tallennus epäonnistui";
-        QTest::newRow("while recording") << "speakers" << TranscriptExportFormat::Txt << true
-                                         << "x.txt" << R::NothingToDo << "" << "";
-        QTest::newRow("empty transcript") << "empty" << TranscriptExportFormat::Csv << false
-                                          << "x.csv" << R::NothingToDo << "" << "";
+        QTest::newRow("unwritable location") << "quotes_and_breaks" << TranscriptExportFormat::Txt
+                                             << false << "blocked" << R::Failed << "quotes-1.txt"
+                                             << "Tallennus epäonnistui";
+        QTest::newRow("while recording")
+            << "speakers" << TranscriptExportFormat::Txt << true << "x.txt" << R::NothingToDo << ""
+            << "";
+        QTest::newRow("empty transcript")
+            << "empty" << TranscriptExportFormat::Csv << false << "x.csv" << R::NothingToDo << ""
+            << "";
     }
     void saveWithDialog()
     {
@@ -280,13 +303,13 @@ private Q_SLOTS:
         blocker.close();
         FakeDesktopServices desktop;
         const QString target = answer == u"blocked" ? blocker.fileName() + QStringLiteral("/t.txt")
-                                                     : dir.filePath(answer);
+                                                    : dir.filePath(answer);
         if (answer != u"cancel")
             desktop.saveAnswers.enqueue(target);
 
         const TranscriptSnapshot snapshot = goldenSnapshot(name);
-        const ExportOutcome outcome = QCoro::waitFor(
-            saveTranscriptWithDialog(&desktop, snapshot, format, recording));
+        const ExportOutcome outcome =
+            QCoro::waitFor(saveTranscriptWithDialog(&desktop, snapshot, format, recording));
 
         QCOMPARE(outcome.result, result);
         QCOMPARE(outcome.statusText, status);
@@ -306,12 +329,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder"); // "existing", "missing" or "blocked"
         QTest::addColumn<ExportOutcome::Result>("result");
         using R = ExportOutcome::Result;
-        QTest::newRow("writes into the folder") << true << "speakers" << "existing" << R::Written;
-        QTest::newRow("creates a missing folder")
-            << true << "no_speaker" << "missing" << R::Written;
-        QTest::newRow("folder is a file") << true << "speakers" << "blocked" << R::Failed;
-        QTest::newRow("switched off") << false << "speakers" << "existing" << R::NothingToDo;
-        QTest::newRow("empty transcript") << true << "empty" << "existing" << R::NothingToDo;
+        QTest::newRow("writes into the folder") << true << "speakers"
+                                                << "existing" << R::Written;
+        QTest::newRow("creates a missing folder") << true << "no_speaker"
+                                                  << "missing" << R::Written;
+        QTest::newRow("folder is a file") << true << "speakers"
+                                          << "blocked" << R::Failed;
+        QTest::newRow("switched off") << false << "speakers"
+                                      << "existing" << R::NothingToDo;
+        QTest::newRow("empty transcript") << true << "empty"
+                                          << "existing" << R::NothingToDo;
     }
     void autoExport()
     {
@@ -340,7 +367,7 @@ private Q_SLOTS:
         switch (result) {
         case ExportOutcome::Result::Written:
             QCOMPARE(outcome.statusText, QStringLiteral("Auto-export: ") + fileName);
-            QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList{fileName});
+            QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList {fileName});
             QCOMPARE(readFile(target + u'/' + fileName), formatCSV(snapshot.segments).toUtf8());
             break;
         case ExportOutcome::Result::Failed:
@@ -359,11 +386,11 @@ private Q_SLOTS:
         const auto first = goldenSnapshot(QStringLiteral("quotes_and_breaks"));
         auto second = first;
         second.segments.removeLast();
-        const auto earlier
-            = autoExportTranscript(first, TranscriptExportFormat::Txt, true, now, dir.path());
+        const auto earlier =
+            autoExportTranscript(first, TranscriptExportFormat::Txt, true, now, dir.path());
         QCOMPARE(earlier.result, ExportOutcome::Result::Written);
-        const auto outcome
-            = autoExportTranscript(second, TranscriptExportFormat::Txt, true, now, dir.path());
+        const auto outcome =
+            autoExportTranscript(second, TranscriptExportFormat::Txt, true, now, dir.path());
         QCOMPARE(outcome.result, ExportOutcome::Result::Written);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
         QCOMPARE(readFile(outcome.filePath), transcriptText(second.segments).toUtf8());
@@ -372,12 +399,12 @@ private Q_SLOTS:
     void autoExportDefaultsToTheDownloadsFolder()
     {
         // Never the developer's own downloads: the test home is a temporary folder.
-        const QString downloads
-            = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        const QString downloads =
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         QVERIFY(downloads.startsWith(TestEnvironment::root()));
-        const auto outcome = autoExportTranscript(goldenSnapshot(QStringLiteral("speakers")),
-                                                  TranscriptExportFormat::Json, true,
-                                                  utc("2026-03-01T12:03:07Z"));
+        const auto outcome =
+            autoExportTranscript(goldenSnapshot(QStringLiteral("speakers")),
+                                 TranscriptExportFormat::Json, true, utc("2026-03-01T12:03:07Z"));
         QCOMPARE(outcome.result, ExportOutcome::Result::Written);
         QCOMPARE(QFileInfo(outcome.filePath).absolutePath(), QDir(downloads).absolutePath());
         QVERIFY(QFile::remove(outcome.filePath));
@@ -388,8 +415,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expectedClipboard");
         QTest::addColumn<QString>("status");
-        QTest::newRow("transcript") << "empty_speaker" << "TXT" << "Kopioitu leikepöydälle";
-        QTest::newRow("empty transcript") << "empty" << "vanha" << "";
+        QTest::newRow("transcript") << "empty_speaker"
+                                    << "TXT"
+                                    << "Kopioitu leikepöydälle";
+        QTest::newRow("empty transcript") << "empty"
+                                          << "vanha"
+                                          << "";
     }
     void clipboard()
     {
@@ -401,8 +432,8 @@ private Q_SLOTS:
         const auto snapshot = goldenSnapshot(name);
         const auto outcome = copyTranscriptToClipboard(desktop, snapshot.segments);
         QCOMPARE(outcome.statusText, status);
-        const QString expected
-            = expectedClipboard == u"TXT" ? transcriptText(snapshot.segments) : expectedClipboard;
+        const QString expected =
+            expectedClipboard == u"TXT" ? transcriptText(snapshot.segments) : expectedClipboard;
         QCOMPARE(desktop.clipboard.value_or(QString()), expected);
     }
 
@@ -411,8 +442,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sessionId");
         QTest::addColumn<QString>("expectedClipboard");
         QTest::addColumn<QString>("status");
-        QTest::newRow("id") << "sess_01HZX3" << "sess_01HZX3" << "Sessio-ID kopioitu";
-        QTest::newRow("no id") << "" << "vanha" << "";
+        QTest::newRow("id") << "sess_01HZX3"
+                            << "sess_01HZX3"
+                            << "Sessio-ID kopioitu";
+        QTest::newRow("no id") << ""
+                               << "vanha"
+                               << "";
     }
     void sessionIdToClipboard()
     {
