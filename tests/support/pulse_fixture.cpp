@@ -211,8 +211,12 @@ bool PulseFixture::configure(QString *error)
                      QStringLiteral("channels=2"), QStringLiteral("norewinds=1"),
                      QStringLiteral("sink_properties=device.description=TestSink")}))
         return fail(QStringLiteral("null sink did not load"));
-    if (!pactl({QStringLiteral("set-default-sink"), sinkName()}))
-        return fail(QStringLiteral("default sink not set"));
+    // PipeWire adds the loaded sink to its graph a moment after the load returns.
+    while (!pactl({QStringLiteral("set-default-sink"), sinkName()})) {
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("default sink not set"));
+        QThread::msleep(50);
+    }
     return true;
 }
 

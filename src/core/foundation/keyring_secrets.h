@@ -15,10 +15,11 @@ public:
 
     explicit KeyringSecrets(QString service,
                             std::chrono::milliseconds limit = std::chrono::seconds(3));
+    virtual ~KeyringSecrets() = default;
 
-    Outcome read(const QString &account, QString *value) const;
-    bool write(const QString &account, const QString &value) const;
-    bool remove(const QString &account) const;
+    virtual Outcome read(const QString &account, QString *value) const;
+    virtual bool write(const QString &account, const QString &value) const;
+    virtual bool remove(const QString &account) const;
 
 private:
     QString m_service;

@@ -86,7 +86,9 @@ bool SecureSettings::attachKeyring(std::unique_ptr<KeyringSecrets> keyring)
         if (outcome == KeyringSecrets::Outcome::ok)
             held.insert(key, secret);
     }
-    int moved = 0;
+    // Every secret reaches the keyring before any leaves the file: a keyring that refuses the
+    // second one must not take the first with it.
+    QStringList moved;
     for (const QString &key : keys) {
         if (!m_settings->contains(key))
             continue;
@@ -97,13 +99,14 @@ bool SecureSettings::attachKeyring(std::unique_ptr<KeyringSecrets> keyring)
             return false;
         }
         held.insert(key, secret);
-        m_settings->remove(key);
-        ++moved;
+        moved.append(key);
     }
+    for (const QString &key : std::as_const(moved))
+        m_settings->remove(key);
     sync();
     m_keyring = std::move(keyring);
     m_secrets = held;
-    AppLog::write(QStringLiteral("keyring in use moved=%1").arg(moved));
+    AppLog::write(QStringLiteral("keyring in use moved=%1").arg(moved.size()));
     return true;
 }
 

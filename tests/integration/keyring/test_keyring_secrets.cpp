@@ -90,6 +90,28 @@ private Q_SLOTS:
         restarted.remove(QStringLiteral("vernalo.auth.admin_key"));
         QCOMPARE(lookup(QStringLiteral("admin_key")), QString());
     }
+
+    void keyringRefusingOneSecretTakesNoneFromTheFile()
+    {
+        // Takes the first secret, refuses the second.
+        struct RefusingKeyring : KeyringSecrets
+        {
+            using KeyringSecrets::KeyringSecrets;
+            mutable int writes = 0;
+            Outcome read(const QString &, QString *) const override { return Outcome::missing; }
+            bool write(const QString &, const QString &) const override { return ++writes < 2; }
+        };
+        const QString path = m_home.filePath(QStringLiteral("Refused.conf"));
+        SecureSettings settings(path);
+        settings.setValue(QStringLiteral("vernalo.auth.session_token"), QStringLiteral("tok-1"));
+        settings.setValue(QStringLiteral("vernalo.auth.admin_key"), QStringLiteral("adm-2"));
+        QVERIFY(!settings.attachKeyring(
+            std::make_unique<RefusingKeyring>(QLatin1String(SecureSettings::kKeyringService))));
+        QCOMPARE(settings.value(QStringLiteral("vernalo.auth.session_token")).toString(),
+                 QStringLiteral("tok-1"));
+        QCOMPARE(SecureSettings(path).value(QStringLiteral("vernalo.auth.admin_key")).toString(),
+                 QStringLiteral("adm-2"));
+    }
 };
 
 VERNALO_TEST_MAIN(KeyringSecretsTest)
