@@ -35,7 +35,15 @@ QCoro::Task<> PendingDeletionRetry::runPass()
     QPointer<PendingDeletionRetry> self(this);
     m_running = true;
     const STTConfiguration config = m_controller->configuration();
+    const QString user = m_controller->signedInUser();
+    const QVariantMap owners =
+        m_settings->value(QLatin1String(TranscriptionViewModel::kPendingServerDeletionOwnersKey))
+            .toMap();
     for (const QString &id : m_controller->pendingServerDeletions()) {
+        // Another user's token would be told 404 and the session would stay on the server.
+        const QString owner = owners.value(id).toString();
+        if (!owner.isEmpty() && owner != user)
+            continue;
         QString outcome = QStringLiteral("deleted");
         try {
             co_await m_api->deleteSession(config, id);
@@ -69,6 +77,11 @@ void PendingDeletionRetry::forget(const QString &id)
         m_settings->remove(key);
     else
         m_settings->setValue(key, pending);
+    const QString ownersKey =
+        QLatin1String(TranscriptionViewModel::kPendingServerDeletionOwnersKey);
+    QVariantMap owners = m_settings->value(ownersKey).toMap();
+    if (owners.remove(id) > 0)
+        m_settings->setValue(ownersKey, owners);
 }
 
 } // namespace vernalo

@@ -171,6 +171,10 @@ public:
     // Sessions deleted here whose server deletion failed; recovery never brings them back.
     QStringList pendingServerDeletions() const;
     static constexpr auto kPendingServerDeletionsKey = "vernalo.pendingServerDeletions";
+    // Who deleted each pending session: only that user's token may delete it on the server.
+    static constexpr auto kPendingServerDeletionOwnersKey = "vernalo.pendingServerDeletionOwners";
+    // The e-mail of the signed-in user; empty when nobody is.
+    QString signedInUser() const { return m_signedInUser; }
 
     // Outputs and prompts.
     Q_INVOKABLE void promptForBackendURL();
@@ -425,6 +429,7 @@ private:
     Clock *m_clock;
     QString m_autoExportDirectory;
     QString m_runningVersion;
+    QString m_signedInUser;
     std::function<QStringList()> m_diagnosticSecretsProvider;
 
     // Topics.

@@ -44,10 +44,19 @@ void TranscriptionViewModel::notePendingServerDeletions(const QStringList &faile
         if (!pending.contains(id))
             pending.append(id);
     SecureSettings *settings = m_configStore->settings();
-    if (pending.isEmpty())
+    const QString ownersKey = QLatin1String(kPendingServerDeletionOwnersKey);
+    QVariantMap owners = settings->value(ownersKey).toMap();
+    for (const QString &id : succeeded)
+        owners.remove(id);
+    for (const QString &id : failed)
+        owners.insert(id, m_signedInUser);
+    if (pending.isEmpty()) {
         settings->remove(QLatin1String(kPendingServerDeletionsKey));
-    else
+        settings->remove(ownersKey);
+    } else {
         settings->setValue(QLatin1String(kPendingServerDeletionsKey), pending);
+        settings->setValue(ownersKey, owners);
+    }
 }
 
 void TranscriptionViewModel::deleteSession(const QString &id)

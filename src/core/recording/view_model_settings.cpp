@@ -62,6 +62,8 @@ void TranscriptionViewModel::applyMixPreset(const QString &preset)
 void TranscriptionViewModel::updateAuthContext(const QVariant &user, const QString &sessionToken)
 {
     const QString token = trimmedInput(sessionToken);
+    m_signedInUser =
+        token.isEmpty() ? QString() : user.toMap().value(QStringLiteral("email")).toString();
     const std::optional<QString> next = token.isEmpty() ? std::nullopt : std::optional(token);
     if (next == currentConfig().authToken)
         return;

@@ -150,7 +150,11 @@ private Q_SLOTS:
     void failedServerDeletionsAreRetriedUntilConfirmed()
     {
         h->settings->setValue(QLatin1String(TranscriptionViewModel::kPendingServerDeletionsKey),
-                              QStringList {"a", "b", "c"});
+                              QStringList {"a", "b", "c", "d"});
+        // "d" was deleted by another user: this user's token would only be told 404.
+        h->settings->setValue(
+            QLatin1String(TranscriptionViewModel::kPendingServerDeletionOwnersKey),
+            QVariantMap {{"a", "a@example.com"}, {"d", "other@example.com"}});
         TranscriptionViewModel *vm = h->build();
         PendingDeletionRetry retry(vm, h->settings.get(), h->api.get(), &h->clock);
         h->backend.on("DELETE", "/v1/sessions/a", ScriptedResponse::json(200, "{}"));
@@ -160,10 +164,11 @@ private Q_SLOTS:
         QCOMPARE(h->backend.requests().size(), 0); // nobody signed in
         vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, QStringLiteral("tok"));
         retry.retryNow();
-        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions() == QStringList {"b"}; }));
+        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions() == QStringList {"b", "d"}; }));
         h->backend.on("DELETE", "/v1/sessions/b", ScriptedResponse::json(204, ""));
         h->advance(PendingDeletionRetry::kRetryInterval);
-        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions().isEmpty(); }));
+        QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions() == QStringList {"d"}; }));
+        QCOMPARE(h->requests("DELETE", "/v1/sessions/d").size(), 0);
         QCOMPARE(h->requests("DELETE", "/v1/sessions/b").size(), 2);
         QCOMPARE(h->requests("DELETE", "/v1/sessions/a").size(), 1);
     }
