@@ -149,7 +149,8 @@ bool ReferenceServer::start(QString *error)
 
     m_registry = std::make_unique<SessionRegistry>(
         *m_sessions, *m_recognizers, m_clock,
-        SessionRegistry::Limits {m_options.maxStreams, m_options.maxOpenSessionsPerUser});
+        SessionRegistry::Limits {m_options.maxStreams, m_options.maxOpenSessionsPerUser,
+                                 std::chrono::seconds(m_options.streamIdleTimeoutSeconds)});
     m_registry->loadOpenSessions();
 
     m_http = std::make_unique<QHttpServer>();

@@ -147,6 +147,10 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
         QStringLiteral("http-idle-timeout"),
         QStringLiteral("Seconds an HTTP connection may sit idle (default 60)."),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption streamIdleTimeout(
+        QStringLiteral("stream-idle-timeout"),
+        QStringLiteral("Seconds a live stream may go without audio (default 120)."),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption headTimeout(
         QStringLiteral("http-head-timeout"),
         QStringLiteral("Seconds a request head may take to arrive (default 10)."),
@@ -157,11 +161,19 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
     const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
                                     QStringLiteral("PEM private key of --tls-cert."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({help,         port,        bind,          data,           logFile,
-                       demoUser,     apiKey,      adminKey,      recognizer,     script,
-                       grammar,      manifest,    maxBody,       demoUserFile,   apiKeyFile,
-                       adminKeyFile, allowedHost, allowedOrigin, maxConnections, maxStreams,
-                       maxSessions,  idleTimeout, headTimeout,   tlsCert,        tlsKey});
+    parser.addOptions({help,           port,
+                       bind,           data,
+                       logFile,        demoUser,
+                       apiKey,         adminKey,
+                       recognizer,     script,
+                       grammar,        manifest,
+                       maxBody,        demoUserFile,
+                       apiKeyFile,     adminKeyFile,
+                       allowedHost,    allowedOrigin,
+                       maxConnections, maxStreams,
+                       maxSessions,    idleTimeout,
+                       headTimeout,    tlsCert,
+                       tlsKey,         streamIdleTimeout});
 
     auto failWith = [error](const QString &message) -> std::optional<ServerOptions> {
         if (error)
@@ -223,6 +235,7 @@ std::optional<ServerOptions> parseServerOptions(const QStringList &arguments, QS
         {&maxStreams, &options.maxStreams},
         {&maxSessions, &options.maxOpenSessionsPerUser},
         {&idleTimeout, &options.httpIdleTimeoutSeconds},
+        {&streamIdleTimeout, &options.streamIdleTimeoutSeconds},
         {&headTimeout, &options.httpHeadTimeoutSeconds}};
     for (const auto &[option, target] : counts) {
         if (!parser.isSet(*option))

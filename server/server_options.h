@@ -39,6 +39,7 @@ struct ServerOptions
     int maxOpenSessionsPerUser = 10;
     int httpHeadTimeoutSeconds = 10;
     int httpIdleTimeoutSeconds = 60;
+    int streamIdleTimeoutSeconds = 120;
     // Served over TLS (https/wss) when both are set.
     QString tlsCertFile;
     QString tlsKeyFile;

@@ -350,7 +350,8 @@ void SessionRegistry::sweep()
     for (auto it = m_open.begin(); it != m_open.end(); ++it) {
         if (LiveStream *stream = it->stream.data()) {
             if (monotonic - it->lastFrameMonotonicMs >=
-                std::chrono::duration_cast<std::chrono::milliseconds>(kStreamIdleAfter).count()) {
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_limits.streamIdleAfter)
+                    .count()) {
                 ServerLog::write(QStringLiteral("server stream idle session=") + it.key());
                 stream->close(QWebSocketProtocol::CloseCodeGoingAway, false);
                 continue;

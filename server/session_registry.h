@@ -35,6 +35,9 @@ public:
     {
         int maxStreams = 64;
         int maxOpenSessionsPerOwner = 10;
+        // A connected stream without any frame for this long counts as gone (a half-open
+        // peer).
+        std::chrono::seconds streamIdleAfter {120};
     };
 
     SessionRegistry(SessionStore &store, RecognizerFactory &recognizers, Clock &clock,
@@ -43,8 +46,6 @@ public:
 
     static constexpr std::chrono::minutes kAbandonAfter {10};
     static constexpr std::chrono::seconds kSweepEvery {15};
-    // A connected stream without any frame for this long counts as gone (a half-open peer).
-    static constexpr std::chrono::minutes kStreamIdleAfter {2};
 
     // Picks up the open sessions of an earlier run; their streams count as gone since their
     // last recorded activity.

@@ -415,7 +415,8 @@ private Q_SLOTS:
         const QString id = created.value("sessionId").toString();
         StreamPeer peer;
         QVERIFY(peer.open(created.value("wsUrl").toString()));
-        m_server->clock().advance(server::SessionRegistry::kStreamIdleAfter + 15s);
+        m_server->clock().advance(
+            std::chrono::seconds(server::ServerOptions {}.streamIdleTimeoutSeconds) + 15s);
         QVERIFY(peer.waitForClose());
         QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
         m_server->clock().advance(server::SessionRegistry::kAbandonAfter + 15s);
