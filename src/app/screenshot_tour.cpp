@@ -5,6 +5,7 @@
 #include "recording/session_history_model.h"
 #include "recording/transcript_segment_model.h"
 #include "recording/transcription_view_model.h"
+#include "sessions/session_search_model.h"
 #include "wire/clock.h"
 
 #include <QDir>
@@ -170,6 +171,18 @@ QCoro::Task<QStringList> ScreenshotTour::run()
     QMetaObject::invokeMethod(mainView, "scrollToSection",
                               Q_ARG(QVariant, QStringLiteral("historyCard")));
     if (!co_await shoot(QStringLiteral("06-history.png")) || !self)
+        co_return QStringList();
+
+    // A search across the saved sessions, its hit loaded and shown in the transcript.
+    SessionSearchModel *sessions = m_context->sessionSearch();
+    sessions->setQuery(QStringLiteral("päätös"));
+    sessions->searchNow();
+    if (!co_await waitUntil([sessions] { return sessions->count() > 0; },
+                            QStringLiteral("a session search hit")))
+        co_return QStringList();
+    QMetaObject::invokeMethod(mainView, "scrollToSection",
+                              Q_ARG(QVariant, QStringLiteral("historyCard")));
+    if (!co_await shoot(QStringLiteral("07-session-search.png")) || !self)
         co_return QStringList();
     co_return m_written;
 }

@@ -9,6 +9,9 @@ Card {
     objectName: "historyCard"
     title: qsTr("Sessiot")
 
+    // A search hit was loaded: its transcript should show the hit's segment.
+    signal segmentChosen(int segmentIndex)
+
     // The controller ignores deletions while recording; none starts while another runs.
     readonly property bool deletingAll: App.transcription.history.isDeletingAllSessions
     readonly property bool canDelete: !App.transcription.isRecording && !App.transcription.isStartingRecording
@@ -42,6 +45,7 @@ Card {
             required property string dateLabel
             required property string timeLabel
             required property string snippetHtml
+            required property int segmentIndex
             spacing: Theme.unit
             Label {
                 text: hit.dateLabel + " " + hit.timeLabel
@@ -55,10 +59,15 @@ Card {
                 Layout.fillWidth: true
             }
             Button {
+                objectName: "searchResult_" + hit.sessionId + "_" + hit.segmentIndex
                 text: qsTr("Lataa")
                 Accessible.name: text
                 enabled: !App.transcription.isRecording
-                onClicked: App.transcription.loadSession(hit.sessionId)
+                onClicked: {
+                    App.transcription.loadSession(hit.sessionId)
+                    if (App.transcription.history.selectedSessionHistoryId === hit.sessionId)
+                        card.segmentChosen(hit.segmentIndex)
+                }
             }
         }
     }

@@ -81,7 +81,9 @@ Item {
                     AdminCard { visible: App.adminFeatureEnabled && App.auth.isAdmin }
                     ConnectionCard {}
                     // The session search field goes on top of this card.
-                    HistoryCard {}
+                    HistoryCard {
+                        onSegmentChosen: segmentIndex => transcriptCard.showSegment(segmentIndex)
+                    }
                 }
             }
         }

@@ -20,6 +20,12 @@ Card {
         searchField.forceActiveFocus()
         searchField.selectAll()
     }
+    // A segment the user asked for (a session search hit); the view stays there.
+    function showSegment(row) {
+        following = false
+        segmentList.forceLayout()
+        segmentList.positionViewAtIndex(row, ListView.Center)
+    }
     function showNewest() {
         following = true
         segmentList.positionViewAtEnd()
