@@ -439,9 +439,10 @@ private Q_SLOTS:
                      qobject_cast<QQuickWindow *>(m_engine->rootObjects().first())->size() *
                          image.devicePixelRatio());
         }
-        QCOMPARE(names,
-                 (QStringList {"01-sign-in.png", "02-main-idle.png", "03-recording.png",
-                               "04-paused.png", "05-search.png", "06-history.png"}));
+        QCOMPARE(
+            names,
+            (QStringList {"01-sign-in.png", "02-main-idle.png", "03-recording.png", "04-paused.png",
+                          "05-search.png", "06-history.png", "07-session-search.png"}));
         QVERIFY(vm()->history()->model()->count() == 1);
         QVERIFY(vm()->transcriptText().contains(u"hyvää huomenta kaikille"));
     }
