@@ -175,7 +175,7 @@ QCoro::Task<QStringList> ScreenshotTour::run()
 
     // A search across the saved sessions, its hit loaded and shown in the transcript.
     SessionSearchModel *sessions = m_context->sessionSearch();
-    sessions->setQuery(QStringLiteral("päätös"));
+    sessions->setQuery(QStringLiteral("viikko"));
     sessions->searchNow();
     if (!co_await waitUntil([sessions] { return sessions->count() > 0; },
                             QStringLiteral("a session search hit")))
