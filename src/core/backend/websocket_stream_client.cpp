@@ -340,6 +340,10 @@ void WebSocketStreamClient::sendStop()
 void WebSocketStreamClient::close()
 {
     const bool wasRunning = m_isRunning;
+    // Closed during an outage: what the stream held for the next socket goes with it.
+    if (wasRunning && m_isReconnecting && m_audio.bytes() > 0)
+        AppLog::write(QStringLiteral("ws audio dropped with the stream seconds=%1")
+                          .arg(audioSeconds(m_audio.bytes())));
     m_isRunning = false;
     m_isReconnecting = false;
     ++m_runId;
@@ -421,6 +425,7 @@ void WebSocketStreamClient::handleFailure(const Failure &failure)
             AppLog::write(QStringLiteral("ws audio dropped with the stream seconds=%1")
                               .arg(audioSeconds(m_audio.bytes() + overflow)));
         m_audio.clear();
+        m_stopHeld = false;
         deliver(StreamEvent {StreamEvent::Error {
             QStringLiteral("WS-yhteys katkesi eikä uudelleenyhteys onnistunut: ") +
             failure.description}});

@@ -73,6 +73,8 @@ public:
 
     // Read-outs for diagnostics.
     bool isReconnecting() const { return m_isReconnecting; }
+    // A stop waits for the socket a reconnect is opening.
+    bool isHoldingStop() const { return m_stopHeld; }
     bool isStartConfirmed() const { return m_startConfirmed; }
     // A ping of the open socket has not been answered yet.
     bool isAwaitingPong() const;

@@ -24,6 +24,10 @@ using namespace std::chrono_literals;
 constexpr auto kStartTimeout = 30s;
 constexpr auto kKeepAliveInterval = 900ms;
 constexpr auto kFinalSegmentsGrace = 1200ms;
+// A stop pressed during an outage waits this long at most for the reconnect to carry it and the
+// audio held with it; longer than the reconnect back-off with its answer deadlines.
+constexpr auto kHeldStopLimit = 40s;
+constexpr auto kHeldStopPoll = 100ms;
 
 // Best effort and never awaited: a stop request that fails leaves the session to the server's
 // own idle handling.
@@ -286,6 +290,13 @@ QCoro::Task<> TranscriptionViewModel::finishRecording(FinishPlan plan, StreamCli
     if (plan.userStop) {
         if (client && client->isActive())
             client->sendStop();
+        // Closing the stream now would drop the audio it holds for the new socket.
+        for (auto waited = 0ms; client && client->isHoldingStop() && waited < kHeldStopLimit;
+             waited += kHeldStopPoll) {
+            co_await m_clock->sleep(kHeldStopPoll);
+            if (!self)
+                co_return;
+        }
         // Always: the server delivers the last finals after the stop message.
         co_await m_clock->sleep(kFinalSegmentsGrace);
         if (!self)

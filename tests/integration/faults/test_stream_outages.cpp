@@ -294,6 +294,35 @@ private Q_SLOTS:
                                         detectMs, QStringLiteral("ms")));
     }
 
+    // A stop pressed while the server is away waits for the reconnect: the audio held for the
+    // new socket goes out before the stop message instead of being dropped with the stream.
+    void stopDuringAnOutageKeepsTheHeldAudio()
+    {
+        QVERIFY(m_server->isRunning());
+        LiveRecordingRig rig(m_server->baseUrl());
+        ServerCalls calls(m_server->baseUrl());
+        QString why;
+        QVERIFY2(rig.startRecording(&why), qPrintable(why));
+        TranscriptionViewModel *vm = rig.controller();
+        const QString sessionId = vm->sessionId();
+        for (int i = 0; i < 30; ++i)
+            rig.tick();
+        m_server->kill();
+        QVERIFY(waitUntil([&] { return !rig.streamHealthy(); }));
+        for (int i = 0; i < 10; ++i)
+            rig.tick();
+        const qint64 produced = rig.bytesProduced();
+        vm->stopRecording();
+        QVERIFY2(m_server->start(&why), qPrintable(why));
+        for (int i = 0; i < 600 && vm->isStoppingRecording(); ++i)
+            rig.tick();
+        QVERIFY2(!vm->isStoppingRecording(), qPrintable(vm->statusText()));
+        const auto received = settledAudioBytes(calls, sessionId);
+        QVERIFY(received);
+        QCOMPARE(*received, produced);
+        QVERIFY(rig.history().load(sessionId));
+    }
+
     // An outage longer than the whole reconnect budget ends the recording; what was transcribed
     // stays on screen and in the history.
     void recordingEndsWhenTheServerStaysAway()
