@@ -62,6 +62,11 @@ struct AudioHealthState
     // Why the microphone last (re)opened; the liveness check after it names it.
     QString microphoneStartReason = QStringLiteral("start");
     bool microphoneMuteLogged = false;
+    // The microphone's count of frames with signal at the last poll, and since when (monotonic
+    // ms) it has not grown; a long silence of a heard microphone is said once per stretch.
+    int micSignalFramesAtPoll = 0;
+    qint64 micSilentSinceMs = 0;
+    bool longSilenceNoted = false;
 };
 
 } // namespace vernalo

@@ -21,6 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kMicrophoneLivenessDelay = 4s;
+constexpr std::chrono::milliseconds kLongMicrophoneSilence = 30s;
 // A restarted sound server may still be setting up its devices when it first answers.
 constexpr auto kCaptureResumeRetry = 1s;
 constexpr int kCaptureResumeAttempts = 5;
@@ -135,6 +136,31 @@ void TranscriptionViewModel::noteMicrophoneHeard()
         m_health.heardMicrophones.append(id);
 }
 
+void TranscriptionViewModel::noteLongMicrophoneSilence(bool quiet)
+{
+    const int frames = m_pipeline->micFramesWithSignal();
+    const qint64 now = m_clock->monotonicMs();
+    if (frames != m_health.micSignalFramesAtPoll || isPaused() || m_health.micSilentSinceMs == 0) {
+        if (frames != m_health.micSignalFramesAtPoll)
+            noteMicrophoneHeard();
+        m_health.micSignalFramesAtPoll = frames;
+        m_health.micSilentSinceMs = now;
+        m_health.longSilenceNoted = false;
+        return;
+    }
+    // A heard microphone stays, muted or not; its silence is only worth a word, unless a
+    // better one (muted, another rule's hint) is already said.
+    if (quiet || m_health.longSilenceNoted ||
+        !m_health.heardMicrophones.contains(m_microphone->activeInputDeviceID()) ||
+        now - m_health.micSilentSinceMs < kLongMicrophoneSilence.count())
+        return;
+    m_health.longSilenceNoted = true;
+    setDiagnosticHint(QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni."));
+    AppLog::write(QStringLiteral("microphone silent kept device=%1 seconds=%2")
+                      .arg(m_microphone->activeInputDeviceName())
+                      .arg((now - m_health.micSilentSinceMs) / 1000));
+}
+
 bool TranscriptionViewModel::isMicrophoneMuted()
 {
     const quint32 id = m_microphone->activeInputDeviceID();
@@ -188,6 +214,8 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
     m_health.rawWithoutPCMStreak = decision.rawWithoutPCMStreak;
     if (decision.hint)
         setDiagnosticHint(*decision.hint);
+    if (input.mode != AudioInputMode::SystemAudio)
+        noteLongMicrophoneSilence(input.microphoneMuted || decision.hint.has_value());
     if (!decision.logLine.isEmpty())
         AppLog::write(decision.logLine);
     switch (decision.repair) {

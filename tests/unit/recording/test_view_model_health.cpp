@@ -161,20 +161,25 @@ private Q_SLOTS:
         QTest::addColumn<AudioInputMode>("mode");
         QTest::addColumn<bool>("speakFirst");
         QTest::addColumn<bool>("mute");
+        QTest::addColumn<int>("silentPolls"); // 2.5 s each
         QTest::addColumn<QString>("hint");
         const QString muted = QStringLiteral("Mikrofoni on mykistetty.");
         const auto mic = AudioInputMode::Microphone;
-        QTest::newRow("muted from the start") << mic << false << true << muted;
-        QTest::newRow("muted after speaking") << mic << true << true << muted;
-        QTest::newRow("silent after speaking") << mic << true << false << QString();
+        QTest::newRow("muted from the start") << mic << false << true << 5 << muted;
+        QTest::newRow("muted after speaking") << mic << true << true << 5 << muted;
+        QTest::newRow("silent after speaking") << mic << true << false << 5 << QString();
+        QTest::newRow("silent 35 s after speaking")
+            << mic << true << false << 14
+            << QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni.");
         QTest::newRow("mixed, muted from the start")
-            << AudioInputMode::MicrophoneAndSystem << false << true << muted;
+            << AudioInputMode::MicrophoneAndSystem << false << true << 5 << muted;
     }
     void keptMicrophoneIsNeverReplaced()
     {
         QFETCH(AudioInputMode, mode);
         QFETCH(bool, speakFirst);
         QFETCH(bool, mute);
+        QFETCH(int, silentPolls);
         QFETCH(QString, hint);
         h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
         startLiveIn(mode);
@@ -184,7 +189,7 @@ private Q_SLOTS:
             QVERIFY(h->nextSessionMetaPoll(kSession));
         }
         h->audio.sources.first().muted = mute;
-        for (int poll = 0; poll < 5; ++poll) {
+        for (int poll = 0; poll < silentPolls; ++poll) {
             h->speak(kSilence);
             h->playSystemAudio(ControllerHarness::testChunk(poll));
             QVERIFY(h->nextSessionMetaPoll(kSession));
