@@ -359,7 +359,7 @@ private:
     void setLiveInputMode(AudioInputMode mode);
     void noteMicrophoneHeard();
     // A heard microphone silent for a long stretch: a hint and a log line, never a switch.
-    void noteLongMicrophoneSilence(bool quiet);
+    bool isLongMicrophoneSilence(bool quiet);
     bool isMicrophoneMuted();
     // Capture that ends by itself, and the sound server going away and coming back.
     void handleCaptureEnded(CaptureSource source, const AudioServerError &error);

@@ -136,7 +136,7 @@ void TranscriptionViewModel::noteMicrophoneHeard()
         m_health.heardMicrophones.append(id);
 }
 
-void TranscriptionViewModel::noteLongMicrophoneSilence(bool quiet)
+bool TranscriptionViewModel::isLongMicrophoneSilence(bool quiet)
 {
     const int frames = m_pipeline->micFramesWithSignal();
     const qint64 now = m_clock->monotonicMs();
@@ -146,19 +146,19 @@ void TranscriptionViewModel::noteLongMicrophoneSilence(bool quiet)
         m_health.micSignalFramesAtPoll = frames;
         m_health.micSilentSinceMs = now;
         m_health.longSilenceNoted = false;
-        return;
+        return false;
     }
     // A heard microphone stays, muted or not; its silence is only worth a word, unless a
     // better one (muted, another rule's hint) is already said.
-    if (quiet || m_health.longSilenceNoted ||
-        !m_health.heardMicrophones.contains(m_microphone->activeInputDeviceID()) ||
+    if (quiet || !m_health.heardMicrophones.contains(m_microphone->activeInputDeviceID()) ||
         now - m_health.micSilentSinceMs < kLongMicrophoneSilence.count())
-        return;
+        return false;
+    if (!m_health.longSilenceNoted)
+        AppLog::write(QStringLiteral("microphone silent kept device=%1 seconds=%2")
+                          .arg(m_microphone->activeInputDeviceName())
+                          .arg((now - m_health.micSilentSinceMs) / 1000));
     m_health.longSilenceNoted = true;
-    setDiagnosticHint(QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni."));
-    AppLog::write(QStringLiteral("microphone silent kept device=%1 seconds=%2")
-                      .arg(m_microphone->activeInputDeviceName())
-                      .arg((now - m_health.micSilentSinceMs) / 1000));
+    return true;
 }
 
 bool TranscriptionViewModel::isMicrophoneMuted()
@@ -212,10 +212,12 @@ void TranscriptionViewModel::evaluateAudioHealth(const SessionMetaResponse &meta
 
     const AudioHealthDecision decision = evaluateAudioHealthRules(input);
     m_health.rawWithoutPCMStreak = decision.rawWithoutPCMStreak;
-    if (decision.hint)
+    const bool otherHint = decision.hint && !decision.hint->isEmpty();
+    if (input.mode != AudioInputMode::SystemAudio &&
+        isLongMicrophoneSilence(input.microphoneMuted || otherHint))
+        setDiagnosticHint(QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni."));
+    else if (decision.hint)
         setDiagnosticHint(*decision.hint);
-    if (input.mode != AudioInputMode::SystemAudio)
-        noteLongMicrophoneSilence(input.microphoneMuted || decision.hint.has_value());
     if (!decision.logLine.isEmpty())
         AppLog::write(decision.logLine);
     switch (decision.repair) {

@@ -317,8 +317,14 @@ private Q_SLOTS:
         const qint64 produced = rig.bytesProduced();
         vm->stopRecording();
         QVERIFY2(m_server->start(&why), qPrintable(why));
-        for (int i = 0; i < 600 && vm->isStoppingRecording(); ++i)
+        // Until the new socket is up and has taken the held audio and the stop.
+        for (int i = 0; i < 300 && !rig.streamHealthy(); ++i)
             rig.tick();
+        QVERIFY2(rig.streamHealthy(), qPrintable(vm->statusText()));
+        for (int i = 0; i < 20 && vm->isStoppingRecording(); ++i) {
+            rig.tick();
+            waitUntil([vm] { return !vm->isStoppingRecording(); }, 200);
+        }
         QVERIFY2(!vm->isStoppingRecording(), qPrintable(vm->statusText()));
         const auto received = settledAudioBytes(calls, sessionId);
         QVERIFY(received);

@@ -360,7 +360,7 @@ private Q_SLOTS:
         CHECKED(signIn(newUser()));
         STTConfigurationStore store(m_context->settings());
         const QVariantMap before = vm()->settings()->configMap();
-        vm()->setProperty("language", QStringLiteral("sv-SE"));
+        vm()->settings()->setProperty("language", QStringLiteral("sv-SE"));
         QGuiApplication::clipboard()->setText(clipboard);
 
         QVERIFY(press(QStringLiteral("connectionToggle")));

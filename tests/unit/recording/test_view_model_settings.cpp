@@ -250,8 +250,9 @@ private Q_SLOTS:
         TranscriptionViewModel *vm = h->build();
         // The controller's own fields and those of its topic objects.
         int published = 0;
-        for (QObject *object :
-             {static_cast<QObject *>(vm), static_cast<QObject *>(vm->permissions())}) {
+        const QList<QObject *> topics {
+            vm, vm->settings(), vm->sources(), vm->permissions(), vm->history(), vm->support()};
+        for (QObject *object : topics) {
             const QMetaObject *meta = object->metaObject();
             published += meta->propertyCount() - meta->propertyOffset();
             for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
@@ -264,14 +265,14 @@ private Q_SLOTS:
         auto *segments =
             qobject_cast<TranscriptSegmentModel *>(vm->property("segments").value<QObject *>());
         QCOMPARE(segments, vm->segmentModel());
-        const QVariantList devices = vm->property("availableInputDevices").toList();
+        const QVariantList devices = vm->sources()->property("availableInputDevices").toList();
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices.first().toMap().value("name").toString(), QStringLiteral("Desk Mic"));
         QCOMPARE(vm->property("statusText").toString(), QStringLiteral("Valmis aloittamaan"));
         QCOMPARE(vm->permissions()->property("microphonePermissionSummary").toString(),
                  QStringLiteral("Mikrofonioikeus: sallittu"));
         // Settings written through the property system reach the controller.
-        QVERIFY(vm->setProperty("exportFormat", QStringLiteral("csv")));
+        QVERIFY(vm->settings()->setProperty("exportFormat", QStringLiteral("csv")));
         QCOMPARE(vm->settings()->exportFormat(), TranscriptExportFormat::Csv);
     }
 
