@@ -186,6 +186,8 @@ void WebSocketStreamClient::handleConnected()
     m_pingTimer->start(kPingInterval);
     QPointer<WebSocketStreamClient> self(this);
     flushPending();
+    if (self)
+        releaseHeldStop();
     if (self && m_socket)
         Q_EMIT socketOpened();
 }
@@ -295,11 +297,18 @@ void WebSocketStreamClient::resendHeldAudio()
             return;
         sendChunk(chunk.pcm);
     }
-    if (self && m_isRunning && run == m_runId && m_socket == socket && m_stopHeld) {
-        m_stopHeld = false;
-        m_stopSent = true;
-        sendFrame(StreamClientMessage::stopFrame(), true);
-    }
+    releaseHeldStop();
+}
+
+void WebSocketStreamClient::releaseHeldStop()
+{
+    // Only into an open socket: a stop queued for one that then fails to open would count as
+    // sent, and the stream would end instead of trying the next socket with the held audio.
+    if (!m_stopHeld || !m_socket || !m_socketOpened || !m_isRunning)
+        return;
+    m_stopHeld = false;
+    m_stopSent = true;
+    sendFrame(StreamClientMessage::stopFrame(), true);
 }
 
 void WebSocketStreamClient::acknowledgeAudio(const QByteArray &pingPayload)

@@ -108,6 +108,7 @@ private:
     void sendFrame(const QByteArray &payload, bool isText);
     void sendChunk(const QByteArray &pcm);
     void resendHeldAudio();
+    void releaseHeldStop();
     void acknowledgeAudio(const QByteArray &pingPayload);
     void logDroppedAudio(const char *when);
     void flushPending();

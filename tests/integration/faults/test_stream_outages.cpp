@@ -316,6 +316,9 @@ private Q_SLOTS:
             rig.tick();
         const qint64 produced = rig.bytesProduced();
         vm->stopRecording();
+        // Down for longer than the stop's grace and more than one reconnect attempt.
+        for (int i = 0; i < 30; ++i)
+            rig.tick();
         QVERIFY2(m_server->start(&why), qPrintable(why));
         // Until the new socket is up and has taken the held audio and the stop.
         for (int i = 0; i < 300 && !rig.streamHealthy(); ++i)
