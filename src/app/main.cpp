@@ -61,6 +61,14 @@ void saveRecordingOnEveryExit(QGuiApplication &app, vernalo::RecordingShutdown *
 
 int main(int argc, char *argv[])
 {
+    // Answered before the GUI starts: a terminal without a display (a package check, a script)
+    // must get the version, not a failed connection to the display.
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--version") == 0 || qstrcmp(argv[i], "-v") == 0) {
+            std::printf("Vernalo %s\n", qPrintable(vernalo::buildinfo::version()));
+            return 0;
+        }
+    }
     QGuiApplication app(argc, argv);
     QGuiApplication::setOrganizationName(QStringLiteral("Kestrova"));
     QGuiApplication::setApplicationName(QStringLiteral("Vernalo"));
