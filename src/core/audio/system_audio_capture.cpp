@@ -1,8 +1,10 @@
 #include "audio/system_audio_capture.h"
 
 #include "audio/capture_source_lists.h"
+#include "audio/running_processes.h"
 #include "foundation/app_log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <QCoreApplication>
 #include <QPointer>
@@ -40,6 +42,7 @@ SystemAudioCapture::SystemAudioCapture(AudioSystem *audioSystem, Clock *clock, Q
     : QObject(parent)
     , m_audioSystem(audioSystem)
     , m_clock(clock)
+    , m_isProcessRunning([](const QString &binary) { return isProcessRunning(binary); })
 { }
 
 SystemAudioCapture::~SystemAudioCapture()
@@ -55,6 +58,27 @@ void SystemAudioCapture::setPreferredDisplayID(std::optional<quint32> id)
 void SystemAudioCapture::setPreferredApplicationBundleID(const QString &id)
 {
     m_preferredApplicationBundleID = id.trimmed();
+}
+
+void SystemAudioCapture::setProcessProbe(std::function<bool(const QString &)> probe)
+{
+    m_isProcessRunning = std::move(probe);
+}
+
+QList<SystemAudioApplicationOption>
+SystemAudioCapture::applicationsRunning(const QList<AudioPlaybackInfo> &playbacks,
+                                        const QString &kept) const
+{
+    QList<SystemAudioApplicationOption> applications =
+        groupApplicationSources(playbacks, ownProcessId(), ownApplicationId());
+    const bool listed = std::any_of(
+        applications.cbegin(), applications.cend(),
+        [&kept](const SystemAudioApplicationOption &a) { return a.bundleIdentifier == kept; });
+    // A meeting application started but not yet connected to the sound server stays the
+    // choice: it is running, only silent until its first call.
+    if (!kept.isEmpty() && !listed && kept != ownApplicationId() && m_isProcessRunning(kept))
+        applications.append({kept, kept, kept});
+    return applications;
 }
 
 void SystemAudioCapture::start()
@@ -83,7 +107,7 @@ void SystemAudioCapture::start()
     int includedApplications = 0;
     if (!m_preferredApplicationBundleID.isEmpty()) {
         const auto applications =
-            groupApplicationSources(playbacks.playbacks, ownProcessId(), ownApplicationId());
+            applicationsRunning(playbacks.playbacks, m_preferredApplicationBundleID);
         for (const SystemAudioApplicationOption &application : applications) {
             if (application.bundleIdentifier == m_preferredApplicationBundleID) {
                 target = CaptureTarget::application(application.bundleIdentifier, kFragmentFrames);
@@ -215,7 +239,8 @@ QList<SystemAudioDisplayOption> SystemAudioCapture::listDisplaySources() const
     return options;
 }
 
-QList<SystemAudioApplicationOption> SystemAudioCapture::listApplicationSources() const
+QList<SystemAudioApplicationOption>
+SystemAudioCapture::listApplicationSources(const QString &kept) const
 {
     const AudioPlaybackList playbacks = m_audioSystem->listPlaybacks();
     if (playbacks.error) {
@@ -223,7 +248,7 @@ QList<SystemAudioApplicationOption> SystemAudioCapture::listApplicationSources()
                           .arg(playbacks.error->details()));
         throw SystemAudioCaptureError(SystemAudioCaptureError::Kind::PermissionDenied);
     }
-    return groupApplicationSources(playbacks.playbacks, ownProcessId(), ownApplicationId());
+    return applicationsRunning(playbacks.playbacks, kept.trimmed());
 }
 
 bool SystemAudioCapture::hasPermission() const

@@ -7,6 +7,7 @@
 #include "ports/audio_system.h"
 #include "wire/clock.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <qcoro/qcorotask.h>
@@ -29,6 +30,8 @@ public:
     QString activeSourceName() const { return m_activeSourceName; }
     void setPreferredDisplayID(std::optional<quint32> id); // 0 or none: the first display
     void setPreferredApplicationBundleID(const QString &id); // empty: all applications
+    // Tells whether a process of an application runs; isProcessRunning() on /proc by default.
+    void setProcessProbe(std::function<bool(const QString &)> probe);
     bool isCapturing() const { return m_stream != nullptr; }
 
     int rawSampleCount() const { return m_rawSampleCount; }
@@ -40,8 +43,9 @@ public:
     void stop();
 
     QList<SystemAudioDisplayOption> listDisplaySources() const;
-    // Throws SystemAudioCaptureError (permissionDenied) when the server cannot be asked.
-    QList<SystemAudioApplicationOption> listApplicationSources() const;
+    // Throws SystemAudioCaptureError (permissionDenied) when the server cannot be asked. `kept`
+    // (the stored choice) is listed too while a process of it runs.
+    QList<SystemAudioApplicationOption> listApplicationSources(const QString &kept = {}) const;
 
     // preflightResult defaults to hasPermission(); no probe unless one is given.
     SystemAudioPermissionSnapshot permissionSnapshot(std::optional<bool> preflightResult = {},
@@ -71,6 +75,8 @@ private:
     void flushChunksIfNeeded(quint64 generation);
     void emitPCMChunk(const QByteArray &chunk);
     void releaseStream();
+    QList<SystemAudioApplicationOption>
+    applicationsRunning(const QList<AudioPlaybackInfo> &playbacks, const QString &kept) const;
 
     AudioSystem *m_audioSystem;
     Clock *m_clock;
@@ -80,6 +86,7 @@ private:
     QString m_activeSourceName;
     std::optional<quint32> m_preferredDisplayID;
     QString m_preferredApplicationBundleID;
+    std::function<bool(const QString &)> m_isProcessRunning;
     bool m_hasLoggedUnsupportedFormat = false;
     int m_rawSampleCount = 0;
     int m_pcmFrameCount = 0;

@@ -55,7 +55,8 @@ void TranscriptionViewModel::refreshSystemAudioApplications()
 {
     QList<SystemAudioApplicationOption> applications;
     try {
-        applications = m_systemAudio->listApplicationSources();
+        applications =
+            m_systemAudio->listApplicationSources(m_sources->selectedSystemApplicationBundleID());
     } catch (const SystemAudioCaptureError &) {
         // The sound server could not be asked: nothing to offer, and nothing is known about the
         // stored choice, which therefore stays.

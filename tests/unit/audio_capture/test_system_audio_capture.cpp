@@ -1,3 +1,4 @@
+#include "audio/running_processes.h"
 #include "audio/system_audio_capture.h"
 #include "foundation/app_log.h"
 #include "support/fake_audio_system.h"
@@ -188,6 +189,9 @@ private Q_SLOTS:
             << 0u << "radio" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
             << "apps=0 selectedApp=Kaikki sovellukset";
+        QTest::newRow("running, not yet known to the server: that application, silent")
+            << 0u << "late" << int(CaptureTarget::Kind::Application) << "Näyttö 1 • late"
+            << "apps=1 selectedApp=late";
         QTest::newRow("this process is never the filter")
             << 0u << "self" << int(CaptureTarget::Kind::AllApplications)
             << "Näyttö 1 • Kaikki sovellukset"
@@ -206,6 +210,7 @@ private Q_SLOTS:
             {QStringLiteral("self"), QStringLiteral("Me"), QCoreApplication::applicationPid()}};
         h.capture.setPreferredDisplayID(preferredDisplay);
         h.capture.setPreferredApplicationBundleID(preferredApplication);
+        h.capture.setProcessProbe([](const QString &binary) { return binary == u"late"; });
         const qsizetype before = logSize();
         h.capture.start();
         QCOMPARE(int(h.audio.lastStream()->target().kind), expectedKind);
@@ -213,6 +218,25 @@ private Q_SLOTS:
             QCOMPARE(h.audio.lastStream()->target().applicationId, preferredApplication);
         QTEST(h.capture.activeSourceName(), "expectedName");
         QVERIFY2(logSince(before).contains(logLine), qPrintable(logSince(before)));
+    }
+
+    void processesAreFoundByProgramName()
+    {
+        QTemporaryDir proc;
+        QDir(proc.path()).mkpath(QStringLiteral("41"));
+        QDir(proc.path()).mkpath(QStringLiteral("self"));
+        QFile cmdline(proc.filePath(QStringLiteral("41/cmdline")));
+        QVERIFY(cmdline.open(QIODevice::WriteOnly));
+        cmdline.write(QByteArray("/opt/late/late-meeting-client\0--flag\0", 37));
+        cmdline.close();
+        QFile comm(proc.filePath(QStringLiteral("41/comm")));
+        QVERIFY(comm.open(QIODevice::WriteOnly));
+        comm.write("late-meeting-cl\n");
+        comm.close();
+        QVERIFY(isProcessRunning(QStringLiteral("late-meeting-client"), proc.path()));
+        QVERIFY(!isProcessRunning(QStringLiteral("late"), proc.path()));
+        QVERIFY(!isProcessRunning(QStringLiteral("--flag"), proc.path()));
+        QVERIFY(!isProcessRunning(QStringLiteral("/opt/late/late-meeting-client"), proc.path()));
     }
 
     void startFailures_data()
