@@ -225,14 +225,12 @@ private Q_SLOTS:
         QTemporaryDir proc;
         QDir(proc.path()).mkpath(QStringLiteral("41"));
         QDir(proc.path()).mkpath(QStringLiteral("self"));
-        QFile cmdline(proc.filePath(QStringLiteral("41/cmdline")));
-        QVERIFY(cmdline.open(QIODevice::WriteOnly));
-        cmdline.write(QByteArray("/opt/late/late-meeting-client\0--flag\0", 37));
-        cmdline.close();
-        QFile comm(proc.filePath(QStringLiteral("41/comm")));
-        QVERIFY(comm.open(QIODevice::WriteOnly));
-        comm.write("late-meeting-cl\n");
-        comm.close();
+        const auto put = [&proc](const char *name, const QByteArray &bytes) {
+            QFile file(proc.filePath(QLatin1String(name)));
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        QVERIFY(put("41/cmdline", QByteArray("/opt/late/late-meeting-client\0--flag\0", 37)));
+        QVERIFY(put("41/comm", "late-meeting-cl\n"));
         QVERIFY(isProcessRunning(QStringLiteral("late-meeting-client"), proc.path()));
         QVERIFY(!isProcessRunning(QStringLiteral("late"), proc.path()));
         QVERIFY(!isProcessRunning(QStringLiteral("--flag"), proc.path()));
