@@ -4,8 +4,7 @@
 // the stored session file and the automatic TXT export.
 #include "foundation/app_log.h"
 #include "live_core.h"
-#include "reference_server_process.h"
-#include "server_test_support.h"
+#include "support/reference_backend.h"
 #include "spoken_text.h"
 #include "support/pulse_fixture.h"
 #include "support/socket_wait.h"
@@ -63,7 +62,7 @@ class SpeechEndToEndTest : public QObject
 
     PulseFixture m_sound;
     QMap<QString, PulseFixture::FakeMicrophone> m_microphones;
-    std::unique_ptr<ReferenceServerProcess> m_server;
+    std::unique_ptr<ServerProcess> m_server;
     QTemporaryDir m_serverData;
     std::unique_ptr<LiveCore> m_core;
 
@@ -82,15 +81,12 @@ private Q_SLOTS:
         m_microphones.insert(kMicrophoneName, *meeting);
         m_microphones.insert(kStudioMicrophoneName, *studio);
 
-        m_server = std::make_unique<ReferenceServerProcess>(QStringLiteral(VERNALO_SERVER_BINARY));
-        QVERIFY2(
-            m_server->start({QStringLiteral("--data"), m_serverData.path(),
-                             QStringLiteral("--demo-user"), kEmail + ':' + kPassword,
-                             QStringLiteral("--api-key"), kApiKey, QStringLiteral("--recognizer"),
-                             QStringLiteral("pocketsphinx"), QStringLiteral("--grammar"),
-                             QStringLiteral(VERNALO_E2E_DATA_DIR "/e2e.jsgf")},
-                            &error),
-            qPrintable(error));
+        m_server = std::make_unique<ServerProcess>(
+            QStringLiteral(VERNALO_SERVER_BINARY),
+            QStringList {"--data", m_serverData.path(), "--demo-user", kEmail + ':' + kPassword,
+                         "--api-key", kApiKey, "--recognizer", "pocketsphinx", "--grammar",
+                         VERNALO_E2E_DATA_DIR "/e2e.jsgf"});
+        QVERIFY2(m_server->start(&error), qPrintable(error));
 
         m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
         QVERIFY2(m_core->signIn(kEmail, kPassword, &error), qPrintable(error));
