@@ -176,20 +176,24 @@ private:
         return waitUntil([this] { return m_stream->isStartConfirmed(); });
     }
 
-    qint64 framesAtServer(const QString &sessionId)
+    qint64 atServer(const QString &sessionId, qint64 server::SessionRecord::*field) const
     {
         const auto session = m_server->server().registry().find(sessionId);
-        return session ? session->audioFrameCount : -1;
+        return session ? (*session).*field : -1;
     }
 
-    // Hands each chunk to the stream as capture would and lets the server take it in before the
-    // next, with 100 ms of server time per chunk, so the server dates finals by their audio.
+    // Hands each chunk to the stream as capture would and lets the server take it in, and the
+    // client hear every final it made of it, before the next, with 100 ms of server time per
+    // chunk, so the server dates finals by their audio.
     bool sendChunks(const QString &sessionId, const QList<QByteArray> &chunks)
     {
         for (const QByteArray &chunk : chunks) {
-            const qint64 before = framesAtServer(sessionId);
+            const qint64 before = atServer(sessionId, &server::SessionRecord::audioFrameCount);
             m_stream->sendAudio(chunk);
-            if (!waitUntil([&] { return framesAtServer(sessionId) == before + 1; }))
+            if (!waitUntil([&] {
+                    return atServer(sessionId, &server::SessionRecord::audioFrameCount) > before &&
+                        finals().size() == atServer(sessionId, &server::SessionRecord::finalCount);
+                }))
                 return false;
             m_server->clock().advance(100ms);
         }
@@ -436,6 +440,34 @@ private Q_SLOTS:
         const auto meta = finish(m_api->getSessionMeta(m_config, id));
         QVERIFY2(meta->value, qPrintable(failureOf(*meta)));
         QCOMPARE(meta->value->audioFrameCount, std::optional<qint64>(chunks.size()));
+    }
+
+    // Some servers ignore binary frames: a stream that hears nothing by its 50th chunk sends
+    // that chunk and the rest as Base64 JSON, which the reference server hears as well; text
+    // before then keeps the binary frames.
+    void framingFollowsTheTranscript_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("base64");
+        QTest::newRow("text before the 50th chunk") << "1 early\n6 later\n" << false;
+        QTest::newRow("first text with the 50th chunk") << "5 finally\n6 more\n" << true;
+    }
+    void framingFollowsTheTranscript()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, base64);
+        QVERIFY(startServer(script));
+        const auto created = createSession();
+        QVERIFY(created);
+        QVERIFY(openStream(created->wsUrl));
+        const QList<QByteArray> chunks = speechChunks(6000);
+        QVERIFY(sendChunks(created->sessionId, chunks.mid(0, 50)));
+        QCOMPARE(m_stream->isBase64Framing(), base64);
+        QVERIFY(sendChunks(created->sessionId, chunks.mid(50)));
+        QCOMPARE(m_stream->isBase64Framing(), base64);
+        QCOMPARE(finalTexts().size(), 2);
+        QCOMPARE(atServer(created->sessionId, &server::SessionRecord::audioBytes),
+                 6000 * pcm::kBytesPerSample * pcm::kSampleRate / 1000);
     }
 
     // The server's own error texts reach the caller unchanged, as the user will read them.
