@@ -1,12 +1,7 @@
-#include "foundation/build_info.h"
 #include "server_test_support.h"
 #include "support/test_environment.h"
-#include "wire/app_update_manifest.h"
-#include "wire/json_fields.h"
-#include "wire/wire_coding.h"
 
 #include <QJsonDocument>
-#include <QTemporaryFile>
 #include <QtTest>
 
 using namespace vernalo;
@@ -99,49 +94,6 @@ private Q_SLOTS:
         }
     }
 
-    void badRequests_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("errorStart");
-        QTest::newRow("truncated JSON")
-            << QByteArray("POST") << "/v1/sessions" << QByteArray("{\"language\":") << 400
-            << "Virheellinen JSON: ";
-        QTest::newRow("mistyped field")
-            << QByteArray("POST") << "/v1/sessions" << QByteArray("{\"enableInterim\":\"yes\"}")
-            << 400 << "Virheellinen sessiopyyntö: ";
-        QTest::newRow("limit not a number")
-            << QByteArray("GET") << "/v1/sessions?limit=ten" << QByteArray() << 400
-            << "limit pitää olla kokonaisluku";
-        QTest::newRow("unknown path") << QByteArray("GET") << "/v2/sessions" << QByteArray() << 404
-                                      << "Tuntematon osoite: /v2/sessions";
-        QTest::newRow("wrong method") << QByteArray("PUT") << "/v1/sessions" << QByteArray("{}")
-                                      << 405 << "Menetelmä PUT ei ole sallittu";
-        QTest::newRow("stream path without upgrade")
-            << QByteArray("GET") << "/v1/stream/abc" << QByteArray() << 426
-            << "Tämä osoite on WebSocket-striimi";
-        QTest::newRow("unknown session") << QByteArray("GET") << "/v1/sessions/nope/transcript"
-                                         << QByteArray() << 404 << "Sessiota ei löydy: nope";
-    }
-    void badRequests()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        QFETCH(QString, errorStart);
-        const HttpResult result = m_http->stt(method, path, body);
-        QCOMPARE(result.status, status);
-        const QString error = result.json().value("error").toString();
-        QVERIFY2(error.startsWith(errorStart), qPrintable(error));
-        if (status == 405)
-            QCOMPARE(result.header("Allow"), QByteArray("POST, GET"));
-        // The server is still there.
-        QCOMPARE(m_http->call("GET", "/health").status, 200);
-    }
-
     // A password change signs the other devices out and retires the old password; a reset
     // request answers the same for known and unknown addresses.
     void passwordChangeAndReset()
@@ -231,59 +183,6 @@ private Q_SLOTS:
         QCOMPARE(m_http->stt("DELETE", "/v1/sessions/" + ids[1]).status, 200);
         QCOMPARE(m_http->stt("GET", "/v1/sessions/" + ids[1]).status, 404);
         QCOMPARE(listed("?limit=0").size(), 2);
-    }
-
-    // The served manifest is what the client's record reads; a file it would not read is
-    // refused when the server starts, not served to fail every update check.
-    void updateManifest_data()
-    {
-        QTest::addColumn<QByteArray>("file"); // empty: the generated manifest
-        QTest::addColumn<QString>("refusal"); // empty: served
-        QTest::newRow("generated") << QByteArray() << QString();
-        QTest::newRow("file with download address")
-            << R"({"version":"9.1.0","downloadURL":"https://example.invalid/v.deb","x":1})"_qba
-            << QString();
-        QTest::newRow("version a number") << R"({"version":9})"_qba
-                                          << "version: expected string";
-        QTest::newRow("artifact without file")
-            << R"({"version":"9.1.0","artifacts":{"zip":{"url":"u"}}})"_qba
-            << "artifacts.zip.file";
-        QTest::newRow("not JSON") << "version: 9.1.0"_qba
-                                  << "is not one the client reads";
-    }
-    void updateManifest()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, refusal);
-        QTemporaryFile manifestFile;
-        server::ServerOptions options;
-        if (!file.isEmpty()) {
-            QVERIFY(manifestFile.open());
-            manifestFile.write(file);
-            manifestFile.close();
-            options.updateManifestFile = manifestFile.fileName();
-        }
-        InProcessServer server(kScript, options);
-        QString error;
-        if (!refusal.isEmpty()) {
-            QVERIFY(!server.start(&error));
-            QVERIFY2(error.contains(refusal), qPrintable(error));
-            return;
-        }
-        QVERIFY2(server.start(&error), qPrintable(error));
-        HttpCaller http(server.baseUrl());
-        for (const char *path : {"/vernalo/latest-linux.json", "/vernalo/latest-mac.json"}) {
-            const HttpResult served = http.call("GET", QString::fromLatin1(path));
-            QCOMPARE(served.status, 200);
-            const auto manifest = wire::decode<AppUpdateManifest>(served.body, &error);
-            QVERIFY2(manifest, qPrintable(error));
-            if (file.isEmpty()) {
-                QCOMPARE(manifest->version, buildinfo::version());
-                QCOMPARE(manifest->publishedAt, toIso8601(server.clock().now()));
-            } else {
-                QCOMPARE(*manifest, *wire::decode<AppUpdateManifest>(file));
-            }
-        }
     }
 };
 

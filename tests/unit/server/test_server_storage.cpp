@@ -117,33 +117,22 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         FakeClock clock;
-        SessionRecord record;
-        record.id = QStringLiteral("s-1");
-        record.ownerId = 7;
-        record.streamTokenHash = tokenDigest(QStringLiteral("tok"));
-        record.status = QStringLiteral("active");
-        record.createdAt = clock.now();
-        record.lastActivityAt = clock.now();
-        record.language = QStringLiteral("fi-FI");
-        record.sttModel = QStringLiteral("chirp_3");
-        record.audioFrameCount = 3;
-        record.audioBytes = 9600;
-        record.levelSum = 0.3;
-        record.peakLevel = 0.2;
-        record.lastError = SessionError {clock.now(), 500, QStringLiteral("moottori")};
+        SessionRecord stored = record(QStringLiteral("s-1"), clock.now());
+        stored.ownerId = 7;
+        stored.audioFrameCount = 3;
+        stored.levelSum = 0.3;
+        stored.lastError = SessionError {clock.now(), 500, QStringLiteral("moottori")};
         {
             ServerDatabase db;
             QString error;
             QVERIFY(db.open(dir.path(), &error));
             SessionStore store(db);
-            QVERIFY(store.insert(record));
-            QVERIFY(store.appendSegment(
-                record.id, {QStringLiteral("yksi"), clock.now(), QStringLiteral("A")}));
-            QVERIFY(store.appendSegment(
-                record.id, {QStringLiteral("kaksi"), clock.now().addSecs(3), std::nullopt}));
-            record.status = QStringLiteral("stopped");
-            record.endedAt = clock.now().addSecs(5);
-            QVERIFY(store.update(record));
+            QVERIFY(store.insert(stored));
+            QVERIFY(store.appendSegment(stored.id, {"yksi", clock.now(), QStringLiteral("A")}));
+            QVERIFY(store.appendSegment(stored.id, {"kaksi", clock.now().addSecs(3), std::nullopt}));
+            stored.status = QStringLiteral("stopped");
+            stored.endedAt = clock.now().addSecs(5);
+            QVERIFY(store.update(stored));
         }
         ServerDatabase db;
         QString error;
@@ -152,22 +141,18 @@ private Q_SLOTS:
         const auto loaded = store.find(QStringLiteral("s-1"));
         QVERIFY(loaded);
         QCOMPARE(loaded->status, QStringLiteral("stopped"));
-        QCOMPARE(loaded->endedAt, record.endedAt);
-        QCOMPARE(loaded->ownerId, record.ownerId);
-        QCOMPARE(loaded->streamTokenHash, record.streamTokenHash);
+        QCOMPARE(loaded->endedAt, stored.endedAt);
+        QCOMPARE(loaded->ownerId, stored.ownerId);
         QCOMPARE(loaded->averageLevel(), 0.1);
         QCOMPARE(loaded->lastError->message, QStringLiteral("moottori"));
-        const QList<StoredSegment> segments = store.segments(record.id);
+        const QList<StoredSegment> segments = store.segments(stored.id);
         QCOMPARE(segments.size(), 2);
         QCOMPARE(segments[0].speakerLabel, std::optional<QString>(QStringLiteral("A")));
-        QCOMPARE(segments[1].text, QStringLiteral("kaksi"));
         QCOMPARE(segments[1].timestamp, clock.now().addSecs(3));
-        QVERIFY(store.openSessions().isEmpty());
-        QVERIFY(store.list(7, QStringLiteral("stopped"), 10).size() == 1);
-        QVERIFY2(store.list(std::nullopt, QString(), 10).isEmpty(),
-                 "owned sessions are not anonymous");
-        QVERIFY(store.remove(record.id));
-        QVERIFY2(store.segments(record.id).isEmpty(), "segments go with their session");
+        QCOMPARE(store.list(7, QStringLiteral("stopped"), 10).size(), 1);
+        QVERIFY2(store.list(std::nullopt, QString(), 10).isEmpty(), "owned sessions are not anonymous");
+        QVERIFY(store.remove(stored.id));
+        QVERIFY2(store.segments(stored.id).isEmpty(), "segments go with their session");
     }
 
     void listIsNewestFirstAndLimited()
@@ -227,22 +212,6 @@ private Q_SLOTS:
         for (const StoredSegment &segment : store.segments("s1"))
             texts.append(segment.text);
         QCOMPARE(texts, expected);
-    }
-
-    void newerSchemaIsRefused()
-    {
-        QTemporaryDir dir;
-        {
-            ServerDatabase db;
-            QString error;
-            QVERIFY(db.open(dir.path(), &error));
-            QSqlQuery query = db.prepare(QStringLiteral("PRAGMA user_version=99"));
-            QVERIFY(db.exec(query));
-        }
-        ServerDatabase db;
-        QString error;
-        QVERIFY(!db.open(dir.path(), &error));
-        QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
     }
 
     void folderModeIsTheOwnersChoice_data()
