@@ -103,47 +103,6 @@ private Q_SLOTS:
 
     void cleanup() { m_sound.stopPlayers(); }
 
-    // The matcher the assertions below rely on: it must tell a sentence from silence and from
-    // another sentence, and forgive one misheard word in five.
-    void sentenceMatching_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("sentences");
-        QTest::addColumn<bool>("found");
-        const QString first = QStringLiteral("the meeting starts at nine");
-        const QString said = QStringLiteral("please send the report before friday");
-        QTest::newRow("exact, in a TXT line")
-            << "[10:00:01] Please send the report before Friday." << QStringList {said} << true;
-        QTest::newRow("inside other text")
-            << "hello\n[10:00:03] please send the report before friday\nthank you"
-            << QStringList {said} << true;
-        QTest::newRow("one word misheard")
-            << "please send the report before monday" << QStringList {said} << true;
-        QTest::newRow("two words misheard")
-            << "please lend the report before monday" << QStringList {said} << false;
-        QTest::newRow("nothing heard") << "" << QStringList {said} << false;
-        QTest::newRow("another sentence")
-            << "the printer on the second floor is broken" << QStringList {said} << false;
-        QTest::newRow("split by other words")
-            << "please send the budget next week before friday" << QStringList {said} << false;
-        QTest::newRow("two, in order, on TXT lines")
-            << "[10:00:01] the meeting starts at nine\n[10:00:04] please send the report before "
-               "friday"
-            << QStringList {first, said} << true;
-        QTest::newRow("two, the wrong way round")
-            << "please send the report before friday the meeting starts at nine"
-            << QStringList {first, said} << false;
-        QTest::newRow("one of two")
-            << "the meeting starts at nine" << QStringList {first, said} << false;
-    }
-    void sentenceMatching()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, sentences);
-        QFETCH(bool, found);
-        QCOMPARE(containsInOrder(text, sentences), found);
-    }
-
     void spokenSentencesReachTranscriptHistoryAndExport_data()
     {
         QTest::addColumn<QString>("mode");

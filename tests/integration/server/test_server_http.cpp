@@ -11,11 +11,6 @@ namespace {
 
 const QString kScript = QStringLiteral("1 hello there\n");
 
-QByteArray json(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 } // namespace
 
 class ServerHttpTest : public QObject
@@ -92,36 +87,6 @@ private Q_SLOTS:
             QCOMPARE(result.json().value("error").toString(), error);
             QCOMPARE(result.header("Content-Type"), QByteArray("application/json"));
         }
-    }
-
-    // A password change signs the other devices out and retires the old password; a reset
-    // request answers the same for known and unknown addresses.
-    void passwordChangeAndReset()
-    {
-        const QByteArray secondDevice = m_http->login("demo@vernalo.local", "demo");
-        const Headers bearer {{"Authorization", "Bearer " + m_demoToken}};
-        auto change = [&](const QJsonObject &body) {
-            return m_http->call("POST", "/auth/change_password", json(body), bearer);
-        };
-        QCOMPARE(change({{"currentPassword", "wrong"}, {"newPassword", "uusi-salasana"}}).status,
-                 403);
-        QCOMPARE(change({{"current_password", "demo"}, {"new_password", "lyhyt"}}).status, 400);
-        // Ten user-perceived characters, more bytes.
-        QCOMPARE(change({{"currentPassword", "demo"}, {"newPassword", "äöåäöåäöåä"}}).status, 200);
-        QCOMPARE(m_http->call("POST", "/auth/verify", {}, bearer).status, 200);
-        QCOMPARE(
-            m_http->call("POST", "/auth/verify", {}, {{"Authorization", "Bearer " + secondDevice}})
-                .status,
-            401);
-        QVERIFY(m_http->login("demo@vernalo.local", "demo").isEmpty());
-        QVERIFY(!m_http->login("demo@vernalo.local", "äöåäöåäöåä").isEmpty());
-        const HttpResult known = m_http->call("POST", "/auth/request-password-reset",
-                                              json({{"email", "demo@vernalo.local"}}));
-        QCOMPARE(known.status, 200);
-        QCOMPARE(known.body, m_http
-                                 ->call("POST", "/auth/forgot-password",
-                                        json({{"email", "ghost@vernalo.local"}}))
-                                 .body);
     }
 
     void administrationNeedsTheKey_data()

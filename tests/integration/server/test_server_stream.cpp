@@ -239,21 +239,6 @@ private Q_SLOTS:
         QCOMPARE(frames(), 25);
     }
 
-    void streamStopTakesNoMoreAudio()
-    {
-        StreamPeer peer;
-        QVERIFY(peer.open(m_wsUrl));
-        QVERIFY(stream(peer, speechChunks(500)));
-        peer.sendStop();
-        for (const QByteArray &chunk : speechChunks(2000))
-            peer.sendBinary(chunk);
-        peer.sendStart(); // answered, so the socket has delivered everything before it
-        QVERIFY(peer.waitForEvent("status"));
-        QCOMPARE(frames(), 5);
-        QVERIFY(peer.events("final").isEmpty());
-        QCOMPARE(meta().value("status").toString(), QStringLiteral("active"));
-    }
-
     void finalIsSentOnlyOnceStored_data()
     {
         QTest::addColumn<QString>("failing");
@@ -281,36 +266,6 @@ private Q_SLOTS:
         QVERIFY(peer.waitForEvent("error"));
         QVERIFY(peer.events("final").isEmpty());
         QCOMPARE(m_server->server().sessions().segments(m_id).size(), 0);
-    }
-
-    void blockedUserLosesStreams_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::newRow("disabled") << "POST"_qba << "/admin/users/1/disable";
-        QTest::newRow("deleted") << "DELETE"_qba << "/admin/users/1";
-    }
-    void blockedUserLosesStreams()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        server::ServerOptions options;
-        options.demoUsers = {{QStringLiteral("demo@vernalo.local"), QStringLiteral("demo")}};
-        options.adminKey = QStringLiteral("admin-secret");
-        startServer(options);
-        createSession(m_http->login("demo@vernalo.local", "demo"));
-        StreamPeer peer;
-        QVERIFY(peer.open(m_wsUrl));
-        peer.sendStart();
-        QVERIFY(peer.waitForEvent("status"));
-        QCOMPARE(m_http->call(method, path, {}, {{"X-Admin-Key", "admin-secret"}}).status, 200);
-        QVERIFY(peer.waitForClose());
-        // The stream token no longer opens anything.
-        StreamPeer again;
-        QVERIFY(again.open(m_wsUrl));
-        QVERIFY(again.waitForClose());
-        QCOMPARE(again.events("error").size(), 1);
-        QCOMPARE(m_server->server().sessions().find(m_id).has_value(), method == "POST");
     }
 
     // A session whose stream is gone is ended 10 minutes after the last sign of life, also
@@ -350,18 +305,6 @@ private Q_SLOTS:
         QVERIFY2(endedAt >= goneAt.addSecs(600) && endedAt <= goneAt.addSecs(620),
                  qPrintable(toIso8601(goneAt) + QLatin1Char(' ') + toIso8601(endedAt)));
         QCOMPARE(meta().value("finalCount").toInteger(), streamFirst ? 1 : 0);
-    }
-
-    void liveStreamIsNotAbandoned()
-    {
-        StreamPeer peer;
-        QVERIFY(peer.open(m_wsUrl));
-        for (int minute = 1; minute <= 12; ++minute) {
-            QVERIFY(stream(peer, speechChunks(100)));
-            m_server->clock().advance(1min);
-        }
-        QCOMPARE(meta().value("status").toString(), QStringLiteral("active"));
-        QCOMPARE(peer.socket().state(), QAbstractSocket::ConnectedState);
     }
 
     // A stream without audio for two minutes is closed as gone, and its session then abandoned.

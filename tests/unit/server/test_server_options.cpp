@@ -77,12 +77,6 @@ private Q_SLOTS:
         QCOMPARE(options->demoUsers.size(), 1);
         QCOMPARE(options->demoUsers.constFirst().second, QStringLiteral("pw"));
     }
-
-    void defaultDataFollowsXdg()
-    {
-        qputenv("XDG_DATA_HOME", "/srv/xdg");
-        QCOMPARE(defaultDataDir(), QStringLiteral("/srv/xdg/vernalo-reference-server"));
-    }
 };
 
 VERNALO_TEST_MAIN(ServerOptionsTest)
