@@ -399,12 +399,12 @@ QProcess *PulseFixture::play(const QString &applicationId, const QStringList &ar
     auto *player = new QProcess;
     m_players.append(player);
     player->setProcessChannelMode(QProcess::ForwardedChannels);
-    player->start(input.isEmpty() ? QStringLiteral("paplay") : QStringLiteral("pacat"),
-                  QStringList {QStringLiteral("--latency-msec=40"),
-                               QStringLiteral("--property=application.process.binary=%1")
-                                   .arg(applicationId),
-                               QStringLiteral("--property=application.name=%1").arg(applicationId)} +
-                      arguments);
+    player->start(
+        input.isEmpty() ? QStringLiteral("paplay") : QStringLiteral("pacat"),
+        QStringList {QStringLiteral("--latency-msec=40"),
+                     QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
+                     QStringLiteral("--property=application.name=%1").arg(applicationId)} +
+            arguments);
     if (player->waitForStarted(kToolTimeoutMs) && !input.isEmpty()) {
         player->write(input);
         player->closeWriteChannel();

@@ -158,9 +158,9 @@ bool StreamPeer::open(const QString &url)
 
 void StreamPeer::sendStart(const QString &language, std::optional<qint64> audioOffset)
 {
-    QJsonObject start {{"type", "start"},           {"language", language},
-                       {"sampleRate", 16000},       {"enableInterim", true},
-                       {"sttModel", "chirp_3"},     {"enableSpeakerDiarization", false},
+    QJsonObject start {{"type", "start"},       {"language", language},
+                       {"sampleRate", 16000},   {"enableInterim", true},
+                       {"sttModel", "chirp_3"}, {"enableSpeakerDiarization", false},
                        {"speakerCount", 0}};
     if (audioOffset)
         start.insert("audioOffset", *audioOffset);

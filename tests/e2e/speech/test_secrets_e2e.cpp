@@ -4,9 +4,9 @@
 #include "foundation/app_log.h"
 #include "live_core.h"
 #include "output_files.h"
-#include "support/reference_backend.h"
 #include "spoken_text.h"
 #include "support/pulse_fixture.h"
+#include "support/reference_backend.h"
 #include "support/socket_wait.h"
 #include "support/test_environment.h"
 

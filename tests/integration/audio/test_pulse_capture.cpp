@@ -7,6 +7,7 @@
 #include "support/tone_analysis.h"
 #include "wire/clock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <QGuiApplication>
 #include <QScopeGuard>
@@ -56,9 +57,10 @@ struct ChunkLog
     // Chunks in which the tone is at least this strong.
     int chunksWith(double frequency, double amplitude) const
     {
-        return static_cast<int>(std::count_if(chunks.begin(), chunks.end(), [&](const QByteArray &c) {
-            return test::toneAmplitude(c, frequency) >= amplitude;
-        }));
+        return static_cast<int>(
+            std::count_if(chunks.begin(), chunks.end(), [&](const QByteArray &c) {
+                return test::toneAmplitude(c, frequency) >= amplitude;
+            }));
     }
 };
 
@@ -186,7 +188,8 @@ private Q_SLOTS:
 
         for (const QByteArray &chunk : std::as_const(log.chunks))
             QCOMPARE(chunk.size(), 3200);
-        QVERIFY2(std::abs(log.level() - 0.5 * kSineLevel) < 0.03, qPrintable(QString::number(log.level())));
+        QVERIFY2(std::abs(log.level() - 0.5 * kSineLevel) < 0.03,
+                 qPrintable(QString::number(log.level())));
         QCOMPARE(test::dominantFrequency(log.audible()), frequency);
     }
 
@@ -237,7 +240,8 @@ private Q_SLOTS:
         QVERIFY(m_server.writeTone(*doomed, 440.0, 0.5, 0.3));
         QTRY_VERIFY_WITH_TIMEOUT(!log.chunks.isEmpty(), kAudioDeadlineMs);
 
-        QVERIFY(m_server.pactl({QStringLiteral("unload-module"), QString::number(doomed->moduleIndex)}));
+        QVERIFY(m_server.pactl(
+            {QStringLiteral("unload-module"), QString::number(doomed->moduleIndex)}));
         QTRY_COMPARE_WITH_TIMEOUT(stops.size(), 1, kAudioDeadlineMs);
         QVERIFY(!capture.isRunning());
         QCOMPARE(stops.first().domain, QStringLiteral("pulse"));
@@ -275,7 +279,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(log.audibleChunks(0.2) >= 6, kAudioDeadlineMs);
         capture.stop();
         QCOMPARE(test::dominantFrequency(log.audible(0.2)), 660.0);
-        QVERIFY2(std::abs(log.level(0.2) - 0.5 * kSineLevel) < 0.03, qPrintable(QString::number(log.level(0.2))));
+        QVERIFY2(std::abs(log.level(0.2) - 0.5 * kSineLevel) < 0.03,
+                 qPrintable(QString::number(log.level(0.2))));
         QVERIFY(capture.rawSampleCount() == 0); // stop() resets the counters
     }
 

@@ -46,7 +46,8 @@ int main(int argc, char *argv[])
     STTConfiguration config = STTConfiguration::defaults();
     config.baseURL = args[1];
     harness.storeConfiguration(config);
-    harness.history = std::make_unique<SessionHistoryStore>(SessionHistoryStore::defaultDirectory());
+    harness.history =
+        std::make_unique<SessionHistoryStore>(SessionHistoryStore::defaultDirectory());
     SessionHistoryStore &history = *harness.history;
     FakeClock &clock = harness.clock;
     TranscriptionViewModel &vm = *harness.build();

@@ -256,7 +256,8 @@ private Q_SLOTS:
 
             const HttpResult meta = calls.stt("GET", QStringLiteral("/v1/sessions/") + *session);
             QVERIFY2(meta.status == 200, qPrintable(where + QStringLiteral(": no metadata")));
-            const bool stopped = meta.json().value(QStringLiteral("status")).toString() == u"stopped";
+            const bool stopped =
+                meta.json().value(QStringLiteral("status")).toString() == u"stopped";
             const auto serverTexts = calls.transcriptTexts(*session);
             QVERIFY2(serverTexts, qPrintable(where));
             const auto kept = SessionHistoryStore(m_historyDir).load(*session);
@@ -291,8 +292,9 @@ private Q_SLOTS:
             // Sessions left open by an early kill are ended here, as the server would after its
             // abandonment time; the next round's recovery must then restore this one too.
             if (!stopped)
-                QCOMPARE(calls.stt("POST", QStringLiteral("/v1/sessions/%1/stop").arg(*session)).status,
-                         200);
+                QCOMPARE(
+                    calls.stt("POST", QStringLiteral("/v1/sessions/%1/stop").arg(*session)).status,
+                    200);
         }
         qInfo("kills %d: saved before the kill %d, restored by recovery %d, open on the server "
               "at the kill %d, driver finished before the kill %d, temporary files left %d",
@@ -300,7 +302,8 @@ private Q_SLOTS:
 
         // The sessions ended after their kill came back through the next rounds' recoveries.
         runStartupRecovery(QStringLiteral("final recovery"));
-        const HttpResult listed = calls.stt("GET", QStringLiteral("/v1/sessions?status=stopped&limit=100"));
+        const HttpResult listed =
+            calls.stt("GET", QStringLiteral("/v1/sessions?status=stopped&limit=100"));
         QCOMPARE(listed.status, 200);
         const SessionHistoryStore store(m_historyDir);
         int missing = 0;

@@ -186,7 +186,8 @@ private Q_SLOTS:
                 rig->setAwaitAttempts(false);
                 for (int i = 0; i < 400 && rig->streamHealthy(); ++i)
                     rig->tick();
-                QVERIFY2(!rig->streamHealthy(), qPrintable(where + "a frozen server went unnoticed"));
+                QVERIFY2(!rig->streamHealthy(),
+                         qPrintable(where + "a frozen server went unnoticed"));
                 detectMs.append(rig->virtualMs() - outageStart);
                 // Sometimes the first reconnects also meet the frozen server.
                 for (int i = static_cast<int>(random.bounded(25)); i > 0; --i)
@@ -227,17 +228,16 @@ private Q_SLOTS:
             savedTexts.append(segment.text);
         QCOMPARE(savedTexts, *serverTexts);
 
-        m_figures << QStringLiteral("%1: %2 outages, %3 finals kept, seed %4")
-                         .arg(name)
-                         .arg(outageCount())
-                         .arg(savedTexts.size())
-                         .arg(m_seed)
-                  << figureLine(name + " outage (down until restart/thaw)", downMs, "ms")
-                  << figureLine(name + " outage start to stream confirmed", backMs, "ms")
-                  << (kill ? figureLine("kill counted audio forgotten by the server", forgottenMs,
-                                        "ms")
-                           : figureLine("freeze noticed by the ping deadline after", detectMs,
-                                        "ms"));
+        m_figures
+            << QStringLiteral("%1: %2 outages, %3 finals kept, seed %4")
+                   .arg(name)
+                   .arg(outageCount())
+                   .arg(savedTexts.size())
+                   .arg(m_seed)
+            << figureLine(name + " outage (down until restart/thaw)", downMs, "ms")
+            << figureLine(name + " outage start to stream confirmed", backMs, "ms")
+            << (kill ? figureLine("kill counted audio forgotten by the server", forgottenMs, "ms")
+                     : figureLine("freeze noticed by the ping deadline after", detectMs, "ms"));
     }
 
     // A stop pressed while the server is away waits for the reconnect: the audio held for the

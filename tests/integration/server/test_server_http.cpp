@@ -120,7 +120,10 @@ private Q_SLOTS:
         m_http->setAuthToken(m_demoToken);
         auto create = [this] {
             m_server->clock().advance(std::chrono::seconds(1));
-            return m_http->stt("POST", "/v1/sessions", sessionRequest()).json().value("sessionId").toString();
+            return m_http->stt("POST", "/v1/sessions", sessionRequest())
+                .json()
+                .value("sessionId")
+                .toString();
         };
         const QStringList ids {create(), create(), create()};
         const QString anonymous = HttpCaller(m_server->baseUrl())

@@ -70,7 +70,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("finishHead"); // then send the rest of the request
         QTest::addColumn<QByteArray>("answer"); // empty: closed without one
         QTest::newRow("head finished within its time") << true << 8 << true << "HTTP/1.1 200"_qba;
-        QTest::newRow("head still unfinished after it") << true << 15 << false << "HTTP/1.1 408"_qba;
+        QTest::newRow("head still unfinished after it")
+            << true << 15 << false << "HTTP/1.1 408"_qba;
         QTest::newRow("silent connection within the idle time")
             << false << 55 << true << "HTTP/1.1 200"_qba;
         QTest::newRow("silent connection after it") << false << 65 << false << QByteArray();
@@ -85,8 +86,8 @@ private Q_SLOTS:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_server->port());
         QVERIFY(waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
-        const QByteArray head = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " +
-            QByteArray(100, 'a');
+        const QByteArray head =
+            "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + QByteArray(100, 'a');
         for (int second = 0; second < seconds; ++second) {
             if (trickle)
                 socket.write(head.mid(second, 1));
@@ -115,23 +116,27 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("statusLine");
         const QByteArray post = "POST /auth/login HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         QTest::newRow("declared 100 MB, only the head sent")
-            << post + "Content-Length: 100000000\r\n\r\n{" << "HTTP/1.1 413"_qba;
+            << post + "Content-Length: 100000000\r\n\r\n{"
+            << "HTTP/1.1 413"_qba;
         QTest::newRow("one byte over the cap")
             << post + "Content-Length: 4097\r\n\r\n" + QByteArray(4097, ' ') << "HTTP/1.1 413"_qba;
         QTest::newRow("exactly the cap is read and judged")
-            << post + "Content-Length: 4096\r\n\r\n{}" + QByteArray(4094, ' ') << "HTTP/1.1 400"_qba;
+            << post + "Content-Length: 4096\r\n\r\n{}" + QByteArray(4094, ' ')
+            << "HTTP/1.1 400"_qba;
         QTest::newRow("chunked body")
             << post + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"
             << "HTTP/1.1 411"_qba;
         QTest::newRow("head over 64 KiB, unfinished")
             << post + "X-Padding: " + QByteArray(70 * 1024, 'a') << "HTTP/1.1 431"_qba;
         QTest::newRow("finished head over 64 KiB")
-            << post + "X-Padding: " + QByteArray(65 * 1024, 'a') + "\r\n\r\n" << "HTTP/1.1 431"_qba;
+            << post + "X-Padding: " + QByteArray(65 * 1024, 'a') + "\r\n\r\n"
+            << "HTTP/1.1 431"_qba;
         QTest::newRow("second request on the connection")
             << post + "Content-Length: 2\r\n\r\n{}" + post + "Content-Length: 999999\r\n\r\n"
             << "HTTP/1.1 413"_qba;
         QTest::newRow("two lengths")
-            << post + "Content-Length: 2\r\nContent-Length: 999999\r\n\r\n{}" << "HTTP/1.1 400"_qba;
+            << post + "Content-Length: 2\r\nContent-Length: 999999\r\n\r\n{}"
+            << "HTTP/1.1 400"_qba;
         QTest::newRow("length and chunked")
             << post + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n{}"
             << "HTTP/1.1 400"_qba;
@@ -168,15 +173,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("headers");
         QTest::addColumn<QByteArray>("statusLine");
-        QTest::newRow("loopback address") << "Host: 127.0.0.1:8787\r\n"_qba << "HTTP/1.1 200"_qba;
-        QTest::newRow("localhost") << "Host: LOCALHOST\r\n"_qba << "HTTP/1.1 200"_qba;
-        QTest::newRow("configured name") << "Host: meetings.lan\r\n"_qba << "HTTP/1.1 200"_qba;
-        QTest::newRow("rebound name") << "Host: evil.example:8787\r\n"_qba << "HTTP/1.1 421"_qba;
+        QTest::newRow("loopback address") << "Host: 127.0.0.1:8787\r\n"_qba
+                                          << "HTTP/1.1 200"_qba;
+        QTest::newRow("localhost") << "Host: LOCALHOST\r\n"_qba
+                                   << "HTTP/1.1 200"_qba;
+        QTest::newRow("configured name") << "Host: meetings.lan\r\n"_qba
+                                         << "HTTP/1.1 200"_qba;
+        QTest::newRow("rebound name") << "Host: evil.example:8787\r\n"_qba
+                                      << "HTTP/1.1 421"_qba;
         QTest::newRow("no host") << QByteArray() << "HTTP/1.1 421"_qba;
-        QTest::newRow("listed origin")
-            << "Host: localhost\r\nOrigin: https://app.example\r\n"_qba << "HTTP/1.1 200"_qba;
-        QTest::newRow("unlisted origin")
-            << "Host: localhost\r\nOrigin: http://evil.example\r\n"_qba << "HTTP/1.1 403"_qba;
+        QTest::newRow("listed origin") << "Host: localhost\r\nOrigin: https://app.example\r\n"_qba
+                                       << "HTTP/1.1 200"_qba;
+        QTest::newRow("unlisted origin") << "Host: localhost\r\nOrigin: http://evil.example\r\n"_qba
+                                         << "HTTP/1.1 403"_qba;
     }
     void hostsAndOrigins()
     {
@@ -256,12 +265,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QByteArray>("apiKey");
         QTest::addColumn<int>("status");
-        QTest::newRow("read with the same key") << "GET"_qba << "" << sharedApiKey() << 200;
-        QTest::newRow("read with another key") << "GET"_qba << "" << "extra-key"_qba << 404;
-        QTest::newRow("transcript with another key")
-            << "GET"_qba << "/transcript" << "extra-key"_qba << 404;
-        QTest::newRow("stop with another key") << "POST"_qba << "/stop" << "extra-key"_qba << 404;
-        QTest::newRow("delete with another key") << "DELETE"_qba << "" << "extra-key"_qba << 404;
+        QTest::newRow("read with the same key") << "GET"_qba
+                                                << "" << sharedApiKey() << 200;
+        QTest::newRow("read with another key") << "GET"_qba
+                                               << ""
+                                               << "extra-key"_qba << 404;
+        QTest::newRow("transcript with another key") << "GET"_qba
+                                                     << "/transcript"
+                                                     << "extra-key"_qba << 404;
+        QTest::newRow("stop with another key") << "POST"_qba
+                                               << "/stop"
+                                               << "extra-key"_qba << 404;
+        QTest::newRow("delete with another key") << "DELETE"_qba
+                                                 << ""
+                                                 << "extra-key"_qba << 404;
     }
     void anonymousSessionsStayPrivate()
     {
@@ -270,13 +287,15 @@ private Q_SLOTS:
         QFETCH(QByteArray, apiKey);
         QFETCH(int, status);
         start();
-        const QString id =
-            m_http->stt("POST", "/v1/sessions", sessionRequest()).json().value("sessionId").toString();
+        const QString id = m_http->stt("POST", "/v1/sessions", sessionRequest())
+                               .json()
+                               .value("sessionId")
+                               .toString();
         // The shared key is public: its list does not hand out the ids.
         QCOMPARE(m_http->stt("GET", "/v1/sessions").json().value("items").toArray().size(), 0);
-        QCOMPARE(m_http->call(method, "/v1/sessions/" + id + suffix, {}, {{"x-api-key", apiKey}})
-                     .status,
-                 status);
+        QCOMPARE(
+            m_http->call(method, "/v1/sessions/" + id + suffix, {}, {{"x-api-key", apiKey}}).status,
+            status);
     }
 
     void tlsServesHttpsAndWss()
@@ -293,9 +312,9 @@ private Q_SLOTS:
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server->port());
         QVERIFY(waitUntil([&] { return socket.isEncrypted(); }));
         const QByteArray body = sessionRequest();
-        socket.write("POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1\r\nx-api-key: " +
-                     sharedApiKey() + "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                     "\r\n\r\n" + body);
+        socket.write(
+            "POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1\r\nx-api-key: " + sharedApiKey() +
+            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QByteArray answer;
         waitUntil([&] { return (answer += socket.readAll()).contains("}"); });
         const QString wsUrl = QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4))

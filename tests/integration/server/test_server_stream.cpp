@@ -38,7 +38,8 @@ private:
     }
     void createSession(const QByteArray &token = {})
     {
-        const QJsonObject created = m_http->stt("POST", "/v1/sessions", sessionRequest(), token).json();
+        const QJsonObject created =
+            m_http->stt("POST", "/v1/sessions", sessionRequest(), token).json();
         m_id = created.value("sessionId").toString();
         m_wsUrl = created.value("wsUrl").toString();
     }
@@ -88,8 +89,10 @@ private Q_SLOTS:
         QVERIFY(peer.open(m_wsUrl));
         peer.sendStart();
         QVERIFY(peer.waitForEvent("status"));
-        QCOMPARE(peer.events("status").at(0).value("state").toString(), QStringLiteral("listening"));
-        QCOMPARE(peer.events("status").at(0).value("sttModel").toString(), QStringLiteral("script"));
+        QCOMPARE(peer.events("status").at(0).value("state").toString(),
+                 QStringLiteral("listening"));
+        QCOMPARE(peer.events("status").at(0).value("sttModel").toString(),
+                 QStringLiteral("script"));
 
         QVERIFY(stream(peer, speechChunks(3500), base64));
         QVERIFY(peer.waitForEvent("error") && peer.waitForEvent("final", 2));
@@ -105,8 +108,10 @@ private Q_SLOTS:
         QCOMPARE(peer.events("error").at(0).value("message").toString(), QStringLiteral("boom"));
 
         // The REST transcript holds exactly what the stream delivered, with the same times.
-        const QJsonArray segments =
-            m_http->stt("GET", "/v1/sessions/" + m_id + "/transcript").json().value("segments").toArray();
+        const QJsonArray segments = m_http->stt("GET", "/v1/sessions/" + m_id + "/transcript")
+                                        .json()
+                                        .value("segments")
+                                        .toArray();
         QCOMPARE(segments.size(), 2);
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(segments.at(i).toObject().value("text"), finals.at(i).value("text"));
@@ -128,13 +133,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("error");
-        QTest::newRow("not JSON") << "hello" << "Virheellinen JSON-viesti";
-        QTest::newRow("no type") << "{\"text\":1}" << "Viestistä puuttuu tyyppi";
-        QTest::newRow("unknown type") << "{\"type\":\"pause\"}" << "Tuntematon viestityyppi: pause";
-        QTest::newRow("broken Base64")
-            << "{\"type\":\"audio\",\"audioBase64\":\"@@@\"}" << "Virheellinen audioBase64";
-        QTest::newRow("start without its fields")
-            << "{\"type\":\"start\"}" << "Virheellinen aloitusviesti";
+        QTest::newRow("not JSON") << "hello"
+                                  << "Virheellinen JSON-viesti";
+        QTest::newRow("no type") << "{\"text\":1}"
+                                 << "Viestistä puuttuu tyyppi";
+        QTest::newRow("unknown type") << "{\"type\":\"pause\"}"
+                                      << "Tuntematon viestityyppi: pause";
+        QTest::newRow("broken Base64") << "{\"type\":\"audio\",\"audioBase64\":\"@@@\"}"
+                                       << "Virheellinen audioBase64";
+        QTest::newRow("start without its fields") << "{\"type\":\"start\"}"
+                                                  << "Virheellinen aloitusviesti";
     }
     void badMessagesKeepTheStream()
     {
@@ -157,7 +165,8 @@ private Q_SLOTS:
         QTest::newRow("wrong token") << "token" << policy;
         QTest::newRow("no token") << "notoken" << policy;
         QTest::newRow("unknown session") << "session" << policy;
-        QTest::newRow("start at 8 kHz") << "rate" << int(QWebSocketProtocol::CloseCodeDatatypeNotSupported);
+        QTest::newRow("start at 8 kHz")
+            << "rate" << int(QWebSocketProtocol::CloseCodeDatatypeNotSupported);
     }
     void refusedConnections()
     {
@@ -288,7 +297,8 @@ private Q_SLOTS:
             QVERIFY(stream(peer, speechChunks(1200)));
             QVERIFY(peer.waitForEvent("final"));
             peer.socket().abort();
-            QVERIFY(waitUntil([&] { return m_server->server().registry().liveStreamCount() == 0; }));
+            QVERIFY(
+                waitUntil([&] { return m_server->server().registry().liveStreamCount() == 0; }));
         }
         // Whole seconds, as the metadata reports times.
         const QDateTime goneAt = *fromIso8601(toIso8601(m_server->clock().now()));

@@ -408,7 +408,7 @@ private Q_SLOTS:
         QCOMPARE(m_stream->isBase64Framing(), base64);
         QCOMPARE(texts("final").size(), 2);
         QCOMPARE(atServer(created->sessionId, &server::SessionRecord::audioBytes),
-                 6000 * pcm::kBytesPerSample * pcm::kSampleRate / 1000);
+                 qint64(6000) * pcm::kBytesPerSample * pcm::kSampleRate / 1000);
     }
 
     // The server's own error texts reach the caller unchanged, as the user will read them.

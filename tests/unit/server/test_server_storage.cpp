@@ -116,8 +116,9 @@ private Q_SLOTS:
         QVERIFY(db.open(dir.path(), &error));
         SessionStore store(db);
         for (int i = 0; i < 5; ++i) {
-            QVERIFY(store.insert(record(QStringLiteral("s%1").arg(i), clock.now(),
-                                        i % 2 ? QStringLiteral("stopped") : QStringLiteral("active"))));
+            QVERIFY(
+                store.insert(record(QStringLiteral("s%1").arg(i), clock.now(),
+                                    i % 2 ? QStringLiteral("stopped") : QStringLiteral("active"))));
             // Two sessions in the same millisecond still keep their creation order.
             if (i != 2)
                 clock.advance(std::chrono::milliseconds(1));
@@ -154,7 +155,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(db.open(dir.path(), &error), qPrintable(error));
         SessionStore store(db);
-        QVERIFY(store.insert(record(QStringLiteral("s1"), QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC))));
+        QVERIFY(store.insert(
+            record(QStringLiteral("s1"), QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC))));
         // Ten o'clock and a second before it: text order must not be fooled by the hour's width.
         const QDateTime base(QDate(2026, 3, 1), QTime(9, 59, 59), Qt::UTC);
         for (int ms : storedAtMs)
