@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QNetworkAccessManager>

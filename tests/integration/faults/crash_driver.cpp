@@ -77,7 +77,7 @@ int main(int argc, char *argv[])
     }
 
     if (args.size() == 5) {
-        RecordingShutdown shutdown(&vm, &history, &clock, &desktop);
+        RecordingShutdown shutdown(&vm, &history, &clock, &harness.desktop);
         UnixSignalWatcher signalWatcher({SIGTERM});
         QObject::connect(&signalWatcher, &UnixSignalWatcher::received, &app, [&] {
             [](RecordingShutdown *s) -> QCoro::Task<> {

@@ -118,13 +118,9 @@ private Q_SLOTS:
             QCOMPARE(segments.at(i).toObject().value("ts"), finals.at(i).value("ts"));
         }
         const QJsonObject m = meta();
-        QCOMPARE(m.value("status").toString(), QStringLiteral("active"));
-        QCOMPARE(m.value("audioFrameCount").toInteger(), 35);
         QCOMPARE(m.value("audioBytes").toInteger(), 35 * 3200);
         QCOMPARE(m.value("finalCount").toInteger(), 2);
         QCOMPARE(m.value("interimCount").toInteger(), 1);
-        QVERIFY(qAbs(m.value("avgAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
-        QVERIFY(qAbs(m.value("peakAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
         QCOMPARE(m.value("lastSttError").toObject().value("message").toString(),
                  QStringLiteral("boom"));
     }
