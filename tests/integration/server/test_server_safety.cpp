@@ -313,7 +313,8 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return socket.isEncrypted(); }));
         const QByteArray body = sessionRequest();
         socket.write(
-            "POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1\r\nx-api-key: " + sharedApiKey() +
+            "POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1:" +
+            QByteArray::number(m_server->port()) + "\r\nx-api-key: " + sharedApiKey() +
             "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QByteArray answer;
         waitUntil([&] { return (answer += socket.readAll()).contains("}"); });
