@@ -275,11 +275,6 @@ void PulseFixture::stop()
     m_dir.reset();
 }
 
-bool PulseFixture::isRunning() const
-{
-    return m_pulseServer && m_pulseServer->state() == QProcess::Running;
-}
-
 QString PulseFixture::serverAddress() const
 {
     return m_dir ? QStringLiteral("unix:%1/runtime/pulse/native").arg(m_dir->path()) : QString();
@@ -319,11 +314,6 @@ std::optional<int> PulseFixture::loadModule(const QString &name, const QStringLi
     bool ok = false;
     const int index = output.toInt(&ok);
     return ok ? std::optional<int>(index) : std::nullopt;
-}
-
-bool PulseFixture::unloadModule(int index)
-{
-    return pactl({QStringLiteral("unload-module"), QString::number(index)});
 }
 
 std::optional<PulseFixture::FakeMicrophone>
@@ -403,38 +393,39 @@ bool PulseFixture::writeSamples(const FakeMicrophone &microphone, const QByteArr
     return written == bytes.size();
 }
 
-QProcess *PulseFixture::playFile(const QString &applicationId, const QString &path)
+QProcess *PulseFixture::play(const QString &applicationId, const QStringList &arguments,
+                             const QByteArray &input)
 {
     auto *player = new QProcess;
     m_players.append(player);
     player->setProcessChannelMode(QProcess::ForwardedChannels);
-    player->start(QStringLiteral("paplay"),
-                  {QStringLiteral("--device=%1").arg(sinkName()),
-                   QStringLiteral("--latency-msec=40"),
-                   QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
-                   QStringLiteral("--property=application.name=%1").arg(applicationId), path});
-    player->waitForStarted(kToolTimeoutMs);
+    player->start(
+        input.isEmpty() ? QStringLiteral("paplay") : QStringLiteral("pacat"),
+        QStringList {QStringLiteral("--latency-msec=40"),
+                     QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
+                     QStringLiteral("--property=application.name=%1").arg(applicationId)} +
+            arguments);
+    if (player->waitForStarted(kToolTimeoutMs) && !input.isEmpty()) {
+        player->write(input);
+        player->closeWriteChannel();
+    }
     return player;
+}
+
+QProcess *PulseFixture::playFile(const QString &applicationId, const QString &path)
+{
+    return play(applicationId, {QStringLiteral("--device=%1").arg(sinkName()), path}, {});
 }
 
 QProcess *PulseFixture::playTone(const QString &applicationId, double frequency, double amplitude,
                                  double seconds, const QString &sink)
 {
-    auto *player = new QProcess;
-    m_players.append(player);
-    player->setProcessChannelMode(QProcess::ForwardedChannels);
-    player->start(QStringLiteral("pacat"),
-                  {QStringLiteral("--playback"),
-                   QStringLiteral("--device=%1").arg(sink.isEmpty() ? sinkName() : sink),
-                   QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
-                   QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=40"),
-                   QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
-                   QStringLiteral("--property=application.name=%1").arg(applicationId)});
-    if (!player->waitForStarted(kToolTimeoutMs))
-        return player;
-    player->write(sineBytes(frequency, amplitude, 48000, 2, seconds, false));
-    player->closeWriteChannel();
-    return player;
+    return play(applicationId,
+                {QStringLiteral("--playback"),
+                 QStringLiteral("--device=%1").arg(sink.isEmpty() ? sinkName() : sink),
+                 QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
+                 QStringLiteral("--channels=2")},
+                sineBytes(frequency, amplitude, 48000, 2, seconds, false));
 }
 
 } // namespace vernalo::test

@@ -38,7 +38,6 @@ public:
     bool restart(QString *error = nullptr);
     // Stops (SIGSTOP) or continues the pulse server: a server that hangs.
     bool freeze(bool frozen);
-    bool isRunning() const;
     QString serverAddress() const;
     QString sinkName() const { return QStringLiteral("vernalo_test_sink"); }
     QString logTail() const;
@@ -81,7 +80,6 @@ public:
     void stopPlayers();
 
     std::optional<int> loadModule(const QString &name, const QStringList &arguments);
-    bool unloadModule(int index);
     // Runs pactl against this server; false when it fails.
     bool pactl(const QStringList &arguments, QString *output = nullptr);
 
@@ -91,6 +89,8 @@ private:
     bool launch(const QString &program, const QStringList &arguments, const QString &waitForPath,
                 QString *error);
     bool configure(QString *error);
+    QProcess *play(const QString &applicationId, const QStringList &arguments,
+                   const QByteArray &input);
 
     std::vector<std::unique_ptr<QProcess>> m_processes; // started in this order
     QProcess *m_pulseServer = nullptr; // the one that owns the pulse socket

@@ -4,10 +4,9 @@
 #include "foundation/app_log.h"
 #include "live_core.h"
 #include "output_files.h"
-#include "reference_server_process.h"
-#include "server_test_support.h"
 #include "spoken_text.h"
 #include "support/pulse_fixture.h"
+#include "support/reference_backend.h"
 #include "support/socket_wait.h"
 #include "support/test_environment.h"
 
@@ -45,7 +44,7 @@ class SecretsEndToEndTest : public QObject
 
     PulseFixture m_sound;
     std::optional<PulseFixture::FakeMicrophone> m_microphone;
-    std::unique_ptr<ReferenceServerProcess> m_server;
+    std::unique_ptr<ServerProcess> m_server;
     QTemporaryDir m_serverData;
     QTemporaryDir m_chosenFolder;
     std::unique_ptr<LiveCore> m_core;
@@ -72,15 +71,12 @@ private Q_SLOTS:
             m_sound.addPipeMicrophone(QStringLiteral("e2e_mic"), QStringLiteral("Meeting Mic"),
                                       {QStringLiteral("device.bus=usb")}, 16000, 1);
         QVERIFY(m_microphone);
-        m_server = std::make_unique<ReferenceServerProcess>(QStringLiteral(VERNALO_SERVER_BINARY));
-        QVERIFY2(m_server->start(
-                     {QStringLiteral("--data"), m_serverData.path(), QStringLiteral("--demo-user"),
-                      kEmail + ':' + kPassword, QStringLiteral("--api-key"), kApiKey,
-                      QStringLiteral("--admin-key"), kAdminKey, QStringLiteral("--recognizer"),
-                      QStringLiteral("pocketsphinx"), QStringLiteral("--grammar"),
-                      QStringLiteral(VERNALO_E2E_DATA_DIR "/e2e.jsgf")},
-                     &error),
-                 qPrintable(error));
+        m_server = std::make_unique<ServerProcess>(
+            QStringLiteral(VERNALO_SERVER_BINARY),
+            QStringList {"--data", m_serverData.path(), "--demo-user", kEmail + ':' + kPassword,
+                         "--api-key", kApiKey, "--admin-key", kAdminKey, "--recognizer",
+                         "pocketsphinx", "--grammar", VERNALO_E2E_DATA_DIR "/e2e.jsgf"});
+        QVERIFY2(m_server->start(&error), qPrintable(error));
         m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
     }
 

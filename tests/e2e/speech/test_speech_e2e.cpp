@@ -4,10 +4,9 @@
 // the stored session file and the automatic TXT export.
 #include "foundation/app_log.h"
 #include "live_core.h"
-#include "reference_server_process.h"
-#include "server_test_support.h"
 #include "spoken_text.h"
 #include "support/pulse_fixture.h"
+#include "support/reference_backend.h"
 #include "support/socket_wait.h"
 #include "support/test_environment.h"
 
@@ -63,7 +62,7 @@ class SpeechEndToEndTest : public QObject
 
     PulseFixture m_sound;
     QMap<QString, PulseFixture::FakeMicrophone> m_microphones;
-    std::unique_ptr<ReferenceServerProcess> m_server;
+    std::unique_ptr<ServerProcess> m_server;
     QTemporaryDir m_serverData;
     std::unique_ptr<LiveCore> m_core;
 
@@ -82,15 +81,12 @@ private Q_SLOTS:
         m_microphones.insert(kMicrophoneName, *meeting);
         m_microphones.insert(kStudioMicrophoneName, *studio);
 
-        m_server = std::make_unique<ReferenceServerProcess>(QStringLiteral(VERNALO_SERVER_BINARY));
-        QVERIFY2(
-            m_server->start({QStringLiteral("--data"), m_serverData.path(),
-                             QStringLiteral("--demo-user"), kEmail + ':' + kPassword,
-                             QStringLiteral("--api-key"), kApiKey, QStringLiteral("--recognizer"),
-                             QStringLiteral("pocketsphinx"), QStringLiteral("--grammar"),
-                             QStringLiteral(VERNALO_E2E_DATA_DIR "/e2e.jsgf")},
-                            &error),
-            qPrintable(error));
+        m_server = std::make_unique<ServerProcess>(
+            QStringLiteral(VERNALO_SERVER_BINARY),
+            QStringList {"--data", m_serverData.path(), "--demo-user", kEmail + ':' + kPassword,
+                         "--api-key", kApiKey, "--recognizer", "pocketsphinx", "--grammar",
+                         VERNALO_E2E_DATA_DIR "/e2e.jsgf"});
+        QVERIFY2(m_server->start(&error), qPrintable(error));
 
         m_core = std::make_unique<LiveCore>(m_server->baseUrl(), kApiKey);
         QVERIFY2(m_core->signIn(kEmail, kPassword, &error), qPrintable(error));
@@ -106,47 +102,6 @@ private Q_SLOTS:
     }
 
     void cleanup() { m_sound.stopPlayers(); }
-
-    // The matcher the assertions below rely on: it must tell a sentence from silence and from
-    // another sentence, and forgive one misheard word in five.
-    void sentenceMatching_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("sentences");
-        QTest::addColumn<bool>("found");
-        const QString first = QStringLiteral("the meeting starts at nine");
-        const QString said = QStringLiteral("please send the report before friday");
-        QTest::newRow("exact, in a TXT line")
-            << "[10:00:01] Please send the report before Friday." << QStringList {said} << true;
-        QTest::newRow("inside other text")
-            << "hello\n[10:00:03] please send the report before friday\nthank you"
-            << QStringList {said} << true;
-        QTest::newRow("one word misheard")
-            << "please send the report before monday" << QStringList {said} << true;
-        QTest::newRow("two words misheard")
-            << "please lend the report before monday" << QStringList {said} << false;
-        QTest::newRow("nothing heard") << "" << QStringList {said} << false;
-        QTest::newRow("another sentence")
-            << "the printer on the second floor is broken" << QStringList {said} << false;
-        QTest::newRow("split by other words")
-            << "please send the budget next week before friday" << QStringList {said} << false;
-        QTest::newRow("two, in order, on TXT lines")
-            << "[10:00:01] the meeting starts at nine\n[10:00:04] please send the report before "
-               "friday"
-            << QStringList {first, said} << true;
-        QTest::newRow("two, the wrong way round")
-            << "please send the report before friday the meeting starts at nine"
-            << QStringList {first, said} << false;
-        QTest::newRow("one of two")
-            << "the meeting starts at nine" << QStringList {first, said} << false;
-    }
-    void sentenceMatching()
-    {
-        QFETCH(QString, text);
-        QFETCH(QStringList, sentences);
-        QFETCH(bool, found);
-        QCOMPARE(containsInOrder(text, sentences), found);
-    }
 
     void spokenSentencesReachTranscriptHistoryAndExport_data()
     {

@@ -3,30 +3,18 @@
 // and stream clients against the backend given, the real history store in the user's data
 // folder (XDG_DATA_HOME decides where). Prints, each on its own line as it happens:
 //   history <folder>   session <id>   stopping   stopped
-// Arguments: <backend address> <auth token> <settings file> <seconds of audio> [term].
+// Arguments: <backend address> <auth token> <seconds of audio> [term].
 // With "term" it does not stop by itself: it says "recording" and waits, with virtual time
 // following real time, for SIGTERM, which must stop and save the way quitting does.
-#include "audio/microphone_capture.h"
-#include "audio/system_audio_capture.h"
-#include "backend/stt_api_client.h"
-#include "backend/websocket_stream_client.h"
-#include "foundation/secure_settings.h"
-#include "foundation/stt_configuration.h"
 #include "foundation/unix_signal_watcher.h"
 #include "recording/recording_shutdown.h"
-#include "recording/transcription_view_model.h"
-#include "sessions/session_history_store.h"
 #include "support/controller_harness.h"
-#include "support/fake_audio_system.h"
-#include "support/fake_clock.h"
-#include "support/fake_desktop_services.h"
 #include "support/socket_wait.h"
 
 #include <csignal>
 #include <cstdio>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QTimer>
 
 using namespace vernalo;
@@ -48,40 +36,21 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrova"));
     QCoreApplication::setApplicationName(QStringLiteral("Vernalo"));
     const QStringList args = app.arguments();
-    if (args.size() != 5 && args.size() != 6) {
-        std::fprintf(stderr, "usage: crash_driver <backend> <token> <settings-file> <seconds>\n");
+    if (args.size() != 4 && args.size() != 5) {
+        std::fprintf(stderr, "usage: crash_driver <backend> <token> <seconds> [term]\n");
         return 2;
     }
-    const int seconds = std::max(1, args[4].toInt());
+    const int seconds = std::max(1, args[3].toInt());
 
-    FakeClock clock;
-    FakeAudioSystem audio;
-    audio.addSource(ControllerHarness::kMicrophoneId, QStringLiteral("Desk Mic"),
-                    QStringLiteral("usb"));
-    audio.defaultSourceId = ControllerHarness::kMicrophoneId;
-    FakeDesktopServices desktop;
-    QNetworkAccessManager network;
-    SecureSettings settings(args[3]);
-    STTConfigurationStore configStore(&settings);
+    ControllerHarness harness;
     STTConfiguration config = STTConfiguration::defaults();
     config.baseURL = args[1];
-    configStore.save(config);
-    SessionHistoryStore history(SessionHistoryStore::defaultDirectory());
-    STTAPIClient api(&network, &clock);
-    MicrophoneCapture microphone(&audio);
-    SystemAudioCapture systemAudio(&audio, &clock);
-
-    TranscriptionViewModel::Collaborators collaborators;
-    collaborators.configStore = &configStore;
-    collaborators.historyStore = &history;
-    collaborators.apiClient = &api;
-    collaborators.streamClientFactory = defaultStreamClientFactory(&clock);
-    collaborators.microphone = &microphone;
-    collaborators.systemAudio = &systemAudio;
-    collaborators.audioSystem = &audio;
-    collaborators.desktop = &desktop;
-    collaborators.clock = &clock;
-    TranscriptionViewModel vm(std::move(collaborators));
+    harness.storeConfiguration(config);
+    harness.history =
+        std::make_unique<SessionHistoryStore>(SessionHistoryStore::defaultDirectory());
+    SessionHistoryStore &history = *harness.history;
+    FakeClock &clock = harness.clock;
+    TranscriptionViewModel &vm = *harness.build();
     vm.updateAuthContext(QVariantMap {{QStringLiteral("email"), QStringLiteral("driver")}},
                          args[2]);
     say(QStringLiteral("history ") + history.directory());
@@ -94,10 +63,8 @@ int main(int argc, char *argv[])
     }
     say(QStringLiteral("session ") + vm.sessionId());
 
-    auto *source = audio.lastStream();
     for (int chunk = 0; chunk < seconds * 10; ++chunk) {
-        if (source)
-            source->deliver(ControllerHarness::framesOf(ControllerHarness::testChunk(chunk)));
+        harness.speak(ControllerHarness::testChunk(chunk));
         clock.advance(std::chrono::milliseconds(100));
         QCoreApplication::processEvents();
     }
@@ -109,8 +76,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    if (args.size() == 6) {
-        RecordingShutdown shutdown(&vm, &history, &clock, &desktop);
+    if (args.size() == 5) {
+        RecordingShutdown shutdown(&vm, &history, &clock, &harness.desktop);
         UnixSignalWatcher signalWatcher({SIGTERM});
         QObject::connect(&signalWatcher, &UnixSignalWatcher::received, &app, [&] {
             [](RecordingShutdown *s) -> QCoro::Task<> {

@@ -63,7 +63,7 @@ void LiveRecordingRig::tick()
         // A live server answers a ping within moments of real time; virtual time must not run
         // on to the ping deadline meanwhile.
         WebSocketStreamClient *client = m_client.data();
-        waitUntil([this, client] { return !m_client || !client->isAwaitingPong(); }, 5000);
+        waitUntil([this, client] { return !m_client || !client->isAwaitingPong(); }, 30000);
     }
     m_harness.speak(ControllerHarness::testChunk(m_chunks));
     ++m_chunks;
@@ -80,7 +80,7 @@ void LiveRecordingRig::tick()
         // The back-off timer fired during this tick: a new socket is on its way.
         WebSocketStreamClient *client = m_client.data();
         waitUntil([this, client] { return !m_client || client->isReconnecting() || m_opened; },
-                  5000);
+                  30000);
         if (m_client && m_client->isReconnecting()) {
             m_opened = false;
             return;
@@ -95,7 +95,7 @@ void LiveRecordingRig::tick()
             [this, client] {
                 return !m_client || client->isStartConfirmed() || client->isReconnecting();
             },
-            5000);
+            30000);
     }
 }
 

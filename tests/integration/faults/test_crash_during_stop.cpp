@@ -34,9 +34,10 @@ public:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        // The driver's scratch folders, left behind by every kill, go with the test's.
+        env.insert(QStringLiteral("TMPDIR"), home);
         m_process.setProcessEnvironment(env);
-        const QStringList arguments {backend, token, home + QStringLiteral("/Vernalo.conf"),
-                                     QString::number(kAudioSeconds)};
+        const QStringList arguments {backend, token, QString::number(kAudioSeconds)};
         m_process.start(QStringLiteral(CRASH_DRIVER), arguments + extra);
     }
     ~DriverRun()
@@ -106,7 +107,7 @@ class CrashDuringStopTest : public QObject
 
 private:
     QTemporaryDir m_folder;
-    std::unique_ptr<ServerChild> m_server;
+    std::unique_ptr<ServerProcess> m_server;
     QString m_token;
     QString m_historyDir;
 
@@ -152,18 +153,8 @@ private:
         STTConfiguration config = STTConfiguration::defaults();
         config.baseURL = m_server->baseUrl().toString();
         harness.storeConfiguration(config);
-        SessionHistoryStore history(m_historyDir);
-        TranscriptionViewModel::Collaborators collaborators;
-        collaborators.configStore = harness.configStore.get();
-        collaborators.historyStore = &history;
-        collaborators.apiClient = harness.api.get();
-        collaborators.streamClientFactory = defaultStreamClientFactory(&harness.clock);
-        collaborators.microphone = harness.microphone.get();
-        collaborators.systemAudio = harness.systemAudio.get();
-        collaborators.audioSystem = &harness.audio;
-        collaborators.desktop = &harness.desktop;
-        collaborators.clock = &harness.clock;
-        TranscriptionViewModel vm(std::move(collaborators));
+        harness.history = std::make_unique<SessionHistoryStore>(m_historyDir);
+        TranscriptionViewModel &vm = *harness.build();
         vm.updateAuthContext(QVariantMap {}, m_token);
         vm.runStartupCrashRecoveryIfNeeded();
         QVERIFY2(waitUntil([&] { return !vm.history()->isCrashRecoveryRunning(); }, 20000),
@@ -178,16 +169,10 @@ private Q_SLOTS:
         QVERIFY(script.open(QIODevice::WriteOnly));
         script.write(numberedScript(600));
         script.close();
-        m_server = std::make_unique<ServerChild>(m_folder.filePath(QStringLiteral("server")),
-                                                 script.fileName());
+        m_server = faultServer(m_folder.filePath(QStringLiteral("server")), script.fileName());
         QString why;
         QVERIFY2(m_server->start(&why), qPrintable(why));
-        ServerCalls calls(m_server->baseUrl());
-        const auto login = calls.post(QStringLiteral("/auth/login"),
-                                      {{QStringLiteral("email"), "faults@vernalo.local"},
-                                       {QStringLiteral("password"), "faults"}});
-        QVERIFY(login);
-        m_token = login->value(QStringLiteral("token")).toString();
+        m_token = HttpCaller(m_server->baseUrl()).login("faults@vernalo.local", "faults");
         QVERIFY(!m_token.isEmpty());
         QVERIFY(QDir().mkpath(home()));
     }
@@ -204,8 +189,8 @@ private Q_SLOTS:
         QVERIFY2(run.said(QStringLiteral("stopped")), qPrintable(run.errors()));
         const auto saved = SessionHistoryStore(*history).load(*session);
         QVERIFY(saved);
-        ServerCalls calls(m_server->baseUrl());
-        calls.setAuthToken(m_token);
+        HttpCaller calls(m_server->baseUrl());
+        calls.setAuthToken(m_token.toUtf8());
         QCOMPARE(textsOf(*saved), calls.transcriptTexts(*session).value_or(QStringList()));
         QCOMPARE(saved->segments.size(), kAudioSeconds);
     }
@@ -216,8 +201,8 @@ private Q_SLOTS:
         const int rounds = crashCount();
         qInfo("seed %u (VERNALO_FAULT_SEED repeats it), %d kills", seed, rounds);
         QRandomGenerator random(seed);
-        ServerCalls calls(m_server->baseUrl());
-        calls.setAuthToken(m_token);
+        HttpCaller calls(m_server->baseUrl());
+        calls.setAuthToken(m_token.toUtf8());
 
         // Uninterrupted runs first: how long a stop takes here decides the kill window.
         qint64 longestStopNs = 0;
@@ -269,9 +254,10 @@ private Q_SLOTS:
             if (QTest::currentTestFailed())
                 return;
 
-            const auto meta = calls.get(QStringLiteral("/v1/sessions/") + *session);
-            QVERIFY2(meta, qPrintable(where + QStringLiteral(": no metadata")));
-            const bool stopped = meta->value(QStringLiteral("status")).toString() == u"stopped";
+            const HttpResult meta = calls.stt("GET", QStringLiteral("/v1/sessions/") + *session);
+            QVERIFY2(meta.status == 200, qPrintable(where + QStringLiteral(": no metadata")));
+            const bool stopped =
+                meta.json().value(QStringLiteral("status")).toString() == u"stopped";
             const auto serverTexts = calls.transcriptTexts(*session);
             QVERIFY2(serverTexts, qPrintable(where));
             const auto kept = SessionHistoryStore(m_historyDir).load(*session);
@@ -306,7 +292,9 @@ private Q_SLOTS:
             // Sessions left open by an early kill are ended here, as the server would after its
             // abandonment time; the next round's recovery must then restore this one too.
             if (!stopped)
-                QVERIFY(calls.post(QStringLiteral("/v1/sessions/%1/stop").arg(*session), {}));
+                QCOMPARE(
+                    calls.stt("POST", QStringLiteral("/v1/sessions/%1/stop").arg(*session)).status,
+                    200);
         }
         qInfo("kills %d: saved before the kill %d, restored by recovery %d, open on the server "
               "at the kill %d, driver finished before the kill %d, temporary files left %d",
@@ -314,11 +302,12 @@ private Q_SLOTS:
 
         // The sessions ended after their kill came back through the next rounds' recoveries.
         runStartupRecovery(QStringLiteral("final recovery"));
-        const auto listed = calls.get(QStringLiteral("/v1/sessions?status=stopped&limit=100"));
-        QVERIFY(listed);
+        const HttpResult listed =
+            calls.stt("GET", QStringLiteral("/v1/sessions?status=stopped&limit=100"));
+        QCOMPARE(listed.status, 200);
         const SessionHistoryStore store(m_historyDir);
         int missing = 0;
-        const QJsonArray stopped = listed->value(QStringLiteral("items")).toArray();
+        const QJsonArray stopped = listed.json().value(QStringLiteral("items")).toArray();
         QVERIFY2(!stopped.isEmpty(), "the server lists no stopped session");
         for (const QJsonValue &value : stopped) {
             const QString id = value.toObject().value(QStringLiteral("id")).toString();

@@ -1,12 +1,13 @@
 #include "server_test_support.h"
 #include "session_registry.h"
+#include "support/socket_wait.h"
 #include "support/test_environment.h"
 #include "wire/json_fields.h"
 
-#include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+#include <QUrlQuery>
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -25,51 +26,48 @@ class ServerStreamTest : public QObject
 private:
     std::unique_ptr<InProcessServer> m_server;
     std::unique_ptr<HttpCaller> m_http;
+    QString m_id;
+    QString m_wsUrl;
 
-    QJsonObject createSession()
+    void startServer(server::ServerOptions options = {})
     {
-        return m_http->stt("POST", "/v1/sessions", sessionRequest()).json();
+        m_server = std::make_unique<InProcessServer>(kScript, options);
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_http = std::make_unique<HttpCaller>(m_server->baseUrl());
     }
-    QJsonObject meta(const QString &id) { return m_http->stt("GET", "/v1/sessions/" + id).json(); }
-    QJsonArray transcript(const QString &id)
+    void createSession(const QByteArray &token = {})
     {
-        return m_http->stt("GET", "/v1/sessions/" + id + "/transcript")
-            .json()
-            .value("segments")
-            .toArray();
+        const QJsonObject created =
+            m_http->stt("POST", "/v1/sessions", sessionRequest(), token).json();
+        m_id = created.value("sessionId").toString();
+        m_wsUrl = created.value("wsUrl").toString();
     }
-    // Sends the chunks one by one, moving the fake clock 100 ms per chunk as real capture would.
-    // With a session id, each chunk is first seen by the server (so its arrival time is known).
-    void stream(StreamPeer &peer, const QList<QByteArray> &chunks, bool base64 = false,
-                const QString &pacedSession = QString())
+    QJsonObject meta() { return m_http->stt("GET", "/v1/sessions/" + m_id).json(); }
+    qint64 frames() const
     {
-        qint64 sent =
-            pacedSession.isEmpty() ? 0 : meta(pacedSession).value("audioFrameCount").toInteger();
+        const auto session = m_server->server().registry().find(m_id);
+        return session ? session->audioFrameCount : -1;
+    }
+    // Sends the chunks one by one, each seen by the server before the fake clock moves the 100 ms
+    // real capture would take, so the server dates finals by their audio.
+    bool stream(StreamPeer &peer, const QList<QByteArray> &chunks, bool base64 = false)
+    {
         for (const QByteArray &chunk : chunks) {
+            const qint64 before = frames();
             base64 ? peer.sendBase64(chunk) : peer.sendBinary(chunk);
-            if (!pacedSession.isEmpty())
-                QVERIFY(waitForMeta(pacedSession, "audioFrameCount", ++sent));
+            if (!waitUntil([&] { return frames() > before; }, 5000))
+                return false;
             m_server->clock().advance(100ms);
         }
-    }
-    bool waitForMeta(const QString &id, const char *key, qint64 value)
-    {
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
-            if (meta(id).value(QLatin1String(key)).toInteger() == value)
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+        return true;
     }
 
 private Q_SLOTS:
     void init()
     {
-        m_server = std::make_unique<InProcessServer>(kScript);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
-        m_http = std::make_unique<HttpCaller>(m_server->baseUrl());
+        startServer();
+        createSession();
     }
     void cleanup()
     {
@@ -86,11 +84,9 @@ private Q_SLOTS:
     void finalsOverLiveStream()
     {
         QFETCH(bool, base64);
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         const QDateTime streamStart = m_server->clock().now();
         StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
+        QVERIFY(peer.open(m_wsUrl));
         peer.sendStart();
         QVERIFY(peer.waitForEvent("status"));
         QCOMPARE(peer.events("status").at(0).value("state").toString(),
@@ -98,9 +94,8 @@ private Q_SLOTS:
         QCOMPARE(peer.events("status").at(0).value("sttModel").toString(),
                  QStringLiteral("script"));
 
-        stream(peer, speechChunks(3500), base64, id);
-        QVERIFY(peer.waitForEvent("error"));
-        QVERIFY(peer.waitForEvent("final", 2));
+        QVERIFY(stream(peer, speechChunks(3500), base64));
+        QVERIFY(peer.waitForEvent("error") && peer.waitForEvent("final", 2));
         QCOMPARE(peer.events("partial").size(), 1);
         QCOMPARE(peer.events("partial").at(0).value("text").toString(), QStringLiteral("one two"));
         const QList<QJsonObject> finals = peer.events("final");
@@ -113,21 +108,19 @@ private Q_SLOTS:
         QCOMPARE(peer.events("error").at(0).value("message").toString(), QStringLiteral("boom"));
 
         // The REST transcript holds exactly what the stream delivered, with the same times.
-        const QJsonArray segments = transcript(id);
+        const QJsonArray segments = m_http->stt("GET", "/v1/sessions/" + m_id + "/transcript")
+                                        .json()
+                                        .value("segments")
+                                        .toArray();
         QCOMPARE(segments.size(), 2);
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(segments.at(i).toObject().value("text"), finals.at(i).value("text"));
             QCOMPARE(segments.at(i).toObject().value("ts"), finals.at(i).value("ts"));
         }
-        const QJsonObject m = meta(id);
-        QCOMPARE(m.value("status").toString(), QStringLiteral("active"));
-        QCOMPARE(m.value("audioFrameCount").toInteger(), 35);
+        const QJsonObject m = meta();
         QCOMPARE(m.value("audioBytes").toInteger(), 35 * 3200);
         QCOMPARE(m.value("finalCount").toInteger(), 2);
         QCOMPARE(m.value("interimCount").toInteger(), 1);
-        QCOMPARE(m.value("segmentCount").toInteger(), 2);
-        QVERIFY(qAbs(m.value("avgAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
-        QVERIFY(qAbs(m.value("peakAudioLevel").toDouble() - 3000.0 / 32768.0) < 1e-6);
         QCOMPARE(m.value("lastSttError").toObject().value("message").toString(),
                  QStringLiteral("boom"));
     }
@@ -151,72 +144,70 @@ private Q_SLOTS:
     {
         QFETCH(QString, message);
         QFETCH(QString, error);
-        const QJsonObject created = createSession();
         StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
+        QVERIFY(peer.open(m_wsUrl));
         peer.socket().sendTextMessage(message);
         QVERIFY(peer.waitForEvent("error"));
         QCOMPARE(peer.events("error").at(0).value("message").toString(), error);
-        stream(peer, speechChunks(1000));
+        QVERIFY(stream(peer, speechChunks(1000)));
         QVERIFY(peer.waitForEvent("final"));
     }
 
     void refusedConnections_data()
     {
-        QTest::addColumn<QString>("mangle"); // how the handed-out URL is changed
-        QTest::newRow("wrong token") << "token";
-        QTest::newRow("no token") << "notoken";
-        QTest::newRow("unknown session") << "session";
+        QTest::addColumn<QString>("mangle"); // how the handed-out URL (or the start) is changed
+        QTest::addColumn<int>("closeCode");
+        const int policy = QWebSocketProtocol::CloseCodePolicyViolated;
+        QTest::newRow("wrong token") << "token" << policy;
+        QTest::newRow("no token") << "notoken" << policy;
+        QTest::newRow("unknown session") << "session" << policy;
+        QTest::newRow("start at 8 kHz")
+            << "rate" << int(QWebSocketProtocol::CloseCodeDatatypeNotSupported);
     }
     void refusedConnections()
     {
         QFETCH(QString, mangle);
-        const QJsonObject created = createSession();
-        QUrl url(created.value("wsUrl").toString());
-        if (mangle == QLatin1String("token")) {
-            // Change the last character to one it surely is not.
-            const QString token = created.value("token").toString();
-            const QChar last =
-                token.back() == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
-            url.setQuery(QStringLiteral("token=") + token.chopped(1) + last);
-        } else if (mangle == QLatin1String("notoken"))
+        QFETCH(int, closeCode);
+        QUrl url(m_wsUrl);
+        const QString token = QUrlQuery(url).queryItemValue("token");
+        if (mangle == "token") // the last character changed to one it surely is not
+            url.setQuery("token=" + token.chopped(1) +
+                         QLatin1Char(token.back() == QLatin1Char('A') ? 'B' : 'A'));
+        else if (mangle == "notoken")
             url.setQuery(QString());
-        else
-            url.setPath(QStringLiteral("/v1/stream/") +
-                        QUuid::createUuid().toString(QUuid::WithoutBraces));
+        else if (mangle == "session")
+            url.setPath("/v1/stream/" + QUuid::createUuid().toString(QUuid::WithoutBraces));
         StreamPeer peer;
         QVERIFY(peer.open(url.toString()));
+        if (mangle == "rate")
+            peer.socket().sendTextMessage(QStringLiteral(
+                "{\"type\":\"start\",\"language\":\"en-US\",\"sampleRate\":8000,\"enableInterim\":"
+                "true,\"sttModel\":\"x\",\"enableSpeakerDiarization\":false,\"speakerCount\":0}"));
         QVERIFY(peer.waitForClose());
-        QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+        QCOMPARE(int(peer.socket().closeCode()), closeCode);
         QCOMPARE(peer.events("error").size(), 1);
-        QCOMPARE(meta(created.value("sessionId").toString()).value("status").toString(),
-                 QStringLiteral("created"));
+        if (mangle != "rate")
+            QCOMPARE(meta().value("status").toString(), QStringLiteral("created"));
     }
 
     void restStopEndsTheLiveStream()
     {
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
-        stream(peer, speechChunks(1200));
+        QVERIFY(peer.open(m_wsUrl));
+        QVERIFY(stream(peer, speechChunks(1200)));
         QVERIFY(peer.waitForEvent("final"));
-        QCOMPARE(m_http->stt("POST", "/v1/sessions/" + id + "/stop").status, 200);
+        QCOMPARE(m_http->stt("POST", "/v1/sessions/" + m_id + "/stop").status, 200);
         QVERIFY(peer.waitForClose());
         QCOMPARE(peer.allEvents().last().value("state").toString(), QStringLiteral("stopped"));
         QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodeNormal);
-        const QJsonObject m = meta(id);
-        QCOMPARE(m.value("status").toString(), QStringLiteral("stopped"));
-        QCOMPARE(m.value("endedAt").toString(), toIso8601(m_server->clock().now()));
-        QCOMPARE(m.value("audioFrameCount").toInteger(), 12);
-
+        QCOMPARE(meta().value("status").toString(), QStringLiteral("stopped"));
+        QCOMPARE(meta().value("endedAt").toString(), toIso8601(m_server->clock().now()));
         // The URL of a stopped session only says so.
         StreamPeer late;
-        QVERIFY(late.open(created.value("wsUrl").toString()));
+        QVERIFY(late.open(m_wsUrl));
         QVERIFY(late.waitForClose());
         QCOMPARE(late.events("status").size(), 1);
         QCOMPARE(late.events("status").at(0).value("state").toString(), QStringLiteral("stopped"));
-        QCOMPARE(transcript(id).size(), 1);
     }
 
     // A reopened stream that names its audio's place may send the last chunks again (the
@@ -230,43 +221,27 @@ private Q_SLOTS:
     void reconnectContinuesWithoutRepeats()
     {
         QFETCH(int, resentChunks);
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         auto first = std::make_unique<StreamPeer>();
-        QVERIFY(first->open(created.value("wsUrl").toString()));
-        stream(*first, speechChunks(1500));
+        QVERIFY(first->open(m_wsUrl));
+        QVERIFY(stream(*first, speechChunks(1500)));
         QVERIFY(first->waitForEvent("final"));
-        QVERIFY(waitForMeta(id, "audioFrameCount", 15));
-
         // A second connection to the same URL takes over; the first is let go.
         StreamPeer second;
-        QVERIFY(second.open(created.value("wsUrl").toString()));
+        QVERIFY(second.open(m_wsUrl));
         QVERIFY(first->waitForClose());
         QCOMPARE(first->socket().closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
         if (resentChunks > 0)
             second.sendStart(QStringLiteral("en-US"), (15 - resentChunks) * 3200);
-        stream(second, speechChunks(1000 + 100 * resentChunks));
+        const QList<QByteArray> chunks = speechChunks(1000 + 100 * resentChunks);
+        // Repeated chunks are not counted, so only the new ones are awaited.
+        for (const QByteArray &chunk : chunks.mid(0, resentChunks))
+            second.sendBinary(chunk);
+        QVERIFY(stream(second, chunks.mid(resentChunks)));
         QVERIFY(second.waitForEvent("final"));
+        QCOMPARE(second.events("final").size(), 1);
         QCOMPARE(second.events("final").at(0).value("text").toString(), QStringLiteral("five"));
-        QVERIFY(second.events("final").size() == 1);
-        QCOMPARE(transcript(id).size(), 2);
-        QCOMPARE(meta(id).value("audioFrameCount").toInteger(), 25);
-    }
-
-    void streamStopTakesNoMoreAudio()
-    {
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
-        StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
-        stream(peer, speechChunks(500));
-        peer.sendStop();
-        stream(peer, speechChunks(2000));
-        peer.sendStart(); // answered, so the socket has delivered everything before it
-        QVERIFY(peer.waitForEvent("status"));
-        QCOMPARE(meta(id).value("audioFrameCount").toInteger(), 5);
-        QVERIFY(peer.events("final").isEmpty());
-        QCOMPARE(meta(id).value("status").toString(), QStringLiteral("active"));
+        QCOMPARE(meta().value("finalCount").toInteger(), 2);
+        QCOMPARE(frames(), 25);
     }
 
     void finalIsSentOnlyOnceStored_data()
@@ -278,10 +253,8 @@ private Q_SLOTS:
     void finalIsSentOnlyOnceStored()
     {
         QFETCH(QString, failing);
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
+        QVERIFY(peer.open(m_wsUrl));
         peer.sendStart();
         QVERIFY(peer.waitForEvent("status"));
         {
@@ -289,70 +262,19 @@ private Q_SLOTS:
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fault");
             db.setDatabaseName(m_server->options().dataDir + "/reference-server.sqlite");
             QVERIFY(db.open());
-            QSqlQuery query(db);
-            QVERIFY(query.exec("CREATE TRIGGER fail BEFORE " + failing +
-                               " BEGIN SELECT RAISE(ABORT, 'disk'); END"));
+            QVERIFY(QSqlQuery(db).exec("CREATE TRIGGER fail BEFORE " + failing +
+                                       " BEGIN SELECT RAISE(ABORT, 'disk'); END"));
         }
         QSqlDatabase::removeDatabase("fault");
-        stream(peer, speechChunks(1200));
+        for (const QByteArray &chunk : speechChunks(1200))
+            peer.sendBinary(chunk);
         QVERIFY(peer.waitForEvent("error"));
         QVERIFY(peer.events("final").isEmpty());
-        QCOMPARE(m_server->server().sessions().segments(id).size(), 0);
+        QCOMPARE(m_server->server().sessions().segments(m_id).size(), 0);
     }
 
-    void blockedUserLosesStreams_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::newRow("disabled") << QByteArray("POST") << "/admin/users/1/disable";
-        QTest::newRow("deleted") << QByteArray("DELETE") << "/admin/users/1";
-    }
-    void blockedUserLosesStreams()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        server::ServerOptions options;
-        options.demoUsers = {{QStringLiteral("demo@vernalo.local"), QStringLiteral("demo")}};
-        options.adminKey = QStringLiteral("admin-secret");
-        m_server = std::make_unique<InProcessServer>(kScript, options);
-        QString error;
-        QVERIFY2(m_server->start(&error), qPrintable(error));
-        m_http->setBase(m_server->baseUrl());
-        const QByteArray token = m_http->login("demo@vernalo.local", "demo");
-        const QJsonObject created =
-            m_http->stt("POST", "/v1/sessions", sessionRequest(), token).json();
-        const QString wsUrl = created.value("wsUrl").toString();
-        StreamPeer peer;
-        QVERIFY(peer.open(wsUrl));
-        peer.sendStart();
-        QVERIFY(peer.waitForEvent("status"));
-
-        QCOMPARE(m_http->call(method, path, {}, {{"X-Admin-Key", "admin-secret"}}).status, 200);
-        QVERIFY(peer.waitForClose());
-        // The stream token no longer opens anything.
-        StreamPeer again;
-        QVERIFY(again.open(wsUrl));
-        QVERIFY(again.waitForClose());
-        QCOMPARE(again.events("error").size(), 1);
-        const bool kept = method == "POST";
-        QCOMPARE(
-            m_server->server().sessions().find(created.value("sessionId").toString()).has_value(),
-            kept);
-    }
-
-    void wrongSampleRateIsRefused()
-    {
-        const QJsonObject created = createSession();
-        StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
-        peer.socket().sendTextMessage(QStringLiteral(
-            "{\"type\":\"start\",\"language\":\"en-US\",\"sampleRate\":8000,\"enableInterim\":true,"
-            "\"sttModel\":\"x\",\"enableSpeakerDiarization\":false,\"speakerCount\":0}"));
-        QVERIFY(peer.waitForClose());
-        QCOMPARE(peer.events("error").size(), 1);
-        QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodeDatatypeNotSupported);
-    }
-
+    // A session whose stream is gone is ended 10 minutes after the last sign of life, also
+    // across a server restart; a live stream keeps it open however long it lasts.
     void abandonedStreamEndsSession_data()
     {
         QTest::addColumn<bool>("streamFirst");
@@ -365,16 +287,14 @@ private Q_SLOTS:
     {
         QFETCH(bool, streamFirst);
         QFETCH(bool, restartBetween);
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         if (streamFirst) {
             StreamPeer peer;
-            QVERIFY(peer.open(created.value("wsUrl").toString()));
-            stream(peer, speechChunks(1200));
+            QVERIFY(peer.open(m_wsUrl));
+            QVERIFY(stream(peer, speechChunks(1200)));
             QVERIFY(peer.waitForEvent("final"));
             peer.socket().abort();
-            QVERIFY(QTest::qWaitFor(
-                [&] { return m_server->server().registry().liveStreamCount() == 0; }, 5000));
+            QVERIFY(
+                waitUntil([&] { return m_server->server().registry().liveStreamCount() == 0; }));
         }
         // Whole seconds, as the metadata reports times.
         const QDateTime goneAt = *fromIso8601(toIso8601(m_server->clock().now()));
@@ -384,43 +304,25 @@ private Q_SLOTS:
             m_http->setBase(m_server->baseUrl());
         }
         m_server->clock().advance(9min + 40s);
-        QVERIFY(meta(id).value("status").toString() != QLatin1String("stopped"));
+        QVERIFY(meta().value("status").toString() != QLatin1String("stopped"));
         m_server->clock().advance(40s);
-        const QJsonObject m = meta(id);
-        QCOMPARE(m.value("status").toString(), QStringLiteral("stopped"));
-        const QDateTime endedAt = *fromIso8601(m.value("endedAt").toString());
+        QCOMPARE(meta().value("status").toString(), QStringLiteral("stopped"));
+        const QDateTime endedAt = *fromIso8601(meta().value("endedAt").toString());
         QVERIFY2(endedAt >= goneAt.addSecs(600) && endedAt <= goneAt.addSecs(620),
                  qPrintable(toIso8601(goneAt) + QLatin1Char(' ') + toIso8601(endedAt)));
-        QCOMPARE(transcript(id).size(), streamFirst ? 1 : 0);
+        QCOMPARE(meta().value("finalCount").toInteger(), streamFirst ? 1 : 0);
     }
 
-    void liveStreamIsNotAbandoned()
-    {
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
-        StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
-        for (int minute = 1; minute <= 12; ++minute) {
-            peer.sendBinary(speechChunks(100).first());
-            QVERIFY(waitForMeta(id, "audioFrameCount", minute));
-            m_server->clock().advance(1min);
-        }
-        QCOMPARE(meta(id).value("status").toString(), QStringLiteral("active"));
-        QCOMPARE(peer.socket().state(), QAbstractSocket::ConnectedState);
-    }
-
+    // A stream without audio for two minutes is closed as gone, and its session then abandoned.
     void silentConnectionIsDropped()
     {
-        const QJsonObject created = createSession();
-        const QString id = created.value("sessionId").toString();
         StreamPeer peer;
-        QVERIFY(peer.open(created.value("wsUrl").toString()));
-        m_server->clock().advance(
-            std::chrono::seconds(server::ServerOptions {}.streamIdleTimeoutSeconds) + 15s);
+        QVERIFY(peer.open(m_wsUrl));
+        m_server->clock().advance(2min + 15s);
         QVERIFY(peer.waitForClose());
         QCOMPARE(peer.socket().closeCode(), QWebSocketProtocol::CloseCodeGoingAway);
         m_server->clock().advance(server::SessionRegistry::kAbandonAfter + 15s);
-        QCOMPARE(meta(id).value("status").toString(), QStringLiteral("stopped"));
+        QCOMPARE(meta().value("status").toString(), QStringLiteral("stopped"));
     }
 };
 
