@@ -14,9 +14,18 @@
 #include "support/loopback_stream_peer.h"
 
 #include <functional>
+#include <QDateTime>
 #include <memory>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
+
+// Helpers verify as they go; a failure inside one ends the test at once.
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 namespace vernalo::test {
 
@@ -130,6 +139,18 @@ public:
     }
     QString historyFolder() const;
     QString exportFolder() const;
+
+    // A session as the history stores it: one segment per line ("text" or "text|speaker"),
+    // 7 s after the start and 2 s apart, ended 10 minutes after the start.
+    static SavedSession sessionOf(const QString &id, const QStringList &lines,
+                                  const QDateTime &createdAt = kStart);
+    // Stores sessionOf(...) in this harness's history; false when the write failed.
+    bool storeSession(const SavedSession &session) const { return !history->save(session); }
+    static QStringList texts(const QList<TranscriptSegment> &segments);
+    // Everything the app log holds so far.
+    static QString logText();
+
+    static inline const QDateTime kStart {QDate(2026, 3, 1), QTime(12, 0), Qt::UTC};
 
     FakeClock clock;
     FakeAudioSystem audio;
