@@ -39,7 +39,8 @@ ControllerHarness::~ControllerHarness()
 {
     m_controller.reset();
     // Work the controller left behind (a detached backend stop) may still hold a reply.
-    backend.dropHeld();
+    if (m_dropHeldAtExit)
+        backend.dropHeld();
 }
 
 bool ControllerHarness::start()

@@ -60,6 +60,9 @@ public:
     // feed or inspect the scripted server's streams do nothing useful afterwards.
     void useAudioSystem(AudioSystem *system);
     TranscriptionViewModel *controller() const { return m_controller.get(); }
+    // Held requests the client gave up on (its time-out closed them) must not be dropped again
+    // at the end: their connections are gone.
+    void keepHeldRequestsAtExit() { m_dropHeldAtExit = false; }
     // Destroys the controller (to test that late work notices).
     void destroyController() { m_controller.reset(); }
 
@@ -176,6 +179,7 @@ private:
     std::unique_ptr<TranscriptionViewModel> m_controller;
     QStringList m_answeredPaths;
     AudioSystem *m_audioSystem = nullptr; // none: the scripted one
+    bool m_dropHeldAtExit = true;
 };
 
 } // namespace vernalo::test

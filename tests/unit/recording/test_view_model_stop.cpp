@@ -157,6 +157,7 @@ private Q_SLOTS:
         vm->stopRecording();
         h->advance(1200ms);
         if (silent) {
+            h->keepHeldRequestsAtExit();
             for (int held = 1; held <= 2; ++held) {
                 QVERIFY(h->waitFor([&] { return h->backend.heldCount() == held; }));
                 h->advance(59s);
