@@ -326,14 +326,14 @@ QString ControllerHarness::exportFolder() const
 SavedSession ControllerHarness::sessionOf(const QString &id, const QStringList &lines,
                                           const QDateTime &createdAt)
 {
-    SavedSession session {id, createdAt, createdAt.addSecs(600), QStringLiteral("fi-FI"),
-                          QStringLiteral("chirp_3"), {}};
+    SavedSession session {
+        id, createdAt, createdAt.addSecs(600), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        {}};
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QStringList parts = lines[i].split(QLatin1Char('|'));
-        session.segments.append({QUuid::createUuid(), parts.first(),
-                                 createdAt.addSecs(7 + 2 * i),
-                                 parts.size() > 1 ? std::optional<QString>(parts[1])
-                                                  : std::nullopt});
+        session.segments.append(
+            {QUuid::createUuid(), parts.first(), createdAt.addSecs(7 + 2 * i),
+             parts.size() > 1 ? std::optional<QString>(parts[1]) : std::nullopt});
     }
     return session;
 }

@@ -14,8 +14,8 @@
 #include "support/loopback_stream_peer.h"
 
 #include <functional>
-#include <QDateTime>
 #include <memory>
+#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 

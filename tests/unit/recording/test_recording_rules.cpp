@@ -92,8 +92,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("streak");
         const auto none = AudioHealthRepair::None;
         const QString mixedTrigger = QStringLiteral("mixed-mic-no-frames");
-        const QString rawHint =
-            QStringLiteral("Systeemiääni saapuu, mutta formaatti ei muunnu PCM:ksi. Lähetä terminaalilogi.");
+        const QString rawHint = QStringLiteral(
+            "Systeemiääni saapuu, mutta formaatti ei muunnu PCM:ksi. Lähetä terminaalilogi.");
         const auto stable = [](AudioHealthInput &i) { i.canSwitchToStableMicrophone = true; };
         QTest::newRow("paused overrides a silent mic and resets the streak")
             << silentMic([&](auto &i) {
@@ -105,12 +105,10 @@ private Q_SLOTS:
         QTest::newRow("silent mic switches to a stable device")
             << silentMic(stable) << kKeep << AudioHealthRepair::StableMicrophoneFallback
             << mixedTrigger << 0;
-        QTest::newRow("59 server frames are too few to judge")
-            << silentMic([&](auto &i) {
-                   stable(i);
-                   i.audioFrameCount = 59;
-               })
-            << "" << none << "" << 0;
+        QTest::newRow("59 server frames are too few to judge") << silentMic([&](auto &i) {
+            stable(i);
+            i.audioFrameCount = 59;
+        }) << "" << none << "" << 0;
         QTest::newRow("silent mic without another device restarts it")
             << silentMic()
             << "Mikrofoni ei ole mukana tallennuksessa. Yritetään käynnistää mikki uudelleen..."
@@ -139,21 +137,19 @@ private Q_SLOTS:
                "mikrofoni tai nosta input-tasoa."
             << none << "" << 0;
         QTest::newRow("an absent level counts as silence")
-            << noText(60, std::nullopt) << "Puhetta ei havaita. Tarkista valittu mikrofoni."
-            << none << "" << 0;
+            << noText(60, std::nullopt) << "Puhetta ei havaita. Tarkista valittu mikrofoni." << none
+            << "" << 0;
         QTest::newRow("speech without text is given until 90 frames")
             << noText(89, 0.005) << "" << none << "" << 0;
         QTest::newRow("speech without text at 90 frames")
             << noText(90, 0.005)
             << "Ääntä lähetetään, mutta puheentunnistus ei vielä palauta tekstiä." << none << ""
             << 0;
-        QTest::newRow("an interim result is a transcript")
-            << [] {
-                   AudioHealthInput i = noText(200, 0.0);
-                   i.interimCount = 1;
-                   return i;
-               }()
-            << "" << none << "" << 0;
+        QTest::newRow("an interim result is a transcript") << [] {
+            AudioHealthInput i = noText(200, 0.0);
+            i.interimCount = 1;
+            return i;
+        }() << "" << none << "" << 0;
         QTest::newRow("raw system audio without PCM: second update falls back")
             << rawOnly(1, true) << rawHint << AudioHealthRepair::SystemAudioFallback
             << "raw-without-pcm" << 2;
@@ -254,12 +250,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ws");
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("upgraded for https")
-            << "ws://stt.example/v1/ws/1" << "https://stt.example" << "wss://stt.example/v1/ws/1";
-        QTest::newRow("kept for http")
-            << "ws://127.0.0.1:8787/ws" << "http://127.0.0.1:8787" << "ws://127.0.0.1:8787/ws";
-        QTest::newRow("wss kept") << "wss://a/ws" << "https://a" << "wss://a/ws";
-        QTest::newRow("schemes in capitals") << "WS://a/ws" << "HTTPS://a" << "wss://a/ws";
+        QTest::newRow("upgraded for https") << "ws://stt.example/v1/ws/1"
+                                            << "https://stt.example"
+                                            << "wss://stt.example/v1/ws/1";
+        QTest::newRow("kept for http") << "ws://127.0.0.1:8787/ws"
+                                       << "http://127.0.0.1:8787"
+                                       << "ws://127.0.0.1:8787/ws";
+        QTest::newRow("wss kept") << "wss://a/ws"
+                                  << "https://a"
+                                  << "wss://a/ws";
+        QTest::newRow("schemes in capitals") << "WS://a/ws"
+                                             << "HTTPS://a"
+                                             << "wss://a/ws";
     }
     void streamUrl()
     {

@@ -45,10 +45,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("spaces and case folded")
-            << "  Hyvää\t\tHUOMENTA \n kaikki " << "12:00:00" << "1772366400|hyvää huomenta kaikki";
-        QTest::newRow("half second rounds up") << "a" << "12:00:00.500" << "1772366401|a";
-        QTest::newRow("just below half rounds down") << "a" << "12:00:00.499" << "1772366400|a";
+        QTest::newRow("spaces and case folded") << "  Hyvää\t\tHUOMENTA \n kaikki "
+                                                << "12:00:00"
+                                                << "1772366400|hyvää huomenta kaikki";
+        QTest::newRow("half second rounds up") << "a"
+                                               << "12:00:00.500"
+                                               << "1772366401|a";
+        QTest::newRow("just below half rounds down") << "a"
+                                                     << "12:00:00.499"
+                                                     << "1772366400|a";
     }
     void keys()
     {
@@ -66,8 +71,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         using L = QStringList;
         QTest::newRow("poll repeats a streamed final in whole seconds")
-            << L {"Päätetään budjetista.|12:00:03.600|S1"} << L {"päätetään  budjetista.|12:00:04|S1"}
-            << L {"Päätetään budjetista."};
+            << L {"Päätetään budjetista.|12:00:03.600|S1"}
+            << L {"päätetään  budjetista.|12:00:04|S1"} << L {"Päätetään budjetista."};
         QTest::newRow("untimed poll, same text and speaker")
             << L {"Hei kaikki|12:00:00|S1"} << L {"  HEI   kaikki|-|S1"} << L {"Hei kaikki"};
         QTest::newRow("unparsable time, speaker with spaces")
@@ -85,8 +90,8 @@ private Q_SLOTS:
             << L {"|12:00:01", "   |12:00:02", "\n\t\r\n|12:00:03", "  Hei \n|12:00:04"} << L {}
             << L {"Hei"};
         QTest::newRow("out of order, equal times stay in arrival order")
-            << L {"third|12:00:30", "first|12:00:10", "second-a|12:00:20", "second-b|12:00:20",
-                  "second-c|12:00:20", "fourth|12:00:40"}
+            << L {"third|12:00:30",    "first|12:00:10",    "second-a|12:00:20",
+                  "second-b|12:00:20", "second-c|12:00:20", "fourth|12:00:40"}
             << L {} << L {"first", "second-a", "second-b", "second-c", "third", "fourth"};
         // A socket died with finals of the same second; the server's list decides their order.
         QTest::newRow("late finals polled after a newer one of the same second")
@@ -192,9 +197,10 @@ private Q_SLOTS:
                  false);
         QCOMPARE(model.data(model.index(1), TranscriptSegmentModel::TimeLabelRole).toString(),
                  QStringLiteral("12:00:10"));
-        QCOMPARE(model.mergePolled({{QStringLiteral("LAUSE 0"), std::nullopt, QStringLiteral("S1")},
-                                    {QStringLiteral("uusi"), QStringLiteral("2026-03-01T12:00:00Z"), {}}},
-                                   at(50)),
+        QCOMPARE(model.mergePolled(
+                     {{QStringLiteral("LAUSE 0"), std::nullopt, QStringLiteral("S1")},
+                      {QStringLiteral("uusi"), QStringLiteral("2026-03-01T12:00:00Z"), {}}},
+                     at(50)),
                  1);
 
         model.replace({{QUuid::createUuid(), QStringLiteral("tallennettu lause"), at(5), {}}});

@@ -351,8 +351,9 @@ private Q_SLOTS:
             << AudioInputMode::Microphone << kSilence << QByteArray()
             << "Äänitesti valmis: audiodata hyvin hiljainen"
             << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.000, huippu 0.000.";
-        QTest::newRow("microphone hears a tone") << AudioInputMode::Microphone << tone << QByteArray()
-                                                 << ok << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.1";
+        QTest::newRow("microphone hears a tone")
+            << AudioInputMode::Microphone << tone << QByteArray() << ok
+            << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.1";
         QTest::newRow("system audio plays") << AudioInputMode::SystemAudio << tone << tone << ok
                                             << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1";
         QTest::newRow("mixed with a silent microphone")

@@ -33,7 +33,8 @@ class ViewModelLifecycleTest : public QObject
 
     bool sessionStopped(const QString &id)
     {
-        return h->waitFor([&] { return !h->requests("POST", "/v1/sessions/" + id + "/stop").isEmpty(); });
+        return h->waitFor(
+            [&] { return !h->requests("POST", "/v1/sessions/" + id + "/stop").isEmpty(); });
     }
     void resumeAndConfirm()
     {
@@ -196,9 +197,10 @@ private Q_SLOTS:
         else if (fault == StartFault::HtmlError)
             h->backend.enqueue("POST", "/v1/sessions", html);
         else if (fault == StartFault::BadStreamAddress)
-            h->backend.enqueue("POST", "/v1/sessions",
-                               ScriptedResponse::json(200, ControllerHarness::createAnswer(
-                                                               "rec-1", QUrl("ftp://127.0.0.1/x"))));
+            h->backend.enqueue(
+                "POST", "/v1/sessions",
+                ScriptedResponse::json(
+                    200, ControllerHarness::createAnswer("rec-1", QUrl("ftp://127.0.0.1/x"))));
         else if (fault == StartFault::ServerDown)
             h->audio.reachable = false;
         else
@@ -316,7 +318,8 @@ private Q_SLOTS:
         resumeAndConfirm();
         QCOMPARE(vm->pauseElapsedLabel(), QString());
         h->speak(ControllerHarness::testChunk(3));
-        QVERIFY(h->waitFor([&] { return h->audioReceived().last() == ControllerHarness::testChunk(3); }));
+        QVERIFY(h->waitFor(
+            [&] { return h->audioReceived().last() == ControllerHarness::testChunk(3); }));
         vm->pauseRecording();
         h->advance(5s);
         QCOMPARE(vm->pauseElapsedLabel(), QStringLiteral("01:15"));

@@ -5,10 +5,10 @@
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -410,14 +410,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("downloaded");
         QTest::addColumn<bool>("written");
-        QTest::newRow("saved over an older file") << 200 << kSummary << 200 << "vanha.docx"
-                                                  << "Muistio tallennettu: vanha.docx" << true << true;
-        QTest::newRow("dialog cancelled")
-            << 200 << kSummary << 200 << "" << "Muistio valmis" << true << false;
+        QTest::newRow("saved over an older file")
+            << 200 << kSummary << 200 << "vanha.docx"
+            << "Muistio tallennettu: vanha.docx" << true << true;
+        QTest::newRow("dialog cancelled") << 200 << kSummary << 200 << ""
+                                          << "Muistio valmis" << true << false;
         QTest::newRow("generation refused with the server's text")
             << 503 << QByteArray(R"({"error":"Muistiopalvelu ei ole käytettävissä"})") << 200
-            << "muistio.docx" << "Muistion luonti epäonnistui: Muistiopalvelu ei ole käytettävissä"
-            << false << false;
+            << "muistio.docx"
+            << "Muistion luonti epäonnistui: Muistiopalvelu ei ole käytettävissä" << false << false;
         QTest::newRow("download fails")
             << 200 << kSummary << 500 << "muistio.docx"
             << "Muistion luonti epäonnistui: Palvelinvirhe (500)" << true << false;
@@ -481,7 +482,6 @@ private Q_SLOTS:
         else
             QVERIFY(!written);
     }
-
 };
 
 VERNALO_TEST_MAIN(ViewModelSettingsTest)

@@ -84,7 +84,8 @@ private Q_SLOTS:
         QCOMPARE(saved->createdAt, ControllerHarness::kStart);
         QCOMPARE(saved->endedAt, h->clock.now());
         QCOMPARE(saved->language, QStringLiteral("fi-FI"));
-        QCOMPARE(ControllerHarness::texts(vm->segments()), ControllerHarness::texts(saved->segments));
+        QCOMPARE(ControllerHarness::texts(vm->segments()),
+                 ControllerHarness::texts(saved->segments));
         QCOMPARE(vm->statusText(), QStringLiteral("Pysäytetty"));
         QCOMPARE(vm->history()->model()->count(), 1);
         QVERIFY(vm->canStart() && vm->canSave());
@@ -151,9 +152,11 @@ private Q_SLOTS:
         // Queued, the silence meets the closing requests and not the pollers.
         const auto script = silent ? &LoopbackHttpPeer::enqueue : &LoopbackHttpPeer::on;
         (h->backend.*script)("GET", "/v1/sessions/rec-1/transcript",
-                             silent ? ScriptedResponse::silence() : ScriptedResponse::json(502, "{}"));
+                             silent ? ScriptedResponse::silence()
+                                    : ScriptedResponse::json(502, "{}"));
         (h->backend.*script)("POST", "/v1/sessions/rec-1/stop",
-                             silent ? ScriptedResponse::silence() : ScriptedResponse::json(500, "{}"));
+                             silent ? ScriptedResponse::silence()
+                                    : ScriptedResponse::json(500, "{}"));
         vm->stopRecording();
         h->advance(1200ms);
         if (silent) {
@@ -191,8 +194,9 @@ private Q_SLOTS:
             h->speak(silent ? QByteArray(3200, '\0') : ControllerHarness::testChunk(i));
         QVERIFY(h->waitAudioChunks(chunks));
         QVERIFY(h->stopAndFinish());
-        QCOMPARE(vm->statusText(), chunks ? QStringLiteral("Pysäytetty ilman transkriptiota")
-                                          : QStringLiteral("Pysäytetty"));
+        QCOMPARE(vm->statusText(),
+                 chunks ? QStringLiteral("Pysäytetty ilman transkriptiota")
+                        : QStringLiteral("Pysäytetty"));
         QVERIFY2(hintStart.isEmpty() ? vm->diagnosticHint().isEmpty()
                                      : vm->diagnosticHint().startsWith(hintStart),
                  qPrintable(vm->diagnosticHint()));
@@ -218,9 +222,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("firstLine");
-        QTest::newRow("off") << false << "txt" << "";
-        QTest::newRow("csv") << true << "csv" << "timestamp,speaker,text";
-        QTest::newRow("txt") << true << "txt" << "[12:00:04] [S1] Päätös tehty.";
+        QTest::newRow("off") << false << "txt"
+                             << "";
+        QTest::newRow("csv") << true << "csv"
+                             << "timestamp,speaker,text";
+        QTest::newRow("txt") << true << "txt"
+                             << "[12:00:04] [S1] Päätös tehty.";
     }
     void automaticExportAfterStop()
     {
@@ -244,13 +251,12 @@ private Q_SLOTS:
     // with its language and model, but not while a recording runs or when it is missing.
     void historyListAndLoading()
     {
-        SavedSession morning =
-            ControllerHarness::sessionOf("morning", {"Aamun asia."},
-                                         QDateTime(QDate(2026, 2, 20), QTime(9, 0), Qt::UTC));
+        SavedSession morning = ControllerHarness::sessionOf(
+            "morning", {"Aamun asia."}, QDateTime(QDate(2026, 2, 20), QTime(9, 0), Qt::UTC));
         morning.endedAt = morning.createdAt.addSecs(4500);
         // Started first but ended last.
-        SavedSession noon = ControllerHarness::sessionOf(
-            "noon", {"Toinen.|S1", "Ensin tämä."}, morning.createdAt.addSecs(-3600));
+        SavedSession noon = ControllerHarness::sessionOf("noon", {"Toinen.|S1", "Ensin tämä."},
+                                                         morning.createdAt.addSecs(-3600));
         noon.endedAt = morning.endedAt.addSecs(7200);
         noon.segments[0].timestamp = noon.segments[1].timestamp.addSecs(5);
         noon.language = QStringLiteral("sv-SE");
@@ -271,7 +277,8 @@ private Q_SLOTS:
         QCOMPARE(vm->settings()->language(), QStringLiteral("sv-SE"));
         QCOMPARE(vm->settings()->sttModel(), QStringLiteral("long"));
         QCOMPARE(vm->statusText(), QStringLiteral("Sessio ladattu"));
-        QCOMPARE(ControllerHarness::texts(vm->segments()), (QStringList {"Ensin tämä.", "Toinen."}));
+        QCOMPARE(ControllerHarness::texts(vm->segments()),
+                 (QStringList {"Ensin tämä.", "Toinen."}));
         QVERIFY(vm->canSave());
         vm->loadSession(QStringLiteral("elsewhere"));
         QCOMPARE(vm->sessionId(), QStringLiteral("noon"));
@@ -300,7 +307,8 @@ private Q_SLOTS:
         QObject::connect(&h->backend, &LoopbackHttpPeer::requestReceived, vm,
                          [this](const RecordedRequest &request) {
                              if (request.path == QStringLiteral("/v1/sessions/b"))
-                                 QVERIFY(h->storeSession(ControllerHarness::sessionOf("late", {"x"})));
+                                 QVERIFY(
+                                     h->storeSession(ControllerHarness::sessionOf("late", {"x"})));
                          });
         vm->deleteAllSessions();
         QVERIFY(vm->history()->isDeletingSessions() && vm->history()->isDeletingAllSessions());
@@ -334,10 +342,13 @@ private Q_SLOTS:
                 {"id":"known"},{"id":"gone"},{"id":""},{"id":"s2","sttModel":" "}]})"));
         for (const QString id : {"s1", "s2"})
             h->backend.on("GET", "/v1/sessions/" + id + "/transcript",
-                          ScriptedResponse::json(200, QStringLiteral(R"({"sessionId":"%1","segments":[
+                          ScriptedResponse::json(200,
+                                                 QStringLiteral(R"({"sessionId":"%1","segments":[
                 {"text":" toka ","ts":"2026-02-20T08:00:09Z"},
                 {"text":"eka","ts":"2026-02-20T08:00:03.500Z","speakerLabel":"S2"},
-                {"text":"eka","ts":"2026-02-20T08:00:03.500Z"}]})").arg(id).toUtf8()));
+                {"text":"eka","ts":"2026-02-20T08:00:03.500Z"}]})")
+                                                     .arg(id)
+                                                     .toUtf8()));
         vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, QStringLiteral("tok"));
         vm->runStartupCrashRecoveryIfNeeded();
         vm->runStartupCrashRecoveryIfNeeded();

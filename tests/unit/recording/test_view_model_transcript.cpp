@@ -285,10 +285,12 @@ private Q_SLOTS:
             << "chirp_3";
         // Errors other than an exhausted stream only show their text; the recording goes on.
         QTest::newRow("error without message")
-            << QByteArray(R"({"type":"error"})") << "Tuntematon virhe" << "chirp_3";
+            << QByteArray(R"({"type":"error"})") << "Tuntematon virhe"
+            << "chirp_3";
         QTest::newRow("recognizer hiccup")
             << QByteArray(R"({"type":"error","message":"Mallin lataus viivästyi"})")
-            << "Mallin lataus viivästyi" << "chirp_3";
+            << "Mallin lataus viivästyi"
+            << "chirp_3";
     }
     void statusEventsDriveTheStatusLine()
     {
