@@ -3,8 +3,8 @@
 // settings actions, layout and accessible names, and the documentation tour.
 #include "recording_screen_fixture.h"
 
-#include <QAccessible>
 #include <functional>
+#include <QAccessible>
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -372,7 +372,8 @@ private Q_SLOTS:
         CHECKED(signIn(newUser(QStringLiteral("admin"))));
         QTRY_VERIFY_WITH_TIMEOUT(read(QStringLiteral("adminCard"), "visible").toBool(), 10000);
         // The advanced sections start folded; their controls are named all the same.
-        QVERIFY(press(QStringLiteral("diagnosticsToggle")) && press(QStringLiteral("connectionToggle")));
+        QVERIFY(press(QStringLiteral("diagnosticsToggle")) &&
+                press(QStringLiteral("connectionToggle")));
         QVERIFY(read(QStringLiteral("apiKeyFromClipboardButton"), "visible").toBool());
 
         const auto sceneBox = [this](const QString &name) {

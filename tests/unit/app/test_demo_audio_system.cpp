@@ -88,7 +88,6 @@ private Q_SLOTS:
         clock.advance(1000ms);
         QCOMPARE(deliveries, 10);
     }
-
 };
 
 VERNALO_TEST_MAIN(DemoAudioSystemTest)
