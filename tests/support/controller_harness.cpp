@@ -1,5 +1,6 @@
 #include "support/controller_harness.h"
 
+#include "foundation/app_log.h"
 #include "support/socket_wait.h"
 
 #include <QJsonDocument>
@@ -19,7 +20,7 @@ QString sessionPath(const QString &sessionId, const QString &suffix = QString())
 } // namespace
 
 ControllerHarness::ControllerHarness()
-    : clock(QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC))
+    : clock(kStart)
 {
     audio.addSource(kMicrophoneId, QStringLiteral("Desk Mic"), QStringLiteral("usb"));
     audio.defaultSourceId = kMicrophoneId;
@@ -38,7 +39,8 @@ ControllerHarness::~ControllerHarness()
 {
     m_controller.reset();
     // Work the controller left behind (a detached backend stop) may still hold a reply.
-    backend.dropHeld();
+    if (m_dropHeldAtExit)
+        backend.dropHeld();
 }
 
 bool ControllerHarness::start()
@@ -319,6 +321,35 @@ QString ControllerHarness::historyFolder() const
 QString ControllerHarness::exportFolder() const
 {
     return m_folder.filePath(QStringLiteral("exports"));
+}
+
+SavedSession ControllerHarness::sessionOf(const QString &id, const QStringList &lines,
+                                          const QDateTime &createdAt)
+{
+    SavedSession session {
+        id, createdAt, createdAt.addSecs(600), QStringLiteral("fi-FI"), QStringLiteral("chirp_3"),
+        {}};
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QStringList parts = lines[i].split(QLatin1Char('|'));
+        session.segments.append(
+            {QUuid::createUuid(), parts.first(), createdAt.addSecs(7 + 2 * i),
+             parts.size() > 1 ? std::optional<QString>(parts[1]) : std::nullopt});
+    }
+    return session;
+}
+
+QStringList ControllerHarness::texts(const QList<TranscriptSegment> &segments)
+{
+    QStringList out;
+    for (const TranscriptSegment &segment : segments)
+        out << segment.text;
+    return out;
+}
+
+QString ControllerHarness::logText()
+{
+    AppLog::flush();
+    return AppLog::snapshot(1 << 22);
 }
 
 } // namespace vernalo::test

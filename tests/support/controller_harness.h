@@ -15,8 +15,17 @@
 
 #include <functional>
 #include <memory>
+#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
+
+// Helpers verify as they go; a failure inside one ends the test at once.
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 namespace vernalo::test {
 
@@ -51,6 +60,9 @@ public:
     // feed or inspect the scripted server's streams do nothing useful afterwards.
     void useAudioSystem(AudioSystem *system);
     TranscriptionViewModel *controller() const { return m_controller.get(); }
+    // Held requests the client gave up on (its time-out closed them) must not be dropped again
+    // at the end: their connections are gone.
+    void keepHeldRequestsAtExit() { m_dropHeldAtExit = false; }
     // Destroys the controller (to test that late work notices).
     void destroyController() { m_controller.reset(); }
 
@@ -131,6 +143,18 @@ public:
     QString historyFolder() const;
     QString exportFolder() const;
 
+    // A session as the history stores it: one segment per line ("text" or "text|speaker"),
+    // 7 s after the start and 2 s apart, ended 10 minutes after the start.
+    static SavedSession sessionOf(const QString &id, const QStringList &lines,
+                                  const QDateTime &createdAt = kStart);
+    // Stores sessionOf(...) in this harness's history; false when the write failed.
+    bool storeSession(const SavedSession &session) const { return !history->save(session); }
+    static QStringList texts(const QList<TranscriptSegment> &segments);
+    // Everything the app log holds so far.
+    static QString logText();
+
+    static inline const QDateTime kStart {QDate(2026, 3, 1), QTime(12, 0), Qt::UTC};
+
     FakeClock clock;
     FakeAudioSystem audio;
     FakeDesktopServices desktop;
@@ -155,6 +179,7 @@ private:
     std::unique_ptr<TranscriptionViewModel> m_controller;
     QStringList m_answeredPaths;
     AudioSystem *m_audioSystem = nullptr; // none: the scripted one
+    bool m_dropHeldAtExit = true;
 };
 
 } // namespace vernalo::test

@@ -67,10 +67,10 @@ protected:
 
     // A user of its own for every test, so sessions an earlier test left on the server are
     // never recovered into this one's history.
-    QString newUser()
+    QString newUser(const QString &role = QStringLiteral("user"))
     {
         const QString email = QStringLiteral("rec%1@vernalo.local").arg(++m_userCount);
-        m_server->server().users().createUser(email, kPassword, QStringLiteral("user"));
+        m_server->server().users().createUser(email, kPassword, role);
         return email;
     }
 
@@ -150,13 +150,20 @@ protected:
         return QMetaObject::invokeMethod(button, "clicked");
     }
 
-    void signIn(const QString &email)
+    // Fills the sign-in screen and presses its button.
+    void typeSignIn(const QString &email, const QString &password = kPassword,
+                    bool remember = false)
     {
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("loginView"), 10000);
         find(QStringLiteral("emailField"))->setProperty("text", email);
-        find(QStringLiteral("passwordField"))->setProperty("text", kPassword);
-        find(QStringLiteral("rememberBox"))->setProperty("checked", false);
+        find(QStringLiteral("passwordField"))->setProperty("text", password);
+        find(QStringLiteral("rememberBox"))->setProperty("checked", remember);
         QVERIFY(press(QStringLiteral("loginButton")));
+    }
+
+    void signIn(const QString &email, bool remember = false)
+    {
+        CHECKED(typeSignIn(email, kPassword, remember));
         QTRY_COMPARE_WITH_TIMEOUT(screen(), QStringLiteral("mainView"), 10000);
         // The start-up recovery asks the server once; let it finish before anything else.
         QTRY_VERIFY_WITH_TIMEOUT(!vm()->history()->isCrashRecoveryRunning(), 10000);
@@ -217,20 +224,11 @@ protected:
             10000);
     }
 
-    // Records until the script's first sentence is on screen and stops; *id is the session's.
-    void recordOneSession(QString *id)
+    QQuickWindow *window() const
     {
-        m_spokenSamples = 0;
-        CHECKED(startRecording());
-        CHECKED(speak(2500));
-        QTRY_VERIFY_WITH_TIMEOUT(vm()->transcriptText().contains(u"hyvää huomenta kaikille") &&
-                                     transcriptOnScreen().contains(u"hyvää huomenta kaikille"),
-                                 10000);
-        *id = vm()->sessionId();
-        CHECKED(stopRecording());
+        return qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
     }
 
-    // Answers the question the dialog host shows, after checking its text.
     void answerDialog(bool accept, const QString &question)
     {
         QTRY_VERIFY_WITH_TIMEOUT(read(QStringLiteral("promptDialog"), "opened").toBool(), 5000);

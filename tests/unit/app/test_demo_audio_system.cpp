@@ -31,7 +31,6 @@ private Q_SLOTS:
         // 0.005 is where the reference recognizer counts audio as speech.
         QTest::newRow("first phrase") << int(Voice::Speech) << 0 << 1000 << 0.005 << 0.2;
         QTest::newRow("pause between phrases") << int(Voice::Speech) << 1850 << 500 << 0.0 << 0.0;
-        QTest::newRow("second phrase") << int(Voice::Speech) << 2400 << 1800 << 0.005 << 0.2;
         QTest::newRow("background hum is quiet but present")
             << int(Voice::Background) << 0 << 1000 << 0.005 << 0.02;
     }
@@ -88,16 +87,6 @@ private Q_SLOTS:
         opened.stream->close();
         clock.advance(1000ms);
         QCOMPARE(deliveries, 10);
-    }
-
-    void unknownSourceCannotBeOpened()
-    {
-        FakeClock clock;
-        DemoAudioSystem audio(&clock);
-        const CaptureOpenResult opened = audio.openCapture(CaptureTarget::source(12345, 1024));
-        QVERIFY(!opened.stream);
-        QVERIFY(!opened.error.description.isEmpty());
-        QVERIFY(audio.openCapture(CaptureTarget::allApplications(1024)).stream);
     }
 };
 

@@ -1,14 +1,10 @@
 // Audio health of a live recording through the controller: the repairs it makes by itself (each
 // once per recording), what reaches the wire after a switch, the system-audio fallback, the live
 // microphone change, and the live diagnostics line.
-#include "foundation/app_log.h"
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSignalSpy>
 #include <QtTest>
 
 using namespace vernalo;
@@ -21,23 +17,6 @@ const QString kSession = QStringLiteral("rec-1");
 constexpr quint32 kHeadsetId = 21;
 constexpr quint32 kSecondUsbId = 12;
 const QByteArray kSilence(3200, '\0');
-
-QString logSince(qsizetype offset)
-{
-    return AppLog::snapshot(1 << 22).mid(offset);
-}
-
-qsizetype logSize()
-{
-    return AppLog::snapshot(1 << 22).size();
-}
-
-RawAudioFrames unconvertibleFrames()
-{
-    RawAudioFrames frames = ControllerHarness::framesOf(QByteArray(960, '\x11'));
-    frames.format = SampleFormat::Unsupported;
-    return frames;
-}
 
 enum class Repair { StableMicrophone, MixedRestart, SystemFallback };
 
@@ -72,7 +51,7 @@ class ViewModelHealthTest : public QObject
         h->expectSession(session);
         QString why;
         QVERIFY2(h->startLive(&why), qPrintable(why));
-        m_logStart = logSize();
+        m_logStart = ControllerHarness::logText().size();
     }
 
     void serverMeta(const QByteArray &json)
@@ -91,7 +70,19 @@ class ViewModelHealthTest : public QObject
 
     int logCount(const QString &fragment) const
     {
-        return static_cast<int>(logSince(m_logStart).count(fragment));
+        return static_cast<int>(ControllerHarness::logText().mid(m_logStart).count(fragment));
+    }
+
+    // `opened` sources were asked for (-1: any number), none is left open, nothing was sent.
+    void verifyAudioTestLeftNothing(int opened)
+    {
+        QVERIFY(!vm->support()->isAudioTestRunning());
+        QVERIFY(vm->canStart());
+        if (opened >= 0)
+            QCOMPARE(h->audio.openRequests.size(), opened);
+        QCOMPARE(h->audio.openStreams().size(), 0);
+        QCOMPARE(h->requests("POST", QStringLiteral("/v1/sessions")).size(), 0);
+        QCOMPARE(h->stream.connectionCount(), 0);
     }
 
     int microphoneOpens() const
@@ -213,8 +204,6 @@ private Q_SLOTS:
         QTest::newRow("microphone unplugged") << both << false << false
                                               << "microphone stable fallback trigger=mic-ended "
                                                  "previous=Desk Mic fallback=Podcast Mic";
-        QTest::newRow("server restart, system audio")
-            << AudioInputMode::SystemAudio << true << false << resumed + "systemAudio";
         QTest::newRow("server restart, both") << both << true << false << resumed + rawValue(both);
         QTest::newRow("server restart, devices late")
             << mic << true << true << resumed + "microphone";
@@ -309,171 +298,151 @@ private Q_SLOTS:
         QVERIFY(vm->isRecording());
     }
 
-    // Every start forgets the repairs of the recording before it.
-    void aNewRecordingMayRepairAgain()
-    {
-        startLiveIn(AudioInputMode::MicrophoneAndSystem);
-        const QByteArray meta = R"({"status":"active","audioFrameCount":60,"finalCount":1})";
-        serverMeta(meta);
-        serverMeta(meta);
-        QCOMPARE(logCount(QStringLiteral("mixed microphone restart trigger=")), 1);
-        QVERIFY(h->stopAndFinish());
-
-        startLiveIn(AudioInputMode::MicrophoneAndSystem, QStringLiteral("rec-2"));
-        serverMeta(meta);
-        QCOMPARE(logCount(QStringLiteral("mixed microphone restart trigger=")), 1);
-    }
-
     // System audio arrives raw but never converts: on the second update the recording turns
-    // mixed when that is allowed, or only says what to do when it is not.
-    void silentSystemSourceFallsBackToMixed_data()
-    {
-        QTest::addColumn<bool>("allowed");
-        QTest::newRow("fallback allowed") << true;
-        QTest::newRow("fallback not allowed") << false;
-    }
+    // mixed, once, leaves its diagnostics file, and the added microphone goes out.
     void silentSystemSourceFallsBackToMixed()
     {
-        QFETCH(bool, allowed);
-        vm = h->build();
-        vm->settings()->setAllowSystemFallback(allowed);
         startLiveIn(AudioInputMode::SystemAudio);
         QSignalSpy exports(vm, &TranscriptionViewModel::fallbackDiagnosticsRequested);
-        h->systemStream()->deliver(unconvertibleFrames());
-
-        const QString notConverting = QStringLiteral(
-            "Systeemiääni saapuu, mutta formaatti ei muunnu PCM:ksi. Lähetä terminaalilogi.");
-        const QString enableFallback = QStringLiteral(
-            "Systeemiääni ei muodosta PCM-dataa. Ota varatila käyttöön tai vaihda tilaan Mikki + "
-            "systeemiääni.");
+        RawAudioFrames frames = ControllerHarness::framesOf(QByteArray(960, '\x11'));
+        frames.format = SampleFormat::Unsupported;
+        h->systemStream()->deliver(frames);
         serverMeta(R"({"status":"active"})");
-        QCOMPARE(vm->diagnosticHint(), allowed ? notConverting : enableFallback);
         QCOMPARE(vm->settings()->inputMode(), AudioInputMode::SystemAudio);
         serverMeta(R"({"status":"active"})");
-
-        if (!allowed) {
-            QCOMPARE(vm->diagnosticHint(), enableFallback);
-            serverMeta(R"({"status":"active"})");
-            QCOMPARE(vm->settings()->inputMode(), AudioInputMode::SystemAudio);
-            QVERIFY(!vm->fallbackNoticeVisible());
-            QCOMPARE(exports.size(), 0);
-            QCOMPARE(h->microphoneStream(), nullptr);
-            return;
-        }
         QVERIFY(h->waitFor(
             [&] { return vm->settings()->inputMode() == AudioInputMode::MicrophoneAndSystem; }));
         QVERIFY(vm->fallbackNoticeVisible());
         QCOMPARE(exports.size(), 1);
         QCOMPARE(exports.first().first().toString(), QStringLiteral("raw-without-pcm"));
-        QVERIFY(vm->lastHealthMeta().has_value());
-        // The fallback leaves its diagnostics file behind, named after its trigger.
         QVERIFY(h->waitFor([&] {
             return vm->support()->lastDiagnosticsFileName().startsWith(
                 "vernalo-diagnoosi-auto-raw-without-pcm-");
         }));
         QVERIFY(QFileInfo::exists(vm->support()->lastDiagnosticsPath()));
-        QCOMPARE(vm->diagnosticHint(),
-                 QStringLiteral("Systeemiääni ei tuottanut dataa. Vaihdettu automaattisesti "
-                                "tilaan Mikki + systeemiääni. (Diagnoosi: ") +
-                     vm->support()->lastDiagnosticsFileName() + u')');
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Kuuntelen... (Näyttö 1 • Kaikki sovellukset + Desk Mic)"));
-        QVERIFY(h->microphoneStream());
         serverMeta(R"({"status":"active"})");
         QCOMPARE(exports.size(), 1);
-
-        // The microphone now goes out: alone after two chunks without a system partner.
+        // Alone after two chunks without a system partner.
         const int before = h->audioReceived().size();
         for (int i = 0; i < 3; ++i)
             h->speak(ControllerHarness::testChunk(20 + i));
         QVERIFY(h->waitAudioChunks(before + 1));
         QCOMPARE(h->audioReceived().at(before), ControllerHarness::testChunk(20));
-        // The added microphone is watched like any other.
-        h->advance(4s);
-        QCOMPARE(logCount(QStringLiteral("microphone liveness failed")), 0);
     }
 
-    // A microphone chosen during a recording replaces the running one; chosen during a
-    // system-audio recording it is added, and the recording is a mixed one from then on.
-    void microphoneChangedDuringRecording_data()
+    // The five-second audio test opens the sources of the mode, counts what they deliver, sends
+    // nothing and judges the result.
+    void audioTestCapturesFiveSecondsAndJudges_data()
     {
         QTest::addColumn<AudioInputMode>("mode");
-        QTest::addColumn<QString>("requestedStatus");
-        QTest::addColumn<AudioInputMode>("modeAfter");
-        QTest::addColumn<QString>("hint");
-        QTest::newRow("microphone recording")
-            << AudioInputMode::Microphone << "Vaihdetaan mikrofonia..."
-            << AudioInputMode::Microphone << "Mikrofoni vaihdettu käynnissä olevaan tallennukseen.";
-        QTest::newRow("system-audio recording")
-            << AudioInputMode::SystemAudio << "Lisätään mikrofoni tallennukseen..."
-            << AudioInputMode::MicrophoneAndSystem
-            << "Mikrofoni liitetty käynnissä olevaan tallennukseen. Odotetaan mikrofonidataa...";
+        QTest::addColumn<QByteArray>("microphoneChunk");
+        QTest::addColumn<QByteArray>("systemChunk");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("hintStart");
+        const QByteArray tone = ControllerHarness::testChunk(3);
+        const QString ok = QStringLiteral("Äänitesti valmis: taso ok");
+        QTest::newRow("microphone delivers nothing")
+            << AudioInputMode::Microphone << QByteArray() << QByteArray()
+            << "Äänitesti valmis: Ei havaittua audiodataa"
+            << "Äänitesti: frameja 0, mic 0, systeemi 0, avg 0.000, huippu 0.000.";
+        QTest::newRow("microphone delivers digital silence")
+            << AudioInputMode::Microphone << kSilence << QByteArray()
+            << "Äänitesti valmis: audiodata hyvin hiljainen"
+            << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.000, huippu 0.000.";
+        QTest::newRow("microphone hears a tone")
+            << AudioInputMode::Microphone << tone << QByteArray() << ok
+            << "Äänitesti: frameja 50, mic 50, systeemi 0, avg 0.1";
+        QTest::newRow("system audio plays") << AudioInputMode::SystemAudio << tone << tone << ok
+                                            << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1";
+        QTest::newRow("mixed with a silent microphone")
+            << AudioInputMode::MicrophoneAndSystem << QByteArray() << tone << ok
+            << "Äänitesti: frameja 50, mic 0, systeemi 50, avg 0.1";
     }
-    void microphoneChangedDuringRecording()
+    void audioTestCapturesFiveSecondsAndJudges()
     {
         QFETCH(AudioInputMode, mode);
-        QFETCH(QString, requestedStatus);
-        QFETCH(AudioInputMode, modeAfter);
-        QFETCH(QString, hint);
-        h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
-        startLiveIn(mode);
-        holdMetaPolls();
-        QStringList statuses;
-        connect(vm, &TranscriptionViewModel::statusTextChanged, this,
-                [&] { statuses.append(vm->statusText()); });
-
-        vm->setPreferredInputDevice(kSecondUsbId);
-        QVERIFY(h->waitFor([&] { return vm->statusText() != requestedStatus; }));
-        QCOMPARE(
-            statuses,
-            (QStringList {requestedStatus, QStringLiteral("Mikrofoni vaihdettu: Podcast Mic")}));
-        QCOMPARE(vm->diagnosticHint(), hint);
-        QCOMPARE(vm->settings()->inputMode(), modeAfter);
-        QCOMPARE(h->microphoneStream()->target().sourceId, kSecondUsbId);
-        QCOMPARE(h->audio.openStreams().size(), mode == AudioInputMode::Microphone ? 1 : 2);
-
-        // The new microphone is watched like the first: silent for 4 s, it gives way to the
-        // other stable one.
-        h->speak(kSilence);
-        h->advance(4s);
-        QCOMPARE(logCount(QStringLiteral("microphone stable fallback "
-                                         "trigger=mic-liveness-live-device-change "
-                                         "previous=Podcast Mic fallback=Desk Mic")),
-                 1);
-        QCOMPARE(vm->settings()->inputMode(), modeAfter);
-        QVERIFY(vm->isRecording());
+        QFETCH(QByteArray, microphoneChunk);
+        QFETCH(QByteArray, systemChunk);
+        QFETCH(QString, status);
+        QFETCH(QString, hintStart);
+        vm = h->build();
+        vm->settings()->setInputMode(mode);
+        vm->runAudioQualityTest();
+        QVERIFY(vm->support()->isAudioTestRunning());
+        QCOMPARE(vm->statusText(), QStringLiteral("Äänitesti käynnissä (5 s)..."));
+        // No recording while a test runs.
+        vm->startRecording();
+        QCOMPARE(vm->statusText(), QStringLiteral("Odota, että äänitesti valmistuu"));
+        QVERIFY(!vm->isStartingRecording() && !vm->canStart());
+        const bool withMicrophone = mode != AudioInputMode::SystemAudio;
+        QCOMPARE(h->microphoneStream() != nullptr, withMicrophone);
+        QCOMPARE(h->systemStream() != nullptr, mode != AudioInputMode::Microphone);
+        for (int i = 0; i < 50; ++i) {
+            if (withMicrophone && !microphoneChunk.isEmpty())
+                h->speak(microphoneChunk);
+            if (!systemChunk.isEmpty())
+                h->playSystemAudio(systemChunk);
+            h->advance(99ms);
+            if (i == 20) // a second press does nothing
+                vm->runAudioQualityTest();
+        }
+        QVERIFY(vm->support()->isAudioTestRunning());
+        h->advance(50ms);
+        QCOMPARE(vm->statusText(), status);
+        QVERIFY2(vm->diagnosticHint().startsWith(hintStart), qPrintable(vm->diagnosticHint()));
+        verifyAudioTestLeftNothing(withMicrophone + (mode != AudioInputMode::Microphone));
     }
 
-    // While paused the rules only say so, and the liveness check does not switch anything.
-    void pausedRecordingIsLeftAlone()
+    void audioTestSourceThatWillNotStart_data()
     {
-        onlyHeadsetPlugged();
-        startLiveIn(AudioInputMode::MicrophoneAndSystem);
-        h->audio.addSource(ControllerHarness::kMicrophoneId, QStringLiteral("Desk Mic"),
-                           QStringLiteral("usb"));
-        vm->pauseRecording();
-        serverMeta(R"({"status":"active","audioFrameCount":600})");
-        QCOMPARE(vm->diagnosticHint(), QStringLiteral("Tallennus tauolla"));
-        h->advance(8s);
-        QCOMPARE(vm->sources()->selectedInputDeviceID(), 0u);
-        QCOMPARE(logCount(QStringLiteral("microphone stable fallback")), 0);
-        QCOMPARE(microphoneOpens(), 1);
+        QTest::addColumn<AudioInputMode>("mode");
+        QTest::addColumn<bool>("serverReachable");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("system audio refused by the sound server")
+            << AudioInputMode::SystemAudio << false
+            << "Äänitesti epäonnistui: Systeemiäänen käyttöoikeus puuttuu (äänipalvelin).";
+        QTest::newRow("microphone that does not open")
+            << AudioInputMode::Microphone << true
+            << "Äänitesti epäonnistui: Audio engine ei ole käyttövalmis";
+        // The microphone opened first is closed again.
+        QTest::newRow("mixed, system audio fails after the microphone")
+            << AudioInputMode::MicrophoneAndSystem << true
+            << "Äänitesti epäonnistui: Systeemiäänen kaappausta ei voitu käynnistää.";
+    }
+    void audioTestSourceThatWillNotStart()
+    {
+        QFETCH(AudioInputMode, mode);
+        QFETCH(bool, serverReachable);
+        QFETCH(QString, status);
+        vm = h->build();
+        vm->settings()->setInputMode(mode);
+        h->audio.reachable = serverReachable;
+        const AudioServerError broken {QStringLiteral("pulse"), 5, QStringLiteral("No entity")};
+        if (mode == AudioInputMode::Microphone)
+            h->audio.failingSources.insert(ControllerHarness::kMicrophoneId, broken);
+        else
+            h->audio.monitorFailure = broken;
+        vm->runAudioQualityTest();
+        QCOMPARE(vm->statusText(), status);
+        QCOMPARE(vm->permissions()->showSystemAudioPermissionHelp(), !serverReachable);
+        verifyAudioTestLeftNothing(-1);
+        h->advance(6s);
+        QCOMPARE(vm->statusText(), status);
     }
 
-    // The live line counts what went out and how old the last answers are.
-    void realtimeDiagnosticsLabel()
+    // No test while a recording runs: the recording's capture is untouched.
+    void noAudioTestWhileRecording()
     {
         startLiveIn(AudioInputMode::Microphone);
-        QSignalSpy changes(vm, &TranscriptionViewModel::realtimeDiagnosticsLabelChanged);
-        h->speak(ControllerHarness::testChunk(1));
+        vm->runAudioQualityTest();
+        QCOMPARE(vm->statusText(), QStringLiteral("Pysäytä tallennus ennen äänitestiä"));
+        QVERIFY(!vm->support()->isAudioTestRunning());
+        QCOMPARE(h->audio.openRequests.size(), 1);
+        h->speak(ControllerHarness::testChunk(4));
         QVERIFY(h->waitAudioChunks(1));
-        QVERIFY(changes.size() > 0);
-        h->advance(1500ms);
-        const QString label = vm->realtimeDiagnosticsLabel();
-        QVERIFY2(label.startsWith(QStringLiteral("Audio 1 • mic 1/0.")), qPrintable(label));
-        QVERIFY2(label.contains(QStringLiteral(" • sys 0/0.000 • partial - • final - • meta 1s • "
-                                               "mixDrop m:0 s:0")),
-                 qPrintable(label));
+        QCOMPARE(h->audioReceived().last(), ControllerHarness::testChunk(4));
     }
 };
 

@@ -5,9 +5,11 @@
 #include "support/controller_harness.h"
 #include "support/test_environment.h"
 
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace vernalo;
@@ -20,6 +22,45 @@ QJsonObject parseStored(const QVariant &value)
     return QJsonDocument::fromJson(value.toString().toUtf8()).object();
 }
 
+SavedSession twoLineSession()
+{
+    return ControllerHarness::sessionOf("memo-7", {"Hyvää huomenta|S1", "Sanoi \"kyllä\""});
+}
+
+SavedSession memoSession()
+{
+    SavedSession session = ControllerHarness::sessionOf(
+        "memo-7", {"Hyvää huomenta|S1", "Sanoi \"kyllä\"  ", "kolmas|"});
+    session.segments[0].timestamp = session.segments[0].timestamp.addMSecs(250);
+    session.segments[2].timestamp = session.createdAt.addSecs(3600);
+    return session;
+}
+
+// The same transcript as the memo request must carry it: nothing trimmed, seconds only, UTC,
+// a speaker key only where the segment has one (also when it is empty).
+QJsonArray expectedSegments()
+{
+    return QJsonArray {
+        QJsonObject {{"text", QStringLiteral("Hyvää huomenta")},
+                     {"ts", "2026-03-01T12:00:07Z"},
+                     {"speakerLabel", "S1"}},
+        QJsonObject {{"text", QStringLiteral("Sanoi \"kyllä\"  ")}, {"ts", "2026-03-01T12:00:09Z"}},
+        QJsonObject {{"text", "kolmas"}, {"ts", "2026-03-01T13:00:00Z"}, {"speakerLabel", ""}},
+    };
+}
+
+const QByteArray kSummary =
+    R"({"sessionId":"memo-7","createdAt":"2026-03-01T12:10:00Z","summary":{"title":"Muistio"}})";
+
+QByteArray documentBytes()
+{
+    // Binary, with zero bytes and bytes that are not UTF-8: must arrive untouched.
+    QByteArray bytes("PK\x03\x04", 4);
+    for (int i = 0; i < 5000; ++i)
+        bytes.append(char(i * 7 % 256));
+    return bytes;
+}
+
 } // namespace
 
 class ViewModelSettingsTest : public QObject
@@ -27,6 +68,15 @@ class ViewModelSettingsTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<ControllerHarness> h;
+
+    TranscriptionViewModel *buildWithMemoSession()
+    {
+        if (!h->storeSession(memoSession()))
+            return nullptr;
+        TranscriptionViewModel *vm = h->build();
+        vm->loadSession(QStringLiteral("memo-7"));
+        return vm;
+    }
 
     void storeRaw(const QByteArray &json)
     {
@@ -131,7 +181,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("systemGain");
         QTest::addColumn<bool>("autoDuck");
         QTest::newRow("interview") << "interview" << true << 1.15 << 0.72 << true;
-        QTest::newRow("webinar") << "webinar" << true << 0.85 << 1.2 << false;
         QTest::newRow("custom changes nothing") << "custom" << false << 1.3 << 0.5 << true;
         QTest::newRow("unknown name") << "podcast" << false << 1.3 << 0.5 << true;
     }
@@ -164,18 +213,6 @@ private Q_SLOTS:
         const QJsonObject written = parseStored(h->storedConfigurationValue());
         QCOMPARE(written.value("mixedMicGain").toDouble(), micGain);
         QCOMPARE(written.value("mixedLimiterEnabled").toBool(), true);
-    }
-
-    // Editing one value by hand turns a preset into "custom" right away.
-    void handEditedValuesAreCustom()
-    {
-        TranscriptionViewModel *vm = h->build();
-        vm->applyMixPreset(QStringLiteral("meeting"));
-        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("meeting"));
-        vm->settings()->setMixedDuckingStrength(0.49);
-        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("meeting"));
-        vm->settings()->setMixedDuckingStrength(0.6);
-        QCOMPARE(vm->settings()->mixedPresetName(), QStringLiteral("custom"));
     }
 
     void sessionTokenGoesWithBackendRequests_data()
@@ -262,33 +299,188 @@ private Q_SLOTS:
             }
         }
         QVERIFY(published >= 60);
-        auto *segments =
-            qobject_cast<TranscriptSegmentModel *>(vm->property("segments").value<QObject *>());
-        QCOMPARE(segments, vm->segmentModel());
-        const QVariantList devices = vm->sources()->property("availableInputDevices").toList();
-        QCOMPARE(devices.size(), 1);
-        QCOMPARE(devices.first().toMap().value("name").toString(), QStringLiteral("Desk Mic"));
-        QCOMPARE(vm->property("statusText").toString(), QStringLiteral("Valmis aloittamaan"));
-        QCOMPARE(vm->permissions()->property("microphonePermissionSummary").toString(),
-                 QStringLiteral("Mikrofonioikeus: sallittu"));
+        QCOMPARE(vm->property("segments").value<QObject *>(), vm->segmentModel());
         // Settings written through the property system reach the controller.
         QVERIFY(vm->settings()->setProperty("exportFormat", QStringLiteral("csv")));
         QCOMPARE(vm->settings()->exportFormat(), TranscriptExportFormat::Csv);
     }
 
-    // The input mode is fixed for a running recording; the screen can change it between them.
-    void inputModeIsFixedWhileRecording()
+    // What the user typed is trimmed and stored; a cancelled prompt stores nothing.
+    void promptsStoreTheTrimmedAnswer_data()
     {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("backend address") << 0 << std::optional<QString>(" http://h:1 \n") << true;
+        QTest::newRow("api key") << 1 << std::optional<QString>("\tk-42 ") << true;
+        QTest::newRow("manifest address")
+            << 2 << std::optional<QString>(" http://m/l.json") << true;
+        QTest::newRow("cancelled key") << 1 << std::optional<QString>() << false;
+    }
+    void promptsStoreTheTrimmedAnswer()
+    {
+        QFETCH(int, which);
+        QFETCH(std::optional<QString>, answer);
+        QFETCH(bool, stored);
         TranscriptionViewModel *vm = h->build();
-        h->expectSession(QStringLiteral("rec-1"));
-        QVERIFY(h->startLive());
-        vm->settings()->setInputModeName(QStringLiteral("systemAudio"));
-        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("microphone"));
-        QVERIFY(h->stopAndFinish());
-        vm->settings()->setInputModeName(QStringLiteral("systemAudio"));
-        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("systemAudio"));
-        vm->settings()->setInputModeName(QStringLiteral("mic"));
-        QCOMPARE(vm->settings()->inputModeName(), QStringLiteral("systemAudio"));
+        const STTConfiguration before = h->storedConfiguration();
+        h->desktop.promptAnswers.enqueue(answer);
+        if (which == 0)
+            vm->promptForBackendURL();
+        else if (which == 1)
+            vm->promptForAPIKey();
+        else
+            vm->promptForUpdateManifestURL();
+        QVERIFY(h->waitFor([&] { return h->desktop.prompts.size() == 1; }));
+        h->advance(std::chrono::milliseconds(0));
+        // The key is typed into a masked field.
+        QCOMPARE(h->desktop.prompts.first().secure, which == 1);
+        const STTConfiguration after = h->storedConfiguration();
+        const std::array<QString, 3> values = {after.baseURL, after.apiKey,
+                                               after.updateManifestURL};
+        const std::array<QString, 3> previous = {before.baseURL, before.apiKey,
+                                                 before.updateManifestURL};
+        QCOMPARE(values[which], stored ? answer->trimmed() : previous[which]);
+    }
+
+    void apiKeyFromClipboard_data()
+    {
+        QTest::addColumn<std::optional<QString>>("clipboard");
+        QTest::addColumn<QString>("storedKey"); // empty: the key is left alone
+        QTest::newRow("key with line break") << std::optional<QString>(" k-9\n") << "k-9";
+        QTest::newRow("no text at all") << std::optional<QString>() << "";
+    }
+    void apiKeyFromClipboard()
+    {
+        QFETCH(std::optional<QString>, clipboard);
+        QFETCH(QString, storedKey);
+        TranscriptionViewModel *vm = h->build();
+        const QString before = h->storedConfiguration().apiKey;
+        h->desktop.clipboard = clipboard;
+        vm->useAPIKeyFromClipboard();
+        QCOMPARE(h->storedConfiguration().apiKey, storedKey.isEmpty() ? before : storedKey);
+        if (storedKey.isEmpty())
+            QCOMPARE(vm->statusText(), QStringLiteral("Leikepöydällä ei ole API-avainta"));
+    }
+
+    // The save dialog proposes the session's name; the chosen file holds the CSV rendering.
+    void saveTranscriptWritesWhereTheUserChose_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void saveTranscriptWritesWhereTheUserChose()
+    {
+        QFETCH(bool, confirm);
+        QVERIFY(h->storeSession(twoLineSession()));
+        TranscriptionViewModel *vm = h->build();
+        vm->settings()->setExportFormatName(QStringLiteral("csv"));
+        vm->loadSession(QStringLiteral("memo-7"));
+        QVERIFY(vm->canSave());
+        QTemporaryDir target;
+        const QString path = target.filePath(QStringLiteral("valittu.csv"));
+        h->desktop.saveAnswers.enqueue(confirm ? std::optional<QString>(path) : std::nullopt);
+        const QString statusBefore = vm->statusText();
+        vm->saveTranscript();
+        QVERIFY(h->waitFor([&] { return h->desktop.saveDialogs.size() == 1; }));
+        h->advance(std::chrono::milliseconds(0));
+        QCOMPARE(h->desktop.saveDialogs.first().suggestedFileName, QStringLiteral("memo-7.csv"));
+        QCOMPARE(QFile::exists(path), confirm);
+        if (!confirm) {
+            QCOMPARE(vm->statusText(), statusBefore);
+            return;
+        }
+        QCOMPARE(vm->statusText(), QStringLiteral("Tallennettu: valittu.csv"));
+        vm->copyTranscriptToClipboard();
+        QCOMPARE(h->desktop.clipboard.value_or(QString()), vm->transcriptText());
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(),
+                 QByteArray("timestamp,speaker,text\n2026-03-01T12:00:07Z,\"S1\",\"Hyvää "
+                            "huomenta\"\n2026-03-01T12:00:09Z,\"\",\"Sanoi \"\"kyllä\"\"\""));
+    }
+
+    void memo_data()
+    {
+        QTest::addColumn<int>("generateStatus");
+        QTest::addColumn<QByteArray>("generateBody");
+        QTest::addColumn<int>("documentStatus");
+        QTest::addColumn<QString>("destination"); // "" cancels the dialog
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("downloaded");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("saved over an older file")
+            << 200 << kSummary << 200 << "vanha.docx"
+            << "Muistio tallennettu: vanha.docx" << true << true;
+        QTest::newRow("dialog cancelled") << 200 << kSummary << 200 << ""
+                                          << "Muistio valmis" << true << false;
+        QTest::newRow("generation refused with the server's text")
+            << 503 << QByteArray(R"({"error":"Muistiopalvelu ei ole käytettävissä"})") << 200
+            << "muistio.docx"
+            << "Muistion luonti epäonnistui: Muistiopalvelu ei ole käytettävissä" << false << false;
+        QTest::newRow("download fails")
+            << 200 << kSummary << 500 << "muistio.docx"
+            << "Muistion luonti epäonnistui: Palvelinvirhe (500)" << true << false;
+        QTest::newRow("write fails") << 200 << kSummary << 200 << "ei-ole/muistio.docx"
+                                     << "Muistion tallennus epäonnistui" << true << false;
+    }
+    void memo()
+    {
+        QFETCH(int, generateStatus);
+        QFETCH(QByteArray, generateBody);
+        QFETCH(int, documentStatus);
+        QFETCH(QString, destination);
+        QFETCH(QString, status);
+        QFETCH(bool, downloaded);
+        QFETCH(bool, written);
+        const QByteArray document = documentBytes();
+        h->backend.on("POST", "/v1/sessions/memo-7/summary",
+                      ScriptedResponse::json(generateStatus, generateBody));
+        h->backend.on(
+            "GET", "/v1/sessions/memo-7/summary/docx",
+            documentStatus == 200
+                ? ScriptedResponse::withType(200, document,
+                                             "application/vnd.openxmlformats-"
+                                             "officedocument.wordprocessingml.document")
+                : ScriptedResponse::withType(documentStatus, "<html>oops</html>", "text/html"));
+        TranscriptionViewModel *vm = buildWithMemoSession();
+        QVERIFY(vm);
+        QTemporaryDir chosen;
+        const QString target = destination.isEmpty() ? QString() : chosen.filePath(destination);
+        // An older file where the new one goes: replaced, or left whole when nothing is written.
+        const QByteArray older("older memo");
+        QFile existing(target);
+        if (!target.isEmpty() && existing.open(QIODevice::WriteOnly))
+            existing.write(older);
+        existing.close();
+        h->desktop.saveAnswers.enqueue(target.isEmpty() ? std::nullopt
+                                                        : std::optional<QString>(target));
+        QSignalSpy busy(vm->support(), &SupportState::isGeneratingSummaryChanged);
+
+        vm->generateSummaryDocx();
+        QCOMPARE(vm->statusText(), QStringLiteral("Muodostetaan muistio..."));
+        QVERIFY(vm->support()->isGeneratingSummary());
+        QVERIFY(h->waitFor([&] { return !vm->support()->isGeneratingSummary(); }));
+        QCOMPARE(busy.size(), 2);
+        QCOMPARE(vm->statusText(), status);
+
+        const QList<RecordedRequest> generated = h->requests("POST", "/v1/sessions/memo-7/summary");
+        QCOMPARE(generated.size(), 1);
+        QCOMPARE(generated.first().header("content-type"), QByteArray("application/json"));
+        QCOMPARE(generated.first().json().object().value("transcriptSegments").toArray(),
+                 expectedSegments());
+        QCOMPARE(h->requests("GET", "/v1/sessions/memo-7/summary/docx").size(), downloaded ? 1 : 0);
+        // The dialog only opens with a document in hand, proposing the session's name.
+        const bool dialog = downloaded && documentStatus == 200;
+        QCOMPARE(h->desktop.saveDialogs.size(), dialog ? 1 : 0);
+        if (dialog)
+            QCOMPARE(h->desktop.saveDialogs.first().suggestedFileName,
+                     QStringLiteral("memo-7-muistio.docx"));
+        if (existing.open(QIODevice::ReadOnly))
+            QCOMPARE(existing.readAll(), written ? document : older);
+        else
+            QVERIFY(!written);
     }
 };
 
