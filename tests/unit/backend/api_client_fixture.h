@@ -79,11 +79,6 @@ inline QCoro::Task<QJsonValue> perform(STTAPIClient *client, STTConfiguration co
     qFatal("unknown operation");
 }
 
-inline QByteArray compactJson(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
-}
-
 inline const QByteArray kTranscript =
     R"({"sessionId":"abc","segments":[{"text":"Hei","ts":"2026-01-05T09:00:01Z"}]})";
 inline const QByteArray kCreate =
