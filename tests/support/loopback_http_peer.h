@@ -45,26 +45,16 @@ struct ScriptedResponse
     // answers that are not HTTP at all.
     QByteArray raw;
 
-    static ScriptedResponse json(int status, const QByteArray &body)
-    {
-        return ScriptedResponse {status, body, "application/json", {}, false, {}};
-    }
+    static ScriptedResponse json(int status, const QByteArray &body) { return {status, body}; }
     // Holds the connection without ever answering.
-    static ScriptedResponse silence()
-    {
-        ScriptedResponse response;
-        response.neverAnswer = true;
-        return response;
-    }
+    static ScriptedResponse silence() { return {200, {}, {}, {}, true}; }
     static ScriptedResponse withType(int status, const QByteArray &body, const QByteArray &type)
     {
-        return ScriptedResponse {status, body, type, {}, false, {}};
+        return {status, body, type};
     }
     static ScriptedResponse rawBytes(const QByteArray &bytes)
     {
-        ScriptedResponse response;
-        response.raw = bytes;
-        return response;
+        return {200, {}, {}, {}, false, bytes};
     }
 };
 

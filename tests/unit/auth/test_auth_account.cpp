@@ -223,38 +223,6 @@ private Q_SLOTS:
         QCOMPARE(sheet.changeConfirmPassword().isEmpty(), succeeded);
     }
 
-    void forgotPasswordSheet_data()
-    {
-        QTest::addColumn<QString>("email");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("error");
-        // clang-format off
-        QTest::newRow("sent") << " anna@example.fi " << 200 << QByteArray(R"({"message":"Lähetetty"})") << "Lähetetty" << "";
-        QTest::newRow("no address") << "  " << 200 << QByteArray() << "" << "Syötä sähköpostiosoite.";
-        QTest::newRow("service refuses") << "anna@example.fi" << 429 << QByteArray(R"({"error":"Liian monta pyyntöä"})") << "" << "Liian monta pyyntöä";
-        // clang-format on
-    }
-    void forgotPasswordSheet()
-    {
-        QFETCH(QString, email);
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, message);
-        QFETCH(QString, error);
-        AuthHarness h;
-        h.start();
-        h.peer.on("POST", kResetPath, ScriptedResponse::json(status, body));
-        PasswordResetFlow sheet(h.manager.get());
-        sheet.setResetEmail(email);
-        QVERIFY(runToFinish(&sheet, [&sheet]() { sheet.send(); }));
-        QCOMPARE(sheet.resetMessage(), message);
-        QCOMPARE(sheet.resetError(), error);
-        QVERIFY(!sheet.isSendingReset());
-        QCOMPARE(h.peer.requests().size(), email.trimmed().isEmpty() ? 0 : 1);
-    }
-
     void forgotPasswordSheetSendsOnce()
     {
         AuthHarness h;

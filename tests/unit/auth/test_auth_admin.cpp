@@ -182,9 +182,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("secondStatus");
         QTest::addColumn<QString>("text");
+        // clang-format off
         QTest::newRow("older service") << 200 << "ok";
         QTest::newRow("neither path") << 404 << "Roolin vaihto ei ole käytössä auth-palvelussa.";
         QTest::newRow("older path fails") << 400 << "Roolin vaihto epäonnistui.";
+        // clang-format on
     }
     void roleTriesOlderPath()
     {
@@ -262,51 +264,6 @@ private Q_SLOTS:
             (QStringList {QStringLiteral("Anna@example.fi"), QStringLiteral("pekka@example.fi")}));
     }
 
-    void keyButtons()
-    {
-        PanelRig rig(QStringLiteral("   "));
-        rig.panel->saveKey();
-        QCOMPARE(rig.panel->adminError(), QStringLiteral("Syötä admin-avain."));
-        QVERIFY(!rig.settings->contains(QLatin1String(AuthManager::kAdminKeyStorageKey)));
-
-        rig.panel->setAdminKey(QStringLiteral("\tkey-9999 "));
-        rig.panel->saveKey();
-        QCOMPARE(rig.panel->adminError(), QString());
-        QCOMPARE(rig.manager->loadStoredAdminKey(), QStringLiteral("key-9999"));
-        rig.panel->clearKey();
-        QCOMPARE(rig.panel->adminKey(), QString());
-        QVERIFY(!rig.settingsFileBytes().contains("key-9999"));
-    }
-
-    void prepareForDisplay_data()
-    {
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("fieldAfter");
-        QTest::addColumn<QString>("storedAfter");
-        QTest::newRow("on, empty field") << true << ""
-                                         << "stored-key-1"
-                                         << "stored-key-1";
-        QTest::newRow("on, typed field") << true << "typed"
-                                         << "typed"
-                                         << "stored-key-1";
-        QTest::newRow("off") << false << "typed"
-                             << ""
-                             << "";
-    }
-    void prepareForDisplay()
-    {
-        QFETCH(bool, enabled);
-        QFETCH(QString, field);
-        QFETCH(QString, fieldAfter);
-        QFETCH(QString, storedAfter);
-        PanelRig rig(field);
-        rig.manager->saveAdminKey(QStringLiteral("stored-key-1"));
-        rig.panel->prepareForDisplay(enabled);
-        QCOMPARE(rig.panel->adminKey(), fieldAfter);
-        QCOMPARE(rig.manager->loadStoredAdminKey(), storedAfter);
-    }
-
     void createUserReloadsList()
     {
         PanelRig rig(QStringLiteral("key-create-1"));
@@ -328,23 +285,13 @@ private Q_SLOTS:
         QCOMPARE(rig.peer.requests()[1].method, QByteArray("GET"));
     }
 
-    void reloadFailureKeepsSuccessMessage()
-    {
-        PanelRig rig(QStringLiteral("key-role-1"));
-        rig.peer.on("POST", QStringLiteral("/admin/users/3/role"),
-                    ScriptedResponse::json(200, "{}"));
-        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(500, {}));
-        QVERIFY(rig.run([](AdminPanel &panel) { panel.setUserRole(3, QStringLiteral("admin")); }));
-        QCOMPARE(rig.panel->adminMessage(), QStringLiteral("Rooli päivitetty."));
-        QCOMPARE(rig.panel->adminError(), QStringLiteral("Käyttäjien haku epäonnistui."));
-        QVERIFY(!rig.panel->adminBusy());
-    }
-
     void deleteNeedsConfirmation_data()
     {
         QTest::addColumn<bool>("confirmed");
+        // clang-format off
         QTest::newRow("confirmed") << true;
         QTest::newRow("cancelled") << false;
+        // clang-format on
     }
     void deleteNeedsConfirmation()
     {
@@ -369,10 +316,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("answered");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QByteArray>("sent"); // empty: no request
+        // clang-format off
         QTest::newRow("cancelled") << false << "" << QByteArray();
         QTest::newRow("blank") << true << "  \n" << QByteArray();
-        QTest::newRow("trimmed") << true << " uusi-salasana-9 "
-                                 << QByteArray(R"({"password":"uusi-salasana-9"})");
+        QTest::newRow("trimmed") << true << " uusi-salasana-9 " << QByteArray(R"({"password":"uusi-salasana-9"})");
+        // clang-format on
     }
     void resetPasswordAsksFirst()
     {

@@ -122,30 +122,6 @@ private Q_SLOTS:
         QCOMPARE(StoredAuthMeta::fromJson(object(json)).has_value(), decodes);
     }
 
-    void changePasswordBodyReadsEitherSpelling_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("current"); // "-": does not decode
-        QTest::addColumn<QString>("replacement");
-        // clang-format off
-        QTest::newRow("camel") << QByteArray(R"({"currentPassword":"a","newPassword":"b"})") << "a" << "b";
-        QTest::newRow("snake") << QByteArray(R"({"current_password":"a","new_password":"b"})") << "a" << "b";
-        QTest::newRow("camel wins") << QByteArray(R"({"currentPassword":"a","current_password":"x","new_password":"b"})") << "a" << "b";
-        QTest::newRow("new missing") << QByteArray(R"({"currentPassword":"a"})") << "-" << "";
-        QTest::newRow("mistyped") << QByteArray(R"({"currentPassword":1,"newPassword":"b"})") << "-" << "";
-        // clang-format on
-    }
-    void changePasswordBodyReadsEitherSpelling()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, current);
-        QFETCH(QString, replacement);
-        const auto request = AuthChangePasswordRequest::fromJson(object(json));
-        QCOMPARE(request ? request->currentPassword : QStringLiteral("-"), current);
-        if (request)
-            QCOMPARE(request->newPassword, replacement);
-    }
-
     void serverErrorText_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -238,27 +214,6 @@ private Q_SLOTS:
         }
     }
 
-    void adminFlagFromRole_data()
-    {
-        QTest::addColumn<QString>("role"); // "-": absent
-        QTest::addColumn<bool>("admin");
-        // clang-format off
-        QTest::newRow("admin") << "admin" << true;
-        QTest::newRow("capital and spaces") << "  Admin\n" << true;
-        QTest::newRow("user") << "user" << false;
-        QTest::newRow("admin prefix") << "administrator" << false;
-        QTest::newRow("absent") << "-" << false;
-        // clang-format on
-    }
-    void adminFlagFromRole()
-    {
-        QFETCH(QString, role);
-        QFETCH(bool, admin);
-        AuthUser user {std::nullopt, QStringLiteral("a@b.fi"),
-                       role == QLatin1String("-") ? std::nullopt : std::optional<QString>(role)};
-        QCOMPARE(user.isAdmin(), admin);
-    }
-
     void userListOrder()
     {
         auto user = [](qint64 id, const char *email) {
@@ -275,65 +230,6 @@ private Q_SLOTS:
             ids << u.id;
         // Case does not split the list; equal addresses keep the service's order.
         QCOMPARE(ids, (QList<qint64> {5, 2, 4, 3, 1}));
-    }
-
-    void rowButtons_data()
-    {
-        QTest::addColumn<QString>("role");
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<QString>("buttons");
-        // clang-format off
-        QTest::newRow("active user") << "user" << true << "admin disable";
-        QTest::newRow("blocked admin") << "admin" << false << "user enable";
-        QTest::newRow("unknown role") << "owner" << true << "admin user disable";
-        // clang-format on
-    }
-    void rowButtons()
-    {
-        QFETCH(QString, role);
-        QFETCH(bool, active);
-        QFETCH(QString, buttons);
-        AuthAdminUser user;
-        user.id = 9;
-        user.email = QStringLiteral("a@b.fi");
-        user.role = role;
-        user.isActive = active;
-        const QVariantMap row = AdminPanel::rowFor(user);
-        QStringList shown;
-        if (row.value(QStringLiteral("canMakeAdmin")).toBool())
-            shown << QStringLiteral("admin");
-        if (row.value(QStringLiteral("canMakeUser")).toBool())
-            shown << QStringLiteral("user");
-        if (row.value(QStringLiteral("canEnable")).toBool())
-            shown << QStringLiteral("enable");
-        if (row.value(QStringLiteral("canDisable")).toBool())
-            shown << QStringLiteral("disable");
-        QCOMPARE(shown.join(QLatin1Char(' ')), buttons);
-        QCOMPARE(row.value(QStringLiteral("statusLabel")).toString(),
-                 active ? QStringLiteral("aktiivinen") : QStringLiteral("estetty"));
-    }
-
-    void adminFeatureSwitch_data()
-    {
-        QTest::addColumn<QByteArray>("value"); // empty: unset
-        QTest::addColumn<bool>("enabled");
-        // clang-format off
-        QTest::newRow("one") << QByteArray("1") << true;
-        QTest::newRow("true") << QByteArray("true") << false;
-        QTest::newRow("spaced one") << QByteArray(" 1") << false;
-        QTest::newRow("unset") << QByteArray() << false;
-        // clang-format on
-    }
-    void adminFeatureSwitch()
-    {
-        QFETCH(QByteArray, value);
-        QFETCH(bool, enabled);
-        if (value.isEmpty())
-            qunsetenv("VERNALO_INAPP_ADMIN_ENABLED");
-        else
-            qputenv("VERNALO_INAPP_ADMIN_ENABLED", value);
-        QCOMPARE(AdminPanel::isFeatureEnabledByEnvironment(), enabled);
-        qunsetenv("VERNALO_INAPP_ADMIN_ENABLED");
     }
 };
 

@@ -255,9 +255,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("signIn");
         QTest::addColumn<bool>("verified"); // the late answer verifies the stored token
+        // clang-format off
         QTest::newRow("sign-in, check times out") << true << false;
         QTest::newRow("sign-in, check verifies") << true << true;
         QTest::newRow("sign-out, check verifies") << false << true;
+        // clang-format on
     }
     void choiceDuringRestoreStands()
     {
@@ -322,55 +324,6 @@ private Q_SLOTS:
         QVERIFY(h.peer.requests().isEmpty());
     }
 
-    void authURLPrompt_data()
-    {
-        QTest::addColumn<QString>("answer"); // "<cancel>": the prompt is cancelled
-        QTest::addColumn<QString>("authURL"); // empty: stays the peer's address
-        QTest::addColumn<QString>("error");
-        // clang-format off
-        QTest::newRow("trimmed and slashes removed") << " https://auth.example.fi/// \n" << "https://auth.example.fi" << "";
-        QTest::newRow("not an address") << "auth palvelu" << "" << "Virheellinen auth-osoite";
-        QTest::newRow("cancelled") << "<cancel>" << "" << "";
-        // clang-format on
-    }
-    void authURLPrompt()
-    {
-        QFETCH(QString, answer);
-        QFETCH(QString, authURL);
-        QFETCH(QString, error);
-        AuthHarness h;
-        h.start();
-        QVERIFY(h.signIn());
-        const QString before = h.manager->authURL();
-        h.desktop.promptAnswers.enqueue(answer == u"<cancel>" ? std::nullopt
-                                                              : std::optional<QString>(answer));
-        QCoro::waitFor(h.manager->promptForAuthURL());
-
-        QCOMPARE(h.desktop.frontCount, 1);
-        QCOMPARE(h.desktop.prompts.size(), 1);
-        QCOMPARE(h.desktop.prompts[0].initialText, before);
-        QVERIFY(!h.desktop.prompts[0].secure);
-        const QString expected = authURL.isEmpty() ? before : authURL;
-        QCOMPARE(h.manager->authURL(), expected);
-        QCOMPARE(h.stored(AuthManager::kAuthURLKey), expected);
-        QCOMPARE(h.manager->errorMessage(), error);
-        QVERIFY(h.manager->isAuthenticated());
-    }
-
-    void defaultAddressReplacesUnusableStoredOne()
-    {
-        AuthHarness h;
-        h.set(AuthManager::kAuthURLKey, QStringLiteral("/"));
-        h.start();
-        QCOMPARE(h.manager->authURL(), AuthManager::defaultAuthURL());
-
-        h.set(AuthManager::kAuthURLKey, h.peer.baseUrl().toString());
-        h.start();
-        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
-        h.manager->useDefaultAuthURL();
-        QCOMPARE(h.stored(AuthManager::kAuthURLKey), AuthManager::defaultAuthURL());
-    }
-
     void overlappingSignInsStayBusyUntilTheLast()
     {
         AuthHarness h;
@@ -392,8 +345,10 @@ private Q_SLOTS:
     void ownerGoneWhileRequestRuns_data()
     {
         QTest::addColumn<bool>("managerGone");
+        // clang-format off
         QTest::newRow("manager") << true;
         QTest::newRow("network manager") << false;
+        // clang-format on
     }
     void ownerGoneWhileRequestRuns()
     {
@@ -422,8 +377,10 @@ private Q_SLOTS:
     void redirectsStayWithTheService_data()
     {
         QTest::addColumn<bool>("sameOrigin");
+        // clang-format off
         QTest::newRow("same service") << true;
         QTest::newRow("another server") << false;
+        // clang-format on
     }
     void redirectsStayWithTheService()
     {

@@ -127,7 +127,8 @@ protected:
     template<typename T> std::shared_ptr<TaskOutcome<T>> finish(QCoro::Task<T> task)
     {
         auto outcome = runCaptured(std::move(task));
-        if (!waitUntil([&] { return outcome->done; }))
+        // Bodies of many megabytes take their time through loopback on a loaded machine.
+        if (!waitUntil([&] { return outcome->done; }, 30000))
             qWarning("operation did not finish");
         return outcome;
     }

@@ -112,8 +112,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("size");
         QTest::addColumn<bool>("accepted");
+        // clang-format off
         QTest::newRow("exactly 16 MiB") << 16 * 1024 * 1024 << true;
         QTest::newRow("one byte more") << 16 * 1024 * 1024 + 1 << false;
+        // clang-format on
     }
     void bodyCapBoundary()
     {
@@ -137,11 +139,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("op");
         QTest::addColumn<int>("timeoutMs");
+        // clang-format off
         QTest::newRow("createSession") << "create" << 60000;
         QTest::newRow("getTranscript") << "transcript" << 60000;
         QTest::newRow("deleteSession") << "delete" << 60000;
         QTest::newRow("generateSummary") << "summary" << 900000;
         QTest::newRow("fetchUpdateManifest") << "manifest" << 60000;
+        // clang-format on
     }
     void timeOut()
     {
@@ -165,11 +169,13 @@ private Q_SLOTS:
     void stopNeverThrows_data()
     {
         QTest::addColumn<QString>("situation");
+        // clang-format off
         QTest::newRow("unreachable host") << "unreachable";
         QTest::newRow("server error") << "500";
         QTest::newRow("no answer until the time-out") << "silent";
         QTest::newRow("invalid base address") << "bad-base";
         QTest::newRow("empty session ID") << "empty-id";
+        // clang-format on
     }
     void stopNeverThrows()
     {
@@ -199,11 +205,13 @@ private Q_SLOTS:
     void manifestAddressRefused_data()
     {
         QTest::addColumn<QString>("address");
+        // clang-format off
         QTest::newRow("empty") << "";
         QTest::newRow("not a URL") << "latest linux.json";
         QTest::newRow("relative") << "latest-linux.json";
         QTest::newRow("other scheme") << "ftp://127.0.0.1/latest-linux.json";
         QTest::newRow("local file") << "file:///etc/passwd";
+        // clang-format on
     }
     void manifestAddressRefused()
     {

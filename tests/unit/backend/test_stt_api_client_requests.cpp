@@ -199,8 +199,10 @@ private Q_SLOTS:
     void redirects_data()
     {
         QTest::addColumn<bool>("sameOrigin");
+        // clang-format off
         QTest::newRow("same origin followed") << true;
         QTest::newRow("other port refused") << false;
+        // clang-format on
     }
     void redirects()
     {

@@ -1,6 +1,6 @@
-#include "backend/health_status_texts.h"
 #include "support/test_environment.h"
 #include "wire/app_update_manifest.h"
+#include "wire/health_response.h"
 #include "wire/session_records.h"
 #include "wire/stream_event.h"
 #include "wire/stream_messages.h"
@@ -147,60 +147,6 @@ private Q_SLOTS:
         QCOMPARE(result.has_value(), decodes);
         if (decodes)
             QCOMPARE(*result, object(encoded.isEmpty() ? body : encoded));
-    }
-
-    void decodeErrorNamesTheField()
-    {
-        QString error;
-        QVERIFY(!wire::decode<ServerTranscriptResponse>(
-            R"({"sessionId":"s","segments":[{"text":"a"},{"text":3}]})", &error));
-        QCOMPARE(error, QStringLiteral("segments[1].text: expected string"));
-    }
-
-    void memoLabel_data()
-    {
-        QTest::addColumn<QByteArray>("health");
-        QTest::addColumn<QString>("label");
-
-        // clang-format off
-        QTest::newRow("neither field") << R"({"ok":true,"time":"t"})"_qba << "Ei tiedossa (vanha backend)";
-        QTest::newRow("memoAI configured null falls back to old field") << R"({"ok":true,"time":"t","openAIConfigured":false,"memoAI":{"configured":null}})"_qba << "Ei konfiguroitu";
-        QTest::newRow("memoAI wins over old field") << R"({"ok":true,"time":"t","openAIConfigured":false,"openAIModel":"old","memoAI":{"configured":true,"model":" gpt-x \n"}})"_qba << "Käytössä (gpt-x)";
-        QTest::newRow("model from old field when memoAI has none") << R"({"ok":true,"time":"t","memoAI":{"configured":true},"openAIModel":"legacy"})"_qba << "Käytössä (legacy)";
-        QTest::newRow("configured, blank model") << R"({"ok":true,"time":"t","openAIConfigured":true,"openAIModel":"  "})"_qba << "Käytössä";
-        QTest::newRow("configured, no model") << R"({"ok":true,"time":"t","memoAI":{"configured":true}})"_qba << "Käytössä";
-        QTest::newRow("not configured") << R"({"ok":true,"time":"t","memoAI":{"configured":false,"model":"m"}})"_qba << "Ei konfiguroitu";
-        // clang-format on
-    }
-    void memoLabel()
-    {
-        QFETCH(QByteArray, health);
-        QFETCH(QString, label);
-        const auto decoded = wire::decode<HealthResponse>(health);
-        QVERIFY(decoded);
-        QCOMPARE(memoAIStatusLabel(*decoded), label);
-    }
-
-    void connectionStatus_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<QString>("status");
-        // clang-format off
-        QTest::newRow("fractional time cut") << true << "2026-03-01T10:20:30.123Z" << "Yhteys ok (2026-03-01T10:20:30)";
-        QTest::newRow("short time whole") << true << "10:20" << "Yhteys ok (10:20)";
-        QTest::newRow("not ok") << false << "2026-03-01T10:20:30Z" << "Yhteystesti epäonnistui";
-        // clang-format on
-    }
-    void connectionStatus()
-    {
-        QFETCH(bool, ok);
-        QFETCH(QString, time);
-        QFETCH(QString, status);
-        HealthResponse health;
-        health.ok = ok;
-        health.time = time;
-        QCOMPARE(connectionTestStatusText(health), status);
     }
 
     void internetDateTime_data()

@@ -76,13 +76,12 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("gnome first") << QStringList {"pavucontrol", "gnome-control-center"}
-                                     << "/usr/bin/gnome-control-center" << QStringList {"sound"};
-        QTest::newRow("kde") << QStringList {"systemsettings", "pavucontrol"}
-                             << "/usr/bin/systemsettings" << QStringList {"kcm_pulseaudio"};
-        QTest::newRow("mixer only")
-            << QStringList {"pavucontrol"} << "/usr/bin/pavucontrol" << QStringList {};
+        // clang-format off
+        QTest::newRow("gnome first") << QStringList {"pavucontrol", "gnome-control-center"} << "/usr/bin/gnome-control-center" << QStringList {"sound"};
+        QTest::newRow("kde") << QStringList {"systemsettings", "pavucontrol"} << "/usr/bin/systemsettings" << QStringList {"kcm_pulseaudio"};
+        QTest::newRow("mixer only") << QStringList {"pavucontrol"} << "/usr/bin/pavucontrol" << QStringList {};
         QTest::newRow("nothing") << QStringList {} << QString() << QStringList {};
+        // clang-format on
     }
     void soundSettingsChoice()
     {

@@ -39,14 +39,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("login"), kLoginFailed);
         addRows(QStringLiteral("login-token"), kUnusableLogin);
-        QTest::newRow("generated: token that never ends")
-            << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
-        QTest::newRow("generated: user nested 200 000 deep")
-            << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) +
-                          "}")
-            << kLoginFailed;
-        QTest::newRow("generated: 4 MB reply, more than any sign-in needs")
-            << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
+        // clang-format off
+        QTest::newRow("generated: token that never ends") << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
+        QTest::newRow("generated: user nested 200 000 deep") << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) + "}") << kLoginFailed;
+        QTest::newRow("generated: 4 MB reply, more than any sign-in needs") << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
+        // clang-format on
     }
     void signInReplyIsRefused()
     {
@@ -77,8 +74,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("verify"));
-        QTest::newRow("generated: e-mail that never ends")
-            << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
+        // clang-format off
+        QTest::newRow("generated: e-mail that never ends") << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
+        // clang-format on
     }
     void verifyReplySignsNobodyIn()
     {
@@ -104,10 +102,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("admin-users"));
         const QByteArray user = "{\"id\":1,\"email\":\"a@example.fi\"},";
-        QTest::newRow("generated: 25 000 users, the last one without an e-mail")
-            << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
-        QTest::newRow("generated: 2 MB of users, more than the service may send")
-            << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format off
+        QTest::newRow("generated: 25 000 users, the last one without an e-mail") << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
+        QTest::newRow("generated: 2 MB of users, more than the service may send") << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format on
     }
     void userListIsRefused()
     {
