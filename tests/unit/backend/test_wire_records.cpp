@@ -69,12 +69,8 @@ private Q_SLOTS:
         QTest::newRow("create: complete") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba << true << ""_qba;
         QTest::newRow("create: unknown key ignored") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t","x":[1]})"_qba << true << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba;
         QTest::newRow("create: token missing") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s"})"_qba << false << ""_qba;
-        QTest::newRow("create: token null") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":null})"_qba << false << ""_qba;
         QTest::newRow("create: sessionId a number") << "create" << R"({"sessionId":7,"wsUrl":"ws://h/s","token":"t"})"_qba << false << ""_qba;
-        QTest::newRow("create: top level array") << "create" << R"([{"sessionId":"s1"}])"_qba << false << ""_qba;
-        QTest::newRow("create: empty body") << "create" << ""_qba << false << ""_qba;
         QTest::newRow("create: invalid UTF-8 in a string") << "create" << "{\"sessionId\":\"s\xff\",\"wsUrl\":\"w\",\"token\":\"t\"}"_qba << false << ""_qba;
-        QTest::newRow("create: trailing garbage") << "create" << R"({"sessionId":"s","wsUrl":"w","token":"t"} x)"_qba << false << ""_qba;
         // clang-format on
 
         // clang-format off
@@ -87,7 +83,6 @@ private Q_SLOTS:
         QTest::newRow("transcript: null optionals dropped") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a","ts":null,"speakerLabel":null}]})"_qba << true << R"({"sessionId":"s","segments":[{"text":"a"}]})"_qba;
         QTest::newRow("transcript: segments missing") << "transcript" << R"({"sessionId":"s"})"_qba << false << ""_qba;
         QTest::newRow("transcript: segment without text") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a"},{"ts":"x"}]})"_qba << false << ""_qba;
-        QTest::newRow("transcript: segment not an object") << "transcript" << R"({"sessionId":"s","segments":["a"]})"_qba << false << ""_qba;
         QTest::newRow("transcript: speakerLabel a number") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a","speakerLabel":2}]})"_qba << false << ""_qba;
         // clang-format on
 
@@ -95,22 +90,17 @@ private Q_SLOTS:
         QTest::newRow("meta: empty object") << "meta" << "{}"_qba << true << ""_qba;
         QTest::newRow("meta: every field") << "meta" << R"({"id":"s","status":"live","createdAt":"a","endedAt":"b","language":"fi-FI","sttModel":"m","audioFrameCount":12,"audioBytes":38400,"avgAudioLevel":0.25,"peakAudioLevel":1,"interimCount":3,"finalCount":2,"segmentCount":2,"lastSttError":{"at":"c","code":7,"message":"quota"}})"_qba << true << ""_qba;
         QTest::newRow("meta: count as string") << "meta" << R"({"audioFrameCount":"12"})"_qba << false << ""_qba;
-        QTest::newRow("meta: count fractional") << "meta" << R"({"finalCount":2.5})"_qba << false << ""_qba;
-        QTest::newRow("meta: level as bool") << "meta" << R"({"avgAudioLevel":true})"_qba << false << ""_qba;
         QTest::newRow("meta: error info code as string") << "meta" << R"({"lastSttError":{"code":"7"}})"_qba << false << ""_qba;
-        QTest::newRow("meta: error info not an object") << "meta" << R"({"lastSttError":"boom"})"_qba << false << ""_qba;
         // clang-format on
 
         // clang-format off
         QTest::newRow("list: two items") << "list" << R"({"items":[{"id":"a"},{"id":"b","status":"stopped"}]})"_qba << true << ""_qba;
-        QTest::newRow("list: items missing") << "list" << R"({"sessions":[]})"_qba << false << ""_qba;
         QTest::newRow("list: one bad item fails all") << "list" << R"({"items":[{"id":"a"},{"id":5}]})"_qba << false << ""_qba;
         // clang-format on
 
         // clang-format off
         QTest::newRow("health: minimal") << "health" << R"({"ok":true,"time":"t"})"_qba << true << ""_qba;
         QTest::newRow("health: ok as string") << "health" << R"({"ok":"true","time":"t"})"_qba << false << ""_qba;
-        QTest::newRow("health: time missing") << "health" << R"({"ok":true})"_qba << false << ""_qba;
         QTest::newRow("health: memoAI configured null") << "health" << R"({"ok":true,"time":"t","memoAI":{"configured":null,"model":"m"}})"_qba << true << R"({"ok":true,"time":"t","memoAI":{"model":"m"}})"_qba;
         // clang-format on
 
@@ -123,7 +113,6 @@ private Q_SLOTS:
         QTest::newRow("summary: content fields optional") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{}})"_qba << true << ""_qba;
         QTest::newRow("summary: full content") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{"memoType":"meeting","confidence":0.8,"title":"T","summary":"S","cleanTranscript":"C"}})"_qba << true << ""_qba;
         QTest::newRow("summary: content missing") << "summary" << R"({"sessionId":"s","createdAt":"c"})"_qba << false << ""_qba;
-        QTest::newRow("summary: content null") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":null})"_qba << false << ""_qba;
         QTest::newRow("summary: confidence as string") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{"confidence":"high"}})"_qba << false << ""_qba;
         // clang-format on
 
@@ -131,7 +120,6 @@ private Q_SLOTS:
         QTest::newRow("manifest: version only") << "manifest" << R"({"version":"1.2.0"})"_qba << true << ""_qba;
         QTest::newRow("manifest: full") << "manifest" << R"({"app":"vernalo","channel":"stable","version":"2.0.0","buildNumber":"88","publishedAt":"p","minimumSystemVersion":"12","downloadURL":"https://d/x","releaseNotesURL":"https://d/n","artifacts":{"zip":{"file":"v.zip","sha256":"ab","size":1024,"url":"https://d/v.zip"}}})"_qba << true << ""_qba;
         QTest::newRow("manifest: version missing") << "manifest" << R"({"downloadURL":"https://d"})"_qba << false << ""_qba;
-        QTest::newRow("manifest: version a number") << "manifest" << R"({"version":2})"_qba << false << ""_qba;
         QTest::newRow("manifest: artifact without file") << "manifest" << R"({"version":"1","artifacts":{"dmg":{"url":"u"}}})"_qba << false << ""_qba;
         QTest::newRow("manifest: artifact size as string") << "manifest" << R"({"version":"1","artifacts":{"zip":{"file":"f","size":"1"}}})"_qba << false << ""_qba;
         // clang-format on
