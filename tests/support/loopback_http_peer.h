@@ -45,12 +45,15 @@ struct ScriptedResponse
     // answers that are not HTTP at all.
     QByteArray raw;
 
-    static ScriptedResponse json(int status, const QByteArray &body) { return {status, body}; }
+    static ScriptedResponse json(int status, const QByteArray &body)
+    {
+        return withType(status, body, "application/json");
+    }
     // Holds the connection without ever answering.
-    static ScriptedResponse silence() { return {200, {}, {}, {}, true}; }
+    static ScriptedResponse silence() { return {200, {}, {}, {}, true, {}}; }
     static ScriptedResponse withType(int status, const QByteArray &body, const QByteArray &type)
     {
-        return {status, body, type};
+        return {status, body, type, {}, false, {}};
     }
     static ScriptedResponse rawBytes(const QByteArray &bytes)
     {

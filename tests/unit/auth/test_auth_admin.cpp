@@ -157,8 +157,6 @@ private Q_SLOTS:
         QTest::newRow("create, exists") << Op::Create << 409 << QByteArray(R"({"error":"Käyttäjä on jo olemassa"})") << "Käyttäjä on jo olemassa";
         QTest::newRow("enable, proxy page") << Op::Enable << 403 << QByteArray("<html><body>Forbidden</body></html>") << "Palvelinvirhe (403)";
         QTest::newRow("list, status 300") << Op::List << 300 << QByteArray(kTwoUsers) << "Käyttäjien haku epäonnistui.";
-        QTest::newRow("list, cut-off reply") << Op::List << 200 << QByteArray("{\"users\":[{\"id\":1,") << "<no text>";
-        QTest::newRow("list, entry without e-mail") << Op::List << 200 << QByteArray(R"({"users":[{"id":1}]})") << "<no text>";
         QTest::newRow("delete, unreachable") << Op::Delete << 0 << QByteArray() << "Yhteys auth-palveluun epäonnistui";
         // clang-format on
     }
@@ -218,12 +216,9 @@ private Q_SLOTS:
         // clang-format off
         QTest::newRow("list without key") << Op::List << "a@b.fi" << "pw" << "user" << " \n" << "Syötä admin-avain.";
         QTest::newRow("create without e-mail") << Op::Create << " " << "pw" << "user" << "k" << "Syötä sähköposti ja salasana.";
-        QTest::newRow("create without password") << Op::Create << "a@b.fi" << "" << "user" << "k" << "Syötä sähköposti ja salasana.";
         QTest::newRow("create, fields before role") << Op::Create << "" << "pw" << "owner" << "" << "Syötä sähköposti ja salasana.";
         QTest::newRow("create, role before key") << Op::Create << "a@b.fi" << "pw" << "root" << "" << "Virheellinen rooli.";
         QTest::newRow("role, unknown") << Op::Role << "" << "" << "superuser" << "k" << "Virheellinen rooli.";
-        QTest::newRow("role without key") << Op::Role << "" << "" << "admin" << "" << "Syötä admin-avain.";
-        QTest::newRow("enable without key") << Op::Enable << "" << "" << "" << "\t" << "Syötä admin-avain.";
         QTest::newRow("delete without key") << Op::Delete << "" << "" << "" << "" << "Syötä admin-avain.";
         QTest::newRow("reset without password") << Op::ResetPassword << "" << " " << "" << "" << "Syötä uusi salasana.";
         QTest::newRow("reset without key") << Op::ResetPassword << "" << "pw" << "" << "" << "Syötä admin-avain.";

@@ -205,27 +205,6 @@ private Q_SLOTS:
         QVERIFY(!outcome->error);
     }
 
-    void manifestAddressRefused_data()
-    {
-        QTest::addColumn<QString>("address");
-        // clang-format off
-        QTest::newRow("empty") << "";
-        QTest::newRow("not a URL") << "latest linux.json";
-        QTest::newRow("relative") << "latest-linux.json";
-        QTest::newRow("other scheme") << "ftp://127.0.0.1/latest-linux.json";
-        QTest::newRow("local file") << "file:///etc/passwd";
-        // clang-format on
-    }
-    void manifestAddressRefused()
-    {
-        QFETCH(QString, address);
-        const auto outcome = finish(m_client->fetchUpdateManifest(address));
-        QVERIFY(outcome->error);
-        QCOMPARE(outcome->error->kind(), APIClientError::Kind::serverError);
-        QCOMPARE(outcome->error->localizedDescription(),
-                 QStringLiteral("Virheellinen päivitysfeed URL"));
-        QVERIFY(m_peer->requests().isEmpty());
-    }
     // Keys and tokens travel in headers and stream addresses; none of them may reach the log,
     // which ends up in diagnostics packages sent to support.
     void secretsStayOutOfTheLog()

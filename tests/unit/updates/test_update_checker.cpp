@@ -81,6 +81,8 @@ private Q_SLOTS:
         QTest::newRow("download page not a URL") << address << 200 << R"({"version":"3.1","downloadURL":"lataa tästä"})"_qba << "3.0" << "Päivitys saatavilla: 3.1" << "" << true;
         QTest::newRow("address of spaces") << "   \n" << 200 << "{}"_qba << "1.0" << "Päivitysfeed URL puuttuu" << "" << false;
         QTest::newRow("address not usable") << "ftp://127.0.0.1/latest-linux.json" << 200 << "{}"_qba << "1.0" << "Päivitystarkistus epäonnistui: Virheellinen päivitysfeed URL" << "" << false;
+        QTest::newRow("local file") << "file:///etc/passwd" << 200 << "{}"_qba << "1.0" << "Päivitystarkistus epäonnistui: Virheellinen päivitysfeed URL" << "" << false;
+        QTest::newRow("relative address") << "latest-linux.json" << 200 << "{}"_qba << "1.0" << "Päivitystarkistus epäonnistui: Virheellinen päivitysfeed URL" << "" << false;
         QTest::newRow("server error text") << address << 404 << R"({"error":"Ei julkaisuja"})"_qba << "1.0" << "Päivitystarkistus epäonnistui: Ei julkaisuja" << "" << true;
         QTest::newRow("manifest without version") << address << 200 << R"({"downloadURL":"https://x.invalid/a"})"_qba << "1.0" << "Päivitystarkistus epäonnistui: Virheellinen palvelinvaste" << "" << true;
         // clang-format on
