@@ -151,7 +151,7 @@ private Q_SLOTS:
         QFETCH(QString, id);
         const QString folder = freshPath(QStringLiteral("sessions"));
         const QString target = folder + u'/' + id + QStringLiteral(".json");
-        QVERIFY(QDir().mkpath(QFileInfo(target).absolutePath()));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/a")));
         const QByteArray planted = meeting(id, kEnded).encode();
         QVERIFY(writeBytes(target, planted));
         SessionHistoryStore store(folder);
