@@ -1,158 +1,21 @@
 #include "backend/api_client_error.h"
-#include "backend/websocket_stream_client.h"
-#include "support/fake_clock.h"
-#include "support/loopback_stream_peer.h"
-#include "support/socket_wait.h"
+#include "stream_client_fixture.h"
 #include "support/test_environment.h"
 #include "wire/stream_messages.h"
-#include "wire/wire_coding.h"
 
-#include <QJsonDocument>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QtTest>
 
 using namespace vernalo;
 using namespace vernalo::test;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A distinct 3200-byte chunk per index, so a lost or reordered chunk shows.
-QByteArray chunk(int index)
-{
-    QByteArray bytes(3200, '\0');
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = char((index * 31 + i) & 0xff);
-    return bytes;
-}
-
-const QByteArray kStart =
-    R"({"enableInterim":true,"enableSpeakerDiarization":false,"language":"fi-FI",)"
-    R"("sampleRate":16000,"speakerCount":0,"sttModel":"chirp_3","type":"start"})";
-
-QByteArray base64Message(const QByteArray &pcm)
-{
-    return R"({"audioBase64":")" + pcm.toBase64() + R"(","type":"audio"})";
-}
-
-// The start of a reopened stream also says where its audio resumes.
-std::optional<qint64> startOffset(const StreamFrame &frame)
-{
-    QJsonObject object = QJsonDocument::fromJson(frame.data).object();
-    const QJsonValue offset = object.take(QStringLiteral("audioOffset"));
-    if (!frame.isText || wire::compact(object) != kStart)
-        return std::nullopt;
-    return offset.isUndefined() ? 0 : offset.toInteger(-1);
-}
-
-bool isStart(const StreamFrame &frame)
-{
-    return startOffset(frame).has_value();
-}
-
-// The PCM a frame carries, in either framing.
-QByteArray audioOf(const StreamFrame &frame)
-{
-    if (!frame.isText)
-        return frame.data;
-    return QByteArray::fromBase64(
-        QJsonDocument::fromJson(frame.data).object().value("audioBase64").toString().toLatin1());
-}
-
-// One letter per frame: S start, B binary audio, J JSON audio, T stop, ? anything else.
-QString pattern(const QList<StreamFrame> &frames)
-{
-    QString letters;
-    for (const auto &frame : frames) {
-        if (isStart(frame))
-            letters += u'S';
-        else if (!frame.isText)
-            letters += u'B';
-        else if (frame.data.startsWith(R"({"audioBase64")"))
-            letters += u'J';
-        else if (frame.data == R"({"type":"stop"})")
-            letters += u'T';
-        else
-            letters += u'?';
-    }
-    return letters;
-}
-
-} // namespace
-
-class WebSocketStreamClientTest : public QObject
+class WebSocketStreamClientTest : public QObject, public StreamClientFixture
 {
     Q_OBJECT
-private:
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<LoopbackStreamPeer> m_peer;
-    std::unique_ptr<WebSocketStreamClient> m_client;
-    QList<StreamEvent> m_events;
-
-    WebSocketStreamClient::EventHandler recorder()
-    {
-        return [this](const StreamEvent &event) { m_events.append(event); };
-    }
-
-    void connectClient(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream"))
-    {
-        m_client->open(m_peer->url(pathAndQuery).toString(), QStringLiteral("fi-FI"),
-                       QStringLiteral("chirp_3"), recorder());
-    }
-
-    // Connects and waits until the peer holds the start message.
-    bool open()
-    {
-        connectClient();
-        return waitFrames(1);
-    }
-
-    bool waitFrames(int count, int connection = -1)
-    {
-        return waitUntil([&] {
-            return m_peer->connectionCount() > 0 &&
-                m_peer->connection(connection).frames.size() >= count;
-        });
-    }
-    bool waitConnections(int count)
-    {
-        return waitUntil([&] { return m_peer->connectionCount() >= count; });
-    }
-    bool waitEvents(int count)
-    {
-        return waitUntil([&] { return m_events.size() >= count; });
-    }
-    bool isReconnecting(int index) const
-    {
-        if (index < 0 || index >= m_events.size())
-            return false;
-        const auto *status = m_events.at(index).status();
-        return status && status->state == u"reconnecting" && !status->model;
-    }
-    // Time until the only armed timer of the client fires.
-    qint64 msUntilOnlyTimer() const
-    {
-        if (m_clock->activeTimerCount() != 1)
-            return -1;
-        return *m_clock->nextDueMs() - m_clock->monotonicMs();
-    }
-
 private Q_SLOTS:
-    void init()
-    {
-        m_clock = std::make_unique<FakeClock>();
-        m_peer = std::make_unique<LoopbackStreamPeer>();
-        QVERIFY(m_peer->start());
-        m_client = std::make_unique<WebSocketStreamClient>(m_clock.get());
-        m_events.clear();
-    }
-    void cleanup()
-    {
-        m_client.reset();
-        m_peer.reset();
-        m_clock.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // The start message opens the stream; chunks handed over before the handshake completes
     // follow it, in order.
