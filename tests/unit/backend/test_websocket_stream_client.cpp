@@ -371,6 +371,29 @@ private Q_SLOTS:
         QCOMPARE(pattern({frames.constLast()}), QStringLiteral("T"));
     }
 
+    // A stop held through an outage waits for a socket that really opens: one whose handshake
+    // is never answered does not take it, the next one carries the held audio and the stop.
+    void heldStopSkipsASocketThatNeverOpens()
+    {
+        QVERIFY(open());
+        m_peer->closeWith(4000);
+        QVERIFY(waitEvents(1));
+        m_client->sendAudio(chunk(1));
+        m_client->sendStop();
+        m_peer->setAnswerHandshakes(false);
+        m_clock->advance(400ms);
+        QVERIFY(waitConnections(2));
+        m_peer->setAnswerHandshakes(true);
+        m_clock->advance(10s); // the handshake deadline
+        QVERIFY(waitEvents(2));
+        QVERIFY(isReconnecting(1));
+        QVERIFY(m_clock->advanceToNextTimer());
+        QVERIFY(waitConnections(3));
+        QVERIFY(waitFrames(3));
+        QCOMPARE(pattern(m_peer->connection().frames), QStringLiteral("SBT"));
+        QVERIFY(audioOf(m_peer->connection().frames.at(1)) == chunk(1));
+    }
+
     void unansweredHandshakeIsDetected()
     {
         m_peer->setAnswerHandshakes(false);
