@@ -1,9 +1,11 @@
 #include "support/loopback_http_peer.h"
 
+#include <algorithm>
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QMetaEnum>
 #include <QTcpSocket>
 
 namespace vernalo::test {
@@ -12,24 +14,8 @@ namespace {
 
 QByteArray methodName(QHttpServerRequest::Method method)
 {
-    switch (method) {
-    case QHttpServerRequest::Method::Get:
-        return "GET";
-    case QHttpServerRequest::Method::Put:
-        return "PUT";
-    case QHttpServerRequest::Method::Delete:
-        return "DELETE";
-    case QHttpServerRequest::Method::Post:
-        return "POST";
-    case QHttpServerRequest::Method::Head:
-        return "HEAD";
-    case QHttpServerRequest::Method::Options:
-        return "OPTIONS";
-    case QHttpServerRequest::Method::Patch:
-        return "PATCH";
-    default:
-        return "OTHER";
-    }
+    const char *name = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(method));
+    return name ? QByteArray(name).toUpper() : QByteArray("OTHER");
 }
 
 QString routeKey(const QByteArray &method, const QString &path)
@@ -50,11 +36,9 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
 
 bool RecordedRequest::hasHeader(const QByteArray &name) const
 {
-    for (const auto &entry : headers) {
-        if (entry.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return std::any_of(headers.begin(), headers.end(), [&name](const auto &entry) {
+        return entry.first.compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 LoopbackHttpPeer::LoopbackHttpPeer(QObject *parent)
@@ -108,10 +92,9 @@ QList<RecordedRequest> LoopbackHttpPeer::requestsTo(const QByteArray &method,
                                                     const QString &path) const
 {
     QList<RecordedRequest> matching;
-    for (const auto &request : m_requests) {
-        if (request.method == method && request.path == path)
-            matching.append(request);
-    }
+    std::copy_if(
+        m_requests.begin(), m_requests.end(), std::back_inserter(matching),
+        [&](const auto &request) { return request.method == method && request.path == path; });
     return matching;
 }
 

@@ -47,24 +47,17 @@ struct ScriptedResponse
 
     static ScriptedResponse json(int status, const QByteArray &body)
     {
-        return ScriptedResponse {status, body, "application/json", {}, false, {}};
+        return withType(status, body, "application/json");
     }
     // Holds the connection without ever answering.
-    static ScriptedResponse silence()
-    {
-        ScriptedResponse response;
-        response.neverAnswer = true;
-        return response;
-    }
+    static ScriptedResponse silence() { return {200, {}, {}, {}, true, {}}; }
     static ScriptedResponse withType(int status, const QByteArray &body, const QByteArray &type)
     {
-        return ScriptedResponse {status, body, type, {}, false, {}};
+        return {status, body, type, {}, false, {}};
     }
     static ScriptedResponse rawBytes(const QByteArray &bytes)
     {
-        ScriptedResponse response;
-        response.raw = bytes;
-        return response;
+        return {200, {}, {}, {}, false, bytes};
     }
 };
 

@@ -1,5 +1,6 @@
 #include "support/loopback_stream_peer.h"
 
+#include <algorithm>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -75,12 +76,9 @@ void LoopbackStreamPeer::acceptTcp()
         auto slot = std::make_shared<Slot>();
         slot->tcp = tcp;
         m_connections.append(slot);
-        const int index = connectionCount() - 1;
-        connect(tcp, &QTcpSocket::disconnected, this, [this, slot, index] {
-            if (!slot->socket && !slot->record.closed) {
+        connect(tcp, &QTcpSocket::disconnected, this, [slot] {
+            if (!slot->socket)
                 slot->record.closed = true;
-                Q_EMIT connectionClosed(index);
-            }
         });
         if (m_answerHandshakes)
             m_server->handleConnection(tcp);
@@ -92,53 +90,36 @@ void LoopbackStreamPeer::acceptTcp()
 void LoopbackStreamPeer::adoptWebSocket(QWebSocket *socket)
 {
     // Pair the upgraded socket with the TCP connection it came from.
-    std::shared_ptr<Slot> slot;
-    int index = -1;
-    for (int i = 0; i < connectionCount(); ++i) {
-        const auto &candidate = m_connections.at(i);
-        if (!candidate->socket && candidate->tcp &&
-            candidate->tcp->peerPort() == socket->peerPort()) {
-            slot = candidate;
-            index = i;
-            break;
-        }
-    }
-    if (!slot) {
+    const auto found = std::find_if(m_connections.begin(), m_connections.end(), [&](const auto &c) {
+        return !c->socket && c->tcp && c->tcp->peerPort() == socket->peerPort();
+    });
+    if (found == m_connections.end()) {
         socket->abort();
         socket->deleteLater();
         return;
     }
+    const std::shared_ptr<Slot> slot = *found;
     socket->setParent(this);
     slot->socket = socket;
     slot->record.upgraded = true;
     slot->record.requestUrl = socket->requestUrl();
 
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, slot, index](const QString &text) {
-                const StreamFrame frame {true, text.toUtf8()};
-                slot->record.frames.append(frame);
-                Q_EMIT frameReceived(index, frame);
-            });
-    connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [this, slot, index](const QByteArray &bytes) {
-                const StreamFrame frame {false, bytes};
-                slot->record.frames.append(frame);
-                Q_EMIT frameReceived(index, frame);
-            });
+    connect(socket, &QWebSocket::textMessageReceived, this, [slot](const QString &text) {
+        slot->record.frames.append({true, text.toUtf8()});
+    });
+    connect(socket, &QWebSocket::binaryMessageReceived, this, [slot](const QByteArray &bytes) {
+        slot->record.frames.append({false, bytes});
+    });
     connect(socket, &QWebSocket::textFrameReceived, this, [slot] { ++slot->record.wireFrames; });
     connect(socket, &QWebSocket::binaryFrameReceived, this, [slot] { ++slot->record.wireFrames; });
-    connect(socket, &QWebSocket::disconnected, this, [this, slot, index, socket] {
+    connect(socket, &QWebSocket::disconnected, this, [slot, socket] {
         if (slot->record.closed)
             return;
         slot->record.closed = true;
-        const int code = socket->closeCode();
         // Qt reports a connection that ended without a close frame as 1006.
-        if (code != QWebSocketProtocol::CloseCodeAbnormalDisconnection)
-            slot->record.clientCloseCode = code;
-        Q_EMIT connectionClosed(index);
+        if (socket->closeCode() != QWebSocketProtocol::CloseCodeAbnormalDisconnection)
+            slot->record.clientCloseCode = socket->closeCode();
     });
-
-    Q_EMIT connectionAccepted(index);
     if (m_closeOnOpen)
         socket->close(static_cast<QWebSocketProtocol::CloseCode>(*m_closeOnOpen));
 }

@@ -74,11 +74,6 @@ public:
     // Stops reading the connection: nothing is received, pings go unanswered.
     void goSilent(int index = -1);
 
-Q_SIGNALS:
-    void connectionAccepted(int index);
-    void frameReceived(int index, const vernalo::test::StreamFrame &frame);
-    void connectionClosed(int index);
-
 private:
     struct Slot
     {

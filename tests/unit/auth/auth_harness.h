@@ -1,5 +1,8 @@
 #pragma once
 
+// Shared by the auth tests and the hostile auth answers: one auth service peer, a settings file
+// of its own, fake time and desktop, and the manager under test.
+
 #include "auth/auth_manager.h"
 #include "foundation/secure_settings.h"
 #include "support/fake_clock.h"
@@ -18,8 +21,10 @@
 
 namespace vernalo::test {
 
-// One auth service peer, a settings file of its own, fake time and desktop, and the manager
-// under test. Member order is destruction order in reverse: the manager goes first.
+inline const QString kEmail = QStringLiteral("anna@example.fi");
+inline const QString kPassword = QStringLiteral("salasana-123");
+
+// Member order is destruction order in reverse: the manager goes first.
 struct AuthHarness
 {
     QTemporaryDir dir;
@@ -33,53 +38,63 @@ struct AuthHarness
     AuthHarness()
     {
         peer.start();
-        settings = std::make_unique<SecureSettings>(settingsPath());
-        settings->setValue(QLatin1String(AuthManager::kAuthURLKey), peer.baseUrl().toString());
+        settings = std::make_unique<SecureSettings>(dir.filePath(QStringLiteral("settings.conf")));
+        set(AuthManager::kAuthURLKey, peer.baseUrl().toString());
     }
 
-    QString settingsPath() const { return dir.filePath(QStringLiteral("settings.conf")); }
     QByteArray settingsFileBytes() const
     {
-        QFile file(settingsPath());
+        settings->sync();
+        QFile file(dir.filePath(QStringLiteral("settings.conf")));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
+    void set(const char *key, const QVariant &value)
+    {
+        settings->setValue(QLatin1String(key), value);
+    }
+    QString stored(const char *key) const { return settings->value(QLatin1String(key)).toString(); }
+    QList<RecordedRequest> sent(const QString &path, const QByteArray &method = "POST") const
+    {
+        return peer.requestsTo(method, path);
+    }
 
-    // Creates the manager and lets its start-up restore finish.
-    AuthManager *start()
+    // Creates the manager; with `settle` also lets its start-up check finish.
+    bool start(bool settle = true)
     {
         manager.reset();
         manager = std::make_unique<AuthManager>(settings.get(), &network, &desktop, &clock);
-        (void)QTest::qWaitFor([this]() { return !manager->isChecking(); }, 10000);
-        return manager.get();
+        return !settle || QTest::qWaitFor([this]() { return !manager->isChecking(); }, 10000);
+    }
+
+    bool login(const QString &email = kEmail, const QString &password = kPassword)
+    {
+        return QCoro::waitFor(manager->login(email, password));
     }
 
     bool signIn(const QByteArray &token = "tok-0123456789abcdef", bool remember = true,
                 const QByteArray &role = "user")
     {
-        peer.enqueue(
-            "POST", QStringLiteral("/auth/login"),
-            ScriptedResponse::json(200,
-                                   R"({"token":")" + token +
-                                       R"(","user":{"id":7,"email":"anna@example.fi","role":")" +
-                                       role + R"("}})"));
-        return QCoro::waitFor(manager->login(QStringLiteral("anna@example.fi"),
-                                             QStringLiteral("salasana-123"), remember));
+        peer.enqueue("POST", QStringLiteral("/auth/login"),
+                     ScriptedResponse::json(200,
+                                            R"({"token":")" + token +
+                                                R"(","user":{"id":7,"email":")" + kEmail.toUtf8() +
+                                                R"(","role":")" + role + R"("}})"));
+        return QCoro::waitFor(manager->login(kEmail, kPassword, remember));
     }
 
     // A stored session as a previous run would have left it; no meta when no age is given.
     void storeSession(const QString &token, std::optional<qint64> metaAgeSeconds,
-                      const QString &metaURL = {})
+                      const QString &metaURL = {}, const QString &role = QStringLiteral("user"))
     {
-        settings->setValue(QLatin1String(AuthManager::kRememberSessionKey), true);
-        settings->setValue(QLatin1String(AuthManager::kSessionTokenKey), token);
+        set(AuthManager::kRememberSessionKey, true);
+        set(AuthManager::kSessionTokenKey, token);
         if (!metaAgeSeconds)
             return;
         StoredAuthMeta meta;
-        meta.user = AuthUser {7, QStringLiteral("anna@example.fi"), QStringLiteral("user")};
+        meta.user = AuthUser {7, kEmail, role};
         meta.verifiedAt = clock.now().addSecs(-*metaAgeSeconds).toString(Qt::ISODate);
         meta.authURL = metaURL.isEmpty() ? peer.baseUrl().toString() : metaURL;
-        settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
-                           QString::fromUtf8(wire::compact(meta.toJson())));
+        set(AuthManager::kAuthMetaKey, QString::fromUtf8(wire::compact(meta.toJson())));
     }
 };
 

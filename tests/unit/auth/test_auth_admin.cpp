@@ -22,7 +22,7 @@ struct OpArgs
 
 // Every admin call reduced to its outcome text: "ok" or the error's description (with the
 // placeholder "<no text>" for failures that carry none).
-QString runOp(AuthManager &manager, Op op, const OpArgs &args)
+QString runOp(AuthManager &manager, Op op, const OpArgs &args = {})
 {
     auto text = [](const auto &result) {
         return result ? QStringLiteral("ok")
@@ -37,9 +37,8 @@ QString runOp(AuthManager &manager, Op op, const OpArgs &args)
     case Op::Role:
         return text(QCoro::waitFor(manager.adminSetUserRole(42, args.role, args.key)));
     case Op::Enable:
-        return text(QCoro::waitFor(manager.adminSetUserEnabled(42, true, args.key)));
     case Op::Disable:
-        return text(QCoro::waitFor(manager.adminSetUserEnabled(42, false, args.key)));
+        return text(QCoro::waitFor(manager.adminSetUserEnabled(42, op == Op::Enable, args.key)));
     case Op::Delete:
         return text(QCoro::waitFor(manager.adminDeleteUser(42, args.key)));
     case Op::ResetPassword:
@@ -48,8 +47,49 @@ QString runOp(AuthManager &manager, Op op, const OpArgs &args)
     return {};
 }
 
+// The panel's buttons by name, each on user 1.
+void press(AdminPanel &panel, const QString &action)
+{
+    if (action == u"load")
+        panel.loadUsers();
+    else if (action == u"create")
+        panel.createUser();
+    else if (action == u"role")
+        panel.setUserRole(1, QStringLiteral("admin"));
+    else if (action == u"disable")
+        panel.setUserEnabled(1, false);
+    else if (action == u"reset")
+        panel.resetUserPassword(1);
+    else if (action == u"delete")
+        panel.deleteUser(1);
+}
+
+QStringList emails(const AdminPanel &panel)
+{
+    QStringList list;
+    for (const auto &user : panel.adminUsers())
+        list << user.email;
+    return list;
+}
+
 const QByteArray kTwoUsers =
     R"({"users":[{"id":5,"email":"pekka@example.fi","is_active":0},{"id":3,"email":"Anna@example.fi","role":"admin"}]})";
+
+// A signed-in harness with a panel holding `key`.
+struct PanelRig : AuthHarness
+{
+    std::unique_ptr<AdminPanel> panel;
+    explicit PanelRig(const QString &key)
+    {
+        start();
+        panel = std::make_unique<AdminPanel>(manager.get(), &desktop);
+        panel->setAdminKey(key);
+    }
+    bool run(std::function<void(AdminPanel &)> action)
+    {
+        return runToFinish(panel.get(), [&] { action(*panel); });
+    }
+};
 
 } // namespace
 
@@ -59,15 +99,6 @@ class AuthAdminTest : public QObject
 {
     Q_OBJECT
 
-private:
-    QStringList emails(const AdminPanel &panel)
-    {
-        QStringList list;
-        for (const auto &user : panel.adminUsers())
-            list << user.email;
-        return list;
-    }
-
 private Q_SLOTS:
     void callsOnTheWire_data()
     {
@@ -75,7 +106,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body"); // empty: no body and no content type
-
         // clang-format off
         QTest::newRow("list") << Op::List << QByteArray("GET") << "/admin/users" << QByteArray();
         QTest::newRow("create") << Op::Create << QByteArray("POST") << "/admin/users" << QByteArray(R"({"email":"uusi.kayttaja@example.fi","password":"alku-salasana-1","role":"admin"})");
@@ -99,7 +129,7 @@ private Q_SLOTS:
         h.peer.on(method, path,
                   ScriptedResponse::json(200, op == Op::List ? kTwoUsers : QByteArray("{}")));
 
-        QCOMPARE(runOp(*h.manager, op, OpArgs()), QStringLiteral("ok"));
+        QCOMPARE(runOp(*h.manager, op), QStringLiteral("ok"));
         QCOMPARE(h.peer.requests().size(), 1);
         const RecordedRequest &sent = h.peer.requests()[0];
         QCOMPARE(sent.method, method);
@@ -107,38 +137,27 @@ private Q_SLOTS:
         QCOMPARE(sent.header("X-Admin-Key"), QByteArray("key-1234abcd"));
         QCOMPARE(sent.header("X-VN-App-Context"), QByteArray("vernalo-mac"));
         QVERIFY(!sent.hasHeader("Authorization"));
-        if (body.isEmpty()) {
-            QVERIFY(sent.body.isEmpty());
-            QVERIFY(!sent.hasHeader("Content-Type"));
-        } else {
-            QCOMPARE(sent.header("Content-Type"), QByteArray("application/json"));
-            QCOMPARE(sent.json().object(), QJsonDocument::fromJson(body).object());
-        }
+        QCOMPARE(sent.body.isEmpty(), body.isEmpty());
+        QCOMPARE(sent.json().object(), QJsonDocument::fromJson(body).object());
+        QCOMPARE(sent.header("Content-Type"),
+                 body.isEmpty() ? QByteArray() : QByteArray("application/json"));
     }
 
     void failures_data()
     {
         QTest::addColumn<Op>("op");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("status"); // 0: nothing listens
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("text");
-
         // clang-format off
         QTest::newRow("list, no text") << Op::List << 500 << QByteArray() << "Käyttäjien haku epäonnistui.";
-        QTest::newRow("create, no text") << Op::Create << 500 << QByteArray() << "Käyttäjän luonti epäonnistui.";
         QTest::newRow("role, no text") << Op::Role << 500 << QByteArray() << "Roolin vaihto epäonnistui.";
-        QTest::newRow("enable, no text") << Op::Enable << 500 << QByteArray() << "Käyttäjän aktivointi epäonnistui.";
         QTest::newRow("disable, no text") << Op::Disable << 500 << QByteArray() << "Käyttäjän esto epäonnistui.";
-        QTest::newRow("delete, no text") << Op::Delete << 500 << QByteArray() << "Käyttäjän poisto epäonnistui.";
-        QTest::newRow("reset, no text") << Op::ResetPassword << 500 << QByteArray() << "Salasanan nollaus epäonnistui.";
-        QTest::newRow("list, wrong key") << Op::List << 401 << QByteArray(R"({"detail":"Väärä admin-avain"})") << "Väärä admin-avain";
         QTest::newRow("list, key echoed") << Op::List << 401 << QByteArray(R"({"detail":"key-1234abcd is not valid"})") << "*** is not valid";
         QTest::newRow("create, exists") << Op::Create << 409 << QByteArray(R"({"error":"Käyttäjä on jo olemassa"})") << "Käyttäjä on jo olemassa";
-        QTest::newRow("delete, unknown user") << Op::Delete << 404 << QByteArray(R"({"detail":"Käyttäjää ei löydy"})") << "Käyttäjää ei löydy";
         QTest::newRow("enable, proxy page") << Op::Enable << 403 << QByteArray("<html><body>Forbidden</body></html>") << "Palvelinvirhe (403)";
         QTest::newRow("list, status 300") << Op::List << 300 << QByteArray(kTwoUsers) << "Käyttäjien haku epäonnistui.";
-        QTest::newRow("list, cut-off reply") << Op::List << 200 << QByteArray("{\"users\":[{\"id\":1,") << "<no text>";
-        QTest::newRow("list, entry without e-mail") << Op::List << 200 << QByteArray(R"({"users":[{"id":1}]})") << "<no text>";
+        QTest::newRow("delete, unreachable") << Op::Delete << 0 << QByteArray() << "Yhteys auth-palveluun epäonnistui";
         // clang-format on
     }
     void failures()
@@ -148,11 +167,13 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, text);
         AuthHarness h;
+        if (!status)
+            h.set(AuthManager::kAuthURLKey, closedPortURL());
         h.start();
         h.peer.setFallback(
             [&](const RecordedRequest &) { return ScriptedResponse::json(status, body); });
-        QCOMPARE(runOp(*h.manager, op, OpArgs()), text);
-        QCOMPARE(h.peer.requests().size(), 1);
+        QCOMPARE(runOp(*h.manager, op), text);
+        QCOMPARE(h.peer.requests().size(), status ? 1 : 0);
     }
 
     void roleTriesOlderPath_data()
@@ -178,20 +199,10 @@ private Q_SLOTS:
         OpArgs args;
         args.role = QStringLiteral("USER ");
         QCOMPARE(runOp(*h.manager, Op::Role, args), text);
-        const auto second = h.peer.requestsTo("POST", QStringLiteral("/admin/users/42/set-role"));
+        const auto second = h.sent(QStringLiteral("/admin/users/42/set-role"));
         QCOMPARE(second.size(), 1);
-        QCOMPARE(second[0].json().object(),
-                 (QJsonObject {{QStringLiteral("role"), QStringLiteral("user")}}));
+        QCOMPARE(second[0].body, QByteArray(R"({"role":"user"})"));
         QCOMPARE(second[0].header("X-Admin-Key"), QByteArray("key-1234abcd"));
-    }
-
-    void unreachableService()
-    {
-        AuthHarness h;
-        h.settings->setValue(QLatin1String(AuthManager::kAuthURLKey), closedPortURL());
-        h.start();
-        QCOMPARE(runOp(*h.manager, Op::Delete, OpArgs()),
-                 QStringLiteral("Yhteys auth-palveluun epäonnistui"));
     }
 
     void refusedBeforeAnyRequest_data()
@@ -202,19 +213,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("role");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
-
         // clang-format off
         QTest::newRow("list without key") << Op::List << "a@b.fi" << "pw" << "user" << " \n" << "Syötä admin-avain.";
         QTest::newRow("create without e-mail") << Op::Create << " " << "pw" << "user" << "k" << "Syötä sähköposti ja salasana.";
-        QTest::newRow("create without password") << Op::Create << "a@b.fi" << "" << "user" << "k" << "Syötä sähköposti ja salasana.";
-        QTest::newRow("create, unknown role") << Op::Create << "a@b.fi" << "pw" << "owner" << "k" << "Virheellinen rooli.";
         QTest::newRow("create, fields before role") << Op::Create << "" << "pw" << "owner" << "" << "Syötä sähköposti ja salasana.";
         QTest::newRow("create, role before key") << Op::Create << "a@b.fi" << "pw" << "root" << "" << "Virheellinen rooli.";
-        QTest::newRow("create without key") << Op::Create << "a@b.fi" << "pw" << "user" << "" << "Syötä admin-avain.";
         QTest::newRow("role, unknown") << Op::Role << "" << "" << "superuser" << "k" << "Virheellinen rooli.";
-        QTest::newRow("role, empty") << Op::Role << "" << "" << "  " << "k" << "Virheellinen rooli.";
-        QTest::newRow("role without key") << Op::Role << "" << "" << "admin" << "" << "Syötä admin-avain.";
-        QTest::newRow("enable without key") << Op::Enable << "" << "" << "" << "\t" << "Syötä admin-avain.";
         QTest::newRow("delete without key") << Op::Delete << "" << "" << "" << "" << "Syötä admin-avain.";
         QTest::newRow("reset without password") << Op::ResetPassword << "" << " " << "" << "" << "Syötä uusi salasana.";
         QTest::newRow("reset without key") << Op::ResetPassword << "" << "pw" << "" << "" << "Syötä admin-avain.";
@@ -223,155 +227,57 @@ private Q_SLOTS:
     void refusedBeforeAnyRequest()
     {
         QFETCH(Op, op);
-        OpArgs args;
         QFETCH(QString, email);
         QFETCH(QString, password);
         QFETCH(QString, role);
         QFETCH(QString, key);
         QFETCH(QString, text);
-        args.email = email;
-        args.password = password;
-        args.role = role;
-        args.key = key;
         AuthHarness h;
         h.start();
-        QCOMPARE(runOp(*h.manager, op, args), text);
+        QCOMPARE(runOp(*h.manager, op, {key, email, password, role}), text);
         QVERIFY(h.peer.requests().isEmpty());
     }
 
     void keyKeptOnlyAfterSuccess()
     {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral(" key-5678efgh \n"));
-        h.peer.enqueue("GET", QStringLiteral("/admin/users"),
-                       ScriptedResponse::json(401, R"({"detail":"Väärä admin-avain"})"));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
-        QCOMPARE(panel.adminError(), QStringLiteral("Väärä admin-avain"));
-        QCOMPARE(h.manager->loadStoredAdminKey(), QString());
-        QVERIFY(!h.settingsFileBytes().contains("key-5678efgh"));
+        PanelRig rig(QStringLiteral(" key-5678efgh \n"));
+        rig.peer.enqueue("GET", QStringLiteral("/admin/users"),
+                         ScriptedResponse::json(401, R"({"detail":"Väärä admin-avain"})"));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.loadUsers(); }));
+        QCOMPARE(rig.panel->adminError(), QStringLiteral("Väärä admin-avain"));
+        QCOMPARE(rig.manager->loadStoredAdminKey(), QString());
+        QVERIFY(!rig.settingsFileBytes().contains("key-5678efgh"));
 
-        h.peer.enqueue("GET", QStringLiteral("/admin/users"),
-                       ScriptedResponse::json(200, kTwoUsers));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
-        QCOMPARE(panel.adminError(), QString());
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Käyttäjät haettu."));
-        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("key-5678efgh"));
-        QCOMPARE(panel.adminKey(), QStringLiteral("key-5678efgh"));
+        rig.peer.enqueue("GET", QStringLiteral("/admin/users"),
+                         ScriptedResponse::json(200, kTwoUsers));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.loadUsers(); }));
+        QCOMPARE(rig.panel->adminError(), QString());
+        QCOMPARE(rig.manager->loadStoredAdminKey(), QStringLiteral("key-5678efgh"));
+        QCOMPARE(rig.panel->adminKey(), QStringLiteral("key-5678efgh"));
         QCOMPARE(
-            emails(panel),
+            emails(*rig.panel),
             (QStringList {QStringLiteral("Anna@example.fi"), QStringLiteral("pekka@example.fi")}));
-        QCOMPARE(
-            panel.adminUserRows().value(1).toMap().value(QStringLiteral("statusLabel")).toString(),
-            QStringLiteral("estetty"));
-    }
-
-    void keyButtons()
-    {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("   "));
-        panel.saveKey();
-        QCOMPARE(panel.adminError(), QStringLiteral("Syötä admin-avain."));
-        QVERIFY(!h.settings->contains(QLatin1String(AuthManager::kAdminKeyStorageKey)));
-
-        panel.setAdminKey(QStringLiteral("\tkey-9999 "));
-        panel.saveKey();
-        QCOMPARE(panel.adminMessage(),
-                 QStringLiteral("Admin-avain tallennettu tähän laitteeseen."));
-        QCOMPARE(panel.adminError(), QString());
-        QCOMPARE(panel.adminKey(), QStringLiteral("key-9999"));
-        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("key-9999"));
-
-        panel.clearKey();
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Admin-avain poistettu tästä laitteesta."));
-        QCOMPARE(panel.adminKey(), QString());
-        QVERIFY(!h.settingsFileBytes().contains("key-9999"));
-    }
-
-    void prepareForDisplay_data()
-    {
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("fieldAfter");
-        QTest::addColumn<QString>("storedAfter");
-        // clang-format off
-        QTest::newRow("on, empty field") << true << "" << "stored-key-1" << "stored-key-1";
-        QTest::newRow("on, typed field") << true << "typed" << "typed" << "stored-key-1";
-        QTest::newRow("off") << false << "typed" << "" << "";
-        // clang-format on
-    }
-    void prepareForDisplay()
-    {
-        QFETCH(bool, enabled);
-        QFETCH(QString, field);
-        QFETCH(QString, fieldAfter);
-        QFETCH(QString, storedAfter);
-        AuthHarness h;
-        h.start();
-        h.manager->saveAdminKey(QStringLiteral("stored-key-1"));
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(field);
-        panel.prepareForDisplay(enabled);
-        QCOMPARE(panel.adminKey(), fieldAfter);
-        QCOMPARE(h.manager->loadStoredAdminKey(), storedAfter);
     }
 
     void createUserReloadsList()
     {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-create-1"));
-        panel.setAdminNewUserEmail(QStringLiteral(" Uusi@Example.FI "));
-        panel.setAdminNewUserPassword(QStringLiteral(" alku-salasana-1 "));
-        panel.setAdminNewUserRole(QStringLiteral("admin"));
-        h.peer.on("POST", QStringLiteral("/admin/users"), ScriptedResponse::json(201, "{}"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.createUser(); }));
+        PanelRig rig(QStringLiteral("key-create-1"));
+        rig.panel->setAdminNewUserEmail(QStringLiteral(" Uusi@Example.FI "));
+        rig.panel->setAdminNewUserPassword(QStringLiteral(" alku-salasana-1 "));
+        rig.panel->setAdminNewUserRole(QStringLiteral("admin"));
+        rig.peer.on("POST", QStringLiteral("/admin/users"), ScriptedResponse::json(201, "{}"));
+        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.createUser(); }));
 
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Käyttäjä luotu: uusi@example.fi"));
-        QCOMPARE(panel.adminError(), QString());
-        QVERIFY(!panel.adminBusy());
-        QCOMPARE(panel.adminNewUserEmail(), QString());
-        QCOMPARE(panel.adminNewUserPassword(), QString());
-        QCOMPARE(emails(panel).size(), 2);
-        QCOMPARE(h.peer.requests().size(), 2);
-        QCOMPARE(h.peer.requests()[0].method, QByteArray("POST"));
-        QCOMPARE(h.peer.requests()[0].json().object().value(QStringLiteral("role")).toString(),
-                 QStringLiteral("admin"));
-        QCOMPARE(h.peer.requests()[1].method, QByteArray("GET"));
-    }
-
-    void createUserNeedsFields()
-    {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-create-1"));
-        panel.setAdminNewUserEmail(QStringLiteral("uusi@example.fi"));
-        panel.setAdminNewUserPassword(QStringLiteral("  "));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.createUser(); }));
-        QCOMPARE(panel.adminError(),
-                 QStringLiteral("Syötä uuden käyttäjän sähköposti ja salasana."));
-        QVERIFY(h.peer.requests().isEmpty());
-        QCOMPARE(panel.adminNewUserEmail(), QStringLiteral("uusi@example.fi"));
-    }
-
-    void reloadFailureKeepsSuccessMessage()
-    {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-role-1"));
-        h.peer.on("POST", QStringLiteral("/admin/users/3/role"), ScriptedResponse::json(200, "{}"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(500, {}));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.setUserRole(3, QStringLiteral("admin")); }));
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Rooli päivitetty."));
-        QCOMPARE(panel.adminError(), QStringLiteral("Käyttäjien haku epäonnistui."));
-        QVERIFY(!panel.adminBusy());
+        QCOMPARE(rig.panel->adminMessage(), QStringLiteral("Käyttäjä luotu: uusi@example.fi"));
+        QVERIFY(!rig.panel->adminBusy());
+        QCOMPARE(rig.panel->adminNewUserEmail() + rig.panel->adminNewUserPassword(), QString());
+        QCOMPARE(emails(*rig.panel).size(), 2);
+        QCOMPARE(rig.peer.requests().size(), 2);
+        QCOMPARE(rig.peer.requests()[0].body,
+                 QByteArray(
+                     R"({"email":"uusi@example.fi","password":"alku-salasana-1","role":"admin"})"));
+        QCOMPARE(rig.peer.requests()[1].method, QByteArray("GET"));
     }
 
     void deleteNeedsConfirmation_data()
@@ -385,189 +291,119 @@ private Q_SLOTS:
     void deleteNeedsConfirmation()
     {
         QFETCH(bool, confirmed);
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-delete-1"));
-        h.desktop.confirmAnswers.enqueue(confirmed);
-        h.peer.on("DELETE", QStringLiteral("/admin/users/5"), ScriptedResponse::json(200, "{}"));
-        h.peer.on("GET", QStringLiteral("/admin/users"),
-                  ScriptedResponse::json(200, R"({"users":[{"id":3,"email":"anna@example.fi"}]})"));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.deleteUser(5); }));
+        PanelRig rig(QStringLiteral("key-delete-1"));
+        rig.desktop.confirmAnswers.enqueue(confirmed);
+        rig.peer.on("DELETE", QStringLiteral("/admin/users/5"), ScriptedResponse::json(200, "{}"));
+        rig.peer.on(
+            "GET", QStringLiteral("/admin/users"),
+            ScriptedResponse::json(200, R"({"users":[{"id":3,"email":"anna@example.fi"}]})"));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.deleteUser(5); }));
 
-        QCOMPARE(h.desktop.confirmations.size(), 1);
-        const ConfirmRequest &asked = h.desktop.confirmations[0];
-        QCOMPARE(asked.title, QStringLiteral("Poista käyttäjä"));
-        QCOMPARE(
-            asked.message,
-            QStringLiteral("Käyttäjä poistetaan käytöstä ja sen sessiot suljetaan. Jatketaanko?"));
-        QCOMPARE(asked.acceptButton, QStringLiteral("Jatka"));
-        QCOMPARE(asked.cancelButton, QStringLiteral("Peruuta"));
-        QCOMPARE(h.desktop.frontCount, 1);
-
-        QCOMPARE(h.peer.requestsTo("DELETE", QStringLiteral("/admin/users/5")).size(),
-                 confirmed ? 1 : 0);
-        QCOMPARE(h.peer.requestsTo("GET", QStringLiteral("/admin/users")).size(),
-                 confirmed ? 1 : 0);
-        QCOMPARE(panel.adminMessage(),
-                 confirmed ? QStringLiteral("Käyttäjä poistettu.") : QString());
-        QCOMPARE(emails(panel).size(), confirmed ? 1 : 0);
+        QCOMPARE(rig.desktop.confirmations.size(), 1);
+        QCOMPARE(rig.desktop.frontCount, 1);
+        QCOMPARE(rig.sent(QStringLiteral("/admin/users/5"), "DELETE").size(), confirmed ? 1 : 0);
+        QCOMPARE(rig.sent(QStringLiteral("/admin/users"), "GET").size(), confirmed ? 1 : 0);
+        QCOMPARE(emails(*rig.panel).size(), confirmed ? 1 : 0);
     }
 
     void resetPasswordAsksFirst_data()
     {
         QTest::addColumn<bool>("answered");
         QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("sentPassword"); // empty: no request
+        QTest::addColumn<QByteArray>("sent"); // empty: no request
         // clang-format off
-        QTest::newRow("cancelled") << false << "" << "";
-        QTest::newRow("blank") << true << "  \n" << "";
-        QTest::newRow("trimmed") << true << " uusi-salasana-9 " << "uusi-salasana-9";
+        QTest::newRow("cancelled") << false << "" << QByteArray();
+        QTest::newRow("blank") << true << "  \n" << QByteArray();
+        QTest::newRow("trimmed") << true << " uusi-salasana-9 " << QByteArray(R"({"password":"uusi-salasana-9"})");
         // clang-format on
     }
     void resetPasswordAsksFirst()
     {
         QFETCH(bool, answered);
         QFETCH(QString, answer);
-        QFETCH(QString, sentPassword);
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-reset-1"));
-        h.desktop.promptAnswers.enqueue(answered ? std::optional<QString>(answer) : std::nullopt);
-        h.peer.on("POST", QStringLiteral("/admin/users/8/reset-password"),
-                  ScriptedResponse::json(200, "{}"));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.resetUserPassword(8); }));
+        QFETCH(QByteArray, sent);
+        PanelRig rig(QStringLiteral("key-reset-1"));
+        rig.desktop.promptAnswers.enqueue(answered ? std::optional<QString>(answer) : std::nullopt);
+        rig.peer.on("POST", QStringLiteral("/admin/users/8/reset-password"),
+                    ScriptedResponse::json(200, "{}"));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.resetUserPassword(8); }));
 
-        QCOMPARE(h.desktop.prompts.size(), 1);
-        QCOMPARE(h.desktop.prompts[0].title, QStringLiteral("Nollaa salasana"));
-        QCOMPARE(h.desktop.prompts[0].informativeText,
-                 QStringLiteral("Anna käyttäjälle uusi salasana."));
-        QCOMPARE(h.desktop.prompts[0].placeholder, QStringLiteral("Uusi salasana"));
-        QVERIFY(h.desktop.prompts[0].secure);
-        const auto sent = h.peer.requests();
-        QCOMPARE(sent.size(), sentPassword.isEmpty() ? 0 : 1);
-        if (!sentPassword.isEmpty()) {
-            QCOMPARE(sent[0].json().object(),
-                     (QJsonObject {{QStringLiteral("password"), sentPassword}}));
-            QCOMPARE(panel.adminMessage(), QStringLiteral("Salasana nollattu."));
-        }
+        QCOMPARE(rig.desktop.prompts.size(), 1);
+        QVERIFY(rig.desktop.prompts[0].secure);
+        QCOMPARE(rig.peer.requests().size(), sent.isEmpty() ? 0 : 1);
+        if (!sent.isEmpty())
+            QCOMPARE(rig.peer.requests()[0].body, sent);
     }
 
-    void enablingLeavesListUntilNextLoad()
+    // The panel refuses before any request, dialog or stored key: a missing key, a key with a
+    // line break that would split the request's headers, an empty new-user form.
+    void panelRefuses_data()
     {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-enable-1"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
-        h.peer.on("POST", QStringLiteral("/admin/users/5/enable"),
-                  ScriptedResponse::json(200, "{}"));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
-        const QList<AuthAdminUser> before = panel.adminUsers();
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.setUserEnabled(5, true); }));
-        QCOMPARE(panel.adminMessage(), QStringLiteral("Käyttäjä aktivoitu."));
-        QCOMPARE(panel.adminUsers(), before);
-        QCOMPARE(h.peer.requestsTo("GET", QStringLiteral("/admin/users")).size(), 1);
-    }
-
-    void actionsNeedKey_data()
-    {
-        QTest::addColumn<int>("action");
-        for (int action = 0; action < 6; ++action)
-            // clang-format off
-            QTest::newRow(qPrintable(QStringLiteral("action %1").arg(action))) << action;
-        // clang-format on
-    }
-    void actionsNeedKey()
-    {
-        QFETCH(int, action);
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral(" \n"));
-        panel.setAdminNewUserEmail(QStringLiteral("uusi@example.fi"));
-        panel.setAdminNewUserPassword(QStringLiteral("alku-salasana-1"));
-        h.desktop.confirmAnswers.enqueue(true);
-        h.desktop.promptAnswers.enqueue(QStringLiteral("uusi-salasana-1"));
-        const std::function<void()> actions[] = {
-            [&]() { panel.loadUsers(); },
-            [&]() { panel.createUser(); },
-            [&]() { panel.setUserRole(1, QStringLiteral("admin")); },
-            [&]() { panel.setUserEnabled(1, false); },
-            [&]() { panel.resetUserPassword(1); },
-            [&]() { panel.deleteUser(1); }};
-        QVERIFY(runToFinish(&panel, actions[action]));
-        QCOMPARE(panel.adminError(), QStringLiteral("Syötä admin-avain."));
-        QVERIFY(h.peer.requests().isEmpty());
-        QVERIFY(h.desktop.prompts.isEmpty());
-        QVERIFY(h.desktop.confirmations.isEmpty());
-    }
-
-    void keyThatCannotBeSentUsesFlowText_data()
-    {
-        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("error");
+        const QString none = QStringLiteral(" \n");
+        const QString split = QStringLiteral("key-part-1\r\nX-Admin-Key: other");
+        const QString needKey = QStringLiteral("Syötä admin-avain.");
         // clang-format off
-        QTest::newRow("role") << 0 << "Roolin päivitys epäonnistui.";
-        QTest::newRow("state") << 1 << "Käyttäjän tilan muutos epäonnistui.";
-        QTest::newRow("load") << 2 << "Käyttäjien haku epäonnistui.";
+        for (const char *action : {"load", "create", "role", "disable", "reset", "delete"})
+            QTest::newRow(qPrintable(QStringLiteral("no key, ") + action)) << none << action << needKey;
+        QTest::newRow("split key, role") << split << "role" << "Roolin päivitys epäonnistui.";
+        QTest::newRow("split key, state") << split << "disable" << "Käyttäjän tilan muutos epäonnistui.";
+        QTest::newRow("split key, load") << split << "load" << "Käyttäjien haku epäonnistui.";
+        QTest::newRow("create, blank password") << "key-create-1" << "create" << "Syötä uuden käyttäjän sähköposti ja salasana.";
         // clang-format on
     }
-    void keyThatCannotBeSentUsesFlowText()
+    void panelRefuses()
     {
-        QFETCH(int, action);
+        QFETCH(QString, key);
+        QFETCH(QString, action);
         QFETCH(QString, error);
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        // A pasted key with a line break inside would split the request's headers.
-        panel.setAdminKey(QStringLiteral("key-part-1\r\nX-Admin-Key: other"));
-        const std::function<void()> actions[] = {
-            [&]() { panel.setUserRole(1, QStringLiteral("user")); },
-            [&]() { panel.setUserEnabled(1, true); }, [&]() { panel.loadUsers(); }};
-        QVERIFY(runToFinish(&panel, actions[action]));
-        QCOMPARE(panel.adminError(), error);
-        QVERIFY(h.peer.requests().isEmpty());
-        QCOMPARE(h.manager->loadStoredAdminKey(), QString());
+        PanelRig rig(key);
+        rig.panel->setAdminNewUserEmail(QStringLiteral("uusi@example.fi"));
+        rig.panel->setAdminNewUserPassword(key == u"key-create-1" ? QStringLiteral("  ")
+                                                                  : QStringLiteral("alku-sala-1"));
+        rig.desktop.confirmAnswers.enqueue(true);
+        rig.desktop.promptAnswers.enqueue(QStringLiteral("uusi-salasana-1"));
+        QVERIFY(rig.run([&](AdminPanel &panel) { press(panel, action); }));
+        QCOMPARE(rig.panel->adminError(), error);
+        QVERIFY(rig.peer.requests().isEmpty());
+        QVERIFY(rig.desktop.prompts.isEmpty());
+        QVERIFY(rig.desktop.confirmations.isEmpty());
+        QCOMPARE(rig.manager->loadStoredAdminKey(), QString());
+        QCOMPARE(rig.panel->adminNewUserEmail(), QStringLiteral("uusi@example.fi"));
     }
 
     void secondActionIgnoredWhileBusy()
     {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("key-busy-1"));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::silence());
-        QSignalSpy finished(&panel, &AdminPanel::actionFinished);
-        panel.loadUsers();
-        QTRY_COMPARE(h.peer.heldCount(), 1);
-        QVERIFY(panel.adminBusy());
-        panel.loadUsers();
-        panel.deleteUser(3);
-        QVERIFY(h.desktop.confirmations.isEmpty());
-        h.clock.advance(std::chrono::seconds(60));
+        PanelRig rig(QStringLiteral("key-busy-1"));
+        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::silence());
+        QSignalSpy finished(rig.panel.get(), &AdminPanel::actionFinished);
+        rig.panel->loadUsers();
+        QTRY_COMPARE(rig.peer.heldCount(), 1);
+        QVERIFY(rig.panel->adminBusy());
+        rig.panel->loadUsers();
+        rig.panel->deleteUser(3);
+        QVERIFY(rig.desktop.confirmations.isEmpty());
+        rig.clock.advance(std::chrono::seconds(60));
         QTRY_COMPARE(finished.count(), 1);
-        QVERIFY(!panel.adminBusy());
-        QCOMPARE(panel.adminError(), QStringLiteral("Yhteys auth-palveluun epäonnistui"));
-        QCOMPARE(h.peer.requests().size(), 1);
+        QVERIFY(!rig.panel->adminBusy());
+        QCOMPARE(rig.panel->adminError(), QStringLiteral("Yhteys auth-palveluun epäonnistui"));
+        QCOMPARE(rig.peer.requests().size(), 1);
     }
 
     void logAndErrorsHoldNoAdminKey()
     {
-        AuthHarness h;
-        h.start();
-        AdminPanel panel(h.manager.get(), &h.desktop);
-        panel.setAdminKey(QStringLiteral("adm-SECRET-0042"));
-        h.peer.on("GET", QStringLiteral("/admin/users"),
-                  ScriptedResponse::json(401, R"({"detail":"adm-SECRET-0042 rejected"})"));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
-        QVERIFY(!panel.adminError().contains(QStringLiteral("adm-SECRET-0042")));
-        h.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.loadUsers(); }));
-        h.peer.on("DELETE", QStringLiteral("/admin/users/5"), ScriptedResponse::json(500, {}));
-        h.desktop.confirmAnswers.enqueue(true);
-        QVERIFY(runToFinish(&panel, [&panel]() { panel.deleteUser(5); }));
+        PanelRig rig(QStringLiteral("adm-SECRET-0042"));
+        rig.peer.on("GET", QStringLiteral("/admin/users"),
+                    ScriptedResponse::json(401, R"({"detail":"adm-SECRET-0042 rejected"})"));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.loadUsers(); }));
+        QVERIFY(!rig.panel->adminError().contains(QStringLiteral("adm-SECRET-0042")));
+        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, kTwoUsers));
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.loadUsers(); }));
+        rig.peer.on("DELETE", QStringLiteral("/admin/users/5"), ScriptedResponse::json(500, {}));
+        rig.desktop.confirmAnswers.enqueue(true);
+        QVERIFY(rig.run([](AdminPanel &panel) { panel.deleteUser(5); }));
 
         const QString log = AppLog::snapshot(4 << 20);
         QVERIFY(log.contains(QStringLiteral("op=listUsers")));

@@ -79,11 +79,6 @@ inline QCoro::Task<QJsonValue> perform(STTAPIClient *client, STTConfiguration co
     qFatal("unknown operation");
 }
 
-inline QByteArray compactJson(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
-}
-
 inline const QByteArray kTranscript =
     R"({"sessionId":"abc","segments":[{"text":"Hei","ts":"2026-01-05T09:00:01Z"}]})";
 inline const QByteArray kCreate =
@@ -132,7 +127,8 @@ protected:
     template<typename T> std::shared_ptr<TaskOutcome<T>> finish(QCoro::Task<T> task)
     {
         auto outcome = runCaptured(std::move(task));
-        if (!waitUntil([&] { return outcome->done; }))
+        // Bodies of many megabytes take their time through loopback on a loaded machine.
+        if (!waitUntil([&] { return outcome->done; }, 30000))
             qWarning("operation did not finish");
         return outcome;
     }

@@ -16,95 +16,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("op");
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QByteArray>("rawPath");
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QByteArray>("contentType");
-        QTest::addColumn<QByteArray>("body"); // "-" for none
+        QTest::addColumn<QByteArray>("body"); // "-": none, and no content type
         QTest::addColumn<bool>("authorized");
         QTest::addColumn<QByteArray>("answer");
-
-        QTest::newRow("createSession")
-            << "create"
-            << "POST"_qba
-            << "/v1/sessions"_qba
-            << ""
-            << "application/json"_qba
-            << R"({"enableInterim":true,"enableSpeakerDiarization":false,"language":"fi-FI","speakerCount":0,"sttModel":"chirp_3"})"_qba
-            << true << kCreate;
-        QTest::newRow("stopSession") << "stop"
-                                     << "POST"_qba
-                                     << "/v1/sessions/abc/stop"_qba
-                                     << ""
-                                     << ""_qba
-                                     << "-"_qba << true << "{}"_qba;
-        QTest::newRow("generateSummary with segments")
-            << "summary"
-            << "POST"_qba
-            << "/v1/sessions/abc/summary"_qba
-            << ""
-            << "application/json"_qba
-            << R"({"transcriptSegments":[{"text":"Hei","ts":"10:00:01"},{"speakerLabel":"S2","text":"Moi","ts":"10:00:04"}]})"_qba
-            << true << kSummary;
-        QTest::newRow("generateSummary without segments") << "summary-empty"
-                                                          << "POST"_qba
-                                                          << "/v1/sessions/abc/summary"_qba
-                                                          << ""
-                                                          << "application/json"_qba
-                                                          << "-"_qba << true << kSummary;
-        QTest::newRow("downloadSummaryDocx") << "docx"
-                                             << "GET"_qba
-                                             << "/v1/sessions/abc/summary/docx"_qba
-                                             << ""
-                                             << ""_qba
-                                             << "-"_qba << true << "PK\x03\x04 not json"_qba;
-        QTest::newRow("getTranscript") << "transcript"
-                                       << "GET"_qba
-                                       << "/v1/sessions/abc/transcript"_qba
-                                       << ""
-                                       << ""_qba
-                                       << "-"_qba << true << kTranscript;
-        QTest::newRow("getSessionMeta")
-            << "meta"
-            << "GET"_qba
-            << "/v1/sessions/abc"_qba
-            << ""
-            << ""_qba
-            << "-"_qba << true << R"({"id":"abc","status":"live","audioFrameCount":4})"_qba;
-        QTest::newRow("listSessions")
-            << "list"
-            << "GET"_qba
-            << "/v1/sessions"_qba
-            << "limit=20"
-            << ""_qba
-            << "-"_qba << true << R"({"items":[{"id":"a"},{"id":"b"}]})"_qba;
-        QTest::newRow("deleteSession") << "delete"
-                                       << "DELETE"_qba
-                                       << "/v1/sessions/abc"_qba
-                                       << ""
-                                       << ""_qba
-                                       << "-"_qba << true << ""_qba;
-        QTest::newRow("health") << "health"
-                                << "GET"_qba
-                                << "/health"_qba
-                                << ""
-                                << ""_qba
-                                << "-"_qba << false
-                                << R"({"ok":true,"time":"2026-01-05T09:00:00Z"})"_qba;
-        QTest::newRow("fetchUpdateManifest")
-            << "manifest"
-            << "GET"_qba
-            << "/vernalo/latest-linux.json"_qba
-            << ""
-            << ""_qba
-            << "-"_qba << false
-            << R"({"version":"0.2.0","downloadURL":"https://example.invalid/v"})"_qba;
+        // clang-format off
+        QTest::newRow("createSession") << "create" << "POST"_qba << "/v1/sessions"_qba << R"({"enableInterim":true,"enableSpeakerDiarization":false,"language":"fi-FI","speakerCount":0,"sttModel":"chirp_3"})"_qba << true << kCreate;
+        QTest::newRow("stopSession") << "stop" << "POST"_qba << "/v1/sessions/abc/stop"_qba << "-"_qba << true << "{}"_qba;
+        QTest::newRow("generateSummary with segments") << "summary" << "POST"_qba << "/v1/sessions/abc/summary"_qba << R"({"transcriptSegments":[{"text":"Hei","ts":"10:00:01"},{"speakerLabel":"S2","text":"Moi","ts":"10:00:04"}]})"_qba << true << kSummary;
+        QTest::newRow("generateSummary without segments") << "summary-empty" << "POST"_qba << "/v1/sessions/abc/summary"_qba << ""_qba << true << kSummary;
+        QTest::newRow("downloadSummaryDocx") << "docx" << "GET"_qba << "/v1/sessions/abc/summary/docx"_qba << "-"_qba << true << "PK\x03\x04 not json"_qba;
+        QTest::newRow("getTranscript") << "transcript" << "GET"_qba << "/v1/sessions/abc/transcript"_qba << "-"_qba << true << kTranscript;
+        QTest::newRow("getSessionMeta") << "meta" << "GET"_qba << "/v1/sessions/abc"_qba << "-"_qba << true << R"({"id":"abc","status":"live","audioFrameCount":4})"_qba;
+        QTest::newRow("listSessions") << "list" << "GET"_qba << "/v1/sessions"_qba << "-"_qba << true << R"({"items":[{"id":"a"},{"id":"b"}]})"_qba;
+        QTest::newRow("deleteSession") << "delete" << "DELETE"_qba << "/v1/sessions/abc"_qba << "-"_qba << true << ""_qba;
+        QTest::newRow("health") << "health" << "GET"_qba << "/health"_qba << "-"_qba << false << R"({"ok":true,"time":"2026-01-05T09:00:00Z"})"_qba;
+        QTest::newRow("fetchUpdateManifest") << "manifest" << "GET"_qba << "/vernalo/latest-linux.json"_qba << "-"_qba << false << R"({"version":"0.2.0","downloadURL":"https://example.invalid/v"})"_qba;
+        // clang-format on
     }
     void requestWire()
     {
         QFETCH(QString, op);
         QFETCH(QByteArray, method);
         QFETCH(QByteArray, rawPath);
-        QFETCH(QString, query);
-        QFETCH(QByteArray, contentType);
         QFETCH(QByteArray, body);
         QFETCH(bool, authorized);
         QFETCH(QByteArray, answer);
@@ -118,57 +51,40 @@ private Q_SLOTS:
         const RecordedRequest &request = m_peer->requests().constFirst();
         QCOMPARE(request.method, method);
         QCOMPARE(request.rawPath, rawPath);
-        QCOMPARE(request.query.toString(QUrl::FullyEncoded), query);
-        QCOMPARE(request.header("content-type"), contentType);
-        QCOMPARE(request.hasHeader("content-type"), !contentType.isEmpty());
-        if (body == "-")
-            QVERIFY2(request.body.isEmpty(), request.body.constData());
-        else
-            QCOMPARE(request.body, compactJson(body));
+        QCOMPARE(request.query.toString(QUrl::FullyEncoded),
+                 op == u"list" ? QStringLiteral("limit=20") : QString());
+        QCOMPARE(request.header("content-type"),
+                 body == "-" ? QByteArray() : QByteArray("application/json"));
+        QCOMPARE(request.hasHeader("content-type"), body != "-");
+        QCOMPARE(request.body, body == "-" ? QByteArray() : body);
         QCOMPARE(request.header("x-api-key"), authorized ? "key-7f3a"_qba : ""_qba);
         QCOMPARE(request.header("x-auth-token"), authorized ? "token-91bc"_qba : ""_qba);
         QCOMPARE(request.hasHeader("x-api-key"), authorized);
         QCOMPARE(request.hasHeader("x-auth-token"), authorized);
 
         // The answer arrives decoded, with nothing lost or invented.
-        if (op == u"docx") {
+        if (op == u"docx")
             QCOMPARE(outcome->value->toString().toLatin1(), answer);
-        } else if (op == u"list") {
-            QCOMPARE(
-                outcome->value->toArray(),
-                QJsonDocument::fromJson(answer).object().value(QStringLiteral("items")).toArray());
-        } else if (!answer.isEmpty() && op != u"stop") {
+        else if (op == u"list")
+            QCOMPARE(outcome->value->toArray(),
+                     QJsonDocument::fromJson(answer)[QStringLiteral("items")].toArray());
+        else if (!answer.isEmpty() && op != u"stop")
             QCOMPARE(outcome->value->toObject(), QJsonDocument::fromJson(answer).object());
-        }
     }
 
     void authHeaders_data()
     {
         QTest::addColumn<QString>("apiKey");
-        QTest::addColumn<QString>("token"); // "<none>" for an absent token
-        QTest::addColumn<QByteArray>("sentKey"); // "<none>" when the header must be missing
+        QTest::addColumn<QString>("token"); // "<none>": no token
+        QTest::addColumn<QByteArray>("sentKey"); // "<none>": the header is missing
         QTest::addColumn<QByteArray>("sentToken");
-
-        QTest::newRow("trimmed of spaces and line breaks") << " \tkey-1\n"
-                                                           << "\r\ntok-1 "
-                                                           << "key-1"_qba
-                                                           << "tok-1"_qba;
-        QTest::newRow("blank key, no token") << "   \n"
-                                             << "<none>"
-                                             << "<none>"_qba
-                                             << "<none>"_qba;
-        QTest::newRow("empty key, blank token") << ""
-                                                << "  "
-                                                << "<none>"_qba
-                                                << "<none>"_qba;
-        QTest::newRow("line break inside the key is not sent") << "key\r\nx-evil: 1"
-                                                               << "tok"
-                                                               << "<none>"_qba
-                                                               << "tok"_qba;
-        QTest::newRow("non-ASCII key as UTF-8") << "avain-ä"
-                                                << "<none>"
-                                                << "avain-\xc3\xa4"_qba
-                                                << "<none>"_qba;
+        // clang-format off
+        QTest::newRow("trimmed of spaces and line breaks") << " \tkey-1\n" << "\r\ntok-1 " << "key-1"_qba << "tok-1"_qba;
+        QTest::newRow("blank key, no token") << "   \n" << "<none>" << "<none>"_qba << "<none>"_qba;
+        QTest::newRow("empty key, blank token") << "" << "  " << "<none>"_qba << "<none>"_qba;
+        QTest::newRow("line break inside the key is not sent") << "key\r\nx-evil: 1" << "tok" << "<none>"_qba << "tok"_qba;
+        QTest::newRow("non-ASCII key as UTF-8") << "avain-ä" << "<none>" << "avain-\xc3\xa4"_qba << "<none>"_qba;
+        // clang-format on
     }
     void authHeaders()
     {
@@ -184,127 +100,81 @@ private Q_SLOTS:
         QVERIFY(!run({QStringLiteral("transcript")}, cfg)->error);
 
         const RecordedRequest &request = m_peer->requests().constFirst();
-        QCOMPARE(request.hasHeader("x-api-key"), sentKey != "<none>");
-        QCOMPARE(request.hasHeader("x-auth-token"), sentToken != "<none>");
-        if (sentKey != "<none>")
-            QCOMPARE(request.header("x-api-key"), sentKey);
-        if (sentToken != "<none>")
-            QCOMPARE(request.header("x-auth-token"), sentToken);
+        QCOMPARE(request.hasHeader("x-api-key") ? request.header("x-api-key") : "<none>"_qba,
+                 sentKey);
+        QCOMPARE(request.hasHeader("x-auth-token") ? request.header("x-auth-token") : "<none>"_qba,
+                 sentToken);
         QVERIFY(!request.hasHeader("x-evil"));
     }
 
-    void baseAddress_data()
+    // Only the scheme, host and port of the base address count; the session ID is one path
+    // segment whatever it holds, so it can never reach another resource.
+    void requestAddress_data()
     {
         QTest::addColumn<QString>("base"); // %1 is the peer's port
-        QTest::addColumn<bool>("valid");
-
-        QTest::newRow("path dropped") << "http://127.0.0.1:%1/api/v2" << true;
-        QTest::newRow("query and fragment dropped") << "http://127.0.0.1:%1/x?y=1#z" << true;
-        QTest::newRow("surrounding white space") << "  http://127.0.0.1:%1 \n" << true;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("spaces inside") << "http://127.0.0.1:%1/a b" << false;
-        QTest::newRow("no scheme") << "127.0.0.1:%1" << false;
-        QTest::newRow("other scheme") << "ftp://127.0.0.1:%1" << false;
-        QTest::newRow("no host") << "http:///v1" << false;
-        QTest::newRow("port out of range") << "http://127.0.0.1:99999" << false;
+        QTest::addColumn<QString>("sessionId");
+        QTest::addColumn<QByteArray>("rawPath"); // empty: refused before sending
+        const QString base = QStringLiteral("http://127.0.0.1:%1");
+        // clang-format off
+        QTest::newRow("path dropped") << "http://127.0.0.1:%1/api/v2" << "abc" << "/v1/sessions/abc/transcript"_qba;
+        QTest::newRow("query and fragment dropped") << "http://127.0.0.1:%1/x?y=1#z" << "abc" << "/v1/sessions/abc/transcript"_qba;
+        QTest::newRow("surrounding white space") << "  http://127.0.0.1:%1 \n" << "abc" << "/v1/sessions/abc/transcript"_qba;
+        QTest::newRow("empty base") << "" << "abc" << QByteArray();
+        QTest::newRow("spaces inside") << "http://127.0.0.1:%1/a b" << "abc" << QByteArray();
+        QTest::newRow("no scheme") << "127.0.0.1:%1" << "abc" << QByteArray();
+        QTest::newRow("other scheme") << "ftp://127.0.0.1:%1" << "abc" << QByteArray();
+        QTest::newRow("no host") << "http:///v1" << "abc" << QByteArray();
+        QTest::newRow("port out of range") << "http://127.0.0.1:99999" << "abc" << QByteArray();
+        QTest::newRow("uuid unchanged") << base << "3F2504E0-4F89-11D3-9A0C-0305E82C3301" << "/v1/sessions/3F2504E0-4F89-11D3-9A0C-0305E82C3301/transcript"_qba;
+        QTest::newRow("parent traversal") << base << "../x" << "/v1/sessions/..%2Fx/transcript"_qba;
+        QTest::newRow("query smuggling") << base << "a?b=1" << "/v1/sessions/a%3Fb%3D1/transcript"_qba;
+        QTest::newRow("fragment") << base << "a#b" << "/v1/sessions/a%23b/transcript"_qba;
+        QTest::newRow("space and percent") << base << "a b%20" << "/v1/sessions/a%20b%2520/transcript"_qba;
+        QTest::newRow("non-ASCII") << base << "ä" << "/v1/sessions/%C3%A4/transcript"_qba;
+        QTest::newRow("dots inside kept") << base << "a..b" << "/v1/sessions/a..b/transcript"_qba;
+        QTest::newRow("empty ID") << base << "" << QByteArray();
+        QTest::newRow("single dot") << base << "." << QByteArray();
+        QTest::newRow("double dot") << base << ".." << QByteArray();
+        // clang-format on
     }
-    void baseAddress()
+    void requestAddress()
     {
         QFETCH(QString, base);
-        QFETCH(bool, valid);
+        QFETCH(QString, sessionId);
+        QFETCH(QByteArray, rawPath);
 
         STTConfiguration cfg = config();
         cfg.baseURL = base.contains(u"%1") ? base.arg(m_peer->port()) : base;
         m_answer = ScriptedResponse::json(200, kTranscript);
-        const auto outcome = run({QStringLiteral("transcript")}, cfg);
-        if (valid) {
-            QVERIFY(!outcome->error);
-            QCOMPARE(m_peer->requests().constFirst().rawPath, "/v1/sessions/abc/transcript"_qba);
-            QVERIFY(m_peer->requests().constFirst().query.isEmpty());
-        } else {
+        const auto outcome = run({QStringLiteral("transcript"), sessionId}, cfg);
+        if (rawPath.isEmpty()) {
             QVERIFY(outcome->error);
             QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidBaseURL);
             QCOMPARE(outcome->error->localizedDescription(),
                      QStringLiteral("Virheellinen backend-osoite"));
             QVERIFY(m_peer->requests().isEmpty());
-        }
-    }
-
-    // A session ID is one path segment whatever it holds; it can never reach another resource.
-    void sessionIdSegment_data()
-    {
-        QTest::addColumn<QString>("sessionId");
-        QTest::addColumn<QByteArray>("rawPath"); // empty: refused before sending
-
-        QTest::newRow("uuid unchanged")
-            << "3F2504E0-4F89-11D3-9A0C-0305E82C3301"
-            << "/v1/sessions/3F2504E0-4F89-11D3-9A0C-0305E82C3301/transcript"_qba;
-        QTest::newRow("parent traversal") << "../x"
-                                          << "/v1/sessions/..%2Fx/transcript"_qba;
-        QTest::newRow("query smuggling") << "a?b=1"
-                                         << "/v1/sessions/a%3Fb%3D1/transcript"_qba;
-        QTest::newRow("fragment") << "a#b"
-                                  << "/v1/sessions/a%23b/transcript"_qba;
-        QTest::newRow("slash") << "a/b"
-                               << "/v1/sessions/a%2Fb/transcript"_qba;
-        QTest::newRow("space and percent") << "a b%20"
-                                           << "/v1/sessions/a%20b%2520/transcript"_qba;
-        QTest::newRow("non-ASCII") << "ä"
-                                   << "/v1/sessions/%C3%A4/transcript"_qba;
-        QTest::newRow("dots inside kept") << "a..b"
-                                          << "/v1/sessions/a..b/transcript"_qba;
-        QTest::newRow("empty") << "" << QByteArray();
-        QTest::newRow("single dot") << "." << QByteArray();
-        QTest::newRow("double dot") << ".." << QByteArray();
-    }
-    void sessionIdSegment()
-    {
-        QFETCH(QString, sessionId);
-        QFETCH(QByteArray, rawPath);
-
-        m_answer = ScriptedResponse::json(200, kTranscript);
-        const auto outcome = run({QStringLiteral("transcript"), sessionId});
-        if (rawPath.isEmpty()) {
-            QVERIFY(outcome->error);
-            QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidBaseURL);
-            QVERIFY(m_peer->requests().isEmpty());
             return;
         }
         QVERIFY(!outcome->error);
         QCOMPARE(m_peer->requests().constFirst().rawPath, rawPath);
+        QVERIFY(m_peer->requests().constFirst().query.isEmpty());
     }
 
     void listQuery_data()
     {
         QTest::addColumn<int>("limit");
-        QTest::addColumn<QString>("status"); // "<none>" for absent
+        QTest::addColumn<QString>("status"); // "<none>": absent
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("decodedStatus");
-
-        QTest::newRow("limit 0 clamped up") << 0 << "<none>"
-                                            << "limit=1"
-                                            << "";
-        QTest::newRow("negative limit") << -5 << "<none>"
-                                        << "limit=1"
-                                        << "";
-        QTest::newRow("limit 250 clamped down") << 250 << "<none>"
-                                                << "limit=100"
-                                                << "";
-        QTest::newRow("status after limit") << 50 << "stopped"
-                                            << "limit=50&status=stopped"
-                                            << "stopped";
-        QTest::newRow("blank status left out") << 10 << "  \n"
-                                               << "limit=10"
-                                               << "";
-        QTest::newRow("empty status left out") << 10 << ""
-                                               << "limit=10"
-                                               << "";
-        QTest::newRow("status sent untrimmed") << 10 << " stopped "
-                                               << "limit=10&status=%20stopped%20"
-                                               << " stopped ";
-        QTest::newRow("reserved characters escaped") << 10 << "a+b&limit=100"
-                                                     << "limit=10&status=a%2Bb%26limit%3D100"
-                                                     << "a+b&limit=100";
+        // clang-format off
+        QTest::newRow("limit 0 clamped up") << 0 << "<none>" << "limit=1" << "";
+        QTest::newRow("negative limit") << -5 << "<none>" << "limit=1" << "";
+        QTest::newRow("limit 250 clamped down") << 250 << "<none>" << "limit=100" << "";
+        QTest::newRow("status after limit") << 50 << "stopped" << "limit=50&status=stopped" << "stopped";
+        QTest::newRow("blank status left out") << 10 << "  \n" << "limit=10" << "";
+        QTest::newRow("status sent untrimmed") << 10 << " stopped " << "limit=10&status=%20stopped%20" << " stopped ";
+        QTest::newRow("reserved characters escaped") << 10 << "a+b&limit=100" << "limit=10&status=a%2Bb%26limit%3D100" << "a+b&limit=100";
+        // clang-format on
     }
     void listQuery()
     {
@@ -321,7 +191,6 @@ private Q_SLOTS:
         QVERIFY(!run(call)->error);
         const RecordedRequest &request = m_peer->requests().constFirst();
         QCOMPARE(request.query.toString(QUrl::FullyEncoded), query);
-        QCOMPARE(request.query.allQueryItemValues(QStringLiteral("limit")).size(), 1);
         QCOMPARE(request.query.queryItemValue(QStringLiteral("status"), QUrl::FullyDecoded),
                  decodedStatus);
     }
@@ -330,15 +199,14 @@ private Q_SLOTS:
     void redirects_data()
     {
         QTest::addColumn<bool>("sameOrigin");
-        QTest::addColumn<bool>("followed");
-        QTest::newRow("same origin followed") << true << true;
-        QTest::newRow("other port refused") << false << false;
+        // clang-format off
+        QTest::newRow("same origin followed") << true;
+        QTest::newRow("other port refused") << false;
+        // clang-format on
     }
     void redirects()
     {
         QFETCH(bool, sameOrigin);
-        QFETCH(bool, followed);
-
         LoopbackHttpPeer other;
         QVERIFY(other.start());
         other.setFallback(
@@ -346,13 +214,12 @@ private Q_SLOTS:
         const QUrl target = (sameOrigin ? m_peer->baseUrl() : other.baseUrl())
                                 .resolved(QUrl(QStringLiteral("/moved/transcript")));
         m_peer->on("GET", QStringLiteral("/v1/sessions/abc/transcript"),
-                   ScriptedResponse {
-                       302, "", "text/plain", {{"Location", target.toEncoded()}}, false, {}});
+                   {302, "", "text/plain", {{"Location", target.toEncoded()}}, false, {}});
         m_answer = ScriptedResponse::json(200, kTranscript);
 
         const auto outcome = run({QStringLiteral("transcript")});
-        QCOMPARE(outcome->value.has_value(), followed);
-        if (followed) {
+        QCOMPARE(outcome->value.has_value(), sameOrigin);
+        if (sameOrigin) {
             QCOMPARE(m_peer->requests().constLast().path, QStringLiteral("/moved/transcript"));
             QCOMPARE(m_peer->requests().constLast().header("x-api-key"), "key-7f3a"_qba);
         } else {

@@ -1,6 +1,6 @@
-#include "backend/health_status_texts.h"
 #include "support/test_environment.h"
 #include "wire/app_update_manifest.h"
+#include "wire/health_response.h"
 #include "wire/session_records.h"
 #include "wire/stream_event.h"
 #include "wire/stream_messages.h"
@@ -65,150 +65,64 @@ private Q_SLOTS:
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<QByteArray>("encoded"); // empty: same as the body
 
-        QTest::newRow("create: complete")
-            << "create"
-            << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba << true << ""_qba;
-        QTest::newRow("create: unknown key ignored")
-            << "create"
-            << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t","x":[1]})"_qba << true
-            << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba;
-        QTest::newRow("create: token missing")
-            << "create"
-            << R"({"sessionId":"s1","wsUrl":"ws://h/s"})"_qba << false << ""_qba;
-        QTest::newRow("create: token null")
-            << "create"
-            << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":null})"_qba << false << ""_qba;
-        QTest::newRow("create: sessionId a number")
-            << "create"
-            << R"({"sessionId":7,"wsUrl":"ws://h/s","token":"t"})"_qba << false << ""_qba;
-        QTest::newRow("create: top level array")
-            << "create"
-            << R"([{"sessionId":"s1"}])"_qba << false << ""_qba;
-        QTest::newRow("create: empty body") << "create"
-                                            << ""_qba << false << ""_qba;
-        QTest::newRow("create: invalid UTF-8 in a string")
-            << "create"
-            << "{\"sessionId\":\"s\xff\",\"wsUrl\":\"w\",\"token\":\"t\"}"_qba << false << ""_qba;
-        QTest::newRow("create: trailing garbage")
-            << "create"
-            << R"({"sessionId":"s","wsUrl":"w","token":"t"} x)"_qba << false << ""_qba;
+        // clang-format off
+        QTest::newRow("create: complete") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba << true << ""_qba;
+        QTest::newRow("create: unknown key ignored") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t","x":[1]})"_qba << true << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba;
+        QTest::newRow("create: token missing") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s"})"_qba << false << ""_qba;
+        QTest::newRow("create: sessionId a number") << "create" << R"({"sessionId":7,"wsUrl":"ws://h/s","token":"t"})"_qba << false << ""_qba;
+        QTest::newRow("create: invalid UTF-8 in a string") << "create" << "{\"sessionId\":\"s\xff\",\"wsUrl\":\"w\",\"token\":\"t\"}"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("create request: all fields")
-            << "create-request"
-            << R"({"language":"fi-FI","enableInterim":true,"sttModel":"chirp_3","enableSpeakerDiarization":false,"speakerCount":0})"_qba
-            << true << ""_qba;
-        QTest::newRow("create request: speakerCount fractional")
-            << "create-request"
-            << R"({"language":"fi-FI","enableInterim":true,"sttModel":"m","enableSpeakerDiarization":false,"speakerCount":1.5})"_qba
-            << false << ""_qba;
+        // clang-format off
+        QTest::newRow("create request: all fields") << "create-request" << R"({"language":"fi-FI","enableInterim":true,"sttModel":"chirp_3","enableSpeakerDiarization":false,"speakerCount":0})"_qba << true << ""_qba;
+        QTest::newRow("create request: speakerCount fractional") << "create-request" << R"({"language":"fi-FI","enableInterim":true,"sttModel":"m","enableSpeakerDiarization":false,"speakerCount":1.5})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("transcript: segments with optional fields")
-            << "transcript"
-            << R"({"sessionId":"s","segments":[{"text":"a"},{"text":"b","ts":"2026-01-02T03:04:05.120Z","speakerLabel":"S1"}]})"_qba
-            << true << ""_qba;
-        QTest::newRow("transcript: null optionals dropped")
-            << "transcript"
-            << R"({"sessionId":"s","segments":[{"text":"a","ts":null,"speakerLabel":null}]})"_qba
-            << true << R"({"sessionId":"s","segments":[{"text":"a"}]})"_qba;
-        QTest::newRow("transcript: segments missing")
-            << "transcript"
-            << R"({"sessionId":"s"})"_qba << false << ""_qba;
-        QTest::newRow("transcript: segment without text")
-            << "transcript"
-            << R"({"sessionId":"s","segments":[{"text":"a"},{"ts":"x"}]})"_qba << false << ""_qba;
-        QTest::newRow("transcript: segment not an object")
-            << "transcript"
-            << R"({"sessionId":"s","segments":["a"]})"_qba << false << ""_qba;
-        QTest::newRow("transcript: speakerLabel a number")
-            << "transcript"
-            << R"({"sessionId":"s","segments":[{"text":"a","speakerLabel":2}]})"_qba << false
-            << ""_qba;
+        // clang-format off
+        QTest::newRow("transcript: segments with optional fields") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a"},{"text":"b","ts":"2026-01-02T03:04:05.120Z","speakerLabel":"S1"}]})"_qba << true << ""_qba;
+        QTest::newRow("transcript: null optionals dropped") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a","ts":null,"speakerLabel":null}]})"_qba << true << R"({"sessionId":"s","segments":[{"text":"a"}]})"_qba;
+        QTest::newRow("transcript: segments missing") << "transcript" << R"({"sessionId":"s"})"_qba << false << ""_qba;
+        QTest::newRow("transcript: segment without text") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a"},{"ts":"x"}]})"_qba << false << ""_qba;
+        QTest::newRow("transcript: speakerLabel a number") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a","speakerLabel":2}]})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("meta: empty object") << "meta"
-                                            << "{}"_qba << true << ""_qba;
-        QTest::newRow("meta: every field")
-            << "meta"
-            << R"({"id":"s","status":"live","createdAt":"a","endedAt":"b","language":"fi-FI","sttModel":"m","audioFrameCount":12,"audioBytes":38400,"avgAudioLevel":0.25,"peakAudioLevel":1,"interimCount":3,"finalCount":2,"segmentCount":2,"lastSttError":{"at":"c","code":7,"message":"quota"}})"_qba
-            << true << ""_qba;
-        QTest::newRow("meta: count as string")
-            << "meta"
-            << R"({"audioFrameCount":"12"})"_qba << false << ""_qba;
-        QTest::newRow("meta: count fractional") << "meta"
-                                                << R"({"finalCount":2.5})"_qba << false << ""_qba;
-        QTest::newRow("meta: level as bool") << "meta"
-                                             << R"({"avgAudioLevel":true})"_qba << false << ""_qba;
-        QTest::newRow("meta: error info code as string")
-            << "meta"
-            << R"({"lastSttError":{"code":"7"}})"_qba << false << ""_qba;
-        QTest::newRow("meta: error info not an object")
-            << "meta"
-            << R"({"lastSttError":"boom"})"_qba << false << ""_qba;
+        // clang-format off
+        QTest::newRow("meta: empty object") << "meta" << "{}"_qba << true << ""_qba;
+        QTest::newRow("meta: every field") << "meta" << R"({"id":"s","status":"live","createdAt":"a","endedAt":"b","language":"fi-FI","sttModel":"m","audioFrameCount":12,"audioBytes":38400,"avgAudioLevel":0.25,"peakAudioLevel":1,"interimCount":3,"finalCount":2,"segmentCount":2,"lastSttError":{"at":"c","code":7,"message":"quota"}})"_qba << true << ""_qba;
+        QTest::newRow("meta: count as string") << "meta" << R"({"audioFrameCount":"12"})"_qba << false << ""_qba;
+        QTest::newRow("meta: error info code as string") << "meta" << R"({"lastSttError":{"code":"7"}})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("list: two items")
-            << "list"
-            << R"({"items":[{"id":"a"},{"id":"b","status":"stopped"}]})"_qba << true << ""_qba;
-        QTest::newRow("list: items missing") << "list"
-                                             << R"({"sessions":[]})"_qba << false << ""_qba;
-        QTest::newRow("list: one bad item fails all")
-            << "list"
-            << R"({"items":[{"id":"a"},{"id":5}]})"_qba << false << ""_qba;
+        // clang-format off
+        QTest::newRow("list: two items") << "list" << R"({"items":[{"id":"a"},{"id":"b","status":"stopped"}]})"_qba << true << ""_qba;
+        QTest::newRow("list: one bad item fails all") << "list" << R"({"items":[{"id":"a"},{"id":5}]})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("health: minimal") << "health"
-                                         << R"({"ok":true,"time":"t"})"_qba << true << ""_qba;
-        QTest::newRow("health: ok as string")
-            << "health"
-            << R"({"ok":"true","time":"t"})"_qba << false << ""_qba;
-        QTest::newRow("health: time missing") << "health"
-                                              << R"({"ok":true})"_qba << false << ""_qba;
-        QTest::newRow("health: memoAI configured null")
-            << "health"
-            << R"({"ok":true,"time":"t","memoAI":{"configured":null,"model":"m"}})"_qba << true
-            << R"({"ok":true,"time":"t","memoAI":{"model":"m"}})"_qba;
+        // clang-format off
+        QTest::newRow("health: minimal") << "health" << R"({"ok":true,"time":"t"})"_qba << true << ""_qba;
+        QTest::newRow("health: ok as string") << "health" << R"({"ok":"true","time":"t"})"_qba << false << ""_qba;
+        QTest::newRow("health: memoAI configured null") << "health" << R"({"ok":true,"time":"t","memoAI":{"configured":null,"model":"m"}})"_qba << true << R"({"ok":true,"time":"t","memoAI":{"model":"m"}})"_qba;
+        // clang-format on
 
-        QTest::newRow("summary request: optional speaker")
-            << "summary-request"
-            << R"({"transcriptSegments":[{"text":"a","ts":"10:00:01"},{"text":"b","ts":"10:00:02","speakerLabel":"S2"}]})"_qba
-            << true << ""_qba;
-        QTest::newRow("summary request: ts missing")
-            << "summary-request"
-            << R"({"transcriptSegments":[{"text":"a"}]})"_qba << false << ""_qba;
+        // clang-format off
+        QTest::newRow("summary request: optional speaker") << "summary-request" << R"({"transcriptSegments":[{"text":"a","ts":"10:00:01"},{"text":"b","ts":"10:00:02","speakerLabel":"S2"}]})"_qba << true << ""_qba;
+        QTest::newRow("summary request: ts missing") << "summary-request" << R"({"transcriptSegments":[{"text":"a"}]})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("summary: content fields optional")
-            << "summary"
-            << R"({"sessionId":"s","createdAt":"c","summary":{}})"_qba << true << ""_qba;
-        QTest::newRow("summary: full content")
-            << "summary"
-            << R"({"sessionId":"s","createdAt":"c","summary":{"memoType":"meeting","confidence":0.8,"title":"T","summary":"S","cleanTranscript":"C"}})"_qba
-            << true << ""_qba;
-        QTest::newRow("summary: content missing")
-            << "summary"
-            << R"({"sessionId":"s","createdAt":"c"})"_qba << false << ""_qba;
-        QTest::newRow("summary: content null")
-            << "summary"
-            << R"({"sessionId":"s","createdAt":"c","summary":null})"_qba << false << ""_qba;
-        QTest::newRow("summary: confidence as string")
-            << "summary"
-            << R"({"sessionId":"s","createdAt":"c","summary":{"confidence":"high"}})"_qba << false
-            << ""_qba;
+        // clang-format off
+        QTest::newRow("summary: content fields optional") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{}})"_qba << true << ""_qba;
+        QTest::newRow("summary: full content") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{"memoType":"meeting","confidence":0.8,"title":"T","summary":"S","cleanTranscript":"C"}})"_qba << true << ""_qba;
+        QTest::newRow("summary: content missing") << "summary" << R"({"sessionId":"s","createdAt":"c"})"_qba << false << ""_qba;
+        QTest::newRow("summary: confidence as string") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{"confidence":"high"}})"_qba << false << ""_qba;
+        // clang-format on
 
-        QTest::newRow("manifest: version only") << "manifest"
-                                                << R"({"version":"1.2.0"})"_qba << true << ""_qba;
-        QTest::newRow("manifest: full")
-            << "manifest"
-            << R"({"app":"vernalo","channel":"stable","version":"2.0.0","buildNumber":"88","publishedAt":"p","minimumSystemVersion":"12","downloadURL":"https://d/x","releaseNotesURL":"https://d/n","artifacts":{"zip":{"file":"v.zip","sha256":"ab","size":1024,"url":"https://d/v.zip"}}})"_qba
-            << true << ""_qba;
-        QTest::newRow("manifest: version missing")
-            << "manifest"
-            << R"({"downloadURL":"https://d"})"_qba << false << ""_qba;
-        QTest::newRow("manifest: version a number") << "manifest"
-                                                    << R"({"version":2})"_qba << false << ""_qba;
-        QTest::newRow("manifest: artifact without file")
-            << "manifest"
-            << R"({"version":"1","artifacts":{"dmg":{"url":"u"}}})"_qba << false << ""_qba;
-        QTest::newRow("manifest: artifact size as string")
-            << "manifest"
-            << R"({"version":"1","artifacts":{"zip":{"file":"f","size":"1"}}})"_qba << false
-            << ""_qba;
+        // clang-format off
+        QTest::newRow("manifest: version only") << "manifest" << R"({"version":"1.2.0"})"_qba << true << ""_qba;
+        QTest::newRow("manifest: full") << "manifest" << R"({"app":"vernalo","channel":"stable","version":"2.0.0","buildNumber":"88","publishedAt":"p","minimumSystemVersion":"12","downloadURL":"https://d/x","releaseNotesURL":"https://d/n","artifacts":{"zip":{"file":"v.zip","sha256":"ab","size":1024,"url":"https://d/v.zip"}}})"_qba << true << ""_qba;
+        QTest::newRow("manifest: version missing") << "manifest" << R"({"downloadURL":"https://d"})"_qba << false << ""_qba;
+        QTest::newRow("manifest: artifact without file") << "manifest" << R"({"version":"1","artifacts":{"dmg":{"url":"u"}}})"_qba << false << ""_qba;
+        QTest::newRow("manifest: artifact size as string") << "manifest" << R"({"version":"1","artifacts":{"zip":{"file":"f","size":"1"}}})"_qba << false << ""_qba;
+        // clang-format on
     }
     void decodeAndEncode()
     {
@@ -223,78 +137,13 @@ private Q_SLOTS:
             QCOMPARE(*result, object(encoded.isEmpty() ? body : encoded));
     }
 
-    void decodeErrorNamesTheField()
-    {
-        QString error;
-        QVERIFY(!wire::decode<ServerTranscriptResponse>(
-            R"({"sessionId":"s","segments":[{"text":"a"},{"text":3}]})", &error));
-        QCOMPARE(error, QStringLiteral("segments[1].text: expected string"));
-    }
-
-    void memoLabel_data()
-    {
-        QTest::addColumn<QByteArray>("health");
-        QTest::addColumn<QString>("label");
-
-        QTest::newRow("neither field") << R"({"ok":true,"time":"t"})"_qba
-                                       << "Ei tiedossa (vanha backend)";
-        QTest::newRow("memoAI configured null falls back to old field")
-            << R"({"ok":true,"time":"t","openAIConfigured":false,"memoAI":{"configured":null}})"_qba
-            << "Ei konfiguroitu";
-        QTest::newRow("memoAI wins over old field")
-            << R"({"ok":true,"time":"t","openAIConfigured":false,"openAIModel":"old","memoAI":{"configured":true,"model":" gpt-x \n"}})"_qba
-            << "Käytössä (gpt-x)";
-        QTest::newRow("model from old field when memoAI has none")
-            << R"({"ok":true,"time":"t","memoAI":{"configured":true},"openAIModel":"legacy"})"_qba
-            << "Käytössä (legacy)";
-        QTest::newRow("configured, blank model")
-            << R"({"ok":true,"time":"t","openAIConfigured":true,"openAIModel":"  "})"_qba
-            << "Käytössä";
-        QTest::newRow("configured, no model")
-            << R"({"ok":true,"time":"t","memoAI":{"configured":true}})"_qba
-            << "Käytössä";
-        QTest::newRow("not configured")
-            << R"({"ok":true,"time":"t","memoAI":{"configured":false,"model":"m"}})"_qba
-            << "Ei konfiguroitu";
-    }
-    void memoLabel()
-    {
-        QFETCH(QByteArray, health);
-        QFETCH(QString, label);
-        const auto decoded = wire::decode<HealthResponse>(health);
-        QVERIFY(decoded);
-        QCOMPARE(memoAIStatusLabel(*decoded), label);
-    }
-
-    void connectionStatus_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("fractional time cut") << true << "2026-03-01T10:20:30.123Z"
-                                             << "Yhteys ok (2026-03-01T10:20:30)";
-        QTest::newRow("short time whole") << true << "10:20"
-                                          << "Yhteys ok (10:20)";
-        QTest::newRow("not ok") << false << "2026-03-01T10:20:30Z"
-                                << "Yhteystesti epäonnistui";
-    }
-    void connectionStatus()
-    {
-        QFETCH(bool, ok);
-        QFETCH(QString, time);
-        QFETCH(QString, status);
-        HealthResponse health;
-        health.ok = ok;
-        health.time = time;
-        QCOMPARE(connectionTestStatusText(health), status);
-    }
-
     void internetDateTime_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDateTime>("expected"); // invalid: rejected
 
         const QDateTime t(QDate(2026, 3, 1), QTime(10, 20, 30), Qt::UTC);
+        // clang-format off
         QTest::newRow("Z") << "2026-03-01T10:20:30Z" << t;
         QTest::newRow("positive offset") << "2026-03-01T12:20:30+02:00" << t;
         QTest::newRow("negative offset") << "2026-03-01T05:20:30-05:00" << t;
@@ -307,6 +156,7 @@ private Q_SLOTS:
         QTest::newRow("hour 24") << "2026-03-01T24:00:00Z" << QDateTime();
         QTest::newRow("offset hour 24") << "2026-03-01T10:20:30+24:00" << QDateTime();
         QTest::newRow("trailing text") << "2026-03-01T10:20:30Zx" << QDateTime();
+        // clang-format on
     }
     void internetDateTime()
     {
@@ -324,46 +174,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QByteArray>("event"); // the event re-encoded, or "none"
 
-        QTest::newRow("partial") << R"({"type":"partial","text":"hei"})"_qba
-                                 << R"({"type":"partial","text":"hei"})"_qba;
-        QTest::newRow("partial, text a number") << R"({"type":"partial","text":5})"_qba
-                                                << R"({"type":"partial","text":""})"_qba;
-        QTest::newRow("final with speaker and zone")
-            << R"({"type":"final","text":"moi","speakerLabel":"S1","ts":"2026-03-01T12:00:01+02:00"})"_qba
-            << R"({"type":"final","text":"moi","speakerLabel":"S1","ts":"2026-03-01T10:00:01Z"})"_qba;
-        QTest::newRow("final, fractional ts takes now")
-            << R"({"type":"final","text":"a","ts":"2026-03-01T10:00:01.250Z"})"_qba
-            << R"({"type":"final","text":"a","ts":"2026-01-05T09:00:00Z"})"_qba;
-        QTest::newRow("final, no ts or text, speaker not a string")
-            << R"({"type":"final","speakerLabel":3})"_qba
-            << R"({"type":"final","text":"","ts":"2026-01-05T09:00:00Z"})"_qba;
-        QTest::newRow("status with model")
-            << R"({"type":"status","state":"live","sttModel":"m"})"_qba
-            << R"({"type":"status","state":"live","sttModel":"m"})"_qba;
-        QTest::newRow("status without state") << R"({"type":"status","sttModel":null})"_qba
-                                              << R"({"type":"status","state":""})"_qba;
-        QTest::newRow("error without message")
-            << R"({"type":"error"})"_qba
-            << R"({"type":"error","message":"Tuntematon virhe"})"_qba;
-        QTest::newRow("error message not a string")
-            << R"({"type":"error","message":{}})"_qba
-            << R"({"type":"error","message":"Tuntematon virhe"})"_qba;
-        QTest::newRow("unknown type") << R"({"type":"audio","text":"x"})"_qba
-                                      << "none"_qba;
-        QTest::newRow("type wrong case") << R"({"type":"Partial","text":"x"})"_qba
-                                         << "none"_qba;
-        QTest::newRow("type not a string") << R"({"type":1})"_qba
-                                           << "none"_qba;
-        QTest::newRow("no type") << R"({"text":"x"})"_qba
-                                 << "none"_qba;
-        QTest::newRow("array") << R"([{"type":"partial"}])"_qba
-                               << "none"_qba;
-        QTest::newRow("not JSON") << "partial: hei"_qba
-                                  << "none"_qba;
-        QTest::newRow("empty") << ""_qba
-                               << "none"_qba;
-        QTest::newRow("invalid UTF-8") << "{\"type\":\"partial\",\"text\":\"\xc3\x28\"}"_qba
-                                       << "none"_qba;
+        // clang-format off
+        QTest::newRow("partial") << R"({"type":"partial","text":"hei"})"_qba << R"({"type":"partial","text":"hei"})"_qba;
+        QTest::newRow("partial, text a number") << R"({"type":"partial","text":5})"_qba << R"({"type":"partial","text":""})"_qba;
+        QTest::newRow("final with speaker and zone") << R"({"type":"final","text":"moi","speakerLabel":"S1","ts":"2026-03-01T12:00:01+02:00"})"_qba << R"({"type":"final","text":"moi","speakerLabel":"S1","ts":"2026-03-01T10:00:01Z"})"_qba;
+        QTest::newRow("final, fractional ts takes now") << R"({"type":"final","text":"a","ts":"2026-03-01T10:00:01.250Z"})"_qba << R"({"type":"final","text":"a","ts":"2026-01-05T09:00:00Z"})"_qba;
+        QTest::newRow("final, no ts or text, speaker not a string") << R"({"type":"final","speakerLabel":3})"_qba << R"({"type":"final","text":"","ts":"2026-01-05T09:00:00Z"})"_qba;
+        QTest::newRow("status with model") << R"({"type":"status","state":"live","sttModel":"m"})"_qba << R"({"type":"status","state":"live","sttModel":"m"})"_qba;
+        QTest::newRow("status without state") << R"({"type":"status","sttModel":null})"_qba << R"({"type":"status","state":""})"_qba;
+        QTest::newRow("error without message") << R"({"type":"error"})"_qba << R"({"type":"error","message":"Tuntematon virhe"})"_qba;
+        QTest::newRow("error message not a string") << R"({"type":"error","message":{}})"_qba << R"({"type":"error","message":"Tuntematon virhe"})"_qba;
+        QTest::newRow("unknown type") << R"({"type":"audio","text":"x"})"_qba << "none"_qba;
+        QTest::newRow("type wrong case") << R"({"type":"Partial","text":"x"})"_qba << "none"_qba;
+        QTest::newRow("type not a string") << R"({"type":1})"_qba << "none"_qba;
+        QTest::newRow("no type") << R"({"text":"x"})"_qba << "none"_qba;
+        QTest::newRow("array") << R"([{"type":"partial"}])"_qba << "none"_qba;
+        QTest::newRow("not JSON") << "partial: hei"_qba << "none"_qba;
+        QTest::newRow("empty") << ""_qba << "none"_qba;
+        QTest::newRow("invalid UTF-8") << "{\"type\":\"partial\",\"text\":\"\xc3\x28\"}"_qba << "none"_qba;
+        // clang-format on
     }
     void streamEvents()
     {
@@ -384,18 +213,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("kind"); // start, stop, audio or none
+        // clang-format off
         QTest::newRow("start") << StreamClientMessage::startFrame("sv-SE", "long") << "start";
         QTest::newRow("stop") << StreamClientMessage::stopFrame() << "stop";
         QTest::newRow("audio") << StreamClientMessage::audioFrame("\x00\x01\xff"_qba) << "audio";
-        QTest::newRow("audio, bad Base64") << R"({"type":"audio","audioBase64":"@@@"})"_qba
-                                           << "none";
-        QTest::newRow("audio, payload missing") << R"({"type":"audio"})"_qba
-                                                << "none";
-        QTest::newRow("start without sampleRate")
-            << R"({"type":"start","language":"fi-FI","enableInterim":true,"sttModel":"m","enableSpeakerDiarization":false,"speakerCount":0})"_qba
-            << "none";
-        QTest::newRow("unknown") << R"({"type":"ping"})"_qba
-                                 << "none";
+        QTest::newRow("audio, bad Base64") << R"({"type":"audio","audioBase64":"@@@"})"_qba << "none";
+        QTest::newRow("audio, payload missing") << R"({"type":"audio"})"_qba << "none";
+        QTest::newRow("start without sampleRate") << R"({"type":"start","language":"fi-FI","enableInterim":true,"sttModel":"m","enableSpeakerDiarization":false,"speakerCount":0})"_qba << "none";
+        QTest::newRow("unknown") << R"({"type":"ping"})"_qba << "none";
+        // clang-format on
     }
     void clientMessages()
     {

@@ -1,20 +1,10 @@
 // Hostile answers from the auth service: a "successful" reply that is not what it claims to be
 // never signs anybody in, never stores a token and never lists users.
 
-#include "auth/auth_manager.h"
-#include "foundation/secure_settings.h"
 #include "hostile_corpus.h"
-#include "support/fake_clock.h"
-#include "support/fake_desktop_services.h"
-#include "support/loopback_http_peer.h"
 #include "support/test_environment.h"
+#include "unit/auth/auth_harness.h"
 #include "wire/auth_wire_records.h"
-#include "wire/wire_coding.h"
-
-#include <QFile>
-#include <QNetworkAccessManager>
-#include <QTemporaryDir>
-#include <QtTest>
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -30,38 +20,6 @@ template<typename Record> bool decodes(const QByteArray &body)
     const auto object = wire::parseObject(body);
     return object && Record::fromJson(*object).has_value();
 }
-
-// A settings file of its own, a loopback auth service and the manager under test; the manager
-// is declared last so it goes first.
-struct AuthRig
-{
-    QTemporaryDir dir;
-    LoopbackHttpPeer peer;
-    QNetworkAccessManager network;
-    FakeClock clock;
-    FakeDesktopServices desktop;
-    std::unique_ptr<SecureSettings> settings;
-    std::unique_ptr<AuthManager> manager;
-
-    AuthRig()
-    {
-        peer.start();
-        settings = std::make_unique<SecureSettings>(settingsPath());
-        settings->setValue(QLatin1String(AuthManager::kAuthURLKey), peer.baseUrl().toString());
-    }
-    QString settingsPath() const { return dir.filePath(QStringLiteral("settings.conf")); }
-    QByteArray settingsBytes() const
-    {
-        settings->sync();
-        QFile file(settingsPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    bool start()
-    {
-        manager = std::make_unique<AuthManager>(settings.get(), &network, &desktop, &clock);
-        return QTest::qWaitFor([this] { return !manager->isChecking(); }, 10000);
-    }
-};
 
 void addRows(const QString &folder, const QString &expected = QString())
 {
@@ -81,14 +39,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("login"), kLoginFailed);
         addRows(QStringLiteral("login-token"), kUnusableLogin);
-        QTest::newRow("generated: token that never ends")
-            << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
-        QTest::newRow("generated: user nested 200 000 deep")
-            << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) +
-                          "}")
-            << kLoginFailed;
-        QTest::newRow("generated: 4 MB reply, more than any sign-in needs")
-            << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
+        // clang-format off
+        QTest::newRow("generated: token that never ends") << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
+        QTest::newRow("generated: user nested 200 000 deep") << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) + "}") << kLoginFailed;
+        QTest::newRow("generated: 4 MB reply, more than any sign-in needs") << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
+        // clang-format on
     }
     void signInReplyIsRefused()
     {
@@ -98,19 +53,18 @@ private Q_SLOTS:
         // token, or are too large to be read at all.
         QCOMPARE(decodes<AuthLoginResponse>(body), message != kLoginFailed);
 
-        AuthRig rig;
+        AuthHarness rig;
         QVERIFY(rig.start());
         rig.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::json(200, body));
-        const QByteArray storedBefore = rig.settingsBytes();
+        const QByteArray storedBefore = rig.settingsFileBytes();
 
-        QVERIFY(!QCoro::waitFor(
-            rig.manager->login(QStringLiteral("anna@example.fi"), QStringLiteral("salasana-123"))));
+        QVERIFY(!rig.login());
         QCOMPARE(rig.manager->errorMessage(), message);
         QVERIFY(!rig.manager->isAuthenticated());
         QVERIFY(!rig.manager->currentUser());
         QVERIFY(!rig.manager->currentBackendSessionToken());
         QVERIFY(!rig.manager->isBusy());
-        QCOMPARE(rig.settingsBytes(), storedBefore);
+        QCOMPARE(rig.settingsFileBytes(), storedBefore);
     }
 
     // The start-up check of a stored token gets a reply that names no valid user: nobody is
@@ -120,8 +74,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("verify"));
-        QTest::newRow("generated: e-mail that never ends")
-            << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
+        // clang-format off
+        QTest::newRow("generated: e-mail that never ends") << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
+        // clang-format on
     }
     void verifyReplySignsNobodyIn()
     {
@@ -130,19 +85,12 @@ private Q_SLOTS:
         const auto reply = object ? AuthVerifyResponse::fromJson(*object) : std::nullopt;
         QVERIFY(!reply || !reply->user);
 
-        AuthRig rig;
-        rig.settings->setValue(QLatin1String(AuthManager::kRememberSessionKey), true);
-        rig.settings->setValue(QLatin1String(AuthManager::kSessionTokenKey),
-                               QStringLiteral("tok-stored-5c1e0d9a7b"));
-        StoredAuthMeta meta {
-            AuthUser {7, QStringLiteral("anna@example.fi"), QStringLiteral("admin")},
-            rig.clock.now().addSecs(-60).toString(Qt::ISODate), rig.peer.baseUrl().toString()};
-        rig.settings->setValue(QLatin1String(AuthManager::kAuthMetaKey),
-                               QString::fromUtf8(wire::compact(meta.toJson())));
+        AuthHarness rig;
+        rig.storeSession(QStringLiteral("tok-stored-5c1e0d9a7b"), 60, {}, QStringLiteral("admin"));
         rig.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::json(200, body));
 
         QVERIFY(rig.start());
-        QCOMPARE(rig.peer.requestsTo("POST", QStringLiteral("/auth/verify")).size(), 1);
+        QCOMPARE(rig.sent(QStringLiteral("/auth/verify")).size(), 1);
         QVERIFY(!rig.manager->isAuthenticated());
         QVERIFY(!rig.manager->currentUser());
         QVERIFY(!rig.manager->isAdmin());
@@ -154,10 +102,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         addRows(QStringLiteral("admin-users"));
         const QByteArray user = "{\"id\":1,\"email\":\"a@example.fi\"},";
-        QTest::newRow("generated: 25 000 users, the last one without an e-mail")
-            << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
-        QTest::newRow("generated: 2 MB of users, more than the service may send")
-            << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format off
+        QTest::newRow("generated: 25 000 users, the last one without an e-mail") << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
+        QTest::newRow("generated: 2 MB of users, more than the service may send") << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format on
     }
     void userListIsRefused()
     {
@@ -165,7 +113,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QVERIFY(!decodes<AuthAdminUsersResponse>(body));
 
-        AuthRig rig;
+        AuthHarness rig;
         QVERIFY(rig.start());
         rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, body));
         const auto result = QCoro::waitFor(rig.manager->adminListUsers(QStringLiteral("adm-7781")));
@@ -173,7 +121,7 @@ private Q_SLOTS:
         // No text of the reply reaches the screen: the caller's own sentence (empty here) is
         // shown, or the transport's own for a reply too large to read.
         QCOMPARE(result.failure().description(QString()), message);
-        QCOMPARE(rig.peer.requestsTo("GET", QStringLiteral("/admin/users")).size(), 1);
+        QCOMPARE(rig.sent(QStringLiteral("/admin/users"), "GET").size(), 1);
     }
 };
 

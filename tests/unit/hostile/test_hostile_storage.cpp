@@ -13,6 +13,7 @@
 #include "wire/json_fields.h"
 #include "wire/stream_event.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -87,12 +88,11 @@ private:
         QByteArray bytes = big.encode();
         const qsizetype close = bytes.lastIndexOf(']');
         bytes.insert(close, ", {\"id\": \"not-a-uuid\", \"text\": \"x\", \"timestamp\": 1}");
+        // clang-format off
         QTest::newRow("generated: 20 000 segments, the last one bad") << big.id << bytes;
-        QTest::newRow("generated: text that never ends")
-            << "unterminated"
-            << unterminatedString("{\"id\":\"unterminated\",\"segments\":[{\"text\":", 8 << 20);
-        QTest::newRow("generated: segments nested 200 000 deep")
-            << "deep" << QByteArray("{\"id\":\"deep\",\"segments\":" + deepNesting(200000) + "}");
+        QTest::newRow("generated: text that never ends") << "unterminated" << unterminatedString("{\"id\":\"unterminated\",\"segments\":[{\"text\":", 8 << 20);
+        QTest::newRow("generated: segments nested 200 000 deep") << "deep" << QByteArray("{\"id\":\"deep\",\"segments\":" + deepNesting(200000) + "}");
+        // clang-format on
     }
 
 private Q_SLOTS:
@@ -137,6 +137,30 @@ private Q_SLOTS:
         QCOMPARE(readBytes(badPath), bytes);
     }
 
+    // An ID that could name a file outside the history folder is neither read nor written,
+    // even when a file waits at the place it names.
+    void sessionIdLeavingTheFolder_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("slash") << "a/b";
+        QTest::newRow("parent folder") << "a/../../outside";
+        QTest::newRow("two dots inside") << "a..b";
+    }
+    void sessionIdLeavingTheFolder()
+    {
+        QFETCH(QString, id);
+        const QString folder = freshPath(QStringLiteral("sessions"));
+        const QString target = folder + u'/' + id + QStringLiteral(".json");
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/a")));
+        const QByteArray planted = meeting(id, kEnded).encode();
+        QVERIFY(writeBytes(target, planted));
+        SessionHistoryStore store(folder);
+        QVERIFY(!store.load(id));
+        QVERIFY(store.save(meeting(id, kEnded.addSecs(60), 1)));
+        QVERIFY(store.deleteSession(id));
+        QCOMPARE(readBytes(target), planted);
+    }
+
     // Times written at the very edge of the calendar: the last representable millisecond
     // loads, one step further is refused instead of overflowing.
     void historyTimesAtTheCalendarEdge_data()
@@ -147,6 +171,7 @@ private Q_SLOTS:
             toReferenceSeconds(QDateTime(QDate(1, 1, 1), QTime(0, 0), QTimeZone::utc()));
         const double last = toReferenceSeconds(
             QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), QTimeZone::utc()));
+        // clang-format off
         QTest::newRow("first millisecond of year 1") << first << true;
         QTest::newRow("just before year 1") << first - 0.001 << false;
         QTest::newRow("last millisecond of year 9999") << last << true;
@@ -154,6 +179,7 @@ private Q_SLOTS:
         QTest::newRow("beyond 64-bit milliseconds") << 9.3e15 << false;
         QTest::newRow("largest double") << 1.7976931348623157e308 << false;
         QTest::newRow("most negative double") << -1.7976931348623157e308 << false;
+        // clang-format on
     }
     void historyTimesAtTheCalendarEdge()
     {
@@ -181,14 +207,15 @@ private Q_SLOTS:
 
     // A server time whose offset carries it past the calendar's edge is not taken as the
     // segment's time (it could not be written back); the segment is stamped now, by the stream
-    // and by the transcript poll alike, and the session holding it saves and lists like any
-    // other.
+    // and by the transcript poll alike.
     void serverTimesPastTheCalendarEdge_data()
     {
         QTest::addColumn<QString>("ts");
+        // clang-format off
         QTest::newRow("after year 9999 in UTC") << "9999-12-31T23:59:59-01:00";
         QTest::newRow("before year 1 in UTC") << "0001-01-01T00:00:00+01:00";
         QTest::newRow("compact offset before year 1") << "0001-01-01T00:30:00+0100";
+        // clang-format on
     }
     void serverTimesPastTheCalendarEdge()
     {
@@ -207,92 +234,68 @@ private Q_SLOTS:
         QCOMPARE(transcript.mergePolled(polled, kEnded.addSecs(2)), 1);
         QCOMPARE(transcript.segments().last().timestamp, kEnded.addSecs(2));
 
-        SessionHistoryStore store(freshPath(QStringLiteral("sessions")));
+        // The session holding them is written back to the same milliseconds.
         SavedSession session = meeting(QStringLiteral("reunalla"), kEnded.addSecs(60), 0);
         session.segments = transcript.segments();
-        QVERIFY(!store.save(session));
-        QCOMPARE(store.list().size(), 1);
-        QCOMPARE(store.load(session.id), std::optional(session));
+        QCOMPARE(SavedSession::decode(session.encode()), std::optional(session));
     }
 
+    // A bad stored value, or a whole settings file damaged: the defaults come up, and the next
+    // save leaves a file the program reads back.
     void storedConfigurationGivesDefaults_data()
     {
         QTest::addColumn<QByteArray>("blob");
+        QTest::addColumn<bool>("wholeFile"); // the bytes are the file, not the stored value
         for (const auto &input : hostileFiles(QStringLiteral("configurations")))
-            QTest::newRow(qPrintable(input.name)) << input.bytes;
-        QTest::newRow("generated: API key that never ends")
-            << unterminatedString("{\"baseURL\":\"http://127.0.0.1:1\",\"apiKey\":", 4 << 20);
-        QTest::newRow("generated: 200 000 levels of nesting")
-            << QByteArray("{\"apiKey\":\"k1\",\"extra\":" + deepNesting(200000) + "}");
-        QTest::newRow("generated: 1 MB of good settings, then a mistyped gain")
-            << QByteArray("{\"apiKey\":\"" + QByteArray(1 << 20, 'k') + "\",\"mixedMicGain\":[1]}");
+            QTest::newRow(qPrintable(input.name)) << input.bytes << false;
+        QByteArray noise(64 << 10, '\0');
+        QRandomGenerator generator(1403);
+        for (char &byte : noise)
+            byte = char(generator.bounded(256));
+        // clang-format off
+        QTest::newRow("generated: API key that never ends") << unterminatedString("{\"baseURL\":\"http://127.0.0.1:1\",\"apiKey\":", 4 << 20) << false;
+        QTest::newRow("generated: 200 000 levels of nesting") << QByteArray("{\"apiKey\":\"k1\",\"extra\":" + deepNesting(200000) + "}") << false;
+        QTest::newRow("generated: 1 MB of good settings, then a mistyped gain") << QByteArray("{\"apiKey\":\"" + QByteArray(1 << 20, 'k') + "\",\"mixedMicGain\":[1]}") << false;
+        QTest::newRow("file of random bytes") << noise << true;
+        QTest::newRow("file of zeros") << QByteArray(8192, '\0') << true;
+        QTest::newRow("file cut inside the value") << QByteArray("[General]\nvernalo.mac.config=\"{\\\"apiKey\\\":\\\"k1") << true;
+        QTest::newRow("file with a value without a key") << QByteArray("[General]\n=\"{}\"\n\xff\xfe\n") << true;
+        // clang-format on
     }
     void storedConfigurationGivesDefaults()
     {
         QFETCH(QByteArray, blob);
-        QString error;
-        QVERIFY(!STTConfiguration::decode(blob, &error));
-        QVERIFY(!error.isEmpty());
+        QFETCH(bool, wholeFile);
+        QVERIFY(wholeFile || !STTConfiguration::decode(blob));
 
-        // Kept as raw bytes, and as text when it is text.
+        // A value is kept as raw bytes, and as text when it is text.
         QList<QVariant> forms {QVariant(blob)};
-        if (isValidUtf8(blob))
+        if (!wholeFile && isValidUtf8(blob))
             forms.append(QVariant(QString::fromUtf8(blob)));
         for (const QVariant &form : forms) {
             const QString path = freshPath(QStringLiteral("settings.conf"));
-            {
-                QSettings raw(path, QSettings::IniFormat);
-                raw.setValue(QLatin1String(STTConfigurationStore::kKey), form);
-            }
+            if (wholeFile)
+                QVERIFY(writeBytes(path, blob));
+            else
+                QSettings(path, QSettings::IniFormat)
+                    .setValue(QLatin1String(STTConfigurationStore::kKey), form);
             STTConfiguration changed;
             {
                 SecureSettings settings(path);
                 STTConfigurationStore store(&settings);
                 const int failuresBefore = configFailureLines();
                 QCOMPARE(store.load(), STTConfiguration::defaults());
-                QCOMPARE(configFailureLines(), failuresBefore + 1);
-
+                if (!wholeFile)
+                    QCOMPARE(configFailureLines(), failuresBefore + 1);
                 changed = store.load();
                 changed.apiKey = QStringLiteral("k-uusi");
+                changed.preferredInputDeviceID = 4294967295u;
                 changed.setMixSettings(*mixSettings(MixPreset::Interview));
                 store.save(changed);
             }
             SecureSettings reopened(path);
             QCOMPARE(STTConfigurationStore(&reopened).load(), changed);
         }
-    }
-
-    // The whole settings file is damaged, not just the one value: the defaults still come up
-    // and the next save leaves a file the program reads back.
-    void damagedSettingsFile_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QByteArray noise(64 << 10, '\0');
-        QRandomGenerator generator(1403);
-        for (char &byte : noise)
-            byte = char(generator.bounded(256));
-        QTest::newRow("random bytes") << noise;
-        QTest::newRow("zeros") << QByteArray(8192, '\0');
-        QTest::newRow("cut inside the value")
-            << QByteArray("[General]\nvernalo.mac.config=\"{\\\"apiKey\\\":\\\"k1");
-        QTest::newRow("value without a key") << QByteArray("[General]\n=\"{}\"\n\xff\xfe\n");
-    }
-    void damagedSettingsFile()
-    {
-        QFETCH(QByteArray, file);
-        const QString path = freshPath(QStringLiteral("settings.conf"));
-        QVERIFY(writeBytes(path, file));
-        STTConfiguration changed = STTConfiguration::defaults();
-        {
-            SecureSettings settings(path);
-            STTConfigurationStore store(&settings);
-            QCOMPARE(store.load(), STTConfiguration::defaults());
-            changed.apiKey = QStringLiteral("k-korjattu");
-            changed.preferredInputDeviceID = 4294967295u;
-            store.save(changed);
-        }
-        SecureSettings reopened(path);
-        QCOMPARE(STTConfigurationStore(&reopened).load(), changed);
     }
 };
 

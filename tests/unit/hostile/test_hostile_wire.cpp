@@ -2,25 +2,17 @@
 // fed both to its decoder and through the real client over loopback, and must be refused the
 // way the program refuses bad server data, never taken for a result.
 
-#include "backend/stt_api_client.h"
 #include "backend/websocket_stream_client.h"
 #include "hostile_corpus.h"
-#include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
-#include "support/loopback_http_peer.h"
 #include "support/loopback_stream_peer.h"
-#include "support/socket_wait.h"
-#include "support/task_outcome.h"
 #include "support/test_environment.h"
+#include "unit/backend/api_client_fixture.h"
 #include "updates/update_checker.h"
 #include "wire/health_response.h"
 #include "wire/session_records.h"
 #include "wire/stream_event.h"
 #include "wire/summary_records.h"
-#include "wire/wire_coding.h"
-
-#include <QNetworkAccessManager>
-#include <QtTest>
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -55,30 +47,6 @@ std::optional<QString> refusalReason(const QString &operation, const QByteArray 
     return error;
 }
 
-// Runs one client operation; the answer itself is not needed, only whether it was refused.
-QCoro::Task<bool> perform(STTAPIClient *client, STTConfiguration config, QString operation)
-{
-    // Arguments are built before the awaits: g++ 12 miscompiles braced lists inside them.
-    const QString id = QStringLiteral("abc");
-    const STTSessionCreateRequest request;
-    const QList<SummaryGenerateRequest::Segment> noSegments;
-    if (operation == u"create")
-        co_await client->createSession(config, request);
-    else if (operation == u"transcript")
-        co_await client->getTranscript(config, id);
-    else if (operation == u"meta")
-        co_await client->getSessionMeta(config, id);
-    else if (operation == u"list")
-        co_await client->listSessions(config, std::nullopt, 20);
-    else if (operation == u"health")
-        co_await client->health(config);
-    else if (operation == u"summary")
-        co_await client->generateSummary(config, id, noSegments);
-    else if (operation == u"manifest")
-        co_await client->fetchUpdateManifest(config.updateManifestURL);
-    co_return true;
-}
-
 QCoro::Task<> runCheck(UpdateChecker *checker, QString address,
                        std::optional<UpdateCheckResult> *result)
 {
@@ -96,32 +64,16 @@ void addRestRows(const QString &kind, const QString &operation = QString())
 
 } // namespace
 
-class HostileWireTest : public QObject
+class HostileWireTest : public QObject, public ApiClientFixture
 {
     Q_OBJECT
 private:
-    std::unique_ptr<LoopbackHttpPeer> m_http;
-    std::unique_ptr<QNetworkAccessManager> m_network;
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<STTAPIClient> m_client;
-
-    STTConfiguration config() const
-    {
-        STTConfiguration config = STTConfiguration::defaults();
-        config.baseURL = m_http->baseUrl().toString();
-        config.apiKey = QStringLiteral("key-hostile");
-        config.updateManifestURL = m_http->baseUrl().toString() + QStringLiteral("/latest.json");
-        return config;
-    }
-
     // Serves `body` as a successful answer to anything and runs the operation against it.
-    std::shared_ptr<TaskOutcome<bool>> answerWith(const QString &operation, const QByteArray &body)
+    std::shared_ptr<TaskOutcome<QJsonValue>> answerWith(const QString &operation,
+                                                        const QByteArray &body)
     {
-        m_http->setFallback(
-            [body](const RecordedRequest &) { return ScriptedResponse::json(200, body); });
-        auto outcome = runCaptured(perform(m_client.get(), config(), operation));
-        waitUntil([&] { return outcome->done; }, 30000);
-        return outcome;
+        m_answer = ScriptedResponse::json(200, body);
+        return run({operation});
     }
 
     void streamRows()
@@ -129,38 +81,16 @@ private:
         QTest::addColumn<QByteArray>("frame");
         for (const auto &input : hostileFiles(QStringLiteral("stream-events")))
             QTest::newRow(qPrintable(input.name)) << input.bytes;
-        QTest::newRow("generated: 4 MB text that never ends")
-            << unterminatedString("{\"type\":\"partial\",\"text\":", 4 << 20);
-        QTest::newRow("generated: 4 MB frame whose type is a number")
-            << QByteArray("{\"text\":\"" + QByteArray(4 << 20, 'x') + "\",\"type\":5}");
-        QTest::newRow("generated: 200 000 levels of nesting") << QByteArray(
-            "{\"type\":\"partial\",\"text\":\"x\",\"extra\":" + deepNesting(200000) + "}");
+        // clang-format off
+        QTest::newRow("generated: 4 MB text that never ends") << unterminatedString("{\"type\":\"partial\",\"text\":", 4 << 20);
+        QTest::newRow("generated: 4 MB frame whose type is a number") << QByteArray("{\"text\":\"" + QByteArray(4 << 20, 'x') + "\",\"type\":5}");
+        QTest::newRow("generated: 200 000 levels of nesting") << QByteArray( "{\"type\":\"partial\",\"text\":\"x\",\"extra\":" + deepNesting(200000) + "}");
+        // clang-format on
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_http = std::make_unique<LoopbackHttpPeer>();
-        QVERIFY(m_http->start());
-        m_network = std::make_unique<QNetworkAccessManager>();
-        m_clock = std::make_unique<FakeClock>();
-        m_client = std::make_unique<STTAPIClient>(m_network.get(), m_clock.get());
-    }
-    void cleanup()
-    {
-        m_client.reset();
-        m_network.reset();
-        m_clock.reset();
-        m_http.reset();
-    }
-
-    void streamFrameGivesNoEvent_data() { streamRows(); }
-    void streamFrameGivesNoEvent()
-    {
-        QFETCH(QByteArray, frame);
-        const auto event = StreamEvent::parse(frame, m_clock->now());
-        QVERIFY2(!event, event ? wire::compact(event->toJson()).constData() : "");
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // The live client drops the frame without a word, keeps its socket and still delivers the
     // next good event: a hostile frame neither reaches the transcript nor breaks the stream.
@@ -197,14 +127,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
         addRestRows(QStringLiteral("rest-bodies"));
-        QTest::newRow("generated: meta count as a 2 MB string")
-            << "meta"
-            << QByteArray("{\"id\":\"abc\",\"audioBytes\":\"" + QByteArray(2 << 20, '9') + "\"}");
-        QTest::newRow("generated: transcript text that never ends")
-            << "transcript"
-            << unterminatedString("{\"sessionId\":\"abc\",\"segments\":[{\"text\":", 4 << 20);
-        QTest::newRow("generated: list nested 200 000 deep")
-            << "list" << QByteArray("{\"items\":" + deepNesting(200000) + "}");
+        // clang-format off
+        QTest::newRow("generated: meta count as a 2 MB string") << "meta" << QByteArray("{\"id\":\"abc\",\"audioBytes\":\"" + QByteArray(2 << 20, '9') + "\"}");
+        QTest::newRow("generated: transcript text that never ends") << "transcript" << unterminatedString("{\"sessionId\":\"abc\",\"segments\":[{\"text\":", 4 << 20);
+        QTest::newRow("generated: list nested 200 000 deep") << "list" << QByteArray("{\"items\":" + deepNesting(200000) + "}");
+        // clang-format on
     }
     void restAnswerIsRefused()
     {
@@ -229,11 +156,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
         const QByteArray text(17 << 20, 'a');
-        QTest::newRow("transcript of 17 MB")
-            << "transcript"
-            << QByteArray("{\"sessionId\":\"abc\",\"segments\":[{\"text\":\"" + text + "\"}]}");
-        QTest::newRow("manifest of 17 MB")
-            << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"app\":\"" + text + "\"}");
+        // clang-format off
+        QTest::newRow("transcript of 17 MB") << "transcript" << QByteArray("{\"sessionId\":\"abc\",\"segments\":[{\"text\":\"" + text + "\"}]}");
+        QTest::newRow("manifest of 17 MB") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"app\":\"" + text + "\"}");
+        // clang-format on
     }
     void oversizedAnswerIsRefused()
     {
@@ -253,19 +179,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
         addRestRows(QStringLiteral("manifests"), QStringLiteral("manifest"));
-        QTest::newRow("generated: version that never ends")
-            << "manifest"
-            << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
-        QTest::newRow("generated: artifacts nested 200 000 deep")
-            << "manifest"
-            << QByteArray("{\"version\":\"9.9.9\",\"artifacts\":" + deepNesting(200000) + "}");
+        // clang-format off
+        QTest::newRow("generated: version that never ends") << "manifest" << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
+        QTest::newRow("generated: artifacts nested 200 000 deep") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"artifacts\":" + deepNesting(200000) + "}");
+        // clang-format on
     }
     void manifestFailsTheUpdateCheck()
     {
         QFETCH(QByteArray, body);
         QVERIFY2(refusalReason(QStringLiteral("manifest"), body), "the decoder accepted it");
 
-        m_http->on("GET", QStringLiteral("/latest.json"), ScriptedResponse::json(200, body));
+        m_answer = ScriptedResponse::json(200, body);
         FakeDesktopServices desktop;
         UpdateChecker checker(m_client.get(), &desktop, QStringLiteral("1.0.0"));
         std::optional<UpdateCheckResult> result;
@@ -277,7 +201,7 @@ private Q_SLOTS:
                  QStringLiteral("Päivitystarkistus epäonnistui: ") + kInvalidAnswer);
         QVERIFY(!result->manifest);
         QVERIFY(desktop.openedUrls.isEmpty());
-        QCOMPARE(m_http->requests().size(), 1);
+        QCOMPARE(m_peer->requests().size(), 1);
     }
 };
 
