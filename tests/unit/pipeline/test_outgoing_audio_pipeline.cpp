@@ -327,11 +327,20 @@ private Q_SLOTS:
         QCOMPARE(h.sent, QList {h.expected("m4")});
     }
 
-    void newRecordingStartsFromZero()
+    // A restarted microphone counts again; a new recording starts from zero everywhere.
+    void resets()
     {
         Harness h;
         h.activate(kMixed);
-        h.run("r m s m m");
+        h.run("r m s s");
+        h.pipeline.pushMicrophoneChunk(QByteArray(3200, '\0'));
+        QCOMPARE(h.pipeline.micFramesWithSignal(), 1);
+        h.pipeline.resetMicrophoneStats();
+        QCOMPARE((QList {h.pipeline.micFramesSeen(), h.pipeline.micFramesWithSignal(),
+                         h.pipeline.systemFramesSeen()}),
+                 (QList {0, 0, 2}));
+        QCOMPARE(h.pipeline.micAudioPeak(), 0.0);
+        h.run("m m");
         h.pipeline.deactivate();
         h.pipeline.resetForNewRecording();
         QCOMPARE((QList {h.pipeline.micFramesSeen(), h.pipeline.systemFramesSeen(),
@@ -342,20 +351,6 @@ private Q_SLOTS:
                          h.pipeline.outgoingAudioPeak(), h.pipeline.outgoingAudioLevel()}),
                  (QList {0.0, 0.0, 0.0, 0.0}));
         QVERIFY(!h.pipeline.lastLocalAudioAt().isValid());
-    }
-
-    void restartedMicrophoneCountsAgain()
-    {
-        Harness h;
-        h.activate(kMixed);
-        h.run("m s s");
-        h.pipeline.pushMicrophoneChunk(QByteArray(3200, '\0'));
-        QCOMPARE(h.pipeline.micFramesWithSignal(), 1);
-        h.pipeline.resetMicrophoneStats();
-        QCOMPARE(h.pipeline.micFramesSeen(), 0);
-        QCOMPARE(h.pipeline.micFramesWithSignal(), 0);
-        QCOMPARE(h.pipeline.micAudioPeak(), 0.0);
-        QCOMPARE(h.pipeline.systemFramesSeen(), 2);
     }
 
     // Keep-alive ticks and mode switches ("@m", "@s", "@x": microphone, system, both), with

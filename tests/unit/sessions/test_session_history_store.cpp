@@ -150,7 +150,8 @@ private Q_SLOTS:
         QCOMPARE(readBytes(store.filePath(id)), golden);
     }
 
-    // Files written by hand: the dates the picker shows, newest end first, however the
+    // Files written by hand (one end time in finer steps than a millisecond, as another writer
+    // may store it): the dates the picker shows, newest end first, however the
     // meetings' starts are ordered.
     void handWrittenHistoryLists()
     {
