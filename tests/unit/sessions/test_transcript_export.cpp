@@ -71,7 +71,7 @@ class TranscriptExportTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { useZone(QStringLiteral("utc")); }
+    void init() { useZone(QStringLiteral("utc")); }
 
     void golden_data()
     {
