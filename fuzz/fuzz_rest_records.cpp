@@ -3,6 +3,7 @@
 // client (or the reference server) decodes it.
 
 #include "auth/auth_manager.h"
+#include "backend/health_status_texts.h"
 #include "fuzz_support.h"
 #include "wire/auth_wire_records.h"
 #include "wire/health_response.h"

@@ -4,18 +4,6 @@
 
 namespace vernalo::test {
 
-void FakeCaptureStream::deliver(const RawAudioFrames &frames)
-{
-    if (!isClosed())
-        Q_EMIT framesArrived(frames);
-}
-
-void FakeCaptureStream::endWith(const AudioServerError &error)
-{
-    if (!isClosed())
-        Q_EMIT ended(error);
-}
-
 AudioServerStatus FakeAudioSystem::serverStatus()
 {
     AudioServerStatus status;
@@ -74,7 +62,6 @@ CaptureOpenResult FakeAudioSystem::openCapture(const CaptureTarget &target)
         failure = monitorFailure;
         break;
     case CaptureTarget::Kind::Application:
-        failure = applicationFailure;
         break;
     }
     if (failure) {

@@ -20,23 +20,30 @@ public:
         , m_bitsPerSample(bitsPerSample)
     { }
 
-    void close() override { ++m_closeCount; }
+    void close() override { m_closed = true; }
     QString formatName() const override { return m_formatName; }
     int bitsPerSample() const override { return m_bitsPerSample; }
 
     const CaptureTarget &target() const { return m_target; }
-    bool isClosed() const { return m_closeCount > 0; }
-    int closeCount() const { return m_closeCount; }
+    bool isClosed() const { return m_closed; }
 
     // Emits the frames now, as the server would on the main thread. A closed stream is silent.
-    void deliver(const RawAudioFrames &frames);
-    void endWith(const AudioServerError &error);
+    void deliver(const RawAudioFrames &frames)
+    {
+        if (!m_closed)
+            Q_EMIT framesArrived(frames);
+    }
+    void endWith(const AudioServerError &error)
+    {
+        if (!m_closed)
+            Q_EMIT ended(error);
+    }
 
 private:
     CaptureTarget m_target;
     QString m_formatName;
     int m_bitsPerSample;
-    int m_closeCount = 0;
+    bool m_closed = false;
 };
 
 // A sound server with scripted devices, displays, playbacks and failures. It remembers every
@@ -66,10 +73,9 @@ public:
     std::optional<quint32> defaultSourceId;
     QList<AudioDisplayInfo> displays {{1, 1920, 1080}};
     QList<AudioPlaybackInfo> playbacks;
-    // Opening fails for these source ids (or for every target of the given kind).
+    // Opening fails for these source ids (or for every monitor).
     QMap<quint32, AudioServerError> failingSources;
     std::optional<AudioServerError> monitorFailure;
-    std::optional<AudioServerError> applicationFailure;
     QString streamFormatName = QStringLiteral("float32le");
     int streamBitsPerSample = 32;
 

@@ -5,19 +5,10 @@
 
 namespace vernalo::test {
 
-FakeClock::FakeClock(QDateTime start)
-    : m_start(std::move(start))
-{ }
-
 FakeClock::~FakeClock()
 {
     for (FakeTimer *timer : std::as_const(m_timers))
         timer->m_clock = nullptr;
-}
-
-QDateTime FakeClock::now() const
-{
-    return m_start.addMSecs(m_nowMs);
 }
 
 Timer *FakeClock::createTimer(QObject *parent)
@@ -27,26 +18,14 @@ Timer *FakeClock::createTimer(QObject *parent)
     return timer;
 }
 
-void FakeClock::arm(FakeTimer *timer)
-{
-    timer->m_active = true;
-    timer->m_dueMs = m_nowMs + timer->m_intervalMs;
-    timer->m_sequence = ++m_sequence;
-}
-
-void FakeClock::forget(FakeTimer *timer)
-{
-    m_timers.removeAll(timer);
-}
-
 FakeTimer *FakeClock::nextDue(qint64 limitMs) const
 {
     FakeTimer *best = nullptr;
     for (FakeTimer *timer : m_timers) {
-        if (!timer->m_active || timer->m_dueMs > limitMs)
-            continue;
-        if (!best || timer->m_dueMs < best->m_dueMs ||
-            (timer->m_dueMs == best->m_dueMs && timer->m_sequence < best->m_sequence))
+        if (timer->m_active && timer->m_dueMs <= limitMs &&
+            (!best ||
+             std::pair(timer->m_dueMs, timer->m_sequence) <
+                 std::pair(best->m_dueMs, best->m_sequence)))
             best = timer;
     }
     return best;
@@ -78,16 +57,15 @@ void FakeClock::advance(std::chrono::milliseconds delta)
 bool FakeClock::advanceToNextTimer()
 {
     FakeTimer *timer = nextDue(std::numeric_limits<qint64>::max());
-    if (!timer)
-        return false;
-    fire(timer);
-    return true;
+    if (timer)
+        fire(timer);
+    return timer;
 }
 
 int FakeClock::activeTimerCount() const
 {
-    return static_cast<int>(
-        std::count_if(m_timers.begin(), m_timers.end(), [](FakeTimer *t) { return t->m_active; }));
+    return int(
+        std::count_if(m_timers.begin(), m_timers.end(), [](auto *t) { return t->m_active; }));
 }
 
 std::optional<qint64> FakeClock::nextDueMs() const
@@ -97,27 +75,14 @@ std::optional<qint64> FakeClock::nextDueMs() const
     return std::nullopt;
 }
 
-FakeTimer::FakeTimer(FakeClock *clock, QObject *parent)
-    : Timer(parent)
-    , m_clock(clock)
-{ }
-
-FakeTimer::~FakeTimer()
-{
-    if (m_clock)
-        m_clock->forget(this);
-}
-
 void FakeTimer::start(std::chrono::milliseconds interval)
 {
     m_intervalMs = std::max<qint64>(interval.count(), 0);
-    if (m_clock)
-        m_clock->arm(this);
-}
-
-void FakeTimer::stop()
-{
-    m_active = false;
+    if (m_clock) {
+        m_active = true;
+        m_dueMs = m_clock->m_nowMs + m_intervalMs;
+        m_sequence = ++m_clock->m_sequence;
+    }
 }
 
 } // namespace vernalo::test

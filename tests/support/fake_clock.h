@@ -17,10 +17,12 @@ class FakeTimer;
 class FakeClock final : public Clock
 {
 public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 1, 5), QTime(9, 0), Qt::UTC));
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 1, 5), QTime(9, 0), Qt::UTC))
+        : m_start(std::move(start))
+    { }
     ~FakeClock() override;
 
-    QDateTime now() const override;
+    QDateTime now() const override { return m_start.addMSecs(m_nowMs); }
     qint64 monotonicMs() const override { return m_nowMs; }
     Timer *createTimer(QObject *parent = nullptr) override;
 
@@ -33,8 +35,6 @@ public:
 
 private:
     friend class FakeTimer;
-    void arm(FakeTimer *timer);
-    void forget(FakeTimer *timer);
     FakeTimer *nextDue(qint64 limitMs) const;
     void fire(FakeTimer *timer);
 
@@ -48,11 +48,18 @@ class FakeTimer final : public Timer
 {
     Q_OBJECT
 public:
-    FakeTimer(FakeClock *clock, QObject *parent);
-    ~FakeTimer() override;
+    FakeTimer(FakeClock *clock, QObject *parent)
+        : Timer(parent)
+        , m_clock(clock)
+    { }
+    ~FakeTimer() override
+    {
+        if (m_clock)
+            m_clock->m_timers.removeAll(this);
+    }
 
     void start(std::chrono::milliseconds interval) override;
-    void stop() override;
+    void stop() override { m_active = false; }
     bool isActive() const override { return m_active; }
 
 private:

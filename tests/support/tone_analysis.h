@@ -3,6 +3,8 @@
 #include "audio/pcm_format.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QtEndian>
 
 namespace vernalo::test {
 
@@ -17,5 +19,27 @@ double toneAmplitude(const QByteArray &pcm16, double frequency, int sampleRate =
 // The strongest frequency in [minHz, maxHz], searched in steps of stepHz.
 double dominantFrequency(const QByteArray &pcm16, double minHz = 100, double maxHz = 4000,
                          double stepHz = 5, int sampleRate = 16000);
+
+// 16-bit little-endian PCM from sample values, and back.
+inline QByteArray pcm16(const QList<int> &samples)
+{
+    QByteArray out(samples.size() * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        qToLittleEndian<qint16>(static_cast<qint16>(samples[i]), out.data() + 2 * i);
+    return out;
+}
+inline QList<int> samplesOf(const QByteArray &data)
+{
+    QList<int> out;
+    for (qsizetype i = 0; i + 1 < data.size(); i += 2)
+        out << qFromLittleEndian<qint16>(data.constData() + i);
+    return out;
+}
+
+// A chunk of bytes / 2 samples of one value (an odd byte count ends in a lone zero byte).
+inline QByteArray constantChunk(int sample, qsizetype bytes)
+{
+    return pcm16(QList<int>(bytes / 2, sample)) + QByteArray(bytes % 2, '\0');
+}
 
 } // namespace vernalo::test

@@ -1,34 +1,19 @@
+// Conversion to the outgoing PCM format, its level measure, and the mixing of two sources.
 #include "audio/pcm_format.h"
+#include "audio/pcm_mixer.h"
 #include "audio/stream_resampler.h"
 #include "support/test_environment.h"
 #include "support/tone_analysis.h"
 
 #include <cmath>
-#include <QtEndian>
 #include <QtTest>
 
 using namespace vernalo;
+using namespace vernalo::test;
+
+Q_DECLARE_METATYPE(vernalo::MixSettings)
 
 namespace {
-
-QByteArray pcm16(std::initializer_list<int> samples)
-{
-    QByteArray out;
-    for (int s : samples) {
-        char bytes[2];
-        qToLittleEndian<qint16>(static_cast<qint16>(s), bytes);
-        out.append(bytes, 2);
-    }
-    return out;
-}
-
-QList<int> samplesOf(const QByteArray &data)
-{
-    QList<int> out;
-    for (qsizetype i = 0; i + 1 < data.size(); i += 2)
-        out << qFromLittleEndian<qint16>(data.constData() + i);
-    return out;
-}
 
 RawAudioFrames floatFrames(const std::vector<float> &interleaved, int channels, double rate)
 {
@@ -40,6 +25,13 @@ RawAudioFrames floatFrames(const std::vector<float> &interleaved, int channels, 
     frames.sampleRate = rate;
     return frames;
 }
+
+MixSettings mix(double micGain, double systemGain, bool duck, double strength, bool limiter)
+{
+    return MixSettings {micGain, systemGain, duck, strength, limiter};
+}
+
+const MixSettings kPlain = mix(1.0, 1.0, false, 0.0, false);
 
 } // namespace
 
@@ -63,17 +55,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, data);
         QFETCH(double, expected);
         QCOMPARE(estimatePCM16Level(data), expected);
-    }
-
-    void levelOfSine()
-    {
-        // Mean |sin| is 2/pi; a full-scale sine measures about 0.6366.
-        std::vector<float> sine(48000);
-        for (size_t i = 0; i < sine.size(); ++i)
-            sine[i] = static_cast<float>(
-                std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 48000.0) * 0.5);
-        const QByteArray pcm = convertToPCM16(floatFrames(sine, 1, 48000));
-        QVERIFY(std::abs(estimatePCM16Level(pcm) - 0.5 * 2 / M_PI) < 0.002);
     }
 
     void resampledSampleCount_data()
@@ -163,11 +144,11 @@ private Q_SLOTS:
             const qint16 sample = qint16(std::lround(out[first + i] * window * 32767));
             pcm.append(reinterpret_cast<const char *>(&sample), 2);
         }
-        const double reference = tone < 8000 ? test::toneAmplitude(pcm, tone) : 0.5;
+        const double reference = tone < 8000 ? toneAmplitude(pcm, tone) : 0.5;
         double worst = 0;
         for (double f = 100; f < 7950; f += 25) {
             if (std::abs(f - tone) > 150)
-                worst = std::max(worst, test::toneAmplitude(pcm, f));
+                worst = std::max(worst, toneAmplitude(pcm, f));
         }
         QVERIFY2(worst < reference * 1e-3,
                  qPrintable(QStringLiteral("spur %1 dB").arg(20 * std::log10(worst / reference))));
@@ -211,6 +192,166 @@ private Q_SLOTS:
         frames.format = static_cast<SampleFormat>(format);
         frames.channels = channels;
         QVERIFY(convertToPCM16(frames).isEmpty());
+    }
+
+    // Expected samples were worked out by hand as round((gm·m + k·gs·s)·0.62·32767) on m, s in
+    // units of 1/32768 (tanh(1.45·x)/tanh(1.45) in place of x with the limiter), and checked
+    // once with a few lines of Python.
+    void mixedSamples_data()
+    {
+        QTest::addColumn<QList<int>>("mic");
+        QTest::addColumn<QList<int>>("system");
+        QTest::addColumn<MixSettings>("settings");
+        QTest::addColumn<QList<int>>("expected");
+
+        QTest::newRow("silence stays silence")
+            << QList {0, 0} << QList {0, 0} << MixSettings() << QList {0, 0};
+        // ±0.5·0.62·32767 = ±10157.77: rounded, not truncated, on both sides of zero.
+        QTest::newRow("microphone alone")
+            << QList {16384, -16384} << QList {0, 0} << kPlain << QList {10158, -10158};
+        // 3000/32768·0.62·32767 = 1859.94
+        QTest::newRow("sources add")
+            << QList {1000, -1000} << QList {2000, -2000} << kPlain << QList {1860, -1860};
+        // (2·1000 + 0.5·4000) = 4000 units → 2479.92
+        QTest::newRow("gains") << QList {1000, -1000} << QList {4000, -4000}
+                               << mix(2.0, 0.5, false, 0, false) << QList {2480, -2480};
+        // Gains 5 and 0 act as 2 and 0.1: 2·1000 + 0.1·20000 = 4000 units again.
+        QTest::newRow("gains clamped") << QList {1000, -1000} << QList {20000, -20000}
+                                       << mix(5.0, 0.0, false, 0, false) << QList {2480, -2480};
+        // 52000 units → x = 0.98388 → 32239.02, still below the clip.
+        QTest::newRow("loud but unclipped")
+            << QList {26000, -26000} << QList {26000, -26000} << kPlain << QList {32239, -32239};
+        // x = 1.24 clips to full scale; the negative side stops at −32767, not −32768.
+        QTest::newRow("full scale clips")
+            << QList {32767, -32768} << QList {32767, -32768} << kPlain << QList {32767, -32767};
+        // x = 2·2·(−0.6104)·0.62 = −1.51
+        QTest::newRow("far below full scale clips at -32767")
+            << QList {-20000} << QList {-20000} << mix(2.0, 2.0, false, 0, false) << QList {-32767};
+        // tanh(1.45·1.24)/tanh(1.45) = 1.0566 → beyond full scale on both sides.
+        QTest::newRow("limiter at full scale")
+            << QList {32767, -32768} << QList {32767, -32768} << mix(1, 1, false, 0, true)
+            << QList {32767, -32768};
+        // x = 15000/32768·0.62 = 0.28381 → tanh(0.41153)/0.89569 = 0.43516 → 14258.92
+        QTest::newRow("limiter bends the middle")
+            << QList {10000, -10000} << QList {5000, -5000} << mix(1, 1, false, 0, true)
+            << QList {14259, -14259};
+        // Near zero the limiter is close to a gain of 1.45/tanh(1.45) = 1.619: 100 → 100.37.
+        QTest::newRow("limiter near zero")
+            << QList {100, -100} << QList {0, 0} << mix(1, 1, false, 0, true) << QList {100, -100};
+        // Mic level 1622/32768 = 0.0495 → activity 0.5 → k = 1 − 0.55·0.5 = 0.725;
+        // 1622 + 0.725·10000 = 8872 units → 5500.49
+        QTest::newRow("half ducking") << QList {1622, -1622} << QList {10000, -10000}
+                                      << mix(1, 1, true, 0.55, false) << QList {5500, -5500};
+        // Mic level 0.2: k = max(1 − 0.9, 0.12) = 0.12; 6554 + 1200 = 7754 units → 4807.33
+        QTest::newRow("full ducking floors at 0.12")
+            << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, true, 0.9, false)
+            << QList {4807, -4807};
+        QTest::newRow("ducking strength 0.95 acts as 0.9")
+            << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, true, 0.95, false)
+            << QList {4807, -4807};
+        // 6554 + 10000 = 16554 units → 10263.17
+        QTest::newRow("ducking off") << QList {6554, -6554} << QList {10000, -10000}
+                                     << mix(1, 1, false, 0.9, false) << QList {10263, -10263};
+        // Mic level 393/32768 = 0.01199, under the activity floor: 10393 units → 6443.46
+        QTest::newRow("quiet microphone does not duck")
+            << QList {393, -393} << QList {10000, -10000} << mix(1, 1, true, 0.9, false)
+            << QList {6443, -6443};
+        // Mic level = mean |sample| = 1500/32768 = 0.04578 → activity 0.4503 → k = 0.75236;
+        // sample 0: 3000 + 7523.6 units → 6524.10; sample 1: −3000 + 7523.6 → 2804.22.
+        QTest::newRow("ducking follows the mean absolute level")
+            << QList {3000, -3000, 0, 0} << QList {10000, 10000, 10000, 10000}
+            << mix(1, 1, true, 0.55, false) << QList {6524, 2804, 4664, 4664};
+        QTest::newRow("default settings: ducking and limiter together")
+            << QList {3000, -3000, 0, 0} << QList {10000, 10000, 10000, 10000} << MixSettings()
+            << QList {10278, 4516, 7445, 7445};
+        QTest::newRow("shorter input sets the length")
+            << QList {1000, 2000, 3000} << QList {1000, 1000} << kPlain << QList {1240, 1860};
+    }
+    void mixedSamples()
+    {
+        QFETCH(QList<int>, mic);
+        QFETCH(QList<int>, system);
+        QFETCH(MixSettings, settings);
+        QFETCH(QList<int>, expected);
+        QCOMPARE(samplesOf(mixPCM16(pcm16(mic), pcm16(system), settings)), expected);
+    }
+
+    void littleEndianOnTheWire()
+    {
+        // 1860 = 0x0744, −1860 = 0xF8BC, low byte first.
+        QCOMPARE(mixPCM16(pcm16({1000, -1000}), pcm16({2000, -2000}), kPlain),
+                 QByteArray::fromHex("4407bcf8"));
+    }
+
+    void mixedLength_data()
+    {
+        QTest::addColumn<int>("micBytes");
+        QTest::addColumn<int>("systemBytes");
+        QTest::addColumn<QByteArray>("expected"); // "mic", "system" (returned as is) or a size
+        QTest::newRow("no microphone: system as is") << 0 << 3200 << QByteArray("system");
+        QTest::newRow("no system: microphone as is") << 3200 << 0 << QByteArray("mic");
+        QTest::newRow("both empty") << 0 << 0 << QByteArray("0");
+        QTest::newRow("half a sample is never sent") << 1 << 3200 << QByteArray("0");
+        QTest::newRow("odd lengths mix whole samples") << 5 << 6 << QByteArray("4");
+        QTest::newRow("short system chunk") << 3200 << 1280 << QByteArray("1280");
+        QTest::newRow("trailing odd byte") << 3201 << 3200 << QByteArray("3200");
+    }
+    void mixedLength()
+    {
+        QFETCH(int, micBytes);
+        QFETCH(int, systemBytes);
+        QFETCH(QByteArray, expected);
+        const QByteArray mic = constantChunk(1111, micBytes);
+        const QByteArray system = constantChunk(-2222, systemBytes);
+        const QByteArray out = mixPCM16(mic, system, MixSettings());
+        if (expected == "mic")
+            QCOMPARE(out, mic);
+        else if (expected == "system")
+            QCOMPARE(out, system);
+        else
+            QCOMPARE(out.size(), expected.toInt());
+    }
+
+    // Tags of the chunks left in each queue, oldest first.
+    void trim_data()
+    {
+        QTest::addColumn<int>("mic");
+        QTest::addColumn<int>("system");
+        QTest::addColumn<QList<int>>("micLeft");
+        QTest::addColumn<QList<int>>("systemLeft");
+        QTest::newRow("nine behind one: newest three stay")
+            << 9 << 1 << QList {7, 8, 9} << QList {101};
+        QTest::newRow("eight is not yet a backlog")
+            << 8 << 1 << QList {1, 2, 3, 4, 5, 6, 7, 8} << QList {101};
+        QTest::newRow("no partner waiting: nothing trimmed")
+            << 9 << 0 << QList {1, 2, 3, 4, 5, 6, 7, 8, 9} << QList<int>();
+        QTest::newRow("system backlog") << 1 << 10 << QList {1} << QList {108, 109, 110};
+        QTest::newRow("both queues long") << 12 << 9 << QList {10, 11, 12} << QList {107, 108, 109};
+    }
+    void trim()
+    {
+        QFETCH(int, mic);
+        QFETCH(int, system);
+        QFETCH(QList<int>, micLeft);
+        QFETCH(QList<int>, systemLeft);
+        MixedQueues queues;
+        for (int i = 0; i < std::max(mic, system); ++i) {
+            if (i < mic)
+                queues.mic.push_back(constantChunk(1 + i, 2));
+            if (i < system)
+                queues.system.push_back(constantChunk(101 + i, 2));
+        }
+        const BacklogTrim trim = trimMixedBacklog(queues);
+        const auto tags = [](const std::deque<QByteArray> &queue) {
+            QList<int> out;
+            for (const QByteArray &chunk : queue)
+                out << samplesOf(chunk).value(0);
+            return out;
+        };
+        QCOMPARE(tags(queues.mic), micLeft);
+        QCOMPARE(tags(queues.system), systemLeft);
+        QCOMPARE(trim.micDropped, mic - micLeft.size());
+        QCOMPARE(trim.systemDropped, system - systemLeft.size());
     }
 };
 

@@ -3,18 +3,33 @@
 #include "wire/json_fields.h"
 
 #include <dirent.h>
+#include <linux/capability.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace vernalo;
-using namespace Qt::StringLiterals;
 using vernalo::test::TestEnvironment;
+
+// Every folder flushed to disk by this process, with the files it held at that moment. The
+// C library's fsync is wrapped here; the core is linked statically, so its calls land here.
+static QStringList g_folderSyncs;
+extern "C" int fsync(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        const QString folder = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd));
+        g_folderSyncs << folder + u':' +
+                QDir(folder).entryList(QDir::Files | QDir::Hidden).join(u',');
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -24,7 +39,7 @@ SavedSession makeSession(const QString &id, double endedAt, int segmentCount = 2
                           fromReferenceSeconds(endedAt - 600),
                           fromReferenceSeconds(endedAt),
                           QStringLiteral("fi-FI"),
-                          QStringLiteral("chirp_3"),
+                          {},
                           {}};
     for (int i = 0; i < segmentCount; ++i) {
         const auto speaker = i % 2 ? std::nullopt : std::optional(QStringLiteral("S%1").arg(i));
@@ -59,24 +74,15 @@ QMap<QString, QByteArray> tree(const QString &root)
     return entries;
 }
 
-// Sets (or with "-" removes) the value at a path like "segments/1/id" to the JSON text given.
-QJsonValue edited(QJsonValue node, QStringList path, const QString &json)
+QStringList entries(const QString &folder)
 {
-    if (path.isEmpty()) {
-        return QJsonDocument::fromJson("[" + json.toUtf8() + "]").array().at(0);
-    }
-    const QString step = path.takeFirst();
-    if (node.isArray()) {
-        QJsonArray array = node.toArray();
-        array.replace(step.toInt(), edited(array.at(step.toInt()), path, json));
-        return array;
-    }
-    QJsonObject object = node.toObject();
-    if (path.isEmpty() && json == u"-")
-        object.remove(step);
-    else
-        object.insert(step, edited(object.value(step), path, json));
-    return object;
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QString iso(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 QStringList ids(const QList<SavedSessionListItem> &items)
@@ -86,6 +92,22 @@ QStringList ids(const QList<SavedSessionListItem> &items)
         result.append(item.id);
     return result;
 }
+
+// Root passes every permission check; while this lives the thread gives that power up, so a
+// read-only folder refuses the test as it would refuse a user.
+struct WithoutPermissionOverride
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] {};
+    WithoutPermissionOverride()
+    {
+        ::syscall(SYS_capget, &header, saved);
+        __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header, reduced);
+    }
+    ~WithoutPermissionOverride() { ::syscall(SYS_capset, &header, saved); }
+};
 
 } // namespace
 
@@ -99,34 +121,59 @@ private Q_SLOTS:
         m_folder = m_root->filePath(QStringLiteral("Vernalo-Mac/sessions"));
     }
 
-    void fileMatchesTheGoldenHistoryFormat()
+    // A file written by hand loads with the dates and texts the user sees, and is written back
+    // byte for byte: absent versus empty speaker labels and millisecond times survive.
+    void goldenFileLoadsAndIsWrittenBack()
     {
-        SavedSession session {QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"),
-                              fromReferenceSeconds(794059200),
-                              fromReferenceSeconds(794063730.25),
-                              QStringLiteral("fi-FI"),
-                              QStringLiteral("chirp_3"),
-                              {{QUuid(QStringLiteral("6f9619ff-8b86-4011-b42d-00c04fc964ff")),
-                                QStringLiteral("Hyvää huomenta"), fromReferenceSeconds(794059387),
-                                QStringLiteral("S1")},
-                               {QUuid(QStringLiteral("a8098c1a-f86e-11da-bd1a-00112444be1e")),
-                                QStringLiteral("Toinen \"rivi\"\nja rivinvaihto"),
-                                fromReferenceSeconds(794059389.75), std::nullopt},
-                               {QUuid(QStringLiteral("00000000-0000-4000-8000-000000000001")),
-                                QString(), fromReferenceSeconds(794059390.001), QString()}}};
+        const QString id = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+        const QByteArray golden =
+            readBytes(TestEnvironment::dataPath("sessions/saved_session.json"));
         const SessionHistoryStore store(m_folder);
-        QVERIFY(!store.save(session));
-        const QString path = store.filePath(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
-        QCOMPARE(readBytes(path),
-                 readBytes(TestEnvironment::dataPath("sessions/saved_session.json")));
-        // And back: absent versus empty speaker labels and millisecond times survive.
-        QCOMPARE(store.load(session.id), std::optional(session));
+        QVERIFY(writeBytes(store.filePath(id), golden));
+        const auto session = store.load(id);
+        QVERIFY(session);
+        QStringList seen {session->id + u' ' + session->language + u' ' + session->sttModel,
+                          iso(session->createdAt) + u' ' + iso(session->endedAt)};
+        for (const TranscriptSegment &s : session->segments)
+            seen << s.id.toString(QUuid::WithoutBraces) + u' ' + iso(s.timestamp) + u' ' +
+                    s.speakerLabel.value_or(QStringLiteral("<none>")) + u'|' + s.text;
+        QCOMPARE(
+            seen,
+            QStringList(
+                {id + " fi-FI chirp_3", "2026-03-01T12:00:00.000Z 2026-03-01T13:15:30.250Z",
+                 "6f9619ff-8b86-4011-b42d-00c04fc964ff 2026-03-01T12:03:07.000Z S1|Hyvää huomenta",
+                 "a8098c1a-f86e-11da-bd1a-00112444be1e 2026-03-01T12:03:09.750Z <none>|Toinen "
+                 "\"rivi\"\nja rivinvaihto",
+                 "00000000-0000-4000-8000-000000000001 2026-03-01T12:03:10.001Z |"}));
+        QVERIFY(QFile::remove(store.filePath(id)));
+        QVERIFY(!store.save(*session));
+        QCOMPARE(readBytes(store.filePath(id)), golden);
+    }
+
+    // Files written by hand (one end time in finer steps than a millisecond, as another writer
+    // may store it): the dates the picker shows, newest end first, however the
+    // meetings' starts are ordered.
+    void handWrittenHistoryLists()
+    {
+        QVERIFY(QDir().mkpath(m_folder));
+        const QString golden = TestEnvironment::dataPath(QStringLiteral("sessions/history"));
+        for (const QString &name : QDir(golden).entryList(QDir::Files))
+            QVERIFY(QFile::copy(golden + u'/' + name, m_folder + u'/' + name));
+        const SessionHistoryStore store(m_folder);
+        QStringList rows;
+        for (const SavedSessionListItem &item : store.list())
+            rows << item.id + u' ' + iso(item.endedAt) + u' ' + QString::number(item.segmentCount);
+        QCOMPARE(
+            rows,
+            QStringList({"pitka 2026-03-01T15:00:00.000Z 2", "lyhyt 2026-03-01T14:00:00.250Z 1",
+                         "vanha 2000-12-30T23:59:59.500Z 0"}));
+        for (const auto &item : store.list())
+            QCOMPARE(item, SavedSessionListItem::from(*store.load(item.id)));
     }
 
     void listing_data()
     {
-        // Entries are "name:kind"; kinds: valid@<endedAt>, corrupt, text, wrongShape,
-        // missingField, otherId, empty, dir. Expected: the listed IDs in order.
+        // Entries are "name:kind"; kinds: valid@<endedAt>, corrupt, text, otherId, empty, dir.
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("two sessions, a text file, a corrupt file")
@@ -140,8 +187,7 @@ private Q_SLOTS:
             << QStringList {".A.json:valid@2", "B.json:valid@1", ".json:valid@3"}
             << QStringList {"B"};
         QTest::newRow("undecodable contents")
-            << QStringList {"A.json:wrongShape", "B.json:empty", "C.json:valid@5", "D.json:otherId",
-                            "E.json:missingField"}
+            << QStringList {"B.json:empty", "C.json:valid@5", "D.json:otherId"}
             << QStringList {"C"};
         QTest::newRow("folder named like a session")
             << QStringList {"A.json:dir", "B.json:valid@1"} << QStringList {"B"};
@@ -153,126 +199,37 @@ private Q_SLOTS:
             << QStringList {"old.json:valid@-86400.5", "new.json:valid@4000000000",
                             "mid.json:valid@0"}
             << QStringList {"new", "mid", "old"};
-        QTest::newRow("empty folder") << QStringList {} << QStringList {};
     }
     void listing()
     {
         QFETCH(QStringList, entries);
-        QFETCH(QStringList, expected);
         const SessionHistoryStore store(m_folder);
         for (const QString &entry : entries) {
-            const QString name = entry.section(u':', 0, 0);
-            const QString kind = entry.section(u':', 1);
-            const QString path = m_folder + u'/' + name;
-            const QString stem = name.section(u'.', 0, 0);
+            const QString name = entry.section(u':', 0, 0), kind = entry.section(u':', 1);
+            const QString path = m_folder + u'/' + name, stem = name.section(u'.', 0, 0);
             QByteArray bytes;
-            if (kind.startsWith(u"valid@")) {
+            if (kind.startsWith(u"valid@"))
                 bytes = makeSession(stem, kind.mid(6).toDouble()).encode();
-            } else if (kind == u"corrupt") {
+            else if (kind == u"corrupt")
                 bytes = makeSession(stem, 1).encode().chopped(40);
-            } else if (kind == u"text") {
+            else if (kind == u"text")
                 bytes = "muistiinpano\n";
-            } else if (kind == u"wrongShape") {
-                // Well-formed JSON, but one segment's time is text instead of a number.
-                QJsonObject object = makeSession(stem, 1).toJson();
-                QJsonArray segments = object.value(u"segments").toArray();
-                QJsonObject first = segments.at(0).toObject();
-                first.insert(u"timestamp"_s, u"2026-03-01T12:00:00Z"_s);
-                segments.replace(0, first);
-                object.insert(u"segments"_s, segments);
-                bytes = QJsonDocument(object).toJson();
-            } else if (kind == u"missingField") {
-                QJsonObject object = makeSession(stem, 1).toJson();
-                object.remove(u"sttModel"_s);
-                bytes = QJsonDocument(object).toJson();
-            } else if (kind == u"otherId") {
+            else if (kind == u"otherId")
                 bytes = makeSession(QStringLiteral("somebody-else"), 9).encode();
-            } else if (kind == u"dir") {
+            else if (kind == u"dir")
                 QVERIFY(QDir().mkpath(path + QStringLiteral("/inner")));
-                continue;
-            }
-            QVERIFY(writeBytes(path, bytes));
+            if (kind != u"dir")
+                QVERIFY(writeBytes(path, bytes));
         }
         const auto before = tree(m_root->path());
 
         const auto items = store.list();
 
-        QCOMPARE(ids(items), expected);
-        for (const auto &item : items) {
-            const auto stored = store.load(item.id);
-            QVERIFY(stored);
-            QCOMPARE(item, SavedSessionListItem::from(*stored));
-        }
+        QTEST(ids(items), "expected");
+        for (const auto &item : items)
+            QCOMPARE(item, SavedSessionListItem::from(*store.load(item.id)));
         // Nothing listed is ever repaired or removed.
         QCOMPARE(tree(m_root->path()), before);
-    }
-
-    void listRowsFollowTheFullDecodingRules_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("json");
-        QTest::addColumn<bool>("decodes");
-        QTest::newRow("untouched") << "language"
-                                   << "\"fi-FI\"" << true;
-        QTest::newRow("segment id missing") << "segments/1/id"
-                                            << "-" << false;
-        QTest::newRow("segment id null") << "segments/1/id"
-                                         << "null" << false;
-        QTest::newRow("segment id not a UUID") << "segments/1/id"
-                                               << "\"S1\"" << false;
-        QTest::newRow("segment id in braces")
-            << "segments/1/id"
-            << "\"{6F9619FF-8B86-4011-B42D-00C04FC964FF}\"" << false;
-        QTest::newRow("segment id lower case")
-            << "segments/1/id"
-            << "\"6f9619ff-8b86-4011-b42d-00c04fc964ff\"" << true;
-        QTest::newRow("text missing") << "segments/0/text"
-                                      << "-" << false;
-        QTest::newRow("text null") << "segments/0/text"
-                                   << "null" << false;
-        QTest::newRow("text a number") << "segments/0/text"
-                                       << "5" << false;
-        QTest::newRow("timestamp missing") << "segments/1/timestamp"
-                                           << "-" << false;
-        QTest::newRow("timestamp as text") << "segments/1/timestamp"
-                                           << "\"794059387\"" << false;
-        QTest::newRow("timestamp whole") << "segments/1/timestamp"
-                                         << "794059387" << true;
-        QTest::newRow("speaker null") << "segments/0/speakerLabel"
-                                      << "null" << true;
-        QTest::newRow("speaker a number") << "segments/0/speakerLabel"
-                                          << "1" << false;
-        QTest::newRow("unknown key") << "segments/0/confidence"
-                                     << "0.9" << true;
-        QTest::newRow("segment not an object") << "segments/1"
-                                               << "\"rivi\"" << false;
-        QTest::newRow("segments an object") << "segments"
-                                            << "{}" << false;
-        QTest::newRow("no segments") << "segments"
-                                     << "[]" << true;
-        QTest::newRow("endedAt as text") << "endedAt"
-                                         << "\"2026-03-01T12:00:00Z\"" << false;
-        QTest::newRow("createdAt missing") << "createdAt"
-                                           << "-" << false;
-        QTest::newRow("language null") << "language"
-                                       << "null" << false;
-        QTest::newRow("model a number") << "sttModel"
-                                        << "3" << false;
-    }
-    void listRowsFollowTheFullDecodingRules()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, json);
-        QFETCH(bool, decodes);
-        const QJsonValue document =
-            edited(makeSession(QStringLiteral("s"), 100, 3).toJson(), path.split(u'/'), json);
-        const QByteArray bytes = QJsonDocument(document.toObject()).toJson();
-        const auto full = SavedSession::decode(bytes);
-        const auto row = SavedSessionListItem::decode(bytes);
-        QCOMPARE(full.has_value(), decodes);
-        QCOMPARE(row.has_value(), decodes);
-        if (decodes)
-            QCOMPARE(*row, SavedSessionListItem::from(*full));
     }
 
     void missingFolderListsNothing()
@@ -293,40 +250,59 @@ private Q_SLOTS:
             group.insert(id, i % 3);
             QVERIFY(!store.save(makeSession(id, 800000000 + 60 * group.value(id), 0)));
         }
-
         // The order the file system itself hands out, read without Qt.
-        QStringList rawOrder;
+        QStringList rawOrder, expected;
         DIR *dir = ::opendir(QFile::encodeName(m_folder).constData());
         QVERIFY(dir);
         while (dirent *entry = ::readdir(dir)) {
-            const QString name = QFile::decodeName(entry->d_name);
-            if (name.endsWith(u".json"))
+            if (const QString name = QFile::decodeName(entry->d_name); name.endsWith(u".json"))
                 rawOrder.append(name.chopped(5));
         }
         ::closedir(dir);
-        QStringList expected;
         for (int g = 2; g >= 0; --g) {
             for (const QString &id : rawOrder) {
                 if (group.value(id) == g)
                     expected.append(id);
             }
         }
-
         QCOMPARE(ids(store.list()), expected);
     }
 
+    // Each save leaves one file, and the folder is flushed after the rename, when only that
+    // file is in it.
     void savingTwiceKeepsOneFileWithTheSecondContent()
     {
         const SessionHistoryStore store(m_folder);
-        const SavedSession first = makeSession(QStringLiteral("sess-1"), 1000, 3);
         SavedSession second = makeSession(QStringLiteral("sess-1"), 2000, 1);
         second.language = QStringLiteral("en-US");
-        QVERIFY(!store.save(first));
+        const QString synced = QFileInfo(m_folder).canonicalFilePath() + ":sess-1.json";
+        g_folderSyncs.clear();
+        QVERIFY(!store.save(makeSession(QStringLiteral("sess-1"), 1000, 3)));
+        QCOMPARE(g_folderSyncs, QStringList {synced});
         QVERIFY(!store.save(second));
-        QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList {"sess-1.json"});
+        QCOMPARE(g_folderSyncs, QStringList({synced, synced}));
+        QCOMPARE(entries(m_folder), QStringList {"sess-1.json"});
         QCOMPARE(store.load(QStringLiteral("sess-1")), std::optional(second));
-        QCOMPARE(store.list().size(), 1);
+    }
+
+    // A folder that takes no new file: the save fails and the old file stays whole, never
+    // overwritten in place where a crash would leave half of it.
+    void saveNeverWritesInPlace()
+    {
+        const SessionHistoryStore store(m_folder);
+        QVERIFY(!store.save(makeSession(QStringLiteral("kept"), 1)));
+        const QByteArray before = readBytes(store.filePath(QStringLiteral("kept")));
+        QVERIFY(QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        std::optional<SessionStoreError> error;
+        {
+            const WithoutPermissionOverride guard;
+            error = store.save(makeSession(QStringLiteral("kept"), 2));
+        }
+        QVERIFY(QFile::setPermissions(
+            m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(error);
+        QCOMPARE(error->kind, SessionStoreError::Kind::WriteFailed);
+        QCOMPARE(readBytes(store.filePath(QStringLiteral("kept"))), before);
     }
 
     void saveRecreatesAFolderRemovedSinceConstruction()
@@ -347,7 +323,6 @@ private Q_SLOTS:
         QVERIFY(error);
         QCOMPARE(error->kind, SessionStoreError::Kind::WriteFailed);
         QCOMPARE(error->sessionId, QStringLiteral("sess-3"));
-        QVERIFY(store.list().isEmpty());
     }
 
     void deleting_data()
@@ -368,7 +343,6 @@ private Q_SLOTS:
     {
         QFETCH(QString, id);
         QFETCH(bool, fails);
-        QFETCH(QStringList, remaining);
         const SessionHistoryStore store(m_folder);
         QVERIFY(!store.save(makeSession(QStringLiteral("a"), 1)));
         QVERIFY(!store.save(makeSession(QStringLiteral("b"), 2)));
@@ -382,9 +356,7 @@ private Q_SLOTS:
         QCOMPARE(error.has_value(), fails);
         if (error)
             QCOMPARE(error->kind, SessionStoreError::Kind::RemoveFailed);
-        QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                          QDir::Name),
-                 remaining);
+        QTEST(entries(m_folder), "remaining");
     }
 
     void deleteAllRemovesOnlySessionFiles()
@@ -395,13 +367,9 @@ private Q_SLOTS:
         for (const char *name : {"broken.json", "notes.txt", "UPPER.JSON", ".hidden.json"})
             QVERIFY(writeBytes(m_folder + u'/' + QLatin1String(name), "{"));
         QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/folder.json")));
-
         QVERIFY(!store.deleteAll());
-
-        QCOMPARE(QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                          QDir::Name),
+        QCOMPARE(entries(m_folder),
                  QStringList({".hidden.json", "UPPER.JSON", "folder.json", "notes.txt"}));
-        QVERIFY(store.list().isEmpty());
     }
 
     void acceptedIds_data()
@@ -429,21 +397,11 @@ private Q_SLOTS:
     void unsafeIds_data()
     {
         QTest::addColumn<QString>("id");
-        QTest::newRow("parent folder") << "../outside";
-        QTest::newRow("two levels up") << "../../outside";
-        QTest::newRow("dot dot") << "..";
-        QTest::newRow("dot") << ".";
-        QTest::newRow("sub folder") << "sub/inner";
-        QTest::newRow("back slash") << "..\\outside";
-        QTest::newRow("absolute") << "/tmp/outside";
-        QTest::newRow("leading dot") << ".hidden";
+        for (const char *id :
+             {"../outside", "../../outside", "..", ".", "sub/inner", "..\\outside", "/tmp/outside",
+              ".hidden", "abc\ndef", "", "a b", "-rf", "a..b", "istunto-ä"})
+            QTest::newRow(*id ? id : "empty") << QString::fromUtf8(id);
         QTest::newRow("NUL") << QStringLiteral("abc") + QChar(0) + QStringLiteral("/../x");
-        QTest::newRow("line break") << "abc\ndef";
-        QTest::newRow("empty") << "";
-        QTest::newRow("space") << "a b";
-        QTest::newRow("option-like") << "-rf";
-        QTest::newRow("dots inside") << "a..b";
-        QTest::newRow("non-ASCII") << "istunto-ä";
         QTest::newRow("too long") << QString(129, u'a');
     }
     void unsafeIds()
@@ -463,7 +421,6 @@ private Q_SLOTS:
         const auto saveError = store.save(makeSession(id, 3));
         QVERIFY(saveError);
         QCOMPARE(saveError->kind, SessionStoreError::Kind::UnsafeId);
-        QVERIFY(!saveError->description().isEmpty());
         QVERIFY(!store.load(id));
         const auto deleteError = store.deleteSession(id);
         QVERIFY(deleteError);
@@ -479,7 +436,6 @@ private Q_SLOTS:
         QVERIFY(appData.startsWith(TestEnvironment::root()));
         const SessionHistoryStore first;
         QVERIFY(first.directory().startsWith(appData));
-        QVERIFY(QFileInfo(first.directory()).isDir());
         QVERIFY(!first.save(makeSession(QStringLiteral("shared"), 7)));
         const SessionHistoryStore second;
         QCOMPARE(ids(second.list()), QStringList {"shared"});
