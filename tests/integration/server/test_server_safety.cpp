@@ -312,10 +312,9 @@ private Q_SLOTS:
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server->port());
         QVERIFY(waitUntil([&] { return socket.isEncrypted(); }));
         const QByteArray body = sessionRequest();
-        socket.write(
-            "POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1:" +
-            QByteArray::number(m_server->port()) + "\r\nx-api-key: " + sharedApiKey() +
-            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket.write("POST /v1/sessions HTTP/1.1\r\nHost: 127.0.0.1:" +
+                     QByteArray::number(m_server->port()) + "\r\nx-api-key: " + sharedApiKey() +
+                     "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QByteArray answer;
         waitUntil([&] { return (answer += socket.readAll()).contains("}"); });
         const QString wsUrl = QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4))
