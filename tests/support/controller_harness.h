@@ -7,6 +7,7 @@
 #include "foundation/stt_configuration.h"
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
+#include "support/checked.h"
 #include "support/fake_audio_system.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
@@ -18,14 +19,6 @@
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
-
-// Helpers verify as they go; a failure inside one ends the test at once.
-#define CHECKED(call)                                                                              \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
 
 namespace vernalo::test {
 

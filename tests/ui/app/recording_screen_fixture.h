@@ -10,6 +10,7 @@
 #include "screenshot_tour.h"
 #include "server_test_support.h"
 #include "sessions/session_history_store.h"
+#include "support/checked.h"
 #include "support/fake_audio_system.h"
 #include "support/fake_clock.h"
 #include "support/test_environment.h"
@@ -28,14 +29,6 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(VernaloPlugin)
-
-// Helpers verify as they go; a failure inside one ends the test at once.
-#define CHECKED(call)                                                                              \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
 
 namespace vernalo::test {
 
