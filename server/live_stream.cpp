@@ -196,7 +196,7 @@ void LiveStream::onResults(const QList<RecognitionEvent> &events)
         case RecognitionEvent::Kind::Final: {
             StoredSegment segment {event.text, wallTimeAt(event.startMs), event.speakerLabel};
             // A final the client saw must be in the server transcript.
-            if (!m_registry.storeFinal(m_sessionId, segment)) {
+            if (!m_registry.storeFinal(m_sessionId, segment, event.endMs * kBytesPerMs)) {
                 send(encodeErrorEvent(QStringLiteral("Litteraatin tallennus epäonnistui")));
                 break;
             }

@@ -196,6 +196,7 @@ void PocketsphinxRecognizer::endUtterance(QList<RecognitionEvent> &out)
         final.kind = RecognitionEvent::Kind::Final;
         final.text = text;
         final.startMs = m_utteranceStartMs;
+        final.endMs = nowMs();
         out.append(final);
     }
     m_inSpeech = false;

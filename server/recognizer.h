@@ -17,6 +17,8 @@ struct RecognitionEvent
     QString text; // partial and final text, error message
     QString state; // status state
     qint64 startMs = 0;
+    // A final's end: the audio before it is settled and never yields another final.
+    qint64 endMs = 0;
     std::optional<QString> speakerLabel;
 
     bool operator==(const RecognitionEvent &other) const = default;

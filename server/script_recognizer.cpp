@@ -107,6 +107,7 @@ void ScriptRecognizer::advanceTo(qint64 offsetMs, QList<RecognitionEvent> &out)
         }
         RecognitionEvent event;
         event.startMs = previousMs;
+        event.endMs = entry.atMs;
         switch (entry.kind) {
         case ScriptEntry::Kind::Final:
             event.kind = RecognitionEvent::Kind::Final;

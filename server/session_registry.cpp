@@ -43,7 +43,9 @@ SessionRegistry::~SessionRegistry()
 void SessionRegistry::loadOpenSessions()
 {
     for (const SessionRecord &record : m_store.openSessions())
-        m_open.insert(record.id, OpenSession {record, nullptr, 0});
+        m_open.insert(
+            record.id,
+            OpenSession {record, nullptr, 0, 0, {record.audioBytes, record.audioFrameCount, {}}});
     ServerLog::write(QStringLiteral("server loaded open sessions count=") +
                      QString::number(m_open.size()));
     sweep();
@@ -105,7 +107,7 @@ QPair<SessionRecord, QString> SessionRegistry::create(const SessionCreateParams 
     record.speakerCount = params.speakerCount;
     if (!m_store.insert(record))
         return {SessionRecord {}, QString()};
-    m_open.insert(record.id, OpenSession {record, nullptr, m_clock.monotonicMs()});
+    m_open.insert(record.id, OpenSession {record, nullptr, m_clock.monotonicMs(), 0, {}});
     ServerLog::write(QStringLiteral("server session created id=") + record.id +
                      QStringLiteral(" language=") + record.language);
     return {record, token};
@@ -234,6 +236,8 @@ void SessionRegistry::streamGone(const QString &id, LiveStream *stream)
     auto it = m_open.find(id);
     if (it != m_open.end() && it->stream == stream) {
         it->stream = nullptr;
+        // Gone only once its recognizer is done: all of the stream's audio is transcript.
+        it->settled.advance(audioEnd(id));
         it->record.lastActivityAt = m_clock.now();
         persist(*it);
     }
@@ -259,7 +263,32 @@ void SessionRegistry::flushAll()
 
 void SessionRegistry::persist(OpenSession &open)
 {
-    m_store.update(open.record);
+    m_store.update(onDisk(open.record, open.settled.end, open.settled.frames));
+}
+
+SessionRecord SessionRegistry::onDisk(SessionRecord record, qint64 settledEnd, qint64 settledFrames)
+{
+    if (record.status != QLatin1String("stopped")) {
+        record.audioBytes = std::min(record.audioBytes, settledEnd);
+        record.audioFrameCount = std::min(record.audioFrameCount, settledFrames);
+    }
+    return record;
+}
+
+qint64 SessionRegistry::SettledAudio::framesUntil(qint64 until) const
+{
+    qint64 count = frames;
+    for (auto it = pending.cbegin(); it != pending.cend() && it->first <= until; ++it)
+        count = it->second;
+    return count;
+}
+
+void SessionRegistry::SettledAudio::advance(qint64 until)
+{
+    frames = framesUntil(until);
+    while (!pending.empty() && pending.front().first <= until)
+        pending.pop_front();
+    end = std::max(end, until);
 }
 
 void SessionRegistry::noteAudio(const QString &id, qint64 bytes, double level)
@@ -273,6 +302,7 @@ void SessionRegistry::noteAudio(const QString &id, qint64 bytes, double level)
     record.levelSum += level;
     record.peakLevel = std::max(record.peakLevel, level);
     it->lastFrameMonotonicMs = m_clock.monotonicMs();
+    it->settled.pending.emplace_back(record.audioBytes + it->audioGapBytes, record.audioFrameCount);
 }
 
 qint64 SessionRegistry::audioEnd(const QString &id) const
@@ -309,15 +339,18 @@ void SessionRegistry::noteInterim(const QString &id)
         ++it->record.interimCount;
 }
 
-bool SessionRegistry::storeFinal(const QString &id, const StoredSegment &segment)
+bool SessionRegistry::storeFinal(const QString &id, const StoredSegment &segment, qint64 endOffset)
 {
     auto it = m_open.find(id);
     if (it != m_open.end()) {
         SessionRecord next = it->record;
         ++next.finalCount;
-        if (!m_store.appendSegmentAndUpdate(next, segment))
+        const qint64 settledEnd = std::max(it->settled.end, endOffset);
+        if (!m_store.appendSegmentAndUpdate(
+                onDisk(next, settledEnd, it->settled.framesUntil(endOffset)), segment))
             return false;
         it->record = next;
+        it->settled.advance(endOffset);
         return true;
     }
     // A last final of a stream that outlived its session's stop is still part of it.

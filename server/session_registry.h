@@ -4,6 +4,7 @@
 #include "stt_wire.h"
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <QHash>
 #include <QObject>
@@ -87,8 +88,9 @@ public:
     // Whether this is the session's newest stream (an older one may still deliver late audio).
     bool isCurrentStream(const QString &id, const LiveStream *stream) const;
     void noteInterim(const QString &id);
-    // False when the final could not be stored; it must then not reach the client.
-    bool storeFinal(const QString &id, const StoredSegment &segment);
+    // False when the final could not be stored; it must then not reach the client. The audio
+    // before endOffset (in audioEnd()'s count) is settled by it.
+    bool storeFinal(const QString &id, const StoredSegment &segment, qint64 endOffset);
     void noteError(const QString &id, int code, const QString &message);
     QString recognizerModel() const;
     RecognizerFactory &recognizers() { return m_recognizers; }
@@ -97,6 +99,17 @@ Q_SIGNALS:
     void sessionStopped(const QString &id, const QString &reason);
 
 private:
+    struct SettledAudio
+    {
+        qint64 end = 0; // in audioEnd()'s count
+        qint64 frames = 0;
+        // Per frame since: the audio end after it and the frame count then.
+        std::deque<std::pair<qint64, qint64>> pending;
+
+        // The frame count once everything before `until` is settled.
+        qint64 framesUntil(qint64 until) const;
+        void advance(qint64 until);
+    };
     struct OpenSession
     {
         SessionRecord record;
@@ -104,11 +117,17 @@ private:
         qint64 lastFrameMonotonicMs = 0;
         // Audio the client sent that never arrived (dropped on its side); not kept on disk.
         qint64 audioGapBytes = 0;
+        // What has become transcript. Only that much audio is written as held: the rest lives
+        // in the recognizer and dies with the process, so after a restart the client's copy of
+        // it must be taken again, and counted once.
+        SettledAudio settled;
     };
 
     void sweep();
     void streamGone(const QString &id, LiveStream *stream);
     void persist(OpenSession &open);
+    // The record as written: the audio it holds counts only what has become transcript.
+    static SessionRecord onDisk(SessionRecord record, qint64 settledEnd, qint64 settledFrames);
 
     SessionStore &m_store;
     RecognizerFactory &m_recognizers;
