@@ -61,16 +61,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("speakFirst");
         QTest::addColumn<bool>("mute");
+        QTest::addColumn<int>("silentPolls"); // 2.5 s each
         QTest::addColumn<QString>("hint");
         const QString muted = QStringLiteral("Mikrofoni on mykistetty.");
-        QTest::newRow("muted from the start") << false << true << muted;
-        QTest::newRow("muted after speaking") << true << true << muted;
-        QTest::newRow("silent after speaking") << true << false << QString();
+        QTest::newRow("muted from the start") << false << true << 5 << muted;
+        QTest::newRow("muted after speaking") << true << true << 5 << muted;
+        QTest::newRow("silent 35 s after speaking")
+            << true << false << 14
+            << QStringLiteral("Puhetta ei havaita. Tarkista valittu mikrofoni.");
     }
     void keptMicrophoneIsNeverReplaced()
     {
         QFETCH(bool, speakFirst);
         QFETCH(bool, mute);
+        QFETCH(int, silentPolls);
         QFETCH(QString, hint);
         h->audio.addSource(kSecondUsbId, QStringLiteral("Podcast Mic"), QStringLiteral("usb"));
         CHECKED(startLiveIn(AudioInputMode::Microphone));
@@ -80,7 +84,7 @@ private Q_SLOTS:
             QVERIFY(h->nextSessionMetaPoll(kSession));
         }
         h->audio.sources.first().muted = mute;
-        for (int poll = 0; poll < 5; ++poll) { // 12.5 s of silence
+        for (int poll = 0; poll < silentPolls; ++poll) {
             h->speak(kSilence);
             h->playSystemAudio(ControllerHarness::testChunk(poll));
             QVERIFY(h->nextSessionMetaPoll(kSession));
