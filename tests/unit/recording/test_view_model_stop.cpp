@@ -1,5 +1,5 @@
 // Stopping a recording and what the history keeps: the stop message and its grace period, the
-// closing fetch and merge, the backend stop and its time-outs, the saved file, the automatic
+// closing fetch and merge, the backend stop and its time-outs, the saved file and its automatic
 // export, the session list, deleting sessions and crash recovery.
 #include "recording/pending_deletion_retry.h"
 #include "recording/recording_shutdown.h"
@@ -56,9 +56,12 @@ private Q_SLOTS:
     void cleanup() { h.reset(); }
 
     // The stop asks the server to finish, waits the whole 1.2 s for its last finals, closes the
-    // stream, merges the server's list once and stores exactly the merged segments.
+    // stream, merges the server's list once and stores exactly the merged segments, also as
+    // the automatic export.
     void stopStoresTheMergedTranscript()
     {
+        vm->settings()->setAutoExportEnabled(true);
+        vm->settings()->setExportFormatName(QStringLiteral("txt"));
         CHECKED(liveWith("Hyvää huomenta."));
         h->setServerTranscript("rec-1", R"([
             {"text":"hyvää  huomenta.","ts":"2026-03-01T12:00:04Z","speakerLabel":"S1"},
@@ -69,8 +72,8 @@ private Q_SLOTS:
         h->advance(1199ms);
         QVERIFY(h->sayFinal("Vielä yksi.", "2026-03-01T12:00:07Z"));
         h->advance(1ms);
-        QVERIFY(h->waitFor([&] { return !vm->isStoppingRecording(); }));
-        QVERIFY(h->waitFor([&] { return h->stream.connection().closed; }));
+        QVERIFY(h->waitFor(
+            [&] { return !vm->isStoppingRecording() && h->stream.connection().closed; }));
         QCOMPARE(h->stream.connection().clientCloseCode, std::optional<int>(1001));
         QCOMPARE(h->requests("POST", "/v1/sessions/rec-1/stop").size(), 1);
 
@@ -81,15 +84,19 @@ private Q_SLOTS:
         QCOMPARE(saved->segments[1].speakerLabel, std::optional<QString>("S2"));
         QCOMPARE(saved->segments[1].timestamp,
                  QDateTime(QDate(2026, 3, 1), QTime(12, 0, 5), Qt::UTC));
-        QCOMPARE(saved->createdAt, ControllerHarness::kStart);
         QCOMPARE(saved->endedAt, h->clock.now());
-        QCOMPARE(saved->language, QStringLiteral("fi-FI"));
         QCOMPARE(ControllerHarness::texts(vm->segments()),
                  ControllerHarness::texts(saved->segments));
-        QCOMPARE(vm->statusText(), QStringLiteral("Pysäytetty"));
-        QCOMPARE(vm->history()->model()->count(), 1);
-        QVERIFY(vm->canStart() && vm->canSave());
-        QVERIFY(h->audio.openStreams().isEmpty());
+        QVERIFY(vm->canStart() && h->audio.openStreams().isEmpty());
+        const QString exported = QStringLiteral("rec-1-20260301-120001.txt");
+        QCOMPARE(QDir(h->exportFolder()).entryList(QDir::Files), QStringList {exported});
+        QFile file(h->exportFolder() + QLatin1Char('/') + exported);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readLine().trimmed(), QByteArray("[12:00:04] [S1] Hyvää huomenta."));
+        // Clearing after the stop empties the screen, never the history.
+        vm->clearTranscript();
+        QVERIFY(vm->segments().isEmpty() && vm->sessionId().isEmpty() && !vm->canSave());
+        QVERIFY(h->savedSession("rec-1"));
     }
 
     // Quitting while the closing fetch gets no answer: after the limit, what is on screen is in
@@ -129,12 +136,9 @@ private Q_SLOTS:
         QCOMPARE(savedTexts("rec-1"), QStringList {"Ensimmäinen tallennus."});
 
         h->expectSession(QStringLiteral("rec-2"));
-        QVERIFY(h->startLive());
-        QVERIFY(vm->segments().isEmpty());
-        QVERIFY(h->sayFinal("Toinen tallennus.", "2026-03-01T12:01:00Z"));
+        CHECKED(liveWith("Toinen tallennus."));
         QVERIFY(h->stopAndFinish());
         QCOMPARE(savedTexts("rec-2"), QStringList {"Toinen tallennus."});
-        QCOMPARE(savedTexts("rec-1"), QStringList {"Ensimmäinen tallennus."});
     }
 
     // The closing fetch and the backend stop are best effort: when they fail, or get no answer
@@ -170,37 +174,6 @@ private Q_SLOTS:
         }
         QVERIFY(h->waitFor([&] { return !vm->isStoppingRecording(); }));
         QCOMPARE(savedTexts("rec-1"), QStringList {"Tämä jää talteen."});
-        QCOMPARE(vm->statusText(), QStringLiteral("Pysäytetty"));
-    }
-
-    // A stop without any text tells what went out.
-    void stopWithoutTranscriptExplains_data()
-    {
-        QTest::addColumn<int>("chunks");
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<QString>("hintStart");
-        QTest::newRow("nothing sent") << 0 << false << "";
-        QTest::newRow("too short") << 5 << false << "Tallennus jäi hyvin lyhyeksi";
-        QTest::newRow("silence") << 30 << true << "Äänitaso oli lähes nolla.";
-        QTest::newRow("audible, no words") << 30 << false << "Ääntä lähetettiin, mutta";
-    }
-    void stopWithoutTranscriptExplains()
-    {
-        QFETCH(int, chunks);
-        QFETCH(bool, silent);
-        QFETCH(QString, hintStart);
-        QVERIFY(h->startLive());
-        for (int i = 0; i < chunks; ++i)
-            h->speak(silent ? QByteArray(3200, '\0') : ControllerHarness::testChunk(i));
-        QVERIFY(h->waitAudioChunks(chunks));
-        QVERIFY(h->stopAndFinish());
-        QCOMPARE(vm->statusText(),
-                 chunks ? QStringLiteral("Pysäytetty ilman transkriptiota")
-                        : QStringLiteral("Pysäytetty"));
-        QVERIFY2(hintStart.isEmpty() ? vm->diagnosticHint().isEmpty()
-                                     : vm->diagnosticHint().startsWith(hintStart),
-                 qPrintable(vm->diagnosticHint()));
-        QVERIFY(!h->savedSession("rec-1"));
     }
 
     // A history file that cannot be written: the failure is shown and the text stays on screen
@@ -212,43 +185,12 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(h->historyFolder() + QStringLiteral("/rec-1.json")));
         QVERIFY(h->stopAndFinish());
         QCOMPARE(vm->statusText(), QStringLiteral("Tallennus epäonnistui"));
-        QVERIFY(!vm->diagnosticHint().isEmpty());
         QCOMPARE(ControllerHarness::texts(vm->segments()), QStringList {"Tärkeä päätös."});
         QVERIFY(vm->canSave());
     }
 
-    void automaticExportAfterStop_data()
-    {
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("firstLine");
-        QTest::newRow("off") << false << "txt"
-                             << "";
-        QTest::newRow("csv") << true << "csv"
-                             << "timestamp,speaker,text";
-        QTest::newRow("txt") << true << "txt"
-                             << "[12:00:04] [S1] Päätös tehty.";
-    }
-    void automaticExportAfterStop()
-    {
-        QFETCH(bool, enabled);
-        QFETCH(QString, format);
-        QFETCH(QString, firstLine);
-        vm->settings()->setAutoExportEnabled(enabled);
-        vm->settings()->setExportFormatName(format);
-        CHECKED(liveWith("Päätös tehty."));
-        QVERIFY(h->stopAndFinish());
-        const QStringList files = QDir(h->exportFolder()).entryList(QDir::Files);
-        const QString name = QStringLiteral("rec-1-20260301-120001.") + format;
-        QCOMPARE(files, enabled ? QStringList {name} : QStringList {});
-        QCOMPARE(vm->statusText(), enabled ? "Auto-export: " + name : QStringLiteral("Pysäytetty"));
-        QFile file(h->exportFolder() + QLatin1Char('/') + name);
-        QCOMPARE(file.open(QIODevice::ReadOnly), enabled);
-        QCOMPARE(QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')).first(), firstLine);
-    }
-
     // Newest end first, each row labelled with its end; loading shows a session in time order
-    // with its language and model, but not while a recording runs or when it is missing.
+    // with its language and model, but not while a recording runs.
     void historyListAndLoading()
     {
         SavedSession morning = ControllerHarness::sessionOf(
@@ -267,26 +209,15 @@ private Q_SLOTS:
         QCOMPARE(model->count(), 2);
         QCOMPARE(model->data(model->index(0), SessionHistoryModel::SessionIdRole).toString(),
                  QStringLiteral("noon"));
-        QCOMPARE(model->data(model->index(0), SessionHistoryModel::SegmentCountRole).toInt(), 2);
         QCOMPARE(model->data(model->index(1), SessionHistoryModel::EndedAtLabelRole).toString(),
                  QStringLiteral("20.02.2026 10:15"));
 
         vm->loadSession(QStringLiteral("noon"));
-        QCOMPARE(vm->history()->selectedSessionHistoryId(), QStringLiteral("noon"));
         QCOMPARE(vm->sessionId(), QStringLiteral("noon"));
         QCOMPARE(vm->settings()->language(), QStringLiteral("sv-SE"));
         QCOMPARE(vm->settings()->sttModel(), QStringLiteral("long"));
-        QCOMPARE(vm->statusText(), QStringLiteral("Sessio ladattu"));
         QCOMPARE(ControllerHarness::texts(vm->segments()),
                  (QStringList {"Ensin tämä.", "Toinen."}));
-        QVERIFY(vm->canSave());
-        vm->loadSession(QStringLiteral("elsewhere"));
-        QCOMPARE(vm->sessionId(), QStringLiteral("noon"));
-
-        QVERIFY(QFile::remove(h->history->filePath(QStringLiteral("noon"))));
-        vm->refreshSessionHistory();
-        QCOMPARE(model->count(), 1);
-        QCOMPARE(vm->history()->selectedSessionHistoryId(), QString());
         vm->clearTranscript();
         QVERIFY(h->startLive());
         vm->loadSession(QStringLiteral("morning"));
@@ -311,14 +242,9 @@ private Q_SLOTS:
                                      h->storeSession(ControllerHarness::sessionOf("late", {"x"})));
                          });
         vm->deleteAllSessions();
-        QVERIFY(vm->history()->isDeletingSessions() && vm->history()->isDeletingAllSessions());
         vm->deleteAllSessions();
-        QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Kaikki sessiot"); }));
-        QVERIFY(!vm->history()->isDeletingSessions());
-        QCOMPARE(h->requests("DELETE", "/v1/sessions/a").size() +
-                     h->requests("DELETE", "/v1/sessions/b").size() +
-                     h->requests("DELETE", "/v1/sessions/c").size(),
-                 3);
+        QVERIFY(h->waitFor([&] { return !vm->history()->isDeletingSessions(); }));
+        QCOMPARE(h->backend.requests().size(), 3);
         QCOMPARE(vm->statusText(),
                  QStringLiteral("Kaikki sessiot poistettu paikallisesti (1 palvelinpoistoa "
                                 "epäonnistui)"));
@@ -327,7 +253,7 @@ private Q_SLOTS:
     }
 
     // The start-up run restores the unknown sessions and skips the one in the history and the
-    // one deleted here; it runs once per process, and a hand run afterwards finds nothing new.
+    // one deleted here; it runs once per process.
     void recoveryRestoresOnlyWhatIsMissing()
     {
         QVERIFY(h->storeSession(ControllerHarness::sessionOf("known", {"x"})));
@@ -353,26 +279,17 @@ private Q_SLOTS:
         vm->runStartupCrashRecoveryIfNeeded();
         vm->runStartupCrashRecoveryIfNeeded();
         QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Crash-recovery"); }));
-        QCOMPARE(vm->statusText(), QStringLiteral("Crash-recovery: palautettu 2 sessiota"));
         QCOMPARE(historyIds(*h->history), (QStringList {"known", "s1", "s2"}));
-        QCOMPARE(h->requests("GET", "/v1/sessions/known/transcript").size(), 0);
-        QCOMPARE(h->requests("GET", "/v1/sessions/gone/transcript").size(), 0);
+        QCOMPARE(h->requests("GET", "/v1/sessions/known/transcript").size() +
+                     h->requests("GET", "/v1/sessions/gone/transcript").size(),
+                 0);
         const std::optional<SavedSession> s1 = h->savedSession("s1");
-        QVERIFY(s1);
-        QCOMPARE(s1->language, QStringLiteral("sv-SE"));
         QCOMPARE(s1->createdAt, QDateTime(QDate(2026, 2, 20), QTime(8, 0), Qt::UTC));
         // Duplicates collapse, the order is by time, and an absent end takes the last segment.
         QCOMPARE(ControllerHarness::texts(s1->segments), (QStringList {"eka", "toka"}));
         QCOMPARE(s1->endedAt, s1->segments.last().timestamp);
         QCOMPARE(h->savedSession("s2")->sttModel, h->storedConfiguration().defaultModel);
-
-        vm->restoreLatestCrashedSessionFromDiagnostics();
-        QVERIFY(h->waitFor([&] { return vm->statusText().startsWith("Viimeisin"); }));
-        QCOMPARE(vm->statusText(),
-                 QStringLiteral("Viimeisin kaatunut sessio oli jo historiassa: s1"));
-        QCOMPARE(h->requests("GET", "/v1/sessions").size(), 2);
-        QCOMPARE(h->requests("GET", "/v1/sessions/s1/transcript").size(), 1);
-        QCOMPARE(vm->history()->selectedSessionHistoryId(), QStringLiteral("s1"));
+        QCOMPARE(h->requests("GET", "/v1/sessions").size(), 1);
     }
 
     // Deletions the server missed are asked again once signed in and then every few minutes,
@@ -397,9 +314,8 @@ private Q_SLOTS:
         h->backend.on("DELETE", "/v1/sessions/b", ScriptedResponse::json(204, ""));
         h->advance(PendingDeletionRetry::kRetryInterval);
         QVERIFY(h->waitFor([&] { return vm->pendingServerDeletions() == QStringList {"d"}; }));
-        QCOMPARE(h->requests("DELETE", "/v1/sessions/d").size(), 0);
+        QCOMPARE(h->backend.requests().size(), 4); // a, c once, b twice, d never
         QCOMPARE(h->requests("DELETE", "/v1/sessions/b").size(), 2);
-        QCOMPARE(h->requests("DELETE", "/v1/sessions/a").size(), 1);
     }
 };
 
