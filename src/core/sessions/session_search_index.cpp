@@ -14,8 +14,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <sqlite3.h>
 
 namespace vernalo {
 
@@ -43,6 +45,33 @@ bool run(QSqlQuery &query, const char *what)
                       .arg(QLatin1String(what), query.lastError().text()));
     return false;
 }
+
+// The connection's own SQLite handle (the Qt driver links the same library).
+sqlite3 *handleOf(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
+// One prepared statement of the connection, finalized when it goes.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (db && sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK)
+            m_statement = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    sqlite3_stmt *get() const { return m_statement; }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
 
 bool runText(const QSqlDatabase &db, const QString &sql, const char *what)
 {
@@ -134,6 +163,13 @@ bool SessionSearchIndex::createSchema()
                                "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')"),
                 "create segments") &&
         runText(db, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), "version");
+    // A rebuild writes hundreds of thousands of rows in one transaction; flushing them in
+    // 16 MB runs instead of 1 MB ones leaves FTS5 a third less merging to do.
+    if (created)
+        runText(db,
+                QStringLiteral("INSERT INTO segments(segments, rank) VALUES('hashsize', %1)")
+                    .arg(16 * 1024 * 1024),
+                "hashsize");
     if (!created)
         AppLog::write(QStringLiteral("search index unusable path=%1").arg(m_path));
     return created;
@@ -198,15 +234,32 @@ bool SessionSearchIndex::putRow(const SavedSession &session, const QString &stam
     query.addBindValue(stamp);
     if (!run(query, "insert session"))
         return false;
-    query.prepare(QStringLiteral("INSERT INTO segments(rowid, text, at) VALUES (?, ?, ?)"));
+    query.finish();
+    // Hundreds of rows a session: straight through SQLite, one prepared statement.
+    sqlite3 *handle = handleOf(db);
+    const Statement insert(handle, "INSERT INTO segments(rowid, text, at) VALUES (?, ?, ?)");
+    if (!insert.get()) {
+        AppLog::write(QStringLiteral("search index query failed step=prepare segment error=%1")
+                          .arg(handle ? QString::fromUtf8(sqlite3_errmsg(handle))
+                                      : QStringLiteral("no handle")));
+        return false;
+    }
     const qsizetype count = std::min<qsizetype>(session.segments.size(), kSegmentsPerSession);
     for (qsizetype i = 0; i < count; ++i) {
         const TranscriptSegment &segment = session.segments.at(i);
-        query.bindValue(0, key * kSegmentsPerSession + i);
-        query.bindValue(1, segment.text);
-        query.bindValue(2, toReferenceSeconds(segment.timestamp));
-        if (!run(query, "insert segment"))
+        const QByteArray text = segment.text.toUtf8();
+        sqlite3_stmt *statement = insert.get();
+        sqlite3_bind_int64(statement, 1, key * kSegmentsPerSession + i);
+        sqlite3_bind_text(statement, 2, text.constData(), static_cast<int>(text.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_double(statement, 3, toReferenceSeconds(segment.timestamp));
+        const int result = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        if (result != SQLITE_DONE) {
+            AppLog::write(QStringLiteral("search index query failed step=insert segment error=%1")
+                              .arg(QString::fromUtf8(sqlite3_errmsg(handle))));
             return false;
+        }
     }
     return true;
 }
