@@ -1,14 +1,14 @@
 // Hostile input from the network: stream frames, REST answers and update manifests. Each is
 // fed both to its decoder and through the real client over loopback, and must be refused the
-// way the program refuses bad server data, never taken for a result.
+// way the program refuses bad server data, never taken for a result (what the update check
+// makes of a refused manifest: test_update_checker).
 
 #include "backend/websocket_stream_client.h"
 #include "hostile_corpus.h"
-#include "support/fake_desktop_services.h"
 #include "support/loopback_stream_peer.h"
 #include "support/test_environment.h"
 #include "unit/backend/api_client_fixture.h"
-#include "updates/update_checker.h"
+#include "wire/app_update_manifest.h"
 #include "wire/health_response.h"
 #include "wire/session_records.h"
 #include "wire/stream_event.h"
@@ -47,12 +47,6 @@ std::optional<QString> refusalReason(const QString &operation, const QByteArray 
     return error;
 }
 
-QCoro::Task<> runCheck(UpdateChecker *checker, QString address,
-                       std::optional<UpdateCheckResult> *result)
-{
-    *result = co_await checker->check(address);
-}
-
 // Where the rows of a REST table come from: the folder names the operation.
 void addRestRows(const QString &kind, const QString &operation = QString())
 {
@@ -67,16 +61,13 @@ void addRestRows(const QString &kind, const QString &operation = QString())
 class HostileWireTest : public QObject, public ApiClientFixture
 {
     Q_OBJECT
-private:
-    // Serves `body` as a successful answer to anything and runs the operation against it.
-    std::shared_ptr<TaskOutcome<QJsonValue>> answerWith(const QString &operation,
-                                                        const QByteArray &body)
-    {
-        m_answer = ScriptedResponse::json(200, body);
-        return run({operation});
-    }
+private Q_SLOTS:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
-    void streamRows()
+    // The live client drops the frame without a word, keeps its socket and still delivers the
+    // next good event: a hostile frame neither reaches the transcript nor breaks the stream.
+    void streamClientSkipsTheFrame_data()
     {
         QTest::addColumn<QByteArray>("frame");
         for (const auto &input : hostileFiles(QStringLiteral("stream-events")))
@@ -87,14 +78,6 @@ private:
         QTest::newRow("generated: 200 000 levels of nesting") << QByteArray( "{\"type\":\"partial\",\"text\":\"x\",\"extra\":" + deepNesting(200000) + "}");
         // clang-format on
     }
-
-private Q_SLOTS:
-    void init() { setUp(); }
-    void cleanup() { tearDown(); }
-
-    // The live client drops the frame without a word, keeps its socket and still delivers the
-    // next good event: a hostile frame neither reaches the transcript nor breaks the stream.
-    void streamClientSkipsTheFrame_data() { streamRows(); }
     void streamClientSkipsTheFrame()
     {
         QFETCH(QByteArray, frame);
@@ -127,10 +110,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
         addRestRows(QStringLiteral("rest-bodies"));
+        addRestRows(QStringLiteral("manifests"), QStringLiteral("manifest"));
         // clang-format off
         QTest::newRow("generated: meta count as a 2 MB string") << "meta" << QByteArray("{\"id\":\"abc\",\"audioBytes\":\"" + QByteArray(2 << 20, '9') + "\"}");
         QTest::newRow("generated: transcript text that never ends") << "transcript" << unterminatedString("{\"sessionId\":\"abc\",\"segments\":[{\"text\":", 4 << 20);
         QTest::newRow("generated: list nested 200 000 deep") << "list" << QByteArray("{\"items\":" + deepNesting(200000) + "}");
+        QTest::newRow("generated: version that never ends") << "manifest" << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
         // clang-format on
     }
     void restAnswerIsRefused()
@@ -142,66 +127,12 @@ private Q_SLOTS:
         QVERIFY2(reason, "the decoder accepted the body");
         QVERIFY(!reason->isEmpty());
 
-        const auto outcome = answerWith(operation, body);
+        m_answer = ScriptedResponse::json(200, body);
+        const auto outcome = run({operation});
         QVERIFY(outcome->done);
         QVERIFY2(outcome->error, "the client reported success");
         QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
         QCOMPARE(outcome->error->localizedDescription(), kInvalidAnswer);
-    }
-
-    // A body that would decode, but is bigger than any real answer, is refused without being
-    // held in memory whole.
-    void oversizedAnswerIsRefused_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<QByteArray>("body");
-        const QByteArray text(17 << 20, 'a');
-        // clang-format off
-        QTest::newRow("transcript of 17 MB") << "transcript" << QByteArray("{\"sessionId\":\"abc\",\"segments\":[{\"text\":\"" + text + "\"}]}");
-        QTest::newRow("manifest of 17 MB") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"app\":\"" + text + "\"}");
-        // clang-format on
-    }
-    void oversizedAnswerIsRefused()
-    {
-        QFETCH(QString, operation);
-        QFETCH(QByteArray, body);
-        QVERIFY(!refusalReason(operation, body)); // only the size is wrong
-        const auto outcome = answerWith(operation, body);
-        QVERIFY(outcome->done);
-        QVERIFY2(outcome->error, "the client reported success");
-        QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
-    }
-
-    // A broken manifest ends the update check as failed: no "up to date", no "update
-    // available", and no page opened on its word.
-    void manifestFailsTheUpdateCheck_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<QByteArray>("body");
-        addRestRows(QStringLiteral("manifests"), QStringLiteral("manifest"));
-        // clang-format off
-        QTest::newRow("generated: version that never ends") << "manifest" << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
-        QTest::newRow("generated: artifacts nested 200 000 deep") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"artifacts\":" + deepNesting(200000) + "}");
-        // clang-format on
-    }
-    void manifestFailsTheUpdateCheck()
-    {
-        QFETCH(QByteArray, body);
-        QVERIFY2(refusalReason(QStringLiteral("manifest"), body), "the decoder accepted it");
-
-        m_answer = ScriptedResponse::json(200, body);
-        FakeDesktopServices desktop;
-        UpdateChecker checker(m_client.get(), &desktop, QStringLiteral("1.0.0"));
-        std::optional<UpdateCheckResult> result;
-        runCheck(&checker, config().updateManifestURL, &result);
-        QVERIFY(waitUntil([&] { return result.has_value(); }, 30000));
-
-        QCOMPARE(result->outcome, UpdateCheckResult::Outcome::failed);
-        QCOMPARE(result->statusText,
-                 QStringLiteral("Päivitystarkistus epäonnistui: ") + kInvalidAnswer);
-        QVERIFY(!result->manifest);
-        QVERIFY(desktop.openedUrls.isEmpty());
-        QCOMPARE(m_peer->requests().size(), 1);
     }
 };
 
