@@ -3,6 +3,7 @@
 #include "support/socket_wait.h"
 
 #include <qcoro/qcorotask.h>
+#include <QFile>
 
 namespace vernalo::test {
 
@@ -117,6 +118,50 @@ bool LiveCore::stopRecording(QString *why)
     if (!stopped && why)
         *why = vm->statusText();
     return stopped;
+}
+
+SpeechRig::~SpeechRig()
+{
+    core.reset();
+    server.reset();
+    sound.stop();
+}
+
+bool SpeechRig::start(const QString &apiKey, const QStringList &serverArguments, QString *error)
+{
+    if (!sound.start(error))
+        return false;
+    const QStringList usb {QStringLiteral("device.bus=usb")};
+    microphone = sound.addPipeMicrophone(QStringLiteral("e2e_mic"), QStringLiteral("Meeting Mic"),
+                                         usb, 16000, 1);
+    studioMicrophone = sound.addPipeMicrophone(QStringLiteral("e2e_studio"),
+                                               QStringLiteral("Studio Mic"), usb, 48000, 2);
+    if (!microphone || !studioMicrophone) {
+        *error = QStringLiteral("the fake microphones did not load");
+        return false;
+    }
+    server = std::make_unique<ServerProcess>(
+        QStringLiteral(VERNALO_SERVER_BINARY),
+        QStringList {"--data", serverData.path(), "--api-key", apiKey, "--recognizer",
+                     "pocketsphinx", "--grammar", VERNALO_E2E_DATA_DIR "/e2e.jsgf"} +
+            serverArguments);
+    if (!server->start(error))
+        return false;
+    core = std::make_unique<LiveCore>(server->baseUrl(), apiKey);
+    return true;
+}
+
+QString clipPath(const QString &name)
+{
+    return QStringLiteral(VERNALO_E2E_CLIPS_DIR "/") + name + QStringLiteral(".wav");
+}
+
+QByteArray clipSamples(const QString &name)
+{
+    if (!name.endsWith(QLatin1String(".raw")))
+        return wavSamples(clipPath(name));
+    QFile raw(QStringLiteral(VERNALO_E2E_CLIPS_DIR "/") + name);
+    return raw.open(QIODevice::ReadOnly) ? raw.readAll() : QByteArray();
 }
 
 } // namespace vernalo::test

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -19,21 +20,21 @@ public:
         QByteArray content;
     };
 
-    // Adds one file; false when it cannot be read (or is an unreadable archive).
-    bool addFile(const QString &path);
-    // Adds every file under the folder, recursively; returns how many were added.
-    int addFolder(const QString &path);
+    // Adds one file, or every file under a folder, recursively.
+    void addFile(const QString &path);
+    void addFolder(const QString &path);
+    void addContent(const QString &name, const QByteArray &content)
+    {
+        m_items.append({name, content});
+    }
 
     const QList<Item> &items() const { return m_items; }
-    QStringList names() const;
 
     // "<item>: <label>" for every item holding a secret, as written or in a form it could be
     // written in (percent-encoded, Base64, JSON-escaped). Secrets are given as label → value.
     QStringList findSecrets(const QList<QPair<QString, QString>> &secrets) const;
 
 private:
-    bool addArchive(const QString &path);
-
     QList<Item> m_items;
 };
 

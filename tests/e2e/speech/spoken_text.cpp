@@ -2,27 +2,17 @@
 
 #include <algorithm>
 #include <QList>
+#include <QRegularExpression>
 
 namespace vernalo::test {
 
+namespace {
+
 QStringList normalisedWords(const QString &text)
 {
-    QStringList words;
-    QString current;
-    for (const QChar c : text) {
-        if (c.isLetterOrNumber()) {
-            current += c.toLower();
-        } else if (!current.isEmpty()) {
-            words << current;
-            current.clear();
-        }
-    }
-    if (!current.isEmpty())
-        words << current;
-    return words;
+    static const QRegularExpression separators(QStringLiteral("[^\\p{L}\\p{N}]+"));
+    return text.toLower().split(separators, Qt::SkipEmptyParts);
 }
-
-namespace {
 
 // Edit distance with a free start and end in the text, from text word `from` on: entry j of the
 // result is the best cost of matching the whole sentence so that the match ends after text word
@@ -52,31 +42,15 @@ bool containsInOrder(const QString &text, const QStringList &sentences)
     qsizetype from = 0;
     for (const QString &sentence : sentences) {
         const QStringList said = normalisedWords(sentence);
-        const int tolerance = toleranceFor(static_cast<int>(said.size()));
+        const auto tolerance = said.size() / 5;
         const QList<int> costs = matchCosts(words, said, std::min(from, words.size()));
         const auto end = std::find_if(costs.cbegin(), costs.cend(),
-                                      [tolerance](int cost) { return cost <= tolerance; });
+                                      [tolerance](qsizetype cost) { return cost <= tolerance; });
         if (end == costs.cend())
             return false;
         from += end - costs.cbegin();
     }
     return true;
-}
-
-int sentenceDistance(const QStringList &textWords, const QStringList &sentence)
-{
-    const QList<int> costs = matchCosts(textWords, sentence, 0);
-    return *std::min_element(costs.cbegin(), costs.cend());
-}
-
-bool containsSentence(const QString &text, const QString &sentence, int tolerance)
-{
-    return sentenceDistance(normalisedWords(text), normalisedWords(sentence)) <= tolerance;
-}
-
-int toleranceFor(int words)
-{
-    return words / 5;
 }
 
 } // namespace vernalo::test

@@ -102,10 +102,14 @@ private Q_SLOTS:
                  QStringLiteral("t-1234567"));
     }
 
-    void rememberChoiceDecidesWhatIsStored()
+    // Only a remembered session reaches the settings file, with its meta: signing in again
+    // without remembering, turning remembering off or signing out takes it away again (the
+    // address and the admin key are not part of the session), and the next start finds none.
+    void settingsFileHoldsOnlyARememberedSession()
     {
         AuthHarness h;
         h.start();
+        h.manager->saveAdminKey(QStringLiteral("admin-key-7f3e"));
         h.clock.advance(std::chrono::hours(5));
         QVERIFY(h.signIn("tok-remembered-1234", true, "admin"));
         QVERIFY(h.manager->isAdmin());
@@ -115,14 +119,39 @@ private Q_SLOTS:
         QCOMPARE(meta->verifiedAt, QStringLiteral("2026-01-05T14:00:00Z"));
         QCOMPARE(meta->authURL, h.peer.baseUrl().toString());
         QCOMPARE(meta->user.id, std::optional<qint64>(7));
+        const auto fileHoldsNoSession = [&h](const char *token) {
+            const QByteArray file = h.settingsFileBytes();
+            return !file.contains(token) && !file.contains("session_token") &&
+                !file.contains("auth.meta");
+        };
 
-        // Signing in again without remembering forgets the earlier copy.
         QVERIFY(h.signIn("tok-second-5678", false));
-        for (const char *key : {AuthManager::kSessionTokenKey, AuthManager::kAuthMetaKey})
-            QVERIFY(!h.settings->contains(QLatin1String(key)));
+        QVERIFY(fileHoldsNoSession("tok-remembered-1234"));
         QVERIFY(!h.settings->value(QLatin1String(AuthManager::kRememberSessionKey)).toBool());
         QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
                  QStringLiteral("tok-second-5678"));
+
+        QVERIFY(h.signIn("tok-this-run-4242", true));
+        QVERIFY(h.settingsFileBytes().contains("tok-this-run-4242"));
+        h.manager->setRememberSession(false);
+        QVERIFY(h.manager->isAuthenticated());
+        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
+                 QStringLiteral("tok-this-run-4242"));
+        QVERIFY(fileHoldsNoSession("tok-this-run-4242"));
+
+        QVERIFY(h.signIn("tok-on-disk-31337", true));
+        h.manager->logout();
+        QVERIFY(!h.manager->isAuthenticated());
+        QVERIFY(!h.manager->currentUser());
+        QCOMPARE(h.manager->currentBackendSessionToken(), std::nullopt);
+        QVERIFY(fileHoldsNoSession("tok-on-disk-31337"));
+        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
+        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("admin-key-7f3e"));
+
+        h.peer.clearRequests();
+        h.start();
+        QVERIFY(!h.manager->isAuthenticated());
+        QVERIFY(h.peer.requests().isEmpty());
     }
 
     void restore_data()
@@ -265,44 +294,6 @@ private Q_SLOTS:
         QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()), token);
         QCOMPARE(h.stored(AuthManager::kSessionTokenKey), token);
         QCOMPARE(h.manager->currentUser().has_value(), signIn);
-    }
-
-    void signOutLeavesNoTokenInSettingsFile()
-    {
-        AuthHarness h;
-        h.start();
-        h.manager->saveAdminKey(QStringLiteral("admin-key-7f3e"));
-        QVERIFY(h.signIn("tok-on-disk-31337"));
-        QVERIFY(h.settingsFileBytes().contains("tok-on-disk-31337"));
-
-        h.manager->logout();
-        QVERIFY(!h.manager->isAuthenticated());
-        QVERIFY(!h.manager->currentUser());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::nullopt);
-        const QByteArray file = h.settingsFileBytes();
-        for (const char *gone : {"tok-on-disk-31337", "session_token", "auth.meta"})
-            QVERIFY2(!file.contains(gone), gone);
-        // The address and the admin key are not part of the session.
-        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
-        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("admin-key-7f3e"));
-    }
-
-    void rememberOffKeepsThisRunOnly()
-    {
-        AuthHarness h;
-        h.start();
-        QVERIFY(h.signIn("tok-this-run-4242", true));
-        h.manager->setRememberSession(false);
-        QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
-                 QStringLiteral("tok-this-run-4242"));
-        QVERIFY(!h.settingsFileBytes().contains("tok-this-run-4242"));
-
-        h.peer.clearRequests();
-        h.start();
-        QVERIFY(!h.manager->isAuthenticated());
-        QVERIFY(!h.manager->rememberSession());
-        QVERIFY(h.peer.requests().isEmpty());
     }
 
     void overlappingSignInsStayBusyUntilTheLast()

@@ -1,18 +1,17 @@
-// Hostile input from the network: stream frames, REST answers and update manifests. Each is
-// fed both to its decoder and through the real client over loopback, and must be refused the
-// way the program refuses bad server data, never taken for a result (what the update check
-// makes of a refused manifest: test_update_checker).
+// Hostile input from the network: stream frames, REST answers, update manifests and auth
+// service replies. Each goes through the real client over loopback and must be refused the way
+// the program refuses bad server data, never taken for a result: a "successful" auth reply that
+// is not what it claims to be never signs anybody in, never stores a token and never lists
+// users (what the update check makes of a refused manifest: test_update_checker).
 
 #include "backend/websocket_stream_client.h"
 #include "hostile_corpus.h"
 #include "support/loopback_stream_peer.h"
 #include "support/test_environment.h"
+#include "unit/auth/auth_harness.h"
 #include "unit/backend/api_client_fixture.h"
-#include "wire/app_update_manifest.h"
-#include "wire/health_response.h"
-#include "wire/session_records.h"
+#include "wire/auth_wire_records.h"
 #include "wire/stream_event.h"
-#include "wire/summary_records.h"
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -21,32 +20,6 @@ namespace {
 
 const QString kInvalidAnswer = QStringLiteral("Virheellinen palvelinvaste");
 
-// Decodes a body as the record its operation expects; the reason when refused.
-std::optional<QString> refusalReason(const QString &operation, const QByteArray &body)
-{
-    QString error;
-    bool accepted = false;
-    if (operation == u"create")
-        accepted = wire::decode<STTSessionCreateResponse>(body, &error).has_value();
-    else if (operation == u"transcript")
-        accepted = wire::decode<ServerTranscriptResponse>(body, &error).has_value();
-    else if (operation == u"meta")
-        accepted = wire::decode<SessionMetaResponse>(body, &error).has_value();
-    else if (operation == u"list")
-        accepted = wire::decode<SessionListResponse>(body, &error).has_value();
-    else if (operation == u"health")
-        accepted = wire::decode<HealthResponse>(body, &error).has_value();
-    else if (operation == u"summary")
-        accepted = wire::decode<SummaryPayload>(body, &error).has_value();
-    else if (operation == u"manifest")
-        accepted = wire::decode<AppUpdateManifest>(body, &error).has_value();
-    else
-        qFatal("no record for operation %s", qPrintable(operation));
-    if (accepted)
-        return std::nullopt;
-    return error;
-}
-
 // Where the rows of a REST table come from: the folder names the operation.
 void addRestRows(const QString &kind, const QString &operation = QString())
 {
@@ -54,6 +27,22 @@ void addRestRows(const QString &kind, const QString &operation = QString())
         const QString op = operation.isEmpty() ? input.name.section(u'/', 0, 0) : operation;
         QTest::newRow(qPrintable(input.name)) << op << input.bytes;
     }
+}
+
+const QString kLoginFailed = QStringLiteral("Kirjautuminen epäonnistui.");
+const QString kUnusableLogin = QStringLiteral("Virheellinen kirjautumisvastaus.");
+const QString kOversized = QStringLiteral("Virheellinen vastaus auth-palvelulta");
+
+template<typename Record> bool decodes(const QByteArray &body)
+{
+    const auto object = wire::parseObject(body);
+    return object && Record::fromJson(*object).has_value();
+}
+
+void addAuthRows(const QString &folder, const QString &expected = QString())
+{
+    for (const auto &input : hostileFiles(QStringLiteral("auth-bodies/") + folder))
+        QTest::newRow(qPrintable(folder + u'/' + input.name)) << input.bytes << expected;
 }
 
 } // namespace
@@ -123,16 +112,103 @@ private Q_SLOTS:
         QFETCH(QString, operation);
         QFETCH(QByteArray, body);
 
-        const auto reason = refusalReason(operation, body);
-        QVERIFY2(reason, "the decoder accepted the body");
-        QVERIFY(!reason->isEmpty());
-
         m_answer = ScriptedResponse::json(200, body);
         const auto outcome = run({operation});
         QVERIFY(outcome->done);
         QVERIFY2(outcome->error, "the client reported success");
         QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
         QCOMPARE(outcome->error->localizedDescription(), kInvalidAnswer);
+    }
+
+    void signInReplyIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("login"), kLoginFailed);
+        addAuthRows(QStringLiteral("login-token"), kUnusableLogin);
+        // clang-format off
+        QTest::newRow("generated: token that never ends") << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
+        QTest::newRow("generated: user nested 200 000 deep") << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) + "}") << kLoginFailed;
+        QTest::newRow("generated: 4 MB reply, more than any sign-in needs") << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
+        // clang-format on
+    }
+    void signInReplyIsRefused()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        // Undecodable replies are refused by the decoder; the others decode but carry no usable
+        // token, or are too large to be read at all.
+        QCOMPARE(decodes<AuthLoginResponse>(body), message != kLoginFailed);
+
+        AuthHarness rig;
+        QVERIFY(rig.start());
+        rig.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::json(200, body));
+        const QByteArray storedBefore = rig.settingsFileBytes();
+
+        QVERIFY(!rig.login());
+        QCOMPARE(rig.manager->errorMessage(), message);
+        QVERIFY(!rig.manager->isAuthenticated());
+        QVERIFY(!rig.manager->currentUser());
+        QVERIFY(!rig.manager->currentBackendSessionToken());
+        QVERIFY(!rig.manager->isBusy());
+        QCOMPARE(rig.settingsFileBytes(), storedBefore);
+    }
+
+    // The start-up check of a stored token gets a reply that names no valid user: nobody is
+    // signed in on its word, not even the user of the stored, fresh verification.
+    void verifyReplySignsNobodyIn_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("verify"));
+        // clang-format off
+        QTest::newRow("generated: e-mail that never ends") << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
+        // clang-format on
+    }
+    void verifyReplySignsNobodyIn()
+    {
+        QFETCH(QByteArray, body);
+        const auto object = wire::parseObject(body);
+        const auto reply = object ? AuthVerifyResponse::fromJson(*object) : std::nullopt;
+        QVERIFY(!reply || !reply->user);
+
+        AuthHarness rig;
+        rig.storeSession(QStringLiteral("tok-stored-5c1e0d9a7b"), 60, {}, QStringLiteral("admin"));
+        rig.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::json(200, body));
+
+        QVERIFY(rig.start());
+        QCOMPARE(rig.sent(QStringLiteral("/auth/verify")).size(), 1);
+        QVERIFY(!rig.manager->isAuthenticated());
+        QVERIFY(!rig.manager->currentUser());
+        QVERIFY(!rig.manager->isAdmin());
+    }
+
+    void userListIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("admin-users"));
+        const QByteArray user = "{\"id\":1,\"email\":\"a@example.fi\"},";
+        // clang-format off
+        QTest::newRow("generated: 25 000 users, the last one without an e-mail") << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
+        QTest::newRow("generated: 2 MB of users, more than the service may send") << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format on
+    }
+    void userListIsRefused()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        QVERIFY(!decodes<AuthAdminUsersResponse>(body));
+
+        AuthHarness rig;
+        QVERIFY(rig.start());
+        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, body));
+        const auto result = QCoro::waitFor(rig.manager->adminListUsers(QStringLiteral("adm-7781")));
+        QVERIFY2(!result.ok(), "a broken list was shown as users");
+        // No text of the reply reaches the screen: the caller's own sentence (empty here) is
+        // shown, or the transport's own for a reply too large to read.
+        QCOMPARE(result.failure().description(QString()), message);
+        QCOMPARE(rig.sent(QStringLiteral("/admin/users"), "GET").size(), 1);
     }
 };
 
