@@ -49,7 +49,6 @@ public:
     AuthManager *auth() const { return m_auth.get(); }
     QString historyFolder() const { return m_history->directory(); }
     QString exportFolder() const;
-    QString settingsFile() const;
 
     FakeDesktopServices desktop;
 
@@ -88,5 +87,17 @@ struct SpeechRig
 // already in its microphone's format); empty samples when the clips were not generated.
 QString clipPath(const QString &name);
 QByteArray clipSamples(const QString &name);
+
+// True when every sentence is in the text, each after the one before it. Words are compared in
+// lower case, letters and digits only, so time stamps, speaker brackets, punctuation and line
+// layout do not count; a sentence may differ from what was written down by one word edit
+// (insert, delete, replace) in five, rounded down, as a recognizer may mishear it.
+bool containsInOrder(const QString &text, const QStringList &sentences);
+
+// One sentence of containsInOrder().
+inline bool heard(const QString &text, const QString &sentence)
+{
+    return containsInOrder(text, {sentence});
+}
 
 } // namespace vernalo::test

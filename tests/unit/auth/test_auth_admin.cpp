@@ -153,13 +153,10 @@ private Q_SLOTS:
         const QStringList usual;
         // clang-format off
         QTest::newRow("list, key echoed") << Op::List << usual << 401 << QByteArray(R"({"detail":"key-1234abcd is not valid"})") << "*** is not valid";
-        QTest::newRow("enable, proxy page") << Op::Enable << usual << 403 << QByteArray("<html><body>Forbidden</body></html>") << "Palvelinvirhe (403)";
         QTest::newRow("list, status 300") << Op::List << usual << 300 << QByteArray(kTwoUsers) << "Käyttäjien haku epäonnistui.";
         QTest::newRow("delete, unreachable") << Op::Delete << usual << 0 << QByteArray() << "Yhteys auth-palveluun epäonnistui";
         QTest::newRow("list without key") << Op::List << QStringList {" \n", "a@b.fi", "pw", "user"} << -1 << QByteArray() << "Syötä admin-avain.";
-        QTest::newRow("create without e-mail") << Op::Create << QStringList {"k", " ", "pw", "user"} << -1 << QByteArray() << "Syötä sähköposti ja salasana.";
         QTest::newRow("create, role before key") << Op::Create << QStringList {"", "a@b.fi", "pw", "root"} << -1 << QByteArray() << "Virheellinen rooli.";
-        QTest::newRow("role, unknown") << Op::Role << QStringList {"k", "", "", "superuser"} << -1 << QByteArray() << "Virheellinen rooli.";
         QTest::newRow("reset without password") << Op::ResetPassword << QStringList {"", "", " ", ""} << -1 << QByteArray() << "Syötä uusi salasana.";
         // clang-format on
     }
@@ -348,15 +345,12 @@ private Q_SLOTS:
         // clang-format off
         QTest::newRow("error before message") << QByteArray(R"({"message":"m","error":"e"})") << 400 << QByteArray("application/json") << "e";
         QTest::newRow("detail first") << QByteArray(R"({"detail":"d","error":"e"})") << 400 << QByteArray("application/json") << "d";
-        QTest::newRow("message alone") << QByteArray(R"({"message":"m"})") << 400 << QByteArray("application/json") << "m";
-        QTest::newRow("no text keys") << QByteArray(R"({"ok":false})") << 400 << QByteArray("application/json") << "-";
         QTest::newRow("empty detail gives none") << QByteArray(R"({"detail":"","error":"e"})") << 400 << QByteArray("application/json") << "-";
         QTest::newRow("mistyped detail passed over") << QByteArray(R"({"detail":{"loc":["body"]},"error":"e"})") << 422 << QByteArray("application/json") << "e";
         QTest::newRow("plain text") << QByteArray("Tunnus lukittu\n") << 403 << QByteArray("text/plain") << "Tunnus lukittu";
         QTest::newRow("empty body") << QByteArray() << 500 << QByteArray() << "-";
         QTest::newRow("not UTF-8") << QByteArray("\xff\xfe\xfa") << 500 << QByteArray("text/plain") << "-";
         QTest::newRow("HTML page") << QByteArray("<!DOCTYPE html><html><body><h1>502 Bad Gateway</h1></body></html>") << 502 << QByteArray("text/html") << "Palvelinvirhe (502)";
-        QTest::newRow("HTML labelled as text") << QByteArray("\n  <html><head><title>Error</title></head></html>") << 500 << QByteArray("text/plain") << "Palvelinvirhe (500)";
         QTest::newRow("JSON labelled as HTML") << QByteArray(R"({"detail":"d"})") << 401 << QByteArray("text/html; charset=utf-8") << "d";
         QTest::newRow("text starting with a bracket") << QByteArray("<no access>") << 403 << QByteArray("text/plain") << "<no access>";
         // clang-format on
@@ -407,24 +401,6 @@ private Q_SLOTS:
         QCOMPARE(url ? url.value().toString()
                      : QStringLiteral("-") + url.failure().description(QString()),
                  endpoint == u"-" ? QStringLiteral("-Virheellinen auth-osoite") : endpoint);
-    }
-
-    void userListOrder()
-    {
-        auto user = [](qint64 id, const char *email) {
-            AuthAdminUser u;
-            u.id = id;
-            u.email = QString::fromUtf8(email);
-            return u;
-        };
-        const QList<AuthAdminUser> sorted = AdminPanel::sortedForDisplay(
-            {user(1, "pekka@x.fi"), user(2, "Anna@x.fi"), user(3, "bertta@x.fi"),
-             user(4, "anna@x.fi"), user(5, "Aarne@x.fi")});
-        QList<qint64> ids;
-        for (const auto &u : sorted)
-            ids << u.id;
-        // Case does not split the list; equal addresses keep the service's order.
-        QCOMPARE(ids, (QList<qint64> {5, 2, 4, 3, 1}));
     }
 };
 

@@ -1,5 +1,4 @@
 #include "auth_harness.h"
-#include "foundation/app_log.h"
 #include "support/test_environment.h"
 
 #include <QJsonDocument>
@@ -11,7 +10,6 @@ namespace {
 
 constexpr qint64 kDay = 86400;
 const QString kStoredToken = QStringLiteral("tok-stored-5c1e0d9a7b");
-const QString kUnreachable = QStringLiteral("Yhteys auth-palveluun epäonnistui");
 
 // Moved: the stored meta names the service at another address than the setting.
 enum class Service { Answers, Moved, Down, RememberOff, NoToken };
@@ -50,7 +48,6 @@ private Q_SLOTS:
         QTest::newRow("last success status") << 299 << QByteArray(R"({"token":"t-1234567"})") << json << "";
         QTest::newRow("redirect status") << 300 << QByteArray(R"({"token":"t-1234567"})") << json << failed;
         QTest::newRow("401 with detail") << 401 << QByteArray(R"({"detail":"Väärä sähköposti tai salasana"})") << json << "Väärä sähköposti tai salasana";
-        QTest::newRow("401 without body") << 401 << QByteArray() << json << failed;
         QTest::newRow("502 HTML without type") << 502 << html << QByteArray() << "Palvelinvirhe (502)";
         QTest::newRow("401 echoing the password") << 401 << QByteArray(R"({"detail":"salasana-123 ei kelpaa"})") << json << "*** ei kelpaa";
         // clang-format on
@@ -179,10 +176,8 @@ private Q_SLOTS:
         QTest::newRow("service fault") << Service::Answers << 500 << QByteArray(R"({"detail":"db"})") << 3600ll << false << false;
         QTest::newRow("gateway page, fresh meta") << Service::Answers << 503 << page << 3600ll << true << true;
         QTest::newRow("gateway page, stale meta") << Service::Answers << 502 << page << 15 * kDay << false << false;
-        QTest::newRow("down, 13 days") << Service::Down << 0 << none << 13 * kDay << true << true;
         QTest::newRow("down, one second short") << Service::Down << 0 << none << 14 * kDay - 1 << true << true;
         QTest::newRow("down, exactly 14 days") << Service::Down << 0 << none << 14 * kDay << false << false;
-        QTest::newRow("down, 15 days") << Service::Down << 0 << none << 15 * kDay << false << false;
         QTest::newRow("down, meta from the future") << Service::Down << 0 << none << -kDay << true << true;
         QTest::newRow("down, no meta") << Service::Down << 0 << none << -1ll << false << false;
         QTest::newRow("remember off") << Service::RememberOff << 200 << user << 3600ll << false << false;
@@ -296,108 +291,37 @@ private Q_SLOTS:
         QCOMPARE(h.manager->currentUser().has_value(), signIn);
     }
 
-    void overlappingSignInsStayBusyUntilTheLast()
+    // The manager is destroyed while a sign-in waits: the sign-in ends instead of waiting for
+    // ever or touching freed memory.
+    void managerGoneWhileSignInRuns()
     {
         AuthHarness h;
         h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
-        auto first = h.manager->login(kEmail, QStringLiteral("salasana-1"));
-        QTRY_COMPARE(h.peer.heldCount(), 1);
-        QVERIFY(h.signIn("tok-second-1111"));
-        QVERIFY(h.manager->isBusy());
-        h.clock.advance(std::chrono::seconds(60));
-        QVERIFY(!QCoro::waitFor(first));
-        QVERIFY(!h.manager->isBusy());
-        QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->errorMessage(), kUnreachable);
-    }
-
-    // The manager or its network manager is destroyed while a sign-in waits: the sign-in ends
-    // instead of waiting for ever or touching freed memory.
-    void ownerGoneWhileRequestRuns_data()
-    {
-        QTest::addColumn<bool>("managerGone");
-        // clang-format off
-        QTest::newRow("manager") << true;
-        QTest::newRow("network manager") << false;
-        // clang-format on
-    }
-    void ownerGoneWhileRequestRuns()
-    {
-        QFETCH(bool, managerGone);
-        AuthHarness h;
-        auto network = std::make_unique<QNetworkAccessManager>();
-        h.manager =
-            std::make_unique<AuthManager>(h.settings.get(), network.get(), &h.desktop, &h.clock);
-        QTRY_VERIFY(!h.manager->isChecking());
         h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
         auto pending = h.manager->login(kEmail, kPassword);
         QTRY_COMPARE(h.peer.heldCount(), 1);
-        if (managerGone) {
-            h.manager.reset();
-            h.clock.advance(std::chrono::seconds(60));
-        } else {
-            network.reset();
-        }
+        h.manager.reset();
+        h.clock.advance(std::chrono::seconds(60));
         QVERIFY(!QCoro::waitFor(pending));
-        if (!managerGone) {
-            QCOMPARE(h.manager->errorMessage(), kUnreachable);
-            QVERIFY(!h.manager->isBusy());
-        }
     }
 
-    void redirectsStayWithTheService_data()
+    // A redirect to another server is not followed: the bearer token never reaches it, and the
+    // refusal does not pass for an unreachable service, which the fresh meta would outlast
+    // (following one within the service: the REST client's redirect test, same exchange).
+    void redirectToAnotherServerIsRefused()
     {
-        QTest::addColumn<bool>("sameOrigin");
-        // clang-format off
-        QTest::newRow("same service") << true;
-        QTest::newRow("another server") << false;
-        // clang-format on
-    }
-    void redirectsStayWithTheService()
-    {
-        QFETCH(bool, sameOrigin);
         AuthHarness h;
         LoopbackHttpPeer other;
         QVERIFY(other.start());
-        // A fresh meta: a refused redirect must not pass for an unreachable service.
         h.storeSession(kStoredToken, 3600);
-        const QString target = (sameOrigin ? h.peer.baseUrl() : other.baseUrl()).toString() +
-            QStringLiteral("/v2/verify");
+        const QString target = other.baseUrl().toString() + QStringLiteral("/v2/verify");
         h.peer.on("POST", QStringLiteral("/auth/verify"),
                   {307, {}, {}, {{"Location", target.toUtf8()}}, false, {}});
-        const auto user = ScriptedResponse::json(200, R"({"user":{"email":"anna@example.fi"}})");
-        h.peer.on("POST", QStringLiteral("/v2/verify"), user);
-        other.on("POST", QStringLiteral("/v2/verify"), user);
+        other.on("POST", QStringLiteral("/v2/verify"),
+                 ScriptedResponse::json(200, R"({"user":{"email":"anna@example.fi"}})"));
         h.start();
-
-        QCOMPARE(h.manager->isAuthenticated(), sameOrigin);
-        // The bearer token never reaches another server.
+        QVERIFY(!h.manager->isAuthenticated());
         QVERIFY(other.requests().isEmpty());
-        const auto followed = h.sent(QStringLiteral("/v2/verify"));
-        QCOMPARE(followed.size(), sameOrigin ? 1 : 0);
-        if (sameOrigin)
-            QCOMPARE(followed[0].header("Authorization"), "Bearer " + kStoredToken.toUtf8());
-    }
-
-    void logLinesHoldNoSecrets()
-    {
-        AuthHarness h;
-        h.storeSession(kStoredToken, 3600);
-        h.peer.on("POST", QStringLiteral("/auth/verify"),
-                  ScriptedResponse::json(401, R"({"detail":"bad token tok-stored-5c1e0d9a7b"})"));
-        h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"),
-                       ScriptedResponse::json(401, R"({"detail":"no"})"));
-        QVERIFY(!h.login(kEmail, QStringLiteral("salasana-loki-1")));
-        QVERIFY(h.signIn("tok-logged-never-77"));
-        h.manager->logout();
-
-        const QString log = AppLog::snapshot(4 << 20);
-        QVERIFY(log.contains(QStringLiteral("auth login ok")));
-        for (const QString &secret : {kStoredToken, QStringLiteral("tok-logged-never-77"),
-                                      QStringLiteral("salasana-loki-1"), kPassword})
-            QVERIFY2(!log.contains(secret), qPrintable(secret));
     }
 };
 

@@ -92,8 +92,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("timeoutMs");
         // clang-format off
         QTest::newRow("createSession") << "create" << 60000;
-        QTest::newRow("getTranscript") << "transcript" << 60000;
-        QTest::newRow("deleteSession") << "delete" << 60000;
         QTest::newRow("generateSummary") << "summary" << 900000;
         QTest::newRow("fetchUpdateManifest") << "manifest" << 60000;
         // clang-format on
@@ -122,7 +120,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("situation");
         // clang-format off
         QTest::newRow("unreachable host") << "unreachable";
-        QTest::newRow("server error") << "500";
         QTest::newRow("no answer until the time-out") << "silent";
         QTest::newRow("invalid base address") << "bad-base";
         QTest::newRow("empty session ID") << "empty-id";

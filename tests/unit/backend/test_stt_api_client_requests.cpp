@@ -146,7 +146,6 @@ private Q_SLOTS:
         const QString base = QStringLiteral("http://127.0.0.1:%1");
         // clang-format off
         QTest::newRow("path dropped") << "http://127.0.0.1:%1/api/v2" << "abc" << "/v1/sessions/abc/transcript"_qba;
-        QTest::newRow("query and fragment dropped") << "http://127.0.0.1:%1/x?y=1#z" << "abc" << "/v1/sessions/abc/transcript"_qba;
         QTest::newRow("surrounding white space") << "  http://127.0.0.1:%1 \n" << "abc" << "/v1/sessions/abc/transcript"_qba;
         QTest::newRow("empty base") << "" << "abc" << QByteArray();
         QTest::newRow("spaces inside") << "http://127.0.0.1:%1/a b" << "abc" << QByteArray();
@@ -154,15 +153,12 @@ private Q_SLOTS:
         QTest::newRow("other scheme") << "ftp://127.0.0.1:%1" << "abc" << QByteArray();
         QTest::newRow("no host") << "http:///v1" << "abc" << QByteArray();
         QTest::newRow("port out of range") << "http://127.0.0.1:99999" << "abc" << QByteArray();
-        QTest::newRow("uuid unchanged") << base << "3F2504E0-4F89-11D3-9A0C-0305E82C3301" << "/v1/sessions/3F2504E0-4F89-11D3-9A0C-0305E82C3301/transcript"_qba;
         QTest::newRow("parent traversal") << base << "../x" << "/v1/sessions/..%2Fx/transcript"_qba;
         QTest::newRow("query smuggling") << base << "a?b=1" << "/v1/sessions/a%3Fb%3D1/transcript"_qba;
-        QTest::newRow("fragment") << base << "a#b" << "/v1/sessions/a%23b/transcript"_qba;
         QTest::newRow("space and percent") << base << "a b%20" << "/v1/sessions/a%20b%2520/transcript"_qba;
         QTest::newRow("non-ASCII") << base << "ä" << "/v1/sessions/%C3%A4/transcript"_qba;
         QTest::newRow("dots inside kept") << base << "a..b" << "/v1/sessions/a..b/transcript"_qba;
         QTest::newRow("empty ID") << base << "" << QByteArray();
-        QTest::newRow("single dot") << base << "." << QByteArray();
         QTest::newRow("double dot") << base << ".." << QByteArray();
         // clang-format on
     }
@@ -197,7 +193,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("decodedStatus");
         // clang-format off
         QTest::newRow("limit 0 clamped up") << 0 << "<none>" << "limit=1" << "";
-        QTest::newRow("negative limit") << -5 << "<none>" << "limit=1" << "";
         QTest::newRow("limit 250 clamped down") << 250 << "<none>" << "limit=100" << "";
         QTest::newRow("status after limit") << 50 << "stopped" << "limit=50&status=stopped" << "stopped";
         QTest::newRow("blank status left out") << 10 << "  \n" << "limit=10" << "";
