@@ -10,9 +10,12 @@
 #include "recording/transcription_view_model.h"
 #include "sessions/session_history_store.h"
 #include "support/fake_desktop_services.h"
+#include "support/pulse_fixture.h"
+#include "support/reference_backend.h"
 #include "wire/clock.h"
 
 #include <memory>
+#include <optional>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -46,7 +49,6 @@ public:
     AuthManager *auth() const { return m_auth.get(); }
     QString historyFolder() const { return m_history->directory(); }
     QString exportFolder() const;
-    QString settingsFile() const;
 
     FakeDesktopServices desktop;
 
@@ -64,5 +66,38 @@ private:
     std::unique_ptr<AuthManager> m_auth;
     std::unique_ptr<TranscriptionViewModel> m_controller;
 };
+
+// What the e2e tests run against: a private sound server with a 16 kHz mono "Meeting Mic" and
+// a 48 kHz stereo "Studio Mic", the reference server recognising speech with the e2e grammar,
+// and the core wired to it. Torn down in that order backwards.
+struct SpeechRig
+{
+    PulseFixture sound;
+    std::optional<PulseFixture::FakeMicrophone> microphone;
+    std::optional<PulseFixture::FakeMicrophone> studioMicrophone;
+    QTemporaryDir serverData;
+    std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<LiveCore> core;
+
+    ~SpeechRig();
+    bool start(const QString &apiKey, const QStringList &serverArguments, QString *error);
+};
+
+// A generated clip: the path of its 16 kHz mono .wav, and its samples (a name ending in .raw is
+// already in its microphone's format); empty samples when the clips were not generated.
+QString clipPath(const QString &name);
+QByteArray clipSamples(const QString &name);
+
+// True when every sentence is in the text, each after the one before it. Words are compared in
+// lower case, letters and digits only, so time stamps, speaker brackets, punctuation and line
+// layout do not count; a sentence may differ from what was written down by one word edit
+// (insert, delete, replace) in five, rounded down, as a recognizer may mishear it.
+bool containsInOrder(const QString &text, const QStringList &sentences);
+
+// One sentence of containsInOrder().
+inline bool heard(const QString &text, const QString &sentence)
+{
+    return containsInOrder(text, {sentence});
+}
 
 } // namespace vernalo::test

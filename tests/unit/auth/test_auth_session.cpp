@@ -1,5 +1,4 @@
 #include "auth_harness.h"
-#include "foundation/app_log.h"
 #include "support/test_environment.h"
 
 #include <QJsonDocument>
@@ -11,9 +10,9 @@ namespace {
 
 constexpr qint64 kDay = 86400;
 const QString kStoredToken = QStringLiteral("tok-stored-5c1e0d9a7b");
-const QString kUnreachable = QStringLiteral("Yhteys auth-palveluun epäonnistui");
 
-enum class Service { Answers, Down, RememberOff, NoToken };
+// Moved: the stored meta names the service at another address than the setting.
+enum class Service { Answers, Moved, Down, RememberOff, NoToken };
 
 std::optional<StoredAuthMeta> storedMeta(const AuthHarness &h)
 {
@@ -30,31 +29,8 @@ class AuthSessionTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void signInSendsNormalisedCredentials()
-    {
-        AuthHarness h;
-        h.start();
-        h.peer.on("POST", QStringLiteral("/auth/login"),
-                  ScriptedResponse::json(200, R"({"token":"t-1234567"})"));
-        QVERIFY(QCoro::waitFor(h.manager->login(QStringLiteral("  Anna.Virtanen@Example.FI \n"),
-                                                QStringLiteral("  pass word\t"), false)));
-
-        const auto sent = h.sent(QStringLiteral("/auth/login"));
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent[0].header("X-VN-App-Context"), QByteArray("vernalo-mac"));
-        QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
-        QVERIFY(!sent[0].hasHeader("Authorization"));
-        QCOMPARE(sent[0].body,
-                 QByteArray(R"({"email":"anna.virtanen@example.fi","password":"pass word"})"));
-        // A reply without a user signs in the typed address as a plain user.
-        QCOMPARE(h.manager->currentUser().value_or(AuthUser {}),
-                 (AuthUser {std::nullopt, QStringLiteral("anna.virtanen@example.fi"),
-                            QStringLiteral("user")}));
-        QVERIFY(!h.manager->isAdmin());
-        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
-                 QStringLiteral("t-1234567"));
-    }
-
+    // A sign-in sends the address in lower case and both fields trimmed; what the service
+    // answers decides whether it stands and what is shown.
     void signInOutcome_data()
     {
         QTest::addColumn<int>("status"); // 0: blank field, no request at all
@@ -65,21 +41,13 @@ private Q_SLOTS:
         const QByteArray json = "application/json";
         const QByteArray html = "<!doctype html><html><body>502 Bad Gateway</body></html>";
         const QString failed = QStringLiteral("Kirjautuminen epäonnistui.");
-        const QString unusable = QStringLiteral("Virheellinen kirjautumisvastaus.");
         // clang-format off
         QTest::newRow("blank e-mail") << 0 << QByteArray(" \n") << json << "Syötä sähköposti ja salasana.";
         QTest::newRow("blank password") << 0 << QByteArray() << json << "Syötä sähköposti ja salasana.";
         QTest::newRow("token and user") << 200 << QByteArray(R"({"token":"t-1234567","user":{"id":4,"email":"anna@example.fi","role":"admin"}})") << json << "";
         QTest::newRow("last success status") << 299 << QByteArray(R"({"token":"t-1234567"})") << json << "";
         QTest::newRow("redirect status") << 300 << QByteArray(R"({"token":"t-1234567"})") << json << failed;
-        QTest::newRow("no token") << 200 << QByteArray(R"({"user":{"email":"anna@example.fi"}})") << json << unusable;
-        QTest::newRow("blank token") << 200 << QByteArray(R"({"token":"  "})") << json << unusable;
-        QTest::newRow("token with line break") << 200 << QByteArray(R"({"token":"abc\r\nX-Evil: 1"})") << json << unusable;
-        QTest::newRow("user without e-mail") << 200 << QByteArray(R"({"token":"t-1234567","user":{"id":1}})") << json << failed;
-        QTest::newRow("cut-off JSON") << 200 << QByteArray("{\"token\":\"t-12") << json << failed;
-        QTest::newRow("HTML with 200") << 200 << html << QByteArray("text/html") << failed;
         QTest::newRow("401 with detail") << 401 << QByteArray(R"({"detail":"Väärä sähköposti tai salasana"})") << json << "Väärä sähköposti tai salasana";
-        QTest::newRow("401 without body") << 401 << QByteArray() << json << failed;
         QTest::newRow("502 HTML without type") << 502 << html << QByteArray() << "Palvelinvirhe (502)";
         QTest::newRow("401 echoing the password") << 401 << QByteArray(R"({"detail":"salasana-123 ei kelpaa"})") << json << "*** ei kelpaa";
         // clang-format on
@@ -97,7 +65,8 @@ private Q_SLOTS:
                   ScriptedResponse::withType(status, body, contentType));
         QSignalSpy busy(h.manager.get(), &AuthManager::isBusyChanged);
 
-        const bool signedIn = status ? h.login()
+        const QString typed = QStringLiteral("  Anna.Virtanen@Example.FI \n");
+        const bool signedIn = status ? h.login(typed, QStringLiteral("  salasana-123\t"))
             : body.isEmpty()         ? h.login(kEmail, QStringLiteral("\t "))
                                      : h.login(QString::fromUtf8(body), kPassword);
         QCOMPARE(signedIn, error.isEmpty());
@@ -107,15 +76,37 @@ private Q_SLOTS:
         QVERIFY(!h.manager->isBusy());
         QCOMPARE(h.peer.requests().size(), status ? 1 : 0);
         QCOMPARE(busy.count(), status ? 2 : 0);
-        // A failed sign-in leaves what an earlier run stored.
-        if (!signedIn)
+        if (status) {
+            const RecordedRequest &sent = h.peer.requests().constFirst();
+            QCOMPARE(sent.body,
+                     R"({"email":"anna.virtanen@example.fi","password":"salasana-123"})"_qba);
+            QCOMPARE(sent.header("X-VN-App-Context"), "vernalo-mac"_qba);
+            QCOMPARE(sent.header("Content-Type"), "application/json"_qba);
+            QVERIFY(!sent.hasHeader("Authorization"));
+        }
+        // A failed sign-in leaves what an earlier run stored; a reply without a user signs in
+        // the typed address as a plain user.
+        QCOMPARE(h.manager->isAdmin(), signedIn && body.contains("admin"));
+        if (!signedIn) {
             QCOMPARE(h.stored(AuthManager::kSessionTokenKey), kStoredToken);
+            return;
+        }
+        const AuthUser user = body.contains("user")
+            ? AuthUser {4, kEmail, QStringLiteral("admin")}
+            : AuthUser {std::nullopt, typed.trimmed().toLower(), QStringLiteral("user")};
+        QCOMPARE(h.manager->currentUser().value_or(AuthUser {}), user);
+        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
+                 QStringLiteral("t-1234567"));
     }
 
-    void rememberChoiceDecidesWhatIsStored()
+    // Only a remembered session reaches the settings file, with its meta: signing in again
+    // without remembering, turning remembering off or signing out takes it away again (the
+    // address and the admin key are not part of the session), and the next start finds none.
+    void settingsFileHoldsOnlyARememberedSession()
     {
         AuthHarness h;
         h.start();
+        h.manager->saveAdminKey(QStringLiteral("admin-key-7f3e"));
         h.clock.advance(std::chrono::hours(5));
         QVERIFY(h.signIn("tok-remembered-1234", true, "admin"));
         QVERIFY(h.manager->isAdmin());
@@ -125,14 +116,39 @@ private Q_SLOTS:
         QCOMPARE(meta->verifiedAt, QStringLiteral("2026-01-05T14:00:00Z"));
         QCOMPARE(meta->authURL, h.peer.baseUrl().toString());
         QCOMPARE(meta->user.id, std::optional<qint64>(7));
+        const auto fileHoldsNoSession = [&h](const char *token) {
+            const QByteArray file = h.settingsFileBytes();
+            return !file.contains(token) && !file.contains("session_token") &&
+                !file.contains("auth.meta");
+        };
 
-        // Signing in again without remembering forgets the earlier copy.
         QVERIFY(h.signIn("tok-second-5678", false));
-        for (const char *key : {AuthManager::kSessionTokenKey, AuthManager::kAuthMetaKey})
-            QVERIFY(!h.settings->contains(QLatin1String(key)));
+        QVERIFY(fileHoldsNoSession("tok-remembered-1234"));
         QVERIFY(!h.settings->value(QLatin1String(AuthManager::kRememberSessionKey)).toBool());
         QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
                  QStringLiteral("tok-second-5678"));
+
+        QVERIFY(h.signIn("tok-this-run-4242", true));
+        QVERIFY(h.settingsFileBytes().contains("tok-this-run-4242"));
+        h.manager->setRememberSession(false);
+        QVERIFY(h.manager->isAuthenticated());
+        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
+                 QStringLiteral("tok-this-run-4242"));
+        QVERIFY(fileHoldsNoSession("tok-this-run-4242"));
+
+        QVERIFY(h.signIn("tok-on-disk-31337", true));
+        h.manager->logout();
+        QVERIFY(!h.manager->isAuthenticated());
+        QVERIFY(!h.manager->currentUser());
+        QCOMPARE(h.manager->currentBackendSessionToken(), std::nullopt);
+        QVERIFY(fileHoldsNoSession("tok-on-disk-31337"));
+        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
+        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("admin-key-7f3e"));
+
+        h.peer.clearRequests();
+        h.start();
+        QVERIFY(!h.manager->isAuthenticated());
+        QVERIFY(h.peer.requests().isEmpty());
     }
 
     void restore_data()
@@ -152,6 +168,7 @@ private Q_SLOTS:
         QTest::newRow("verified") << Service::Answers << 200 << user << 3 * kDay << true << true;
         QTest::newRow("verified, old meta") << Service::Answers << 200 << user << 40 * kDay << true << true;
         QTest::newRow("verified, no meta") << Service::Answers << 200 << user << -1ll << true << true;
+        QTest::newRow("verified where the meta says") << Service::Moved << 200 << user << 3600ll << true << true;
         QTest::newRow("rejected") << Service::Answers << 401 << QByteArray(R"({"detail":"token expired"})") << 3600ll << false << false;
         QTest::newRow("rejected silently") << Service::Answers << 403 << none << 3600ll << false << false;
         QTest::newRow("reply without user") << Service::Answers << 200 << QByteArray(R"({"ok":true})") << 3600ll << false << false;
@@ -159,10 +176,8 @@ private Q_SLOTS:
         QTest::newRow("service fault") << Service::Answers << 500 << QByteArray(R"({"detail":"db"})") << 3600ll << false << false;
         QTest::newRow("gateway page, fresh meta") << Service::Answers << 503 << page << 3600ll << true << true;
         QTest::newRow("gateway page, stale meta") << Service::Answers << 502 << page << 15 * kDay << false << false;
-        QTest::newRow("down, 13 days") << Service::Down << 0 << none << 13 * kDay << true << true;
         QTest::newRow("down, one second short") << Service::Down << 0 << none << 14 * kDay - 1 << true << true;
         QTest::newRow("down, exactly 14 days") << Service::Down << 0 << none << 14 * kDay << false << false;
-        QTest::newRow("down, 15 days") << Service::Down << 0 << none << 15 * kDay << false << false;
         QTest::newRow("down, meta from the future") << Service::Down << 0 << none << -kDay << true << true;
         QTest::newRow("down, no meta") << Service::Down << 0 << none << -1ll << false << false;
         QTest::newRow("remember off") << Service::RememberOff << 200 << user << 3600ll << false << false;
@@ -179,11 +194,13 @@ private Q_SLOTS:
         QFETCH(bool, tokenKept);
 
         AuthHarness h;
-        const QString url =
-            service == Service::Down ? closedPortURL() : h.peer.baseUrl().toString();
+        const QString peer = h.peer.baseUrl().toString();
+        const bool moved = service == Service::Moved;
+        const QString url = service == Service::Down || moved ? closedPortURL() : peer;
         h.set(AuthManager::kAuthURLKey, url);
         h.storeSession(service == Service::NoToken ? QString() : kStoredToken,
-                       metaAge == -1 ? std::nullopt : std::optional<qint64>(metaAge), url);
+                       metaAge == -1 ? std::nullopt : std::optional<qint64>(metaAge),
+                       moved ? peer + QStringLiteral("//") : url);
         if (service == Service::RememberOff)
             h.set(AuthManager::kRememberSessionKey, false);
         h.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::json(status, body));
@@ -192,13 +209,14 @@ private Q_SLOTS:
         QCOMPARE(h.manager->isAuthenticated(), signedIn);
         QCOMPARE(h.manager->currentUser().has_value(), signedIn);
         QCOMPARE(h.manager->errorMessage(), QString());
-        QCOMPARE(h.manager->authURL(), url);
+        QCOMPARE(h.manager->authURL(), moved ? peer : url);
+        QCOMPARE(h.stored(AuthManager::kAuthURLKey), moved ? peer : url);
         QCOMPARE(h.settings->contains(QLatin1String(AuthManager::kSessionTokenKey)), tokenKept);
         QCOMPARE(h.manager->currentBackendSessionToken(),
                  tokenKept ? std::optional<QString>(kStoredToken) : std::nullopt);
 
         const auto verifies = h.sent(QStringLiteral("/auth/verify"));
-        QCOMPARE(verifies.size(), service == Service::Answers ? 1 : 0);
+        QCOMPARE(verifies.size(), service == Service::Answers || moved ? 1 : 0);
         if (!verifies.isEmpty()) {
             QCOMPARE(verifies[0].header("Authorization"), "Bearer " + kStoredToken.toUtf8());
             QCOMPARE(verifies[0].header("Content-Type"), QByteArray("application/json"));
@@ -234,19 +252,6 @@ private Q_SLOTS:
         QCOMPARE(change.failure().description({}),
                  QStringLiteral("Sessio puuttuu. Kirjaudu uudelleen."));
         QCOMPARE(h.peer.requests().size(), 1);
-    }
-
-    void restoreAdoptsAddressOfStoredMeta()
-    {
-        AuthHarness h;
-        h.set(AuthManager::kAuthURLKey, closedPortURL());
-        h.storeSession(kStoredToken, 3600, h.peer.baseUrl().toString() + QStringLiteral("//"));
-        h.peer.on("POST", QStringLiteral("/auth/verify"),
-                  ScriptedResponse::json(200, R"({"user":{"email":"anna@example.fi"}})"));
-        h.start();
-        QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
-        QCOMPARE(h.stored(AuthManager::kAuthURLKey), h.peer.baseUrl().toString());
     }
 
     // A sign-in or sign-out while the start-up check still waits stands, whatever the check
@@ -286,146 +291,37 @@ private Q_SLOTS:
         QCOMPARE(h.manager->currentUser().has_value(), signIn);
     }
 
-    void signOutLeavesNoTokenInSettingsFile()
+    // The manager is destroyed while a sign-in waits: the sign-in ends instead of waiting for
+    // ever or touching freed memory.
+    void managerGoneWhileSignInRuns()
     {
         AuthHarness h;
         h.start();
-        h.manager->saveAdminKey(QStringLiteral("admin-key-7f3e"));
-        QVERIFY(h.signIn("tok-on-disk-31337"));
-        QVERIFY(h.settingsFileBytes().contains("tok-on-disk-31337"));
-
-        h.manager->logout();
-        QVERIFY(!h.manager->isAuthenticated());
-        QVERIFY(!h.manager->currentUser());
-        QCOMPARE(h.manager->currentBackendSessionToken(), std::nullopt);
-        const QByteArray file = h.settingsFileBytes();
-        for (const char *gone : {"tok-on-disk-31337", "session_token", "auth.meta"})
-            QVERIFY2(!file.contains(gone), gone);
-        // The address and the admin key are not part of the session.
-        QCOMPARE(h.manager->authURL(), h.peer.baseUrl().toString());
-        QCOMPARE(h.manager->loadStoredAdminKey(), QStringLiteral("admin-key-7f3e"));
-    }
-
-    void rememberOffKeepsThisRunOnly()
-    {
-        AuthHarness h;
-        h.start();
-        QVERIFY(h.signIn("tok-this-run-4242", true));
-        h.manager->setRememberSession(false);
-        QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->currentBackendSessionToken().value_or(QString()),
-                 QStringLiteral("tok-this-run-4242"));
-        QVERIFY(!h.settingsFileBytes().contains("tok-this-run-4242"));
-
-        h.peer.clearRequests();
-        h.start();
-        QVERIFY(!h.manager->isAuthenticated());
-        QVERIFY(!h.manager->rememberSession());
-        QVERIFY(h.peer.requests().isEmpty());
-    }
-
-    void overlappingSignInsStayBusyUntilTheLast()
-    {
-        AuthHarness h;
-        h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
-        auto first = h.manager->login(kEmail, QStringLiteral("salasana-1"));
-        QTRY_COMPARE(h.peer.heldCount(), 1);
-        QVERIFY(h.signIn("tok-second-1111"));
-        QVERIFY(h.manager->isBusy());
-        h.clock.advance(std::chrono::seconds(60));
-        QVERIFY(!QCoro::waitFor(first));
-        QVERIFY(!h.manager->isBusy());
-        QVERIFY(h.manager->isAuthenticated());
-        QCOMPARE(h.manager->errorMessage(), kUnreachable);
-    }
-
-    // The manager or its network manager is destroyed while a sign-in waits: the sign-in ends
-    // instead of waiting for ever or touching freed memory.
-    void ownerGoneWhileRequestRuns_data()
-    {
-        QTest::addColumn<bool>("managerGone");
-        // clang-format off
-        QTest::newRow("manager") << true;
-        QTest::newRow("network manager") << false;
-        // clang-format on
-    }
-    void ownerGoneWhileRequestRuns()
-    {
-        QFETCH(bool, managerGone);
-        AuthHarness h;
-        auto network = std::make_unique<QNetworkAccessManager>();
-        h.manager =
-            std::make_unique<AuthManager>(h.settings.get(), network.get(), &h.desktop, &h.clock);
-        QTRY_VERIFY(!h.manager->isChecking());
         h.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::silence());
         auto pending = h.manager->login(kEmail, kPassword);
         QTRY_COMPARE(h.peer.heldCount(), 1);
-        if (managerGone) {
-            h.manager.reset();
-            h.clock.advance(std::chrono::seconds(60));
-        } else {
-            network.reset();
-        }
+        h.manager.reset();
+        h.clock.advance(std::chrono::seconds(60));
         QVERIFY(!QCoro::waitFor(pending));
-        if (!managerGone) {
-            QCOMPARE(h.manager->errorMessage(), kUnreachable);
-            QVERIFY(!h.manager->isBusy());
-        }
     }
 
-    void redirectsStayWithTheService_data()
+    // A redirect to another server is not followed: the bearer token never reaches it, and the
+    // refusal does not pass for an unreachable service, which the fresh meta would outlast
+    // (following one within the service: the REST client's redirect test, same exchange).
+    void redirectToAnotherServerIsRefused()
     {
-        QTest::addColumn<bool>("sameOrigin");
-        // clang-format off
-        QTest::newRow("same service") << true;
-        QTest::newRow("another server") << false;
-        // clang-format on
-    }
-    void redirectsStayWithTheService()
-    {
-        QFETCH(bool, sameOrigin);
         AuthHarness h;
         LoopbackHttpPeer other;
         QVERIFY(other.start());
-        // A fresh meta: a refused redirect must not pass for an unreachable service.
         h.storeSession(kStoredToken, 3600);
-        const QString target = (sameOrigin ? h.peer.baseUrl() : other.baseUrl()).toString() +
-            QStringLiteral("/v2/verify");
+        const QString target = other.baseUrl().toString() + QStringLiteral("/v2/verify");
         h.peer.on("POST", QStringLiteral("/auth/verify"),
                   {307, {}, {}, {{"Location", target.toUtf8()}}, false, {}});
-        const auto user = ScriptedResponse::json(200, R"({"user":{"email":"anna@example.fi"}})");
-        h.peer.on("POST", QStringLiteral("/v2/verify"), user);
-        other.on("POST", QStringLiteral("/v2/verify"), user);
+        other.on("POST", QStringLiteral("/v2/verify"),
+                 ScriptedResponse::json(200, R"({"user":{"email":"anna@example.fi"}})"));
         h.start();
-
-        QCOMPARE(h.manager->isAuthenticated(), sameOrigin);
-        // The bearer token never reaches another server.
+        QVERIFY(!h.manager->isAuthenticated());
         QVERIFY(other.requests().isEmpty());
-        const auto followed = h.sent(QStringLiteral("/v2/verify"));
-        QCOMPARE(followed.size(), sameOrigin ? 1 : 0);
-        if (sameOrigin)
-            QCOMPARE(followed[0].header("Authorization"), "Bearer " + kStoredToken.toUtf8());
-    }
-
-    void logLinesHoldNoSecrets()
-    {
-        AuthHarness h;
-        h.storeSession(kStoredToken, 3600);
-        h.peer.on("POST", QStringLiteral("/auth/verify"),
-                  ScriptedResponse::json(401, R"({"detail":"bad token tok-stored-5c1e0d9a7b"})"));
-        h.start();
-        h.peer.enqueue("POST", QStringLiteral("/auth/login"),
-                       ScriptedResponse::json(401, R"({"detail":"no"})"));
-        QVERIFY(!h.login(kEmail, QStringLiteral("salasana-loki-1")));
-        QVERIFY(h.signIn("tok-logged-never-77"));
-        h.manager->logout();
-
-        const QString log = AppLog::snapshot(4 << 20);
-        QVERIFY(log.contains(QStringLiteral("auth login ok")));
-        for (const QString &secret : {kStoredToken, QStringLiteral("tok-logged-never-77"),
-                                      QStringLiteral("salasana-loki-1"), kPassword})
-            QVERIFY2(!log.contains(secret), qPrintable(secret));
     }
 };
 

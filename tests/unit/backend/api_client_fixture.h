@@ -79,6 +79,12 @@ inline QCoro::Task<QJsonValue> perform(STTAPIClient *client, STTConfiguration co
     qFatal("unknown operation");
 }
 
+// A header as it was sent, "<none>" when it was not.
+inline QByteArray sentHeader(const RecordedRequest &request, const char *name)
+{
+    return request.hasHeader(name) ? request.header(name) : QByteArray("<none>");
+}
+
 inline const QByteArray kTranscript =
     R"({"sessionId":"abc","segments":[{"text":"Hei","ts":"2026-01-05T09:00:01Z"}]})";
 inline const QByteArray kCreate =

@@ -42,11 +42,6 @@ inline std::optional<qint64> startOffset(const StreamFrame &frame)
     return offset.isUndefined() ? 0 : offset.toInteger(-1);
 }
 
-inline bool isStart(const StreamFrame &frame)
-{
-    return startOffset(frame).has_value();
-}
-
 // The PCM a frame carries, in either framing.
 inline QByteArray audioOf(const StreamFrame &frame)
 {
@@ -61,7 +56,7 @@ inline QString pattern(const QList<StreamFrame> &frames)
 {
     QString letters;
     for (const auto &frame : frames) {
-        if (isStart(frame))
+        if (startOffset(frame))
             letters += u'S';
         else if (!frame.isText)
             letters += u'B';

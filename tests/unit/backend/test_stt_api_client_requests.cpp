@@ -53,23 +53,54 @@ private Q_SLOTS:
         QCOMPARE(request.rawPath, rawPath);
         QCOMPARE(request.query.toString(QUrl::FullyEncoded),
                  op == u"list" ? QStringLiteral("limit=20") : QString());
-        QCOMPARE(request.header("content-type"),
-                 body == "-" ? QByteArray() : QByteArray("application/json"));
-        QCOMPARE(request.hasHeader("content-type"), body != "-");
+        QCOMPARE(sentHeader(request, "content-type"),
+                 body == "-" ? "<none>"_qba : "application/json"_qba);
         QCOMPARE(request.body, body == "-" ? QByteArray() : body);
-        QCOMPARE(request.header("x-api-key"), authorized ? "key-7f3a"_qba : ""_qba);
-        QCOMPARE(request.header("x-auth-token"), authorized ? "token-91bc"_qba : ""_qba);
-        QCOMPARE(request.hasHeader("x-api-key"), authorized);
-        QCOMPARE(request.hasHeader("x-auth-token"), authorized);
+        QCOMPARE(sentHeader(request, "x-api-key"), authorized ? "key-7f3a"_qba : "<none>"_qba);
+        QCOMPARE(sentHeader(request, "x-auth-token"), authorized ? "token-91bc"_qba : "<none>"_qba);
 
-        // The answer arrives decoded, with nothing lost or invented.
+        // The document arrives byte for byte (the records: answerDecoding).
         if (op == u"docx")
             QCOMPARE(outcome->value->toString().toLatin1(), answer);
-        else if (op == u"list")
-            QCOMPARE(outcome->value->toArray(),
-                     QJsonDocument::fromJson(answer)[QStringLiteral("items")].toArray());
-        else if (!answer.isEmpty() && op != u"stop")
-            QCOMPARE(outcome->value->toObject(), QJsonDocument::fromJson(answer).object());
+    }
+
+    // Every answer record, decoded by the client and re-encoded: exactly the keys that carried
+    // values come back (nulls and unknown keys gone, absent optionals left out). Refused bodies
+    // are the hostile corpus's.
+    void answerDecoding_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("encoded"); // empty: same as the body
+        // clang-format off
+        QTest::newRow("create: complete") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba << ""_qba;
+        QTest::newRow("create: unknown key ignored") << "create" << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t","x":[1]})"_qba << R"({"sessionId":"s1","wsUrl":"ws://h/s","token":"t"})"_qba;
+        QTest::newRow("transcript: segments with optional fields") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a"},{"text":"b","ts":"2026-01-02T03:04:05.120Z","speakerLabel":"S1"}]})"_qba << ""_qba;
+        QTest::newRow("transcript: null optionals dropped") << "transcript" << R"({"sessionId":"s","segments":[{"text":"a","ts":null,"speakerLabel":null}]})"_qba << R"({"sessionId":"s","segments":[{"text":"a"}]})"_qba;
+        QTest::newRow("meta: empty object") << "meta" << "{}"_qba << ""_qba;
+        QTest::newRow("meta: every field") << "meta" << R"({"id":"s","status":"live","createdAt":"a","endedAt":"b","language":"fi-FI","sttModel":"m","audioFrameCount":12,"audioBytes":38400,"avgAudioLevel":0.25,"peakAudioLevel":1,"interimCount":3,"finalCount":2,"segmentCount":2,"lastSttError":{"at":"c","code":7,"message":"quota"}})"_qba << ""_qba;
+        QTest::newRow("list: two items") << "list" << R"({"items":[{"id":"a"},{"id":"b","status":"stopped"}]})"_qba << ""_qba;
+        QTest::newRow("health: minimal") << "health" << R"({"ok":true,"time":"t"})"_qba << ""_qba;
+        QTest::newRow("health: memoAI configured null") << "health" << R"({"ok":true,"time":"t","memoAI":{"configured":null,"model":"m"}})"_qba << R"({"ok":true,"time":"t","memoAI":{"model":"m"}})"_qba;
+        QTest::newRow("summary: content fields optional") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{}})"_qba << ""_qba;
+        QTest::newRow("summary: full content") << "summary" << R"({"sessionId":"s","createdAt":"c","summary":{"memoType":"meeting","confidence":0.8,"title":"T","summary":"S","cleanTranscript":"C"}})"_qba << ""_qba;
+        QTest::newRow("manifest: version only") << "manifest" << R"({"version":"1.2.0"})"_qba << ""_qba;
+        QTest::newRow("manifest: full") << "manifest" << R"({"app":"vernalo","channel":"stable","version":"2.0.0","buildNumber":"88","publishedAt":"p","minimumSystemVersion":"12","downloadURL":"https://d/x","releaseNotesURL":"https://d/n","artifacts":{"zip":{"file":"v.zip","sha256":"ab","size":1024,"url":"https://d/v.zip"}}})"_qba << ""_qba;
+        // clang-format on
+    }
+    void answerDecoding()
+    {
+        QFETCH(QString, op);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, encoded);
+        m_answer = ScriptedResponse::json(200, body);
+        const auto outcome = run({op});
+        QVERIFY(outcome->value);
+        const QJsonDocument expected = QJsonDocument::fromJson(encoded.isEmpty() ? body : encoded);
+        if (op == u"list")
+            QCOMPARE(outcome->value->toArray(), expected[QStringLiteral("items")].toArray());
+        else
+            QCOMPARE(outcome->value->toObject(), expected.object());
     }
 
     void authHeaders_data()
@@ -100,10 +131,8 @@ private Q_SLOTS:
         QVERIFY(!run({QStringLiteral("transcript")}, cfg)->error);
 
         const RecordedRequest &request = m_peer->requests().constFirst();
-        QCOMPARE(request.hasHeader("x-api-key") ? request.header("x-api-key") : "<none>"_qba,
-                 sentKey);
-        QCOMPARE(request.hasHeader("x-auth-token") ? request.header("x-auth-token") : "<none>"_qba,
-                 sentToken);
+        QCOMPARE(sentHeader(request, "x-api-key"), sentKey);
+        QCOMPARE(sentHeader(request, "x-auth-token"), sentToken);
         QVERIFY(!request.hasHeader("x-evil"));
     }
 
@@ -117,7 +146,6 @@ private Q_SLOTS:
         const QString base = QStringLiteral("http://127.0.0.1:%1");
         // clang-format off
         QTest::newRow("path dropped") << "http://127.0.0.1:%1/api/v2" << "abc" << "/v1/sessions/abc/transcript"_qba;
-        QTest::newRow("query and fragment dropped") << "http://127.0.0.1:%1/x?y=1#z" << "abc" << "/v1/sessions/abc/transcript"_qba;
         QTest::newRow("surrounding white space") << "  http://127.0.0.1:%1 \n" << "abc" << "/v1/sessions/abc/transcript"_qba;
         QTest::newRow("empty base") << "" << "abc" << QByteArray();
         QTest::newRow("spaces inside") << "http://127.0.0.1:%1/a b" << "abc" << QByteArray();
@@ -125,15 +153,12 @@ private Q_SLOTS:
         QTest::newRow("other scheme") << "ftp://127.0.0.1:%1" << "abc" << QByteArray();
         QTest::newRow("no host") << "http:///v1" << "abc" << QByteArray();
         QTest::newRow("port out of range") << "http://127.0.0.1:99999" << "abc" << QByteArray();
-        QTest::newRow("uuid unchanged") << base << "3F2504E0-4F89-11D3-9A0C-0305E82C3301" << "/v1/sessions/3F2504E0-4F89-11D3-9A0C-0305E82C3301/transcript"_qba;
         QTest::newRow("parent traversal") << base << "../x" << "/v1/sessions/..%2Fx/transcript"_qba;
         QTest::newRow("query smuggling") << base << "a?b=1" << "/v1/sessions/a%3Fb%3D1/transcript"_qba;
-        QTest::newRow("fragment") << base << "a#b" << "/v1/sessions/a%23b/transcript"_qba;
         QTest::newRow("space and percent") << base << "a b%20" << "/v1/sessions/a%20b%2520/transcript"_qba;
         QTest::newRow("non-ASCII") << base << "ä" << "/v1/sessions/%C3%A4/transcript"_qba;
         QTest::newRow("dots inside kept") << base << "a..b" << "/v1/sessions/a..b/transcript"_qba;
         QTest::newRow("empty ID") << base << "" << QByteArray();
-        QTest::newRow("single dot") << base << "." << QByteArray();
         QTest::newRow("double dot") << base << ".." << QByteArray();
         // clang-format on
     }
@@ -168,7 +193,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("decodedStatus");
         // clang-format off
         QTest::newRow("limit 0 clamped up") << 0 << "<none>" << "limit=1" << "";
-        QTest::newRow("negative limit") << -5 << "<none>" << "limit=1" << "";
         QTest::newRow("limit 250 clamped down") << 250 << "<none>" << "limit=100" << "";
         QTest::newRow("status after limit") << 50 << "stopped" << "limit=50&status=stopped" << "stopped";
         QTest::newRow("blank status left out") << 10 << "  \n" << "limit=10" << "";

@@ -3,15 +3,12 @@
 // file still list and load, the bad file itself is left exactly as it was, and a bad
 // configuration gives the defaults without stopping the next save.
 
-#include "foundation/app_log.h"
 #include "foundation/secure_settings.h"
 #include "foundation/stt_configuration.h"
 #include "hostile_corpus.h"
-#include "recording/transcript_assembly.h"
 #include "sessions/session_history_store.h"
 #include "support/test_environment.h"
 #include "wire/json_fields.h"
-#include "wire/stream_event.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,11 +52,6 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-int configFailureLines()
-{
-    return AppLog::snapshot(64 << 20).count(QStringLiteral("config load failed reason="));
-}
-
 } // namespace
 
 class HostileStorageTest : public QObject
@@ -74,7 +66,13 @@ private:
         return m_dir.filePath(QStringLiteral("%1-%2").arg(++m_counter).arg(name));
     }
 
-    void historyRows()
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // A bad file is refused by the decoders, and sits in the history folder among good ones
+    // through a whole working day: listing, loading, saving and deleting the others never lose
+    // them and never touch it.
+    void historyKeepsEverythingBesideABadFile_data()
     {
         QTest::addColumn<QString>("stem");
         QTest::addColumn<QByteArray>("bytes");
@@ -82,39 +80,20 @@ private:
             QTest::newRow(qPrintable(input.name))
                 << QFileInfo(input.name).completeBaseName() << input.bytes;
 
-        // A long meeting whose very last segment is broken: refused whole, however much
-        // good data comes before.
-        SavedSession big = meeting(QStringLiteral("long-meeting-last-bad"), kEnded, 20000);
-        QByteArray bytes = big.encode();
-        const qsizetype close = bytes.lastIndexOf(']');
-        bytes.insert(close, ", {\"id\": \"not-a-uuid\", \"text\": \"x\", \"timestamp\": 1}");
         // clang-format off
-        QTest::newRow("generated: 20 000 segments, the last one bad") << big.id << bytes;
         QTest::newRow("generated: text that never ends") << "unterminated" << unterminatedString("{\"id\":\"unterminated\",\"segments\":[{\"text\":", 8 << 20);
         QTest::newRow("generated: segments nested 200 000 deep") << "deep" << QByteArray("{\"id\":\"deep\",\"segments\":" + deepNesting(200000) + "}");
         // clang-format on
     }
-
-private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-
-    void historyFileIsRefused_data() { historyRows(); }
-    void historyFileIsRefused()
+    void historyKeepsEverythingBesideABadFile()
     {
+        QFETCH(QString, stem);
         QFETCH(QByteArray, bytes);
         QString error;
         QVERIFY(!SavedSession::decode(bytes, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!SavedSessionListItem::decode(bytes));
-    }
 
-    // The bad file sits in the history folder among good ones through a whole working day:
-    // listing, loading, saving and deleting the others never lose them and never touch it.
-    void historyKeepsEverythingBesideABadFile_data() { historyRows(); }
-    void historyKeepsEverythingBesideABadFile()
-    {
-        QFETCH(QString, stem);
-        QFETCH(QByteArray, bytes);
         const QString folder = freshPath(QStringLiteral("sessions"));
         SessionHistoryStore store(folder);
         const SavedSession first = meeting(QStringLiteral("aamupalaveri"), kEnded);
@@ -137,30 +116,6 @@ private Q_SLOTS:
         QCOMPARE(readBytes(badPath), bytes);
     }
 
-    // An ID that could name a file outside the history folder is neither read nor written,
-    // even when a file waits at the place it names.
-    void sessionIdLeavingTheFolder_data()
-    {
-        QTest::addColumn<QString>("id");
-        QTest::newRow("slash") << "a/b";
-        QTest::newRow("parent folder") << "a/../../outside";
-        QTest::newRow("two dots inside") << "a..b";
-    }
-    void sessionIdLeavingTheFolder()
-    {
-        QFETCH(QString, id);
-        const QString folder = freshPath(QStringLiteral("sessions"));
-        const QString target = folder + u'/' + id + QStringLiteral(".json");
-        QVERIFY(QDir().mkpath(folder + QStringLiteral("/a")));
-        const QByteArray planted = meeting(id, kEnded).encode();
-        QVERIFY(writeBytes(target, planted));
-        SessionHistoryStore store(folder);
-        QVERIFY(!store.load(id));
-        QVERIFY(store.save(meeting(id, kEnded.addSecs(60), 1)));
-        QVERIFY(store.deleteSession(id));
-        QCOMPARE(readBytes(target), planted);
-    }
-
     // Times written at the very edge of the calendar: the last representable millisecond
     // loads, one step further is refused instead of overflowing.
     void historyTimesAtTheCalendarEdge_data()
@@ -176,68 +131,26 @@ private Q_SLOTS:
         QTest::newRow("just before year 1") << first - 0.001 << false;
         QTest::newRow("last millisecond of year 9999") << last << true;
         QTest::newRow("just after year 9999") << last + 0.001 << false;
-        QTest::newRow("beyond 64-bit milliseconds") << 9.3e15 << false;
         QTest::newRow("largest double") << 1.7976931348623157e308 << false;
-        QTest::newRow("most negative double") << -1.7976931348623157e308 << false;
         // clang-format on
     }
     void historyTimesAtTheCalendarEdge()
     {
         QFETCH(double, seconds);
         QFETCH(bool, loads);
-        SavedSession session = meeting(QStringLiteral("reuna"), kEnded, 1);
-        QJsonObject object = session.toJson();
-        for (const char *key : {"createdAt", "endedAt"}) {
-            QJsonObject edited = object;
-            edited.insert(QLatin1String(key), seconds);
-            const QByteArray bytes = QJsonDocument(edited).toJson();
-            const auto decoded = SavedSession::decode(bytes);
-            QCOMPARE(decoded.has_value(), loads);
-            QCOMPARE(SavedSessionListItem::decode(bytes).has_value(), loads);
-            if (decoded) // and it is written back to the same millisecond
-                QCOMPARE(SavedSession::decode(decoded->encode()), decoded);
-        }
+        // Both session times and the segment's at once: a field refused alone is the corpus's.
+        QJsonObject object = meeting(QStringLiteral("reuna"), kEnded, 1).toJson();
         QJsonObject segment = object.value(QStringLiteral("segments")).toArray().first().toObject();
         segment.insert(QStringLiteral("timestamp"), seconds);
         object.insert(QStringLiteral("segments"), QJsonArray {segment});
+        object.insert(QStringLiteral("createdAt"), seconds);
+        object.insert(QStringLiteral("endedAt"), seconds);
         const QByteArray bytes = QJsonDocument(object).toJson();
-        QCOMPARE(SavedSession::decode(bytes).has_value(), loads);
+        const auto decoded = SavedSession::decode(bytes);
+        QCOMPARE(decoded.has_value(), loads);
         QCOMPARE(SavedSessionListItem::decode(bytes).has_value(), loads);
-    }
-
-    // A server time whose offset carries it past the calendar's edge is not taken as the
-    // segment's time (it could not be written back); the segment is stamped now, by the stream
-    // and by the transcript poll alike.
-    void serverTimesPastTheCalendarEdge_data()
-    {
-        QTest::addColumn<QString>("ts");
-        // clang-format off
-        QTest::newRow("after year 9999 in UTC") << "9999-12-31T23:59:59-01:00";
-        QTest::newRow("before year 1 in UTC") << "0001-01-01T00:00:00+01:00";
-        QTest::newRow("compact offset before year 1") << "0001-01-01T00:30:00+0100";
-        // clang-format on
-    }
-    void serverTimesPastTheCalendarEdge()
-    {
-        QFETCH(QString, ts);
-        QVERIFY(!fromIso8601(ts));
-        const QByteArray frame =
-            "{\"type\":\"final\",\"text\":\"Virrasta\",\"ts\":\"" + ts.toUtf8() + "\"}";
-        const auto event = StreamEvent::parse(frame, kEnded);
-        QVERIFY(event && event->final());
-        QCOMPARE(event->final()->timestamp, kEnded);
-
-        TranscriptAssembly transcript;
-        QVERIFY(transcript.appendStreamFinal(event->final()->text, event->final()->timestamp,
-                                             std::nullopt));
-        const QList<PolledSegment> polled {{QStringLiteral("Kyselystä"), ts, std::nullopt}};
-        QCOMPARE(transcript.mergePolled(polled, kEnded.addSecs(2)), 1);
-        QCOMPARE(transcript.segments().last().timestamp, kEnded.addSecs(2));
-
-        // The session holding them is written back to the same milliseconds.
-        SavedSession session = meeting(QStringLiteral("reunalla"), kEnded.addSecs(60), 0);
-        session.segments = transcript.segments();
-        QCOMPARE(SavedSession::decode(session.encode()), std::optional(session));
+        if (decoded) // and it is written back to the same millisecond
+            QCOMPARE(SavedSession::decode(decoded->encode()), decoded);
     }
 
     // A bad stored value, or a whole settings file damaged: the defaults come up, and the next
@@ -268,6 +181,10 @@ private Q_SLOTS:
         QFETCH(bool, wholeFile);
         QVERIFY(wholeFile || !STTConfiguration::decode(blob));
 
+        STTConfiguration changed = STTConfiguration::defaults();
+        changed.apiKey = QStringLiteral("k-uusi");
+        changed.preferredInputDeviceID = 4294967295u;
+        changed.setMixSettings(*mixSettings(MixPreset::Interview));
         // A value is kept as raw bytes, and as text when it is text.
         QList<QVariant> forms {QVariant(blob)};
         if (!wholeFile && isValidUtf8(blob))
@@ -279,18 +196,10 @@ private Q_SLOTS:
             else
                 QSettings(path, QSettings::IniFormat)
                     .setValue(QLatin1String(STTConfigurationStore::kKey), form);
-            STTConfiguration changed;
             {
                 SecureSettings settings(path);
                 STTConfigurationStore store(&settings);
-                const int failuresBefore = configFailureLines();
                 QCOMPARE(store.load(), STTConfiguration::defaults());
-                if (!wholeFile)
-                    QCOMPARE(configFailureLines(), failuresBefore + 1);
-                changed = store.load();
-                changed.apiKey = QStringLiteral("k-uusi");
-                changed.preferredInputDeviceID = 4294967295u;
-                changed.setMixSettings(*mixSettings(MixPreset::Interview));
                 store.save(changed);
             }
             SecureSettings reopened(path);

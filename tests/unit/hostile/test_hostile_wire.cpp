@@ -1,18 +1,16 @@
-// Hostile input from the network: stream frames, REST answers and update manifests. Each is
-// fed both to its decoder and through the real client over loopback, and must be refused the
-// way the program refuses bad server data, never taken for a result.
+// Hostile input from the network: stream frames, REST answers, update manifests and auth
+// service replies. Each goes through the real client over loopback and must be refused the way
+// the program refuses bad server data, never taken for a result: a "successful" auth reply that
+// is not what it claims to be never signs anybody in, never stores a token and never lists
+// users (what the update check makes of a refused manifest: test_update_checker).
 
 #include "backend/websocket_stream_client.h"
 #include "hostile_corpus.h"
-#include "support/fake_desktop_services.h"
 #include "support/loopback_stream_peer.h"
 #include "support/test_environment.h"
+#include "unit/auth/auth_harness.h"
 #include "unit/backend/api_client_fixture.h"
-#include "updates/update_checker.h"
-#include "wire/health_response.h"
-#include "wire/session_records.h"
 #include "wire/stream_event.h"
-#include "wire/summary_records.h"
 
 using namespace vernalo;
 using namespace vernalo::test;
@@ -20,38 +18,6 @@ using namespace vernalo::test;
 namespace {
 
 const QString kInvalidAnswer = QStringLiteral("Virheellinen palvelinvaste");
-
-// Decodes a body as the record its operation expects; the reason when refused.
-std::optional<QString> refusalReason(const QString &operation, const QByteArray &body)
-{
-    QString error;
-    bool accepted = false;
-    if (operation == u"create")
-        accepted = wire::decode<STTSessionCreateResponse>(body, &error).has_value();
-    else if (operation == u"transcript")
-        accepted = wire::decode<ServerTranscriptResponse>(body, &error).has_value();
-    else if (operation == u"meta")
-        accepted = wire::decode<SessionMetaResponse>(body, &error).has_value();
-    else if (operation == u"list")
-        accepted = wire::decode<SessionListResponse>(body, &error).has_value();
-    else if (operation == u"health")
-        accepted = wire::decode<HealthResponse>(body, &error).has_value();
-    else if (operation == u"summary")
-        accepted = wire::decode<SummaryPayload>(body, &error).has_value();
-    else if (operation == u"manifest")
-        accepted = wire::decode<AppUpdateManifest>(body, &error).has_value();
-    else
-        qFatal("no record for operation %s", qPrintable(operation));
-    if (accepted)
-        return std::nullopt;
-    return error;
-}
-
-QCoro::Task<> runCheck(UpdateChecker *checker, QString address,
-                       std::optional<UpdateCheckResult> *result)
-{
-    *result = co_await checker->check(address);
-}
 
 // Where the rows of a REST table come from: the folder names the operation.
 void addRestRows(const QString &kind, const QString &operation = QString())
@@ -62,21 +28,28 @@ void addRestRows(const QString &kind, const QString &operation = QString())
     }
 }
 
+const QString kLoginFailed = QStringLiteral("Kirjautuminen epäonnistui.");
+const QString kUnusableLogin = QStringLiteral("Virheellinen kirjautumisvastaus.");
+const QString kOversized = QStringLiteral("Virheellinen vastaus auth-palvelulta");
+
+void addAuthRows(const QString &folder, const QString &expected = QString())
+{
+    for (const auto &input : hostileFiles(QStringLiteral("auth-bodies/") + folder))
+        QTest::newRow(qPrintable(folder + u'/' + input.name)) << input.bytes << expected;
+}
+
 } // namespace
 
 class HostileWireTest : public QObject, public ApiClientFixture
 {
     Q_OBJECT
-private:
-    // Serves `body` as a successful answer to anything and runs the operation against it.
-    std::shared_ptr<TaskOutcome<QJsonValue>> answerWith(const QString &operation,
-                                                        const QByteArray &body)
-    {
-        m_answer = ScriptedResponse::json(200, body);
-        return run({operation});
-    }
+private Q_SLOTS:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
-    void streamRows()
+    // The live client drops the frame without a word, keeps its socket and still delivers the
+    // next good event: a hostile frame neither reaches the transcript nor breaks the stream.
+    void streamClientSkipsTheFrame_data()
     {
         QTest::addColumn<QByteArray>("frame");
         for (const auto &input : hostileFiles(QStringLiteral("stream-events")))
@@ -87,14 +60,6 @@ private:
         QTest::newRow("generated: 200 000 levels of nesting") << QByteArray( "{\"type\":\"partial\",\"text\":\"x\",\"extra\":" + deepNesting(200000) + "}");
         // clang-format on
     }
-
-private Q_SLOTS:
-    void init() { setUp(); }
-    void cleanup() { tearDown(); }
-
-    // The live client drops the frame without a word, keeps its socket and still delivers the
-    // next good event: a hostile frame neither reaches the transcript nor breaks the stream.
-    void streamClientSkipsTheFrame_data() { streamRows(); }
     void streamClientSkipsTheFrame()
     {
         QFETCH(QByteArray, frame);
@@ -127,10 +92,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
         addRestRows(QStringLiteral("rest-bodies"));
+        addRestRows(QStringLiteral("manifests"), QStringLiteral("manifest"));
         // clang-format off
-        QTest::newRow("generated: meta count as a 2 MB string") << "meta" << QByteArray("{\"id\":\"abc\",\"audioBytes\":\"" + QByteArray(2 << 20, '9') + "\"}");
         QTest::newRow("generated: transcript text that never ends") << "transcript" << unterminatedString("{\"sessionId\":\"abc\",\"segments\":[{\"text\":", 4 << 20);
         QTest::newRow("generated: list nested 200 000 deep") << "list" << QByteArray("{\"items\":" + deepNesting(200000) + "}");
+        QTest::newRow("generated: version that never ends") << "manifest" << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
         // clang-format on
     }
     void restAnswerIsRefused()
@@ -138,70 +104,93 @@ private Q_SLOTS:
         QFETCH(QString, operation);
         QFETCH(QByteArray, body);
 
-        const auto reason = refusalReason(operation, body);
-        QVERIFY2(reason, "the decoder accepted the body");
-        QVERIFY(!reason->isEmpty());
-
-        const auto outcome = answerWith(operation, body);
+        m_answer = ScriptedResponse::json(200, body);
+        const auto outcome = run({operation});
         QVERIFY(outcome->done);
         QVERIFY2(outcome->error, "the client reported success");
         QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
         QCOMPARE(outcome->error->localizedDescription(), kInvalidAnswer);
     }
 
-    // A body that would decode, but is bigger than any real answer, is refused without being
-    // held in memory whole.
-    void oversizedAnswerIsRefused_data()
+    void signInReplyIsRefused_data()
     {
-        QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
-        const QByteArray text(17 << 20, 'a');
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("login"), kLoginFailed);
+        addAuthRows(QStringLiteral("login-token"), kUnusableLogin);
         // clang-format off
-        QTest::newRow("transcript of 17 MB") << "transcript" << QByteArray("{\"sessionId\":\"abc\",\"segments\":[{\"text\":\"" + text + "\"}]}");
-        QTest::newRow("manifest of 17 MB") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"app\":\"" + text + "\"}");
+        QTest::newRow("generated: token that never ends") << unterminatedString("{\"token\":", 900 << 10) << kLoginFailed;
+        QTest::newRow("generated: user nested 200 000 deep") << QByteArray("{\"token\":\"tok-0123456789abcdef\",\"user\":" + deepNesting(200000) + "}") << kLoginFailed;
+        QTest::newRow("generated: 4 MB reply, more than any sign-in needs") << QByteArray("{\"token\":\"" + QByteArray(4 << 20, 't') + "\"}") << kOversized;
         // clang-format on
     }
-    void oversizedAnswerIsRefused()
+    void signInReplyIsRefused()
     {
-        QFETCH(QString, operation);
         QFETCH(QByteArray, body);
-        QVERIFY(!refusalReason(operation, body)); // only the size is wrong
-        const auto outcome = answerWith(operation, body);
-        QVERIFY(outcome->done);
-        QVERIFY2(outcome->error, "the client reported success");
-        QCOMPARE(outcome->error->kind(), APIClientError::Kind::invalidResponse);
+        QFETCH(QString, message);
+        AuthHarness rig;
+        QVERIFY(rig.start());
+        rig.peer.on("POST", QStringLiteral("/auth/login"), ScriptedResponse::json(200, body));
+        const QByteArray storedBefore = rig.settingsFileBytes();
+
+        QVERIFY(!rig.login());
+        QCOMPARE(rig.manager->errorMessage(), message);
+        QVERIFY(!rig.manager->isAuthenticated());
+        QVERIFY(!rig.manager->currentUser());
+        QVERIFY(!rig.manager->currentBackendSessionToken());
+        QVERIFY(!rig.manager->isBusy());
+        QCOMPARE(rig.settingsFileBytes(), storedBefore);
     }
 
-    // A broken manifest ends the update check as failed: no "up to date", no "update
-    // available", and no page opened on its word.
-    void manifestFailsTheUpdateCheck_data()
+    // The start-up check of a stored token gets a reply that names no valid user: nobody is
+    // signed in on its word, not even the user of the stored, fresh verification.
+    void verifyReplySignsNobodyIn_data()
     {
-        QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("body");
-        addRestRows(QStringLiteral("manifests"), QStringLiteral("manifest"));
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("verify"));
         // clang-format off
-        QTest::newRow("generated: version that never ends") << "manifest" << unterminatedString("{\"downloadURL\":\"https://x.invalid/v\",\"version\":", 4 << 20);
-        QTest::newRow("generated: artifacts nested 200 000 deep") << "manifest" << QByteArray("{\"version\":\"9.9.9\",\"artifacts\":" + deepNesting(200000) + "}");
+        QTest::newRow("generated: e-mail that never ends") << unterminatedString("{\"ok\":true,\"user\":{\"email\":", 4 << 20) << QString();
         // clang-format on
     }
-    void manifestFailsTheUpdateCheck()
+    void verifyReplySignsNobodyIn()
     {
         QFETCH(QByteArray, body);
-        QVERIFY2(refusalReason(QStringLiteral("manifest"), body), "the decoder accepted it");
+        AuthHarness rig;
+        rig.storeSession(QStringLiteral("tok-stored-5c1e0d9a7b"), 60, {}, QStringLiteral("admin"));
+        rig.peer.on("POST", QStringLiteral("/auth/verify"), ScriptedResponse::json(200, body));
 
-        m_answer = ScriptedResponse::json(200, body);
-        FakeDesktopServices desktop;
-        UpdateChecker checker(m_client.get(), &desktop, QStringLiteral("1.0.0"));
-        std::optional<UpdateCheckResult> result;
-        runCheck(&checker, config().updateManifestURL, &result);
-        QVERIFY(waitUntil([&] { return result.has_value(); }, 30000));
+        QVERIFY(rig.start());
+        QCOMPARE(rig.sent(QStringLiteral("/auth/verify")).size(), 1);
+        QVERIFY(!rig.manager->isAuthenticated());
+        QVERIFY(!rig.manager->currentUser());
+        QVERIFY(!rig.manager->isAdmin());
+    }
 
-        QCOMPARE(result->outcome, UpdateCheckResult::Outcome::failed);
-        QCOMPARE(result->statusText,
-                 QStringLiteral("Päivitystarkistus epäonnistui: ") + kInvalidAnswer);
-        QVERIFY(!result->manifest);
-        QVERIFY(desktop.openedUrls.isEmpty());
-        QCOMPARE(m_peer->requests().size(), 1);
+    void userListIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("message");
+        addAuthRows(QStringLiteral("admin-users"));
+        const QByteArray user = "{\"id\":1,\"email\":\"a@example.fi\"},";
+        // clang-format off
+        QTest::newRow("generated: 25 000 users, the last one without an e-mail") << QByteArray("{\"users\":[" + user.repeated(25000) + "{\"id\":2}]}") << QString();
+        QTest::newRow("generated: 2 MB of users, more than the service may send") << QByteArray("{\"users\":[" + user.repeated(60000) + "{\"id\":2}]}") << kOversized;
+        // clang-format on
+    }
+    void userListIsRefused()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, message);
+        AuthHarness rig;
+        QVERIFY(rig.start());
+        rig.peer.on("GET", QStringLiteral("/admin/users"), ScriptedResponse::json(200, body));
+        const auto result = QCoro::waitFor(rig.manager->adminListUsers(QStringLiteral("adm-7781")));
+        QVERIFY2(!result.ok(), "a broken list was shown as users");
+        // No text of the reply reaches the screen: the caller's own sentence (empty here) is
+        // shown, or the transport's own for a reply too large to read.
+        QCOMPARE(result.failure().description(QString()), message);
+        QCOMPARE(rig.sent(QStringLiteral("/admin/users"), "GET").size(), 1);
     }
 };
 
