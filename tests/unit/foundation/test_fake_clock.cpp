@@ -44,23 +44,6 @@ private Q_SLOTS:
                  (QStringList {"a@100", "r@120", "r@240", "e@250", "c@300", "d@300", "r@369"}));
         QCOMPARE(clock.now(), QDateTime(QDate(2026, 1, 5), QTime(9, 0, 0, 380), Qt::UTC));
     }
-
-    void sleepResumesCoroutineAtVirtualTime()
-    {
-        FakeClock clock;
-        QList<qint64> resumed;
-        // The closure must outlive the coroutine: it holds the captured references.
-        auto body = [&]() -> QCoro::Task<> {
-            co_await clock.sleep(1200ms);
-            resumed << clock.monotonicMs();
-        };
-        auto task = body();
-        clock.advance(1199ms);
-        QVERIFY(resumed.isEmpty());
-        clock.advance(1ms);
-        QCOMPARE(resumed, (QList<qint64> {1200}));
-        QVERIFY(task.isReady());
-    }
 };
 
 VERNALO_TEST_MAIN(FakeClockTest)
