@@ -243,37 +243,6 @@ private Q_SLOTS:
                  QByteArray::fromHex("4407bcf8"));
     }
 
-    void mixedLength_data()
-    {
-        QTest::addColumn<int>("micBytes");
-        QTest::addColumn<int>("systemBytes");
-        QTest::addColumn<QByteArray>("expected"); // "mic", "system" (returned as is) or a size
-        // clang-format off
-        QTest::newRow("no microphone: system as is") << 0 << 3200 << QByteArray("system");
-        QTest::newRow("no system: microphone as is") << 3200 << 0 << QByteArray("mic");
-        QTest::newRow("both empty") << 0 << 0 << QByteArray("0");
-        QTest::newRow("half a sample is never sent") << 1 << 3200 << QByteArray("0");
-        QTest::newRow("odd lengths mix whole samples") << 5 << 6 << QByteArray("4");
-        QTest::newRow("short system chunk") << 3200 << 1280 << QByteArray("1280");
-        QTest::newRow("trailing odd byte") << 3201 << 3200 << QByteArray("3200");
-        // clang-format on
-    }
-    void mixedLength()
-    {
-        QFETCH(int, micBytes);
-        QFETCH(int, systemBytes);
-        QFETCH(QByteArray, expected);
-        const QByteArray mic = constantChunk(1111, micBytes);
-        const QByteArray system = constantChunk(-2222, systemBytes);
-        const QByteArray out = mixPCM16(mic, system, MixSettings());
-        if (expected == "mic")
-            QCOMPARE(out, mic);
-        else if (expected == "system")
-            QCOMPARE(out, system);
-        else
-            QCOMPARE(out.size(), expected.toInt());
-    }
-
     // Tags of the chunks left in each queue, oldest first.
     void trim_data()
     {

@@ -35,16 +35,6 @@ std::optional<quint32> optionalId(int id)
     return id < 0 ? std::nullopt : std::optional<quint32>(id);
 }
 
-// Devices 1 "Travel Headset" (wireless), 2 "Front Mic" (built in), 3 "Desk USB".
-InputDeviceInventory typicalInventory()
-{
-    QList<InputDeviceInfo> list = devices({"1:w", "2:b", "3:"});
-    list[0].name = QStringLiteral("Travel Headset");
-    list[1].name = QStringLiteral("Front Mic");
-    list[2].name = QStringLiteral("Desk USB");
-    return {list, 3};
-}
-
 } // namespace
 
 class CaptureRulesTest : public QObject
@@ -142,35 +132,6 @@ private Q_SLOTS:
                                        optionalId(defaultId));
         QTEST(picked ? int(picked->id) : -1, "expected");
         QCOMPARE(rankStableCandidates(devices({"1:b", "2:", "3:b"}), 2, 1)->id, 3u);
-    }
-
-    void refreshInputDevices_data()
-    {
-        QTest::addColumn<quint32>("selected");
-        QTest::addColumn<quint32>("expectedSelected");
-        QTest::addColumn<bool>("changed");
-        // clang-format off
-        QTest::newRow("nothing selected") << 0u << 0u << false;
-        QTest::newRow("stable selection stays") << 3u << 3u << false;
-        QTest::newRow("vanished selection resets to default") << 77u << 0u << true;
-        QTest::newRow("headset normalized to the stable microphone") << 1u << 2u << true;
-        // clang-format on
-    }
-    void refreshInputDevices()
-    {
-        QFETCH(quint32, selected);
-        const InputDeviceRefresh refresh =
-            vernalo::refreshInputDevices(typicalInventory(), selected);
-        QTEST(refresh.selectedInputDeviceID, "expectedSelected");
-        QTEST(refresh.selectionChanged, "changed");
-        QCOMPARE(refresh.recommendedInputDeviceName, QStringLiteral("Front Mic"));
-        QCOMPARE(refresh.availableInputDevices.size(), 3);
-        // Without a stable device there is nothing to recommend and nothing to normalize.
-        const InputDeviceRefresh alone =
-            vernalo::refreshInputDevices({devices({"1:w"}), {}}, selected == 1 ? 1 : 0);
-        QCOMPARE(alone.recommendedInputDeviceName, QString());
-        QCOMPARE(alone.selectedInputDeviceID, selected == 1 ? 1u : 0u);
-        QVERIFY(!alone.selectionChanged);
     }
 
     // Playbacks "id=name@pid"; options "id=name", "!" marking an id that differs from the bundle.

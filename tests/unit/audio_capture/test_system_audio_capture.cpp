@@ -177,12 +177,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("failure"); // 0 no server, 1 no display, 2 stream does not open
         QTest::addColumn<int>("expectedKind");
-        QTest::addColumn<QString>("expectedText");
         using K = SystemAudioCaptureError::Kind;
         // clang-format off
-        QTest::newRow("no server") << 0 << int(K::PermissionDenied) << "Systeemiäänen käyttöoikeus puuttuu (äänipalvelin).";
-        QTest::newRow("no display") << 1 << int(K::NoDisplay) << "Näyttölähdettä ei löytynyt systeemiäänen kaappaukseen.";
-        QTest::newRow("stream does not open") << 2 << int(K::StreamSetupFailed) << "Systeemiäänen kaappausta ei voitu käynnistää.";
+        QTest::newRow("no server") << 0 << int(K::PermissionDenied);
+        QTest::newRow("no display") << 1 << int(K::NoDisplay);
+        QTest::newRow("stream does not open") << 2 << int(K::StreamSetupFailed);
         // clang-format on
     }
     void startFailures()
@@ -199,7 +198,6 @@ private Q_SLOTS:
             QFAIL("start succeeded");
         } catch (const SystemAudioCaptureError &error) {
             QTEST(int(error.kind()), "expectedKind");
-            QTEST(error.errorDescription(), "expectedText");
         }
         QVERIFY(!h.capture.isCapturing());
         QCOMPARE(h.capture.activeSourceName(), QString());

@@ -46,6 +46,8 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(AppLog::currentLogURL()));
         AppLog::write(QStringLiteral("session created id=ABC"));
         AppLog::write(QStringLiteral("first\nsecond ä"));
+        // A snapshot sees the lines still queued for the file.
+        QVERIFY(AppLog::snapshot(1 << 20).endsWith(QStringLiteral(" first\nsecond ä\n")));
         const QByteArray content = logBytes();
         QVERIFY(AppLog::currentLogURL().endsWith(QStringLiteral("/Vernalo/desktop.log")));
         static const QRegularExpression line(QStringLiteral(
@@ -110,14 +112,6 @@ private Q_SLOTS:
             QCOMPARE(match.captured(2).toInt(), expectedSeq[writer]++);
             QCOMPARE(match.captured(3).at(0), QChar('a' + writer));
         }
-    }
-
-    void snapshotSeesLinesQueuedBeforeIt()
-    {
-        for (int i = 0; i < 100; ++i)
-            AppLog::write(QStringLiteral("line %1").arg(i));
-        const QString snapshot = AppLog::snapshot(1 << 20);
-        QVERIFY(snapshot.endsWith(QStringLiteral(" line 99\n")));
     }
 
     void snapshotTail_data()

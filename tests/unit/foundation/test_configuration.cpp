@@ -73,26 +73,6 @@ private Q_SLOTS:
                 config->mixedLimiterEnabled);
     }
 
-    // No stored value, or one that is not text at all, gives the default record (bad text:
-    // hostile tests).
-    void unusableStoredDataFallsBackToDefaults_data()
-    {
-        QTest::addColumn<QVariant>("blob"); // invalid: nothing stored
-        QTest::newRow("nothing stored") << QVariant();
-        QTest::newRow("a number, not text") << QVariant(42);
-        QTest::newRow("a list, not text") << QVariant(QStringList {"a", "b"});
-    }
-    void unusableStoredDataFallsBackToDefaults()
-    {
-        QFETCH(QVariant, blob);
-        const QString path = freshPath();
-        if (blob.isValid())
-            QSettings(path, QSettings::IniFormat)
-                .setValue(QLatin1String(STTConfigurationStore::kKey), blob);
-        SecureSettings settings(path);
-        QCOMPARE(STTConfigurationStore(&settings).load(), STTConfiguration::defaults());
-    }
-
     // What is stored reads back the same; absent choices and the session token are never
     // written.
     void roundTripThroughStore_data()

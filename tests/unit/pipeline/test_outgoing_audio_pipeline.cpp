@@ -304,32 +304,6 @@ private Q_SLOTS:
         QCOMPARE(h.sent, QList {h.expected("m4")});
     }
 
-    // A restarted microphone counts again; a new recording starts from zero everywhere.
-    void resets()
-    {
-        Harness h;
-        h.activate(kMixed);
-        h.run("r m s s");
-        h.pipeline.pushMicrophoneChunk(QByteArray(3200, '\0'));
-        QCOMPARE(h.pipeline.micFramesWithSignal(), 1);
-        h.pipeline.resetMicrophoneStats();
-        QCOMPARE((QList {h.pipeline.micFramesSeen(), h.pipeline.micFramesWithSignal(),
-                         h.pipeline.systemFramesSeen()}),
-                 (QList {0, 0, 2}));
-        QCOMPARE(h.pipeline.micAudioPeak(), 0.0);
-        h.run("m m");
-        h.pipeline.deactivate();
-        h.pipeline.resetForNewRecording();
-        QCOMPARE(
-            (QList<double> {double(h.pipeline.micFramesSeen() + h.pipeline.systemFramesSeen() +
-                                   h.pipeline.systemRawSamplesSeen() +
-                                   h.pipeline.audioFramesSent() + h.pipeline.pendingMicChunks()),
-                            h.pipeline.micAudioPeak(), h.pipeline.systemAudioPeak(),
-                            h.pipeline.outgoingAudioPeak(), h.pipeline.outgoingAudioLevel()}),
-            QList<double>(5, 0.0));
-        QVERIFY(!h.pipeline.lastLocalAudioAt().isValid());
-    }
-
     void sinkMayEndTheActivation()
     {
         // A stream that fails on send stops the recording from inside the sink; the drain must
