@@ -267,7 +267,6 @@ private Q_SLOTS:
         QCOMPARE(test::dominantFrequency(log.audible(0.2)), 660.0);
         QVERIFY2(std::abs(log.level(0.2) - 0.5 * kSineLevel) < 0.03,
                  qPrintable(QString::number(log.level(0.2))));
-        QVERIFY(capture.rawSampleCount() == 0); // stop() resets the counters
     }
 
     // The application's stream ends and it starts another one: the capture follows without

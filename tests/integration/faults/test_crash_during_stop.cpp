@@ -165,7 +165,6 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_folder.isValid());
         QFile script(m_folder.filePath(QStringLiteral("script.txt")));
         QVERIFY(script.open(QIODevice::WriteOnly));
         script.write(numberedScript(600));

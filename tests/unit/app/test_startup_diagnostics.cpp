@@ -17,16 +17,12 @@ private:
     QString makeFolder(const QString &name, const QStringList &fontFiles)
     {
         const QString root = m_dir.filePath(name);
-        QDir().mkpath(root);
-        if (!fontFiles.isEmpty()) {
-            QDir().mkpath(root + "/fonts");
-            for (const QString &file : fontFiles) {
-                QFile f(root + "/fonts/" + file);
-                f.open(QIODevice::WriteOnly);
-            }
-        }
+        QDir().mkpath(fontFiles.isEmpty() ? root : root + "/fonts");
+        for (const QString &file : fontFiles)
+            QFile(root + "/fonts/" + file).open(QIODevice::WriteOnly);
         return root;
     }
+
 private Q_SLOTS:
     void firstFolderWithFontsIsUsed()
     {

@@ -51,25 +51,6 @@ private Q_SLOTS:
         QTEST(estimatePCM16Level(data), "expected");
     }
 
-    void resampledSampleCount_data()
-    {
-        QTest::addColumn<int>("frames");
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("48 kHz buffer") << 2048 << 48000.0 << 682;
-        QTest::newRow("44.1 kHz buffer") << 2048 << 44100.0 << 743;
-        QTest::newRow("3 frames still give one") << 3 << 48000.0 << 1;
-        QTest::newRow("16 kHz passes through") << 1600 << 16000.0 << 1600;
-        QTest::newRow("zero rate treated as 1 Hz") << 2 << 0.0 << 32000;
-    }
-    void resampledSampleCount()
-    {
-        QFETCH(int, frames);
-        QFETCH(double, rate);
-        std::vector<float> mono(static_cast<size_t>(frames), 0.25f);
-        QTEST(static_cast<int>(resampleTo16k(mono, rate).size()), "expected");
-    }
-
     // Output j is the mean of the channels at source frame floor(j·rate/16000); what cannot be
     // read gives nothing.
     void conversion_data()

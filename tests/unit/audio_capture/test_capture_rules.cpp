@@ -71,26 +71,6 @@ private Q_SLOTS:
         QCOMPARE(flags + u'/' + device.name, row.section(QStringLiteral(" => "), 1));
     }
 
-    // Monitors record what a sink plays and are never microphones; neither are sources
-    // without channels. The default is kept only when it is one of the microphones.
-    void inventoryLeavesOutNonMicrophones()
-    {
-        AudioSourceList list;
-        list.sources.resize(3);
-        for (quint32 i = 0; i < 3; ++i) {
-            list.sources[i].id = i + 1;
-            list.sources[i].channels = i == 2 ? 0 : 1;
-        }
-        list.sources[1].isMonitor = true;
-        list.defaultSourceId = 2;
-        const InputDeviceInventory inventory = inputDeviceInventory(list);
-        QCOMPARE(inventory.devices.size(), 1);
-        QCOMPARE(inventory.devices.first().id, 1u);
-        QVERIFY(!inventory.defaultId);
-        list.defaultSourceId = 1;
-        QCOMPARE(inputDeviceInventory(list).defaultId, std::optional<quint32>(1));
-    }
-
     // The device a start opens (pick) and the one that replaces an unstable choice (fallback).
     void devicePicks_data()
     {

@@ -248,20 +248,6 @@ private Q_SLOTS:
         QCOMPARE(h.capture.emittedChunkCount(), 0);
     }
 
-    void streamEndIsReported()
-    {
-        Harness h;
-        QList<AudioServerError> errors;
-        QObject::connect(&h.capture, &SystemAudioCapture::captureEnded,
-                         [&](const AudioServerError &error) { errors.append(error); });
-        h.capture.start();
-        h.audio.lastStream()->deliver(pcmBytes(3200));
-        h.audio.lastStream()->endWith({QStringLiteral("pulse"), 12, QStringLiteral("killed")});
-        QCOMPARE(errors.size(), 1);
-        QVERIFY(!h.capture.isCapturing());
-        QCOMPARE(h.capture.emittedChunkCount(), 1); // kept for the diagnostics
-    }
-
     // The server may still be starting: the request probes again 350 ms later, three times;
     // the next request of the run answers at once.
     void permissionRequestRetries_data()

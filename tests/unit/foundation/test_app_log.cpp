@@ -77,12 +77,6 @@ private Q_SLOTS:
         QVERIFY(tail.endsWith(QString::fromUtf8(current)) && tail.size() > current.size());
     }
 
-    void fallsBackToHomeWithoutStateHome()
-    {
-        qunsetenv("XDG_STATE_HOME");
-        QCOMPARE(AppLog::currentLogURL(), QDir::homePath() + "/.local/state/Vernalo/desktop.log");
-    }
-
     // Lines from several threads are whole and keep each thread's order.
     void concurrentWritersNeverInterleave()
     {

@@ -253,39 +253,6 @@ private Q_SLOTS:
         QTEST(seen, "hints");
     }
 
-    void serverStats_data()
-    {
-        QTest::addColumn<int>("frameCount"); // −1 / −1.0: absent
-        QTest::addColumn<double>("avgLevel");
-        QTest::addColumn<double>("peakLevel");
-        QTest::addColumn<int>("framesAfter");
-        QTest::addColumn<double>("levelAfter");
-        QTest::addColumn<double>("peakAfter");
-        // Before: three chunks sent, at levels 0.5, 0.5, 0.25.
-        // clang-format off
-        QTest::newRow("higher count is taken") << 10 << -1.0 << -1.0 << 10 << 0.25 << 0.5;
-        QTest::newRow("count never goes down") << 2 << -1.0 << -1.0 << 3 << 0.25 << 0.5;
-        QTest::newRow("average replaces the level") << -1 << 0.01 << -1.0 << 3 << 0.01 << 0.5;
-        QTest::newRow("lower peak is ignored") << -1 << -1.0 << 0.2 << 3 << 0.25 << 0.5;
-        QTest::newRow("higher peak is taken") << -1 << -1.0 << 0.7 << 3 << 0.25 << 0.7;
-        // clang-format on
-    }
-    void serverStats()
-    {
-        QFETCH(int, frameCount);
-        QFETCH(double, avgLevel);
-        QFETCH(double, peakLevel);
-        Harness h;
-        h.activate(AudioInputMode::Microphone);
-        for (int sample : {16384, 16384, 8192})
-            h.pipeline.pushMicrophoneChunk(constantChunk(sample, 3200));
-        auto given = [](auto v) { return v < 0 ? std::nullopt : std::optional(v); };
-        h.pipeline.applyServerAudioStats(given(frameCount), given(avgLevel), given(peakLevel));
-        QTEST(h.pipeline.audioFramesSent(), "framesAfter");
-        QTEST(h.pipeline.outgoingAudioLevel(), "levelAfter");
-        QTEST(h.pipeline.outgoingAudioPeak(), "peakAfter");
-    }
-
     void nothingStaleSurvivesDeactivation()
     {
         Harness h;
