@@ -26,19 +26,24 @@ int outageCount()
 
 // Waits for the server's answers until it has counted exactly the bytes the rig produced; a
 // count that stops short (audio lost) or runs past it (audio twice) fails after the deadline.
-bool serverCountedAll(LiveRecordingRig &rig, HttpCaller &calls, const QString &sessionId,
-                      QString *why)
+bool serverCounted(qint64 expected, HttpCaller &calls, const QString &sessionId, QString *why)
 {
     std::optional<qint64> counted;
     for (QDeadlineTimer deadline(30000); !deadline.hasExpired(); QTest::qWait(10)) {
         counted = calls.sessionCount(sessionId, QStringLiteral("audioBytes"));
-        if (counted == rig.bytesProduced())
+        if (counted == expected)
             return true;
     }
     *why = QStringLiteral("the server counted %1 bytes of %2 sent")
                .arg(counted.value_or(-1))
-               .arg(rig.bytesProduced());
+               .arg(expected);
     return false;
+}
+
+bool serverCountedAll(LiveRecordingRig &rig, HttpCaller &calls, const QString &sessionId,
+                      QString *why)
+{
+    return serverCounted(rig.bytesProduced(), calls, sessionId, why);
 }
 
 // Until the client shows exactly the server's transcript. The server's answers are awaited
@@ -270,11 +275,7 @@ private Q_SLOTS:
             waitUntil([vm] { return !vm->isStoppingRecording(); }, 200);
         }
         QVERIFY2(!vm->isStoppingRecording(), qPrintable(vm->statusText()));
-        std::optional<qint64> counted;
-        for (QDeadlineTimer deadline(30000); !deadline.hasExpired() && counted != produced;
-             QTest::qWait(10))
-            counted = calls.sessionCount(vm->sessionId(), QStringLiteral("audioBytes"));
-        QCOMPARE(counted, std::optional<qint64>(produced));
+        QVERIFY2(serverCounted(produced, calls, vm->sessionId(), &why), qPrintable(why));
         QVERIFY(rig->history().load(vm->sessionId()));
     }
 

@@ -15,15 +15,10 @@ Q_DECLARE_METATYPE(vernalo::MixSettings)
 
 namespace {
 
-RawAudioFrames floatFrames(const std::vector<float> &interleaved, int channels, double rate)
+QByteArray floatBytes(const std::vector<float> &samples)
 {
-    RawAudioFrames frames;
-    frames.bytes = QByteArray(reinterpret_cast<const char *>(interleaved.data()),
-                              static_cast<qsizetype>(interleaved.size() * sizeof(float)));
-    frames.format = SampleFormat::Float32;
-    frames.channels = channels;
-    frames.sampleRate = rate;
-    return frames;
+    return QByteArray(reinterpret_cast<const char *>(samples.data()),
+                      static_cast<qsizetype>(samples.size() * sizeof(float)));
 }
 
 MixSettings mix(double micGain, double systemGain, bool duck, double strength, bool limiter)
@@ -53,65 +48,70 @@ private Q_SLOTS:
     void level()
     {
         QFETCH(QByteArray, data);
-        QFETCH(double, expected);
-        QCOMPARE(estimatePCM16Level(data), expected);
+        QTEST(estimatePCM16Level(data), "expected");
     }
 
-    void resampledSampleCount_data()
+    // Output j is the mean of the channels at source frame floor(j·rate/16000); what cannot be
+    // read gives nothing.
+    void conversion_data()
     {
-        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("channels");
         QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("48 kHz buffer") << 2048 << 48000.0 << 682;
-        QTest::newRow("44.1 kHz buffer") << 2048 << 44100.0 << 743;
-        QTest::newRow("3 frames still give one") << 3 << 48000.0 << 1;
-        QTest::newRow("16 kHz passes through") << 1600 << 16000.0 << 1600;
-        QTest::newRow("zero rate treated as 1 Hz") << 2 << 0.0 << 32000;
+        QTest::addColumn<bool>("interleaved");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<int>>("expected");
+        const int f32 = int(SampleFormat::Float32);
+        std::vector<float> ramp; // left i/32, right -i/64
+        for (int i = 0; i < 12; ++i)
+            ramp.insert(ramp.end(), {float(i) / 32.0f, float(-i) / 64.0f});
+        // floor(12·16000/44100) = 4 samples from frames 0, 2, 5, 8 (j·2.75625), each f/128.
+        // clang-format off
+        QTest::newRow("stereo averaged, the frame before picked") << f32 << 2 << 44100.0 << true << floatBytes(ramp) << QList {0, 512, 1280, 2048};
+        // Frame 0 averages to 0, frame 1 to 32767/32768.
+        QTest::newRow("int16 scaled") << int(SampleFormat::Int16) << 2 << 16000.0 << true << pcm16({16384, -16384, 32767, 32767}) << QList {0, 32766};
+        // Left 0.5, 0.5; right -0.5, 0.0.
+        QTest::newRow("planar channels") << f32 << 2 << 16000.0 << false << floatBytes({0.5f, 0.5f, -0.5f, 0.0f}) << QList {0, 8192};
+        QTest::newRow("unsupported format") << int(SampleFormat::Unsupported) << 1 << 16000.0 << true << QByteArray(64, '\0') << QList<int> {};
+        QTest::newRow("no channels") << f32 << 0 << 16000.0 << true << QByteArray(64, '\0') << QList<int> {};
+        QTest::newRow("no frames") << f32 << 2 << 16000.0 << true << QByteArray() << QList<int> {};
+        QTest::newRow("less than one frame") << f32 << 2 << 16000.0 << true << QByteArray(7, '\0') << QList<int> {};
+        // clang-format on
     }
-    void resampledSampleCount()
+    void conversion()
     {
-        QFETCH(int, frames);
+        RawAudioFrames frames;
+        QFETCH(int, format);
+        QFETCH(int, channels);
         QFETCH(double, rate);
-        QFETCH(int, expected);
-        std::vector<float> mono(static_cast<size_t>(frames), 0.25f);
-        QCOMPARE(static_cast<int>(resampleTo16k(mono, rate).size()), expected);
-    }
-
-    // Output j takes the mean of both channels at source frame floor(j·r/16000).
-    void stereoIsAveragedAndPicked()
-    {
-        std::vector<float> interleaved;
-        for (int i = 0; i < 12; ++i) {
-            interleaved.push_back(static_cast<float>(i) / 32.0f); // left
-            interleaved.push_back(static_cast<float>(-i) / 64.0f); // right
-        }
-        const QByteArray pcm = convertToPCM16(floatFrames(interleaved, 2, 44100));
-        // floor(12·16000/44100) = 4 samples from frames 0, 2, 5, 8 (j·2.75625).
-        const QList<int> expectedFrames {0, 2, 5, 8};
-        QList<int> expected;
-        for (int f : expectedFrames)
-            expected << static_cast<int>(std::lround((f / 32.0 - f / 64.0) / 2.0 * 32767.0));
-        QCOMPARE(samplesOf(pcm), expected);
+        QFETCH(bool, interleaved);
+        QFETCH(QByteArray, bytes);
+        frames.format = static_cast<SampleFormat>(format);
+        frames.channels = channels;
+        frames.sampleRate = rate;
+        frames.interleaved = interleaved;
+        frames.bytes = bytes;
+        QTEST(samplesOf(convertToPCM16(frames)), "expected");
     }
 
     void quantization_data()
     {
         QTest::addColumn<float>("input");
         QTest::addColumn<int>("expected");
+        // clang-format off
         QTest::newRow("above full scale") << 1.5f << 32767;
         QTest::newRow("exactly 1") << 1.0f << 32767;
         QTest::newRow("exactly -1") << -1.0f << -32767;
         QTest::newRow("below -1") << -7.0f << -32767;
-        QTest::newRow("half rounds away from zero") << 0.5f << 16384; // 16383.5
-        QTest::newRow("negative half") << -0.5f << -16384;
+        QTest::newRow("half rounds away from zero") << 0.5f << 16384; // 16383.5 QTest::newRow("negative half") << -0.5f << -16384;
         QTest::newRow("NaN is silence") << std::nanf("") << 0;
+        // clang-format on
     }
     void quantization()
     {
         QFETCH(float, input);
-        QFETCH(int, expected);
         const float sample[] = {input};
-        QCOMPARE(samplesOf(quantizeToPCM16(sample)), QList<int> {expected});
+        QTEST(samplesOf(quantizeToPCM16(sample)).value(0), "expected");
     }
 
     // Speech bands stay clean at 16 kHz: a tone above 8 kHz must not fold back into them, and
@@ -154,46 +154,6 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("spur %1 dB").arg(20 * std::log10(worst / reference))));
     }
 
-    void int16InputIsScaled()
-    {
-        RawAudioFrames frames;
-        frames.bytes = pcm16({16384, -16384, 32767, 32767});
-        frames.format = SampleFormat::Int16;
-        frames.channels = 2;
-        frames.sampleRate = 16000;
-        // Frame 0 averages to 0; frame 1 to 32767/32768.
-        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int> {0, 32766}));
-    }
-
-    void planarChannelsAreRead()
-    {
-        RawAudioFrames frames = floatFrames({0.5f, 0.5f, -0.5f, 0.0f}, 2, 16000);
-        frames.interleaved = false; // left: 0.5, 0.5; right: -0.5, 0.0
-        QCOMPARE(samplesOf(convertToPCM16(frames)), (QList<int> {0, 8192}));
-    }
-
-    void nothingToConvert_data()
-    {
-        QTest::addColumn<int>("format");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("bytes");
-        QTest::newRow("unsupported format") << int(SampleFormat::Unsupported) << 1 << 64;
-        QTest::newRow("no channels") << int(SampleFormat::Float32) << 0 << 64;
-        QTest::newRow("no frames") << int(SampleFormat::Float32) << 2 << 0;
-        QTest::newRow("less than one frame") << int(SampleFormat::Float32) << 2 << 7;
-    }
-    void nothingToConvert()
-    {
-        QFETCH(int, format);
-        QFETCH(int, channels);
-        QFETCH(int, bytes);
-        RawAudioFrames frames;
-        frames.bytes = QByteArray(bytes, '\0');
-        frames.format = static_cast<SampleFormat>(format);
-        frames.channels = channels;
-        QVERIFY(convertToPCM16(frames).isEmpty());
-    }
-
     // Expected samples were worked out by hand as round((gm·m + k·gs·s)·0.62·32767) on m, s in
     // units of 1/32768 (tanh(1.45·x)/tanh(1.45) in place of x with the limiter), and checked
     // once with a few lines of Python.
@@ -204,58 +164,40 @@ private Q_SLOTS:
         QTest::addColumn<MixSettings>("settings");
         QTest::addColumn<QList<int>>("expected");
 
-        QTest::newRow("silence stays silence")
-            << QList {0, 0} << QList {0, 0} << MixSettings() << QList {0, 0};
+        // clang-format off
+        QTest::newRow("silence stays silence") << QList {0, 0} << QList {0, 0} << MixSettings() << QList {0, 0};
         // ±0.5·0.62·32767 = ±10157.77: rounded, not truncated, on both sides of zero.
-        QTest::newRow("microphone alone")
-            << QList {16384, -16384} << QList {0, 0} << kPlain << QList {10158, -10158};
+        QTest::newRow("microphone alone") << QList {16384, -16384} << QList {0, 0} << kPlain << QList {10158, -10158};
         // 3000/32768·0.62·32767 = 1859.94
-        QTest::newRow("sources add")
-            << QList {1000, -1000} << QList {2000, -2000} << kPlain << QList {1860, -1860};
+        QTest::newRow("sources add") << QList {1000, -1000} << QList {2000, -2000} << kPlain << QList {1860, -1860};
         // (2·1000 + 0.5·4000) = 4000 units → 2479.92
-        QTest::newRow("gains") << QList {1000, -1000} << QList {4000, -4000}
-                               << mix(2.0, 0.5, false, 0, false) << QList {2480, -2480};
+        QTest::newRow("gains") << QList {1000, -1000} << QList {4000, -4000} << mix(2.0, 0.5, false, 0, false) << QList {2480, -2480};
         // Gains 5 and 0 act as 2 and 0.1: 2·1000 + 0.1·20000 = 4000 units again.
-        QTest::newRow("gains clamped") << QList {1000, -1000} << QList {20000, -20000}
-                                       << mix(5.0, 0.0, false, 0, false) << QList {2480, -2480};
+        QTest::newRow("gains clamped") << QList {1000, -1000} << QList {20000, -20000} << mix(5.0, 0.0, false, 0, false) << QList {2480, -2480};
         // 52000 units → x = 0.98388 → 32239.02, still below the clip.
-        QTest::newRow("loud but unclipped")
-            << QList {26000, -26000} << QList {26000, -26000} << kPlain << QList {32239, -32239};
+        QTest::newRow("loud but unclipped") << QList {26000, -26000} << QList {26000, -26000} << kPlain << QList {32239, -32239};
         // x = 1.24 clips to full scale; the negative side stops at −32767, not −32768.
-        QTest::newRow("full scale clips")
-            << QList {32767, -32768} << QList {32767, -32768} << kPlain << QList {32767, -32767};
+        QTest::newRow("full scale clips") << QList {32767, -32768} << QList {32767, -32768} << kPlain << QList {32767, -32767};
         // x = 2·2·(−0.6104)·0.62 = −1.51
-        QTest::newRow("far below full scale clips at -32767")
-            << QList {-20000} << QList {-20000} << mix(2.0, 2.0, false, 0, false) << QList {-32767};
+        QTest::newRow("far below full scale clips at -32767") << QList {-20000} << QList {-20000} << mix(2.0, 2.0, false, 0, false) << QList {-32767};
         // tanh(1.45·1.24)/tanh(1.45) = 1.0566 → beyond full scale on both sides.
-        QTest::newRow("limiter at full scale")
-            << QList {32767, -32768} << QList {32767, -32768} << mix(1, 1, false, 0, true)
-            << QList {32767, -32768};
+        QTest::newRow("limiter at full scale") << QList {32767, -32768} << QList {32767, -32768} << mix(1, 1, false, 0, true) << QList {32767, -32768};
         // x = 15000/32768·0.62 = 0.28381 → tanh(0.41153)/0.89569 = 0.43516 → 14258.92
-        QTest::newRow("limiter bends the middle")
-            << QList {10000, -10000} << QList {5000, -5000} << mix(1, 1, false, 0, true)
-            << QList {14259, -14259};
+        QTest::newRow("limiter bends the middle") << QList {10000, -10000} << QList {5000, -5000} << mix(1, 1, false, 0, true) << QList {14259, -14259};
         // Near zero the limiter is close to a gain of 1.45/tanh(1.45) = 1.619: 100 → 100.37.
-        QTest::newRow("limiter near zero")
-            << QList {100, -100} << QList {0, 0} << mix(1, 1, false, 0, true) << QList {100, -100};
+        QTest::newRow("limiter near zero") << QList {100, -100} << QList {0, 0} << mix(1, 1, false, 0, true) << QList {100, -100};
         // Mic level 1622/32768 = 0.0495 → activity 0.5 → k = 1 − 0.55·0.5 = 0.725;
         // 1622 + 0.725·10000 = 8872 units → 5500.49
-        QTest::newRow("half ducking") << QList {1622, -1622} << QList {10000, -10000}
-                                      << mix(1, 1, true, 0.55, false) << QList {5500, -5500};
+        QTest::newRow("half ducking") << QList {1622, -1622} << QList {10000, -10000} << mix(1, 1, true, 0.55, false) << QList {5500, -5500};
         // Mic level 0.2: k = max(1 − 0.9, 0.12) = 0.12; 6554 + 1200 = 7754 units → 4807.33
-        QTest::newRow("full ducking floors at 0.12")
-            << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, true, 0.9, false)
-            << QList {4807, -4807};
+        QTest::newRow("full ducking floors at 0.12") << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, true, 0.9, false) << QList {4807, -4807};
         QTest::newRow("ducking strength 0.95 acts as 0.9")
             << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, true, 0.95, false)
             << QList {4807, -4807};
         // 6554 + 10000 = 16554 units → 10263.17
-        QTest::newRow("ducking off") << QList {6554, -6554} << QList {10000, -10000}
-                                     << mix(1, 1, false, 0.9, false) << QList {10263, -10263};
+        QTest::newRow("ducking off") << QList {6554, -6554} << QList {10000, -10000} << mix(1, 1, false, 0.9, false) << QList {10263, -10263};
         // Mic level 393/32768 = 0.01199, under the activity floor: 10393 units → 6443.46
-        QTest::newRow("quiet microphone does not duck")
-            << QList {393, -393} << QList {10000, -10000} << mix(1, 1, true, 0.9, false)
-            << QList {6443, -6443};
+        QTest::newRow("quiet microphone does not duck") << QList {393, -393} << QList {10000, -10000} << mix(1, 1, true, 0.9, false) << QList {6443, -6443};
         // Mic level = mean |sample| = 1500/32768 = 0.04578 → activity 0.4503 → k = 0.75236;
         // sample 0: 3000 + 7523.6 units → 6524.10; sample 1: −3000 + 7523.6 → 2804.22.
         QTest::newRow("ducking follows the mean absolute level")
@@ -264,16 +206,15 @@ private Q_SLOTS:
         QTest::newRow("default settings: ducking and limiter together")
             << QList {3000, -3000, 0, 0} << QList {10000, 10000, 10000, 10000} << MixSettings()
             << QList {10278, 4516, 7445, 7445};
-        QTest::newRow("shorter input sets the length")
-            << QList {1000, 2000, 3000} << QList {1000, 1000} << kPlain << QList {1240, 1860};
+        QTest::newRow("shorter input sets the length") << QList {1000, 2000, 3000} << QList {1000, 1000} << kPlain << QList {1240, 1860};
+        // clang-format on
     }
     void mixedSamples()
     {
         QFETCH(QList<int>, mic);
         QFETCH(QList<int>, system);
         QFETCH(MixSettings, settings);
-        QFETCH(QList<int>, expected);
-        QCOMPARE(samplesOf(mixPCM16(pcm16(mic), pcm16(system), settings)), expected);
+        QTEST(samplesOf(mixPCM16(pcm16(mic), pcm16(system), settings)), "expected");
     }
 
     void littleEndianOnTheWire()
@@ -283,35 +224,6 @@ private Q_SLOTS:
                  QByteArray::fromHex("4407bcf8"));
     }
 
-    void mixedLength_data()
-    {
-        QTest::addColumn<int>("micBytes");
-        QTest::addColumn<int>("systemBytes");
-        QTest::addColumn<QByteArray>("expected"); // "mic", "system" (returned as is) or a size
-        QTest::newRow("no microphone: system as is") << 0 << 3200 << QByteArray("system");
-        QTest::newRow("no system: microphone as is") << 3200 << 0 << QByteArray("mic");
-        QTest::newRow("both empty") << 0 << 0 << QByteArray("0");
-        QTest::newRow("half a sample is never sent") << 1 << 3200 << QByteArray("0");
-        QTest::newRow("odd lengths mix whole samples") << 5 << 6 << QByteArray("4");
-        QTest::newRow("short system chunk") << 3200 << 1280 << QByteArray("1280");
-        QTest::newRow("trailing odd byte") << 3201 << 3200 << QByteArray("3200");
-    }
-    void mixedLength()
-    {
-        QFETCH(int, micBytes);
-        QFETCH(int, systemBytes);
-        QFETCH(QByteArray, expected);
-        const QByteArray mic = constantChunk(1111, micBytes);
-        const QByteArray system = constantChunk(-2222, systemBytes);
-        const QByteArray out = mixPCM16(mic, system, MixSettings());
-        if (expected == "mic")
-            QCOMPARE(out, mic);
-        else if (expected == "system")
-            QCOMPARE(out, system);
-        else
-            QCOMPARE(out.size(), expected.toInt());
-    }
-
     // Tags of the chunks left in each queue, oldest first.
     void trim_data()
     {
@@ -319,14 +231,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("system");
         QTest::addColumn<QList<int>>("micLeft");
         QTest::addColumn<QList<int>>("systemLeft");
-        QTest::newRow("nine behind one: newest three stay")
-            << 9 << 1 << QList {7, 8, 9} << QList {101};
-        QTest::newRow("eight is not yet a backlog")
-            << 8 << 1 << QList {1, 2, 3, 4, 5, 6, 7, 8} << QList {101};
-        QTest::newRow("no partner waiting: nothing trimmed")
-            << 9 << 0 << QList {1, 2, 3, 4, 5, 6, 7, 8, 9} << QList<int>();
+        // clang-format off
+        QTest::newRow("nine behind one: newest three stay") << 9 << 1 << QList {7, 8, 9} << QList {101};
+        QTest::newRow("eight is not yet a backlog") << 8 << 1 << QList {1, 2, 3, 4, 5, 6, 7, 8} << QList {101};
+        QTest::newRow("no partner waiting: nothing trimmed") << 9 << 0 << QList {1, 2, 3, 4, 5, 6, 7, 8, 9} << QList<int>();
         QTest::newRow("system backlog") << 1 << 10 << QList {1} << QList {108, 109, 110};
         QTest::newRow("both queues long") << 12 << 9 << QList {10, 11, 12} << QList {107, 108, 109};
+        // clang-format on
     }
     void trim()
     {

@@ -58,22 +58,17 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("bytes");
         QTest::addColumn<QList<int>>("expectedChunks");
 
+        // clang-format off
         QTest::newRow("first buffer leaves at once, then full chunks")
-            << QList<int> {0, 21, 21, 21, 21, 21} << QList<int> {682, 682, 682, 682, 682, 682}
-            << QList<int> {682, 3200};
-        QTest::newRow("a slow trickle leaves after 0.18 s")
-            << QList<int> {0, 10, 200} << QList<int> {3200, 400, 300} << QList<int> {3200, 700};
-        QTest::newRow("600 bytes never leave alone")
-            << QList<int> {0, 500, 500} << QList<int> {3200, 600, 0} << QList<int> {3200};
-        QTest::newRow("exactly 0.18 s and 640 bytes")
-            << QList<int> {0, 180} << QList<int> {3200, 640} << QList<int> {3200, 640};
-        QTest::newRow("0.179 s is too early")
-            << QList<int> {0, 179} << QList<int> {3200, 640} << QList<int> {3200};
-        QTest::newRow("a large buffer: full chunks, then the remainder waits")
-            << QList<int> {0, 0} << QList<int> {640, 7000} << QList<int> {640, 3200, 3200};
-        QTest::newRow("the remainder goes out with the next late buffer")
-            << QList<int> {0, 0, 300} << QList<int> {640, 7000, 40}
-            << QList<int> {640, 3200, 3200, 640};
+            << QList {0, 21, 21, 21, 21, 21} << QList {682, 682, 682, 682, 682, 682}
+            << QList {682, 3200};
+        QTest::newRow("a slow trickle leaves after 0.18 s") << QList {0, 10, 200} << QList {3200, 400, 300} << QList {3200, 700};
+        QTest::newRow("600 bytes never leave alone") << QList {0, 500, 500} << QList {3200, 600, 0} << QList {3200};
+        QTest::newRow("exactly 0.18 s and 640 bytes") << QList {0, 180} << QList {3200, 640} << QList {3200, 640};
+        QTest::newRow("0.179 s is too early") << QList {0, 179} << QList {3200, 640} << QList {3200};
+        QTest::newRow("a large buffer: full chunks, then the remainder waits") << QList {0, 0} << QList {640, 7000} << QList {640, 3200, 3200};
+        QTest::newRow("the remainder goes out with the next late buffer") << QList {0, 0, 300} << QList {640, 7000, 40} << QList {640, 3200, 3200, 640};
+        // clang-format on
     }
     void flushRules()
     {
@@ -101,21 +96,9 @@ private Q_SLOTS:
         QCOMPARE(h.capture.emittedChunkCount(), h.chunks.size());
     }
 
-    // 48 kHz stereo float, 1024 frames: 341 samples taken at source frames 0, 3, 6, ...
-    void planarFloatBufferConverts()
-    {
-        Harness h;
-        h.capture.start();
-        const RawAudioFrames frames =
-            sineFrames(500, 0.5, 48000, 2, 1024, SampleFormat::Float32, false);
-        h.audio.lastStream()->deliver(frames);
-        QCOMPARE(h.chunks, QList {convertToPCM16(frames)});
-        QCOMPARE(h.capture.rawSampleCount(), 1);
-        QCOMPARE(h.capture.pcmFrameCount(), 1);
-    }
-
-    // Buffers in a format the capture cannot read are counted as raw audio, never sent.
-    void unsupportedFormatSendsNothing()
+    // Buffers in a format the capture cannot read are counted as raw audio, never sent; a
+    // planar 48 kHz stereo float buffer leaves converted.
+    void buffersCountedAndConverted()
     {
         Harness h;
         h.capture.start();
@@ -125,9 +108,14 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             h.audio.lastStream()->deliver(odd);
         QVERIFY(h.chunks.isEmpty());
-        QCOMPARE(h.capture.rawSampleCount(), 3);
-        QCOMPARE(h.rawSamples, 3);
         QCOMPARE(h.capture.pcmFrameCount(), 0);
+        const RawAudioFrames frames =
+            sineFrames(500, 0.5, 48000, 2, 1024, SampleFormat::Float32, false);
+        h.audio.lastStream()->deliver(frames);
+        QCOMPARE(h.chunks, QList {convertToPCM16(frames)});
+        QCOMPARE(h.capture.rawSampleCount(), 4);
+        QCOMPARE(h.rawSamples, 4);
+        QCOMPARE(h.capture.pcmFrameCount(), 1);
     }
 
     void startChoosesDisplayAndApplication_data()
@@ -136,18 +124,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("preferredApplication");
         QTest::addColumn<bool>("filtered"); // one application's streams, not all of them
         QTest::addColumn<QString>("expectedName");
-        QTest::newRow("all applications of the first display")
-            << 0u << "" << false << "Näyttö 1 • Kaikki sovellukset";
+        // clang-format off
+        QTest::newRow("all applications of the first display") << 0u << "" << false << "Näyttö 1 • Kaikki sovellukset";
         QTest::newRow("preferred display") << 2u << "" << false << "Näyttö 2 • Kaikki sovellukset";
-        QTest::newRow("preferred display gone: the first")
-            << 9u << "" << false << "Näyttö 1 • Kaikki sovellukset";
+        QTest::newRow("preferred display gone: the first") << 9u << "" << false << "Näyttö 1 • Kaikki sovellukset";
         QTest::newRow("playing application") << 0u << "meet" << true << "Näyttö 1 • Meeting App";
-        QTest::newRow("application not playing: everything")
-            << 0u << "radio" << false << "Näyttö 1 • Kaikki sovellukset";
-        QTest::newRow("running, not yet known to the server: that application, silent")
-            << 0u << "late" << true << "Näyttö 1 • late";
-        QTest::newRow("this process is never the filter")
-            << 0u << "self" << false << "Näyttö 1 • Kaikki sovellukset";
+        QTest::newRow("application not playing: everything") << 0u << "radio" << false << "Näyttö 1 • Kaikki sovellukset";
+        QTest::newRow("running, not yet known to the server: that application, silent") << 0u << "late" << true << "Näyttö 1 • late";
+        QTest::newRow("this process is never the filter") << 0u << "self" << false << "Näyttö 1 • Kaikki sovellukset";
+        // clang-format on
     }
     void startChoosesDisplayAndApplication()
     {
@@ -192,19 +177,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("failure"); // 0 no server, 1 no display, 2 stream does not open
         QTest::addColumn<int>("expectedKind");
-        QTest::addColumn<QString>("expectedText");
         using K = SystemAudioCaptureError::Kind;
-        QTest::newRow("no server") << 0 << int(K::PermissionDenied)
-                                   << "Systeemiäänen käyttöoikeus puuttuu (äänipalvelin).";
-        QTest::newRow("no display")
-            << 1 << int(K::NoDisplay) << "Näyttölähdettä ei löytynyt systeemiäänen kaappaukseen.";
-        QTest::newRow("stream does not open")
-            << 2 << int(K::StreamSetupFailed) << "Systeemiäänen kaappausta ei voitu käynnistää.";
+        // clang-format off
+        QTest::newRow("no server") << 0 << int(K::PermissionDenied);
+        QTest::newRow("no display") << 1 << int(K::NoDisplay);
+        QTest::newRow("stream does not open") << 2 << int(K::StreamSetupFailed);
+        // clang-format on
     }
     void startFailures()
     {
         QFETCH(int, failure);
-        QFETCH(int, expectedKind);
         Harness h;
         h.audio.reachable = failure != 0;
         if (failure == 1)
@@ -215,8 +197,7 @@ private Q_SLOTS:
             h.capture.start();
             QFAIL("start succeeded");
         } catch (const SystemAudioCaptureError &error) {
-            QCOMPARE(int(error.kind()), expectedKind);
-            QTEST(error.errorDescription(), "expectedText");
+            QTEST(int(error.kind()), "expectedKind");
         }
         QVERIFY(!h.capture.isCapturing());
         QCOMPARE(h.capture.activeSourceName(), QString());
@@ -238,14 +219,16 @@ private Q_SLOTS:
         h.chunks.clear();
         h.capture.start();
         h.audio.lastStream()->deliver(pcmBytes(640));
-        QCOMPARE(h.sizes(), QList<int> {640});
+        QCOMPARE(h.sizes(), QList {640});
     }
 
     void callbacksMayStopTheCapture_data()
     {
         QTest::addColumn<bool>("fromRawCallback");
+        // clang-format off
         QTest::newRow("from the chunk callback") << false;
         QTest::newRow("from the raw sample callback") << true;
+        // clang-format on
     }
     void callbacksMayStopTheCapture()
     {
@@ -265,93 +248,41 @@ private Q_SLOTS:
         QCOMPARE(h.capture.emittedChunkCount(), 0);
     }
 
-    void streamEndIsReported()
+    // The server may still be starting: the request probes again 350 ms later, three times;
+    // the next request of the run answers at once.
+    void permissionRequestRetries_data()
     {
-        Harness h;
-        QList<AudioServerError> errors;
-        QObject::connect(&h.capture, &SystemAudioCapture::captureEnded,
-                         [&](const AudioServerError &error) { errors.append(error); });
-        h.capture.start();
-        h.audio.lastStream()->deliver(pcmBytes(3200));
-        h.audio.lastStream()->endWith({QStringLiteral("pulse"), 12, QStringLiteral("killed")});
-        QCOMPARE(errors.size(), 1);
-        QVERIFY(!h.capture.isCapturing());
-        QCOMPARE(h.capture.emittedChunkCount(), 1); // kept for the diagnostics
+        QTest::addColumn<int>("reachableAfterMs"); // -1: never
+        QTest::addColumn<int>("answeredAtMs");
+        // clang-format off
+        QTest::newRow("server up before the second probe") << 350 << 700;
+        QTest::newRow("never reachable") << -1 << 1050;
+        // clang-format on
     }
-
-    void sourceListsNeedTheServer()
+    void permissionRequestRetries()
     {
-        Harness h;
-        h.audio.playbacks = {{QStringLiteral("meet"), QStringLiteral("Meeting App"), 300}};
-        QCOMPARE(h.capture.listApplicationSources().size(), 1);
-        QCOMPARE(h.capture.listDisplaySources().first().name,
-                 QStringLiteral("Näyttö 1 (1920x1080)"));
-        h.audio.reachable = false;
-        QVERIFY_THROWS_EXCEPTION(SystemAudioCaptureError, h.capture.listApplicationSources());
-    }
-
-    void snapshotFollowsProbeAndPreflight_data()
-    {
-        QTest::addColumn<bool>("reachable");
-        QTest::addColumn<int>("displays");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("reachable with a display") << true << 1 << "sallittu";
-        QTest::newRow("reachable without displays")
-            << true << 0 << "ei vielä sallittu (pyydä lupa)";
-        QTest::newRow("no server") << false << 1 << "ei vielä sallittu (pyydä lupa)";
-    }
-    void snapshotFollowsProbeAndPreflight()
-    {
-        QFETCH(bool, reachable);
-        QFETCH(int, displays);
-        QFETCH(QString, summary);
-        Harness h;
-        h.audio.reachable = reachable;
-        h.audio.displays = QList<AudioDisplayInfo>(displays, AudioDisplayInfo {1, 800, 600});
-        const SystemAudioPermissionSnapshot snapshot = h.capture.currentPermissionSnapshot();
-        QCOMPARE(snapshot.summaryText, QStringLiteral("Systeemiäänen oikeus: ") + summary);
-        QVERIFY2(
-            snapshot.detailText.startsWith(
-                QStringLiteral("probe=%1, pulse=").arg(summary == u"sallittu" ? "true" : "false")),
-            qPrintable(snapshot.detailText));
-        QCOMPARE(h.capture.permissionSnapshot().detailText.left(7), QStringLiteral("probe=-"));
-    }
-
-    // The server may still be starting: the request probes again 350 ms later, three times.
-    void requestGrantedAfterRetry()
-    {
+        QFETCH(int, reachableAfterMs);
+        QFETCH(int, answeredAtMs);
         Harness h;
         h.audio.reachable = false;
         auto request = h.capture.requestPermission();
         QVERIFY(!request.isReady());
-        h.clock.advance(350ms);
-        QVERIFY(!request.isReady());
-        h.audio.reachable = true; // the server finished starting
-        h.clock.advance(349ms);
+        if (reachableAfterMs > 0) {
+            h.clock.advance(std::chrono::milliseconds(reachableAfterMs));
+            h.audio.reachable = true;
+        }
+        h.clock.advance(
+            std::chrono::milliseconds(answeredAtMs - std::max(reachableAfterMs, 0) - 1));
         QVERIFY(!request.isReady());
         h.clock.advance(1ms);
         QVERIFY(request.isReady());
-        QVERIFY(QCoro::waitFor(request));
+        const bool granted = reachableAfterMs >= 0;
+        QCOMPARE(QCoro::waitFor(request), granted);
         QCOMPARE(h.clock.activeTimerCount(), 0);
-        QVERIFY(QCoro::waitFor(h.capture.requestPermission())); // already granted: at once
-    }
-
-    void secondRequestInOneRunSkipsTheRetries()
-    {
-        Harness h;
-        h.audio.reachable = false;
-        auto first = h.capture.requestPermission();
-        h.clock.advance(1049ms);
-        QVERIFY(!first.isReady());
-        h.clock.advance(1ms);
-        QVERIFY(first.isReady());
-        QVERIFY(!QCoro::waitFor(first));
         QVERIFY(h.capture.hasRequestedPermissionThisRun());
-        auto second = h.capture.requestPermission();
-        QVERIFY(second.isReady()); // no waiting the second time
-        QVERIFY(!QCoro::waitFor(second));
-        QCOMPARE(h.capture.permissionSnapshot().summaryText,
-                 QStringLiteral("Systeemiäänen oikeus: puuttuu tai estetty (avaa ääniasetukset)"));
+        auto again = h.capture.requestPermission();
+        QVERIFY(again.isReady());
+        QCOMPARE(QCoro::waitFor(again), granted);
     }
 
     // The capture is gone while the request waits: the request ends without touching it.

@@ -32,6 +32,12 @@ QStringList packageEntries(bool server)
     return names << "README.txt";
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
 void writeFileAged(const QString &path, qint64 ageSeconds)
 {
     QFile file(path);
@@ -125,17 +131,11 @@ private Q_SLOTS:
         const QString target = chosen->filePath("paketti.zip");
         h->desktop.saveAnswers.enqueue(target);
         QSignalSpy busy(vm->support(), &SupportState::isExportingDiagnosticsChanged);
-        QStringList statuses;
-        QObject::connect(vm, &TranscriptionViewModel::statusTextChanged, vm,
-                         [&] { statuses.append(vm->statusText()); });
 
         vm->exportDiagnosticsPackage();
         vm->exportDiagnosticsPackage(); // a second press while the first is on its way
         QVERIFY(h->waitFor([&] { return !vm->support()->isExportingDiagnostics(); }));
         QCOMPARE(busy.size(), 2);
-        QCOMPARE(statuses.value(0), QStringLiteral("Kootaan diagnostiikka..."));
-        QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: paketti.zip"));
-        QCOMPARE(vm->support()->lastDiagnosticsFileName(), QStringLiteral("paketti.zip"));
         QCOMPARE(vm->support()->lastDiagnosticsPath(), target);
         QCOMPARE(h->desktop.saveDialogs.size(), 1);
         QCOMPARE(h->desktop.saveDialogs.first().suggestedFileName,
@@ -150,32 +150,21 @@ private Q_SLOTS:
         QCOMPARE(zip->names, names);
         QCOMPARE(QString::fromUtf8(*zip->entry("transkriptio-local.txt")), vm->transcriptText());
         QVERIFY(zip->entry("app-log.txt")->contains("diagnostics test marker line"));
-
-        QJsonParseError error;
         const QJsonObject record =
-            QJsonDocument::fromJson(*zip->entry("diagnostiikka.json"), &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
+            QJsonDocument::fromJson(*zip->entry("diagnostiikka.json")).object();
         QCOMPARE(record.value("sessionId").toString(), withSession ? "s1" : "");
-        QCOMPARE(record.value("createdAt").toString(), toIso8601(h->clock.now()));
-        const QJsonObject config = record.value("config").toObject();
-        QCOMPARE(config.value("apiKeyMasked").toString(), apiKeyMasked("test-api-key"));
-        QCOMPARE(config.value("baseURL").toString(), h->storedConfiguration().baseURL);
-        const QJsonObject runtime = record.value("runtime").toObject();
-        QCOMPARE(runtime.value("language").toString(),
+        QCOMPARE(record.value("config").toObject().value("apiKeyMasked").toString(),
+                 apiKeyMasked("test-api-key"));
+        QCOMPARE(record.value("runtime").toObject().value("language").toString(),
                  withSession ? "sv-SE" : vm->settings()->language());
-        QCOMPARE(runtime.value("inputMode").toString(), QStringLiteral("microphone"));
-        QVERIFY(record.value("logTail").toString().contains("diagnostics test marker line"));
         QCOMPARE(record.contains("sessionMeta"), names.contains("sessio-meta.json"));
         QCOMPARE(record.contains("transcript"), names.contains("transkriptio-server.json"));
-        if (names.contains("sessio-meta.json")) {
-            QCOMPARE(QJsonDocument::fromJson(*zip->entry("sessio-meta.json")).object(),
-                     QJsonDocument::fromJson(kMeta).object());
-            QCOMPARE(record.value("sessionMeta").toObject(),
-                     QJsonDocument::fromJson(kMeta).object());
-        }
-        if (names.contains("transkriptio-server.json"))
-            QCOMPARE(QJsonDocument::fromJson(*zip->entry("transkriptio-server.json")).object(),
-                     QJsonDocument::fromJson(kTranscript).object());
+        const auto entryIs = [&](const char *name, const QByteArray &json) {
+            return !names.contains(name) ||
+                QJsonDocument::fromJson(*zip->entry(name)) == QJsonDocument::fromJson(json);
+        };
+        QVERIFY(entryIs("sessio-meta.json", kMeta));
+        QVERIFY(entryIs("transkriptio-server.json", kTranscript));
     }
 
     // Cancelled: nothing written. An existing file is replaced whole. A destination that cannot
@@ -185,11 +174,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("destination"); // "" cancels
         QTest::addColumn<bool>("existing");
         QTest::addColumn<QString>("status");
+        // clang-format off
         QTest::newRow("cancelled") << "" << false << "Diagnostiikka peruttu";
-        QTest::newRow("replaces existing file")
-            << "vanha.zip" << true << "Diagnostiikka tallennettu: vanha.zip";
-        QTest::newRow("folder missing")
-            << "ei-ole/paketti.zip" << false << "Diagnostiikan tallennus epäonnistui";
+        QTest::newRow("replaces existing file") << "vanha.zip" << true << "Diagnostiikka tallennettu: vanha.zip";
+        QTest::newRow("folder missing") << "ei-ole/paketti.zip" << false << "Diagnostiikan tallennus epäonnistui";
+        // clang-format on
     }
     void saveOutcomes()
     {
@@ -230,18 +219,15 @@ private Q_SLOTS:
         h->storeConfiguration(config);
         h->settings->setValue(QLatin1String(AuthManager::kSessionTokenKey), token);
         h->settings->setValue(QLatin1String(AuthManager::kAdminKeyStorageKey), adminKey);
+        const auto answer = [](const QString &json) {
+            return ScriptedResponse::json(200, json.toUtf8());
+        };
         h->backend.on("GET", "/v1/sessions/s1",
-                      ScriptedResponse::json(200,
-                                             QStringLiteral(R"({"id":"s1","lastSttError":
-                          {"message":"rejected admin key %1"}})")
-                                                 .arg(adminKey)
-                                                 .toUtf8()));
+                      answer(QStringLiteral(R"({"id":"s1","lastSttError":{"message":"%1"}})")
+                                 .arg("rejected admin key " + adminKey)));
         h->backend.on("GET", "/v1/sessions/s1/transcript",
-                      ScriptedResponse::json(200,
-                                             QStringLiteral(R"({"sessionId":"s1","segments":
-                          [{"text":"key is %1 and %2"}]})")
-                                                 .arg(apiKey, password)
-                                                 .toUtf8()));
+                      answer(QStringLiteral(R"({"sessionId":"s1","segments":[{"text":"%1 %2"}]})")
+                                 .arg(apiKey, password)));
         TranscriptionViewModel *vm = buildWithSession();
         QVERIFY(vm);
         vm->updateAuthContext(QVariantMap {{"email", "a@example.com"}}, token);
@@ -253,18 +239,14 @@ private Q_SLOTS:
         const QString target = chosen->filePath("salainen.zip");
         h->desktop.saveAnswers.enqueue(target);
         QVERIFY(exportAndWait(vm));
-        QCOMPARE(vm->statusText(), QStringLiteral("Diagnostiikka tallennettu: salainen.zip"));
 
         vm->autoExportFallbackDiagnostics(QStringLiteral("secret check"), std::nullopt);
         QVERIFY(
             h->waitFor([&] { return vm->support()->lastDiagnosticsFileName().endsWith(".json"); }));
 
-        QFile zipFile(target);
-        QVERIFY(zipFile.open(QIODevice::ReadOnly));
-        QFile autoFile(vm->support()->lastDiagnosticsPath());
-        QVERIFY(autoFile.open(QIODevice::ReadOnly));
-        QList<QPair<QString, QByteArray>> pieces {{"zip bytes", zipFile.readAll()},
-                                                  {"automatic file", autoFile.readAll()}};
+        QList<QPair<QString, QByteArray>> pieces {
+            {"zip bytes", readAll(target)},
+            {"automatic file", readAll(vm->support()->lastDiagnosticsPath())}};
         const std::optional<ZipContents> zip = ZipContents::read(target);
         QVERIFY(zip);
         QCOMPARE(zip->names, packageEntries(true));
@@ -306,43 +288,11 @@ private Q_SLOTS:
         QCOMPARE(vm->diagnosticHint(), "Automaattinen diagnostiikka tallennettu: " + first);
         QCOMPARE(h->requests("GET", "/v1/sessions/s1/transcript").size(), 1);
         QCOMPARE(h->requests("GET", "/v1/sessions/s1").size(), 0);
-        QFile file(h->exportFolder() + '/' + first);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonObject record =
+            QJsonDocument::fromJson(readAll(h->exportFolder() + '/' + first)).object();
         QCOMPARE(record.value("sessionMeta").toObject(), meta.toJson());
         QCOMPARE(record.value("transcript").toObject(),
                  QJsonDocument::fromJson(kTranscript).object());
-    }
-
-    // During a paused recording: the record shows the live state, the hint keeps its text and
-    // names the file; a second fallback in the same recording writes nothing, and the stop
-    // opens the way for the next one.
-    void automaticExportDuringRecording()
-    {
-        TranscriptionViewModel *vm = h->build();
-        h->expectSession("live-1");
-        QString why;
-        QVERIFY2(h->startLive(&why), qPrintable(why));
-        vm->pauseRecording();
-        QCOMPARE(vm->diagnosticHint(), QStringLiteral("Tallennus tauolla"));
-
-        vm->autoExportFallbackDiagnostics(QStringLiteral("System audio: silent"), std::nullopt);
-        QVERIFY(h->waitFor([&] { return !vm->support()->lastDiagnosticsFileName().isEmpty(); }));
-        const QString name = vm->support()->lastDiagnosticsFileName();
-        QVERIFY2(name.startsWith("vernalo-diagnoosi-auto-system-audio-silent-"), qPrintable(name));
-        QCOMPARE(vm->diagnosticHint(), "Tallennus tauolla (Diagnoosi: " + name + ")");
-        QFile file(vm->support()->lastDiagnosticsPath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
-        QCOMPARE(record.value("sessionId").toString(), QStringLiteral("live-1"));
-        const QJsonObject runtime = record.value("runtime").toObject();
-        QCOMPARE(runtime.value("isRecording").toBool(), true);
-        QCOMPARE(runtime.value("isPaused").toBool(), true);
-        QVERIFY(!record.contains("sessionMeta"));
-
-        vm->autoExportFallbackDiagnostics(QStringLiteral("again"), std::nullopt);
-        QVERIFY(h->stopAndFinish());
-        QCOMPARE(QDir(h->exportFolder()).entryList({"vernalo-diagnoosi-*"}, QDir::Files).size(), 1);
     }
 
     // The newest by modification time among "vernalo-diagnoosi*" .zip and .json files, in any
@@ -351,6 +301,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("files"); // "name:age in seconds"
         QTest::addColumn<QString>("expected");
+        // clang-format off
         QTest::newRow("newer automatic file beats older zip")
             << QStringList {"vernalo-diagnoosi-20260301-100000.zip:600",
                             "vernalo-diagnoosi-auto-x-20260301-101000.json:60"}
@@ -364,6 +315,7 @@ private Q_SLOTS:
                             "vernalo-diagnoosi-20260301-100002.zip:100"}
             << "vernalo-diagnoosi-20260301-100002.zip";
         QTest::newRow("no folder") << QStringList {} << "";
+        // clang-format on
     }
     void newestPackage()
     {
@@ -382,11 +334,15 @@ private Q_SLOTS:
         QCOMPARE(vm->resolveLatestDiagnosticsPath(), latest);
     }
 
-    // The last file written wins while it exists, even outside downloads and older than what
-    // is there; once it is gone, the newest in downloads does.
+    // Nothing exported: nothing to open. The last file written wins while it exists, even
+    // outside downloads and older than what is there; once it is gone, the newest in downloads
+    // is opened and revealed.
     void lastWrittenFileWinsWhileItExists()
     {
         TranscriptionViewModel *vm = h->build();
+        vm->openLatestDiagnostics();
+        vm->revealLatestDiagnosticsInFileManager();
+        QVERIFY(h->desktop.openedUrls.isEmpty() && h->desktop.revealedPaths.isEmpty());
         const QString target = chosen->filePath("oma.zip");
         h->desktop.saveAnswers.enqueue(target);
         QVERIFY(exportAndWait(vm));
@@ -396,66 +352,10 @@ private Q_SLOTS:
         QCOMPARE(vm->resolveLatestDiagnosticsPath(), std::optional<QString>(target));
         QVERIFY(QFile::remove(target));
         vm->openLatestDiagnostics();
+        vm->revealLatestDiagnosticsInFileManager();
         QCOMPARE(h->desktop.openedUrls, QList<QUrl> {QUrl::fromLocalFile(newer)});
-        QCOMPARE(vm->support()->lastDiagnosticsFileName(),
-                 QStringLiteral("vernalo-diagnoosi-uusi.zip"));
+        QCOMPARE(h->desktop.revealedPaths, QStringList {newer});
         QCOMPARE(vm->support()->lastDiagnosticsPath(), newer);
-    }
-
-    void openRevealAndSupportMessage_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("haveFile");
-        QTest::addColumn<bool>("desktopSucceeds");
-        QTest::addColumn<QString>("status");
-        const QString name = QStringLiteral("vernalo-diagnoosi-20260105-110000.zip");
-        QTest::newRow("open") << "open" << true << true << "Avattiin: " + name;
-        QTest::newRow("open, nothing exported")
-            << "open" << false << true << "Diagnostiikkatiedostoa ei löytynyt";
-        QTest::newRow("reveal") << "reveal" << true << true
-                                << "Näytetään tiedostonhallinnassa: " + name;
-        QTest::newRow("reveal fails")
-            << "reveal" << true << false << "Tiedostonhallinnan avaaminen epäonnistui: " + name;
-        QTest::newRow("support message")
-            << "template" << true << true << "Tukiviestipohja kopioitu leikepöydälle";
-        QTest::newRow("support message, nothing exported")
-            << "template" << false << true << "Tukiviestipohja kopioitu leikepöydälle";
-    }
-    void openRevealAndSupportMessage()
-    {
-        QFETCH(QString, action);
-        QFETCH(bool, haveFile);
-        QFETCH(bool, desktopSucceeds);
-        QFETCH(QString, status);
-        const QString name = QStringLiteral("vernalo-diagnoosi-20260105-110000.zip");
-        const QString path = h->exportFolder() + '/' + name;
-        if (haveFile) {
-            QVERIFY(QDir().mkpath(h->exportFolder()));
-            writeFileAged(path, 10);
-        }
-        h->desktop.openSucceeds = desktopSucceeds;
-        TranscriptionViewModel *vm = h->build();
-        if (action == "open")
-            vm->openLatestDiagnostics();
-        else if (action == "reveal")
-            vm->revealLatestDiagnosticsInFileManager();
-        else
-            vm->copyDiagnosticsSupportTemplate();
-        QCOMPARE(vm->statusText(), status);
-        QCOMPARE(vm->support()->lastDiagnosticsFileName(), haveFile ? name : QString());
-        QCOMPARE(h->desktop.openedUrls.size(), action == "open" && haveFile ? 1 : 0);
-        QCOMPARE(h->desktop.revealedPaths,
-                 action == "reveal" && haveFile ? QStringList {path} : QStringList {});
-        if (action == "template") {
-            const QString time = QLocale(QStringLiteral("fi_FI"))
-                                     .toString(h->clock.now().toLocalTime(), "dd.MM.yyyy HH:mm");
-            QCOMPARE(h->desktop.clipboard.value_or(QString()),
-                     "Hei tuki,\n\nLiitän Vernalo-diagnoosin.\n\n- Aika: " + time +
-                         "\n- Sessio-ID: -\n- Äänilähde: Mikrofoni\n- STT-malli: " +
-                         vm->settings()->sttModel() + "\n- Diagnostiikkapaketti: " +
-                         (haveFile ? name : QStringLiteral("(ei tallennettua pakettia)")) +
-                         "\n\nKuvaus:\n[Kirjaa tähän mitä tapahtui]");
-        }
     }
 };
 

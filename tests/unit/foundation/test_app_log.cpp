@@ -46,6 +46,8 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(AppLog::currentLogURL()));
         AppLog::write(QStringLiteral("session created id=ABC"));
         AppLog::write(QStringLiteral("first\nsecond ä"));
+        // A snapshot sees the lines still queued for the file.
+        QVERIFY(AppLog::snapshot(1 << 20).endsWith(QStringLiteral(" first\nsecond ä\n")));
         const QByteArray content = logBytes();
         QVERIFY(AppLog::currentLogURL().endsWith(QStringLiteral("/Vernalo/desktop.log")));
         static const QRegularExpression line(QStringLiteral(
@@ -73,29 +75,6 @@ private Q_SLOTS:
         QVERIFY(!older.contains("line 00")); // two rotations: the oldest file is gone
         const QString tail = AppLog::snapshot(150);
         QVERIFY(tail.endsWith(QString::fromUtf8(current)) && tail.size() > current.size());
-    }
-
-    void fallsBackToHomeWithoutStateHome()
-    {
-        qunsetenv("XDG_STATE_HOME");
-        QCOMPARE(AppLog::currentLogURL(), QDir::homePath() + "/.local/state/Vernalo/desktop.log");
-    }
-
-    void timestampFormat_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("expected");
-        // clang-format off
-        QTest::newRow("fraction") << 1767603600.25 << "1767603600.25";
-        QTest::newRow("whole second keeps a fraction") << 1767603600.0 << "1767603600.0";
-        QTest::newRow("microseconds") << 1767603600.123456 << "1767603600.123456";
-        // clang-format on
-    }
-    void timestampFormat()
-    {
-        QFETCH(double, seconds);
-        QFETCH(QString, expected);
-        QCOMPARE(AppLog::formatTimestamp(seconds), expected);
     }
 
     // Lines from several threads are whole and keep each thread's order.
@@ -129,14 +108,6 @@ private Q_SLOTS:
         }
     }
 
-    void snapshotSeesLinesQueuedBeforeIt()
-    {
-        for (int i = 0; i < 100; ++i)
-            AppLog::write(QStringLiteral("line %1").arg(i));
-        const QString snapshot = AppLog::snapshot(1 << 20);
-        QVERIFY(snapshot.endsWith(QStringLiteral(" line 99\n")));
-    }
-
     void snapshotTail_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -160,10 +131,9 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, file);
         QFETCH(qint64, maxBytes);
-        QFETCH(QString, expected);
         if (!file.isEmpty())
             writeLogFile(file);
-        QCOMPARE(AppLog::snapshot(maxBytes), expected);
+        QTEST(AppLog::snapshot(maxBytes), "expected");
     }
 };
 
