@@ -1,7 +1,6 @@
 #include "support/controller_harness.h"
 
 #include "foundation/app_log.h"
-#include "support/socket_wait.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,8 +28,7 @@ ControllerHarness::ControllerHarness()
     configStore = std::make_unique<STTConfigurationStore>(settings.get());
     history = std::make_unique<SessionHistoryStore>(m_folder.filePath(QStringLiteral("sessions")));
     api = std::make_unique<STTAPIClient>(&network, &clock);
-    microphone = std::make_unique<MicrophoneCapture>(&audio);
-    systemAudio = std::make_unique<SystemAudioCapture>(&audio, &clock);
+    useAudioSystem(&audio);
     QObject::connect(&network, &QNetworkAccessManager::finished, &network,
                      [this](QNetworkReply *reply) { m_answeredPaths.append(reply->url().path()); });
 }
@@ -63,7 +61,7 @@ TranscriptionViewModel *ControllerHarness::build()
     collaborators.streamClientFactory = defaultStreamClientFactory(&clock);
     collaborators.microphone = microphone.get();
     collaborators.systemAudio = systemAudio.get();
-    collaborators.audioSystem = m_audioSystem ? m_audioSystem : &audio;
+    collaborators.audioSystem = m_audioSystem;
     collaborators.desktop = &desktop;
     collaborators.clock = &clock;
     collaborators.autoExportDirectory = exportFolder();
@@ -78,11 +76,6 @@ void ControllerHarness::useAudioSystem(AudioSystem *system)
     systemAudio = std::make_unique<SystemAudioCapture>(system, &clock);
 }
 
-QVariant ControllerHarness::storedConfigurationValue() const
-{
-    return settings->value(QLatin1String(STTConfigurationStore::kKey));
-}
-
 QByteArray ControllerHarness::createAnswer(const QString &sessionId, const QUrl &streamUrl)
 {
     const QJsonObject answer {{QStringLiteral("sessionId"), sessionId},
@@ -91,14 +84,16 @@ QByteArray ControllerHarness::createAnswer(const QString &sessionId, const QUrl 
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 
+ScriptedResponse ControllerHarness::createdAs(const QString &sessionId) const
+{
+    return ScriptedResponse::json(
+        200,
+        createAnswer(sessionId, stream.url(sessionPath(sessionId, QStringLiteral("/stream")))));
+}
+
 void ControllerHarness::expectSession(const QString &sessionId)
 {
-    backend.enqueue(
-        "POST", QStringLiteral("/v1/sessions"),
-        ScriptedResponse::json(
-            200,
-            createAnswer(sessionId,
-                         stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
+    backend.enqueue("POST", QStringLiteral("/v1/sessions"), createdAs(sessionId));
     setServerTranscript(sessionId, "[]");
     setServerMeta(sessionId, QByteArrayLiteral(R"({"status":"active"})"));
     backend.on("POST", sessionPath(sessionId, QStringLiteral("/stop")),
@@ -121,16 +116,12 @@ void ControllerHarness::setServerMeta(const QString &sessionId, const QByteArray
 
 void ControllerHarness::holdNextCreate()
 {
-    ScriptedResponse held;
-    held.neverAnswer = true;
-    backend.enqueue("POST", QStringLiteral("/v1/sessions"), held);
+    backend.enqueue("POST", QStringLiteral("/v1/sessions"), ScriptedResponse::silence());
 }
 
 bool ControllerHarness::answerHeldCreate(const QString &sessionId)
 {
-    return backend.answerHeld(ScriptedResponse::json(
-        200,
-        createAnswer(sessionId, stream.url(sessionPath(sessionId, QStringLiteral("/stream"))))));
+    return backend.answerHeld(createdAs(sessionId));
 }
 
 bool ControllerHarness::startLive(QString *why)
@@ -138,46 +129,25 @@ bool ControllerHarness::startLive(QString *why)
     TranscriptionViewModel *vm = controller();
     const int connectionsBefore = stream.connectionCount();
     vm->startRecording();
-    const bool live = waitFor([vm] { return vm->isRecording() || !vm->isStartingRecording(); }) &&
+    const bool polled = waitFor([vm] { return vm->isRecording() || !vm->isStartingRecording(); }) &&
         vm->isRecording() && waitFor([&] {
-                          return stream.connectionCount() > connectionsBefore &&
-                              !stream.connection().frames.isEmpty();
-                      });
-    const QString session = sessionPath(vm->sessionId());
-    const bool polled =
-        live && waitFor([&] {
-            return answersTo(session + QStringLiteral("/transcript")) > 0 && answersTo(session) > 0;
-        });
+                            const QString session = sessionPath(vm->sessionId());
+                            return stream.connectionCount() > connectionsBefore &&
+                                !stream.connection().frames.isEmpty() &&
+                                answersTo(session + QStringLiteral("/transcript")) > 0 &&
+                                answersTo(session) > 0;
+                        });
     if (!polled && why)
         *why = vm->statusText();
     return polled;
 }
 
-bool ControllerHarness::waitAnswers(const QString &path, int count) const
+bool ControllerHarness::nextPoll(const QString &sessionId, const QString &suffix, int periodMs)
 {
-    return waitFor([&] { return answersTo(path) >= count; });
-}
-
-bool ControllerHarness::nextTranscriptPoll(const QString &sessionId)
-{
-    const QString path = sessionPath(sessionId, QStringLiteral("/transcript"));
+    const QString path = sessionPath(sessionId, suffix);
     const int before = answersTo(path);
-    clock.advance(std::chrono::milliseconds(2000));
+    clock.advance(std::chrono::milliseconds(periodMs));
     return waitAnswers(path, before + 1);
-}
-
-bool ControllerHarness::nextSessionMetaPoll(const QString &sessionId)
-{
-    const QString path = sessionPath(sessionId);
-    const int before = answersTo(path);
-    clock.advance(std::chrono::milliseconds(2500));
-    return waitAnswers(path, before + 1);
-}
-
-bool ControllerHarness::stopAndFinish()
-{
-    controller()->stopRecording();
-    return waitStopFinished();
 }
 
 bool ControllerHarness::waitStopFinished()
@@ -189,38 +159,16 @@ bool ControllerHarness::waitStopFinished()
     return waitFor([vm] { return !vm->isStoppingRecording(); });
 }
 
-FakeCaptureStream *ControllerHarness::openStreamOf(CaptureTarget::Kind kind) const
+FakeCaptureStream *ControllerHarness::openStreamOf(std::initializer_list<Kind> kinds) const
 {
-    FakeCaptureStream *found = nullptr;
-    for (FakeCaptureStream *stream : audio.openStreams()) {
-        if (stream->target().kind == kind)
-            found = stream;
+    const QList<FakeCaptureStream *> open = audio.openStreams();
+    for (const Kind kind : kinds) {
+        for (auto it = open.crbegin(); it != open.crend(); ++it) {
+            if ((*it)->target().kind == kind)
+                return *it;
+        }
     }
-    return found;
-}
-
-FakeCaptureStream *ControllerHarness::microphoneStream() const
-{
-    return openStreamOf(CaptureTarget::Kind::Source);
-}
-
-FakeCaptureStream *ControllerHarness::systemStream() const
-{
-    if (FakeCaptureStream *application = openStreamOf(CaptureTarget::Kind::Application))
-        return application;
-    return openStreamOf(CaptureTarget::Kind::AllApplications);
-}
-
-void ControllerHarness::speak(const QByteArray &pcm) const
-{
-    if (FakeCaptureStream *source = microphoneStream())
-        source->deliver(framesOf(pcm));
-}
-
-void ControllerHarness::playSystemAudio(const QByteArray &pcm) const
-{
-    if (FakeCaptureStream *source = systemStream())
-        source->deliver(framesOf(pcm));
+    return nullptr;
 }
 
 QByteArray ControllerHarness::testChunk(int index)
@@ -248,15 +196,11 @@ RawAudioFrames ControllerHarness::framesOf(const QByteArray &pcm)
 QList<QByteArray> ControllerHarness::audioReceived(int connection) const
 {
     QList<QByteArray> chunks;
-    if (stream.connectionCount() == 0)
-        return chunks;
-    for (const StreamFrame &frame : stream.connection(connection).frames) {
-        if (!frame.isText) {
-            chunks.append(frame.data);
-            continue;
-        }
+    for (const StreamFrame &frame : framesOn(connection)) {
         const QJsonObject object = QJsonDocument::fromJson(frame.data).object();
-        if (object.value(QStringLiteral("type")).toString() == u"audio")
+        if (!frame.isText)
+            chunks.append(frame.data);
+        else if (object.value(QStringLiteral("type")).toString() == u"audio")
             chunks.append(QByteArray::fromBase64(
                 object.value(QStringLiteral("audioBase64")).toString().toLatin1()));
     }
@@ -266,23 +210,17 @@ QList<QByteArray> ControllerHarness::audioReceived(int connection) const
 QList<QByteArray> ControllerHarness::textFramesReceived(int connection) const
 {
     QList<QByteArray> texts;
-    if (stream.connectionCount() == 0)
-        return texts;
-    for (const StreamFrame &frame : stream.connection(connection).frames) {
+    for (const StreamFrame &frame : framesOn(connection)) {
         if (frame.isText)
             texts.append(frame.data);
     }
     return texts;
 }
 
-bool ControllerHarness::waitAudioChunks(int count, int connection) const
+QList<StreamFrame> ControllerHarness::framesOn(int connection) const
 {
-    return waitFor([&] { return audioReceived(connection).size() >= count; });
-}
-
-void ControllerHarness::sendEvent(const QByteArray &json)
-{
-    stream.sendText(json);
+    return stream.connectionCount() == 0 ? QList<StreamFrame>()
+                                         : stream.connection(connection).frames;
 }
 
 QByteArray ControllerHarness::finalEvent(const QString &text, const QString &ts,
@@ -301,26 +239,6 @@ bool ControllerHarness::sayFinal(const QString &text, const QString &ts, const Q
     const qsizetype before = m_controller->segments().size();
     sendEvent(finalEvent(text, ts, speaker));
     return waitFor([&] { return m_controller->segments().size() > before; });
-}
-
-bool ControllerHarness::waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    return waitUntil(condition, timeoutMs);
-}
-
-void ControllerHarness::advance(std::chrono::milliseconds delta)
-{
-    clock.advance(delta);
-}
-
-QString ControllerHarness::historyFolder() const
-{
-    return history->directory();
-}
-
-QString ControllerHarness::exportFolder() const
-{
-    return m_folder.filePath(QStringLiteral("exports"));
 }
 
 SavedSession ControllerHarness::sessionOf(const QString &id, const QStringList &lines,

@@ -13,6 +13,7 @@
 #include "support/fake_desktop_services.h"
 #include "support/loopback_http_peer.h"
 #include "support/loopback_stream_peer.h"
+#include "support/socket_wait.h"
 
 #include <functional>
 #include <memory>
@@ -63,7 +64,10 @@ public:
     STTConfiguration storedConfiguration() const { return configStore->load(); }
     void storeConfiguration(const STTConfiguration &config) { configStore->save(config); }
     // The raw value stored under the configuration key.
-    QVariant storedConfigurationValue() const;
+    QVariant storedConfigurationValue() const
+    {
+        return settings->value(QLatin1String(STTConfigurationStore::kKey));
+    }
 
     // Backend scripting for one session: the next create answers with this ID and a stream
     // address on the stream peer; its transcript, metadata and stop routes answer at once
@@ -83,17 +87,24 @@ public:
     // False (with the controller's status in `why`) when it did not get there.
     bool startLive(QString *why = nullptr);
     // Presses stop, lets the 1.2 s wait pass in virtual time and waits for the closing steps.
-    bool stopAndFinish();
+    bool stopAndFinish()
+    {
+        controller()->stopRecording();
+        return waitStopFinished();
+    }
     // Waits for the closing steps of a stop or remote stop that is already under way.
     bool waitStopFinished();
 
     // The open microphone / system-audio stream of the scripted sound server (null when none).
-    FakeCaptureStream *microphoneStream() const;
-    FakeCaptureStream *systemStream() const;
+    FakeCaptureStream *microphoneStream() const { return openStreamOf({Kind::Source}); }
+    FakeCaptureStream *systemStream() const
+    {
+        return openStreamOf({Kind::Application, Kind::AllApplications});
+    }
     // Delivers 16 kHz mono PCM16 as the microphone's raw frames; every whole 3200 bytes become
     // one chunk on the wire.
-    void speak(const QByteArray &pcm) const;
-    void playSystemAudio(const QByteArray &pcm) const;
+    void speak(const QByteArray &pcm) const { deliver(microphoneStream(), pcm); }
+    void playSystemAudio(const QByteArray &pcm) const { deliver(systemStream(), pcm); }
     // 3200 bytes of PCM16 unique to `index`, with samples small enough to pass the capture's
     // conversion unchanged, so a lost, repeated or reordered chunk shows on the wire.
     static QByteArray testChunk(int index);
@@ -103,9 +114,12 @@ public:
     QList<QByteArray> audioReceived(int connection = -1) const;
     // Text frames of a connection, in order.
     QList<QByteArray> textFramesReceived(int connection = -1) const;
-    bool waitAudioChunks(int count, int connection = -1) const;
+    bool waitAudioChunks(int count, int connection = -1) const
+    {
+        return waitFor([&] { return audioReceived(connection).size() >= count; });
+    }
     // Sends one server event on the newest stream connection.
-    void sendEvent(const QByteArray &json);
+    void sendEvent(const QByteArray &json) { stream.sendText(json); }
     static QByteArray finalEvent(const QString &text, const QString &ts,
                                  const QString &speaker = {});
     // Sends a final and waits until the controller lists one more segment.
@@ -118,23 +132,29 @@ public:
     {
         return static_cast<int>(m_answeredPaths.count(path));
     }
-    bool waitAnswers(const QString &path, int count) const;
+    bool waitAnswers(const QString &path, int count) const
+    {
+        return waitFor([&] { return answersTo(path) >= count; });
+    }
     // Advances virtual time by one poll period and waits for that poll's answer.
-    bool nextTranscriptPoll(const QString &sessionId);
-    bool nextSessionMetaPoll(const QString &sessionId);
+    bool nextTranscriptPoll(const QString &id) { return nextPoll(id, "/transcript", 2000); }
+    bool nextSessionMetaPoll(const QString &id) { return nextPoll(id, {}, 2500); }
 
     // Runs the event loop for real socket traffic until the condition holds.
-    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+    static bool waitFor(const std::function<bool()> &condition, int timeoutMs = 10000)
+    {
+        return waitUntil(condition, timeoutMs);
+    }
     // Advances virtual time: due timers fire in order, posted events are delivered.
-    void advance(std::chrono::milliseconds delta);
+    void advance(std::chrono::milliseconds delta) { clock.advance(delta); }
 
     std::optional<SavedSession> savedSession(const QString &id) const { return history->load(id); }
     QList<RecordedRequest> requests(const QByteArray &method, const QString &path) const
     {
         return backend.requestsTo(method, path);
     }
-    QString historyFolder() const;
-    QString exportFolder() const;
+    QString historyFolder() const { return history->directory(); }
+    QString exportFolder() const { return m_folder.filePath(QStringLiteral("exports")); }
 
     // A session as the history stores it: one segment per line ("text" or "text|speaker"),
     // 7 s after the start and 2 s apart, ended 10 minutes after the start.
@@ -167,11 +187,21 @@ public:
     std::unique_ptr<SystemAudioCapture> systemAudio;
 
 private:
-    FakeCaptureStream *openStreamOf(CaptureTarget::Kind kind) const;
+    using Kind = CaptureTarget::Kind;
+    // The newest open stream of the scripted sound server of one of the kinds, in their order.
+    FakeCaptureStream *openStreamOf(std::initializer_list<Kind> kinds) const;
+    static void deliver(FakeCaptureStream *stream, const QByteArray &pcm)
+    {
+        if (stream)
+            stream->deliver(framesOf(pcm));
+    }
+    bool nextPoll(const QString &sessionId, const QString &suffix, int periodMs);
+    ScriptedResponse createdAs(const QString &sessionId) const;
+    QList<StreamFrame> framesOn(int connection) const;
 
     std::unique_ptr<TranscriptionViewModel> m_controller;
     QStringList m_answeredPaths;
-    AudioSystem *m_audioSystem = nullptr; // none: the scripted one
+    AudioSystem *m_audioSystem = nullptr; // the scripted one unless useAudioSystem() chose another
     bool m_dropHeldAtExit = true;
 };
 

@@ -6,72 +6,49 @@ namespace vernalo::test {
 
 AudioServerStatus FakeAudioSystem::serverStatus()
 {
-    AudioServerStatus status;
-    status.reachable = reachable;
-    if (reachable)
-        status.serverName = QStringLiteral("fake 1.0");
-    else
-        status.error = unreachableError;
-    return status;
+    if (!reachable)
+        return {false, {}, unreachableError};
+    return {true, QStringLiteral("fake 1.0"), {}};
 }
 
 AudioSourceList FakeAudioSystem::listSources()
 {
-    AudioSourceList list;
-    if (!reachable) {
-        list.error = unreachableError;
-        return list;
-    }
-    list.sources = sources;
-    list.defaultSourceId = defaultSourceId;
-    return list;
+    if (!reachable)
+        return {{}, {}, unreachableError};
+    return {sources, defaultSourceId, {}};
 }
 
 AudioPlaybackList FakeAudioSystem::listPlaybacks()
 {
-    AudioPlaybackList list;
     if (!reachable)
-        list.error = unreachableError;
-    else
-        list.playbacks = playbacks;
-    return list;
+        return {{}, unreachableError};
+    return {playbacks, {}};
 }
 
 CaptureOpenResult FakeAudioSystem::openCapture(const CaptureTarget &target)
 {
     openRequests.append(target);
-    CaptureOpenResult result;
-    if (!reachable) {
-        result.error = unreachableError;
-        return result;
-    }
+    const bool source = target.kind == CaptureTarget::Kind::Source;
+    const bool known = std::any_of(sources.begin(), sources.end(), [&](const AudioSourceInfo &s) {
+        return s.id == target.sourceId;
+    });
     std::optional<AudioServerError> failure;
-    switch (target.kind) {
-    case CaptureTarget::Kind::Source: {
-        const bool known =
-            std::any_of(sources.begin(), sources.end(),
-                        [&](const AudioSourceInfo &s) { return s.id == target.sourceId; });
-        if (!known)
-            failure =
-                AudioServerError {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
-        else if (failingSources.contains(target.sourceId))
-            failure = failingSources.value(target.sourceId);
-        break;
-    }
-    case CaptureTarget::Kind::AllApplications:
+    if (!reachable)
+        failure = unreachableError;
+    else if (source && !known)
+        failure = AudioServerError {QStringLiteral("pulse"), 5, QStringLiteral("No such entity")};
+    else if (source && failingSources.contains(target.sourceId))
+        failure = failingSources.value(target.sourceId);
+    else if (target.kind == CaptureTarget::Kind::AllApplications)
         failure = monitorFailure;
-        break;
-    case CaptureTarget::Kind::Application:
-        break;
-    }
+    CaptureOpenResult result;
     if (failure) {
         result.error = *failure;
-        return result;
+    } else {
+        result.stream =
+            std::make_unique<FakeCaptureStream>(target, streamFormatName, streamBitsPerSample);
+        streams.append(static_cast<FakeCaptureStream *>(result.stream.get()));
     }
-    auto stream =
-        std::make_unique<FakeCaptureStream>(target, streamFormatName, streamBitsPerSample);
-    streams.append(stream.get());
-    result.stream = std::move(stream);
     return result;
 }
 
@@ -79,23 +56,16 @@ AudioSourceInfo &FakeAudioSystem::addSource(quint32 id, const QString &descripti
                                             const QString &bus, const QString &formFactor,
                                             const QString &deviceClass)
 {
-    AudioSourceInfo source;
-    source.id = id;
-    source.name = QStringLiteral("source-%1").arg(id);
-    source.description = description;
-    source.channels = 1;
-    source.sampleRate = 48000;
-    source.bus = bus;
-    source.formFactor = formFactor;
-    source.deviceClass = deviceClass;
-    source.isMonitor = deviceClass == QLatin1String("monitor");
-    sources.append(source);
+    sources.append({.id = id,
+                    .name = QStringLiteral("source-%1").arg(id),
+                    .description = description,
+                    .channels = 1,
+                    .sampleRate = 48000,
+                    .bus = bus,
+                    .formFactor = formFactor,
+                    .deviceClass = deviceClass,
+                    .isMonitor = deviceClass == QLatin1String("monitor")});
     return sources.last();
-}
-
-FakeCaptureStream *FakeAudioSystem::lastStream() const
-{
-    return streams.isEmpty() ? nullptr : streams.last().data();
 }
 
 QList<FakeCaptureStream *> FakeAudioSystem::openStreams() const

@@ -61,7 +61,7 @@ public:
     AudioSourceInfo &addSource(quint32 id, const QString &description, const QString &bus = {},
                                const QString &formFactor = {}, const QString &deviceClass = {});
 
-    FakeCaptureStream *lastStream() const;
+    FakeCaptureStream *lastStream() const { return streams.isEmpty() ? nullptr : streams.last(); }
     // Streams opened and not closed.
     QList<FakeCaptureStream *> openStreams() const;
 

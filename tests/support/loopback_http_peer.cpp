@@ -25,7 +25,7 @@ QString routeKey(const QByteArray &method, const QString &path)
 
 } // namespace
 
-QByteArray RecordedRequest::header(const QByteArray &name) const
+QByteArray headerValue(const HeaderList &headers, const QByteArray &name)
 {
     for (const auto &[key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -47,14 +47,10 @@ LoopbackHttpPeer::LoopbackHttpPeer(QObject *parent)
 {
     m_server->setMissingHandler(
         [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-            RecordedRequest recorded;
-            recorded.method = methodName(request.method());
-            recorded.path = request.url().path();
-            recorded.rawPath = request.url().path(QUrl::FullyEncoded).toLatin1();
-            recorded.query = request.query();
-            recorded.headers = request.headers();
-            recorded.body = request.body();
-            handle(recorded, std::move(responder));
+            handle({methodName(request.method()), request.url().path(),
+                    request.url().path(QUrl::FullyEncoded).toLatin1(), request.query(),
+                    request.headers(), request.body()},
+                   std::move(responder));
         });
 }
 
@@ -64,11 +60,6 @@ bool LoopbackHttpPeer::start()
 {
     m_port = m_server->listen(QHostAddress::LocalHost, 0);
     return m_port != 0;
-}
-
-QUrl LoopbackHttpPeer::baseUrl() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
 }
 
 void LoopbackHttpPeer::on(const QByteArray &method, const QString &path, ScriptedResponse response)
@@ -91,10 +82,9 @@ void LoopbackHttpPeer::setFallback(
 QList<RecordedRequest> LoopbackHttpPeer::requestsTo(const QByteArray &method,
                                                     const QString &path) const
 {
-    QList<RecordedRequest> matching;
-    std::copy_if(
-        m_requests.begin(), m_requests.end(), std::back_inserter(matching),
-        [&](const auto &request) { return request.method == method && request.path == path; });
+    QList<RecordedRequest> matching = m_requests;
+    matching.removeIf(
+        [&](const auto &request) { return request.method != method || request.path != path; });
     return matching;
 }
 
@@ -113,15 +103,13 @@ void LoopbackHttpPeer::handle(const RecordedRequest &request, QHttpServerRespond
     Q_EMIT requestReceived(request);
 
     const QString key = routeKey(request.method, request.path);
-    ScriptedResponse response;
-    if (auto queued = m_queued.find(key); queued != m_queued.end() && !queued->isEmpty())
-        response = queued->dequeue();
-    else if (auto standing = m_standing.constFind(key); standing != m_standing.constEnd())
-        response = *standing;
+    ScriptedResponse response = ScriptedResponse::json(404, R"({"error":"not found"})");
+    if (QQueue<ScriptedResponse> &queued = m_queued[key]; !queued.isEmpty())
+        response = queued.dequeue();
+    else if (m_standing.contains(key))
+        response = m_standing.value(key);
     else if (m_fallback)
         response = m_fallback(request);
-    else
-        response = ScriptedResponse::json(404, R"({"error":"not found"})");
 
     if (!response.raw.isEmpty()) {
         if (QTcpSocket *socket = responder.socket()) {

@@ -17,6 +17,10 @@ class QHttpServerResponder;
 
 namespace vernalo::test {
 
+using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+// A header's value by case-insensitive name; empty when absent.
+QByteArray headerValue(const HeaderList &headers, const QByteArray &name);
+
 // One request as the peer received it.
 struct RecordedRequest
 {
@@ -28,7 +32,7 @@ struct RecordedRequest
     QByteArray body;
 
     // Header value by case-insensitive name; empty when absent.
-    QByteArray header(const QByteArray &name) const;
+    QByteArray header(const QByteArray &name) const { return headerValue(headers, name); }
     bool hasHeader(const QByteArray &name) const;
     QJsonDocument json() const { return QJsonDocument::fromJson(body); }
 };
@@ -73,7 +77,7 @@ public:
 
     // False when no port could be bound.
     bool start();
-    QUrl baseUrl() const;
+    QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
     quint16 port() const { return m_port; }
 
     void on(const QByteArray &method, const QString &path, ScriptedResponse response);

@@ -45,29 +45,17 @@ void LoopbackStreamPeer::stopListening()
     m_tcpServer->close();
 }
 
-QUrl LoopbackStreamPeer::url(const QString &pathAndQuery) const
-{
-    return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(m_port).arg(pathAndQuery));
-}
-
 int LoopbackStreamPeer::openConnectionCount() const
 {
-    int count = 0;
-    for (const auto &slot : m_connections)
-        count += slot->record.closed ? 0 : 1;
-    return count;
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
+                             [](const auto &slot) { return !slot->record.closed; }));
 }
 
-int LoopbackStreamPeer::resolve(int index) const
+LoopbackStreamPeer::Slot &LoopbackStreamPeer::slot(int index) const
 {
     const int resolved = index < 0 ? connectionCount() + index : index;
     Q_ASSERT(resolved >= 0 && resolved < connectionCount());
-    return resolved;
-}
-
-const StreamConnection &LoopbackStreamPeer::connection(int index) const
-{
-    return m_connections.at(resolve(index))->record;
+    return *m_connections.at(resolved);
 }
 
 void LoopbackStreamPeer::acceptTcp()
@@ -126,38 +114,36 @@ void LoopbackStreamPeer::adoptWebSocket(QWebSocket *socket)
 
 void LoopbackStreamPeer::sendText(const QByteArray &utf8, int index)
 {
-    if (auto &socket = m_connections.at(resolve(index))->socket)
+    if (QWebSocket *socket = slot(index).socket)
         socket->sendTextMessage(QString::fromUtf8(utf8));
 }
 
 void LoopbackStreamPeer::sendBinary(const QByteArray &bytes, int index)
 {
-    if (auto &socket = m_connections.at(resolve(index))->socket)
+    if (QWebSocket *socket = slot(index).socket)
         socket->sendBinaryMessage(bytes);
 }
 
 void LoopbackStreamPeer::closeWith(int code, int index)
 {
-    if (auto &socket = m_connections.at(resolve(index))->socket)
+    if (QWebSocket *socket = slot(index).socket)
         socket->close(static_cast<QWebSocketProtocol::CloseCode>(code));
 }
 
 void LoopbackStreamPeer::dropConnection(int index)
 {
-    const auto &slot = m_connections.at(resolve(index));
-    if (slot->socket)
-        slot->socket->abort();
-    else if (slot->tcp)
-        slot->tcp->abort();
+    if (QWebSocket *socket = slot(index).socket)
+        socket->abort();
+    else if (QTcpSocket *tcp = slot(index).tcp)
+        tcp->abort();
 }
 
 void LoopbackStreamPeer::goSilent(int index)
 {
-    const auto &slot = m_connections.at(resolve(index));
     // With its TCP socket's signals blocked the WebSocket never sees incoming bytes, so it
     // neither records frames nor answers pings; the connection itself stays open.
-    if (slot->tcp)
-        slot->tcp->blockSignals(true);
+    if (QTcpSocket *tcp = slot(index).tcp)
+        tcp->blockSignals(true);
 }
 
 } // namespace vernalo::test

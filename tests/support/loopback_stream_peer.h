@@ -53,7 +53,10 @@ public:
     void stopListening();
     quint16 port() const { return m_port; }
     // "ws://127.0.0.1:<port>" + pathAndQuery.
-    QUrl url(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream")) const;
+    QUrl url(const QString &pathAndQuery = QStringLiteral("/v1/sessions/s1/stream")) const
+    {
+        return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(m_port).arg(pathAndQuery));
+    }
 
     // Behaviour for connections that arrive from now on.
     // Accept TCP but never answer the upgrade request.
@@ -64,7 +67,7 @@ public:
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     int openConnectionCount() const;
     // -1 is the newest connection.
-    const StreamConnection &connection(int index = -1) const;
+    const StreamConnection &connection(int index = -1) const { return slot(index).record; }
 
     void sendText(const QByteArray &utf8, int index = -1);
     void sendBinary(const QByteArray &bytes, int index = -1);
@@ -84,7 +87,7 @@ private:
 
     void acceptTcp();
     void adoptWebSocket(QWebSocket *socket);
-    int resolve(int index) const;
+    Slot &slot(int index) const;
 
     std::unique_ptr<QTcpServer> m_tcpServer;
     std::unique_ptr<QWebSocketServer> m_server;

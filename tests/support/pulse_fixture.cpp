@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,22 +21,47 @@ namespace vernalo::test {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
-constexpr int kToolTimeoutMs = 10000;
+constexpr int kTimeoutMs = 10000; // starting a server, running a tool
+
+bool isPipeWire()
+{
+    return qEnvironmentVariable("VERNALO_SOUND_SERVER") == QLatin1String("pipewire");
+}
+
+// Arguments written as one line; none of them holds a blank.
+QStringList words(const QString &line)
+{
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool failWith(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
 
 QProcessEnvironment serverEnvironment(const QString &root)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), root + QStringLiteral("/state"));
-    environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
-                       root + QStringLiteral("/runtime/pulse"));
-    environment.insert(QStringLiteral("PULSE_STATE_PATH"), root + QStringLiteral("/state/pulse"));
-    // No session bus: the server must not try to start one.
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    for (const auto &[name, folder] : {std::pair {"HOME", "/home"},
+                                       {"XDG_RUNTIME_DIR", "/runtime"},
+                                       {"XDG_CONFIG_HOME", "/config"},
+                                       {"XDG_STATE_HOME", "/state"},
+                                       {"PULSE_RUNTIME_PATH", "/runtime/pulse"},
+                                       {"PULSE_STATE_PATH", "/state/pulse"},
+                                       {"PIPEWIRE_RUNTIME_DIR", "/runtime"}})
+        environment.insert(QLatin1String(name), root + QLatin1String(folder));
     environment.remove(QStringLiteral("PULSE_SERVER"));
+    // PipeWire and its session manager find each other over a bus of their own; PulseAudio has
+    // no session bus and must not try to start one.
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       isPipeWire() ? QStringLiteral("unix:path=%1/runtime/bus").arg(root)
+                                    : QStringLiteral("disabled:"));
+    if (isPipeWire()) {
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     return environment;
 }
 
@@ -51,16 +75,12 @@ QByteArray sineBytes(double frequency, double amplitude, int rate, int channels,
     for (qsizetype i = 0; i < frames; ++i) {
         const double value =
             amplitude * std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate);
-        for (int c = 0; c < channels; ++c) {
-            if (floatSamples) {
-                const float sample = static_cast<float>(value);
-                bytes.append(reinterpret_cast<const char *>(&sample), 4);
-            } else {
-                char raw[2];
-                qToLittleEndian<qint16>(static_cast<qint16>(std::lround(value * 32767.0)), raw);
-                bytes.append(raw, 2);
-            }
-        }
+        const float sample = static_cast<float>(value);
+        char raw[2];
+        qToLittleEndian<qint16>(static_cast<qint16>(std::lround(value * 32767.0)), raw);
+        for (int c = 0; c < channels; ++c)
+            bytes.append(floatSamples ? reinterpret_cast<const char *>(&sample) : raw,
+                         floatSamples ? 4 : 2);
     }
     return bytes;
 }
@@ -76,8 +96,7 @@ PulseFixture::~PulseFixture()
 
 QString PulseFixture::flavour()
 {
-    const QString chosen = qEnvironmentVariable("VERNALO_SOUND_SERVER");
-    return chosen == QLatin1String("pipewire") ? chosen : QStringLiteral("pulseaudio");
+    return isPipeWire() ? QStringLiteral("pipewire") : QStringLiteral("pulseaudio");
 }
 
 bool PulseFixture::start(QString *error)
@@ -85,33 +104,24 @@ bool PulseFixture::start(QString *error)
     stop();
     m_dir =
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/vernalo-pulse-XXXXXX"));
-    if (!m_dir->isValid()) {
-        if (error)
-            *error = QStringLiteral("no temporary folder");
-        return false;
-    }
+    if (!m_dir->isValid())
+        return failWith(error, QStringLiteral("no temporary folder"));
     const QString root = m_dir->path();
-    for (const char *folder : {"home", "runtime", "runtime/pulse", "config", "state"})
-        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
+    for (const QString &folder : words(QStringLiteral("home runtime/pulse config state")))
+        QDir().mkpath(root + QLatin1Char('/') + folder);
     ::chmod(QFile::encodeName(root + QStringLiteral("/runtime")).constData(), 0700);
     m_hadPreviousServer = qEnvironmentVariableIsSet("PULSE_SERVER");
     m_previousServer = qgetenv("PULSE_SERVER");
 
-    if (flavour() == QLatin1String("pipewire")) {
-        // PipeWire and its session manager find each other over D-Bus: a bus of their own.
-        const QString bus = root + QStringLiteral("/runtime/bus");
-        if (!launch(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                     QStringLiteral("--address=unix:path=%1").arg(bus)},
-                    bus, error) ||
-            !launch(QStringLiteral("pipewire"), {}, root + QStringLiteral("/runtime/pipewire-0"),
-                    error) ||
-            !launch(QStringLiteral("wireplumber"), {}, {}, error)) {
-            stop();
-            return false;
-        }
-    }
-    if (!launchServer(error) || !configure(error)) {
+    const QString bus = root + QStringLiteral("/runtime/bus");
+    const bool started = !isPipeWire() ||
+        (launch(QStringLiteral("dbus-daemon"),
+                words(QStringLiteral("--session --nofork --address=unix:path=") + bus), bus,
+                error) &&
+         launch(QStringLiteral("pipewire"), {}, root + QStringLiteral("/runtime/pipewire-0"),
+                error) &&
+         launch(QStringLiteral("wireplumber"), {}, {}, error));
+    if (!started || !launchServer(error) || !configure(error)) {
         stop();
         return false;
     }
@@ -121,28 +131,17 @@ bool PulseFixture::start(QString *error)
 bool PulseFixture::launch(const QString &program, const QStringList &arguments,
                           const QString &waitForPath, QString *error)
 {
-    const QString root = m_dir->path();
+    const QString log = m_dir->path() + QStringLiteral("/daemon.log");
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment environment = serverEnvironment(root);
-    if (flavour() == QLatin1String("pipewire")) {
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                           QStringLiteral("unix:path=%1/runtime/bus").arg(root));
-        environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"),
-                           root + QStringLiteral("/runtime"));
-        environment.remove(QStringLiteral("DISPLAY"));
-        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    }
-    process->setProcessEnvironment(environment);
-    process->setStandardOutputFile(root + QStringLiteral("/daemon.log"), QIODevice::Append);
-    process->setStandardErrorFile(root + QStringLiteral("/daemon.log"), QIODevice::Append);
+    process->setProcessEnvironment(serverEnvironment(m_dir->path()));
+    process->setStandardOutputFile(log, QIODevice::Append);
+    process->setStandardErrorFile(log, QIODevice::Append);
     // The server goes down with this process, even if the test crashes.
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process->start(program, arguments);
-    if (!process->waitForStarted(kStartTimeoutMs)) {
-        if (error)
-            *error = QStringLiteral("%1 did not start: %2").arg(program, process->errorString());
-        return false;
-    }
+    if (!process->waitForStarted(kTimeoutMs))
+        return failWith(error,
+                        program + QStringLiteral(" did not start: ") + process->errorString());
     QProcess *started = process.get();
     m_processes.push_back(std::move(process));
     if (waitForPath.isEmpty())
@@ -156,36 +155,29 @@ bool PulseFixture::launch(const QString &program, const QStringList &arguments,
                 loop.quit();
         });
         QObject::connect(started, &QProcess::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(kStartTimeoutMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
         if (!QFileInfo::exists(waitForPath))
             loop.exec();
     }
-    if (!QFileInfo::exists(waitForPath) || started->state() != QProcess::Running) {
-        if (error)
-            *error =
-                QStringLiteral("%1: %2 did not appear\n%3").arg(program, waitForPath, logTail());
-        return false;
-    }
+    if (!QFileInfo::exists(waitForPath) || started->state() != QProcess::Running)
+        return failWith(
+            error,
+            QStringLiteral("%1: %2 did not appear\n%3").arg(program, waitForPath, logTail()));
     return true;
 }
 
 bool PulseFixture::launchServer(QString *error)
 {
-    const QString root = m_dir->path();
-    const QString socket = root + QStringLiteral("/runtime/pulse/native");
+    const QString socket = m_dir->path() + QStringLiteral("/runtime/pulse/native");
     QFile::remove(socket);
     // PulseAudio in the foreground (no -D) so the server stays our child; no default script
     // (-n); root needs no flag beyond staying out of system mode.
     const QStringList pulseArguments =
-        QStringLiteral("--daemonize=no -n --system=no --exit-idle-time=-1 --disallow-exit "
-                       "--use-pid-file=no --realtime=no --high-priority=no")
-            .split(QLatin1Char(' '))
-        << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=%1")
-               .arg(socket);
-    const bool launched = flavour() == QLatin1String("pipewire")
-        ? launch(QStringLiteral("pipewire-pulse"), {}, socket, error)
-        : launch(QStringLiteral("pulseaudio"), pulseArguments, socket, error);
-    if (!launched)
+        words(QStringLiteral("--daemonize=no -n --system=no --exit-idle-time=-1 --disallow-exit "
+                             "--use-pid-file=no --realtime=no --high-priority=no"))
+        << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket;
+    if (!(isPipeWire() ? launch(QStringLiteral("pipewire-pulse"), {}, socket, error)
+                       : launch(QStringLiteral("pulseaudio"), pulseArguments, socket, error)))
         return false;
     m_pulseServer = m_processes.back().get();
     qputenv("PULSE_SERVER", serverAddress().toUtf8());
@@ -194,29 +186,26 @@ bool PulseFixture::launchServer(QString *error)
 
 bool PulseFixture::configure(QString *error)
 {
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason + QStringLiteral("\n") + logTail();
-        return false;
+    // PipeWire's pulse service answers once its session manager has set up the graph, and adds
+    // a loaded sink to its graph a moment after the load returns.
+    QDeadlineTimer deadline(kTimeoutMs);
+    const auto retry = [&](const QStringList &arguments) {
+        while (!pactl(arguments)) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(50);
+        }
+        return true;
     };
-    // PipeWire's pulse service answers once its session manager has set up the graph.
-    QDeadlineTimer deadline(kStartTimeoutMs);
-    while (!pactl({QStringLiteral("info")})) {
-        if (deadline.hasExpired())
-            return fail(QStringLiteral("pactl info failed"));
-        QThread::msleep(50);
-    }
+    if (!retry({QStringLiteral("info")}))
+        return failWith(error, QStringLiteral("pactl info failed\n") + logTail());
     if (!loadModule(QStringLiteral("module-null-sink"),
-                    {QStringLiteral("sink_name=%1").arg(sinkName()), QStringLiteral("rate=48000"),
-                     QStringLiteral("channels=2"), QStringLiteral("norewinds=1"),
-                     QStringLiteral("sink_properties=device.description=TestSink")}))
-        return fail(QStringLiteral("null sink did not load"));
-    // PipeWire adds the loaded sink to its graph a moment after the load returns.
-    while (!pactl({QStringLiteral("set-default-sink"), sinkName()})) {
-        if (deadline.hasExpired())
-            return fail(QStringLiteral("default sink not set"));
-        QThread::msleep(50);
-    }
+                    words(QStringLiteral("rate=48000 channels=2 norewinds=1 "
+                                         "sink_properties=device.description=TestSink sink_name=") +
+                          sinkName())))
+        return failWith(error, QStringLiteral("null sink did not load\n") + logTail());
+    if (!retry({QStringLiteral("set-default-sink"), sinkName()}))
+        return failWith(error, QStringLiteral("default sink not set\n") + logTail());
     return true;
 }
 
@@ -225,7 +214,7 @@ bool PulseFixture::kill()
     if (!m_pulseServer || m_pulseServer->state() != QProcess::Running)
         return false;
     m_pulseServer->kill();
-    m_pulseServer->waitForFinished(kToolTimeoutMs);
+    m_pulseServer->waitForFinished(kTimeoutMs);
     return true;
 }
 
@@ -245,7 +234,7 @@ void PulseFixture::stopPlayers()
 {
     for (QProcess *player : std::as_const(m_players)) {
         player->kill();
-        player->waitForFinished(kToolTimeoutMs);
+        player->waitForFinished(kTimeoutMs);
         delete player;
     }
     m_players.clear();
@@ -256,13 +245,12 @@ void PulseFixture::stop()
     stopPlayers();
     if (!m_processes.empty()) {
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
-            QProcess *process = it->get();
-            if (process->state() == QProcess::NotRunning)
+            if ((*it)->state() == QProcess::NotRunning)
                 continue;
-            process->terminate();
-            if (!process->waitForFinished(kToolTimeoutMs)) {
-                process->kill();
-                process->waitForFinished(kToolTimeoutMs);
+            (*it)->terminate();
+            if (!(*it)->waitForFinished(kTimeoutMs)) {
+                (*it)->kill();
+                (*it)->waitForFinished(kTimeoutMs);
             }
         }
         m_processes.clear();
@@ -282,13 +270,8 @@ QString PulseFixture::serverAddress() const
 
 QString PulseFixture::logTail() const
 {
-    if (!m_dir)
-        return {};
-    QFile log(m_dir->path() + QStringLiteral("/daemon.log"));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray content = log.readAll();
-    return QString::fromUtf8(content.right(4000));
+    QFile log(m_dir ? m_dir->path() + QStringLiteral("/daemon.log") : QString());
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(4000)) : QString();
 }
 
 bool PulseFixture::pactl(const QStringList &arguments, QString *output)
@@ -296,7 +279,7 @@ bool PulseFixture::pactl(const QStringList &arguments, QString *output)
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(kToolTimeoutMs)) {
+    if (!process.waitForFinished(kTimeoutMs)) {
         process.kill();
         process.waitForFinished();
         return false;
@@ -309,10 +292,10 @@ bool PulseFixture::pactl(const QStringList &arguments, QString *output)
 std::optional<int> PulseFixture::loadModule(const QString &name, const QStringList &arguments)
 {
     QString output;
-    if (!pactl(QStringList {QStringLiteral("load-module"), name} + arguments, &output))
-        return std::nullopt;
     bool ok = false;
-    const int index = output.toInt(&ok);
+    const int index = pactl(QStringList {QStringLiteral("load-module"), name} + arguments, &output)
+        ? output.toInt(&ok)
+        : 0;
     return ok ? std::optional<int>(index) : std::nullopt;
 }
 
@@ -323,21 +306,19 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
 {
     if (!m_dir)
         return std::nullopt;
-    FakeMicrophone microphone;
-    microphone.sourceName = sourceName;
-    microphone.fifoPath = QStringLiteral("%1/mic%2.fifo").arg(m_dir->path()).arg(++m_pipeCount);
-    microphone.rate = rate;
-    microphone.channels = channels;
-    microphone.floatSamples = floatSamples;
+    FakeMicrophone microphone {
+        .sourceName = sourceName,
+        .fifoPath = QStringLiteral("%1/mic%2.fifo").arg(m_dir->path()).arg(++m_pipeCount),
+        .rate = rate,
+        .channels = channels,
+        .floatSamples = floatSamples};
     // Values with spaces are single-quoted inside the double-quoted property list.
-    QStringList props = properties;
-    props << QStringLiteral("device.description='%1'").arg(description);
+    const QStringList props = QStringList(properties)
+        << QStringLiteral("device.description='%1'").arg(description);
     const auto index = loadModule(
         QStringLiteral("module-pipe-source"),
-        {QStringLiteral("source_name=%1").arg(sourceName),
-         QStringLiteral("file=%1").arg(microphone.fifoPath),
-         QStringLiteral("format=%1")
-             .arg(floatSamples ? QStringLiteral("float32le") : QStringLiteral("s16le")),
+        {QStringLiteral("source_name=") + sourceName, QStringLiteral("file=") + microphone.fifoPath,
+         floatSamples ? QStringLiteral("format=float32le") : QStringLiteral("format=s16le"),
          QStringLiteral("rate=%1").arg(rate), QStringLiteral("channels=%1").arg(channels),
          QStringLiteral("source_properties=\"%1\"").arg(props.join(QLatin1Char(' ')))});
     if (!index)
@@ -349,15 +330,15 @@ PulseFixture::addPipeMicrophone(const QString &sourceName, const QString &descri
 bool PulseFixture::addRealRateMicrophone(const QString &sourceName, double frequency)
 {
     const QString feed = sourceName + QStringLiteral("_feed");
-    return loadModule(QStringLiteral("module-null-sink"),
-                      {QStringLiteral("sink_name=%1").arg(feed), QStringLiteral("rate=48000"),
-                       QStringLiteral("channels=1"), QStringLiteral("norewinds=1")}) &&
-        loadModule(QStringLiteral("module-sine"),
-                   {QStringLiteral("sink=%1").arg(feed),
-                    QStringLiteral("frequency=%1").arg(frequency)}) &&
+    return loadModule(
+               QStringLiteral("module-null-sink"),
+               words(QStringLiteral("rate=48000 channels=1 norewinds=1 sink_name=") + feed)) &&
+        loadModule(
+               QStringLiteral("module-sine"),
+               {QStringLiteral("sink=") + feed, QStringLiteral("frequency=%1").arg(frequency)}) &&
         loadModule(QStringLiteral("module-remap-source"),
                    {QStringLiteral("master=%1.monitor").arg(feed),
-                    QStringLiteral("source_name=%1").arg(sourceName),
+                    QStringLiteral("source_name=") + sourceName,
                     QStringLiteral("source_properties=device.bus=pci")});
 }
 
@@ -382,12 +363,9 @@ bool PulseFixture::writeSamples(const FakeMicrophone &microphone, const QByteArr
     while (written < bytes.size()) {
         const ssize_t n =
             ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (n < 0 && errno != EINTR)
             break;
-        }
-        written += n;
+        written += std::max<ssize_t>(n, 0);
     }
     ::close(fd);
     return written == bytes.size();
@@ -402,10 +380,10 @@ QProcess *PulseFixture::play(const QString &applicationId, const QStringList &ar
     player->start(
         input.isEmpty() ? QStringLiteral("paplay") : QStringLiteral("pacat"),
         QStringList {QStringLiteral("--latency-msec=40"),
-                     QStringLiteral("--property=application.process.binary=%1").arg(applicationId),
-                     QStringLiteral("--property=application.name=%1").arg(applicationId)} +
+                     QStringLiteral("--property=application.process.binary=") + applicationId,
+                     QStringLiteral("--property=application.name=") + applicationId} +
             arguments);
-    if (player->waitForStarted(kToolTimeoutMs) && !input.isEmpty()) {
+    if (player->waitForStarted(kTimeoutMs) && !input.isEmpty()) {
         player->write(input);
         player->closeWriteChannel();
     }
@@ -414,17 +392,16 @@ QProcess *PulseFixture::play(const QString &applicationId, const QStringList &ar
 
 QProcess *PulseFixture::playFile(const QString &applicationId, const QString &path)
 {
-    return play(applicationId, {QStringLiteral("--device=%1").arg(sinkName()), path}, {});
+    return play(applicationId, {QStringLiteral("--device=") + sinkName(), path}, {});
 }
 
 QProcess *PulseFixture::playTone(const QString &applicationId, double frequency, double amplitude,
                                  double seconds, const QString &sink)
 {
     return play(applicationId,
-                {QStringLiteral("--playback"),
-                 QStringLiteral("--device=%1").arg(sink.isEmpty() ? sinkName() : sink),
-                 QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
-                 QStringLiteral("--channels=2")},
+                words(QStringLiteral("--playback --format=s16le --rate=48000 --channels=2 "
+                                     "--device=") +
+                      (sink.isEmpty() ? sinkName() : sink)),
                 sineBytes(frequency, amplitude, 48000, 2, seconds, false));
 }
 

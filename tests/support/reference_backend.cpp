@@ -1,6 +1,7 @@
 #include "support/reference_backend.h"
 
 #include "foundation/build_info.h"
+#include "support/loopback_http_peer.h"
 #include "support/socket_wait.h"
 
 #include <csignal>
@@ -46,11 +47,7 @@ QJsonObject HttpResult::json() const
 
 QByteArray HttpResult::header(const QByteArray &name) const
 {
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
+    return headerValue(headers, name);
 }
 
 HttpCaller::HttpCaller(QUrl base)
@@ -66,16 +63,10 @@ HttpResult HttpCaller::call(const QByteArray &method, const QString &pathAndQuer
         request.setRawHeader(name, value);
     if (!body.isEmpty() && !request.hasRawHeader("Content-Type"))
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-    QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
-    waitUntil([reply] { return reply->isFinished(); }, 12000);
-    HttpResult result;
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.body = reply->readAll();
-    result.headers = reply->rawHeaderPairs();
-    if (!reply->isFinished())
-        reply->abort();
-    reply->deleteLater();
-    return result;
+    std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, method, body));
+    waitUntil([&reply] { return reply->isFinished(); }, 12000);
+    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+            reply->rawHeaderPairs()};
 }
 
 HttpResult HttpCaller::stt(const QByteArray &method, const QString &pathAndQuery,
@@ -97,12 +88,10 @@ QByteArray HttpCaller::login(const QString &email, const QString &password)
 std::optional<QStringList> HttpCaller::transcriptTexts(const QString &sessionId)
 {
     const HttpResult result = stt("GET", "/v1/sessions/" + sessionId + "/transcript");
-    if (result.status != 200)
-        return std::nullopt;
     QStringList texts;
     for (const QJsonValue &segment : result.json().value("segments").toArray())
         texts.append(segment.toObject().value("text").toString());
-    return texts;
+    return result.status == 200 ? std::optional(texts) : std::nullopt;
 }
 
 std::optional<qint64> HttpCaller::sessionCount(const QString &sessionId, const QString &field)
@@ -175,11 +164,8 @@ void StreamPeer::sendBase64(const QByteArray &pcm)
 
 QList<QJsonObject> StreamPeer::events(const QString &type) const
 {
-    QList<QJsonObject> out;
-    for (const QJsonObject &event : m_events) {
-        if (event.value("type").toString() == type)
-            out.append(event);
-    }
+    QList<QJsonObject> out = m_events;
+    out.removeIf([&type](const QJsonObject &event) { return event.value("type") != type; });
     return out;
 }
 
