@@ -5,6 +5,7 @@
 #include "pulse/pulse_capture_stream.h"
 
 #include <map>
+#include <QByteArrayView>
 #include <QMetaObject>
 
 namespace vernalo::pulse {
@@ -21,6 +22,12 @@ QString property(pa_proplist *properties, const char *key)
 {
     const char *value = properties ? pa_proplist_gets(properties, key) : nullptr;
     return value ? QString::fromUtf8(value) : QString();
+}
+
+bool readsAMonitor(pa_stream *stream)
+{
+    const char *device = pa_stream_get_device_name(stream);
+    return device && QByteArrayView(device).endsWith(".monitor");
 }
 
 } // namespace
@@ -131,7 +138,9 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
         attributes.fragsize =
             static_cast<uint32_t>(fragmentFrames) * static_cast<uint32_t>(pa_frame_size(&kMixSpec));
         // With a monitor stream set, the server records from the monitor of the stream's sink.
-        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_NOFLAGS) < 0) {
+        // Not moved: PipeWire moves a monitor stream whose playback has gone to the default
+        // source, which is the microphone.
+        if (pa_stream_connect_record(stream, nullptr, &attributes, PA_STREAM_DONT_MOVE) < 0) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_unref(stream);
@@ -184,7 +193,10 @@ struct PulseApplicationCapture::State : std::enable_shared_from_this<State>
     {
         auto *follower = static_cast<Follower *>(userdata);
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)
+        // A playback that ended while its monitor was being connected leaves PipeWire nothing
+        // to monitor, and it links the stream to the default source instead: never record that.
+        const bool onAMonitor = state != PA_STREAM_READY || readsAMonitor(stream);
+        if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED && onAMonitor)
             return;
         // The played stream ended or moved (the server kills its monitor either way). Ask
         // whether it still exists; if it does, record it where it plays now.

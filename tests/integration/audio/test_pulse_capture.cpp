@@ -269,6 +269,29 @@ private Q_SLOTS:
                  qPrintable(QString::number(log.level(0.2))));
     }
 
+    // Short sounds (a chat notification) end while their monitor is being connected: the
+    // microphone, the default source, must never stand in for them, and the capture must go on
+    // (on PipeWire such a stream once stalled the whole capture).
+    void shortSoundsNeverBringInTheMicrophone()
+    {
+        QVERIFY(m_server.pactl({QStringLiteral("set-default-source"), m_internal->sourceName}));
+        PulseAudioSystem audio;
+        QVERIFY(sawServer(audio));
+        SystemClock clock;
+        SystemAudioCapture capture(&audio, &clock);
+        ChunkLog log(&capture);
+        capture.start();
+        QVERIFY(m_server.writeTone(*m_internal, 1000.0, 0.5, 4.0));
+        for (int i = 0; i < 12; ++i) {
+            QProcess *blip = m_server.playTone(QStringLiteral("blip"), 330.0, 0.3, 0.01);
+            QTRY_VERIFY_WITH_TIMEOUT(blip->state() == QProcess::NotRunning, kAudioDeadlineMs);
+        }
+        m_server.playTone(QStringLiteral("tone-player"), 660.0, 0.5, 1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(log.chunksWith(660.0, 0.2) >= 4, kAudioDeadlineMs);
+        capture.stop();
+        QCOMPARE(log.chunksWith(1000.0, 0.05), 0);
+    }
+
     // The application's stream ends and it starts another one: the capture follows without
     // reporting a failure.
     void applicationCaptureFollowsItsNextStream()
