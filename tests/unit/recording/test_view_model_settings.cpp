@@ -266,10 +266,14 @@ private Q_SLOTS:
         QCOMPARE(h->audioReceived(), QList<QByteArray> {played});
         QVERIFY(h->stopAndFinish());
 
+        vm->setPreferredInputDevice(ControllerHarness::kMicrophoneId);
         h->audio.reachable = false;
+        vm->refreshInputDevices();
         vm->refreshSystemAudioApplications();
         QVERIFY(vm->sources()->availableSystemApplications().isEmpty());
         QCOMPARE(vm->sources()->selectedSystemApplicationBundleID(), QStringLiteral("meet"));
+        QCOMPARE(stored().value("preferredInputDeviceID").toInteger(),
+                 qint64(ControllerHarness::kMicrophoneId));
 
         h->audio.reachable = true;
         h->audio.displays = {{1, 1920, 1080}};
