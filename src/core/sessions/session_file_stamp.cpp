@@ -22,4 +22,9 @@ QString fileStamp(const QString &path)
         .arg(static_cast<quint64>(info.st_ino));
 }
 
+qint64 stampModifiedNs(const QString &stamp)
+{
+    return QStringView(stamp).split(u':').value(1).toLongLong();
+}
+
 } // namespace vernalo

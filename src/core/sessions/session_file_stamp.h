@@ -10,4 +10,7 @@ namespace vernalo {
 // Empty when the file cannot be inspected.
 QString fileStamp(const QString &path);
 
+// The modification time a stamp holds, in nanoseconds; 0 for an empty or foreign stamp.
+qint64 stampModifiedNs(const QString &stamp);
+
 } // namespace vernalo

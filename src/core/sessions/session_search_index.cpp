@@ -1,7 +1,9 @@
 #include "sessions/session_search_index.h"
 
 #include "foundation/app_log.h"
+#include "sessions/search_rank.h"
 #include "sessions/search_terms.h"
+#include "sessions/session_file_stamp.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_id.h"
 #include "wire/json_fields.h"
@@ -18,17 +20,21 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <sqlite3.h>
+#include <utility>
+#include <vector>
 
 namespace vernalo {
 
 namespace {
 // Bumped whenever the tables or the tokenizer change; an index of another version is rebuilt.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // A segment's row is its session's key times this plus its index, so one session's rows form
 // one rowid range that FTS5 deletes without scanning the table.
 constexpr qint64 kSegmentsPerSession = qint64(1) << 20;
 constexpr qint64 kMaxKey = std::numeric_limits<qint64>::max() / kSegmentsPerSession - 1;
 const QDateTime kReferenceEpoch = fromReferenceSeconds(0);
+// Sessions read before their rows are written, about 40 hours of speech.
+constexpr qsizetype kBatchSegments = 16000;
 
 QAtomicInteger<quint64> g_connections;
 
@@ -72,6 +78,11 @@ public:
 private:
     sqlite3_stmt *m_statement = nullptr;
 };
+
+qint64 firstKeyFor(const QDateTime &endedAt)
+{
+    return std::clamp<qint64>(endedAt.isValid() ? kReferenceEpoch.msecsTo(endedAt) : 0, 1, kMaxKey);
+}
 
 bool runText(const QSqlDatabase &db, const QString &sql, const char *what)
 {
@@ -130,6 +141,10 @@ bool SessionSearchIndex::openDatabase()
     // to a power cut costs only a re-read of those files at the next start.
     runText(db, QStringLiteral("PRAGMA journal_mode=WAL"), "wal");
     runText(db, QStringLiteral("PRAGMA synchronous=NORMAL"), "synchronous");
+    if (!registerSearchRank(handleOf(db))) {
+        AppLog::write(QStringLiteral("search index open failed error=no full-text ranking"));
+        return false;
+    }
     return true;
 }
 
@@ -160,7 +175,7 @@ bool SessionSearchIndex::createSchema()
                 "create sessions") &&
         runText(db,
                 QStringLiteral("CREATE VIRTUAL TABLE segments USING fts5(text, at UNINDEXED, "
-                               "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3')"),
+                               "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3 4')"),
                 "create segments") &&
         runText(db, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), "version");
     // A rebuild writes hundreds of thousands of rows in one transaction; flushing them in
@@ -215,8 +230,7 @@ bool SessionSearchIndex::putRow(const SavedSession &session, const QString &stam
     // Keys follow the end time, so rowid order is newest-session order and a search can stop
     // after the newest matches instead of ranking every one.
     const QDateTime &endedAt = session.endedAt;
-    qint64 key =
-        std::clamp<qint64>(endedAt.isValid() ? kReferenceEpoch.msecsTo(endedAt) : 0, 1, kMaxKey);
+    qint64 key = firstKeyFor(endedAt);
     query.prepare(QStringLiteral("SELECT 1 FROM sessions WHERE key = ?"));
     for (;; ++key) {
         query.bindValue(0, key);
@@ -281,22 +295,47 @@ SearchIndexSyncReport SessionSearchIndex::synchronize(const SessionHistoryStore 
         indexed.insert(query.value(0).toString(), query.value(1).toString());
     query.finish();
 
-    db.transaction();
-    bool ok = true;
+    QList<QPair<QString, QString>> stale;
     for (const auto &[id, stamp] : store.sessionFileStamps()) {
         const auto known = indexed.constFind(id);
         const bool current = known != indexed.constEnd() && !stamp.isEmpty() && *known == stamp;
         indexed.remove(id);
-        if (current)
-            continue;
-        // Stamp first, then read: a file that changes in between is simply read again later.
-        // The sessions the history lists, no others: same decoding, same ID check. One that
-        // does not decode keeps a row without segments, so it is not read at every start.
-        std::optional<SavedSession> session = store.load(id);
-        if (!session || session->id != id)
-            session = SavedSession {id, {}, {}, {}, {}, {}};
-        ok = putRow(*session, stamp) && ok;
-        ++report.indexed;
+        if (!current)
+            stale.append({id, stamp});
+    }
+
+    // Files are mostly written as their sessions end, so oldest-written first puts nearly
+    // every batch after the one before it.
+    std::stable_sort(stale.begin(), stale.end(), [](const auto &a, const auto &b) {
+        return stampModifiedNs(a.second) < stampModifiedNs(b.second);
+    });
+    db.transaction();
+    bool ok = true;
+    for (qsizetype next = 0; next < stale.size();) {
+        // Rows go in in rowid order: FTS5 writes its pending rows out whenever a row comes
+        // before the previous one, which folder order did at nearly every session and which
+        // made a rebuild take half again as long.
+        std::vector<std::pair<SavedSession, QString>> batch;
+        qsizetype segments = 0;
+        for (; next < stale.size() && segments < kBatchSegments; ++next) {
+            const auto &[id, stamp] = stale.at(next);
+            // Stamp first, then read: a file that changes in between is simply read again
+            // later. The sessions the history lists, no others: same decoding, same ID check.
+            // One that does not decode keeps a row without segments, so it is not read at
+            // every start.
+            std::optional<SavedSession> session = store.load(id);
+            if (!session || session->id != id)
+                session = SavedSession {id, {}, {}, {}, {}, {}};
+            segments += session->segments.size() + 1;
+            batch.emplace_back(std::move(*session), stamp);
+        }
+        std::stable_sort(batch.begin(), batch.end(), [](const auto &a, const auto &b) {
+            return firstKeyFor(a.first.endedAt) < firstKeyFor(b.first.endedAt);
+        });
+        for (const auto &[session, stamp] : batch) {
+            ok = putRow(session, stamp) && ok;
+            ++report.indexed;
+        }
     }
     for (auto it = indexed.constBegin(); it != indexed.constEnd(); ++it) {
         ok = removeRow(it.key()) && ok;
@@ -351,8 +390,9 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
     // newest matches over in rowid order without looking at the rest.
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT rowid, rank FROM segments WHERE segments MATCH ? "
-                                 "ORDER BY rowid DESC LIMIT ?"));
+    query.prepare(QStringLiteral("SELECT rowid, %1(segments) FROM segments WHERE segments MATCH ? "
+                                 "ORDER BY rowid DESC LIMIT ?")
+                      .arg(QLatin1String(kSearchRankFunction)));
     query.addBindValue(matchExpression(terms));
     query.addBindValue(std::max(kRankedCandidates, limit));
     if (!run(query, "search"))
@@ -360,7 +400,7 @@ QList<SessionSearchHit> SessionSearchIndex::search(const QString &text, int limi
     QList<QPair<double, qint64>> ranked;
     while (query.next())
         ranked.append({query.value(1).toDouble(), query.value(0).toLongLong()});
-    // bm25 is lower for better matches; newer rows stay first among equals.
+    // Lower ranks are better matches; newer rows stay first among equals.
     std::stable_sort(ranked.begin(), ranked.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     ranked.resize(std::min<qsizetype>(ranked.size(), limit));

@@ -67,8 +67,9 @@ public:
     void put(const SavedSession &session, const QString &stamp);
     void remove(const QString &id);
 
-    // Segments matching every word of `text` (see searchTerms()), best first by bm25 among the
-    // newest kRankedCandidates (or `limit`, when larger) matching segments, ties newest first.
+    // Segments matching every word of `text` (see searchTerms()), best first by relevance (bm25)
+    // among the newest kRankedCandidates (or `limit`, when larger) matching segments, ties newest
+    // first.
     QList<SessionSearchHit> search(const QString &text, int limit = 50) const;
     static constexpr int kRankedCandidates = 500;
 

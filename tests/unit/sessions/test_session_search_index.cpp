@@ -1,3 +1,4 @@
+#include "sessions/search_rank.h"
 #include "sessions/session_history_store.h"
 #include "sessions/session_search_index.h"
 #include "sessions/session_search_model.h"
@@ -7,6 +8,9 @@
 
 #include <memory>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -172,6 +176,40 @@ private Q_SLOTS:
         const SavedSession stored = *h.store.load(hits.first().sessionId);
         QCOMPARE(hits.first().segmentTime, stored.segments.at(hits.first().segmentIndex).timestamp);
         QCOMPARE(hits.first().endedAt, stored.endedAt);
+    }
+
+    // The own rank scores a small history exactly as FTS5's bm25 does (its cap is not reached).
+    void rankAgreesWithBm25()
+    {
+        History h;
+        h.start();
+        QVERIFY(!h.store.save(session("a", 800000000, {"Päätös tehtiin, päätös pitää.", "Ja ja"})));
+        QVERIFY(!h.store.save(
+            session("b", 800003600,
+                    {"Tehtiin päätös, ja sitten puhuttiin pitkään muista asioista ja ajasta"})));
+        QVERIFY(!h.store.save(session("c", 800007200, {"Päätöksiä ei tehty", "ja niin"})));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        db.setDatabaseName(h.index->path());
+        QVERIFY(db.open());
+        QVERIFY(
+            registerSearchRank(*static_cast<sqlite3 *const *>(db.driver()->handle().constData())));
+        int rows = 0;
+        for (const char *match :
+             {"\"paatos\"*", "\"ja\" \"tehtiin\"", "\"ja\"*", "\"paa\"* \"ja\""}) {
+            QSqlQuery query(db);
+            QVERIFY(
+                query.prepare(QStringLiteral("SELECT vernalo_rank(segments), bm25(segments) FROM "
+                                             "segments WHERE segments MATCH ?")));
+            query.addBindValue(QString::fromUtf8(match));
+            QVERIFY(query.exec());
+            for (; query.next(); ++rows)
+                QVERIFY2(qAbs(query.value(0).toDouble() - query.value(1).toDouble()) < 1e-9, match);
+        }
+        QCOMPARE(rows, 7);
+        db.close();
+        db = {};
+        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
     }
 
     // Typing searches once the typing pauses; Enter searches at once; "Ei osumia." only after a
